@@ -1,0 +1,33 @@
+// The plain records the scanners fill: a found file or folder and its times.
+#pragma once
+
+#include <string>
+
+#include "platform/Types.h"
+
+// A point in time as decoded from the volume (local time, no zone).
+struct FoundTime
+{
+    s32 year = 0;
+    s32 month = 0;
+    s32 day = 0;
+    s32 hour = 0;
+    s32 minute = 0;
+    s32 second = 0;
+
+    friend bool operator==(const FoundTime&, const FoundTime&) = default;
+};
+
+// One found file or folder.
+struct FoundItem
+{
+    std::string path;    // folder that holds the item: "C:" or "C:\docs"
+    std::string name;    // the item's own name, unique within path
+    u8 attr = 0;         // FAT attribute layout; 0x10 marks a folder
+    u32 deleted = 0;     // 1 when the item (or a folder above it) is deleted
+    FoundTime created;   // creation time
+    FoundTime accessed;  // the time shown in the "Access" column
+    u64 size = 0;        // file size in bytes; 0 for folders
+    u64 first = 0;       // FAT: first cluster; NTFS: sector of the item's MFT record
+    void* data = nullptr; // NTFS: pool block telling where the data lies; FAT: null
+};

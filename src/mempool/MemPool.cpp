@@ -1,0 +1,138 @@
+// The program's block allocator: first fit over an address-sorted free list, blocks rounded
+// to 4 bytes, chunks grown in granularity steps, neighbours merged on release.
+#include "mempool/MemPool.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+CMemPool g_MemPool(16384, 4096);
+
+namespace
+{
+// Chunks are obtained with malloc so that a refusal is a null result, not an exception.
+u8* TakeChunk(std::size_t bytes)
+{
+    return static_cast<u8*>(std::malloc(bytes));
+}
+} // namespace
+
+CMemPool::CMemPool(int initialSize, unsigned granularity) : m_granularity(granularity)
+{
+    if (m_granularity == 0)
+        m_granularity = 4096;
+    if (initialSize <= 0)
+        return;
+    s32 size = static_cast<s32>(static_cast<u32>(initialSize) & ~3u);
+    if (size <= 0)
+        return;
+    u8* chunk = TakeChunk(static_cast<std::size_t>(size));
+    if (!chunk)
+        return;
+    std::memset(chunk, 0, static_cast<std::size_t>(size));
+    m_chunks.push_back(chunk);
+    m_free.push_back(Block{chunk, size});
+}
+
+CMemPool::~CMemPool()
+{
+    m_free.clear();
+    m_used.clear();
+    for (auto it = m_chunks.rbegin(); it != m_chunks.rend(); ++it)
+        std::free(*it);
+    m_chunks.clear();
+}
+
+void* CMemPool::Alloc(int size)
+{
+    if (size <= 0)
+        size = 1;
+    // Round up to 4 in 64 bits so that requests near INT_MAX fail cleanly.
+    s64 rounded64 = (static_cast<s64>(size) + 3) & ~static_cast<s64>(3);
+    if (rounded64 > 0x7FFFFFFF)
+        return nullptr;
+    s32 rounded = static_cast<s32>(rounded64);
+
+    std::lock_guard lock(m_mutex);
+    u8* result = nullptr;
+    s32 reserved = rounded;
+
+    auto fit = std::find_if(m_free.begin(), m_free.end(),
+                            [&](const Block& b) { return b.length >= rounded; });
+    if (fit != m_free.end())
+    {
+        result = fit->start;
+        fit->start += rounded;
+        fit->length -= rounded;
+        if (fit->length < 4)
+        {
+            reserved += fit->length;
+            m_free.erase(fit);
+        }
+    }
+    else
+    {
+        s64 g = m_granularity;
+        s64 n64 = (rounded64 + g - 1) / g * g;
+        if (n64 > 0x7FFFFFFF)
+            return nullptr;
+        s32 n = static_cast<s32>(n64);
+        u8* chunk = TakeChunk(static_cast<std::size_t>(n));
+        if (!chunk)
+            return nullptr;
+        m_chunks.push_back(chunk);
+        result = chunk;
+        if (n - rounded > 4)
+        {
+            Block tail{chunk + rounded, n - rounded};
+            auto at = std::lower_bound(m_free.begin(), m_free.end(), tail.start,
+                                       [](const Block& b, const u8* p) { return b.start < p; });
+            m_free.insert(at, tail);
+        }
+        else
+        {
+            reserved = n;
+        }
+    }
+
+    std::memset(result, 0, static_cast<std::size_t>(reserved));
+    auto at = std::lower_bound(m_used.begin(), m_used.end(), result,
+                               [](const Block& b, const u8* p) { return b.start < p; });
+    m_used.insert(at, Block{result, reserved});
+    return result;
+}
+
+void CMemPool::Free(void** block)
+{
+    if (!block || !*block)
+        return;
+    std::lock_guard lock(m_mutex);
+    if (m_used.empty())
+        return;
+    u8* p = static_cast<u8*>(*block);
+    auto used = std::lower_bound(m_used.begin(), m_used.end(), p,
+                                 [](const Block& b, const u8* q) { return b.start < q; });
+    if (used == m_used.end() || used->start != p)
+        return;
+
+    Block freed = *used;
+    auto at = std::lower_bound(m_free.begin(), m_free.end(), p,
+                               [](const Block& b, const u8* q) { return b.start < q; });
+    at = m_free.insert(at, freed);
+    std::size_t idx = static_cast<std::size_t>(at - m_free.begin());
+    // Merge with the right neighbour, then let the left neighbour absorb the result.
+    if (idx + 1 < m_free.size() && m_free[idx].start + m_free[idx].length == m_free[idx + 1].start)
+    {
+        m_free[idx].length += m_free[idx + 1].length;
+        m_free.erase(m_free.begin() + static_cast<std::ptrdiff_t>(idx) + 1);
+    }
+    if (idx > 0 && m_free[idx - 1].start + m_free[idx - 1].length == m_free[idx].start)
+    {
+        m_free[idx - 1].length += m_free[idx].length;
+        m_free.erase(m_free.begin() + static_cast<std::ptrdiff_t>(idx));
+    }
+
+    m_used.erase(used);
+    *block = nullptr;
+}

@@ -1,0 +1,68 @@
+// The program's block allocator: zero-filled blocks carved from large heap chunks.
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+#include "platform/Types.h"
+
+class CMemPool
+{
+public:
+    CMemPool(int initialSize, unsigned granularity);
+    virtual ~CMemPool();
+    CMemPool(const CMemPool&) = delete;
+    CMemPool& operator=(const CMemPool&) = delete;
+
+    // A zero-filled block of at least size bytes, or nullptr when the heap refuses a chunk.
+    [[nodiscard]] void* Alloc(int size);
+    // Releases the block whose start *block holds and clears *block; ignores null and
+    // addresses this pool did not hand out.
+    void Free(void** block);
+
+    template <typename T> void Free(T** block)
+    {
+        void* p = *block;
+        Free(&p);
+        *block = static_cast<T*>(p);
+    }
+
+private:
+    struct Block
+    {
+        u8* start;
+        s32 length;
+    };
+    std::mutex m_mutex;
+    std::vector<u8*> m_chunks;
+    std::vector<Block> m_free;
+    std::vector<Block> m_used;
+    u32 m_granularity;
+};
+
+extern CMemPool g_MemPool;
+
+// Gives a pool block back when it goes out of scope.
+class PoolBlock
+{
+public:
+    PoolBlock() = default;
+    explicit PoolBlock(int size) : m_p(g_MemPool.Alloc(size)) {}
+    ~PoolBlock() { g_MemPool.Free(&m_p); }
+    PoolBlock(const PoolBlock&) = delete;
+    PoolBlock& operator=(const PoolBlock&) = delete;
+
+    [[nodiscard]] void* Get() const { return m_p; }
+    [[nodiscard]] u8* Bytes() const { return static_cast<u8*>(m_p); }
+    [[nodiscard]] explicit operator bool() const { return m_p != nullptr; }
+    // Hands ownership to the caller.
+    [[nodiscard]] void* Release()
+    {
+        void* p = m_p;
+        m_p = nullptr;
+        return p;
+    }
+
+private:
+    void* m_p = nullptr;
+};

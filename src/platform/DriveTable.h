@@ -1,0 +1,39 @@
+// The drive table: maps drive texts such as "C:" to the image files and block devices that
+// stand behind them, so that the engines can keep addressing volumes by drive text.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Types.h"
+
+struct DriveSource
+{
+    std::string drive;  // "C:"
+    std::string path;   // image file or block device
+    u64 offset = 0;     // byte offset of the volume inside path (partitions of a whole disk)
+    u64 length = 0;     // byte length of the volume; 0 means up to the end of path
+    bool fromCommandLine = true;
+};
+
+class DriveTable
+{
+public:
+    // Registers path under the given drive text ("X:"); replaces an earlier entry of that letter.
+    void Register(const DriveSource& source);
+    // Registers path under the next free letter from C: on and returns its drive text, or an
+    // empty text when every letter is taken.
+    std::string RegisterNext(const std::string& path, u64 offset = 0, u64 length = 0);
+    [[nodiscard]] std::optional<DriveSource> Find(const std::string& drive) const;
+    [[nodiscard]] std::vector<DriveSource> All() const;
+    void Clear();
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<DriveSource> m_sources; // sorted by drive letter
+};
+
+// The process-wide drive table.
+extern DriveTable g_DriveTable;

@@ -1,0 +1,79 @@
+// Test volumes built at test time by real tools.
+#include "support/TestImages.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+int RunCommand(const std::string& command, std::string* output)
+{
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    std::array<char, 4096> buf{};
+    std::string out;
+    std::size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0)
+        out.append(buf.data(), n);
+    int status = pclose(pipe);
+    if (output)
+        *output = out;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string TestImage(const std::string& name)
+{
+    std::string out = std::string(ORL_TEST_IMAGES) + "/" + name + ".img";
+    if (fs::exists(out))
+        return out;
+    std::string log = std::string(ORL_TEST_IMAGES) + "/" + name + ".log";
+    std::string cmd = "flock '" + std::string(ORL_TEST_IMAGES) + "/.lock' sh -c \"test -f '" + out +
+                      "' || bash '" + std::string(ORL_TEST_SCRIPTS) + "/make-image.sh' '" + name +
+                      "' '" + out + "'\" > '" + log + "' 2>&1";
+    int rc = RunCommand(cmd);
+    if (rc != 0 || !fs::exists(out))
+    {
+        std::ifstream in(log);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ADD_FAILURE() << "building test image '" << name << "' failed (exit " << rc << "):\n"
+                      << text;
+        return {};
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+    {
+        ADD_FAILURE() << "cannot read " << path;
+        return {};
+    }
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
+}
+
+std::string ScratchDir(const std::string& tag)
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = tag;
+    if (info)
+        name += std::string("-") + info->test_suite_name() + "-" + info->name();
+    for (char& c : name)
+        if (c == '/')
+            c = '_';
+    fs::path dir = fs::path(ORL_BINARY_DIR) / "scratch" / (name + "-" + std::to_string(getpid()));
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    fs::create_directories(dir);
+    return dir.string();
+}
