@@ -42,7 +42,12 @@ std::string DriveTable::RegisterNext(const std::string& path, u64 offset, u64 le
                                  [&](const DriveSource& e) { return e.drive == drive; });
         if (taken)
             continue;
-        m_sources.push_back(DriveSource{drive, path, offset, length, true});
+        DriveSource source;
+        source.drive = drive;
+        source.path = path;
+        source.offset = offset;
+        source.length = length;
+        m_sources.push_back(source);
         std::sort(m_sources.begin(), m_sources.end(),
                   [](const DriveSource& a, const DriveSource& b) { return a.drive < b.drive; });
         return drive;

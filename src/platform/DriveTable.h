@@ -9,6 +9,18 @@
 
 #include "platform/Types.h"
 
+// Drive types with the values of the Windows drive-type query; image files count as fixed.
+enum class DriveType : u32
+{
+    Unknown = 0,
+    NoRootDir = 1,
+    Removable = 2,
+    Fixed = 3,
+    Remote = 4,
+    CdRom = 5,
+    RamDisk = 6,
+};
+
 struct DriveSource
 {
     std::string drive;  // "C:"
@@ -16,6 +28,10 @@ struct DriveSource
     u64 offset = 0;     // byte offset of the volume inside path (partitions of a whole disk)
     u64 length = 0;     // byte length of the volume; 0 means up to the end of path
     bool fromCommandLine = true;
+    DriveType driveType = DriveType::Fixed;
+    std::string fileSystem; // "FAT12", "FAT16", "FAT32", "FAT", "NTFS", or "" (none recognised)
+    std::string label;      // volume label in UTF-8, "" when the volume has none
+    std::string display;    // the source as shown to users: "disk.img (partition 5)", "/dev/sdb1"
 };
 
 class DriveTable

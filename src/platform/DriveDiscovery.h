@@ -1,0 +1,66 @@
+// Filling the drive table: the image files and block devices named on the command line, and
+// the machine's block devices that hold FAT or NTFS volumes. A whole disk with a partition
+// table becomes one drive per FAT or NTFS partition, read at the partition's offset.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/DriveTable.h"
+#include "platform/PartitionTable.h"
+#include "platform/Types.h"
+#include "platform/VolumeProbe.h"
+
+// One FAT or NTFS volume inside an image file or block device.
+struct SourceVolume
+{
+    u64 offset = 0;    // byte offset inside the source
+    u64 length = 0;    // byte length; 0 for a volume that fills the whole source
+    u32 partition = 0; // partition number, 0 when the volume is the whole source
+    VolumeInfo info;
+};
+
+// What an image file or block device holds.
+struct SourceLayout
+{
+    bool blockDevice = false;
+    u64 size = 0;                                   // bytes
+    PartitionScheme scheme = PartitionScheme::None; // table the volumes were found through
+    u32 partitionCount = 0;                         // partitions the table lists
+    bool damaged = false;                           // the partition table is partly unusable
+    std::vector<SourceVolume> volumes;              // FAT and NTFS volumes only
+};
+
+// Opens path read-only and lists its FAT and NTFS volumes: the whole source when it holds one
+// itself, otherwise (with splitPartitions) one per FAT or NTFS partition of its partition table.
+// Returns 0 (*layout filled; it may list no volume), 3 (path cannot be opened, or is neither a
+// regular file nor a block device) or 5 (its first sector cannot be read); on failure
+// *errorNumber holds the system error number.
+[[nodiscard]] u32 ReadSourceLayout(const std::string& path, bool splitPartitions,
+                                   SourceLayout* layout, int* errorNumber);
+
+// Registers the sources named on the command line, each "PATH" or "X:=PATH". Sources without
+// a letter take C:, D:, ... in order, skipping letters already in use or given explicitly; the
+// further volumes of a partitioned source take the next free letters after its first one.
+// Returns the drive texts registered, in order. Every source that yields no drive, and every
+// partition table read only in part, adds a message naming the path to *errors.
+std::vector<std::string> AddCommandLineSources(const std::vector<std::string>& args,
+                                               std::vector<std::string>* errors);
+
+// Registers the machine's block devices that hold FAT or NTFS volumes under the next free
+// letters, in device-name order: partitions the kernel knows, whole disks without such
+// partitions (split through their own partition table), attached loop devices. Devices of size
+// 0, devices that cannot be opened, and sources already in the table are left out silently.
+// sysRoot and devRoot replace /sys and /dev (tests point them at a made-up tree).
+// Returns the drive texts registered, in order.
+std::vector<std::string> DiscoverBlockDevices(const std::string& sysRoot = "/sys",
+                                              const std::string& devRoot = "/dev");
+
+// Drive type of a block device from its sysfs folder (/sys/class/block/NAME, a partition's
+// folder counts as its disk's): CD-ROM for sr and SCSI type 5, RAM disk for ram and zram,
+// remote for nbd and rbd, removable when the removable flag is set, fixed otherwise.
+[[nodiscard]] DriveType ClassifyBlockDevice(const std::string& sysDevice);
+
+// The name a drive shows in the drive list: its label, or the usual name of its drive type
+// ("Local Disk", "Removable Disk", ...), followed by the drive text in brackets.
+[[nodiscard]] std::string ShellDisplayName(const DriveSource& source);

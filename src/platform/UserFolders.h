@@ -1,0 +1,47 @@
+// The folders a recovery falls back on: the working folder's "Undeleted Files" and the user's
+// "Founded Files".
+#pragma once
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+// The current working folder followed by "/Undeleted Files", or an empty text when the working
+// folder cannot be queried.
+inline std::string WorkingFolderDestination()
+{
+    char* cwd = ::getcwd(nullptr, 0);
+    if (cwd == nullptr)
+        return std::string();
+    std::string folder = cwd;
+    std::free(cwd);
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder + "Undeleted Files";
+}
+
+// The folder used whenever a destination cannot be created: "Founded Files" in the user's home
+// folder ($HOME, else the password database's entry), or relative to the working folder when
+// neither is known.
+inline std::string DefaultRecoveryFolder()
+{
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env != nullptr && *env != '\0')
+        home = env;
+    else
+    {
+        struct passwd entry = {};
+        struct passwd* found = nullptr;
+        char buffer[4096];
+        if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 &&
+            found != nullptr && found->pw_dir != nullptr)
+            home = found->pw_dir;
+    }
+    if (home.empty())
+        return "Founded Files";
+    if (home.back() != '/')
+        home += '/';
+    return home + "Founded Files";
+}

@@ -1,0 +1,25 @@
+// File-system name and volume label of a volume inside an image file or block device, read by
+// libblkid: the stand-in for the volume information query of a drive root.
+#pragma once
+
+#include <string>
+
+#include "platform/Types.h"
+
+struct VolumeInfo
+{
+    std::string type;       // libblkid TYPE as reported ("vfat", "ntfs", "ext4", ...), or ""
+    std::string fileSystem; // "FAT12", "FAT16", "FAT32", "NTFS", or "" for anything else
+    std::string label;      // volume label in UTF-8, "" when the volume has none
+};
+
+// Probes the byte range [offset, offset + length) of the open descriptor fd for a file system;
+// length 0 means up to the end. Returns 0 (probe done: info->type is empty when nothing was
+// recognised), 5 (the range could not be probed: empty, outside the device, unreadable) or
+// 8 (no memory for the probe).
+[[nodiscard]] u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info);
+
+// The drive-list name of a libblkid TYPE and VERSION: the version ("FAT12", "FAT16", "FAT32")
+// for vfat and msdos, plain "FAT" when that version is missing or unknown, "NTFS" for ntfs and
+// "" for anything else (exfat included).
+[[nodiscard]] std::string FileSystemName(const std::string& type, const std::string& version);
