@@ -16,12 +16,31 @@ u8* TakeChunk(std::size_t bytes)
 {
     return static_cast<u8*>(std::malloc(bytes));
 }
+
+// Makes room for one more element without throwing; false when the heap refuses.
+template <typename T> bool ReserveOneMore(std::vector<T>& list)
+{
+    if (list.size() < list.capacity())
+        return true;
+    try
+    {
+        list.reserve(list.size() + list.size() / 2 + 16);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
+    return true;
+}
 } // namespace
 
 CMemPool::CMemPool(int initialSize, unsigned granularity) : m_granularity(granularity)
 {
+    // Chunks are whole multiples of the granularity and blocks multiples of 4, so the
+    // granularity itself is kept a nonzero multiple of 4 for every tail to stay aligned.
     if (m_granularity == 0)
         m_granularity = 4096;
+    m_granularity = m_granularity > 0xFFFFFFFCu ? 0xFFFFFFFCu : (m_granularity + 3u) & ~3u;
     if (initialSize <= 0)
         return;
     s32 size = static_cast<s32>(static_cast<u32>(initialSize) & ~3u);
@@ -31,7 +50,13 @@ CMemPool::CMemPool(int initialSize, unsigned granularity) : m_granularity(granul
     if (!chunk)
         return;
     std::memset(chunk, 0, static_cast<std::size_t>(size));
+    if (!ReserveOneMore(m_chunks) || !ReserveOneMore(m_chunkStarts) || !ReserveOneMore(m_free))
+    {
+        std::free(chunk);
+        return;
+    }
     m_chunks.push_back(chunk);
+    m_chunkStarts.push_back(chunk);
     m_free.push_back(Block{chunk, size});
 }
 
@@ -42,6 +67,13 @@ CMemPool::~CMemPool()
     for (auto it = m_chunks.rbegin(); it != m_chunks.rend(); ++it)
         std::free(*it);
     m_chunks.clear();
+    m_chunkStarts.clear();
+}
+
+bool CMemPool::Joinable(const Block& a, const Block& b) const
+{
+    return a.start + a.length == b.start &&
+           !std::binary_search(m_chunkStarts.begin(), m_chunkStarts.end(), b.start);
 }
 
 void* CMemPool::Alloc(int size)
@@ -55,6 +87,11 @@ void* CMemPool::Alloc(int size)
     s32 rounded = static_cast<s32>(rounded64);
 
     std::lock_guard lock(m_mutex);
+    // Room for one more record in every list first, so that the bookkeeping below cannot
+    // fail half-way and a refused list growth is an ordinary null result.
+    if (!ReserveOneMore(m_used) || !ReserveOneMore(m_free) || !ReserveOneMore(m_chunks) ||
+        !ReserveOneMore(m_chunkStarts))
+        return nullptr;
     u8* result = nullptr;
     s32 reserved = rounded;
 
@@ -82,6 +119,8 @@ void* CMemPool::Alloc(int size)
         if (!chunk)
             return nullptr;
         m_chunks.push_back(chunk);
+        m_chunkStarts.insert(std::lower_bound(m_chunkStarts.begin(), m_chunkStarts.end(), chunk),
+                             chunk);
         result = chunk;
         if (n - rounded > 4)
         {
@@ -116,18 +155,20 @@ void CMemPool::Free(void** block)
     if (used == m_used.end() || used->start != p)
         return;
 
+    if (!ReserveOneMore(m_free))
+        return;
     Block freed = *used;
     auto at = std::lower_bound(m_free.begin(), m_free.end(), p,
                                [](const Block& b, const u8* q) { return b.start < q; });
     at = m_free.insert(at, freed);
     std::size_t idx = static_cast<std::size_t>(at - m_free.begin());
     // Merge with the right neighbour, then let the left neighbour absorb the result.
-    if (idx + 1 < m_free.size() && m_free[idx].start + m_free[idx].length == m_free[idx + 1].start)
+    if (idx + 1 < m_free.size() && Joinable(m_free[idx], m_free[idx + 1]))
     {
         m_free[idx].length += m_free[idx + 1].length;
         m_free.erase(m_free.begin() + static_cast<std::ptrdiff_t>(idx) + 1);
     }
-    if (idx > 0 && m_free[idx - 1].start + m_free[idx - 1].length == m_free[idx].start)
+    if (idx > 0 && Joinable(m_free[idx - 1], m_free[idx]))
     {
         m_free[idx - 1].length += m_free[idx].length;
         m_free.erase(m_free.begin() + static_cast<std::ptrdiff_t>(idx));
@@ -135,4 +176,22 @@ void CMemPool::Free(void** block)
 
     m_used.erase(used);
     *block = nullptr;
+}
+
+std::vector<CMemPool::Block> CMemPool::FreeBlocks() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_free;
+}
+
+std::vector<CMemPool::Block> CMemPool::UsedBlocks() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_used;
+}
+
+std::size_t CMemPool::ChunkCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_chunks.size();
 }

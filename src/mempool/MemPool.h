@@ -14,7 +14,8 @@ public:
     CMemPool(const CMemPool&) = delete;
     CMemPool& operator=(const CMemPool&) = delete;
 
-    // A zero-filled block of at least size bytes, or nullptr when the heap refuses a chunk.
+    // A zero-filled block of at least size bytes, aligned to 4, or nullptr when the heap
+    // refuses a chunk. Safe to call from several threads.
     [[nodiscard]] void* Alloc(int size);
     // Releases the block whose start *block holds and clears *block; ignores null and
     // addresses this pool did not hand out.
@@ -22,19 +23,32 @@ public:
 
     template <typename T> void Free(T** block)
     {
-        void* p = *block;
+        void* p = const_cast<void*>(static_cast<const void*>(*block));
         Free(&p);
-        *block = static_cast<T*>(p);
+        if (!p)
+            *block = nullptr;
     }
 
-private:
+    // One free or handed-out block: its start and the length reserved for it.
     struct Block
     {
         u8* start;
         s32 length;
     };
-    std::mutex m_mutex;
+    // Copies of the address-sorted free and used lists and the number of heap chunks, for
+    // tests that check the pool's bookkeeping.
+    [[nodiscard]] std::vector<Block> FreeBlocks() const;
+    [[nodiscard]] std::vector<Block> UsedBlocks() const;
+    [[nodiscard]] std::size_t ChunkCount() const;
+
+private:
+    mutable std::mutex m_mutex;
+    // True when b starts where a ends inside one chunk. Two chunks the heap happened to
+    // place back to back stay apart, so that no block ever spans two heap allocations.
+    [[nodiscard]] bool Joinable(const Block& a, const Block& b) const;
+
     std::vector<u8*> m_chunks;
+    std::vector<u8*> m_chunkStarts; // the same chunks sorted by address
     std::vector<Block> m_free;
     std::vector<Block> m_used;
     u32 m_granularity;
