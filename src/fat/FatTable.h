@@ -1,0 +1,67 @@
+// The first FAT of a volume seen through one 4096-byte window that moves on demand: entry
+// values and the classification of clusters by their entries.
+#pragma once
+
+#include "fat/FatLayout.h"
+#include "platform/Types.h"
+
+class CDirectRW;
+class FatBootSector;
+
+// What a cluster's FAT entry says about it.
+enum class ClusterState : u32
+{
+    kFree = 0,      // entry 0
+    kLinked = 1,    // entry names a next cluster
+    kChainHead = 2, // as kLinked, and the cluster is 2 or the one before it ends a chain
+    kChainEnd = 3,  // end-of-chain value
+    kBad = 4,       // bad-cluster value
+    kInvalid = 5,   // cluster outside 2 .. limit - 1
+};
+
+class FatTable
+{
+public:
+    static constexpr u32 kWindowSize = 4096;
+    // Returned by GetEntry for an entry that cannot be read.
+    static constexpr u32 kUnreadable = 1;
+
+    FatTable() = default;
+
+    // Takes the FAT geometry from a valid boot sector and loads the first window through the
+    // reader (not owned; it must outlive the table). False when the boot sector is not valid
+    // or the first window cannot be read.
+    [[nodiscard]] bool Attach(CDirectRW* reader, const FatBootSector& boot);
+    // The entry of cluster (2 .. limit), or 1 when it cannot be read: a cluster out of range,
+    // an entry not wholly inside the FAT, or a failed window read.
+    [[nodiscard]] u32 GetEntry(u32 cluster);
+    [[nodiscard]] ClusterState GetClusterState(u32 cluster);
+
+    // The highest cluster number whose entry is read (the boot sector's limit, capped to 32
+    // bits); clusters 2 .. limit - 1 are classified.
+    [[nodiscard]] u32 ClusterLimit() const { return m_clusterLimit; }
+    [[nodiscard]] u32 FatBits() const { return m_fatBits; }
+    // FAT sector (counted from the first FAT sector) at which the window starts.
+    [[nodiscard]] u64 WindowSector() const { return m_windowSector; }
+
+private:
+    static constexpr u32 kMapFailed = kWindowSize + 1;
+
+    // Position of a FAT byte offset in the window, moving the window on a miss; 4097 when the
+    // offset lies outside the FAT or the window read fails.
+    [[nodiscard]] u32 MapOffset(s64 offset);
+    // Reads the window at m_windowSector; on failure the window is left empty and unloaded.
+    [[nodiscard]] bool LoadWindow();
+
+    CDirectRW* m_reader = nullptr;
+    u32 m_clusterLimit = 0;
+    // Four zero bytes after the window keep the 4-byte entry read inside the object when an
+    // entry sits at the window's end.
+    u8 m_window[kWindowSize + 4] = {};
+    u32 m_fatBits = 0;
+    u32 m_bytesPerSector = 512;
+    u64 m_firstFatSector = 1;
+    u64 m_windowSector = 0;
+    u32 m_fatSectors = 0;
+    bool m_windowLoaded = false;
+};
