@@ -1,0 +1,147 @@
+// The catalogue: volume entries, the rule by which FAT finds are added, and the reset.
+#include "catalog/Catalog.h"
+
+#include <algorithm>
+
+#include "disk/DirectRW.h"
+#include "fat/FatBootSector.h"
+#include "fat/FatTable.h"
+#include "mempool/MemPool.h"
+#include "ntfs/Ntfs.h"
+
+std::atomic<u32> g_bRunning{0};
+std::vector<SelEntry> g_Selection;
+
+VolumeEntry::VolumeEntry() = default;
+VolumeEntry::~VolumeEntry() = default;
+VolumeEntry::VolumeEntry(VolumeEntry&&) noexcept = default;
+VolumeEntry& VolumeEntry::operator=(VolumeEntry&&) noexcept = default;
+
+const std::vector<std::size_t>*
+VolumeEntry::Lookup::ItemsWithFirst(const std::vector<FoundItem>& list, u64 first)
+{
+    if (list.size() < m_itemsSeen)
+    {
+        m_byFirst.clear();
+        m_itemsSeen = 0;
+    }
+    for (; m_itemsSeen < list.size(); ++m_itemsSeen)
+        m_byFirst[list[m_itemsSeen].first].push_back(m_itemsSeen);
+    auto it = m_byFirst.find(first);
+    return it == m_byFirst.end() ? nullptr : &it->second;
+}
+
+bool VolumeEntry::Lookup::FindDir(const std::vector<u32>& clusters, u32 cluster,
+                                  std::size_t* position)
+{
+    if (clusters.size() < m_dirsSeen)
+    {
+        m_dirPosition.clear();
+        m_dirsSeen = 0;
+    }
+    for (; m_dirsSeen < clusters.size(); ++m_dirsSeen)
+        m_dirPosition.try_emplace(clusters[m_dirsSeen], m_dirsSeen);
+    auto it = m_dirPosition.find(cluster);
+    if (it == m_dirPosition.end())
+        return false;
+    *position = it->second;
+    return true;
+}
+
+void VolumeEntry::Lookup::Clear()
+{
+    m_byFirst.clear();
+    m_dirPosition.clear();
+    m_itemsSeen = 0;
+    m_dirsSeen = 0;
+}
+
+CCatalog::CCatalog() = default;
+
+CCatalog::~CCatalog()
+{
+    // Workers poll the run flag; once it is clear they end at their next test.
+    g_bRunning = 0;
+    if (m_searchThread.joinable())
+        m_searchThread.join();
+    if (m_recoverThread.joinable())
+        m_recoverThread.join();
+    ResetVolumes();
+}
+
+void CCatalog::Post(u32 message, u32 code, const std::string& text, u32 extra) const
+{
+    if (m_sink != nullptr)
+        m_sink->Post(message, code, text, extra);
+}
+
+int CCatalog::CompareTime(const FoundTime& a, const FoundTime& b)
+{
+    const s32 left[6] = {a.year, a.month, a.day, a.hour, a.minute, a.second};
+    const s32 right[6] = {b.year, b.month, b.day, b.hour, b.minute, b.second};
+    for (int i = 0; i < 6; ++i)
+    {
+        if (left[i] > right[i])
+            return 1;
+        if (left[i] < right[i])
+            return -1;
+    }
+    return 0;
+}
+
+void CCatalog::AddItem(const FoundItem& item, VolumeEntry& volume)
+{
+    if (item.first > volume.clusterCount || item.first < 2)
+        return;
+    if (item.attr & 0x10)
+    {
+        // first lies in [2, clusterCount], so it fits a cluster number.
+        u32 cluster = static_cast<u32>(item.first);
+        std::size_t k = 0;
+        if (volume.lookup.FindDir(volume.dirIndex, cluster, &k))
+        {
+            // The folder is catalogued already (or excluded): the earliest item from index k on
+            // with this first cluster may take the newer entry's name; the new entry is dropped.
+            const std::vector<std::size_t>* same =
+                volume.lookup.ItemsWithFirst(volume.items, item.first);
+            if (same == nullptr)
+                return;
+            auto at = std::lower_bound(same->begin(), same->end(), k);
+            if (at == same->end())
+                return;
+            FoundItem& found = volume.items[*at];
+            if ((found.attr & 0x10) && CompareTime(item.accessed, found.accessed) == 1)
+                found.name = item.name;
+            return;
+        }
+        volume.dirIndex.push_back(cluster);
+    }
+    volume.items.push_back(item);
+}
+
+void CCatalog::ResetVolumes()
+{
+    for (std::size_t i = m_volumes.size(); i-- > 0;)
+    {
+        VolumeEntry& volume = m_volumes[i];
+        volume.dirIndex.clear();
+        if (volume.fsType == kFsNtfs)
+        {
+            for (std::size_t j = volume.items.size(); j-- > 0;)
+                g_MemPool.Free(&volume.items[j].data);
+        }
+        volume.items.clear();
+        volume.lookup.Clear();
+        volume.ntfs.reset();
+        volume.fatBoot.reset();
+        volume.fatTable.reset();
+        volume.reader.reset();
+        volume.name.clear();
+        volume.bytesPerSector = 0;
+        volume.clusterCount = 0;
+        volume.sectorsPerCluster = 0;
+        volume.fsType = kFsNone;
+    }
+    m_volumes.clear();
+    m_fileCount = 0;
+}

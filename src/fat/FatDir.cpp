@@ -1,0 +1,322 @@
+// FAT directory entries: short entries, long-name parts (live and deleted) and DOS times.
+#include "fat/FatDir.h"
+
+#include <cstring>
+
+#include "mempool/MemPool.h"
+#include "platform/ByteOrder.h"
+
+using namespace FatDirLayout;
+
+namespace
+{
+// Code page 437 (the original OEM code page of FAT short names) for bytes 0x80-0xFF.
+constexpr u16 kCp437High[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
+    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
+    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
+    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
+    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
+    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+// UTF-8 form of one code point (at most U+10FFFF); returns its length (1-4).
+u32 EncodeUtf8(u32 cp, u8 out[4])
+{
+    if (cp < 0x80)
+    {
+        out[0] = static_cast<u8>(cp);
+        return 1;
+    }
+    if (cp < 0x800)
+    {
+        out[0] = static_cast<u8>(0xC0 | (cp >> 6));
+        out[1] = static_cast<u8>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000)
+    {
+        out[0] = static_cast<u8>(0xE0 | (cp >> 12));
+        out[1] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = static_cast<u8>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<u8>(0xF0 | (cp >> 18));
+    out[1] = static_cast<u8>(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = static_cast<u8>(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+// Converts count UTF-16LE units at src to UTF-8 in out (capacity bytes, capacity >= 1). Stops at
+// a U+0000 unit or before a character that would not fit with its terminator, so the text is
+// cut only between characters. Unpaired surrogates become U+FFFD. Returns the text's length;
+// out[length] is NUL.
+u32 Utf16LeToUtf8(const u8* src, u32 count, char* out, u32 capacity)
+{
+    u32 written = 0;
+    for (u32 i = 0; i < count; ++i)
+    {
+        u32 cp = LoadLe16(src + 2 * i);
+        if (cp == 0)
+            break;
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count)
+        {
+            u32 low = LoadLe16(src + 2 * (i + 1));
+            if (low >= 0xDC00 && low <= 0xDFFF)
+            {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if (cp >= 0xD800 && cp <= 0xDFFF)
+            cp = 0xFFFD;
+        u8 bytes[4];
+        u32 n = EncodeUtf8(cp, bytes);
+        if (written + n + 1 > capacity)
+            break;
+        std::memcpy(out + written, bytes, n);
+        written += n;
+    }
+    out[written] = '\0';
+    return written;
+}
+
+// Appends one short-name byte to out as UTF-8 (bytes 0x80 and above through code page 437).
+void AppendOemByte(u8 b, char* out, u32& length)
+{
+    u8 bytes[4];
+    u32 n = EncodeUtf8(b < 0x80 ? b : kCp437High[b - 0x80], bytes);
+    std::memcpy(out + length, bytes, n);
+    length += n;
+}
+
+bool IsLongNamePart(const u8* entry)
+{
+    return (entry[kAttr] & kAttrLongNameMask) == kAttrLongName;
+}
+} // namespace
+
+FatDirBuffer::FatDirBuffer()
+{
+    Reset();
+    m_work = static_cast<u8*>(g_MemPool.Alloc(static_cast<int>(kLongNameWorkSize)));
+}
+
+FatDirBuffer::~FatDirBuffer()
+{
+    Reset();
+    g_MemPool.Free(&m_work);
+}
+
+void FatDirBuffer::Reset()
+{
+    m_data = nullptr;
+    m_size = 0;
+    m_indexCount = 0;
+    for (s32& slot : m_index)
+        slot = -1;
+}
+
+void FatDirBuffer::Attach(const u8* data, u32 size)
+{
+    Reset();
+    m_data = data;
+    m_size = size;
+    if (data == nullptr || size < kEntrySize)
+        return;
+    u32 end = size - size % kEntrySize;
+    // The block's last entry is never recorded: only entries that end before the block does.
+    for (u32 offset = 0; offset < end && m_indexCount < kDirIndexSlots; offset += kEntrySize)
+    {
+        if (offset >= size - kEntrySize)
+            break;
+        const u8* entry = data + offset;
+        if (IsLongNamePart(entry))
+            continue;
+        bool used = false;
+        for (u32 i = 0; i < kEntrySize && !used; ++i)
+            used = entry[i] != 0;
+        if (used)
+            m_index[m_indexCount++] = static_cast<s32>(offset / kEntrySize);
+    }
+}
+
+bool IsLeapYear(u32 year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+void DecodeDosTime(FoundTime& out, u16 date, u16 time, u8 tenMs)
+{
+    out.year = (date >> 9) + 1980;
+    out.month = (date >> 5) & 15;
+    out.day = date & 31;
+    out.hour = time >> 11;
+    out.minute = (time >> 5) & 63;
+    out.second = (time & 31) * 2;
+    if (tenMs > 99)
+        out.second += 1;
+
+    if (out.month < 1)
+        out.month = 1;
+    if (out.month > 12)
+        out.month = 12;
+    if (out.day == 0)
+        out.day = 1;
+    if (out.month == 2)
+    {
+        s32 cap = IsLeapYear(static_cast<u32>(out.year)) ? 29 : 28;
+        if (out.day > cap)
+            out.day = cap;
+    }
+    if ((out.month == 4 || out.month == 6 || out.month == 9 || out.month == 11) && out.day == 31)
+        out.day = 30;
+    // Hour 24 and minute or second 60 are kept as they stand.
+    if (out.hour > 24)
+        out.hour = 0;
+    if (out.minute > 60)
+        out.minute = 0;
+    if (out.second > 60)
+        out.second = 0;
+}
+
+u8 ShortNameChecksum(const u8* name11)
+{
+    u8 sum = 0;
+    for (u32 i = 0; i < 11; ++i)
+        sum = static_cast<u8>(static_cast<u8>((sum >> 1) | (sum << 7)) + name11[i]);
+    return sum;
+}
+
+int ReadLongName(const FatDirBuffer& buffer, char* out, u32& size, u8 checksum, s32 start)
+{
+    if (out == nullptr || size == 0)
+        return 0;
+    if (size > kFatNameSize)
+        size = kFatNameSize;
+    std::memset(out, 0, size);
+    u8* work = buffer.Work();
+    const u8* data = buffer.Data();
+    if (work == nullptr || data == nullptr)
+        return 0;
+    std::memset(work, 0, kLongNameWorkSize);
+    u32 collected = 0;
+
+    // Name sections of a part: characters 1-5, 6-11 and 12-13.
+    constexpr u32 kSections[3][2] = {
+        {kLfnName1, kLfnName1 + 10}, {kLfnName2, kLfnName2 + 12}, {kLfnName3, kLfnName3 + 4}};
+    const u64 blockSize = buffer.Size();
+    // Each step moves one entry towards the block start, so the walk ends there at the latest.
+    for (s64 p = start; p >= 0 && collected < kLongNameWorkSize; p -= kEntrySize)
+    {
+        if (static_cast<u64>(p) + kEntrySize > blockSize)
+            break;
+        const u8* part = data + p;
+        if (!IsLongNamePart(part) || part[kLfnChksum] != checksum)
+            break;
+        bool complete = false;
+        u32 endPos = 0;
+        for (u32 s = 0; s < 3 && !complete; ++s)
+        {
+            u32 i = kSections[s][0];
+            bool onFF = false;
+            for (; i < kSections[s][1]; ++i)
+            {
+                if (part[i] == 0xFF)
+                {
+                    onFF = true;
+                    break;
+                }
+                if (collected >= kLongNameWorkSize)
+                    break;
+                work[collected++] = part[i];
+            }
+            if (s < 2 && onFF)
+                complete = true; // padding inside the part: the name ends here
+            endPos = i;
+        }
+        if (complete)
+            break;
+        if (part[kLfnOrd] != kDeletedMark)
+        {
+            // A live part: padding at the end of section 3 (or, when the section ran to its
+            // end, the byte that follows the part) ends the name, and so does the last part.
+            u64 at = static_cast<u64>(p) + endPos;
+            if (at < blockSize && data[at] == 0xFF)
+                break;
+            if (part[kLfnOrd] & 0x40)
+                break;
+        }
+    }
+    return static_cast<int>(Utf16LeToUtf8(work, collected / 2, out, size));
+}
+
+void DecodeEntry(const FatDirBuffer& buffer, FatEntryInfo& info, s32 offset)
+{
+    const u8* data = buffer.Data();
+    if (data == nullptr || offset < 0 || offset % static_cast<s32>(kEntrySize) != 0 ||
+        static_cast<u64>(offset) + kEntrySize > buffer.Size())
+        return;
+    const u8* entry = data + offset;
+    std::memset(info.name, 0, sizeof info.name);
+
+    if (offset >= static_cast<s32>(kEntrySize) && IsLongNamePart(entry - kEntrySize))
+    {
+        u8 shortName[11];
+        std::memcpy(shortName, entry + kName, 11);
+        if (shortName[0] == kDeletedMark)
+        {
+            // The lost first byte is taken from the first character of the long name.
+            u8 first[4];
+            u32 cp = LoadLe16(entry - kEntrySize + kLfnName1);
+            if (cp >= 0xD800 && cp <= 0xDFFF)
+                cp = 0xFFFD;
+            EncodeUtf8(cp, first);
+            shortName[0] = first[0];
+            if (shortName[0] >= 'a' && shortName[0] <= 'z')
+                shortName[0] = static_cast<u8>(shortName[0] - 'a' + 'A');
+        }
+        u32 size = kFatNameSize;
+        ReadLongName(buffer, info.name, size, ShortNameChecksum(shortName),
+                     offset - static_cast<s32>(kEntrySize));
+    }
+
+    if (info.name[0] == '\0')
+    {
+        u8 raw[12];
+        u32 rawLength = 0;
+        s32 last = -1;
+        for (s32 i = 0; i < 8; ++i)
+            if (entry[i] != ' ')
+                last = i;
+        for (s32 i = 0; i <= last; ++i)
+            raw[rawLength++] = entry[i];
+        if (entry[8] != ' ' || entry[9] != ' ' || entry[10] != ' ')
+        {
+            raw[rawLength++] = '.';
+            for (u32 i = 8; i < 11; ++i)
+                raw[rawLength++] = entry[i];
+        }
+        if (rawLength > 0 && raw[0] == kDeletedMark)
+            raw[0] = '_';
+        u32 length = 0;
+        for (u32 i = 0; i < rawLength; ++i)
+            AppendOemByte(raw[i], info.name, length);
+        info.name[length] = '\0';
+    }
+
+    info.attr = entry[kAttr];
+    DecodeDosTime(info.created, LoadLe16(entry + kCrtDate), LoadLe16(entry + kCrtTime),
+                  entry[kCrtTimeTenth]);
+    DecodeDosTime(info.accessed, LoadLe16(entry + kLstAccDate), LoadLe16(entry + kCrtTime), 0);
+    DecodeDosTime(info.written, LoadLe16(entry + kWrtDate), LoadLe16(entry + kWrtTime), 0);
+    info.firstCluster =
+        (static_cast<u32>(LoadLe16(entry + kFstClusHi)) << 16) | LoadLe16(entry + kFstClusLo);
+    info.size = LoadLe32(entry + kFileSize);
+}

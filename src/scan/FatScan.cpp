@@ -1,0 +1,439 @@
+// The FAT deleted-entry scan: the fixed root directory (FAT12/16) or the root cluster chain
+// (FAT32), live folders through their cluster chains, deleted folders from their first cluster.
+#include "scan/FatScan.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "disk/DirectRW.h"
+#include "fat/FatBootSector.h"
+#include "fat/FatTable.h"
+#include "mempool/MemPool.h"
+#include "platform/ByteOrder.h"
+
+using namespace FatDirLayout;
+
+namespace
+{
+// Sectors of the fixed root directory read at a time.
+constexpr u32 kRootChunkSectors = 4;
+
+// Names already found in one folder, with the clash counter of each name's first find.
+class NameList
+{
+public:
+    // Returns name, or name with "_N_" inserted before its last '.' (appended when it has no
+    // '.') when an earlier find of the folder had exactly this name.
+    std::string Unique(std::string name)
+    {
+        auto it = m_counters.find(name);
+        if (it != m_counters.end())
+        {
+            std::string counter = "_" + std::to_string(++it->second) + "_";
+            std::size_t dot = name.rfind('.');
+            if (dot == std::string::npos)
+                name += counter;
+            else
+                name.insert(dot, counter);
+        }
+        m_counters.try_emplace(name, 0);
+        return name;
+    }
+
+private:
+    std::unordered_map<std::string, s32> m_counters;
+};
+
+bool IsExcludedName(const std::string& name)
+{
+    return name.find("Recycle") != std::string::npos ||
+           name.find("System Volume Info") != std::string::npos;
+}
+
+std::string TrimRight(const char* text)
+{
+    std::string s(text);
+    std::size_t end = s.find_last_not_of(" \t\r\n\v\f");
+    s.erase(end == std::string::npos ? 0 : end + 1);
+    return s;
+}
+
+bool IsDotName(const std::string& trimmed)
+{
+    return trimmed == "." || trimmed == "..";
+}
+
+// The state one directory walk shares with the handling of its finds.
+struct FolderWalk
+{
+    CCatalog& catalog;
+    VolumeEntry& volume;
+    std::string path; // path of the folder's children
+    NameList names;
+};
+
+// Catalogues one find. name is the entry's name as the walk takes it; excludedToIndex says
+// whether an excluded name ("Recycle", "System Volume Info") has its first cluster entered in
+// dirIndex so that no folder with that cluster is ever catalogued.
+void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u32 deleted,
+                bool excludedToIndex)
+{
+    // Path separators cannot occur in a FAT name; one read from a damaged or hostile volume
+    // would split the item's path and could lead a recovery out of its destination folder.
+    std::replace(name.begin(), name.end(), '\\', '_');
+    std::replace(name.begin(), name.end(), '/', '_');
+    if (IsExcludedName(name))
+    {
+        if (excludedToIndex)
+            walk.volume.dirIndex.push_back(info.firstCluster);
+        return;
+    }
+    name = walk.names.Unique(std::move(name));
+
+    FoundItem item;
+    item.path = walk.path;
+    item.name = name;
+    item.attr = info.attr;
+    item.deleted = deleted;
+    item.created = info.created;
+    item.accessed = info.accessed;
+    item.size = info.size;
+    item.first = info.firstCluster;
+    item.data = nullptr;
+
+    walk.catalog.Post(WM_SCAN_NOTIFY, 1, walk.path + "\\" + name, info.attr);
+    walk.catalog.AddItem(item, walk.volume);
+}
+
+bool Running()
+{
+    return g_bRunning.load(std::memory_order_relaxed) != 0;
+}
+
+// Reads count volume sectors of bytesPerSector bytes at sector into buffer. The byte form of
+// the read keeps the volume's own sector size, whatever the reader's. Returns bytes read (0 on
+// failure).
+u32 ReadVolumeSectors(CDirectRW& reader, u8* buffer, u32 count, u64 sector, u32 bytesPerSector)
+{
+    if (sector > static_cast<u64>(LLONG_MAX) / bytesPerSector)
+        return 0;
+    u32 done = 0;
+    if (reader.ReadBytes(buffer, count * bytesPerSector, &done,
+                         static_cast<s64>(sector * bytesPerSector)) != kOk)
+        return 0;
+    return done > count * bytesPerSector ? count * bytesPerSector : done;
+}
+
+FoundTime LocalNow()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    FoundTime t;
+    t.year = local.tm_year + 1900;
+    t.month = local.tm_mon + 1;
+    t.day = local.tm_mday;
+    t.hour = local.tm_hour;
+    t.minute = local.tm_min;
+    t.second = local.tm_sec;
+    return t;
+}
+
+// The geometry fields of the entry must describe real sectors and clusters before any buffer
+// is sized from them.
+bool UsableGeometry(const VolumeEntry& volume)
+{
+    return volume.bytesPerSector >= 512 && volume.bytesPerSector % 512 == 0 &&
+           volume.bytesPerSector <= 65536 && volume.sectorsPerCluster >= 1 &&
+           volume.sectorsPerCluster <= 255 && volume.reader && volume.fatBoot && volume.fatTable;
+}
+
+void ScanFixedRoot(CCatalog& catalog, VolumeEntry& volume, u8* chunk, u64 rootDirSector,
+                   u32 rootEntryCount)
+{
+    const u32 bps = volume.bytesPerSector;
+    const u32 rootSectors =
+        static_cast<u32>((static_cast<u64>(rootEntryCount) * 32 + bps - 1) / bps);
+    FatDirBuffer buffer;
+    FolderWalk walk{catalog, volume, volume.name, {}};
+    FatEntryInfo info;
+    u32 entryNumber = 0;
+    u32 deleted = 0;
+    for (u32 pos = 0; Running() && pos < rootSectors;)
+    {
+        std::memset(chunk, 0, static_cast<std::size_t>(kRootChunkSectors) * bps);
+        u32 count = rootSectors - pos < kRootChunkSectors ? rootSectors - pos : kRootChunkSectors;
+        u32 got = ReadVolumeSectors(*volume.reader, chunk, count, rootDirSector + pos, bps);
+        buffer.Attach(chunk, got);
+        while (NextDirEntry(buffer, info, entryNumber, deleted, bps / kEntrySize))
+            HandleFind(walk, info, info.name, deleted, true);
+        // When the chunk ended on a deleted entry or a long-name part, the next chunk starts with
+        // this chunk's last sector again, so that long-name parts in it stay in front of the
+        // entries after it; the scan of that chunk resumes behind the carried sector.
+        pos += entryNumber != 0 ? kRootChunkSectors - 1 : kRootChunkSectors;
+    }
+}
+
+void ScanLiveDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& dirBuffer)
+{
+    VolumeEntry& volume = walk.volume;
+    const u32 bps = volume.bytesPerSector;
+    const u32 spc = volume.sectorsPerCluster;
+    const std::size_t blockBytes = static_cast<std::size_t>(spc + 1) * bps;
+    FatEntryInfo info;
+    u32 cur = first;
+    ClusterState state = volume.fatTable->GetClusterState(cur);
+    u32 carry = 0;
+    u32 entryNumber = 0;
+    u32 deleted = 0;
+    // Each cluster of the chain is read once: a chain that runs back into itself ends there.
+    std::unordered_set<u32> visited;
+    while (Running() && (state == ClusterState::kLinked || state == ClusterState::kChainHead ||
+                         state == ClusterState::kChainEnd))
+    {
+        if (!visited.insert(cur).second)
+            break;
+        s64 sector = cur;
+        if (!volume.fatBoot->ClusterToSector(&sector))
+            break;
+        u32 got =
+            ReadVolumeSectors(*volume.reader, buffer + carry, spc, static_cast<u64>(sector), bps);
+        u32 valid = got + carry;
+        if (!CheckDirBlock(buffer, valid, volume.clusterCount))
+            break;
+        dirBuffer.Attach(buffer, valid);
+        while (Running() && NextDirEntry(dirBuffer, info, entryNumber, deleted, bps / kEntrySize))
+            HandleFind(walk, info, info.name, deleted, true);
+        if (entryNumber != 0 && valid >= bps)
+        {
+            // The block ended on a deleted entry or a long-name part: keep its last sector in front
+            // of the next cluster so that long-name parts reach across the boundary.
+            std::memmove(buffer, buffer + valid - bps, bps);
+            std::memset(buffer + bps, 0, blockBytes - bps);
+            carry = bps;
+        }
+        else
+        {
+            std::memset(buffer, 0, blockBytes);
+            carry = 0;
+            entryNumber = 0;
+        }
+        if (state == ClusterState::kChainEnd)
+            break;
+        cur = volume.fatTable->GetEntry(cur);
+        state = volume.fatTable->GetClusterState(cur);
+    }
+}
+
+void ScanDeletedDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& dirBuffer)
+{
+    VolumeEntry& volume = walk.volume;
+    if (!Running())
+        return;
+    s64 sector = first;
+    if (!volume.fatBoot->ClusterToSector(&sector))
+        return;
+    u32 got = ReadVolumeSectors(*volume.reader, buffer, volume.sectorsPerCluster,
+                                static_cast<u64>(sector), volume.bytesPerSector);
+    if (!CheckDirBlock(buffer, got, volume.clusterCount))
+        return;
+    dirBuffer.Attach(buffer, got);
+    FatEntryInfo info;
+    for (u32 n = 0; Running(); ++n)
+    {
+        if (GetEntryByIndex(dirBuffer, info, n) != kOk)
+            break;
+        std::string name = TrimRight(info.name);
+        if (IsDotName(name))
+            continue;
+        if (IsExcludedName(name))
+            continue;
+        HandleFind(walk, info, std::move(name), 1, false);
+    }
+}
+} // namespace
+
+bool CheckDirBlock(const u8* block, u32 valid, u32 limit)
+{
+    if (block == nullptr || valid < kEntrySize)
+        return false;
+    for (u32 offset = 0; offset + kEntrySize <= valid; offset += kEntrySize)
+    {
+        const u8* entry = block + offset;
+        if (entry[kName] == 0x00)
+            return offset != 0;
+        u8 attr = entry[kAttr];
+        if (attr & 0xC0)
+            return false;
+        if ((attr & kAttrLongNameMask) == kAttrLongName)
+            continue;
+        u32 cluster =
+            (static_cast<u32>(LoadLe16(entry + kFstClusHi)) << 16) | LoadLe16(entry + kFstClusLo);
+        if (cluster > limit)
+            return false;
+    }
+    return true;
+}
+
+bool NextDirEntry(const FatDirBuffer& buffer, FatEntryInfo& info, u32& entryNumber, u32& deleted,
+                  u32 carriedEntries)
+{
+    const u32 size = buffer.Size();
+    const u8* data = buffer.Data();
+    if (data == nullptr || size < kEntrySize ||
+        static_cast<u64>(entryNumber) * kEntrySize > size - kEntrySize)
+    {
+        entryNumber = 0;
+        return false;
+    }
+    for (u64 offset = static_cast<u64>(entryNumber) * kEntrySize; offset + kEntrySize <= size;
+         offset += kEntrySize)
+    {
+        ++entryNumber;
+        const u8* entry = data + offset;
+        u8 attr = entry[kAttr];
+        if ((attr & (kAttrDirectory | kAttrArchive)) == 0)
+            continue; // long-name parts, volume labels, files without the archive bit
+        if ((attr & kAttrDirectory) == 0)
+        {
+            if (entry[kName] != kDeletedMark)
+                continue;
+            DecodeEntry(buffer, info, static_cast<s32>(offset));
+            deleted = 1;
+            return true;
+        }
+        DecodeEntry(buffer, info, static_cast<s32>(offset));
+        deleted = entry[kName] == kDeletedMark ? 1 : 0;
+        if (!IsDotName(TrimRight(info.name)))
+            return true;
+    }
+    // A block that ends on a deleted entry or on a long-name part may hold the first parts of
+    // a name whose short entry lies in the next block: ask for the carry.
+    const u8* last = data + (size / kEntrySize - 1) * kEntrySize;
+    bool carry = last[kName] == kDeletedMark || (last[kAttr] & kAttrLongNameMask) == kAttrLongName;
+    entryNumber = carry ? carriedEntries : 0;
+    return false;
+}
+
+u32 GetEntryByIndex(const FatDirBuffer& buffer, FatEntryInfo& info, u32 n)
+{
+    const u8* data = buffer.Data();
+    if (data == nullptr)
+        return kErrTransfer;
+    const u32 size = buffer.Size();
+    if (n > size / kEntrySize)
+        return kErrTransfer;
+    const u32 k = buffer.IndexCount();
+    s64 offset = -1;
+    if (n < k)
+    {
+        offset = static_cast<s64>(buffer.Index(n)) * kEntrySize;
+    }
+    else if (k > 0)
+    {
+        // Beyond the recorded slots: count on from the entry after the last recorded one.
+        u32 count = k - 1;
+        for (u64 at = (static_cast<u64>(buffer.Index(k - 1)) + 1) * kEntrySize;
+             at + kEntrySize <= size; at += kEntrySize)
+        {
+            const u8* entry = data + at;
+            if ((entry[kAttr] & kAttrLongNameMask) == kAttrLongName)
+                continue;
+            bool used = false;
+            for (u32 i = 0; i < kEntrySize && !used; ++i)
+                used = entry[i] != 0;
+            if (!used)
+                continue;
+            if (++count == n)
+            {
+                offset = static_cast<s64>(at);
+                break;
+            }
+        }
+    }
+    if (offset < 0)
+        return kErrTransfer;
+    DecodeEntry(buffer, info, static_cast<s32>(offset));
+    return kOk;
+}
+
+u32 ScanFatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume)
+{
+    if (!UsableGeometry(volume))
+        return kOk;
+    const u64 blockBytes = static_cast<u64>(volume.sectorsPerCluster + 1) * volume.bytesPerSector;
+    if (blockBytes > INT_MAX)
+        return kErrNoMemory;
+    PoolBlock block(static_cast<int>(blockBytes));
+    if (!block)
+        return kErrNoMemory;
+    FatDirBuffer dirBuffer;
+
+    // Take what the walk needs now: the item list grows (and may move) while it runs.
+    std::string path =
+        dir.name.empty() || dir.name == dir.path ? dir.path : dir.path + "\\" + dir.name;
+    const u32 deleted = dir.deleted;
+    if (dir.first > 0xFFFFFFFFu)
+        return kOk;
+    const u32 first = static_cast<u32>(dir.first);
+
+    FolderWalk walk{catalog, volume, std::move(path), {}};
+    if (deleted == 0)
+        ScanLiveDirectory(walk, first, block.Bytes(), dirBuffer);
+    else
+        ScanDeletedDirectory(walk, first, block.Bytes(), dirBuffer);
+    return kOk;
+}
+
+u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
+{
+    if (!volume.fatBoot)
+        return kErrBadFatBoot;
+    u64 rootSector = 0;
+    u32 countOrCluster = 0;
+    if (!volume.fatBoot->GetRootDir(&rootSector, &countOrCluster))
+        return kErrBadFatBoot;
+    if (!UsableGeometry(volume))
+        return kErrBadFatBoot;
+    {
+        PoolBlock chunk(static_cast<int>(kRootChunkSectors * volume.bytesPerSector));
+        if (!chunk)
+            return kErrNoMemory;
+        if (volume.fsType == kFsFat32)
+        {
+            FoundItem root;
+            root.path = volume.name;
+            root.name = volume.name;
+            root.attr = kAttrDirectory;
+            root.deleted = 0;
+            root.created = LocalNow();
+            root.accessed = root.created;
+            root.size = 0;
+            root.first = countOrCluster;
+            volume.dirIndex.push_back(countOrCluster);
+            // The root is walked but not catalogued; a failed walk only leaves the root empty.
+            (void)ScanFatDirectory(catalog, root, volume);
+        }
+        else
+        {
+            ScanFixedRoot(catalog, volume, chunk.Bytes(), rootSector, countOrCluster);
+        }
+    }
+
+    // Breadth-first over the catalogue: every accepted folder is walked once, in the order of
+    // acceptance; the list grows while it is walked.
+    for (std::size_t i = 0; i < volume.items.size(); ++i)
+    {
+        if (volume.items[i].attr & kAttrDirectory)
+        {
+            FoundItem dir = volume.items[i];
+            (void)ScanFatDirectory(catalog, dir, volume);
+        }
+    }
+    return kOk;
+}

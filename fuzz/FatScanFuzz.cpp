@@ -1,0 +1,58 @@
+// A whole FAT volume scan over a mutated small volume held in memory. Inputs shorter than the
+// volume are padded with zeros, so that seeds can leave out an image's empty tail.
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "catalog/Catalog.h"
+#include "disk/Mem_RW.h"
+#include "fat/FatBootSector.h"
+#include "fat/FatTable.h"
+#include "scan/FatScan.h"
+
+namespace
+{
+constexpr size_t kVolumeBytes = 64 * 1024;
+constexpr size_t kMaxInput = 256 * 1024;
+
+class CountingSink final : public IEventSink
+{
+public:
+    void Post(u32, u32, const std::string& text, u32) override { m_bytes += text.size(); }
+
+private:
+    size_t m_bytes = 0;
+};
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size)
+{
+    if (size > kMaxInput)
+        return 0;
+    std::vector<u8> image(size < kVolumeBytes ? kVolumeBytes : size, 0);
+    if (size)
+        std::memcpy(image.data(), data, size);
+
+    CCatalog catalog;
+    CountingSink sink;
+    catalog.m_sink = &sink;
+    VolumeEntry volume;
+    volume.name = "C:";
+    volume.reader = std::make_unique<CMem_RW>(image.data(), image.size(), 512);
+    volume.fatBoot = std::make_unique<FatBootSector>();
+    if (!volume.fatBoot->Parse(image.data() + 11))
+        return 0;
+    u32 type = kFsNone;
+    (void)volume.fatBoot->GetFatType(&type);
+    volume.fsType = type;
+    volume.fatTable = std::make_unique<FatTable>();
+    if (!volume.fatTable->Attach(volume.reader.get(), *volume.fatBoot))
+        return 0;
+    volume.sectorsPerCluster = volume.fatBoot->GetBpb()->sectorsPerCluster;
+    volume.clusterCount = static_cast<u32>(volume.fatBoot->GetClusterLimit(true));
+    volume.bytesPerSector = volume.fatBoot->GetBytesPerSector();
+
+    g_bRunning = 1;
+    (void)ScanFatVolume(catalog, volume);
+    return 0;
+}

@@ -1,0 +1,185 @@
+// The catalogue: the scan job list of volume entries, every found item, the run flag and the
+// plain state of the result view and of the recovery.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "catalog/FoundItem.h"
+#include "platform/EventSink.h"
+#include "platform/Types.h"
+#include "platform/UserFolders.h"
+
+class CDirectRW;
+class IMessageBox;
+class CNtfs;
+class FatTable;
+class FatBootSector;
+class IFileTypes;
+struct ResultRow;
+
+// File-system codes of a volume entry.
+inline constexpr u32 kFsFat12 = 1;
+inline constexpr u32 kFsFat16 = 2;
+inline constexpr u32 kFsFat32 = 3;
+inline constexpr u32 kFsNtfs = 4;
+inline constexpr u32 kFsNone = 7;
+
+// One volume of the scan job list with the engine objects it owns and everything found on it.
+//
+// The entry owns its reader and engine objects through unique_ptr, so it is move-only: the
+// scan start moves a finished entry into the job list, and a worker that needs a view of its
+// own (the recovery) works through a reference or copies the plain fields it needs. The
+// special members are defined in Catalog.cpp, where the engine types are complete.
+struct VolumeEntry
+{
+    VolumeEntry();
+    ~VolumeEntry();
+    VolumeEntry(VolumeEntry&&) noexcept;
+    VolumeEntry& operator=(VolumeEntry&&) noexcept;
+    VolumeEntry(const VolumeEntry&) = delete;
+    VolumeEntry& operator=(const VolumeEntry&) = delete;
+
+    u32 fsType = kFsNone;               // 1 FAT12, 2 FAT16, 3 FAT32, 4 NTFS, 7 none
+    std::unique_ptr<CDirectRW> reader;  // FAT: sector reader opened on name; NTFS: null
+    std::string name;                   // drive text such as "C:", root of every item path
+    u32 sectorsPerCluster = 0;          // FAT only
+    u32 bytesPerSector = 0;             // FAT only
+    u32 clusterCount = 0;               // FAT only: highest cluster number limited to the volume
+    std::vector<u32> dirIndex;          // first clusters of catalogued or excluded folders
+    std::vector<FoundItem> items;       // every found item, in the order added
+    std::unique_ptr<CNtfs> ntfs;        // NTFS volume parser; null otherwise
+    std::unique_ptr<FatTable> fatTable; // FAT table; null otherwise
+    std::unique_ptr<FatBootSector> fatBoot; // FAT boot sector; null otherwise
+
+    // Hash lookups over dirIndex and items for AddItem. They index the two vectors
+    // incrementally (both only grow until the entry is reset), so code that appends to them
+    // directly needs no care; code that empties them calls Clear().
+    class Lookup
+    {
+    public:
+        // Indexes (ascending) of the items whose first equals first, or null when none.
+        const std::vector<std::size_t>* ItemsWithFirst(const std::vector<FoundItem>& list,
+                                                       u64 first);
+        // Position of the first occurrence of cluster in dirIndex.
+        bool FindDir(const std::vector<u32>& clusters, u32 cluster, std::size_t* position);
+        void Clear();
+
+    private:
+        std::unordered_map<u64, std::vector<std::size_t>> m_byFirst;
+        std::unordered_map<u32, std::size_t> m_dirPosition;
+        std::size_t m_itemsSeen = 0;
+        std::size_t m_dirsSeen = 0;
+    };
+    Lookup lookup;
+};
+
+// One selected row handed from the result view to the recovery.
+struct SelEntry
+{
+    std::string name; // first-column text of the row, at most 255 characters
+    u32 isDir = 0;    // 1 when the row is a folder
+};
+
+// Selected rows of the last recovery request, in row order.
+extern std::vector<SelEntry> g_Selection;
+
+// Process-wide run flag: 1 while worker threads may go on. Workers poll it without a lock.
+extern std::atomic<u32> g_bRunning;
+
+class CCatalog
+{
+public:
+    CCatalog();
+    ~CCatalog();
+    CCatalog(const CCatalog&) = delete;
+    CCatalog& operator=(const CCatalog&) = delete;
+
+    // Appends a copy of item to volume.items unless its first cluster lies outside
+    // [2, clusterCount] or it is a folder whose first cluster is already in volume.dirIndex
+    // (then the catalogued folder may take the new name when the new entry is newer).
+    void AddItem(const FoundItem& item, VolumeEntry& volume);
+
+    // +1 when a is later than b, -1 when earlier, 0 when equal; year first.
+    [[nodiscard]] static int CompareTime(const FoundTime& a, const FoundTime& b);
+
+    // Frees everything the scan job list owns (engine objects, NTFS data blocks) and empties it.
+    void ResetVolumes();
+
+    // Search start, worker stop, result view and recovery operations are added with the scan
+    // control, result view and recovery engine.
+
+    // Scan control (src/scan/SearchControl.cpp). Stops the workers, empties the job list and
+    // builds it afresh from selection (a letter and a colon per drive, in selection order, no
+    // separator), then starts the search thread, which searches the last volume first and
+    // posts WM_SCAN_NOTIFY code 2 once when every volume is done; the receiver then lists
+    // m_curPath (entry 0) on its own thread. Returns 0 (started), 5 (no drive yielded a
+    // volume; no thread started) or 64 (the thread could not be created; the list is emptied).
+    [[nodiscard]] u32 StartSearch(const std::string& selection);
+    // The search thread's procedure; catalogue is the CCatalog. Returns 0.
+    static u32 SearchThreadProc(void* catalogue);
+    // Clears g_bRunning and joins both workers, which end at their next poll of the flag.
+    // With showResults and a non-empty job list, m_curPath and m_curVolume then name entry 0:
+    // the caller, which owns the view, lists it. Called on a worker's own thread it only
+    // clears the flag. The sink must never block its caller, or a worker caught posting could
+    // not reach its next poll.
+    void StopWorkers(bool showResults);
+    // File system of a drive of the drive table: 0 for a FAT name ("FAT", "FAT12", ...), 4 for
+    // "NTFS", 7 for anything else, an empty text, or a drive not in the table.
+    [[nodiscard]] static u32 DetectFileSystem(const std::string& drive);
+
+    // Recovery (src/recovery/Recovery.cpp). Prepares the destination (m_lastDest when
+    // destination is empty) and starts the recovery thread over g_Selection in the folder
+    // m_curPath. Returns 0 (started), 5 (no volume is being browsed), 512 (the destination
+    // cannot be prepared, or lies on the volume being read) or 64 (no thread).
+    [[nodiscard]] u32 StartRecovery(const std::string& destination);
+    // Creates the missing levels of folder (a native path), falling back to the default
+    // folder, and lists its names upper-cased into m_destNames. Returns 0 or 512.
+    [[nodiscard]] u32 PrepareFolder(std::string& folder);
+    // The recovery thread's procedure; catalogue is the CCatalog. Returns 0.
+    static u32 RecoverThreadProc(void* catalogue);
+
+    // Result view (src/catalog/ResultView.cpp); dialog thread only.
+    // Puts in the two built-in file types ("Directory" and "File"/"Unknown File") and forgets
+    // every other one.
+    void InitFileTypes();
+    // Replaces *rows with the content of m_curPath on volume: the volume list when m_curPath
+    // is empty, else ".." (below a root), the folders (last found first), then the files
+    // (first found first). Sets m_fileCount to the number of file rows.
+    void ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* rows);
+    // Opens the row named text (a volume text, a folder name of the shown folder, or "..")
+    // and refills *rows. False when nothing changed (rows and view state are left as they are).
+    bool Navigate(const std::string& text, std::vector<ResultRow>* rows);
+    // Replaces extension (without its dot) by its description and sets *image to its type
+    // index, learning the type through m_fileTypes the first time it is seen.
+    void GetFileType(std::string& extension, s32* image);
+    // The time as the locale's short date, two blanks and the locale's time.
+    std::string FormatTime(const FoundTime& time);
+
+    // Posts one notification to the front end; dropped when no sink is set.
+    void Post(u32 message, u32 code, const std::string& text, u32 extra) const;
+
+    u32 m_entryIsDir = 0;     // the selection entry being recovered is a folder
+    u32 m_recoverVolume = 0;  // index in m_volumes of the volume the recovery reads
+    std::string m_destDir;    // destination folder of the current recovery run
+    char m_timeBuf[160] = {}; // date text (first 80 bytes) and time text (last 80 bytes)
+    s32 m_curVolume = 0;      // index in m_volumes of the volume shown
+    std::string m_lastDest = WorkingFolderDestination(); // destination remembered between runs
+    std::vector<VolumeEntry> m_volumes;                  // the scan job list, owner of all items
+    std::string m_curPath;                // folder shown in the result view; empty: the volume list
+    std::thread m_searchThread;           // search worker
+    std::thread m_recoverThread;          // recovery worker
+    std::vector<std::string> m_typeExts;  // file-type keys known to the view
+    std::vector<std::string> m_typeNames; // file-type descriptions, parallel to m_typeExts
+    std::vector<std::string> m_destNames; // upper-cased names in the last prepared folder
+    u32 m_fileCount = 0;                  // files shown in the result view
+    IEventSink* m_sink = nullptr; // receiver of WM_SCAN_NOTIFY and WM_RECOVER_NOTIFY; not owned
+    IMessageBox* m_messageBox = nullptr;  // shows the recovery's message boxes; not owned
+    std::vector<std::string> m_typeIcons; // icon names of each file type, parallel to m_typeExts
+    IFileTypes* m_fileTypes = nullptr;    // the desktop's file-type database; not owned
+};

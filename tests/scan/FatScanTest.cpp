@@ -1,0 +1,479 @@
+// Whole scans of FAT12/16/32 volumes made by mkfs.fat and mtools, checked against golden
+// listings and against The Sleuth Kit's fls; crafted damage to real volumes; byte-array tests
+// of the directory-block helpers.
+#include "scan/FatScan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "disk/Faulty_RW.h"
+#include "platform/ByteOrder.h"
+#include "platform/Format.h"
+#include "scan/FatScanSupport.h"
+#include "support/TestImages.h"
+
+namespace
+{
+struct ScanResult
+{
+    u32 status = 0;
+    std::vector<std::string> listing; // path\name|attr|deleted|size|first
+    std::vector<std::string> events;  // text|attr of every WM_SCAN_NOTIFY
+    std::vector<FoundItem> items;
+    std::vector<u32> dirIndex;
+};
+
+std::string Line(const FoundItem& item)
+{
+    std::ostringstream s;
+    s << item.path << "\\" << item.name << "|" << std::hex << std::uppercase << int(item.attr)
+      << std::dec << "|" << item.deleted << "|" << item.size << "|" << item.first;
+    return s.str();
+}
+
+ScanResult Scan(std::vector<u8> image, u32 readerSectorSize = 512)
+{
+    ScanResult result;
+    CCatalog catalog;
+    RecordingSink sink;
+    catalog.m_sink = &sink;
+    VolumeEntry volume;
+    EXPECT_TRUE(OpenFatVolume(std::move(image), volume, readerSectorSize));
+    g_bRunning = 1;
+    result.status = ScanFatVolume(catalog, volume);
+    for (const FoundItem& item : volume.items)
+        result.listing.push_back(Line(item));
+    for (const RecordingSink::Event& e : sink.events)
+    {
+        EXPECT_EQ(e.message, WM_SCAN_NOTIFY);
+        EXPECT_EQ(e.code, 1u);
+        result.events.push_back(e.text + "|" + std::to_string(e.extra));
+    }
+    result.items = volume.items;
+    result.dirIndex = volume.dirIndex;
+    return result;
+}
+
+ScanResult ScanImage(const std::string& name, u32 readerSectorSize = 512)
+{
+    std::string path = TestImage(name);
+    if (path.empty())
+        return {};
+    return Scan(ReadImage(path), readerSectorSize);
+}
+
+// The common tree of fat.sh, in the order of the breadth-first walk, with each volume's first
+// clusters (mtools allocates them differently per cluster size).
+struct GoldenRow
+{
+    const char* item;
+    int attr;
+    int deleted;
+    int size;
+};
+const GoldenRow kCommonTree[] = {
+    {"C:\\DOCS", 0x10, 0, 0},
+    {"C:\\_ELROOT.TXT", 0x20, 1, 333},
+    {"C:\\Deleted Long Name.txt", 0x20, 1, 1200},
+    {"C:\\_LDDIR", 0x10, 1, 0},
+    {"C:\\RECYCLER", 0x10, 0, 0},
+    {"C:\\MANY", 0x10, 0, 0},
+    {"C:\\DOCS\\SUB", 0x10, 0, 0},
+    {"C:\\DOCS\\_ONE.TXT", 0x20, 1, 444},
+    {"C:\\DOCS\\Same Name Thrice.txt", 0x20, 1, 350},
+    {"C:\\DOCS\\Same Name Thrice_1_.txt", 0x20, 1, 250},
+    {"C:\\DOCS\\Same Name Thrice_2_.txt", 0x20, 1, 150},
+    {"C:\\_LDDIR\\_EEP1.TXT", 0x20, 1, 500},
+    {"C:\\_LDDIR\\Old Long Name.txt", 0x20, 1, 600},
+    {"C:\\_LDDIR\\_NNER", 0x10, 1, 0},
+    {"C:\\RECYCLER\\_C1.TXT", 0x20, 1, 130},
+    {"C:\\MANY\\_05.TXT", 0x20, 1, 105},
+    {"C:\\MANY\\_17.TXT", 0x20, 1, 117},
+    {"C:\\MANY\\_60.TXT", 0x20, 1, 160},
+    {"C:\\MANY\\_65.TXT", 0x20, 1, 165},
+    {"C:\\DOCS\\SUB\\Old Draft Notes.txt", 0x20, 1, 3000},
+    {"C:\\_LDDIR\\_NNER\\_NNER.TXT", 0x20, 1, 700},
+};
+
+struct GoldenCase
+{
+    const char* image;
+    std::vector<int> firsts;
+};
+
+std::vector<std::string> Golden(const GoldenRow* rows, size_t count, const std::vector<int>& firsts)
+{
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < count; ++i)
+    {
+        std::ostringstream s;
+        s << rows[i].item << "|" << std::hex << std::uppercase << rows[i].attr << std::dec << "|"
+          << rows[i].deleted << "|" << rows[i].size << "|" << (i < firsts.size() ? firsts[i] : -1);
+        lines.push_back(s.str());
+    }
+    return lines;
+}
+
+// Deleted entries that fls -r -d -p reports, as "d PATH" or "r PATH" with '/' separators,
+// without the $OrphanFiles entries (clusters TSK found no folder for).
+std::multiset<std::string> FlsDeleted(const std::string& image)
+{
+    std::string out;
+    int rc = RunCommand("fls -r -d -p '" + image + "' 2>&1", &out);
+    EXPECT_EQ(rc, 0) << "fls failed (is sleuthkit installed?):\n" << out;
+    std::multiset<std::string> found;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        size_t tab = line.find('\t');
+        if (tab == std::string::npos || line.find(" * ") == std::string::npos)
+            continue;
+        std::string path = line.substr(tab + 1);
+        if (path.rfind("$OrphanFiles", 0) == 0)
+            continue;
+        found.insert(std::string(1, line[2] == 'd' ? 'd' : 'r') + " " + path);
+    }
+    return found;
+}
+
+// Our deleted items in the same form, with the "_N_" of repeated names taken out again.
+std::multiset<std::string> OursDeleted(const std::vector<FoundItem>& items)
+{
+    static const std::regex kCounter("_[0-9]+_(?=\\.[^.]*$|$)");
+    std::multiset<std::string> ours;
+    for (const FoundItem& item : items)
+    {
+        if (!item.deleted)
+            continue;
+        std::string path = item.path.size() > 3 ? item.path.substr(3) + "/" : "";
+        std::replace(path.begin(), path.end(), '\\', '/');
+        std::string name = std::regex_replace(item.name, kCounter, "");
+        ours.insert(std::string(1, (item.attr & 0x10) ? 'd' : 'r') + " " + path + name);
+    }
+    return ours;
+}
+
+bool ExcludedByName(const std::string& path)
+{
+    return path.find("Recycle") != std::string::npos ||
+           path.find("System Volume Info") != std::string::npos;
+}
+
+std::vector<std::string> Difference(const std::multiset<std::string>& a,
+                                    const std::multiset<std::string>& b)
+{
+    std::vector<std::string> d;
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(d));
+    return d;
+}
+
+bool Contains(const std::vector<std::string>& listing, const std::string& prefix)
+{
+    return std::any_of(listing.begin(), listing.end(),
+                       [&](const std::string& l) { return l.rfind(prefix + "|", 0) == 0; });
+}
+
+// FAT16 entry patching of an in-memory image.
+void SetFat16Entry(std::vector<u8>& image, u32 cluster, u16 value)
+{
+    u32 bps = LoadLe16(&image[11]);
+    u32 reserved = LoadLe16(&image[14]);
+    StoreLe16(&image[static_cast<size_t>(reserved) * bps + cluster * 2], value);
+}
+
+u16 Fat16Entry(const std::vector<u8>& image, u32 cluster)
+{
+    u32 bps = LoadLe16(&image[11]);
+    u32 reserved = LoadLe16(&image[14]);
+    return LoadLe16(&image[static_cast<size_t>(reserved) * bps + cluster * 2]);
+}
+
+u64 FirstOf(const ScanResult& r, const std::string& item)
+{
+    for (const FoundItem& i : r.items)
+        if (i.path + "\\" + i.name == item)
+            return i.first;
+    ADD_FAILURE() << item << " not found";
+    return 0;
+}
+} // namespace
+
+class FatScanGolden : public ::testing::TestWithParam<GoldenCase>
+{
+};
+
+TEST_P(FatScanGolden, FindsExactlyTheCommonTree)
+{
+    ScanResult r = ScanImage(GetParam().image);
+    EXPECT_EQ(r.status, 0u);
+    EXPECT_EQ(r.listing, Golden(kCommonTree, std::size(kCommonTree), GetParam().firsts));
+    // One report per find, in the order found, with the attribute byte.
+    std::vector<std::string> expected;
+    for (const FoundItem& item : r.items)
+        expected.push_back(item.path + "\\" + item.name + "|" + std::to_string(item.attr));
+    EXPECT_EQ(r.events, expected);
+}
+
+TEST_P(FatScanGolden, AgreesWithFlsOnDeletedEntries)
+{
+    std::string image = TestImage(GetParam().image);
+    ASSERT_FALSE(image.empty());
+    ScanResult r = Scan(ReadImage(image));
+    std::multiset<std::string> fls;
+    for (const std::string& e : FlsDeleted(image))
+        if (!ExcludedByName(e))
+            fls.insert(e);
+    std::multiset<std::string> ours = OursDeleted(r.items);
+    EXPECT_EQ(Difference(fls, ours), std::vector<std::string>{}) << "fls finds, we do not";
+    EXPECT_EQ(Difference(ours, fls), std::vector<std::string>{}) << "we find, fls does not";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, FatScanGolden,
+    ::testing::Values(GoldenCase{"fat12", {10, 38, 39, 49, 56, 59, 11,  43,  64, 76, 120,
+                                           50, 51, 52, 57, 64, 76, 120, 126, 46, 53}},
+                      GoldenCase{"fat16", {6,  23, 24, 32, 39, 42, 7,   27,  47, 59, 102,
+                                           33, 34, 35, 40, 47, 59, 102, 108, 30, 36}},
+                      GoldenCase{"fat32", {23, 74, 75, 90,  99,  102, 24,  81,  182, 181, 179,
+                                           91, 92, 94, 100, 107, 120, 165, 171, 84,  95}}),
+    [](const ::testing::TestParamInfo<GoldenCase>& p) { return std::string(p.param.image); });
+
+TEST(FatScan, Fat32RootIsWalkedButNotListed)
+{
+    std::string image = TestImage("fat32");
+    ASSERT_FALSE(image.empty());
+    ScanResult r = Scan(ReadImage(image));
+    u32 rootCluster = LoadLe32(&ReadImage(image)[0x2C]);
+    ASSERT_FALSE(r.dirIndex.empty());
+    EXPECT_EQ(r.dirIndex[0], rootCluster);
+    for (const FoundItem& item : r.items)
+        EXPECT_NE(item.first, rootCluster) << item.name;
+    EXPECT_FALSE(Contains(r.listing, "C:\\C:"));
+}
+
+TEST(FatScan, ScanVolumeListing)
+{
+    ScanResult r = ScanImage("fatscan12");
+    EXPECT_EQ(r.status, 0u);
+    const std::vector<std::string> expected = {
+        "C:\\lower case start.txt|20|1|70|3",
+        "C:\\DUPS|10|0|0|7",
+        "C:\\DUPS2|10|0|0|8",
+        "C:\\OTHER|10|0|0|9",
+        "C:\\STRAD|10|0|0|10",
+        "C:\\STRAD2|10|0|0|11",
+        "C:\\_OARDIR|10|1|0|12",
+        "C:\\_IGDEL|10|1|0|14",
+        "C:\\DUPS\\_EPORT.DOC|20|1|333|8",
+        "C:\\DUPS\\_EPORT_1_.DOC|20|1|222|9",
+        "C:\\DUPS\\_EPORT_2_.DOC|20|1|111|10",
+        "C:\\DUPS2\\_EADME|20|1|55|9",
+        "C:\\DUPS2\\_EADME_1_|20|1|44|10",
+        "C:\\OTHER\\_EPORT.DOC|20|1|120|10",
+        "C:\\STRAD\\Straddling Name Here.txt|20|1|300|28",
+        "C:\\STRAD2\\Straddling Folder Name|10|0|0|42",
+        "C:\\_OARDIR\\_OARCH2.TXT|0|1|90|13",
+    };
+    std::vector<std::string> all = expected;
+    for (int i = 1; i <= 14; ++i)
+        all.push_back(Format("C:\\_IGDEL\\_%02d.TXT|20|1|30|%d", i, 43 + i));
+    // Not found: live files, NOARCH.TXT (deleted without the archive bit in a live folder),
+    // everything of "$Recycle.Bin", and BIGDEL's entries in its second cluster (_15 to _20).
+    // Long names straddling a cluster boundary are read in full, for the deleted file of STRAD
+    // and the live folder of STRAD2.
+    EXPECT_EQ(r.listing, all);
+    // "$Recycle.Bin" is not catalogued, and its first cluster is kept out of the catalogue.
+    std::vector<u8> image = ReadImage(TestImage("fatscan12"));
+    const char* shortName = "$RECYCLEBIN";
+    auto at = std::search(image.begin(), image.end(), shortName, shortName + 11);
+    ASSERT_NE(at, image.end());
+    u32 recycleCluster = LoadLe16(&*(at + 26));
+    EXPECT_NE(std::find(r.dirIndex.begin(), r.dirIndex.end(), recycleCluster), r.dirIndex.end());
+}
+
+TEST(FatScan, ScanVolumeAgreesWithFlsExceptTheArchiveRule)
+{
+    std::string image = TestImage("fatscan12");
+    ASSERT_FALSE(image.empty());
+    ScanResult r = Scan(ReadImage(image));
+    std::multiset<std::string> fls;
+    for (const std::string& e : FlsDeleted(image))
+        if (!ExcludedByName(e))
+            fls.insert(e);
+    EXPECT_EQ(Difference(fls, OursDeleted(r.items)), (std::vector<std::string>{"r _OARCH.TXT"}));
+    EXPECT_EQ(Difference(OursDeleted(r.items), fls), std::vector<std::string>{});
+}
+
+TEST(FatScan, PathSeparatorsInNamesAreReplaced)
+{
+    std::vector<u8> image = ReadImage(TestImage("fatscan12"));
+    // "lower case start.txt": characters 6 and 11 (the two spaces) of its first long-name part.
+    const u8 needle[] = {'l', 0, 'o', 0, 'w', 0, 'e', 0, 'r', 0};
+    auto at = std::search(image.begin(), image.end(), std::begin(needle), std::end(needle));
+    ASSERT_NE(at, image.end());
+    size_t part = static_cast<size_t>(at - image.begin()) - 1;
+    image[part + 14] = '/';  // character 6
+    image[part + 24] = '\\'; // character 11
+    ScanResult r = Scan(image);
+    EXPECT_TRUE(Contains(r.listing, "C:\\lower_case_start.txt"))
+        << ::testing::PrintToString(r.listing);
+}
+
+TEST(FatScan, RootLongNameAcrossChunksIsRead)
+{
+    ScanResult r = ScanImage("fatscanroot");
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].name, "Root Straddling Name.txt");
+    EXPECT_EQ(r.items[0].size, 99u);
+}
+
+TEST(FatScan, CarriedSectorExaminesEveryEntryOnce)
+{
+    // 4096-byte sectors: the carried sector holds 128 entries, among them the deleted W050.
+    ScanResult r = ScanImage("fatscan4k", 4096);
+    EXPECT_EQ(r.listing,
+              (std::vector<std::string>{"C:\\WIDE|10|0|0|2", "C:\\WIDE\\_050.TXT|20|1|20|52",
+                                        "C:\\WIDE\\Wide Straddling Name.txt|20|1|300|52"}));
+}
+
+TEST(FatScan, ChainCycleInLiveFolderEndsTheWalk)
+{
+    std::string path = TestImage("fat16");
+    ASSERT_FALSE(path.empty());
+    std::vector<u8> image = ReadImage(path);
+    ScanResult plain = Scan(image);
+    // Point the last cluster of MANY's chain back to its first cluster.
+    u32 first = static_cast<u32>(FirstOf(plain, "C:\\MANY"));
+    u32 last = first;
+    for (int steps = 0; Fat16Entry(image, last) < 0xFFF8 && steps < 100; ++steps)
+        last = Fat16Entry(image, last);
+    ASSERT_NE(last, first) << "MANY must span several clusters";
+    SetFat16Entry(image, last, static_cast<u16>(first));
+    ScanResult looped = Scan(image);
+    EXPECT_EQ(looped.listing, plain.listing);
+}
+
+TEST(FatScan, LiveFolderWithFreeFatEntryIsNotWalked)
+{
+    std::string path = TestImage("fat16");
+    ASSERT_FALSE(path.empty());
+    std::vector<u8> image = ReadImage(path);
+    ScanResult plain = Scan(image);
+    SetFat16Entry(image, static_cast<u32>(FirstOf(plain, "C:\\DOCS")), 0);
+    ScanResult r = Scan(image);
+    EXPECT_TRUE(Contains(r.listing, "C:\\DOCS"));
+    for (const std::string& line : r.listing)
+        EXPECT_NE(line.rfind("C:\\DOCS\\", 0), 0u) << line;
+}
+
+TEST(FatScan, FolderLoopThroughDeletedEntryIsCataloguedOnce)
+{
+    // Make the deleted folder OLDDIR point at the cluster of the live folder DOCS.
+    std::string path = TestImage("fat12");
+    ASSERT_FALSE(path.empty());
+    std::vector<u8> image = ReadImage(path);
+    ScanResult plain = Scan(image);
+    u64 docs = FirstOf(plain, "C:\\DOCS");
+    u64 olddir = FirstOf(plain, "C:\\_LDDIR");
+    const u8 needle[11] = {0xE5, 'L', 'D', 'D', 'I', 'R', ' ', ' ', ' ', ' ', ' '};
+    auto at = std::search(image.begin(), image.end(), needle, needle + 11);
+    ASSERT_NE(at, image.end());
+    ASSERT_EQ(LoadLe16(&*(at + 26)), olddir);
+    StoreLe16(&*(at + 26), static_cast<u16>(docs));
+    ScanResult r = Scan(image);
+    EXPECT_FALSE(Contains(r.listing, "C:\\_LDDIR"));
+    EXPECT_EQ(std::count_if(r.items.begin(), r.items.end(),
+                            [&](const FoundItem& i) { return i.first == docs && (i.attr & 0x10); }),
+              1);
+}
+
+TEST(FatScan, ClearedRunFlagStopsAtOnce)
+{
+    for (const char* name : {"fat16", "fat32"})
+    {
+        CCatalog catalog;
+        VolumeEntry volume;
+        ASSERT_TRUE(OpenFatVolume(ReadImage(TestImage(name)), volume));
+        g_bRunning = 0;
+        EXPECT_EQ(ScanFatVolume(catalog, volume), 0u);
+        EXPECT_TRUE(volume.items.empty()) << name;
+    }
+    g_bRunning = 1;
+}
+
+TEST(FatScan, FailingDeviceFindsNothing)
+{
+    std::vector<u8> image = ReadImage(TestImage("fat16"));
+    CCatalog catalog;
+    VolumeEntry volume;
+    ASSERT_TRUE(OpenFatVolume(image, volume));
+    auto faulty = std::make_unique<CFaulty_RW>(std::move(image));
+    faulty->FailAfter(0);
+    volume.reader = std::move(faulty);
+    g_bRunning = 1;
+    EXPECT_EQ(ScanFatVolume(catalog, volume), 0u);
+    EXPECT_TRUE(volume.items.empty());
+}
+
+TEST(FatScan, InvalidBootSectorOrGeometryIsRefused)
+{
+    CCatalog catalog;
+    VolumeEntry volume;
+    volume.fatBoot = std::make_unique<FatBootSector>();
+    EXPECT_EQ(ScanFatVolume(catalog, volume), kErrBadFatBoot);
+    VolumeEntry none;
+    EXPECT_EQ(ScanFatVolume(catalog, none), kErrBadFatBoot);
+
+    VolumeEntry zero;
+    ASSERT_TRUE(OpenFatVolume(ReadImage(TestImage("fat12")), zero));
+    zero.bytesPerSector = 0;
+    EXPECT_EQ(ScanFatVolume(catalog, zero), kErrBadFatBoot);
+}
+
+// Directory-block helpers on crafted bytes.
+namespace
+{
+std::vector<u8> Entries(std::initializer_list<std::pair<const char*, u8>> entries)
+{
+    std::vector<u8> block;
+    for (const auto& [name, attr] : entries)
+    {
+        u8 e[32] = {};
+        std::memcpy(e, name, 11);
+        e[11] = attr;
+        StoreLe16(e + 26, 5);
+        block.insert(block.end(), e, e + 32);
+    }
+    return block;
+}
+} // namespace
+
+TEST(FatScan, CheckDirBlockRules)
+{
+    std::vector<u8> good = Entries({{".          ", 0x10}, {"A       TXT", 0x20}});
+    EXPECT_TRUE(CheckDirBlock(good.data(), static_cast<u32>(good.size()), 100));
+    EXPECT_FALSE(CheckDirBlock(nullptr, 64, 100));
+    EXPECT_FALSE(CheckDirBlock(good.data(), 31, 100));
+    EXPECT_FALSE(CheckDirBlock(good.data(), static_cast<u32>(good.size()), 4)); // cluster 5 > 4
+
+    std::vector<u8> endMark = Entries({{"A       TXT", 0x20}, {"B       TXT", 0x20}});
+    endMark[32] = 0;
+    endMark.resize(96, 0xFF); // junk after the end of the directory is not looked at
+    EXPECT_TRUE(CheckDirBlock(endMark.data(), static_cast<u32>(endMark.size()), 100));
+    std::vector<u8> emptyFirst = Entries({{"\0          ", 0x20}});
+    EXPECT_FALSE(CheckDirBlock(emptyFirst.data(), 32, 100));
+    for (u8 attr : {0x40, 0x80})
+    {
+        std::vector<u8> bad = Entries({{"A       TXT", 0x20}, {"B       TXT", attr}});
+        EXPECT_FALSE(CheckDirBlock(bad.data(), static_cast<u32>(bad.size()), 100)) << int(attr);
+    }
+    std::vector<u8> longPart = Entries({{"A       TXT", 0x0F}});
+    StoreLe16(&longPart[26], 0xFFFF); // a long-name part's cluster field is not checked
+    EXPECT_TRUE(CheckDirBlock(longPart.data(), 32, 100));
+}
