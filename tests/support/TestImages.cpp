@@ -32,12 +32,25 @@ int RunCommand(const std::string& command, std::string* output)
 std::string TestImage(const std::string& name)
 {
     std::string out = std::string(ORL_TEST_IMAGES) + "/" + name + ".img";
-    if (fs::exists(out))
-        return out;
+    std::string scripts = ORL_TEST_SCRIPTS;
+    // An image older than any recipe is stale: a changed recipe must never leave tests running
+    // against an old volume. Removing it is safe while others read it (they hold it open).
+    std::error_code ec;
+    if (fs::exists(out, ec))
+    {
+        auto built = fs::last_write_time(out, ec);
+        bool stale = false;
+        for (const auto& entry : fs::recursive_directory_iterator(scripts, ec))
+            if (entry.is_regular_file() && entry.last_write_time() > built)
+                stale = true;
+        if (!stale)
+            return out;
+        fs::remove(out, ec);
+    }
     std::string log = std::string(ORL_TEST_IMAGES) + "/" + name + ".log";
     std::string cmd = "flock '" + std::string(ORL_TEST_IMAGES) + "/.lock' sh -c \"test -f '" + out +
-                      "' || bash '" + std::string(ORL_TEST_SCRIPTS) + "/make-image.sh' '" + name +
-                      "' '" + out + "'\" > '" + log + "' 2>&1";
+                      "' || bash '" + scripts + "/make-image.sh' '" + name + "' '" + out + "'\" > '" +
+                      log + "' 2>&1";
     int rc = RunCommand(cmd);
     if (rc != 0 || !fs::exists(out))
     {
