@@ -1,0 +1,180 @@
+// Recovery start: the destination folder (created level by level, with the fall-back to the
+// default folder), the check that it does not lie on the volume being read, and the thread.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+#include "catalog/Catalog.h"
+#include "platform/DriveTable.h"
+#include "platform/Format.h"
+#include "platform/MessageBox.h"
+#include "platform/Status.h"
+#include "platform/UserFolders.h"
+#include "recovery/Recovery.h"
+#include "recovery/RecoveryHost.h"
+
+namespace
+{
+void ShowBox(const CCatalog& catalog, const std::string& text, const std::string& caption)
+{
+    if (catalog.m_messageBox != nullptr)
+        catalog.m_messageBox->Show(text, caption);
+}
+
+bool IsDirectory(const std::string& path)
+{
+    struct stat st = {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// mkdir that counts a folder that exists already as success.
+bool MakeLevel(const std::string& path)
+{
+    if (IsDirectory(path))
+        return true;
+    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+// Creates every missing level of folder. A level above the last that cannot be created is
+// reported with a message box; the last one fails silently. A last level that exists as
+// something other than a folder is a failure too: nothing could be written into it.
+bool CreateLevels(const CCatalog& catalog, const std::string& folder)
+{
+    std::vector<std::string> levels;
+    std::size_t at = 0;
+    while (at <= folder.size())
+    {
+        std::size_t next = folder.find('/', at);
+        if (next == std::string::npos)
+            next = folder.size();
+        if (next > at)
+            levels.push_back(folder.substr(at, next - at));
+        at = next + 1;
+    }
+    std::string built = folder.starts_with("/") ? "/" : "";
+    if (levels.empty())
+        return IsDirectory(built.empty() ? "." : built);
+    for (std::size_t i = 0; i + 1 < levels.size(); ++i)
+    {
+        built += levels[i];
+        if (!MakeLevel(built))
+        {
+            ShowBox(catalog, "Unable to create directory:\n\n" + built, "Error");
+            return false;
+        }
+        built += '/';
+    }
+    built += levels.back();
+    return MakeLevel(built) && IsDirectory(built);
+}
+
+// The refusal text when folder lies on the volume that the run reads, else an empty text.
+std::string SourceClash(const CCatalog& catalog, const std::string& folder)
+{
+    const VolumeEntry& volume = catalog.m_volumes[catalog.m_recoverVolume];
+    const std::optional<DriveSource> source = g_DriveTable.Find(volume.name);
+    if (!source)
+        return std::string();
+    const std::string target = folder.empty() ? DefaultRecoveryFolder() : folder;
+    if (!DestinationIsSource(RecoveryHost(), target, *source))
+        return std::string();
+    const std::string& shown = source->display.empty() ? source->path : source->display;
+    return Format("Refusing to recover onto %s: it is the volume being read (%s).", target.c_str(),
+                  shown.c_str());
+}
+
+} // namespace
+
+u32 CCatalog::PrepareFolder(std::string& folder)
+{
+    m_destNames.clear();
+    if (folder.empty())
+        folder = DefaultRecoveryFolder();
+    if (!CreateLevels(*this, folder))
+    {
+        folder = DefaultRecoveryFolder();
+        if (!MakeLevel(folder) || !IsDirectory(folder))
+            return kErrDestination;
+        ShowBox(*this,
+                Format("Use default directory due to a failed directory creation:\n\n   %s!",
+                       folder.c_str()),
+                "Error");
+    }
+    if (DIR* dir = ::opendir(folder.c_str()))
+    {
+        while (const dirent* entry = ::readdir(dir))
+            m_destNames.push_back(UpperName(entry->d_name));
+        ::closedir(dir);
+    }
+    return kOk;
+}
+
+u32 CCatalog::StartRecovery(const std::string& destination)
+{
+    if (!destination.empty())
+        m_lastDest = destination;
+    const std::string drive = m_curPath.substr(0, 2);
+    if (drive.empty())
+        return kErrTransfer;
+    bool found = false;
+    for (std::size_t i = 0; i < m_volumes.size() && !found; ++i)
+    {
+        if (UpperName(m_volumes[i].name) == UpperName(drive))
+        {
+            m_recoverVolume = static_cast<u32>(i);
+            found = true;
+        }
+    }
+    if (!found)
+        return kErrTransfer;
+    m_destDir = m_lastDest;
+    g_SelFolder = m_curPath;
+
+    // Writing into the volume being read would overwrite the very clusters the run is about
+    // to save: refuse before a single folder is made there.
+    std::string clash = SourceClash(*this, m_destDir);
+    if (clash.empty())
+    {
+        if (PrepareFolder(m_destDir) != kOk)
+        {
+            ShowBox(*this,
+                    Format("Failed to create the given directory:\n\n%s!\n\nProgram will exit. "
+                           "Reset the directory and try again please!",
+                           m_destDir.c_str()),
+                    "Sorry:");
+            return kErrDestination;
+        }
+        // The default folder may have taken its place.
+        clash = SourceClash(*this, m_destDir);
+    }
+    if (!clash.empty())
+    {
+        Post(WM_RECOVER_NOTIFY, kRecoverFatal, clash, 0);
+        return kErrDestination;
+    }
+
+    // A finished earlier run still holds its thread object until it is joined.
+    if (m_recoverThread.joinable())
+        m_recoverThread.join();
+    g_bRunning = 1;
+    bool started = true;
+    try
+    {
+        m_recoverThread = std::thread(&CCatalog::RecoverThreadProc, static_cast<void*>(this));
+    }
+    catch (const std::system_error&)
+    {
+        started = false;
+    }
+    m_lastDest = m_destDir;
+    if (!started)
+    {
+        g_bRunning = 0;
+        ShowBox(*this, "Failed to startup undeleting thread!\n\n  Program has exited.", "Sorry:");
+        return kErrNoThread;
+    }
+    return kOk;
+}

@@ -1,0 +1,62 @@
+// The recovery: notification codes of WM_RECOVER_NOTIFY, the folder the selection was made in,
+// and the helpers that turn catalogue names into safe native paths and files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/Types.h"
+
+// Low byte of a WM_RECOVER_NOTIFY (the code argument of IEventSink::Post).
+inline constexpr u32 kRecoverFile = 0;    // text "Recovering <path>\<name>", extra: attr
+inline constexpr u32 kRecoverWarning = 1; // text: what went wrong; the run goes on
+inline constexpr u32 kRecoverFatal = 2;   // text: why the run ended
+inline constexpr u32 kRecoverRange = 3;   // extra: the progress range (10)
+inline constexpr u32 kRecoverStep = 4;    // extra: the chunk counter of the current file
+inline constexpr u32 kRecoverFinished =
+    0xFF; // all bits set; text "Finished Recovery Successfully."
+inline constexpr u32 kRecoverFinishedExtra = 0xFFFFFF;
+
+// Message texts of the recovery.
+inline constexpr const char* kFinishedText = "Finished Recovery Successfully.";
+inline constexpr const char* kNoSpaceText = "Drive has NOT enough space to store files.";
+inline constexpr const char* kNoSavePathText =
+    "Failed to Create Save Path. Please close all possible applications and try again.";
+inline constexpr const char* kNoMemoryText =
+    "Memory NOT enough. Please close some Windows and retry.";
+
+// The folder shown in the result view (m_curPath) when the recovery was started; item paths
+// are compared with it. Written by StartRecovery before the thread starts, then read only.
+extern std::string g_SelFolder;
+
+// A catalogue name made fit to be one level of a native path: '/', NUL and the other control
+// characters become '_', "." and ".." become "_." and "_..", an empty name becomes "_".
+// Everything else (UTF-8 included) is kept.
+[[nodiscard]] std::string SafeName(const std::string& name);
+
+// ASCII upper case, the form in which folder listings are compared.
+[[nodiscard]] std::string UpperName(const std::string& name);
+
+// The native folder for a catalogue folder path below source: "" or "\a\b" after source
+// becomes target + "/a/b", each level made safe. itemPath must begin with source.
+[[nodiscard]] std::string MapFolder(const std::string& itemPath, const std::string& source,
+                                    const std::string& target);
+
+// Creates folder/name for writing without ever replacing or following anything that exists:
+// name first (unless startWithNew), then "New " + name, "New (2) " + name, "New (3) " + name,
+// ... while a candidate exists already. On success returns the descriptor and sets *path; on
+// failure returns -1 and sets *error to the errno of the failed creation.
+[[nodiscard]] int CreateFreshFile(const std::string& folder, const std::string& name,
+                                  bool startWithNew, std::string* path, int* error);
+
+// For each run that CNtfs::DecodeRuns yields from the same bytes, whether it is sparse (a
+// mapping pair without an offset: the clusters hold zeros and lie nowhere on the volume).
+[[nodiscard]] std::vector<bool> SparseRuns(const u8* runs, int limit);
+
+// The value of a resident attribute inside a 1024-byte MFT record as read from disk: applies
+// the update sequence fixup to the record's two 512-byte halves (when the update sequence
+// array lies inside the record and the halves carry its number), then bounds the value
+// [valueOffset, valueOffset + size) to the record. Returns 0 when the whole value lies inside
+// the record, 36 when it was clipped (*start and *length then give the part inside).
+[[nodiscard]] u32 ExtractResidentValue(u8* record, u32 recordSize, u32 valueOffset, u64 size,
+                                       u32* start, u32* length);

@@ -1,0 +1,281 @@
+// Shared pieces of the recovery tests: recording sink and message box, a host with
+// replaceable answers, volume entries opened the way the search start opens them, and the
+// content the image recipes write.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "catalog/Catalog.h"
+#include "disk/File_RW.h"
+#include "fat/FatBootSector.h"
+#include "fat/FatTable.h"
+#include "mempool/MemPool.h"
+#include "ntfs/Ntfs.h"
+#include "platform/DriveTable.h"
+#include "platform/EventSink.h"
+#include "platform/MessageBox.h"
+#include "recovery/Recovery.h"
+#include "recovery/RecoveryHost.h"
+#include "scan/FatScan.h"
+#include "scan/NtfsScan.h"
+#include "support/TestImages.h"
+
+namespace recoverytest
+{
+struct Event
+{
+    u32 code;
+    std::string text;
+    u32 extra;
+};
+
+// Keeps every WM_RECOVER_NOTIFY; onPost runs on the posting thread.
+class RecordingSink final : public IEventSink
+{
+public:
+    void Post(u32 message, u32 code, const std::string& text, u32 extra) override
+    {
+        if (message != WM_RECOVER_NOTIFY)
+            return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        events.push_back({code, text, extra});
+        if (onPost)
+            onPost(events.back());
+    }
+    std::vector<Event> Of(u32 code) const
+    {
+        std::vector<Event> out;
+        for (const Event& e : events)
+            if (e.code == code)
+                out.push_back(e);
+        return out;
+    }
+    bool Finished() const { return !Of(kRecoverFinished).empty(); }
+
+    std::vector<Event> events;
+    std::function<void(const Event&)> onPost;
+
+private:
+    std::mutex m_mutex;
+};
+
+class RecordingBox final : public IMessageBox
+{
+public:
+    void Show(const std::string& text, const std::string& caption) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        shown.emplace_back(text, caption);
+    }
+    std::vector<std::pair<std::string, std::string>> shown;
+
+private:
+    std::mutex m_mutex;
+};
+
+// The system's answers unless a test overrides one of them.
+class FakeHost final : public IRecoveryHost
+{
+public:
+    FakeHost() = default;
+    ~FakeHost() override { SetRecoveryHost(nullptr); }
+    FakeHost(const FakeHost&) = delete;
+    FakeHost& operator=(const FakeHost&) = delete;
+
+    bool FreeSpace(const std::string& path, u64* blockSize, u64* freeBlocks) override
+    {
+        if (freeSpace)
+            return freeSpace(path, blockSize, freeBlocks);
+        return System().FreeSpace(path, blockSize, freeBlocks);
+    }
+    std::optional<PathFacts> Stat(const std::string& path) override
+    {
+        if (stat)
+            return stat(path);
+        return System().Stat(path);
+    }
+    std::vector<PartitionFacts> Partitions(u64 disk) override
+    {
+        if (partitions)
+            return partitions(disk);
+        return System().Partitions(disk);
+    }
+    std::optional<LoopFacts> LoopBacking(u64 device) override
+    {
+        if (loopBacking)
+            return loopBacking(device);
+        return System().LoopBacking(device);
+    }
+
+    std::function<bool(const std::string&, u64*, u64*)> freeSpace;
+    std::function<std::optional<PathFacts>(const std::string&)> stat;
+    std::function<std::vector<PartitionFacts>(u64)> partitions;
+    std::function<std::optional<LoopFacts>(u64)> loopBacking;
+
+private:
+    static IRecoveryHost& System() { return SystemRecoveryHost(); }
+};
+
+// Content of a file written by fat.sh: lines "<tag> line NNNNN" cut to size.
+inline std::string FatContent(const std::string& tag, std::size_t size)
+{
+    std::string out;
+    char line[600];
+    for (int i = 1; out.size() < size; ++i)
+    {
+        std::snprintf(line, sizeof line, "%s line %05d\n", tag.c_str(), i);
+        out += line;
+    }
+    out.resize(size);
+    return out;
+}
+
+inline std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+// Every file and folder below root, relative, sorted; folders end with '/'.
+inline std::vector<std::string> Tree(const std::string& root)
+{
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    {
+        std::string rel = std::filesystem::relative(it->path(), root).string();
+        if (it->is_directory() && !it->is_symlink())
+            rel += '/';
+        out.push_back(rel);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Registers image under drive and fills a FAT volume entry through the drive table, as the
+// search start does; reader replaces the device reader when given.
+inline bool OpenFatEntry(const std::string& image, const std::string& drive, VolumeEntry& entry,
+                         std::unique_ptr<CDirectRW> reader = nullptr)
+{
+    DriveSource source;
+    source.drive = drive;
+    source.path = image;
+    g_DriveTable.Register(source);
+    entry.name = drive;
+    entry.reader = reader ? std::move(reader) : std::make_unique<CFile_RW>();
+    if (entry.reader->Open(drive, 512) != kOk)
+        return false;
+    u8 sector[512] = {};
+    u32 done = 0;
+    if (entry.reader->ReadSectors(sector, 1, &done, 0) != kOk)
+        return false;
+    entry.fatBoot = std::make_unique<FatBootSector>();
+    if (!entry.fatBoot->Parse(sector + 11))
+        return false;
+    u32 type = kFsNone;
+    (void)entry.fatBoot->GetFatType(&type);
+    entry.fsType = type;
+    entry.fatTable = std::make_unique<FatTable>();
+    if (!entry.fatTable->Attach(entry.reader.get(), *entry.fatBoot))
+        return false;
+    entry.sectorsPerCluster = entry.fatBoot->GetBpb()->sectorsPerCluster;
+    entry.bytesPerSector = entry.fatBoot->GetBytesPerSector();
+    entry.clusterCount = static_cast<u32>(entry.fatBoot->GetClusterLimit(true));
+    return true;
+}
+
+inline bool OpenNtfsEntry(const std::string& image, const std::string& drive, VolumeEntry& entry,
+                          std::unique_ptr<CDirectRW> reader = nullptr)
+{
+    DriveSource source;
+    source.drive = drive;
+    source.path = image;
+    g_DriveTable.Register(source);
+    entry.name = drive;
+    entry.fsType = kFsNtfs;
+    entry.ntfs = reader ? std::make_unique<CNtfs>(std::move(reader)) : std::make_unique<CNtfs>();
+    return entry.ntfs->Open(drive, 1) == kOk;
+}
+
+// A catalogue with one scanned volume, a recording sink and box, and a scratch destination.
+class RecoveryBase : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        g_bRunning = 0;
+        if (m_catalog.m_recoverThread.joinable())
+            m_catalog.m_recoverThread.join();
+        g_Selection.clear();
+        SetRecoveryHost(nullptr);
+    }
+
+    void AddFat(const std::string& image,
+                const std::string& drive = "C:", std::unique_ptr<CDirectRW> reader = nullptr)
+    {
+        VolumeEntry entry;
+        ASSERT_TRUE(OpenFatEntry(image, drive, entry, std::move(reader)));
+        m_catalog.m_volumes.push_back(std::move(entry));
+        g_bRunning = 1;
+        ASSERT_EQ(ScanFatVolume(m_catalog, m_catalog.m_volumes.back()), kOk);
+        g_bRunning = 0;
+    }
+
+    void AddNtfs(const std::string& image,
+                 const std::string& drive = "N:", std::unique_ptr<CDirectRW> reader = nullptr)
+    {
+        VolumeEntry entry;
+        ASSERT_TRUE(OpenNtfsEntry(image, drive, entry, std::move(reader)));
+        m_catalog.m_volumes.push_back(std::move(entry));
+        g_bRunning = 1;
+        ASSERT_EQ(ScanNtfsVolume(m_catalog, m_catalog.m_volumes.back()), kOk);
+        g_bRunning = 0;
+    }
+
+    FoundItem* Item(const std::string& path, const std::string& name, std::size_t volume = 0)
+    {
+        for (FoundItem& item : m_catalog.m_volumes[volume].items)
+            if (item.path == path && item.name == name)
+                return &item;
+        return nullptr;
+    }
+
+    // Runs a recovery of the selection shown in folder into dest and waits for its end.
+    u32 Recover(const std::string& folder, std::vector<SelEntry> selection, const std::string& dest)
+    {
+        m_catalog.m_sink = &m_sink;
+        m_catalog.m_messageBox = &m_box;
+        m_catalog.m_curPath = folder;
+        g_Selection = std::move(selection);
+        const u32 status = m_catalog.StartRecovery(dest);
+        if (m_catalog.m_recoverThread.joinable())
+            m_catalog.m_recoverThread.join();
+        g_bRunning = 0;
+        return status;
+    }
+
+    CCatalog m_catalog;
+    RecordingSink m_sink;
+    RecordingBox m_box;
+};
+} // namespace recoverytest

@@ -1,0 +1,188 @@
+// Safe native names, folder mapping, exclusive creation and the resident value of a record.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "platform/ByteOrder.h"
+#include "platform/Status.h"
+#include "recovery/Recovery.h"
+#include "recovery/RecoveryFixture.h"
+
+using namespace recoverytest;
+
+namespace
+{
+struct NameCase
+{
+    std::string in;
+    std::string out;
+};
+} // namespace
+
+TEST(RecoveryNames, SafeNameKeepsEveryNameInsideItsFolder)
+{
+    const NameCase cases[] = {
+        {"report.txt", "report.txt"},
+        {"caf\xC3\xA9 \xC3\xBC.txt", "caf\xC3\xA9 \xC3\xBC.txt"},
+        {".", "_."},
+        {"..", "_.."},
+        {"...", "..."},
+        {"", "_"},
+        {"a/b", "a_b"},
+        {"../../etc/passwd", ".._.._etc_passwd"},
+        {std::string("nul\0in", 6), "nul_in"},
+        {"tab\there\x7F", "tab_here_"},
+        {"back\\slash", "back\\slash"},
+    };
+    for (const NameCase& c : cases)
+        EXPECT_EQ(SafeName(c.in), c.out) << c.in;
+}
+
+TEST(RecoveryNames, MapFolderTurnsCatalogueLevelsIntoSafeNativeLevels)
+{
+    EXPECT_EQ(MapFolder("C:\\docs", "C:\\docs", "/d/docs"), "/d/docs");
+    EXPECT_EQ(MapFolder("C:\\docs\\a\\b", "C:\\docs", "/d/docs"), "/d/docs/a/b");
+    EXPECT_EQ(MapFolder("C:\\docs\\..\\x/y", "C:\\docs", "/d/docs"), "/d/docs/_../x_y");
+    EXPECT_EQ(MapFolder("C:\\docs\\\\.", "C:\\docs", "/d/docs"), "/d/docs/_/_.");
+}
+
+TEST(RecoveryNames, CreateFreshFileNeverReplacesOrFollows)
+{
+    const std::string dir = ScratchDir("fresh");
+    const std::string outside = ScratchDir("fresh-outside") + "/victim";
+    WriteText(dir + "/a.txt", "keep");
+    WriteText(dir + "/New a.txt", "keep new");
+    ASSERT_EQ(::symlink(outside.c_str(), (dir + "/New (2) a.txt").c_str()), 0);
+
+    std::string path;
+    int error = 0;
+    int fd = CreateFreshFile(dir, "a.txt", false, &path, &error);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(path, dir + "/New (3) a.txt");
+    EXPECT_EQ(ReadText(dir + "/a.txt"), "keep");
+    EXPECT_EQ(ReadText(dir + "/New a.txt"), "keep new");
+    EXPECT_FALSE(std::filesystem::exists(outside)) << "a planted link was followed";
+
+    fd = CreateFreshFile(dir, "b.txt", false, &path, &error);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(path, dir + "/b.txt");
+
+    // A name listed earlier starts at "New " even when the plain name is free by now.
+    fd = CreateFreshFile(dir, "c.txt", true, &path, &error);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(path, dir + "/New c.txt");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/c.txt"));
+
+    EXPECT_EQ(CreateFreshFile(dir + "/missing", "c.txt", false, &path, &error), -1);
+    EXPECT_EQ(error, ENOENT);
+}
+
+namespace
+{
+// A 1024-byte record whose update sequence array at 0x30 holds number 0x0007 and the two
+// original end words 0xAAAA and 0xBBBB, with the halves' end words replaced by the number.
+std::vector<u8> Record()
+{
+    std::vector<u8> r(1024);
+    std::memcpy(r.data(), "FILE", 4);
+    StoreLe16(&r[4], 0x30);
+    StoreLe16(&r[6], 3);
+    StoreLe16(&r[0x30], 0x0007);
+    StoreLe16(&r[0x32], 0xAAAA);
+    StoreLe16(&r[0x34], 0xBBBB);
+    StoreLe16(&r[510], 0x0007);
+    StoreLe16(&r[1022], 0x0007);
+    return r;
+}
+
+struct ResidentCase
+{
+    const char* name;
+    u32 offset;
+    u64 size;
+    u32 status;
+    u32 start;
+    u32 length;
+};
+void PrintTo(const ResidentCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+} // namespace
+
+class ResidentValue : public ::testing::TestWithParam<ResidentCase>
+{
+};
+
+TEST_P(ResidentValue, IsBoundedToItsRecord)
+{
+    const ResidentCase& c = GetParam();
+    std::vector<u8> r = Record();
+    u32 start = 99;
+    u32 length = 99;
+    EXPECT_EQ(ExtractResidentValue(r.data(), 1024, c.offset, c.size, &start, &length), c.status);
+    EXPECT_EQ(start, c.start);
+    EXPECT_EQ(length, c.length);
+    EXPECT_EQ(LoadLe16(&r[510]), 0xAAAA);
+    EXPECT_EQ(LoadLe16(&r[1022]), 0xBBBB);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RecoveryNames, ResidentValue,
+    ::testing::Values(ResidentCase{"Inside", 0x98, 100, kOk, 0x98, 100},
+                      ResidentCase{"Empty", 0x98, 0, kOk, 0x98, 0},
+                      ResidentCase{"EndsAtRecordEnd", 1000, 24, kOk, 1000, 24},
+                      ResidentCase{"SizePastEnd", 1000, 25, kErrBadNtfs, 1000, 24},
+                      ResidentCase{"HugeSize", 0x98, 1ull << 40, kErrBadNtfs, 0x98, 1024 - 0x98},
+                      ResidentCase{"OffsetPastEnd", 0xFFFF, 10, kErrBadNtfs, 1024, 0}),
+    [](const ::testing::TestParamInfo<ResidentCase>& p) { return std::string(p.param.name); });
+
+TEST(RecoveryNames, ResidentFixupIsSkippedWhenTheArrayLiesOutsideOrDoesNotMatch)
+{
+    std::vector<u8> r = Record();
+    StoreLe16(&r[4], 1020); // array would run past the record
+    u32 start = 0;
+    u32 length = 0;
+    (void)ExtractResidentValue(r.data(), 1024, 0, 8, &start, &length);
+    EXPECT_EQ(LoadLe16(&r[510]), 0x0007);
+    EXPECT_EQ(LoadLe16(&r[1022]), 0x0007);
+
+    r = Record();
+    StoreLe16(&r[510], 0x1234); // a torn first half keeps its bytes
+    (void)ExtractResidentValue(r.data(), 1024, 0, 8, &start, &length);
+    EXPECT_EQ(LoadLe16(&r[510]), 0x1234);
+    EXPECT_EQ(LoadLe16(&r[1022]), 0xBBBB);
+}
+
+TEST(RecoveryNames, SparseRunsFollowTheDecodersPairs)
+{
+    struct Case
+    {
+        std::vector<u8> bytes;
+        std::vector<bool> sparse;
+    };
+    const Case cases[] = {
+        {{0x11, 0x10, 0x20, 0x01, 0x08, 0x21, 0x04, 0x00, 0x01, 0x00}, {false, true, false}},
+        {{0x01, 0x40, 0x00}, {true}},
+        {{0x00}, {}},
+        {{0x51, 1, 2, 3, 4, 5, 6, 0x11, 0x01, 0x01, 0x00}, {false}}, // 5-byte length: skipped
+        {{0x11, 0x10}, {}},                                          // pair runs past the end
+    };
+    for (const Case& c : cases)
+    {
+        std::vector<NtfsRun> runs;
+        (void)CNtfs::DecodeRuns(c.bytes.data(), static_cast<int>(c.bytes.size()), runs);
+        const std::vector<bool> sparse =
+            SparseRuns(c.bytes.data(), static_cast<int>(c.bytes.size()));
+        EXPECT_EQ(sparse, c.sparse) << ::testing::PrintToString(c.bytes);
+        EXPECT_EQ(sparse.size(), runs.size()) << ::testing::PrintToString(c.bytes);
+    }
+    EXPECT_TRUE(SparseRuns(nullptr, 10).empty());
+}
