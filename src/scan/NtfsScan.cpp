@@ -1,0 +1,170 @@
+// The NTFS deleted-file scan: a pass over the MFT in record order, with folder paths rebuilt
+// from parent references and clashing names made unique within their folder.
+#include "scan/NtfsScan.h"
+
+#include <unordered_set>
+
+#include "mempool/MemPool.h"
+#include "platform/EventSink.h"
+#include "platform/Format.h"
+#include "platform/Status.h"
+
+namespace
+{
+constexpr s64 kRootRecord = 5;  // the root folder's MFT record
+constexpr s64 kFirstUserRecord = 16; // records 0-15 belong to the metafiles
+constexpr u8 kAttrFolder = 0x10;
+} // namespace
+
+bool NtfsParentMatches(u16 referenced, u16 actual, bool inUse)
+{
+    if (referenced == 0 || actual == referenced)
+        return true;
+    // Freeing a record increments its sequence number, skipping 0.
+    const u16 afterFree = referenced == 0xFFFF ? 1 : static_cast<u16>(referenced + 1);
+    return !inUse && actual == afterFree;
+}
+
+const std::string* NtfsFolderMap::Find(s64 record, u16 sequence) const
+{
+    auto it = byRecord.find(record);
+    if (it == byRecord.end())
+        return nullptr;
+    for (const Entry& e : it->second)
+    {
+        if (e.lost ? e.sequence == sequence : NtfsParentMatches(sequence, e.sequence, e.inUse))
+            return &e.path;
+    }
+    return nullptr;
+}
+
+void NtfsFolderMap::AddFolder(s64 record, u16 sequence, bool inUse, const std::string& path)
+{
+    byRecord[record].push_back(Entry{path, sequence, inUse, false});
+}
+
+void NtfsFolderMap::AddLost(s64 record, u16 sequence, const std::string& path)
+{
+    byRecord[record].push_back(Entry{path, sequence, false, true});
+}
+
+void ResolveFolder(CCatalog& /*catalog*/, std::string& path, CNtfs& ntfs, s64 record,
+                   u16 sequence, NtfsFolderMap& folders)
+{
+    struct Step
+    {
+        s64 record;
+        u16 sequence;
+        bool inUse;
+        std::string name;
+    };
+    // Walk up iteratively: a chain of any depth costs no stack, and a record met twice on the
+    // way (a loop) ends the walk as a lost parent.
+    std::vector<Step> chain;
+    std::unordered_set<s64> onChain;
+    std::string base;
+    s64 p = record;
+    u16 q = sequence;
+    while (true)
+    {
+        if (p == kRootRecord)
+        {
+            base = folders.root;
+            break;
+        }
+        if (const std::string* known = folders.Find(p, q))
+        {
+            base = *known;
+            break;
+        }
+        if (!onChain.contains(p))
+        {
+            NtfsRecordInfo info;
+            const u32 rc = ntfs.ReadRecord(info, p);
+            g_MemPool.Free(&info.data);
+            if (rc == kOk && info.attribute == kAttrFolder &&
+                NtfsParentMatches(q, info.sequence, info.inUse != 0))
+            {
+                chain.push_back(Step{p, info.sequence, info.inUse != 0, std::move(info.name)});
+                onChain.insert(p);
+                p = info.parent;
+                q = info.parentSequence;
+                continue;
+            }
+        }
+        ++folders.counter;
+        base = Format("%s\\Folder_%u_", folders.root.c_str(), folders.counter);
+        folders.AddLost(p, q, base);
+        break;
+    }
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    {
+        base += '\\';
+        base += it->name;
+        folders.AddFolder(it->record, it->sequence, it->inUse, base);
+    }
+    path = std::move(base);
+}
+
+u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
+{
+    if (!volume.ntfs)
+        return kOk;
+    CNtfs& ntfs = *volume.ntfs;
+    const s64 count = static_cast<s64>(ntfs.RecordCount());
+    NtfsFolderMap folders;
+    folders.root = volume.name;
+    // Full item texts reported so far, each with the number of later items that clashed with it.
+    std::unordered_map<std::string, u32> seen;
+
+    NtfsRecordInfo info;
+    FoundItem item;
+    ntfs.SetReadAhead(true);
+    for (s64 r = kFirstUserRecord; r < count && g_bRunning.load() != 0; ++r)
+    {
+        if (ntfs.ReadRecord(info, r) != kOk)
+            continue;
+        item = FoundItem{};
+        item.deleted = 1;
+        item.attr = static_cast<u8>(info.attribute);
+        item.size = info.size;
+        item.data = info.data;
+        info.data = nullptr;
+        item.name = info.name;
+        item.created = info.created;
+        item.accessed = info.accessed;
+        s64 sector = r;
+        if (ntfs.RecordToSector(sector))
+            item.first = static_cast<u64>(sector);
+        else
+            item.first = 0;
+
+        ResolveFolder(catalog, item.path, ntfs, info.parent, info.parentSequence, folders);
+        std::string text = item.path + '\\' + item.name;
+        auto [at, fresh] = seen.try_emplace(text, 0);
+        if (!fresh)
+        {
+            // Number the name before its last '.', or at its end; a numbered name that is
+            // itself taken already moves the counter on, so names stay unique in a folder.
+            u32& counter = at->second;
+            const std::string base = item.name;
+            const std::size_t dot = base.rfind('.');
+            while (true)
+            {
+                const std::string suffix = Format("_%u_", ++counter);
+                item.name = dot == std::string::npos
+                                ? base + suffix
+                                : base.substr(0, dot) + suffix + base.substr(dot);
+                text = item.path + '\\' + item.name;
+                if (seen.try_emplace(text, 0).second)
+                    break;
+            }
+        }
+        if (item.attr & kAttrFolder)
+            folders.AddFolder(r, info.sequence, info.inUse != 0, text);
+        catalog.Post(WM_SCAN_NOTIFY, 1, text, item.attr);
+        volume.items.push_back(item);
+    }
+    ntfs.SetReadAhead(false);
+    return kOk;
+}

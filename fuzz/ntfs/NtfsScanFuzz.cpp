@@ -1,0 +1,85 @@
+// Fuzzes a whole scan: the input is laid over a small template volume built here (a boot
+// sector and 48 MFT records with live and deleted folders and files), from the MFT's first
+// byte on, or from the boot sector on when the input starts with 'B'.
+#include <cstring>
+#include <vector>
+
+#include "disk/Mem_RW.h"
+#include "mempool/MemPool.h"
+#include "ntfs/NtfsRecordBuilder.h"
+#include "scan/NtfsScan.h"
+
+using namespace ntfstest;
+
+namespace
+{
+std::vector<u8> Template()
+{
+    VolumeBuilder vb(48);
+    auto file = [](std::u16string name, u64 parent, u16 seq, bool resident)
+    {
+        RecordLayout s;
+        s.names.push_back(FileName{std::move(name), parent, seq, 1});
+        if (resident)
+        {
+            s.data = RecordLayout::Data::Resident;
+            s.value.assign(40, 'v');
+        }
+        else
+        {
+            s.data = RecordLayout::Data::NonResident;
+            s.runList = {0x11, 0x02, 0x30, 0x01, 0x01, 0x11, 0x01, 0xF0, 0x00};
+            s.dataSize = 3000;
+        }
+        return s;
+    };
+    auto folder = [](std::u16string name, u64 parent, u16 seq, u16 flags)
+    {
+        RecordLayout s;
+        s.flags = flags;
+        s.names.push_back(FileName{u"DOCS~1", parent, seq, 2});
+        s.names.push_back(FileName{std::move(name), parent, seq, 1});
+        return s;
+    };
+    vb.Set(16, folder(u"live", 5, 5, 3));
+    vb.Set(17, file(u"a.txt", 16, 1, true));
+    vb.Set(18, file(u"a.txt", 16, 1, false));
+    vb.Set(19, folder(u"gone", 20, 1, 2));
+    vb.Set(20, folder(u"loop", 19, 1, 2));
+    vb.Set(21, file(u"lost", 40, 1, true));
+    vb.Set(22, file(u"README", 19, 1, false));
+    return vb.Image();
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const u8* data, std::size_t size)
+{
+    static const std::vector<u8> base = Template();
+    std::vector<u8> image = base;
+    std::size_t at = 4 * 1024;
+    if (size > 0 && data[0] == 'B')
+    {
+        at = 0;
+        ++data;
+        --size;
+    }
+    if (size > image.size() - at)
+        size = image.size() - at;
+    if (size > 0)
+        std::memcpy(image.data() + at, data, size);
+
+    CCatalog catalog;
+    VolumeEntry entry;
+    entry.fsType = kFsNtfs;
+    entry.name = "C:";
+    entry.ntfs = std::make_unique<CNtfs>(std::make_unique<CMem_RW>(std::move(image)));
+    if (entry.ntfs->Open("C:", 1) == 0)
+    {
+        g_bRunning = 1;
+        (void)ScanNtfsVolume(catalog, entry);
+        g_bRunning = 0;
+    }
+    for (FoundItem& item : entry.items)
+        g_MemPool.Free(&item.data);
+    return 0;
+}

@@ -1,0 +1,249 @@
+// The NTFS volume parser: boot sector, MFT extent, 1024-byte FILE records with their update
+// sequence fixups, and the attributes the search needs ($STANDARD_INFORMATION, $FILE_NAME,
+// $DATA), with the run-list decoder and the data block that tells recovery where data lies.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalog/FoundItem.h"
+#include "disk/DirectRW.h"
+#include "platform/Types.h"
+
+// One stretch of clusters of a run list.
+struct NtfsRun
+{
+    u32 startCluster = 0;
+    u32 clusterCount = 0;
+};
+
+// Header of a FILE record. usa is a g_MemPool copy of the update sequence array (count
+// entries, the update sequence number first) owned by the receiver, or null.
+struct NtfsRecordHeader
+{
+    u8 signature[4] = {};
+    u16 usaOffset = 0;    // 0x04
+    u16 usaCount = 0;     // 0x06, entries including the update sequence number
+    u64 lsn = 0;          // 0x08
+    u16 sequence = 0;     // 0x10
+    u16 linkCount = 0;    // 0x12
+    u16 attrOffset = 0;   // 0x14, first attribute
+    u16 flags = 0;        // 0x16, bit 0 in use, bit 1 directory
+    u32 bytesInUse = 0;   // 0x18
+    u32 bytesAlloc = 0;   // 0x1C
+    u64 baseRecord = 0;   // 0x20
+    u16 nextAttrId = 0;   // 0x28
+    u16 reserved2A = 0;   // 0x2A
+    u32 recordNumber = 0; // 0x2C
+    u16 usn = 0;          // first entry of the update sequence array
+    u16* usa = nullptr;
+};
+
+// One parsed attribute. Pool blocks (nameText, data) belong to the holder.
+struct NtfsAttr
+{
+    u32 type = 0;
+    u32 length = 0;
+    u8 nonResident = 0;
+    u8 nameLength = 0;
+    u16 nameOffset = 0;
+    u16 flags = 0;
+    u16 id = 0;
+    // Resident form.
+    u32 valueLength = 0;
+    u16 valueOffset = 0;
+    u8 indexed = 0;
+    u8 padding = 0;
+    // Non-resident form.
+    u64 firstVcn = 0;
+    u64 lastVcn = 0;
+    u16 runsOffset = 0;
+    u16 compressionUnit = 0;
+    u32 reserved24 = 0;
+    u64 allocatedSize = 0;
+    u64 dataSize = 0;
+    u64 initializedSize = 0;
+    // $STANDARD_INFORMATION (and the $FILE_NAME times).
+    s64 created = 0;
+    s64 modified = 0;
+    s64 mftChanged = 0;
+    s64 accessed = 0;
+    u32 fileAttributes = 0;
+    u32 maxVersions = 0;
+    u32 version = 0;
+    u32 classId = 0;
+    u32 ownerId = 0;
+    u32 securityId = 0;
+    u64 quotaCharged = 0;
+    u64 usn = 0;
+    // $FILE_NAME.
+    u64 parentRef = 0;
+    u64 fnAllocatedSize = 0; // low 48 bits
+    u64 fnRealSize = 0;      // low 48 bits
+    u32 fnFlags = 0;
+    u32 reparse = 0;
+    u8 fnNameLength = 0;
+    u8 nameSpace = 0;        // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
+    char* nameText = nullptr; // UTF-8 text in a pool block, or null
+    // $DATA.
+    u8* data = nullptr;       // data block (see below), a pool block, or null
+};
+
+// What the search keeps of one record.
+struct NtfsRecordInfo
+{
+    s64 parent = 0;        // parent folder's record number (low 48 bits of the reference)
+    u64 record = 0;        // record number that was read
+    u16 attribute = 0;     // 0x10 folder, 0x20 file
+    u8 resident = 0;       // 1 when $DATA is resident
+    std::string name;      // UTF-8 name, empty when none
+    FoundTime created;
+    FoundTime accessed;
+    FoundTime modified;
+    u64 size = 0;          // data size in bytes; 0 for folders
+    u8* data = nullptr;    // data block, null for folders; owned by the receiver
+    u16 parentSequence = 0; // sequence number of the parent reference (top 16 bits)
+    u16 sequence = 0;       // the record's own sequence number
+    u8 inUse = 0;           // 1 when the record's in-use flag is set
+};
+
+// The data block, stored in FoundItem::data:
+//   byte 0 = L, then L bytes. Resident $DATA: L = 3, a 0 byte, then the u16 offset of the
+//   value within its 1024-byte record. Non-resident: the run list exactly as on disk (mapping
+//   pairs, terminator, padding to the attribute's end).
+//   A run list of 255 bytes or more is stored in the long form: byte 0 = 0xFF and the block is
+//   1024 bytes, the run list followed by zero bytes; its limit is kDataBlockLongLimit.
+// Byte 1 tells resident (0) from non-resident (the first run header).
+inline constexpr u8 kDataBlockLongForm = 0xFF;
+inline constexpr u32 kDataBlockLongLimit = 1023;
+
+// True when block describes resident data; *valueOffset then holds the value's offset in the
+// record.
+[[nodiscard]] bool NtfsDataIsResident(const u8* block, u16* valueOffset);
+// Run bytes and the limit to hand to DecodeRuns for a non-resident data block (run bytes =
+// block + 1). Returns false for a null or resident block.
+[[nodiscard]] bool NtfsDataRunList(const u8* block, const u8** runs, int* limit);
+
+class CNtfs
+{
+public:
+    static constexpr u32 kRecordSize = 1024;
+    static constexpr u32 kReaderSectorSize = 512;
+
+    // Takes a device reader on the drive table (CFile_RW) and the name buffer.
+    CNtfs();
+    // Uses the given reader instead (tests and fuzzers hand in a CMem_RW).
+    explicit CNtfs(std::unique_ptr<CDirectRW> reader);
+    virtual ~CNtfs();
+    CNtfs(const CNtfs&) = delete;
+    CNtfs& operator=(const CNtfs&) = delete;
+
+    // Opens drive, checks the boot sector and loads the MFT extent; closes the device again
+    // when keepOpen is 0. Returns 0, 1 (no reader), 36 (boot sector or record 0 refused),
+    // 8, or the reader's codes.
+    [[nodiscard]] u32 Open(const std::string& drive, int keepOpen);
+    void Close();
+
+    // Checks the boot sector in the sector buffer. Returns 0 or 36.
+    [[nodiscard]] u32 ParseBootSector();
+    // Reads record 0 and decodes its $DATA run list into the MFT runs; the record count covers
+    // the extent as far as it lies on the volume and the device. Returns 0, 36, 5 or the
+    // reader's codes.
+    [[nodiscard]] u32 LoadMftRuns();
+    // value in: record number; out: the record's first sector (512-byte units). 1 found,
+    // 0 not in the MFT's extent.
+    [[nodiscard]] int RecordToSector(s64& value) const;
+    // Header of the current record. Returns 0 or 36 (no "FILE").
+    [[nodiscard]] u32 ParseRecordHeader(NtfsRecordHeader& header, u32 offset = 0);
+    // Update sequence fixups on the current record; see Ntfs.cpp. Returns 1 or 0.
+    int ApplyFixups(const u16* entries, int apply, int count);
+
+    // Reads record n and parses it. Returns 0, 1 (not open), 5 (out of range; no attribute),
+    // 6 (in-use file), 36 (no "FILE") or the reader's codes.
+    [[nodiscard]] u32 ReadRecord(NtfsRecordInfo& info, s64 record);
+    // Parses the current record. Returns 0, 5, 6 or 36.
+    [[nodiscard]] u32 ParseRecord(NtfsRecordInfo& info);
+    // Finds the next attribute of type from cursor on. Returns 0 (cursor at it) or 5 (cursor
+    // set to 0xFFFFFFFF).
+    [[nodiscard]] u32 FindAttribute(NtfsAttr& attr, u32& cursor, u32 type);
+    // The record's preferred name (a Win32 or POSIX name over a DOS one). Returns 0, 5, 36.
+    [[nodiscard]] u32 GetFileName(std::string& name, NtfsAttr& attr);
+    // Decodes a run list of at most limit bytes. Returns 0, 5 (null) or 36 (limit reached).
+    [[nodiscard]] static u32 DecodeRuns(const u8* runs, int limit, std::vector<NtfsRun>& out);
+    // FILETIME (UTC, 100 ns since 1601) to the local time of the machine's time zone.
+    static void FileTimeToFoundTime(s64 fileTime, FoundTime& out);
+
+    // Volume figures for recovery, in the reader's 512-byte sectors.
+    [[nodiscard]] u32 GetSectorsPerCluster() const;
+    [[nodiscard]] u32 GetBytesPerSector() const;
+    [[nodiscard]] static u32 GetRecordSize() { return kRecordSize; }
+
+    [[nodiscard]] CDirectRW* Reader() const { return m_reader.get(); }
+    [[nodiscard]] u64 RecordCount() const { return m_recordCount; }
+    [[nodiscard]] u32 IsValid() const { return m_valid; }
+    [[nodiscard]] const std::vector<NtfsRun>& MftRuns() const { return m_mftRuns; }
+    // The sector buffer (the current record between operations), for tests and fuzzers.
+    [[nodiscard]] u8* RecordBuffer() { return m_sector; }
+
+    // Sequential scans: when on, ReadRecord reads the MFT ahead in large batches and serves
+    // the following records from memory. Reads of other records do not disturb the batch.
+    void SetReadAhead(bool on);
+
+    // The boot sector's parameter block as read.
+    struct BootParams
+    {
+        u16 bytesPerSector = 0;    // 0x0B
+        u8 sectorsPerCluster = 0;  // 0x0D
+        u16 reservedSectors = 0;   // 0x0E
+        u8 b10 = 0, b11 = 0, b12 = 0;
+        u16 w13 = 0;
+        u8 media = 0;              // 0x15
+        u16 w16 = 0;
+        u16 sectorsPerTrack = 0;   // 0x18
+        u16 heads = 0;             // 0x1A
+        u32 hiddenSectors = 0;     // 0x1C
+        u32 d20 = 0, d24 = 0;
+        u64 totalSectors = 0;      // 0x28
+        u64 mftCluster = 0;        // 0x30
+        u64 mftMirrCluster = 0;    // 0x38
+        u32 clustersPerRecord = 0; // 0x40
+        u32 clustersPerIndex = 0;  // 0x44
+        u64 serial = 0;            // 0x48
+        u32 checksum = 0;          // 0x50
+    };
+    [[nodiscard]] const BootParams& Boot() const { return m_boot; }
+
+private:
+    // The work of the public operations without pool traffic: no copy of the update sequence
+    // array, and the $FILE_NAME name left in the name buffer (m_nameUnits units) unless
+    // nameText asks for a pool copy.
+    [[nodiscard]] u32 ParseHeaderFields(NtfsRecordHeader& header, u32 offset, bool copyUsa,
+                                        u16 usa[3]);
+    [[nodiscard]] u32 FindAttributeImpl(NtfsAttr& attr, u32& cursor, u32 type, bool nameText);
+    [[nodiscard]] u32 GetFileNameImpl(std::string& name, NtfsAttr& attr);
+    [[nodiscard]] u32 ReadRecordBytes(s64 record);
+    // How many of clusters clusters from reader sector startUnit on the device holds.
+    [[nodiscard]] u64 ClustersOnDevice(u64 startUnit, u64 clusters);
+    [[nodiscard]] u32 ParseRecordImpl(NtfsRecordInfo& info);
+    [[nodiscard]] u32 ReadSectors(void* buffer, u32 count, u64 sector);
+
+    std::unique_ptr<CDirectRW> m_reader;
+    u64 m_recordCount = 0;
+    u8* m_nameBuffer = nullptr; // 256 bytes from g_MemPool: one UTF-16 name
+    BootParams m_boot;
+    u8 m_sector[kRecordSize] = {};
+    u32 m_valid = 0;
+    int m_keepOpen = 0;
+    std::string m_drive;
+    std::vector<NtfsRun> m_mftRuns;
+    u8* m_record = m_sector;   // the buffer the record operations work on
+    u32 m_unitsPerCluster = 0; // 512-byte reader sectors per cluster
+    u32 m_nameUnits = 0;       // UTF-16 units of the last $FILE_NAME name in the name buffer
+
+    // Read-ahead batch of consecutive records.
+    bool m_readAhead = false;
+    std::vector<u8> m_batch;
+    s64 m_batchFirst = -1;
+    s64 m_batchCount = 0;
+};
