@@ -89,7 +89,7 @@ void* CMemPool::Alloc(int size)
     std::lock_guard lock(m_mutex);
     // Room for one more record in every list first, so that the bookkeeping below cannot
     // fail half-way and a refused list growth is an ordinary null result.
-    if (!ReserveOneMore(m_used) || !ReserveOneMore(m_free) || !ReserveOneMore(m_chunks) ||
+    if (!ReserveOneMore(m_free) || !ReserveOneMore(m_chunks) ||
         !ReserveOneMore(m_chunkStarts))
         return nullptr;
     u8* result = nullptr;
@@ -135,10 +135,16 @@ void* CMemPool::Alloc(int size)
         }
     }
 
+    try
+    {
+        m_used.emplace(result, reserved);
+    }
+    catch (const std::bad_alloc&)
+    {
+        ReleaseLocked(Block{result, reserved});
+        return nullptr;
+    }
     std::memset(result, 0, static_cast<std::size_t>(reserved));
-    auto at = std::lower_bound(m_used.begin(), m_used.end(), result,
-                               [](const Block& b, const u8* p) { return b.start < p; });
-    m_used.insert(at, Block{result, reserved});
     return result;
 }
 
@@ -147,18 +153,20 @@ void CMemPool::Free(void** block)
     if (!block || !*block)
         return;
     std::lock_guard lock(m_mutex);
-    if (m_used.empty())
+    auto used = m_used.find(static_cast<u8*>(*block));
+    if (used == m_used.end())
         return;
-    u8* p = static_cast<u8*>(*block);
-    auto used = std::lower_bound(m_used.begin(), m_used.end(), p,
-                                 [](const Block& b, const u8* q) { return b.start < q; });
-    if (used == m_used.end() || used->start != p)
+    if (!ReleaseLocked(Block{used->first, used->second}))
         return;
+    m_used.erase(used);
+    *block = nullptr;
+}
 
+bool CMemPool::ReleaseLocked(const Block& freed)
+{
     if (!ReserveOneMore(m_free))
-        return;
-    Block freed = *used;
-    auto at = std::lower_bound(m_free.begin(), m_free.end(), p,
+        return false;
+    auto at = std::lower_bound(m_free.begin(), m_free.end(), freed.start,
                                [](const Block& b, const u8* q) { return b.start < q; });
     at = m_free.insert(at, freed);
     std::size_t idx = static_cast<std::size_t>(at - m_free.begin());
@@ -173,9 +181,7 @@ void CMemPool::Free(void** block)
         m_free[idx - 1].length += m_free[idx].length;
         m_free.erase(m_free.begin() + static_cast<std::ptrdiff_t>(idx));
     }
-
-    m_used.erase(used);
-    *block = nullptr;
+    return true;
 }
 
 std::vector<CMemPool::Block> CMemPool::FreeBlocks() const
@@ -187,7 +193,11 @@ std::vector<CMemPool::Block> CMemPool::FreeBlocks() const
 std::vector<CMemPool::Block> CMemPool::UsedBlocks() const
 {
     std::lock_guard lock(m_mutex);
-    return m_used;
+    std::vector<Block> blocks;
+    blocks.reserve(m_used.size());
+    for (const auto& [start, length] : m_used)
+        blocks.push_back(Block{start, length});
+    return blocks;
 }
 
 std::size_t CMemPool::ChunkCount() const

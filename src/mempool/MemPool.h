@@ -1,6 +1,7 @@
 // The program's block allocator: zero-filled blocks carved from large heap chunks.
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -49,8 +50,14 @@ private:
 
     std::vector<u8*> m_chunks;
     std::vector<u8*> m_chunkStarts; // the same chunks sorted by address
+    // Puts a block back on the free list and merges it with touching neighbours; false when
+    // the list could not grow (the block then stays out of both lists).
+    bool ReleaseLocked(const Block& block);
+
     std::vector<Block> m_free;
-    std::vector<Block> m_used;
+    // Handed-out blocks by start address. A tree rather than a sorted array: a scan holds
+    // hundreds of thousands of blocks, and shifting an array on every call dominated its time.
+    std::map<u8*, s32> m_used;
     u32 m_granularity;
 };
 
