@@ -1,8 +1,16 @@
-// orlavent-cli: search FAT and NTFS volumes for deleted files from a terminal.
+// orlavent-cli: finds deleted files on FAT and NTFS volumes from a terminal. The commands
+// live in Cli.cpp and the files it dispatches to.
 #include <cstdio>
+#include <string>
+#include <vector>
 
-int main()
+#include "cli/Cli.h"
+
+int main(int argc, char** argv)
 {
-    std::puts("orlavent-cli");
-    return 0;
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    int status = RunCli(args, stdout, stderr);
+    if (std::fflush(stdout) != 0 && status == 0)
+        status = 1;
+    return status;
 }

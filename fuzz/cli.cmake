@@ -1,0 +1,2 @@
+# The command-line program: bootinfo's decoding of sector 0 and its text and JSON forms.
+orl_add_fuzzer(NAME fuzz_bootinfo SOURCE ${CMAKE_CURRENT_LIST_DIR}/BootInfoFuzz.cpp LIBS orl_cli)

@@ -1,0 +1,67 @@
+# Debian packages the project needs, in one place. Source this file and call
+#   install_deps GROUP...
+# with the groups below; only packages that are not installed yet are fetched, so a machine
+# that already has everything is left alone (no apt-get update, no network).
+#
+# Groups:
+#   build   compilers, CMake, Ninja, pkg-config, libblkid (drive table) and GoogleTest (the
+#           tests are configured by default)
+#   images  the tools that build and cross-check test volumes at test time (fdisk: sfdisk)
+#   test    the rest of the test suite: sanitizer and fuzzer runtimes for clang, Google
+#           Benchmark, libntfs-3g headers
+#   gui     wxWidgets, GIO (file types from the shared MIME database), the icon theme, and a
+#           virtual X server (with Xlib for screenshots) for the desktop wizard and its tests
+
+ORL_DEPS_BUILD=(build-essential cmake ninja-build g++ clang pkg-config libblkid-dev libgtest-dev
+    googletest)
+ORL_DEPS_IMAGES=(dosfstools mtools ntfs-3g sleuthkit xxd fdisk util-linux time)
+ORL_DEPS_TEST=(libclang-rt-14-dev libbenchmark-dev ntfs-3g-dev)
+ORL_DEPS_GUI=(libwxgtk3.2-dev libglib2.0-dev libx11-dev shared-mime-info adwaita-icon-theme xvfb
+    xauth)
+
+# Prints the packages of the named groups that dpkg does not list as installed.
+missing_deps()
+{
+    local group pkg
+    local -a wanted=()
+    for group in "$@"; do
+        case "$group" in
+            build) wanted+=("${ORL_DEPS_BUILD[@]}") ;;
+            images) wanted+=("${ORL_DEPS_IMAGES[@]}") ;;
+            test) wanted+=("${ORL_DEPS_TEST[@]}") ;;
+            gui) wanted+=("${ORL_DEPS_GUI[@]}") ;;
+            *)
+                echo "deps.sh: unknown package group '$group'" >&2
+                return 2
+                ;;
+        esac
+    done
+    for pkg in "${wanted[@]}"; do
+        if [ "$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null)" != "install ok installed" ]; then
+            echo "$pkg"
+        fi
+    done
+}
+
+# Installs the packages of the named groups that are missing. Needs root (or sudo).
+install_deps()
+{
+    local -a missing
+    local -a sudo=()
+    mapfile -t missing < <(missing_deps "$@") || return 2
+    if [ "${#missing[@]}" -eq 0 ]; then
+        echo "deps: all packages present ($*)"
+        return 0
+    fi
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null 2>&1; then
+            echo "deps: missing packages ${missing[*]}; run as root or install sudo" >&2
+            return 1
+        fi
+        sudo=(sudo)
+    fi
+    echo "deps: installing ${missing[*]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q || return 1
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "${missing[@]}" || return 1
+}

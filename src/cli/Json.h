@@ -1,0 +1,8 @@
+// Minimal JSON text helpers for the command-line program's --json output.
+#pragma once
+
+#include <string>
+
+// The text as a JSON string literal, quotes included. Control characters, quotes and
+// backslashes are escaped; other bytes pass through unchanged.
+std::string JsonQuote(const std::string& text);
