@@ -95,12 +95,11 @@ TEST_F(CCatalogResultView, VolumeListShowsEveryVolumeAsPlainText)
 
 TEST_F(CCatalogResultView, FolderListsUpRowThenFoldersNewestFirstThenFilesInFoundOrder)
 {
-    catalog.m_volumes.push_back(Volume("C:", kFsFat32,
-                                       {Item("C:\\docs", "a.txt", 0x20, 0),
-                                        Item("C:\\docs", "Old", 0x10),
-                                        Item("C:\\docs", "b.xyz", 0x20, 1024),
-                                        Item("C:\\docs", "New", 0x10),
-                                        Item("C:\\docs", "README", 0x20, 1536)}));
+    catalog.m_volumes.push_back(
+        Volume("C:", kFsFat32,
+               {Item("C:\\docs", "a.txt", 0x20, 0), Item("C:\\docs", "Old", 0x10),
+                Item("C:\\docs", "b.xyz", 0x20, 1024), Item("C:\\docs", "New", 0x10),
+                Item("C:\\docs", "README", 0x20, 1536)}));
     catalog.m_curPath = "C:\\docs";
     catalog.ShowFolder(catalog.m_volumes[0], &rows);
     ASSERT_EQ(Names(rows),
@@ -194,10 +193,14 @@ TEST_F(CCatalogResultView, FileTypesAreLearntOncePerExtensionCaseKept)
         std::string extension;
         std::string description;
     };
-    const Case cases[] = {{"txt", "plain text document"}, {"TXT", "Text (upper)"},
-                          {"txt  ", "plain text document"}, {"xyz", "xyz File"},
-                          {"", "Unknown File"}, {"Directory", "Directory File"},
-                          {"File", "File File"}, {"xyz", "xyz File"}};
+    const Case cases[] = {{"txt", "plain text document"},
+                          {"TXT", "Text (upper)"},
+                          {"txt  ", "plain text document"},
+                          {"xyz", "xyz File"},
+                          {"", "Unknown File"},
+                          {"Directory", "Directory File"},
+                          {"File", "File File"},
+                          {"xyz", "xyz File"}};
     std::vector<s32> images;
     for (const Case& c : cases)
     {
@@ -232,6 +235,9 @@ TEST_F(CCatalogResultView, FormatTimeUsesTheLocaleDateAndTime)
 {
     EXPECT_EQ(catalog.FormatTime({1999, 12, 31, 23, 59, 58}), "12/31/99  23:59:58");
     EXPECT_EQ(catalog.FormatTime({2000, 1, 2, 3, 4, 5}), "01/02/00  03:04:05");
-    // Times decoded from a damaged entry still give a text, never a crash.
-    EXPECT_FALSE(catalog.FormatTime({-5000, 0, 99, 77, -1, 61}).empty());
+    // A damaged entry's fields that name no date or time of day leave that half empty.
+    EXPECT_EQ(catalog.FormatTime({-5000, 0, 99, 77, -1, 61}), "  ");
+    EXPECT_EQ(catalog.FormatTime({1999, 12, 31, 24, 0, 0}), "12/31/99  ");
+    EXPECT_EQ(catalog.FormatTime({INT32_MIN, INT32_MIN, 1, 0, 0, 0}), "  00:00:00");
+    EXPECT_EQ(catalog.FormatTime({1600, 1, 1, 0, 0, 0}), "  00:00:00");
 }

@@ -1,0 +1,353 @@
+// The main dialog: layout in dialog units, the wizard's host, the result rows on the list, and
+// the workers' notices arriving as queued events.
+#include "app/FileRecoveryDlg.h"
+
+#include <wx/artprov.h>
+#include <wx/button.h>
+#include <wx/dirdlg.h>
+#include <wx/filename.h>
+#include <wx/gauge.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/utils.h>
+
+#include <algorithm>
+
+#include "app/AboutDlg.h"
+#include "app/AppIcon.h"
+#include "app/DriveList.h"
+
+namespace
+{
+constexpr const char* kAppName = "Orlavent";
+constexpr int kTypeIcon = 16;
+
+// Texts are UTF-8 inside the engine; a text that is not (a name from a damaged volume) is shown
+// byte for byte rather than dropped.
+wxString ToWx(const std::string& text)
+{
+    wxString converted = wxString::FromUTF8(text);
+    if (converted.empty() && !text.empty())
+        converted = wxString(text.c_str(), wxConvISO8859_1, text.size());
+    return converted;
+}
+
+std::string FromWx(const wxString& text)
+{
+    return text.utf8_string();
+}
+
+// The first icon of names (theme names, one a line) that the icon theme has, else the generic
+// document icon; always kTypeIcon square.
+wxBitmap TypeBitmap(const std::string& names)
+{
+    wxBitmap bitmap;
+    std::size_t at = 0;
+    while (!bitmap.IsOk() && at <= names.size())
+    {
+        std::size_t end = names.find('\n', at);
+        if (end == std::string::npos)
+            end = names.size();
+        const std::string name = names.substr(at, end - at);
+        if (!name.empty())
+            bitmap = wxArtProvider::GetBitmap(wxString::FromUTF8(name), wxART_LIST,
+                                              wxSize(kTypeIcon, kTypeIcon));
+        at = end + 1;
+    }
+    if (!bitmap.IsOk())
+        bitmap =
+            wxArtProvider::GetBitmap(wxART_NORMAL_FILE, wxART_LIST, wxSize(kTypeIcon, kTypeIcon));
+    if (!bitmap.IsOk())
+        bitmap = wxBitmap(kTypeIcon, kTypeIcon);
+    if (bitmap.GetWidth() != kTypeIcon || bitmap.GetHeight() != kTypeIcon)
+        bitmap =
+            wxBitmap(bitmap.ConvertToImage().Rescale(kTypeIcon, kTypeIcon, wxIMAGE_QUALITY_HIGH));
+    return bitmap;
+}
+} // namespace
+
+CFileRecoveryDlg::CFileRecoveryDlg(wxWindow* parent)
+    : m_engineBox(m_sink, [this](const std::string& text, const std::string& caption)
+                  { m_showBox(text, caption); }),
+      m_wizard(*this)
+{
+    m_showBox = [this](const std::string& text, const std::string& caption)
+    {
+        wxMessageDialog box(this, ToWx(text), ToWx(caption), wxOK | wxICON_NONE);
+        box.ShowModal();
+    };
+    m_chooseFolder = [this](std::string* folder)
+    {
+        wxString start = folder->empty() ? wxGetHomeDir() : ToWx(*folder);
+        wxDirDialog chooser(this, "Save to", start, wxDD_DEFAULT_STYLE);
+        if (chooser.ShowModal() != wxID_OK || chooser.GetPath().empty())
+            return false;
+        *folder = FromWx(chooser.GetPath());
+        return true;
+    };
+
+    Create(parent, wxID_ANY, kAppName, wxPoint(0, 0), wxDefaultSize,
+           wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
+    SetClientSize(ConvertDialogToPixels(wxSize(510, 286)));
+    auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
+    auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
+
+    new wxStaticBox(this, wxID_ANY, "Drive List", at(7, 7), size(397, 204));
+    new wxStaticBox(this, wxID_ANY, "Message", at(7, 214), size(496, 64));
+    new wxStaticBox(this, wxID_ANY, "Operations", at(411, 7), size(92, 203));
+    m_driveList = new CDriveList(this, kIdDriveList, at(14, 17), size(381, 186),
+                                 wxLC_ICON | wxLC_ALIGN_LEFT | wxBORDER_SUNKEN);
+    m_message = new wxStaticText(this, kIdMessage, wxString(), at(22, 230), size(448, 16),
+                                 wxST_NO_AUTORESIZE | wxALIGN_LEFT);
+    m_progress = new wxGauge(this, kIdProgress, 100, at(21, 255), size(463, 14),
+                             wxGA_HORIZONTAL | wxGA_SMOOTH);
+    m_button1 = new wxButton(this, kIdWizardButton, "Button1", at(426, 25), size(65, 47));
+    m_reset = new wxButton(this, kIdReset, "Reset", at(426, 90), size(65, 46));
+    m_about = new wxButton(this, kIdAbout, "About", at(426, 152), size(66, 48));
+
+    SetIcons(AppIcons());
+    m_typeImages.Create(kTypeIcon, kTypeIcon, true, 20);
+
+    m_button1->Bind(wxEVT_BUTTON, &CFileRecoveryDlg::OnButton1, this);
+    m_reset->Bind(wxEVT_BUTTON, &CFileRecoveryDlg::OnReset, this);
+    m_about->Bind(wxEVT_BUTTON, &CFileRecoveryDlg::OnAbout, this);
+    m_driveList->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CFileRecoveryDlg::OnItemActivated, this);
+    Bind(ORL_EVT_WORKER, &CFileRecoveryDlg::OnWorker, this);
+    Bind(wxEVT_CONTEXT_MENU, &CFileRecoveryDlg::OnContextMenu, this);
+    Bind(wxEVT_MENU, &CFileRecoveryDlg::OnAbout, this, kIdAboutCommand);
+    Bind(wxEVT_CLOSE_WINDOW, &CFileRecoveryDlg::OnClose, this);
+
+    // From here on the workers' notices reach this dialog.
+    m_catalog.m_sink = &m_sink;
+    m_catalog.m_messageBox = &m_engineBox;
+    m_catalog.m_fileTypes = &m_fileTypes;
+    m_catalog.InitFileTypes();
+    m_sink.Attach(this);
+
+    // Enter presses the wizard button.
+    m_button1->SetDefault();
+    SetDefaultItem(m_button1);
+    m_wizard.OnButton1();
+    m_driveList->SetFocus();
+}
+
+CFileRecoveryDlg::~CFileRecoveryDlg()
+{
+    Shutdown();
+}
+
+void CFileRecoveryDlg::Shutdown()
+{
+    m_closing = true;
+    m_sink.Detach();
+    m_catalog.StopWorkers(false);
+}
+
+void CFileRecoveryDlg::ShowAbout()
+{
+    CAboutDlg about(this);
+    about.ShowModal();
+}
+
+// ---- wx events ----
+
+void CFileRecoveryDlg::OnButton1(wxCommandEvent&)
+{
+    m_wizard.OnButton1();
+}
+
+void CFileRecoveryDlg::OnReset(wxCommandEvent&)
+{
+    m_wizard.OnReset();
+}
+
+void CFileRecoveryDlg::OnAbout(wxCommandEvent&)
+{
+    ShowAbout();
+}
+
+void CFileRecoveryDlg::OnItemActivated(wxListEvent&)
+{
+    // The list takes Enter for itself once it has a current row; outside the results, where a
+    // double-click means nothing, Enter still presses the wizard button (the default button).
+    if (m_wizard.State() == kWizardResults)
+        m_wizard.OnDoubleClick();
+    else if (!wxGetMouseState().ButtonIsDown(wxMOUSE_BTN_ANY))
+        m_wizard.OnButton1();
+}
+
+void CFileRecoveryDlg::OnContextMenu(wxContextMenuEvent& event)
+{
+    // The About entry that a system menu would hold.
+    wxMenu menu;
+    menu.Append(kIdAboutCommand, "&About Orlavent - Brenmoor");
+    wxPoint where = event.GetPosition();
+    PopupMenu(&menu, where == wxDefaultPosition ? wxDefaultPosition : ScreenToClient(where));
+}
+
+void CFileRecoveryDlg::OnWorker(wxThreadEvent& event)
+{
+    if (m_closing)
+        return;
+    const WorkerNotice notice = event.GetPayload<WorkerNotice>();
+    switch (notice.message)
+    {
+    case WM_SCAN_NOTIFY:
+        m_wizard.OnScanNotify(notice.code, notice.text, notice.extra);
+        break;
+    case WM_RECOVER_NOTIFY:
+        m_wizard.OnRecoverNotify(notice.code, notice.text, notice.extra);
+        break;
+    case kBoxNotice:
+        m_showBox(notice.text, notice.caption);
+        break;
+    default:
+        break;
+    }
+}
+
+void CFileRecoveryDlg::OnClose(wxCloseEvent& event)
+{
+    Shutdown();
+    event.Skip(); // the dialog's own close ends the modal loop
+}
+
+// ---- the wizard's host ----
+
+void CFileRecoveryDlg::ShowDriveChoice()
+{
+    m_rows.clear();
+    m_driveList->DeleteAllColumns();
+    m_driveList->FillDrives(kDriveFixed, kFsBitFat | kFsBitNtfs, true, kAlignTop, kViewIcon);
+}
+
+std::string CFileRecoveryDlg::SelectedDrives()
+{
+    return m_driveList->GetSelectedDrives();
+}
+
+void CFileRecoveryDlg::ShowResultColumns()
+{
+    m_driveList->SetViewStyle(kViewReport);
+    m_driveList->SetAlignStyle(kAlignLeft);
+    m_driveList->DeleteAllItems();
+    m_driveList->DeleteAllColumns();
+    m_rows.clear();
+    m_driveList->InsertColumn(0, "Name", wxLIST_FORMAT_LEFT, 200);
+    m_driveList->InsertColumn(1, "Description", wxLIST_FORMAT_LEFT, 100);
+    m_driveList->InsertColumn(2, "Size", wxLIST_FORMAT_LEFT, 100);
+    m_driveList->InsertColumn(3, "Access", wxLIST_FORMAT_LEFT, 100);
+    m_driveList->SetImageList(&m_typeImages, wxIMAGE_LIST_SMALL);
+}
+
+u32 CFileRecoveryDlg::StartSearch(const std::string& selection)
+{
+    return m_catalog.StartSearch(selection);
+}
+
+void CFileRecoveryDlg::StopWorkers()
+{
+    m_catalog.StopWorkers(true);
+    if (!m_catalog.m_volumes.empty())
+        ShowCurrentFolder();
+}
+
+void CFileRecoveryDlg::ShowCurrentFolder()
+{
+    const s32 volume = m_catalog.m_curVolume;
+    if (volume < 0 || static_cast<std::size_t>(volume) >= m_catalog.m_volumes.size())
+        return;
+    m_catalog.ShowFolder(m_catalog.m_volumes[static_cast<std::size_t>(volume)], &m_rows);
+    RenderRows();
+}
+
+std::vector<SelectedRow> CFileRecoveryDlg::SelectedRows()
+{
+    std::vector<SelectedRow> rows;
+    for (long item = m_driveList->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+         item != -1; item = m_driveList->GetNextItem(item, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED))
+    {
+        if (item >= 0 && static_cast<std::size_t>(item) < m_rows.size())
+            rows.push_back(SelectedRow{m_rows[static_cast<std::size_t>(item)].name,
+                                       m_rows[static_cast<std::size_t>(item)].description});
+    }
+    return rows;
+}
+
+void CFileRecoveryDlg::Navigate(const std::string& name)
+{
+    if (m_catalog.Navigate(name, &m_rows))
+        RenderRows();
+}
+
+bool CFileRecoveryDlg::ChooseFolder(std::string* folder)
+{
+    return m_chooseFolder(folder);
+}
+
+u32 CFileRecoveryDlg::StartRecovery(const std::string& destination)
+{
+    return m_catalog.StartRecovery(destination);
+}
+
+void CFileRecoveryDlg::ShowMessageBox(const std::string& text)
+{
+    m_showBox(text, kAppName);
+}
+
+void CFileRecoveryDlg::SetButtonText(const std::string& text)
+{
+    m_button1->SetLabel(ToWx(text));
+}
+
+void CFileRecoveryDlg::EnableButton(bool enable)
+{
+    m_button1->Enable(enable);
+}
+
+void CFileRecoveryDlg::EnableReset(bool enable)
+{
+    m_reset->Enable(enable);
+}
+
+void CFileRecoveryDlg::SetProgressRange(u32 upper)
+{
+    // A bar needs a range of at least one step.
+    m_progress->SetRange(static_cast<int>(std::max<u32>(upper, 1)));
+    if (m_progress->GetValue() > m_progress->GetRange())
+        m_progress->SetValue(m_progress->GetRange());
+}
+
+void CFileRecoveryDlg::SetProgress(u32 position)
+{
+    // A position past the range shows a full bar, as a native progress bar clamps it.
+    const u32 range = static_cast<u32>(std::max(m_progress->GetRange(), 1));
+    m_progress->SetValue(static_cast<int>(std::min(position, range)));
+}
+
+void CFileRecoveryDlg::SetMessage(const std::string& text)
+{
+    m_message->SetLabelText(ToWx(text));
+}
+
+void CFileRecoveryDlg::RenderRows()
+{
+    while (static_cast<std::size_t>(m_typeImages.GetImageCount()) < m_catalog.m_typeIcons.size())
+        m_typeImages.Add(TypeBitmap(
+            m_catalog.m_typeIcons[static_cast<std::size_t>(m_typeImages.GetImageCount())]));
+    m_driveList->Freeze();
+    m_driveList->DeleteAllItems();
+    for (std::size_t i = 0; i < m_rows.size(); ++i)
+    {
+        const ResultRow& row = m_rows[i];
+        const long item = m_driveList->InsertItem(static_cast<long>(i), ToWx(row.name), row.image);
+        if (item < 0)
+            continue;
+        m_driveList->SetItem(item, 1, ToWx(row.description));
+        m_driveList->SetItem(item, 2, ToWx(row.size));
+        m_driveList->SetItem(item, 3, ToWx(row.access));
+    }
+    m_driveList->Thaw();
+}

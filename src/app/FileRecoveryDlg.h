@@ -1,0 +1,111 @@
+// The main dialog: the drive and result list, the message line, the progress bar and the three
+// buttons, rendering the wizard and the result view and receiving the workers' notices.
+#pragma once
+
+#include <wx/dialog.h>
+#include <wx/imaglist.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/MimeFileTypes.h"
+#include "app/Wizard.h"
+#include "app/WxEventSink.h"
+#include "catalog/Catalog.h"
+#include "catalog/ResultView.h"
+
+class CDriveList;
+class wxButton;
+class wxGauge;
+class wxStaticText;
+class wxListEvent;
+
+// Control ids of the main dialog.
+inline constexpr int kIdDriveList = 1000;
+inline constexpr int kIdProgress = 1001;
+inline constexpr int kIdWizardButton = 1002;
+inline constexpr int kIdReset = 1003;
+inline constexpr int kIdAbout = 1004;
+inline constexpr int kIdMessage = 1005;
+inline constexpr int kIdAboutCommand = 0x0010;
+
+class CFileRecoveryDlg : public wxDialog, private IWizardHost
+{
+public:
+    using ShowBoxFn = std::function<void(const std::string& text, const std::string& caption)>;
+    using ChooseFolderFn = std::function<bool(std::string* folder)>;
+
+    explicit CFileRecoveryDlg(wxWindow* parent = nullptr);
+    ~CFileRecoveryDlg() override;
+
+    // Replace the modal message boxes and the folder browser (the dialog test drives the
+    // dialog without a user).
+    void SetShowBox(ShowBoxFn show) { m_showBox = std::move(show); }
+    void SetChooseFolder(ChooseFolderFn choose) { m_chooseFolder = std::move(choose); }
+
+    // The controls and the state behind them, for the dialog test.
+    CDriveList* DriveList() const { return m_driveList; }
+    CWizard& Wizard() { return m_wizard; }
+    CCatalog& Catalog() { return m_catalog; }
+    const std::vector<ResultRow>& Rows() const { return m_rows; }
+    wxButton* WizardButton() const { return m_button1; }
+    wxButton* ResetButton() const { return m_reset; }
+    wxStaticText* MessageLine() const { return m_message; }
+    wxGauge* Progress() const { return m_progress; }
+
+    // The About box, modal.
+    void ShowAbout();
+
+private:
+    // IWizardHost
+    void ShowDriveChoice() override;
+    std::string SelectedDrives() override;
+    void ShowResultColumns() override;
+    u32 StartSearch(const std::string& selection) override;
+    void StopWorkers() override;
+    void ShowCurrentFolder() override;
+    std::vector<SelectedRow> SelectedRows() override;
+    void Navigate(const std::string& name) override;
+    bool ChooseFolder(std::string* folder) override;
+    u32 StartRecovery(const std::string& destination) override;
+    void ShowMessageBox(const std::string& text) override;
+    void SetButtonText(const std::string& text) override;
+    void EnableButton(bool enable) override;
+    void EnableReset(bool enable) override;
+    void SetProgressRange(u32 upper) override;
+    void SetProgress(u32 position) override;
+    void SetMessage(const std::string& text) override;
+
+    void OnButton1(wxCommandEvent& event);
+    void OnReset(wxCommandEvent& event);
+    void OnAbout(wxCommandEvent& event);
+    void OnItemActivated(wxListEvent& event);
+    void OnWorker(wxThreadEvent& event);
+    void OnContextMenu(wxContextMenuEvent& event);
+    void OnClose(wxCloseEvent& event);
+
+    // Stops the workers and the notices for good; the dialog is going away.
+    void Shutdown();
+    // Shows m_rows in the list, growing the type icons to the catalogue's types first.
+    void RenderRows();
+
+    // The sink outlives the catalogue: the catalogue's destruction joins the workers, which
+    // may post until they end.
+    CWxEventSink m_sink;
+    CDlgMessageBox m_engineBox;
+    CWizard m_wizard;
+    CDriveList* m_driveList = nullptr;
+    CCatalog m_catalog;
+    CMimeFileTypes m_fileTypes;
+    wxImageList m_typeImages;
+    std::vector<ResultRow> m_rows;
+    wxButton* m_button1 = nullptr;
+    wxButton* m_reset = nullptr;
+    wxButton* m_about = nullptr;
+    wxStaticText* m_message = nullptr;
+    wxGauge* m_progress = nullptr;
+    ShowBoxFn m_showBox;
+    ChooseFolderFn m_chooseFolder;
+    bool m_closing = false;
+};

@@ -1,0 +1,12 @@
+// File-type descriptions and icon names from the desktop's shared MIME database, through GIO.
+#pragma once
+
+#include "catalog/ResultView.h"
+
+class CMimeFileTypes final : public IFileTypes
+{
+public:
+    // Guesses the content type of a file named "file.<extension>" from the database's glob
+    // patterns. False when the guess is uncertain or the type has no description.
+    bool Lookup(const std::string& extension, FileTypeInfo* info) override;
+};

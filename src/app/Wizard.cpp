@@ -1,0 +1,233 @@
+// The wizard's states and transitions, and its handling of the workers' notices.
+#include "app/Wizard.h"
+
+#include "catalog/Catalog.h"
+#include "platform/Format.h"
+
+namespace
+{
+// WM_SCAN_NOTIFY codes.
+constexpr u32 kScanVolumeStart = 0;
+constexpr u32 kScanFind = 1;
+constexpr u32 kScanFinished = 2;
+
+// WM_RECOVER_NOTIFY codes.
+constexpr u32 kRecoverFile = 0;
+constexpr u32 kRecoverWarning = 1;
+constexpr u32 kRecoverFatal = 2;
+constexpr u32 kRecoverRange = 3;
+constexpr u32 kRecoverSummary = 0xFF; // all bits of the low byte set
+
+constexpr u32 kProgressFull = 100;
+constexpr u32 kRecoverProgressEnd = 10;
+
+constexpr const char* kDirectoryText = "Directory";
+constexpr const char* kUpText = "..";
+
+// A row shows a folder when its type column is the folder type. Only folders carry exactly
+// this text: file types are described by the desktop, or as "<extension> File".
+bool IsFolderRow(const SelectedRow& row)
+{
+    return row.description == kDirectoryText;
+}
+} // namespace
+
+void CWizard::OnButton1()
+{
+    switch (m_state)
+    {
+    case kWizardSetup:
+        m_host.EnableButton(true);
+        m_host.SetButtonText(kNextText);
+        m_host.EnableReset(false);
+        m_host.ShowDriveChoice();
+        m_state = kWizardChoose;
+        break;
+
+    case kWizardChoose:
+    {
+        std::string selection = m_host.SelectedDrives();
+        if (selection.empty())
+        {
+            m_host.ShowMessageBox("Please select a drive.");
+            break;
+        }
+        m_host.ShowResultColumns();
+        m_host.SetProgressRange(kProgressFull);
+        m_host.SetProgress(0);
+        if (m_host.StartSearch(selection) != 0)
+        {
+            m_host.ShowMessageBox(
+                "Failed to search deleted file(s) on Drive.\n\nPlease reselect another.");
+            m_state = kWizardSetup;
+            OnButton1();
+            break;
+        }
+        m_state = kWizardRunning;
+        m_worker = Worker::Search;
+        m_host.SetButtonText(kStopSearchText);
+        break;
+    }
+
+    case kWizardRunning:
+        m_host.StopWorkers();
+        m_worker = Worker::None;
+        m_host.SetProgress(kProgressFull);
+        m_host.SetButtonText(kSaveToText);
+        m_host.EnableReset(true);
+        m_state = kWizardResults;
+        break;
+
+    case kWizardResults:
+        if (CollectSelection() == 0)
+        {
+            m_host.ShowMessageBox("Please Select File(s) and Folder(s) you want to recover.");
+            break;
+        }
+        if (!ChooseDestination())
+            break;
+        if (m_host.StartRecovery(m_destination) != 0)
+        {
+            m_host.ShowMessageBox("Failed to recover deleted file(s).\n");
+            break;
+        }
+        m_state = kWizardRunning;
+        m_worker = Worker::Recovery;
+        m_host.SetButtonText(kStopRecoverText);
+        m_host.EnableReset(false);
+        break;
+
+    default:
+        break;
+    }
+}
+
+void CWizard::OnReset()
+{
+    // Reset is enabled only with results shown, so no worker runs.
+    if (m_state == kWizardRunning)
+        return;
+    m_state = kWizardSetup;
+    OnButton1();
+}
+
+void CWizard::OnDoubleClick()
+{
+    if (m_state != kWizardResults)
+        return;
+    std::vector<SelectedRow> rows = m_host.SelectedRows();
+    if (rows.empty())
+        return;
+    const SelectedRow& row = rows.front();
+    if (!row.description.empty() && !IsFolderRow(row))
+    {
+        OnButton1(); // a file: recover the whole selection
+        return;
+    }
+    m_host.Navigate(row.name);
+}
+
+u32 CWizard::CollectSelection()
+{
+    g_Selection.clear();
+    std::vector<SelectedRow> rows = m_host.SelectedRows();
+    for (const SelectedRow& row : rows)
+    {
+        // The row that leads up a level has no type; a found item named "..x" is kept.
+        if (row.name == kUpText && row.description.empty())
+            continue;
+        g_Selection.push_back(SelEntry{row.name, IsFolderRow(row) ? 1u : 0u});
+    }
+    return static_cast<u32>(rows.size());
+}
+
+bool CWizard::ChooseDestination()
+{
+    std::string folder = m_destination;
+    if (!m_host.ChooseFolder(&folder) || folder.empty())
+        return false;
+    m_destination = folder;
+    return true;
+}
+
+void CWizard::OnScanNotify(u32 code, const std::string& text, u32 attr)
+{
+    switch (code)
+    {
+    case kScanVolumeStart:
+        m_progressCounter = 1;
+        m_host.SetProgress(m_progressCounter);
+        m_fileCount = 0;
+        m_folderCount = 0;
+        m_host.SetMessage(text);
+        break;
+
+    case kScanFind:
+        m_host.SetMessage(text);
+        ++m_progressCounter;
+        if (m_progressCounter >= kProgressFull)
+            m_progressCounter = 1;
+        m_host.SetProgress(m_progressCounter);
+        if (attr & 0x20)
+            ++m_fileCount;
+        else
+            ++m_folderCount;
+        break;
+
+    case kScanFinished:
+        // A notice that crossed the user's stop finds the wizard elsewhere: it is stale.
+        if (m_state != kWizardRunning || m_worker != Worker::Search)
+            break;
+        m_host.ShowCurrentFolder();
+        m_host.SetProgress(kProgressFull);
+        m_host.SetMessage(
+            Format("Result:Found %u File(s) and %u Directories.", m_fileCount, m_folderCount));
+        m_host.SetButtonText(kSaveToText);
+        m_host.EnableReset(true);
+        m_worker = Worker::None;
+        m_state = kWizardResults;
+        break;
+
+    default:
+        break;
+    }
+}
+
+void CWizard::OnRecoverNotify(u32 code, const std::string& text, u32 value)
+{
+    switch (code)
+    {
+    case kRecoverSummary:
+    case kRecoverFatal:
+    {
+        std::string shown = text;
+        if (code == kRecoverSummary)
+            shown += Format(" (%d) warnings.", static_cast<int>(m_warningCount));
+        m_warningCount = 0;
+        m_host.SetMessage(shown);
+        m_host.SetProgress(kRecoverProgressEnd);
+        // After "Stop Recovering" the wizard shows results already: running the button
+        // action again would ask for a destination nobody wants.
+        if (m_state == kWizardRunning && m_worker == Worker::Recovery)
+            OnButton1();
+        break;
+    }
+
+    case kRecoverFile:
+        m_host.SetMessage(text);
+        break;
+
+    case kRecoverWarning:
+        m_host.SetMessage(text);
+        ++m_warningCount;
+        break;
+
+    case kRecoverRange:
+        m_host.SetProgressRange(value & 0xFFFF);
+        break;
+
+    default:
+        m_host.SetProgress(value % 10);
+        break;
+    }
+}

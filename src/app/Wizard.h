@@ -1,0 +1,114 @@
+// The main dialog's wizard: four states driven by one button, the Reset button, the message
+// line, the progress bar and the counts, as plain C++ over an abstract host (the dialog; tests
+// use a fake). The worker threads' notices arrive here on the dialog thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/Types.h"
+
+// Wizard states.
+inline constexpr u32 kWizardSetup = 0;   // not yet set up
+inline constexpr u32 kWizardChoose = 1;  // choosing drives
+inline constexpr u32 kWizardRunning = 2; // a worker thread runs
+inline constexpr u32 kWizardResults = 3; // results shown
+
+// Texts of the wizard button.
+inline constexpr const char* kNextText = ">> Next >>";
+inline constexpr const char* kStopSearchText = "Stop Searching";
+inline constexpr const char* kSaveToText = "Save To";
+inline constexpr const char* kStopRecoverText = "Stop Recovering";
+
+// One selected row of the list, its first two columns.
+struct SelectedRow
+{
+    std::string name;
+    std::string description;
+};
+
+// What the wizard asks of the dialog and, through it, of the catalogue.
+class IWizardHost
+{
+public:
+    virtual ~IWizardHost() = default;
+
+    // Fills the list with the fixed FAT and NTFS drives (and the command-line sources), large
+    // icons, icon view.
+    virtual void ShowDriveChoice() = 0;
+    // The selected-drive string: a letter and a colon per selected drive, in list order.
+    virtual std::string SelectedDrives() = 0;
+    // Report view, aligned left, no items, the columns "Name", "Description", "Size", "Access".
+    virtual void ShowResultColumns() = 0;
+    // Starts the search over selection; 0 when the search thread runs.
+    virtual u32 StartSearch(const std::string& selection) = 0;
+    // Stops both workers and lists the first volume's root.
+    virtual void StopWorkers() = 0;
+    // Lists the folder the catalogue names (the first volume's root at the end of a search).
+    virtual void ShowCurrentFolder() = 0;
+    // The selected rows in list order.
+    virtual std::vector<SelectedRow> SelectedRows() = 0;
+    // Opens the row named name (a volume, a folder or "..").
+    virtual void Navigate(const std::string& name) = 0;
+    // Asks the user for a destination folder ("Save to"); false when cancelled.
+    virtual bool ChooseFolder(std::string* folder) = 0;
+    // Prepares destination and starts the recovery of the selection; 0 when it runs.
+    virtual u32 StartRecovery(const std::string& destination) = 0;
+    // A message box with the application's name as caption and an OK button.
+    virtual void ShowMessageBox(const std::string& text) = 0;
+    virtual void SetButtonText(const std::string& text) = 0;
+    virtual void EnableButton(bool enable) = 0;
+    virtual void EnableReset(bool enable) = 0;
+    virtual void SetProgressRange(u32 upper) = 0;
+    virtual void SetProgress(u32 position) = 0;
+    virtual void SetMessage(const std::string& text) = 0;
+};
+
+class CWizard
+{
+public:
+    explicit CWizard(IWizardHost& host) : m_host(host) {}
+
+    // The wizard button: set up the drive choice, start the search, stop the worker, or
+    // recover the selection, by state.
+    void OnButton1();
+    // Back to the drive choice.
+    void OnReset();
+    // A double-click (or activation) of a row: a file recovers the selection, a folder, a
+    // volume or ".." is opened. Only in the results state.
+    void OnDoubleClick();
+    // WM_SCAN_NOTIFY: code 0 volume start, 1 a find (attr: its attribute byte), 2 finished.
+    void OnScanNotify(u32 code, const std::string& text, u32 attr);
+    // WM_RECOVER_NOTIFY: code 0 file, 1 warning, 2 fatal, 3 range, 0xFF summary, other a
+    // chunk counter in value.
+    void OnRecoverNotify(u32 code, const std::string& text, u32 value);
+
+    // Rebuilds g_Selection from the selected rows (".." left out) and returns the number of
+    // selected rows, ".." included.
+    u32 CollectSelection();
+    // Asks for the destination folder and keeps it; false when the user cancelled.
+    bool ChooseDestination();
+
+    [[nodiscard]] u32 State() const { return m_state; }
+    [[nodiscard]] const std::string& Destination() const { return m_destination; }
+    [[nodiscard]] u32 FileCount() const { return m_fileCount; }
+    [[nodiscard]] u32 FolderCount() const { return m_folderCount; }
+    [[nodiscard]] u32 WarningCount() const { return m_warningCount; }
+
+private:
+    enum class Worker
+    {
+        None,
+        Search,
+        Recovery,
+    };
+
+    IWizardHost& m_host;
+    u32 m_state = kWizardSetup;
+    Worker m_worker = Worker::None; // the worker that state 2 waits for
+    std::string m_destination;      // the folder chosen with "Save to"
+    u32 m_fileCount = 0;            // files found by the running search
+    u32 m_folderCount = 0;          // folders found by the running search
+    u32 m_progressCounter = 0;      // search progress, 1 to 99 and round again
+    u32 m_warningCount = 0;         // warnings of the running recovery
+};
