@@ -4,6 +4,9 @@
 #include <array>
 
 #include "cli/BootInfo.h"
+#include "cli/Drives.h"
+#include "cli/Recover.h"
+#include "cli/Scan.h"
 
 namespace
 {
@@ -16,6 +19,12 @@ struct Command
 };
 
 const std::array kCommands = {
+    Command{"drives", "list the drives: letter, type, file system, label and source", kDrivesHelp,
+            RunDrives},
+    Command{"scan", "search the sources for deleted files and folders and list them", kScanHelp,
+            RunScan},
+    Command{"recover", "search the sources, then copy found items into a folder", kRecoverHelp,
+            RunRecover},
     Command{"bootinfo", "print what the FAT boot sector of each source says", kBootInfoHelp,
             RunBootInfo},
 };

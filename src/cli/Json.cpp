@@ -1,15 +1,24 @@
 // Minimal JSON text helpers for the command-line program's --json output.
 #include "cli/Json.h"
 
+#include "cli/TextOut.h"
 #include "platform/Format.h"
 
 std::string JsonQuote(const std::string& text)
 {
     std::string out = "\"";
-    for (char c : text)
+    for (std::size_t i = 0; i < text.size();)
     {
-        unsigned char u = static_cast<unsigned char>(c);
-        switch (c)
+        u32 codePoint = 0;
+        std::size_t length = DecodeUtf8(text, i, &codePoint);
+        if (length == 0)
+        {
+            // A byte that is no part of valid UTF-8: JSON text must be Unicode.
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        switch (codePoint)
         {
         case '"':
             out += "\\\"";
@@ -27,11 +36,12 @@ std::string JsonQuote(const std::string& text)
             out += "\\r";
             break;
         default:
-            if (u < 0x20 || u == 0x7F)
-                out += Format("\\u%04x", u);
+            if (codePoint < 0x20 || codePoint == 0x7F)
+                out += Format("\\u%04x", codePoint);
             else
-                out += c;
+                out.append(text, i, length);
         }
+        i += length;
     }
     out += '"';
     return out;

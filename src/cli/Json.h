@@ -4,5 +4,5 @@
 #include <string>
 
 // The text as a JSON string literal, quotes included. Control characters, quotes and
-// backslashes are escaped; other bytes pass through unchanged.
+// backslashes are escaped, and every byte that is not part of valid UTF-8 becomes \ufffd.
 std::string JsonQuote(const std::string& text);

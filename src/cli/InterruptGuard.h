@@ -1,0 +1,22 @@
+// Ctrl-C while the workers run: the signal handler only raises a flag, and the main thread,
+// which polls it, stops the workers.
+#pragma once
+
+#include <csignal>
+
+class CInterruptGuard
+{
+public:
+    // Installs the SIGINT and SIGTERM handlers; the destructor restores the previous ones.
+    CInterruptGuard();
+    ~CInterruptGuard();
+    CInterruptGuard(const CInterruptGuard&) = delete;
+    CInterruptGuard& operator=(const CInterruptGuard&) = delete;
+
+    // True once an interrupt arrived since the guard was made.
+    [[nodiscard]] static bool Interrupted();
+
+private:
+    struct sigaction m_oldInt = {};
+    struct sigaction m_oldTerm = {};
+};

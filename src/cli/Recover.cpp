@@ -1,0 +1,334 @@
+// The recover command: the search, then one recovery run per selected folder through
+// StartRecovery, printing the recovery thread's messages as they arrive.
+#include "cli/Recover.h"
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+#include "cli/InterruptGuard.h"
+#include "cli/SearchRun.h"
+#include "cli/TextOut.h"
+#include "platform/Format.h"
+#include "platform/Status.h"
+#include "recovery/Recovery.h"
+
+const char* const kRecoverHelp =
+    "Usage: orlavent-cli recover [--to DIR] [--item PATH]... SOURCE...\n"
+    "\n"
+    "Searches each SOURCE for deleted files and folders, then copies the chosen items into\n"
+    "DIR, rebuilding their folders. PATH is an item's full path as 'scan' lists it:\n"
+    "C:\\docs\\report.txt for a file, C:\\docs for a folder and every file below it, C: for\n"
+    "everything in the root of C:. Without --item, every item of each volume's root is\n"
+    "recovered. A file whose name exists in its target folder is written as \"New \" + name.\n"
+    "\n"
+    "SOURCE is an image file or a block device, opened read-only; sources are registered as\n"
+    "drives C:, D:, ... in order, or X:=PATH as drive X:.\n"
+    "\n"
+    "Options:\n"
+    "  --to DIR     destination folder, created when missing (default: 'Undeleted Files' in\n"
+    "               the working folder)\n"
+    "  --item PATH  recover PATH; may be given several times\n"
+    "  -h, --help   show this help\n"
+    "\n"
+    "On a terminal a progress line on standard error follows the work; Ctrl-C stops it and\n"
+    "keeps what was written.\n"
+    "\n"
+    "Exit status: 0 after \"Finished Recovery Successfully.\", 1 when the search failed or a\n"
+    "recovery could not start or ended early, 2 for a usage error, 130 when stopped.\n";
+
+namespace
+{
+constexpr u8 kAttrFolder = 0x10;
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+
+std::string UpperDrive(std::string text)
+{
+    if (!text.empty())
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+bool IsBelow(const std::string& path, const std::string& folder)
+{
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+            path[folder.size()] == '\\');
+}
+
+void AddEntry(std::vector<RecoverGroup>* groups, const std::string& folder, const SelEntry& entry)
+{
+    auto group = std::find_if(groups->begin(), groups->end(),
+                              [&](const RecoverGroup& g) { return g.folder == folder; });
+    if (group == groups->end())
+    {
+        groups->push_back(RecoverGroup{folder, {}});
+        group = groups->end() - 1;
+    }
+    // The same item twice would be written twice, the second time as "New " + name.
+    for (const SelEntry& e : group->entries)
+        if (e.name == entry.name)
+            return;
+    group->entries.push_back(entry);
+}
+
+// What the recovery threads said, printed as it arrives.
+struct RecoverPrinter
+{
+    std::FILE* out;
+    std::FILE* err;
+    CProgressLine& progress;
+    u32 files = 0;
+    u32 warnings = 0;
+    std::string current;
+
+    // Returns true at the run's last message (finished or fatal); *fatal tells which.
+    bool Print(const CCliSink::Event& e, bool* fatal)
+    {
+        if (e.message == 0)
+        {
+            progress.Clear();
+            PrintMessageBox(e, err);
+            return false;
+        }
+        if (e.message != WM_RECOVER_NOTIFY)
+            return false;
+        switch (e.code)
+        {
+        case kRecoverFile:
+            progress.Clear();
+            ++files;
+            current = PrintableText(e.text);
+            std::fprintf(out, "%s\n", current.c_str());
+            std::fflush(out);
+            return false;
+        case kRecoverWarning:
+            progress.Clear();
+            ++warnings;
+            std::fprintf(err, "orlavent-cli: warning: %s\n", PrintableText(e.text).c_str());
+            return false;
+        case kRecoverFatal:
+            progress.Clear();
+            std::fprintf(err, "orlavent-cli: %s\n", PrintableText(e.text).c_str());
+            *fatal = true;
+            return true;
+        case kRecoverFinished:
+            progress.Clear();
+            std::fprintf(out, "%s\n", PrintableText(e.text).c_str());
+            std::fflush(out);
+            *fatal = false;
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+// One recovery run of group into destination. Returns kExitOk, kExitFailed or
+// kExitInterrupted.
+int RecoverGroupRun(SearchRun& run, const RecoverGroup& group, const std::string& destination,
+                    RecoverPrinter& printer)
+{
+    run.catalog.m_curPath = group.folder;
+    g_Selection = group.entries;
+    std::vector<CCliSink::Event> events;
+    bool fatal = false;
+    if (run.catalog.StartRecovery(destination) != kOk)
+    {
+        run.sink.Take(&events, std::chrono::milliseconds(0));
+        for (const CCliSink::Event& e : events)
+            printer.Print(e, &fatal);
+        std::fprintf(run.err, "Failed to recover deleted file(s).\n");
+        return kExitFailed;
+    }
+    for (;;)
+    {
+        if (CInterruptGuard::Interrupted())
+        {
+            // The thread closes the file it is writing and ends; print what it said.
+            run.catalog.StopWorkers(true);
+            events.clear();
+            run.sink.Take(&events, std::chrono::milliseconds(0));
+            for (const CCliSink::Event& e : events)
+                printer.Print(e, &fatal);
+            run.progress.Clear();
+            std::fprintf(run.err, "orlavent-cli: recovery stopped\n");
+            return kExitInterrupted;
+        }
+        events.clear();
+        if (!run.sink.Take(&events, kPollInterval))
+            continue;
+        bool ended = false;
+        for (const CCliSink::Event& e : events)
+            ended = printer.Print(e, &fatal) || ended;
+        run.progress.Show(
+            Format("Recovering: %u file(s)  %s", printer.files, printer.current.c_str()));
+        if (ended)
+        {
+            run.catalog.StopWorkers(false);
+            run.progress.Clear();
+            return fatal ? kExitFailed : kExitOk;
+        }
+    }
+}
+} // namespace
+
+RecoverGroup RootSelection(const VolumeEntry& volume)
+{
+    std::vector<RecoverGroup> groups;
+    std::set<std::string> named;
+    for (const FoundItem& item : volume.items)
+        if (item.path == volume.name)
+        {
+            AddEntry(&groups, volume.name,
+                     SelEntry{item.name, (item.attr & kAttrFolder) ? 1u : 0u});
+            named.insert(item.name);
+        }
+    const std::string prefix = volume.name + "\\";
+    for (const FoundItem& item : volume.items)
+    {
+        if (item.path.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::string level = item.path.substr(prefix.size());
+        level = level.substr(0, level.find('\\'));
+        if (named.insert(level).second)
+            AddEntry(&groups, volume.name, SelEntry{level, 1});
+    }
+    return groups.empty() ? RecoverGroup{volume.name, {}} : groups.front();
+}
+
+bool SelectItems(const std::vector<VolumeEntry>& volumes, const std::vector<std::string>& items,
+                 std::vector<RecoverGroup>* groups, std::string* error)
+{
+    for (const std::string& given : items)
+    {
+        std::string path = UpperDrive(given);
+        while (path.size() > 2 && path.back() == '\\')
+            path.pop_back();
+        const VolumeEntry* volume = nullptr;
+        for (const VolumeEntry& v : volumes)
+            if (path.compare(0, 2, v.name) == 0 && (path.size() == 2 || path[2] == '\\'))
+                volume = &v;
+        if (volume == nullptr)
+        {
+            *error =
+                Format("'%s' lies on no volume that was searched", PrintableText(given).c_str());
+            return false;
+        }
+        if (path.size() == 2)
+        {
+            RecoverGroup root = RootSelection(*volume);
+            for (const SelEntry& e : root.entries)
+                AddEntry(groups, root.folder, e);
+            continue;
+        }
+        std::size_t cut = path.rfind('\\');
+        std::string folder = path.substr(0, cut);
+        std::string name = path.substr(cut + 1);
+        bool file = false;
+        bool dir = false;
+        for (const FoundItem& item : volume->items)
+        {
+            if (item.path == folder && item.name == name)
+                ((item.attr & kAttrFolder) ? dir : file) = true;
+            else if (IsBelow(item.path, path))
+                dir = true;
+        }
+        if (!file && !dir)
+        {
+            *error = Format("no item '%s' was found", PrintableText(given).c_str());
+            return false;
+        }
+        AddEntry(groups, folder, SelEntry{name, dir ? 1u : 0u});
+    }
+    return true;
+}
+
+int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
+{
+    std::string destination;
+    std::vector<std::string> items;
+    std::vector<std::string> sources;
+    bool options = true;
+    for (std::size_t i = 0; i < args.size(); ++i)
+    {
+        const std::string& a = args[i];
+        if (options && (a == "-h" || a == "--help"))
+        {
+            std::fputs(kRecoverHelp, out);
+            return kExitOk;
+        }
+        if (options && (a == "--to" || a == "--item"))
+        {
+            if (i + 1 == args.size() || args[i + 1].empty())
+            {
+                std::fprintf(err, "orlavent-cli recover: %s needs a value\n", a.c_str());
+                return kExitUsage;
+            }
+            (a == "--to" ? destination : items.emplace_back()) = args[++i];
+        }
+        else if (options && a.starts_with("--to="))
+            destination = a.substr(5);
+        else if (options && a.starts_with("--item="))
+            items.push_back(a.substr(7));
+        else if (options && a == "--")
+            options = false;
+        else if (options && a.size() > 1 && a[0] == '-')
+        {
+            std::fprintf(err, "orlavent-cli recover: unknown option '%s'\n",
+                         PrintableText(a).c_str());
+            return kExitUsage;
+        }
+        else
+            sources.push_back(a);
+    }
+    if (sources.empty())
+    {
+        std::fputs("orlavent-cli recover: no SOURCE given\n"
+                   "Run 'orlavent-cli recover --help' for the usage.\n",
+                   err);
+        return kExitUsage;
+    }
+
+    CInterruptGuard interrupt;
+    SearchRun run(err);
+    int status = RunSearch(run, sources);
+    if (status != kExitOk)
+        return status;
+
+    std::vector<RecoverGroup> groups;
+    if (items.empty())
+    {
+        for (const VolumeEntry& volume : run.catalog.m_volumes)
+        {
+            RecoverGroup root = RootSelection(volume);
+            if (!root.entries.empty())
+                groups.push_back(root);
+        }
+    }
+    else
+    {
+        std::string error;
+        if (!SelectItems(run.catalog.m_volumes, items, &groups, &error))
+        {
+            std::fprintf(err, "orlavent-cli recover: %s\n", error.c_str());
+            return kExitFailed;
+        }
+    }
+    if (groups.empty())
+    {
+        std::fputs("Nothing was found to recover.\n", out);
+        return kExitOk;
+    }
+
+    RecoverPrinter printer{out, err, run.progress, 0, 0, {}};
+    for (const RecoverGroup& group : groups)
+    {
+        status = RecoverGroupRun(run, group, destination, printer);
+        if (status != kExitOk)
+            return status;
+    }
+    if (printer.warnings > 0)
+        std::fprintf(err, "orlavent-cli: %u warning(s)\n", printer.warnings);
+    return kExitOk;
+}

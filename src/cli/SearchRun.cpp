@@ -1,0 +1,135 @@
+// The search as the command line runs it: sources into the drive table, StartSearch, and the
+// main thread taking the workers' notifications until the finished notice or Ctrl-C.
+#include "cli/SearchRun.h"
+
+#include "cli/InterruptGuard.h"
+#include "cli/TextOut.h"
+#include "platform/DriveDiscovery.h"
+#include "platform/Format.h"
+#include "platform/Status.h"
+
+namespace
+{
+constexpr u32 kScanVolumeStart = 0;
+constexpr u32 kScanFound = 1;
+constexpr u32 kScanFinished = 2;
+constexpr u32 kAttrArchive = 0x20; // the front ends count an item with this bit as a file
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+} // namespace
+
+void CCliMessageBox::Show(const std::string& text, const std::string& caption)
+{
+    m_sink.Post(0, 0, caption.empty() ? text : caption + " " + text, 0);
+}
+
+void PrintMessageBox(const CCliSink::Event& event, std::FILE* err)
+{
+    std::fprintf(err, "orlavent-cli: %s\n", PrintableText(event.text).c_str());
+}
+
+SearchRun::SearchRun(std::FILE* errStream) : progress(errStream), err(errStream)
+{
+    catalog.m_sink = &sink;
+    catalog.m_messageBox = &messageBox;
+}
+
+SearchRun::~SearchRun()
+{
+    catalog.StopWorkers(false);
+    catalog.m_sink = nullptr;
+    catalog.m_messageBox = nullptr;
+}
+
+const char* FileSystemText(u32 fsType)
+{
+    switch (fsType)
+    {
+    case kFsFat12:
+        return "FAT12";
+    case kFsFat16:
+        return "FAT16";
+    case kFsFat32:
+        return "FAT32";
+    case kFsNtfs:
+        return "NTFS";
+    default:
+        return "none";
+    }
+}
+
+std::string TimeText(const FoundTime& t)
+{
+    return Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+}
+
+std::string FullPath(const FoundItem& item)
+{
+    return item.path + "\\" + item.name;
+}
+
+int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
+{
+    std::vector<std::string> errors;
+    run.drives = AddCommandLineSources(sources, &errors);
+    for (const std::string& e : errors)
+        std::fprintf(run.err, "orlavent-cli: %s\n", PrintableText(e).c_str());
+
+    std::string selection;
+    for (const std::string& drive : run.drives)
+        selection += drive;
+    if (run.catalog.StartSearch(selection) != kOk)
+    {
+        std::fprintf(run.err, "%s\n", kSearchFailedText);
+        return kExitFailed;
+    }
+
+    std::vector<CCliSink::Event> events;
+    std::string current;
+    for (;;)
+    {
+        if (CInterruptGuard::Interrupted())
+        {
+            run.catalog.StopWorkers(true);
+            run.progress.Clear();
+            std::fprintf(run.err, "orlavent-cli: search stopped; listing what was found so far\n");
+            return kExitInterrupted;
+        }
+        events.clear();
+        if (!run.sink.Take(&events, kPollInterval))
+            continue;
+        bool finished = false;
+        for (const CCliSink::Event& e : events)
+        {
+            if (e.message == 0)
+            {
+                run.progress.Clear();
+                PrintMessageBox(e, run.err);
+            }
+            else if (e.message != WM_SCAN_NOTIFY)
+                continue;
+            else if (e.code == kScanFound)
+            {
+                if (e.extra & kAttrArchive)
+                    ++run.files;
+                else
+                    ++run.folders;
+                current = PrintableText(e.text);
+            }
+            else if (e.code == kScanVolumeStart)
+                current = PrintableText(e.text);
+            else if (e.code == kScanFinished)
+                finished = true;
+        }
+        run.progress.Show(Format("Searching: %u file(s), %u folder(s)  %s", run.files, run.folders,
+                                 current.c_str()),
+                          finished);
+        if (finished)
+        {
+            // The thread has posted its last notice; joining it is immediate.
+            run.catalog.StopWorkers(false);
+            run.progress.Clear();
+            return kExitOk;
+        }
+    }
+}

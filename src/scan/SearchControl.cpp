@@ -1,0 +1,215 @@
+// Scan control: the drive selection turned into the scan job list, file-system detection per
+// drive, the search thread, and the stop of both worker threads.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <new>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "catalog/Catalog.h"
+#include "disk/File_RW.h"
+#include "fat/FatBootSector.h"
+#include "fat/FatTable.h"
+#include "ntfs/Ntfs.h"
+#include "platform/DriveTable.h"
+#include "platform/EventSink.h"
+#include "platform/Status.h"
+#include "platform/VolumeProbe.h"
+#include "scan/FatScan.h"
+#include "scan/NtfsScan.h"
+
+namespace
+{
+// Detection results.
+constexpr u32 kDetectFat = 0;
+constexpr u32 kDetectNtfs = 4;
+constexpr u32 kDetectOther = 7;
+
+constexpr u32 kSectorSize = 512;
+constexpr u32 kBpbOffset = 11; // the BIOS parameter block follows the jump and the OEM name
+
+// WM_SCAN_NOTIFY codes the search thread posts.
+constexpr u32 kScanVolumeStart = 0;
+constexpr u32 kScanFinished = 2;
+
+const char kFindingText[] = "Finding deleted File(s)...";
+
+// The file-system name of a source that was registered without one: the same libblkid probe
+// that names the drives when they are registered. Empty when nothing is recognised.
+std::string ProbeFileSystem(const DriveSource& source)
+{
+    int fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    VolumeInfo info;
+    u32 status = ProbeVolume(fd, source.offset, source.length, &info);
+    ::close(fd);
+    return status == kOk ? info.fileSystem : std::string();
+}
+
+// Opens token as a FAT volume into entry: reader, boot sector, FAT table and geometry.
+// False when any step fails; the caller then drops the entry with all it owns.
+bool OpenFatEntry(VolumeEntry& entry, const std::string& token)
+{
+    entry.reader.reset(new (std::nothrow) CFile_RW());
+    if (!entry.reader || entry.reader->Open(token, kSectorSize) != kOk)
+        return false;
+    u8 sector[kSectorSize] = {};
+    u32 done = 0;
+    if (entry.reader->ReadSectors(sector, 1, &done, 0) != kOk)
+        return false;
+    entry.fatBoot.reset(new (std::nothrow) FatBootSector());
+    if (!entry.fatBoot || !entry.fatBoot->Parse(sector + kBpbOffset))
+        return false;
+    u32 fatType = kFsNone;
+    (void)entry.fatBoot->GetFatType(&fatType);
+    // A parsed BPB always names a variant; anything else would be searched as no file system.
+    if (fatType != kFsFat12 && fatType != kFsFat16 && fatType != kFsFat32)
+        return false;
+    entry.fsType = fatType;
+    // Sector 0 was read in 512-byte units; the FAT table reads its window in the volume's own
+    // sectors, so a volume with larger sectors gets its reader reopened at that size.
+    const u32 bytesPerSector = entry.fatBoot->GetBytesPerSector();
+    if (bytesPerSector != kSectorSize && entry.reader->Open(token, bytesPerSector) != kOk)
+        return false;
+    entry.fatTable.reset(new (std::nothrow) FatTable());
+    if (!entry.fatTable || !entry.fatTable->Attach(entry.reader.get(), *entry.fatBoot))
+        return false;
+    entry.sectorsPerCluster = entry.fatBoot->GetBpb()->sectorsPerCluster;
+    // FAT32 cluster numbers take 28 bits, so the limit fits; the cap only guards the narrowing.
+    u64 limit = entry.fatBoot->GetClusterLimit(true);
+    entry.clusterCount = static_cast<u32>(std::min<u64>(limit, std::numeric_limits<u32>::max()));
+    entry.bytesPerSector = entry.fatBoot->GetBytesPerSector();
+    return true;
+}
+
+// Opens token as an NTFS volume, keeping the device open for the scan and the recovery.
+bool OpenNtfsEntry(VolumeEntry& entry)
+{
+    entry.ntfs.reset(new (std::nothrow) CNtfs());
+    return entry.ntfs && entry.ntfs->Open(entry.name, 1) == kOk;
+}
+
+// Joins worker unless it is the calling thread (a worker stopping the run from inside).
+void JoinWorker(std::thread& worker)
+{
+    if (!worker.joinable() || worker.get_id() == std::this_thread::get_id())
+        return;
+    worker.join();
+}
+} // namespace
+
+u32 CCatalog::DetectFileSystem(const std::string& drive)
+{
+    if (drive.empty())
+        return kDetectOther;
+    std::optional<DriveSource> source = g_DriveTable.Find(drive);
+    if (!source)
+        return kDetectOther;
+    std::string name = source->fileSystem;
+    if (name.empty())
+        name = ProbeFileSystem(*source);
+    // exFAT and the like begin differently: the comparison is case sensitive.
+    if (name.compare(0, 3, "FAT") == 0)
+        return kDetectFat;
+    if (name.compare(0, 4, "NTFS") == 0)
+        return kDetectNtfs;
+    return kDetectOther;
+}
+
+u32 CCatalog::StartSearch(const std::string& selection)
+{
+    StopWorkers(false);
+    ResetVolumes();
+
+    std::string rest = selection;
+    for (std::size_t colon = rest.find(':'); colon != std::string::npos; colon = rest.find(':'))
+    {
+        std::string token = rest.substr(0, colon + 1);
+        rest.erase(0, colon + 1);
+
+        VolumeEntry entry;
+        entry.name = token;
+        u32 detected = DetectFileSystem(token);
+        bool opened = false;
+        if (detected == kDetectNtfs)
+        {
+            entry.fsType = kFsNtfs;
+            opened = OpenNtfsEntry(entry);
+        }
+        else if (detected == kDetectFat)
+        {
+            opened = OpenFatEntry(entry, token);
+        }
+        // A drive that does not open is left out; entry's destructor frees what was made.
+        if (opened)
+            m_volumes.push_back(std::move(entry));
+    }
+    if (m_volumes.empty())
+        return kErrTransfer;
+
+    g_bRunning = 1;
+    try
+    {
+        m_searchThread = std::thread(SearchThreadProc, this);
+    }
+    catch (const std::system_error&)
+    {
+        g_bRunning = 0;
+        ResetVolumes();
+        return kErrNoThread;
+    }
+    return kOk;
+}
+
+u32 CCatalog::SearchThreadProc(void* catalogue)
+{
+    CCatalog& catalog = *static_cast<CCatalog*>(catalogue);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    // The last selected volume is searched first, the first selected last.
+    for (std::size_t i = catalog.m_volumes.size(); i-- > 0 && g_bRunning != 0;)
+    {
+        VolumeEntry& volume = catalog.m_volumes[i];
+        catalog.Post(WM_SCAN_NOTIFY, kScanVolumeStart, kFindingText, 0);
+        if (volume.fsType == kFsNtfs)
+            (void)ScanNtfsVolume(catalog, volume);
+        else
+            (void)ScanFatVolume(catalog, volume);
+        // The FAT volume is read no more during the search: close its device. The recovery
+        // opens it again.
+        if (volume.reader)
+            (void)volume.reader->Open(std::string(), kSectorSize);
+    }
+    if (g_bRunning == 0)
+        return 0;
+
+    // The view state is set before the notice, so that the receiver finds it ready when it
+    // lists the first selected volume.
+    catalog.m_curPath = catalog.m_volumes[0].name;
+    catalog.m_curVolume = 0;
+    catalog.Post(WM_SCAN_NOTIFY, kScanFinished, std::string(), 0);
+    return 0;
+}
+
+void CCatalog::StopWorkers(bool showResults)
+{
+    g_bRunning = 0;
+    bool onWorker = std::this_thread::get_id() == m_searchThread.get_id() ||
+                    std::this_thread::get_id() == m_recoverThread.get_id();
+    JoinWorker(m_searchThread);
+    JoinWorker(m_recoverThread);
+    if (onWorker)
+        return;
+    if (showResults && !m_volumes.empty())
+    {
+        m_curPath = m_volumes[0].name;
+        m_curVolume = 0;
+    }
+}

@@ -1,0 +1,133 @@
+// Runs the built orlavent-cli as a child process.
+#include "CliProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "support/TestImages.h"
+
+extern char** environ;
+
+namespace
+{
+std::string ShellQuote(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+} // namespace
+
+CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options)
+{
+    CliResult result;
+    const std::string program = std::string(ORL_BINARY_DIR) + "/orlavent-cli";
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+    {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        return result;
+    }
+    std::vector<std::string> envText;
+    for (char** e = environ; *e != nullptr; ++e)
+    {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('='));
+        if (!options.env.contains(name))
+            envText.push_back(entry);
+    }
+    for (const auto& [name, value] : options.env)
+        envText.push_back(name + "=" + value);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : envText)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    pid_t child = fork();
+    if (child == 0)
+    {
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0)
+            _exit(126);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    if (child < 0)
+    {
+        ADD_FAILURE() << "fork: " << std::strerror(errno);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        return result;
+    }
+
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    char buffer[65536];
+    while (open > 0)
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+        {
+            kill(child, SIGKILL);
+            ADD_FAILURE() << "orlavent-cli did not end within two minutes";
+            break;
+        }
+        if (poll(fds, 2, 200) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i)
+        {
+            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+                continue;
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0)
+            {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+        }
+        if (!options.interruptOn.empty() && !result.interruptSent &&
+            result.out.find(options.interruptOn) != std::string::npos)
+        {
+            kill(child, SIGINT);
+            result.interruptSent = true;
+        }
+    }
+    for (pollfd& p : fds)
+        if (p.fd >= 0)
+            close(p.fd);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::string FatContent(const std::string& tag, unsigned size)
+{
+    std::string out;
+    std::string command =
+        "bash -c " +
+        ShellQuote(". " + ShellQuote(std::string(ORL_TEST_SCRIPTS) + "/recipes/fat.sh") +
+                   " && _fat_content " + ShellQuote(tag) + " " + std::to_string(size));
+    EXPECT_EQ(RunCommand(command, &out), 0) << command;
+    return out;
+}

@@ -1,0 +1,29 @@
+// Runs the built orlavent-cli as a child process with its own environment, capturing what it
+// writes, optionally interrupting it with SIGINT once its output shows a given text.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct CliResult
+{
+    int status = -1; // exit status, or 128 + signal when a signal ended it
+    std::string out;
+    std::string err;
+    bool interruptSent = false;
+};
+
+struct CliOptions
+{
+    std::map<std::string, std::string> env; // variables set in the child's environment
+    std::string interruptOn;                // send SIGINT once stdout contains this text
+    std::string workDir;                    // working folder of the child ("" keeps ours)
+};
+
+// Runs build/orlavent-cli with args and waits for it (at most two minutes; then it is killed
+// and the calling test fails).
+CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options = {});
+
+// The test data lines of a fat.sh content tag, exactly as the image recipe wrote them.
+std::string FatContent(const std::string& tag, unsigned size);

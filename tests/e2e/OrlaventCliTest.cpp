@@ -1,0 +1,347 @@
+// The built orlavent-cli on volumes made by mkfs.fat/mtools and mkntfs/libntfs-3g: scan
+// listings against expected ones, recovered bytes against the recipes' content and The Sleuth
+// Kit's icat, name clashes, Ctrl-C, hostile names, unusable destinations, and images that stay
+// untouched.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "CliProcess.h"
+#include "support/TestImages.h"
+
+namespace fs = std::filesystem;
+
+namespace
+{
+constexpr const char* kFinished = "Finished Recovery Successfully.";
+
+std::string Sha256(const std::string& path)
+{
+    std::string out;
+    EXPECT_EQ(RunCommand("sha256sum '" + path + "'", &out), 0);
+    return out.substr(0, 64);
+}
+
+std::string ReadText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in.good()) << "cannot read " << path;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The bytes The Sleuth Kit's icat reads for a metadata address.
+std::string Icat(const std::string& image, const std::string& address)
+{
+    std::string out;
+    EXPECT_EQ(RunCommand("icat '" + image + "' " + address, &out), 0) << address;
+    return out;
+}
+
+// Metadata address of a deleted path in fls -r -d output ("r/r * 581:\tDOCS/GONE.TXT").
+std::string DeletedAddress(const std::string& image, const std::string& path)
+{
+    std::string out;
+    EXPECT_EQ(RunCommand("fls -r -d '" + image + "'", &out), 0);
+    for (const std::string& line : Lines(out))
+    {
+        std::size_t tab = line.find('\t');
+        std::size_t star = line.find("* ");
+        if (tab != std::string::npos && star != std::string::npos && line.substr(tab + 1) == path)
+            return line.substr(star + 2, line.find(':', star) - star - 2);
+    }
+    ADD_FAILURE() << "fls lists no deleted " << path;
+    return "0";
+}
+
+// Every image used by a test is checked to be unchanged when the test ends.
+class OrlaventCliTest : public ::testing::Test
+{
+protected:
+    std::string Image(const std::string& name)
+    {
+        std::string path = TestImage(name);
+        if (!path.empty() && !m_hashes.contains(path))
+            m_hashes[path] = Sha256(path);
+        return path;
+    }
+    void TearDown() override
+    {
+        for (const auto& [path, hash] : m_hashes)
+            EXPECT_EQ(Sha256(path), hash) << path << " was modified";
+    }
+
+    std::map<std::string, std::string> m_hashes;
+};
+
+// scan --json output with the times that the build sets (folders on FAT, everything on NTFS)
+// replaced by "*", so that it can be compared with a stored listing.
+std::string StableListing(const std::string& json)
+{
+    static const std::regex time(
+        "\"(created|accessed)\":\"(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)\"");
+    std::string out;
+    for (const std::string& line : Lines(json))
+    {
+        EXPECT_EQ(std::distance(std::sregex_iterator(line.begin(), line.end(), time),
+                                std::sregex_iterator()),
+                  2)
+            << line;
+        bool stable = line.find("\"fs\":\"NTFS\"") == std::string::npos &&
+                      line.find("\"dir\":false") != std::string::npos;
+        out += stable ? line : std::regex_replace(line, time, "\"$1\":\"*\"");
+        out += '\n';
+    }
+    return out;
+}
+
+struct ListingCase
+{
+    const char* image;
+    const char* expected; // file under tests/e2e/expected
+};
+
+class OrlaventCliListingTest : public OrlaventCliTest,
+                               public ::testing::WithParamInterface<ListingCase>
+{
+};
+
+TEST_P(OrlaventCliListingTest, ScanJsonMatchesExpectedListing)
+{
+    std::string image = Image(GetParam().image);
+    ASSERT_FALSE(image.empty());
+    CliResult run = RunCli({"scan", "--json", "C:=" + image});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::string expected =
+        ReadText(fs::path(ORL_SOURCE_DIR) / "tests/e2e/expected" / GetParam().expected);
+    EXPECT_EQ(StableListing(run.out), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, OrlaventCliListingTest,
+                         ::testing::Values(ListingCase{"fat32", "fat32.jsonl"},
+                                           ListingCase{"ntfs-scan", "ntfs-scan.jsonl"}));
+
+TEST_F(OrlaventCliTest, ScanListsVolumesInArgumentOrder)
+{
+    std::string fat = Image("fat32");
+    std::string ntfs = Image("ntfs-scan");
+    CliResult run = RunCli({"scan", "--json", ntfs, fat});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_FALSE(lines.empty());
+    // C: (the NTFS volume, named first) comes first, although it is searched last.
+    auto firstFat =
+        std::find_if(lines.begin(), lines.end(),
+                     [](const std::string& l)
+                     { return l.find("\"volume\":\"D:\",\"fs\":\"FAT32\"") != std::string::npos; });
+    ASSERT_NE(firstFat, lines.begin());
+    for (auto it = lines.begin(); it != lines.end(); ++it)
+        EXPECT_EQ(it < firstFat, it->find("\"volume\":\"C:\",\"fs\":\"NTFS\"") != std::string::npos)
+            << *it;
+
+    CliResult text = RunCli({"scan", ntfs, fat});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("C: NTFS"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("D: FAT32"), std::string::npos) << text.out;
+    EXPECT_TRUE(std::regex_search(
+        text.out, std::regex("deleted +file +444 +2021-03-04 05:06:08 +D:\\\\DOCS\\\\_ONE\\.TXT")))
+        << text.out;
+}
+
+TEST_F(OrlaventCliTest, TerminalShowsALiveProgressLine)
+{
+    std::string fat = Image("fat32");
+    // script(1) runs the program on a pseudo-terminal; its standard error is that terminal.
+    std::string out;
+    std::string command = "script -qec \"'" + std::string(ORL_BINARY_DIR) +
+                          "/orlavent-cli' scan '" + fat + "'\" /dev/null";
+    ASSERT_EQ(RunCommand(command, &out), 0) << out;
+    EXPECT_NE(out.find("\r\x1b[KSearching: "), std::string::npos) << out;
+    EXPECT_NE(out.find("file(s)"), std::string::npos) << out;
+    // Without a terminal there is no progress line.
+    CliResult piped = RunCli({"scan", fat});
+    EXPECT_EQ(piped.err.find("Searching"), std::string::npos) << piped.err;
+}
+
+TEST_F(OrlaventCliTest, ScanOfNoUsableVolumeFails)
+{
+    std::string blank = ScratchDir("e2e") + "/blank.img";
+    std::ofstream(blank) << std::string(1 << 16, '\0');
+    CliResult run = RunCli({"scan", blank});
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(
+        run.err.find("Failed to search deleted file(s) on Drive.\n\nPlease reselect another."),
+        std::string::npos)
+        << run.err;
+    EXPECT_EQ(RunCli({"scan"}).status, 2);
+    EXPECT_EQ(RunCli({"scan", "--bogus", blank}).status, 2);
+}
+
+TEST_F(OrlaventCliTest, DrivesListsLetterTypeFileSystemLabelAndSource)
+{
+    std::string fat = Image("fat32");
+    CliResult run = RunCli({"drives", "K:=" + fat});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::regex row("K: +Fixed +FAT32 +ORLFAT32 +.*fat32\\.img");
+    EXPECT_TRUE(std::regex_search(run.out, row)) << run.out;
+}
+
+TEST_F(OrlaventCliTest, RecoversFilesAndFoldersWithTheirBytes)
+{
+    std::string fat = Image("fat32");
+    std::string dest = ScratchDir("e2e") + "/out";
+    CliResult run = RunCli({"recover", "--to", dest, "--item", "C:\\DOCS\\_ONE.TXT", "--item",
+                            "c:\\_LDDIR\\", "--item", "C:\\DOCS\\SUB\\Old Draft Notes.txt", fat});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Recovering C:\\_LDDIR\\_NNER\\_NNER.TXT"), std::string::npos);
+    EXPECT_NE(run.out.find(kFinished), std::string::npos);
+
+    // The recipe's content; the first byte of a deleted short name is lost.
+    const std::map<std::string, std::pair<std::string, unsigned>> expected = {
+        {"_ONE.TXT", {"DOCS/GONE.TXT", 444}},
+        {"Old Draft Notes.txt", {"DOCS/SUB/Old Draft Notes.txt", 3000}},
+        {"_LDDIR/_EEP1.TXT", {"OLDDIR/KEEP1.TXT", 500}},
+        {"_LDDIR/Old Long Name.txt", {"OLDDIR/Old Long Name.txt", 600}},
+        {"_LDDIR/_NNER/_NNER.TXT", {"OLDDIR/INNER/INNER.TXT", 700}},
+    };
+    std::size_t files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dest))
+        files += e.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, expected.size());
+    for (const auto& [file, source] : expected)
+        EXPECT_EQ(ReadText(fs::path(dest) / file), FatContent(source.first, source.second)) << file;
+    // The Sleuth Kit reads the same bytes.
+    EXPECT_EQ(ReadText(fs::path(dest) / "_ONE.TXT"),
+              Icat(fat, DeletedAddress(fat, "DOCS/_ONE.TXT")));
+}
+
+TEST_F(OrlaventCliTest, RecoversNtfsRootLikeIcat)
+{
+    std::string ntfs = Image("ntfs-scan");
+    std::string dest = ScratchDir("e2e") + "/out";
+    CliResult run = RunCli({"recover", "--to", dest, ntfs});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out.ends_with(std::string(kFinished) + "\n")) << run.out;
+    for (const char* path : {"docs/deleted.txt", "docs/big.bin", "docs/sub/nested.txt",
+                             "old/inner/deep.txt", "old/gone.txt", "frag.bin"})
+        EXPECT_EQ(ReadText(fs::path(dest) / path), Icat(ntfs, DeletedAddress(ntfs, path))) << path;
+    // A file whose parent record was lost lands in its numbered folder below the root.
+    EXPECT_TRUE(fs::exists(fs::path(dest) / "Folder_1_" / "f.txt"));
+}
+
+TEST_F(OrlaventCliTest, ExistingNameGetsNewPrefix)
+{
+    std::string fat = Image("fat32");
+    std::string dest = ScratchDir("e2e") + "/out";
+    std::vector<std::string> args = {"recover", "--to", dest, "--item", "C:\\DOCS\\_ONE.TXT", fat};
+    ASSERT_EQ(RunCli(args).status, 0);
+    CliResult second = RunCli(args);
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(ReadText(fs::path(dest) / "New _ONE.TXT"), FatContent("DOCS/GONE.TXT", 444));
+    EXPECT_EQ(ReadText(fs::path(dest) / "_ONE.TXT"), FatContent("DOCS/GONE.TXT", 444));
+}
+
+TEST_F(OrlaventCliTest, InterruptStopsRecoveryAndKeepsWhatWasWritten)
+{
+    std::string big = Image("e2e-big");
+    std::string dest = ScratchDir("e2e") + "/out";
+    CliOptions options;
+    options.interruptOn = "Recovering C:\\_IG.DAT";
+    CliResult run = RunCli({"recover", "--to", dest, "--item", "C:\\_IG.DAT", big}, options);
+    ASSERT_TRUE(run.interruptSent) << run.out << run.err;
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_NE(run.err.find("recovery stopped"), std::string::npos) << run.err;
+
+    // The part written is the start of the file: lines "%010u\n" counting from 1.
+    std::string data = ReadText(fs::path(dest) / "_IG.DAT");
+    EXPECT_GT(data.size(), 0u);
+    EXPECT_LT(data.size(), 157286400u);
+    std::size_t whole = data.size() / 11;
+    for (std::size_t line = 0; line < whole; line += 997)
+    {
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "%010zu\n", line + 1);
+        ASSERT_EQ(data.substr(line * 11, 11), expected) << "line " << line + 1;
+    }
+}
+
+TEST_F(OrlaventCliTest, HostileNamesStayInsideTheDestination)
+{
+    std::string hostile = Image("recovery-hostile");
+    std::string scratch = ScratchDir("e2e");
+    std::string dest = scratch + "/a/b/out";
+    CliResult run = RunCli({"recover", "--to", dest, hostile});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Nothing but the destination chain appears in the scratch folder.
+    for (const auto& e : fs::recursive_directory_iterator(scratch))
+    {
+        std::string path = e.path().string();
+        bool inside = path.starts_with(dest + "/") || dest.starts_with(path);
+        EXPECT_TRUE(inside) << path;
+        if (e.is_regular_file())
+        {
+            EXPECT_GT(fs::file_size(e.path()), 0u) << path;
+        }
+    }
+    // Control characters reach neither the terminal nor the JSON unescaped.
+    for (char c : run.out)
+        EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 && c != '\n') << run.out;
+    CliResult json = RunCli({"scan", "--json", hostile});
+    ASSERT_EQ(json.status, 0);
+    EXPECT_NE(json.out.find("ct\\u0001l long.txt"), std::string::npos) << json.out;
+}
+
+TEST_F(OrlaventCliTest, UncreatableDestinationFallsBackToTheDefaultFolder)
+{
+    std::string fat = Image("fat32");
+    std::string scratch = ScratchDir("e2e");
+    std::ofstream(scratch + "/file") << "a file, not a folder";
+    fs::create_directories(scratch + "/home");
+    CliOptions options;
+    options.env["HOME"] = scratch + "/home";
+    CliResult run =
+        RunCli({"recover", "--to", scratch + "/file/sub/out", "--item", "C:\\DOCS\\_ONE.TXT", fat},
+               options);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Use default directory due to a failed directory creation"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadText(scratch + "/home/Founded Files/_ONE.TXT"), FatContent("DOCS/GONE.TXT", 444));
+
+    // With the default folder unusable too, nothing starts.
+    options.env["HOME"] = scratch + "/file";
+    CliResult none =
+        RunCli({"recover", "--to", scratch + "/file/sub/out", "--item", "C:\\DOCS\\_ONE.TXT", fat},
+               options);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("Failed to recover deleted file(s)."), std::string::npos) << none.err;
+    EXPECT_EQ(none.out.find(kFinished), std::string::npos);
+}
+
+TEST_F(OrlaventCliTest, UnknownItemRecoversNothing)
+{
+    std::string fat = Image("fat32");
+    std::string dest = ScratchDir("e2e") + "/out";
+    CliResult run = RunCli({"recover", "--to", dest, "--item", "C:\\DOCS\\_ONE.TXT", "--item",
+                            "C:\\NO\\SUCH.TXT", fat});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("C:\\NO\\SUCH.TXT"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(fs::path(dest) / "_ONE.TXT"));
+}
+} // namespace
