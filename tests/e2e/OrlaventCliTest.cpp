@@ -135,7 +135,14 @@ TEST_P(OrlaventCliListingTest, ScanJsonMatchesExpectedListing)
 
 INSTANTIATE_TEST_SUITE_P(Images, OrlaventCliListingTest,
                          ::testing::Values(ListingCase{"fat32", "fat32.jsonl"},
-                                           ListingCase{"ntfs-scan", "ntfs-scan.jsonl"}));
+                                           ListingCase{"ntfs-scan", "ntfs-scan.jsonl"}),
+                         [](const ::testing::TestParamInfo<ListingCase>& param) {
+                             std::string name = param.param.image;
+                             for (char& c : name)
+                                 if (c == '-')
+                                     c = '_';
+                             return name;
+                         });
 
 TEST_F(OrlaventCliTest, ScanListsVolumesInArgumentOrder)
 {
