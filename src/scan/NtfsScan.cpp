@@ -125,7 +125,8 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
         if (ntfs.ReadRecord(info, r) != kOk)
             continue;
         item = FoundItem{};
-        item.deleted = 1;
+        // Folders still in use are listed for orientation; only they read as not deleted.
+        item.deleted = info.inUse != 0 ? 0 : 1;
         item.attr = static_cast<u8>(info.attribute);
         item.size = info.size;
         item.data = info.data;
