@@ -1,13 +1,27 @@
 // The command line's event sink: an unbounded queue between the workers and the main thread.
 #include "cli/CliSink.h"
 
+namespace
+{
+// Finds and copy progress come by the ten thousand; the main thread picks them up at its next
+// poll. Waking it for each one cost a thread switch per event. A file start still wakes it, so
+// that what is being recovered shows at once.
+bool IsRoutine(u32 message, u32 code)
+{
+    if (message == WM_SCAN_NOTIFY)
+        return code == 1;
+    return message == WM_RECOVER_NOTIFY && (code == 3 || code == 4);
+}
+} // namespace
+
 void CCliSink::Post(u32 message, u32 code, const std::string& text, u32 extra)
 {
     {
         std::lock_guard lock(m_mutex);
         m_queue.push_back(Event{message, code, text, extra});
     }
-    m_arrived.notify_one();
+    if (!IsRoutine(message, code))
+        m_arrived.notify_one();
 }
 
 bool CCliSink::Take(std::vector<Event>* events, std::chrono::milliseconds timeout)

@@ -40,7 +40,7 @@ const char* const kRecoverHelp =
 namespace
 {
 constexpr u8 kAttrFolder = 0x10;
-constexpr auto kPollInterval = std::chrono::milliseconds(100);
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
 
 std::string UpperDrive(std::string text)
 {

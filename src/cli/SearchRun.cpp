@@ -14,7 +14,7 @@ constexpr u32 kScanVolumeStart = 0;
 constexpr u32 kScanFound = 1;
 constexpr u32 kScanFinished = 2;
 constexpr u32 kAttrArchive = 0x20; // the front ends count an item with this bit as a file
-constexpr auto kPollInterval = std::chrono::milliseconds(100);
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
 } // namespace
 
 void CCliMessageBox::Show(const std::string& text, const std::string& caption)

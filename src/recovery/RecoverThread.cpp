@@ -28,6 +28,8 @@ namespace
 {
 // Largest transfer buffer: the pool hands out blocks below 2 GiB.
 constexpr u64 kMaxBuffer = 0x7FFFFFFF;
+// Bytes read and written per system call while copying (a whole number of chunks).
+constexpr u64 kBatchBytes = 1u << 20;
 
 bool Running()
 {
@@ -177,11 +179,19 @@ private:
             bytes = m_bytesPerSector * chunk;
         }
         m_buffer.reset();
-        if (bytes > 0 && bytes <= kMaxBuffer)
+        // Chunks are still counted and reported one by one, but read and written a batch at a
+        // time: four clusters per system call cost more than the copy itself.
+        u64 batch = bytes > 0 ? std::max<u64>(1, kBatchBytes / bytes) : 1;
+        for (; batch >= 1 && !m_buffer; batch /= 2)
         {
-            m_buffer = std::make_unique<PoolBlock>(static_cast<int>(bytes));
+            const u64 want = bytes * batch;
+            if (bytes == 0 || want > kMaxBuffer)
+                continue;
+            m_buffer = std::make_unique<PoolBlock>(static_cast<int>(want));
             if (!*m_buffer)
                 m_buffer.reset();
+            else
+                m_batchChunks = static_cast<u32>(batch);
         }
         if (!m_buffer)
         {
@@ -189,7 +199,7 @@ private:
             return false;
         }
         m_chunk = static_cast<u32>(chunk);
-        m_bufferSize = bytes;
+        m_bufferSize = bytes * m_batchChunks;
         return true;
     }
 
@@ -301,28 +311,74 @@ private:
             ReadFailed(item, path);
             return false;
         }
-        const u32 chunkBytes = static_cast<u32>(m_bufferSize);
+        const u64 chunkBytes = static_cast<u64>(m_chunk) * m_bytesPerSector;
         u64 remaining = item.size;
         while (Running() && remaining > 0)
         {
-            Step();
             // The volume's own sector size addresses the data, whatever the reader's is.
-            u32 done = 0;
+            const u64 chunks =
+                std::min<u64>(m_batchChunks, (remaining + chunkBytes - 1) / chunkBytes);
             const u64 at = static_cast<u64>(sector);
+            u32 done = 0;
             const bool reachable = at <= static_cast<u64>(LLONG_MAX) / m_bytesPerSector;
-            if (!reachable ||
-                reader->ReadBytes(m_buffer->Bytes(), chunkBytes, &done,
-                                  static_cast<s64>(at * m_bytesPerSector)) != kOk ||
-                done == 0)
+            u32 status = reachable ? reader->ReadBytes(m_buffer->Bytes(),
+                                                       static_cast<u32>(chunks * chunkBytes), &done,
+                                                       static_cast<s64>(at * m_bytesPerSector))
+                                   : kErrSeek;
+            if (status != kOk && reachable && chunks > 1)
             {
-                ReadFailed(item, path);
-                return false;
+                // A failed batch is read again chunk by chunk, so that the chunks in front of
+                // a bad sector are still saved.
+                done = 0;
+                for (u64 c = 0; c < chunks; ++c)
+                {
+                    u32 part = 0;
+                    const u64 offset = (at + c * m_chunk) * m_bytesPerSector;
+                    if (reader->ReadBytes(m_buffer->Bytes() + c * chunkBytes,
+                                          static_cast<u32>(chunkBytes), &part,
+                                          static_cast<s64>(offset)) != kOk)
+                        break;
+                    done += part;
+                    if (part < chunkBytes)
+                        break;
+                }
+                status = kOk;
             }
-            sector += m_chunk;
-            const u64 take = std::min<u64>({done, chunkBytes, remaining});
-            if (!Write(fd, m_buffer->Bytes(), take, path))
+            sector += static_cast<s64>(chunks * m_chunk);
+            if (!Hand(chunks, chunkBytes, status == kOk ? done : 0, remaining, item, fd, path))
                 return false;
-            remaining -= take;
+        }
+        return true;
+    }
+
+    // Hands out the chunks of one batch read in order: each is counted and reported, then the
+    // bytes that belong to the file are written together. A chunk that the read did not reach
+    // ends the file with a warning, as does a stop between chunks (without the warning).
+    bool Hand(u64 chunks, u64 chunkBytes, u64 done, u64& remaining, const FoundItem& item, int fd,
+              const std::string& path)
+    {
+        u64 ready = 0;
+        bool failed = false;
+        for (u64 c = 0; c < chunks && remaining > ready; ++c)
+        {
+            if (c > 0 && !Running())
+                break;
+            Step();
+            const u64 start = c * chunkBytes;
+            if (done <= start)
+            {
+                failed = true;
+                break;
+            }
+            ready += std::min<u64>({done - start, chunkBytes, remaining - ready});
+        }
+        if (ready > 0 && !Write(fd, m_buffer->Bytes(), ready, path))
+            return false;
+        remaining -= ready;
+        if (failed)
+        {
+            ReadFailed(item, path);
+            return false;
         }
         return true;
     }
@@ -367,25 +423,42 @@ private:
             }
             u64 sector = run.startCluster * spc;
             u64 left = run.clusterCount * spc;
+            const u64 chunkBytes = static_cast<u64>(m_chunk) * m_bytesPerSector;
             while (Running() && left > 0 && remaining > 0)
             {
-                Step();
-                const u32 count = static_cast<u32>(std::min<u64>(m_chunk, left));
+                // Whole chunks of the run, the last one cut to what the run has left.
+                const u64 chunks = std::min<u64>({m_batchChunks, (left + m_chunk - 1) / m_chunk,
+                                                  (remaining + chunkBytes - 1) / chunkBytes});
+                const u32 count = static_cast<u32>(std::min<u64>(chunks * m_chunk, left));
                 u32 done = 0;
-                if (!reader || count == 0 ||
-                    reader->ReadSectors(m_buffer->Bytes(), count, &done, sector) != kOk ||
-                    done == 0)
+                u32 status = reader && count > 0
+                                 ? reader->ReadSectors(m_buffer->Bytes(), count, &done, sector)
+                                 : kErrTransfer;
+                if (status != kOk && reader && chunks > 1)
                 {
-                    ReadFailed(item, path);
-                    return false;
+                    // As for FAT: read a failed batch again chunk by chunk.
+                    done = 0;
+                    for (u32 first = 0; first < count; first += m_chunk)
+                    {
+                        const u32 n = std::min(m_chunk, count - first);
+                        u32 part = 0;
+                        if (reader->ReadSectors(m_buffer->Bytes() +
+                                                    static_cast<u64>(first) * m_bytesPerSector,
+                                                n, &part, sector + first) != kOk)
+                            break;
+                        done += part;
+                        if (part < static_cast<u64>(n) * m_bytesPerSector)
+                            break;
+                    }
+                    status = kOk;
                 }
                 sector += count;
                 left -= count;
-                const u64 take =
-                    std::min<u64>({done, static_cast<u64>(count) * m_bytesPerSector, remaining});
-                if (!Write(fd, m_buffer->Bytes(), take, path))
+                // The run's last chunk holds only what the run has left.
+                const u64 got = std::min<u64>(status == kOk ? done : 0,
+                                              static_cast<u64>(count) * m_bytesPerSector);
+                if (!Hand(chunks, chunkBytes, got, remaining, item, fd, path))
                     return false;
-                remaining -= take;
                 hole = false;
             }
         }
@@ -439,7 +512,8 @@ private:
     std::map<std::string, Prepared> m_prepared; // by the folder asked for
     std::unique_ptr<PoolBlock> m_buffer;
     u64 m_bufferSize = 0;
-    u32 m_chunk = 0;          // sectors per read: four clusters
+    u32 m_chunk = 0;          // sectors per chunk: four clusters
+    u32 m_batchChunks = 1;    // chunks the transfer buffer holds
     u32 m_bytesPerSector = 0; // of the volume (FAT) or of the CNtfs reader (NTFS)
     u32 m_recordSectors = 0;
     u32 m_counter = 0; // chunk counter of the current file
