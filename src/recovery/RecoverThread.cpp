@@ -523,7 +523,7 @@ private:
 
 u32 CCatalog::RecoverThreadProc(void* catalogue)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // No start-up pause: the front end takes the events from a queue in order.
     RecoveryRun run(*static_cast<CCatalog*>(catalogue));
     run.Run();
     return 0;

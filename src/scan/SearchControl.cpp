@@ -170,8 +170,9 @@ u32 CCatalog::StartSearch(const std::string& selection)
 
 u32 CCatalog::SearchThreadProc(void* catalogue)
 {
+    // No start-up pause: events are queued, so the front end sees them after it has taken in
+    // the search start, however early the first one comes.
     CCatalog& catalog = *static_cast<CCatalog*>(catalogue);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
     // The last selected volume is searched first, the first selected last.
     for (std::size_t i = catalog.m_volumes.size(); i-- > 0 && g_bRunning != 0;)
