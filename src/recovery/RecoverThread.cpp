@@ -481,7 +481,7 @@ private:
     {
         constexpr u32 kRecord = CNtfs::kRecordSize;
         u8* record = m_buffer->Bytes();
-        std::memset(record, 0, m_bufferSize);
+        std::memset(record, 0, kRecord); // only the record is read and used
         CDirectRW* reader = m_volume->ntfs ? m_volume->ntfs->Reader() : nullptr;
         u32 done = 0;
         if (!reader || reader->ReadSectors(record, m_recordSectors, &done, item.first) != kOk ||
