@@ -12,7 +12,9 @@
 #                                      bench/common.sh; BENCH_DEST on a tmpfs measures the
 #                                      tools rather than the file system's file creation;
 #                                      BENCH_COLD=1 as root drops the page cache before each
-#                                      single-file run, BENCH_ONLY=one runs only those)
+#                                      single-file run, BENCH_ONLY=one runs only those;
+#                                      BENCH_FRESH_FS=1 as root recovers every file into a
+#                                      new ext4 file system each run)
 set -euo pipefail
 . "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/common.sh"
 [[ -n ${cli:-} ]] || bench_build
@@ -61,24 +63,46 @@ recover_all()
     small_sum=$(icat "$img" "$small_inode" | md5sum)
     big_sum=$(icat "$img" "$(ntfs_record "$img" large0.bin)" | md5sum)
 
-    echo "== NTFS: recover every deleted file ($expected expected) into $dest"
+    local into=$dest
+    if [[ ${BENCH_FRESH_FS:-} == 1 ]]; then
+        # Every run writes into a new, empty ext4 file system (a loop-mounted sparse image).
+        fresh_img=$work/fresh-ext4.img
+        into=$work/fresh-ext4
+        mkdir -p "$into"
+        truncate -s 8G "$fresh_img"
+        trap 'umount -q "$into" 2>/dev/null || true' EXIT
+        export fresh_img into
+        export BENCH_BEFORE='umount -q "$into" 2>/dev/null || true
+            mkfs.ext4 -q -F "$fresh_img" && mount -o loop "$fresh_img" "$into"
+            mkdir -p "$into/td"; sync'
+        echo "== NTFS: recover every deleted file ($expected expected) into a new ext4 file system each run"
+    else
+        echo "== NTFS: recover every deleted file ($expected expected) into $dest"
+        # Each run writes into a fresh folder: earlier results are moved aside, not deleted,
+        # until the end (on ext4, creating files right after 100,000 were deleted costs several
+        # times more).
+        mkdir -p "$dest/old"
+        export BENCH_BEFORE='for d in orl td; do [[ -e "$dest/$d" ]] && mv "$dest/$d" "$(mktemp -d "$dest/old/XXXXXX")/"; done
+            mkdir -p "$dest/td"; sync'
+    fi
     table_head
-    # Each run writes into a fresh folder: earlier results are moved aside, not deleted, until
-    # the end (on ext4, creating files right after 100,000 were deleted costs several times more).
-    mkdir -p "$dest/old"
-    export BENCH_BEFORE='for d in orl td; do [[ -e "$dest/$d" ]] && mv "$dest/$d" "$(mktemp -d "$dest/old/XXXXXX")/"; done
-        mkdir -p "$dest/td"; sync'
-    timed "orlavent-cli recover (all)" "$cli" recover --to "$dest/orl" "$img"
+    timed "orlavent-cli recover (all)" "$cli" recover --to "$into/orl" "$img"
     ours=$last_cpu
     ours_wall=$last_wall
-    check_orl=$(check_tree "$dest/orl")
+    check_orl=$(check_tree "$into/orl")
     timed "testdisk undelete, allundelete" bash -c 'cd "$1" && exec testdisk /cmd "$2" \
-        partition_none,advanced,undelete,allundelete </dev/null' _ "$dest/td" "$abs_img"
+        partition_none,advanced,undelete,allundelete </dev/null' _ "$into/td" "$abs_img"
     peer=$last_cpu
     peer_wall=$last_wall
-    check_td=$(check_tree "$dest/td")
+    check_td=$(check_tree "$into/td")
     unset BENCH_BEFORE
-    rm -rf "$dest/orl" "$dest/td" "$dest/old"
+    if [[ ${BENCH_FRESH_FS:-} == 1 ]]; then
+        umount -q "$into" || true
+        rm -f "$fresh_img"
+        trap - EXIT
+    else
+        rm -rf "$dest/orl" "$dest/td" "$dest/old"
+    fi
     echo
     echo "$check_orl"
     echo "$check_td"

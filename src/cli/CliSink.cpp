@@ -3,14 +3,14 @@
 
 namespace
 {
-// Finds and copy progress come by the ten thousand; the main thread picks them up at its next
-// poll. Waking it for each one cost a thread switch per event. A file start still wakes it, so
-// that what is being recovered shows at once.
+// Finds, file starts and copy progress come by the ten thousand; the main thread picks them up
+// at its next poll (20 ms at most). Waking it for each one cost a thread switch per event.
+// Warnings and the end of a run still wake it at once.
 bool IsRoutine(u32 message, u32 code)
 {
     if (message == WM_SCAN_NOTIFY)
         return code == 1;
-    return message == WM_RECOVER_NOTIFY && (code == 3 || code == 4);
+    return message == WM_RECOVER_NOTIFY && (code == 0 || code == 3 || code == 4);
 }
 } // namespace
 

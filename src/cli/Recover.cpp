@@ -11,10 +11,11 @@
 #include "cli/TextOut.h"
 #include "platform/Format.h"
 #include "platform/Status.h"
+#include "recovery/ReadPacer.h"
 #include "recovery/Recovery.h"
 
 const char* const kRecoverHelp =
-    "Usage: orlavent-cli recover [--to DIR] [--item PATH]... SOURCE...\n"
+    "Usage: orlavent-cli recover [--to DIR] [--item PATH]... [--max-rate RATE] SOURCE...\n"
     "\n"
     "Searches each SOURCE for deleted files and folders, then copies the chosen items into\n"
     "DIR, rebuilding their folders. PATH is an item's full path as 'scan' lists it:\n"
@@ -29,6 +30,9 @@ const char* const kRecoverHelp =
     "  --to DIR     destination folder, created when missing (default: 'Undeleted Files' in\n"
     "               the working folder)\n"
     "  --item PATH  recover PATH; may be given several times\n"
+    "  --max-rate RATE\n"
+    "               read the volume at most RATE bytes a second while copying, to spare a\n"
+    "               failing disk; K, M and G multiply by 1024, 1024^2 and 1024^3 (e.g. 20M)\n"
     "  -h, --help   show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the work; Ctrl-C stops it and\n"
@@ -100,7 +104,6 @@ struct RecoverPrinter
             ++files;
             current = PrintableText(e.text);
             std::fprintf(out, "%s\n", current.c_str());
-            std::fflush(out);
             return false;
         case kRecoverWarning:
             progress.Clear();
@@ -161,6 +164,7 @@ int RecoverGroupRun(SearchRun& run, const RecoverGroup& group, const std::string
         bool ended = false;
         for (const CCliSink::Event& e : events)
             ended = printer.Print(e, &fatal) || ended;
+        std::fflush(printer.out); // once a batch: a write per file name cost as much as the file
         run.progress.Show(
             Format("Recovering: %u file(s)  %s", printer.files, printer.current.c_str()));
         if (ended)
@@ -247,6 +251,7 @@ bool SelectItems(const std::vector<VolumeEntry>& volumes, const std::vector<std:
 int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
 {
     std::string destination;
+    std::string rate;
     std::vector<std::string> items;
     std::vector<std::string> sources;
     bool options = true;
@@ -258,17 +263,21 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
             std::fputs(kRecoverHelp, out);
             return kExitOk;
         }
-        if (options && (a == "--to" || a == "--item"))
+        if (options && (a == "--to" || a == "--item" || a == "--max-rate"))
         {
             if (i + 1 == args.size() || args[i + 1].empty())
             {
                 std::fprintf(err, "orlavent-cli recover: %s needs a value\n", a.c_str());
                 return kExitUsage;
             }
-            (a == "--to" ? destination : items.emplace_back()) = args[++i];
+            (a == "--to"         ? destination
+             : a == "--max-rate" ? rate
+                                 : items.emplace_back()) = args[++i];
         }
         else if (options && a.starts_with("--to="))
             destination = a.substr(5);
+        else if (options && a.starts_with("--max-rate="))
+            rate = a.substr(11);
         else if (options && a.starts_with("--item="))
             items.push_back(a.substr(7));
         else if (options && a == "--")
@@ -281,6 +290,15 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         }
         else
             sources.push_back(a);
+    }
+    u64 maxRate = 0;
+    if (!rate.empty() && !ParseRate(rate, &maxRate))
+    {
+        std::fprintf(err,
+                     "orlavent-cli recover: '%s' is not a rate (bytes a second, such as 750K, "
+                     "20M or 1G)\n",
+                     PrintableText(rate).c_str());
+        return kExitUsage;
     }
     if (sources.empty())
     {
@@ -321,6 +339,7 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         return kExitOk;
     }
 
+    run.catalog.m_maxReadRate = maxRate;
     RecoverPrinter printer{out, err, run.progress, 0, 0, {}};
     for (const RecoverGroup& group : groups)
     {

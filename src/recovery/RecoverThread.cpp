@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "platform/DriveTable.h"
 #include "platform/Format.h"
 #include "platform/Status.h"
+#include "recovery/ReadPacer.h"
 #include "recovery/Recovery.h"
 #include "recovery/RecoveryHost.h"
 
@@ -30,6 +33,11 @@ namespace
 constexpr u64 kMaxBuffer = 0x7FFFFFFF;
 // Bytes read and written per system call while copying (a whole number of chunks).
 constexpr u64 kBatchBytes = 1u << 20;
+// The transfer buffer starts on a page boundary: the kernel copies to and from a misaligned
+// buffer at half the speed or less. The pool block holds this much slack in front.
+constexpr u64 kPage = 4096;
+// How long a free-space answer is trusted (less what was written since).
+constexpr auto kSpaceAge = std::chrono::milliseconds(200);
 
 bool Running()
 {
@@ -68,7 +76,7 @@ std::string ErrorText(int error)
 class RecoveryRun
 {
 public:
-    explicit RecoveryRun(CCatalog& catalog) : m_catalog(catalog) {}
+    explicit RecoveryRun(CCatalog& catalog) : m_catalog(catalog), m_pacer(catalog.m_maxReadRate) {}
 
     void Run()
     {
@@ -91,6 +99,22 @@ public:
     }
 
 private:
+    // The last free-space answer for a destination folder.
+    struct Space
+    {
+        std::string folder;
+        std::chrono::steady_clock::time_point asked{};
+        u64 blockSize = 0;
+        u64 freeBlocks = 0;
+        u64 used = 0; // blocks counted for the files recovered since the answer
+        bool known = false;
+
+        bool Fits(u64 size) const
+        {
+            return used < freeBlocks && freeBlocks - used > size / blockSize + 1;
+        }
+    };
+
     struct Prepared
     {
         std::string folder; // where the files go (PrepareFolder may have chosen the default)
@@ -115,6 +139,19 @@ private:
 
     bool IsNtfs() const { return m_volume->fsType == kFsNtfs; }
 
+    // The page-aligned start of the transfer buffer.
+    u8* Data() const
+    {
+        const auto at = reinterpret_cast<std::uintptr_t>(m_buffer->Bytes());
+        return m_buffer->Bytes() + ((kPage - at % kPage) % kPage);
+    }
+
+    // Waits as long as the read rate limit asks after reading bytes; false after a stop.
+    bool Paced(u64 bytes)
+    {
+        return m_pacer.Pace(bytes, [] { return Running(); });
+    }
+
     void DoEntry(const SelEntry& entry)
     {
         m_catalog.m_entryIsDir = entry.isDir;
@@ -125,30 +162,57 @@ private:
         const std::vector<FoundItem>& items = m_volume->items;
         if (!entry.isDir)
         {
-            for (const FoundItem& item : items)
+            IndexItems();
+            const auto folder = m_byFolder.find(source);
+            if (folder == m_byFolder.end())
+                return;
+            for (const std::size_t index : folder->second)
             {
                 if (!Running())
                     return;
-                if (item.path == source && item.name == entry.name)
+                if (items[index].name == entry.name)
                 {
-                    RecoverFile(item, target);
+                    RecoverFile(items[index], target);
                     return;
                 }
             }
             return;
         }
-        for (const FoundItem& item : items)
+        for (const std::size_t index : ItemsBelow(source))
         {
             if (!m_continue || !Running())
                 return;
-            if (!item.path.starts_with(source) ||
-                (item.path.size() != source.size() && item.path[source.size()] != '\\'))
-                continue;
+            const FoundItem& item = items[index];
             // Only files are written: a folder is made when a file in it is.
             if (item.attr & 0x10)
                 continue;
             RecoverFile(item, MapFolder(item.path, source, target));
         }
+    }
+
+    void IndexItems()
+    {
+        const std::vector<FoundItem>& items = m_volume->items;
+        if (m_byFolder.empty())
+            for (std::size_t i = 0; i < items.size(); ++i)
+                m_byFolder[items[i].path].push_back(i);
+    }
+
+    // Indices of the items in folder and below it, in catalogue order. The items are grouped by
+    // their folder once per run: comparing every item's path for each selected folder cost
+    // more than the copy when a volume's root holds hundreds of folders.
+    std::vector<std::size_t> ItemsBelow(const std::string& folder)
+    {
+        IndexItems();
+        std::vector<std::size_t> below;
+        for (const auto& [path, indices] : m_byFolder)
+        {
+            if (path.starts_with(folder) &&
+                (path.size() == folder.size() || path[folder.size()] == '\\'))
+                below.insert(below.end(), indices.begin(), indices.end());
+        }
+        std::sort(below.begin(), below.end());
+        return below;
     }
 
     // Sizes the chunk and takes the transfer buffer for the entry's volume.
@@ -185,9 +249,9 @@ private:
         for (; batch >= 1 && !m_buffer; batch /= 2)
         {
             const u64 want = bytes * batch;
-            if (bytes == 0 || want > kMaxBuffer)
+            if (bytes == 0 || want + kPage > kMaxBuffer)
                 continue;
-            m_buffer = std::make_unique<PoolBlock>(static_cast<int>(want));
+            m_buffer = std::make_unique<PoolBlock>(static_cast<int>(want + kPage));
             if (!*m_buffer)
                 m_buffer.reset();
             else
@@ -209,12 +273,7 @@ private:
                        Format("Recovering %s\\%s", item.path.c_str(), item.name.c_str()),
                        item.attr);
 
-        // Free space of the destination, in 64 bits: a file of 4 GiB or more must not pass.
-        IRecoveryHost& host = RecoveryHost();
-        u64 blockSize = 0;
-        u64 freeBlocks = 0;
-        if (host.FreeSpace(NearestExisting(host, folder), &blockSize, &freeBlocks) &&
-            freeBlocks <= item.size / blockSize + 1)
+        if (!EnoughSpace(folder, item.size))
         {
             Fatal(kNoSpaceText);
             return;
@@ -250,6 +309,34 @@ private:
         bool ok = CopyData(item, fd, path);
         if (::close(fd) != 0 && ok)
             Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()));
+    }
+
+    // Free space of the destination, in 64 bits: a file of 4 GiB or more must not pass. Asking
+    // the file system before each of 100,000 small files costs as much as copying them, so an
+    // answer is kept for a short while and lowered by what the run has written since; it is
+    // asked again for another folder, when older than kSpaceAge, and always before refusing.
+    bool EnoughSpace(const std::string& folder, u64 size)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_space.known || folder != m_space.folder || now - m_space.asked > kSpaceAge ||
+            !m_space.Fits(size))
+        {
+            IRecoveryHost& host = RecoveryHost();
+            m_space = Space{};
+            m_space.folder = folder;
+            m_space.asked = now;
+            m_space.known = host.FreeSpace(NearestExisting(host, folder), &m_space.blockSize,
+                                           &m_space.freeBlocks) &&
+                            m_space.blockSize != 0;
+        }
+        // Without an answer the copy goes ahead; a failed write still ends the file with a
+        // warning.
+        if (!m_space.known)
+            return true;
+        if (!m_space.Fits(size))
+            return false;
+        m_space.used += size / m_space.blockSize + 1;
+        return true;
     }
 
     // A folder made during the run may be a mount point of the source volume.
@@ -321,10 +408,10 @@ private:
             const u64 at = static_cast<u64>(sector);
             u32 done = 0;
             const bool reachable = at <= static_cast<u64>(LLONG_MAX) / m_bytesPerSector;
-            u32 status = reachable ? reader->ReadBytes(m_buffer->Bytes(),
-                                                       static_cast<u32>(chunks * chunkBytes), &done,
-                                                       static_cast<s64>(at * m_bytesPerSector))
-                                   : kErrSeek;
+            u32 status = reachable
+                             ? reader->ReadBytes(Data(), static_cast<u32>(chunks * chunkBytes),
+                                                 &done, static_cast<s64>(at * m_bytesPerSector))
+                             : kErrSeek;
             if (status != kOk && reachable && chunks > 1)
             {
                 // A failed batch is read again chunk by chunk, so that the chunks in front of
@@ -334,9 +421,8 @@ private:
                 {
                     u32 part = 0;
                     const u64 offset = (at + c * m_chunk) * m_bytesPerSector;
-                    if (reader->ReadBytes(m_buffer->Bytes() + c * chunkBytes,
-                                          static_cast<u32>(chunkBytes), &part,
-                                          static_cast<s64>(offset)) != kOk)
+                    if (reader->ReadBytes(Data() + c * chunkBytes, static_cast<u32>(chunkBytes),
+                                          &part, static_cast<s64>(offset)) != kOk)
                         break;
                     done += part;
                     if (part < chunkBytes)
@@ -347,6 +433,7 @@ private:
             sector += static_cast<s64>(chunks * m_chunk);
             if (!Hand(chunks, chunkBytes, status == kOk ? done : 0, remaining, item, fd, path))
                 return false;
+            (void)Paced(chunks * chunkBytes);
         }
         return true;
     }
@@ -372,7 +459,7 @@ private:
             }
             ready += std::min<u64>({done - start, chunkBytes, remaining - ready});
         }
-        if (ready > 0 && !Write(fd, m_buffer->Bytes(), ready, path))
+        if (ready > 0 && !Write(fd, Data(), ready, path))
             return false;
         remaining -= ready;
         if (failed)
@@ -431,9 +518,8 @@ private:
                                                   (remaining + chunkBytes - 1) / chunkBytes});
                 const u32 count = static_cast<u32>(std::min<u64>(chunks * m_chunk, left));
                 u32 done = 0;
-                u32 status = reader && count > 0
-                                 ? reader->ReadSectors(m_buffer->Bytes(), count, &done, sector)
-                                 : kErrTransfer;
+                u32 status = reader && count > 0 ? reader->ReadSectors(Data(), count, &done, sector)
+                                                 : kErrTransfer;
                 if (status != kOk && reader && chunks > 1)
                 {
                     // As for FAT: read a failed batch again chunk by chunk.
@@ -442,8 +528,7 @@ private:
                     {
                         const u32 n = std::min(m_chunk, count - first);
                         u32 part = 0;
-                        if (reader->ReadSectors(m_buffer->Bytes() +
-                                                    static_cast<u64>(first) * m_bytesPerSector,
+                        if (reader->ReadSectors(Data() + static_cast<u64>(first) * m_bytesPerSector,
                                                 n, &part, sector + first) != kOk)
                             break;
                         done += part;
@@ -460,6 +545,7 @@ private:
                 if (!Hand(chunks, chunkBytes, got, remaining, item, fd, path))
                     return false;
                 hole = false;
+                (void)Paced(static_cast<u64>(count) * m_bytesPerSector);
             }
         }
         // A hole at the end gives the file its length only once the length is set.
@@ -480,7 +566,7 @@ private:
     bool CopyResident(const FoundItem& item, u16 valueOffset, int fd, const std::string& path)
     {
         constexpr u32 kRecord = CNtfs::kRecordSize;
-        u8* record = m_buffer->Bytes();
+        u8* record = Data();
         std::memset(record, 0, kRecord); // only the record is read and used
         CDirectRW* reader = m_volume->ntfs ? m_volume->ntfs->Reader() : nullptr;
         u32 done = 0;
@@ -490,6 +576,7 @@ private:
             ReadFailed(item, path);
             return false;
         }
+        (void)Paced(kRecord);
         u32 start = 0;
         u32 length = 0;
         const u32 status =
@@ -509,7 +596,10 @@ private:
     CCatalog& m_catalog;
     VolumeEntry* m_volume = nullptr;
     std::string m_destDir;
-    std::map<std::string, Prepared> m_prepared; // by the folder asked for
+    std::map<std::string, Prepared> m_prepared;                           // by the folder asked for
+    std::unordered_map<std::string, std::vector<std::size_t>> m_byFolder; // items by path
+    CReadPacer m_pacer;
+    Space m_space;
     std::unique_ptr<PoolBlock> m_buffer;
     u64 m_bufferSize = 0;
     u32 m_chunk = 0;          // sectors per chunk: four clusters

@@ -56,5 +56,11 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"HelpOfUnknownCommand", "help frobnicate", 2, false, "unknown command"},
         UsageCase{"NoSource", "bootinfo --json", 2, false, "no SOURCE given"},
         UsageCase{"UnknownOption", "bootinfo --fast a.img", 2, false, "unknown option '--fast'"},
-        UsageCase{"LetterTwice", "bootinfo D:=a.img D:=b.img", 2, false, "D: is given twice"}),
+        UsageCase{"LetterTwice", "bootinfo D:=a.img D:=b.img", 2, false, "D: is given twice"},
+        UsageCase{"RateWithoutValue", "recover a.img --max-rate", 2, false,
+                  "--max-rate needs a value"},
+        UsageCase{"RateThatIsNoRate", "recover --max-rate 5T a.img", 2, false,
+                  "'5T' is not a rate"},
+        UsageCase{"RateOfZero", "recover --max-rate=0 a.img", 2, false, "'0' is not a rate"},
+        UsageCase{"RecoverHelpNamesTheRate", "recover --help", 0, true, "--max-rate RATE"}),
     [](const ::testing::TestParamInfo<UsageCase>& p) { return std::string(p.param.label); });

@@ -270,7 +270,10 @@ TEST_F(OrlaventCliTest, InterruptStopsRecoveryAndKeepsWhatWasWritten)
     std::string dest = ScratchDir("e2e") + "/out";
     CliOptions options;
     options.interruptOn = "Recovering C:\\_IG.DAT";
-    CliResult run = RunCli({"recover", "--to", dest, "--item", "C:\\_IG.DAT", big}, options);
+    // At 16 MiB a second the copy of the 150 MiB file takes nine seconds: the interrupt lands in
+    // its middle however fast the machine copies.
+    CliResult run = RunCli(
+        {"recover", "--to", dest, "--max-rate", "16M", "--item", "C:\\_IG.DAT", big}, options);
     ASSERT_TRUE(run.interruptSent) << run.out << run.err;
     EXPECT_EQ(run.status, 130) << run.err;
     EXPECT_NE(run.err.find("recovery stopped"), std::string::npos) << run.err;

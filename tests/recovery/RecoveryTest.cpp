@@ -378,6 +378,56 @@ INSTANTIATE_TEST_SUITE_P(
                       SpaceCase{"FiveGiBAgainstSix", 5ull << 30, 4096, (6ull << 30) / 4096, true}),
     [](const ::testing::TestParamInfo<SpaceCase>& p) { return std::string(p.param.name); });
 
+// The free-space answer is reused for the files that follow it in the same folder, lowered by
+// what they take; the file system is asked again before a file is refused.
+TEST_F(RecoveryFat16, FreeSpaceIsAskedAgainOnlyWhenTheEstimateRunsOut)
+{
+    AddFat(m_image);
+    const FoundItem model = *Item("C:", "_ELROOT.TXT");
+    for (const char* name : {"A.BIN", "B.BIN", "C.BIN"})
+    {
+        FoundItem item = model;
+        item.name = name;
+        item.size = 100; // one block of 512 each
+        m_catalog.m_volumes[0].items.push_back(item);
+    }
+    struct Case
+    {
+        std::vector<u64> answers; // free blocks, one per question
+        std::size_t questions;
+        std::vector<std::string> written;
+    };
+    const std::vector<Case> cases = {
+        // Enough for all three: one question.
+        {{9}, 1, {"A.BIN", "B.BIN", "C.BIN"}},
+        // The estimate refuses C.BIN; the file system, asked again, still has room.
+        {{3, 3}, 2, {"A.BIN", "B.BIN", "C.BIN"}},
+        // ... or has filled up meanwhile: C.BIN is refused and the run ends.
+        {{3, 1}, 2, {"A.BIN", "B.BIN"}},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.answers.size() == 1 ? "enough" : std::to_string(c.answers[1]));
+        std::filesystem::remove_all(m_dest);
+        m_sink.events.clear();
+        std::size_t asked = 0;
+        FakeHost host;
+        host.freeSpace = [&](const std::string&, u64* blockSize, u64* freeBlocks)
+        {
+            *blockSize = 512;
+            *freeBlocks = c.answers[std::min(asked, c.answers.size() - 1)];
+            ++asked;
+            return true;
+        };
+        SetRecoveryHost(&host);
+        ASSERT_EQ(Recover("C:", {{"A.BIN", 0}, {"B.BIN", 0}, {"C.BIN", 0}}, m_dest), kOk);
+        EXPECT_EQ(asked, c.questions);
+        EXPECT_EQ(Tree(m_dest), c.written);
+        EXPECT_EQ(m_sink.Finished(), c.written.size() == 3);
+        SetRecoveryHost(nullptr);
+    }
+}
+
 TEST_F(RecoveryFat16, NoVolumeBeingBrowsedGivesFiveAndNoThread)
 {
     AddFat(m_image);
