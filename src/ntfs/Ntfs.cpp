@@ -58,14 +58,14 @@ constexpr u32 kAttrNameLength = 0x09;
 constexpr u32 kAttrNameOffset = 0x0A;
 constexpr u32 kAttrFlags = 0x0C;
 constexpr u32 kAttrId = 0x0E;
-constexpr u32 kAttrValueLength = 0x10;  // resident
-constexpr u32 kAttrValueOffset = 0x14;  // resident
-constexpr u32 kAttrIndexed = 0x16;      // resident
-constexpr u32 kAttrPadding = 0x17;      // resident
+constexpr u32 kAttrValueLength = 0x10; // resident
+constexpr u32 kAttrValueOffset = 0x14; // resident
+constexpr u32 kAttrIndexed = 0x16;     // resident
+constexpr u32 kAttrPadding = 0x17;     // resident
 constexpr u32 kAttrResidentHeader = 0x18;
-constexpr u32 kAttrFirstVcn = 0x10;     // non-resident
+constexpr u32 kAttrFirstVcn = 0x10; // non-resident
 constexpr u32 kAttrLastVcn = 0x18;
-constexpr u32 kAttrRunsOffset = 0x20;   // mapping pairs offset
+constexpr u32 kAttrRunsOffset = 0x20; // mapping pairs offset
 constexpr u32 kAttrCompUnit = 0x22;
 constexpr u32 kAttrReserved24 = 0x24;
 constexpr u32 kAttrAllocSize = 0x28;
@@ -412,8 +412,8 @@ int CNtfs::RecordToSector(s64& value) const
         if (offset < runUnits)
         {
             // The start sector in 64 bits: clusters beyond 2^32 / spc lie above 2 TiB.
-            value = static_cast<s64>(static_cast<u64>(run.startCluster) * m_unitsPerCluster +
-                                     offset);
+            value =
+                static_cast<s64>(static_cast<u64>(run.startCluster) * m_unitsPerCluster + offset);
             return 1;
         }
         offset -= runUnits;
@@ -789,8 +789,7 @@ void CNtfs::SetReadAhead(bool on)
     m_readAhead = on;
     if (!on)
     {
-        m_batch.clear();
-        m_batch.shrink_to_fit();
+        m_batch.reset();
         m_batchFirst = -1;
         m_batchCount = 0;
     }
@@ -800,8 +799,7 @@ u32 CNtfs::ReadRecordBytes(s64 record)
 {
     if (m_batchFirst >= 0 && record >= m_batchFirst && record < m_batchFirst + m_batchCount)
     {
-        std::memcpy(m_sector,
-                    m_batch.data() + static_cast<u64>(record - m_batchFirst) * kRecordSize,
+        std::memcpy(m_sector, m_batch.get() + static_cast<u64>(record - m_batchFirst) * kRecordSize,
                     kRecordSize);
         return kOk;
     }
@@ -823,17 +821,19 @@ u32 CNtfs::ReadRecordBytes(s64 record)
                 break;
             ++count;
         }
-        if (count > 1)
+        if (count > 1 && !m_batch)
+            m_batch.reset(static_cast<u8*>(std::aligned_alloc(4096, kBatchRecords * kRecordSize)));
+        if (count > 1 && m_batch)
         {
-            m_batch.assign(static_cast<std::size_t>(count) * kRecordSize, 0);
-            u32 rc = ReadSectors(m_batch.data(),
+            std::memset(m_batch.get(), 0, static_cast<std::size_t>(count) * kRecordSize);
+            u32 rc = ReadSectors(m_batch.get(),
                                  static_cast<u32>(count) * (kRecordSize / kReaderSectorSize),
                                  static_cast<u64>(sector));
             if (rc == kOk)
             {
                 m_batchFirst = record;
                 m_batchCount = count;
-                std::memcpy(m_sector, m_batch.data(), kRecordSize);
+                std::memcpy(m_sector, m_batch.get(), kRecordSize);
                 return kOk;
             }
             m_batchFirst = -1;

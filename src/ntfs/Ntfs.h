@@ -3,6 +3,7 @@
 // $DATA), with the run-list decoder and the data block that tells recovery where data lies.
 #pragma once
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -84,25 +85,25 @@ struct NtfsAttr
     u32 fnFlags = 0;
     u32 reparse = 0;
     u8 fnNameLength = 0;
-    u8 nameSpace = 0;        // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
+    u8 nameSpace = 0;         // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
     char* nameText = nullptr; // UTF-8 text in a pool block, or null
     // $DATA.
-    u8* data = nullptr;       // data block (see below), a pool block, or null
+    u8* data = nullptr; // data block (see below), a pool block, or null
 };
 
 // What the search keeps of one record.
 struct NtfsRecordInfo
 {
-    s64 parent = 0;        // parent folder's record number (low 48 bits of the reference)
-    u64 record = 0;        // record number that was read
-    u16 attribute = 0;     // 0x10 folder, 0x20 file
-    u8 resident = 0;       // 1 when $DATA is resident
-    std::string name;      // UTF-8 name, empty when none
+    s64 parent = 0;    // parent folder's record number (low 48 bits of the reference)
+    u64 record = 0;    // record number that was read
+    u16 attribute = 0; // 0x10 folder, 0x20 file
+    u8 resident = 0;   // 1 when $DATA is resident
+    std::string name;  // UTF-8 name, empty when none
     FoundTime created;
     FoundTime accessed;
     FoundTime modified;
-    u64 size = 0;          // data size in bytes; 0 for folders
-    u8* data = nullptr;    // data block, null for folders; owned by the receiver
+    u64 size = 0;           // data size in bytes; 0 for folders
+    u8* data = nullptr;     // data block, null for folders; owned by the receiver
     u16 parentSequence = 0; // sequence number of the parent reference (top 16 bits)
     u16 sequence = 0;       // the record's own sequence number
     u8 inUse = 0;           // 1 when the record's in-use flag is set
@@ -193,16 +194,16 @@ public:
     // The boot sector's parameter block as read.
     struct BootParams
     {
-        u16 bytesPerSector = 0;    // 0x0B
-        u8 sectorsPerCluster = 0;  // 0x0D
-        u16 reservedSectors = 0;   // 0x0E
+        u16 bytesPerSector = 0;   // 0x0B
+        u8 sectorsPerCluster = 0; // 0x0D
+        u16 reservedSectors = 0;  // 0x0E
         u8 b10 = 0, b11 = 0, b12 = 0;
         u16 w13 = 0;
-        u8 media = 0;              // 0x15
+        u8 media = 0; // 0x15
         u16 w16 = 0;
-        u16 sectorsPerTrack = 0;   // 0x18
-        u16 heads = 0;             // 0x1A
-        u32 hiddenSectors = 0;     // 0x1C
+        u16 sectorsPerTrack = 0; // 0x18
+        u16 heads = 0;           // 0x1A
+        u32 hiddenSectors = 0;   // 0x1C
         u32 d20 = 0, d24 = 0;
         u64 totalSectors = 0;      // 0x28
         u64 mftCluster = 0;        // 0x30
@@ -241,9 +242,14 @@ private:
     u32 m_unitsPerCluster = 0; // 512-byte reader sectors per cluster
     u32 m_nameUnits = 0;       // UTF-16 units of the last $FILE_NAME name in the name buffer
 
-    // Read-ahead batch of consecutive records.
+    // Read-ahead batch of consecutive records, page-aligned: the kernel copies into a buffer
+    // that is not at half the speed or less. Allocated on the first batch.
+    struct AlignedFree
+    {
+        void operator()(u8* p) const { std::free(p); }
+    };
     bool m_readAhead = false;
-    std::vector<u8> m_batch;
+    std::unique_ptr<u8[], AlignedFree> m_batch;
     s64 m_batchFirst = -1;
     s64 m_batchCount = 0;
 };
