@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/DriveTable.h"
+#include "support/DriveSources.h"
 #include "support/TestImages.h"
 
 namespace
@@ -29,17 +30,6 @@ std::vector<u8> PatternBytes(u64 from, u64 count)
     for (u64 i = 0; i < count; ++i)
         v[i] = Pattern(from + i);
     return v;
-}
-
-DriveSource Source(const std::string& drive, const std::string& path, u64 offset = 0,
-                   u64 length = 0)
-{
-    DriveSource source;
-    source.drive = drive;
-    source.path = path;
-    source.offset = offset;
-    source.length = length;
-    return source;
 }
 
 void WriteFile(const std::string& path, u64 size)
@@ -63,7 +53,7 @@ protected:
         m_path = m_dir + "/volume.img";
         WriteFile(m_path, kFileSize);
         g_DriveTable.Clear();
-        g_DriveTable.Register(Source("C:", m_path, 0, 0));
+        RegisterSource("C:", m_path);
     }
     void TearDown() override { g_DriveTable.Clear(); }
 
@@ -117,7 +107,7 @@ TEST_P(File_RWOpenTest, Status)
 {
     const OpenCase& c = GetParam();
     if (c.path)
-        g_DriveTable.Register(Source("E:", m_dir + "/" + c.path, 0, 0));
+        RegisterSource("E:", m_dir + "/" + c.path);
     CFile_RW rw;
     EXPECT_EQ(rw.Open(c.drive, c.sectorSize), c.status);
 }
@@ -144,7 +134,7 @@ TEST_F(File_RWTest, ReopenSwitchesToTheNewDevice)
         ASSERT_EQ(::write(fd, ones.data(), ones.size()), 512);
         ::close(fd);
     }
-    g_DriveTable.Register(Source("D:", other, 0, 0));
+    RegisterSource("D:", other);
     CFile_RW rw;
     ASSERT_EQ(rw.Open("C:", 512), kOk);
     ASSERT_EQ(rw.Open("D:", 512), kOk);
@@ -268,7 +258,7 @@ class File_RWWindowTest : public File_RWTest, public ::testing::WithParamInterfa
 TEST_P(File_RWWindowTest, ReadSectorsStaysInsideTheVolume)
 {
     const WindowCase& c = GetParam();
-    g_DriveTable.Register(Source("F:", m_path, c.volumeOffset, c.volumeLength));
+    g_DriveTable.Register(MakeSource("F:", m_path, c.volumeOffset, c.volumeLength));
     CFile_RW rw;
     ASSERT_EQ(rw.Open("F:", 512), kOk);
     std::vector<u8> buf(std::size_t{c.sectorCount} * 512);
@@ -292,7 +282,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(File_RWTest, ReadBytesHonoursTheVolumeWindow)
 {
-    g_DriveTable.Register(Source("F:", m_path, 1024, 2048));
+    g_DriveTable.Register(MakeSource("F:", m_path, 1024, 2048));
     CFile_RW rw;
     ASSERT_EQ(rw.Open("F:", 512), kOk);
     std::vector<u8> buf(100);
@@ -304,7 +294,7 @@ TEST_F(File_RWTest, ReadBytesHonoursTheVolumeWindow)
 
 TEST_F(File_RWTest, VolumeOffsetThatOverflowsFailsWithSeekStatus)
 {
-    g_DriveTable.Register(Source("F:", m_path, static_cast<u64>(INT64_MAX) - 100, 0));
+    g_DriveTable.Register(MakeSource("F:", m_path, static_cast<u64>(INT64_MAX) - 100, 0));
     CFile_RW rw;
     ASSERT_EQ(rw.Open("F:", 512), kOk);
     std::vector<u8> buf(512);
@@ -322,7 +312,7 @@ TEST_F(File_RWTest, SectorTwoToTheTwentyThreeIsReadBeyondFourGiB)
     std::vector<u8> marker = PatternBytes(fourGiB, 1024);
     ASSERT_EQ(::pwrite(fd, marker.data(), marker.size(), static_cast<off_t>(fourGiB)), 1024);
     ::close(fd);
-    g_DriveTable.Register(Source("G:", sparse, 0, 0));
+    RegisterSource("G:", sparse);
 
     CFile_RW rw;
     ASSERT_EQ(rw.Open("G:", 512), kOk);

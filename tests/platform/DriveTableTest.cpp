@@ -1,30 +1,19 @@
 // DriveTable: letters handed out from C: on, replacement of a letter given twice, and
 // lookups that ignore the case of the drive letter.
 #include "platform/DriveTable.h"
+#include "support/DriveSources.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
-
 #include <string>
 
 namespace
 {
-DriveSource Source(const std::string& drive, const std::string& path, u64 offset = 0,
-                   u64 length = 0)
-{
-    DriveSource source;
-    source.drive = drive;
-    source.path = path;
-    source.offset = offset;
-    source.length = length;
-    return source;
-}
-
 TEST(DriveTableTest, NextLettersStartAtCAndSkipTakenOnes)
 {
     DriveTable table;
-    table.Register(Source("d:", "/images/d.img"));
+    table.Register(MakeSource("d:", "/images/d.img"));
     EXPECT_EQ(table.RegisterNext("/images/a.img"), "C:");
     EXPECT_EQ(table.RegisterNext("/images/b.img", 1048576, 4096), "E:");
     std::vector<DriveSource> all = table.All();
@@ -48,8 +37,8 @@ TEST(DriveTableTest, NoLetterLeftGivesAnEmptyText)
 TEST(DriveTableTest, SecondRegistrationOfALetterReplacesTheFirst)
 {
     DriveTable table;
-    table.Register(Source("X:", "/images/old.img"));
-    table.Register(Source("x:", "/dev/sdz", 512, 1024));
+    table.Register(MakeSource("X:", "/images/old.img"));
+    table.Register(MakeSource("x:", "/dev/sdz", 512, 1024));
     std::vector<DriveSource> all = table.All();
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].drive, "X:");
@@ -76,8 +65,8 @@ class DriveTableLookupTest : public ::testing::TestWithParam<LookupCase>
 TEST_P(DriveTableLookupTest, FindIgnoresLetterCase)
 {
     DriveTable table;
-    table.Register(Source("C:", "/images/c.img"));
-    table.Register(Source("q:", "/images/q.img"));
+    table.Register(MakeSource("C:", "/images/c.img"));
+    table.Register(MakeSource("q:", "/images/q.img"));
     std::optional<DriveSource> hit = table.Find(GetParam().asked);
     if (GetParam().found)
     {

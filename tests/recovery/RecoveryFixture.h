@@ -29,6 +29,7 @@
 #include "recovery/RecoveryHost.h"
 #include "scan/FatScan.h"
 #include "scan/NtfsScan.h"
+#include "support/DriveSources.h"
 #include "support/TestImages.h"
 
 namespace recoverytest
@@ -177,10 +178,7 @@ inline std::vector<std::string> Tree(const std::string& root)
 inline bool OpenFatEntry(const std::string& image, const std::string& drive, VolumeEntry& entry,
                          std::unique_ptr<CDirectRW> reader = nullptr)
 {
-    DriveSource source;
-    source.drive = drive;
-    source.path = image;
-    g_DriveTable.Register(source);
+    RegisterSource(drive, image);
     entry.name = drive;
     entry.reader = reader ? std::move(reader) : std::make_unique<CFile_RW>();
     if (entry.reader->Open(drive, 512) != kOk)
@@ -207,10 +205,7 @@ inline bool OpenFatEntry(const std::string& image, const std::string& drive, Vol
 inline bool OpenNtfsEntry(const std::string& image, const std::string& drive, VolumeEntry& entry,
                           std::unique_ptr<CDirectRW> reader = nullptr)
 {
-    DriveSource source;
-    source.drive = drive;
-    source.path = image;
-    g_DriveTable.Register(source);
+    RegisterSource(drive, image);
     entry.name = drive;
     entry.fsType = kFsNtfs;
     entry.ntfs = reader ? std::make_unique<CNtfs>(std::move(reader)) : std::make_unique<CNtfs>();

@@ -12,6 +12,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/DriveTable.h"
 #include "scan/NtfsScan.h"
+#include "support/DriveSources.h"
 #include "support/TestImages.h"
 
 namespace
@@ -30,10 +31,7 @@ protected:
     {
         m_image = TestImage("ntfs-scan");
         ASSERT_FALSE(m_image.empty());
-        DriveSource source;
-        source.drive = "N:";
-        source.path = m_image;
-        g_DriveTable.Register(source);
+        RegisterSource("N:", m_image);
         g_bRunning = 1;
         m_entry.fsType = kFsNtfs;
         m_entry.name = "N:";
@@ -216,10 +214,7 @@ TEST(NtfsScanDemoTest, ListsTheDemoVolume)
 {
     const std::string image = TestImage("demo-ntfs");
     ASSERT_FALSE(image.empty());
-    DriveSource source;
-    source.drive = "D:";
-    source.path = image;
-    g_DriveTable.Register(source);
+    RegisterSource("D:", image);
     CCatalog catalog;
     VolumeEntry entry;
     entry.name = "D:";
@@ -235,7 +230,7 @@ TEST(NtfsScanDemoTest, ListsTheDemoVolume)
         (item.attr & 0x10) ? ++folders : ++files;
         g_MemPool.Free(&item.data);
     }
-    EXPECT_EQ(files, 16);   // four notes, three photos, eight letters and the readme
-    EXPECT_EQ(folders, 4);  // Projects, Orlavent, Photos and the deleted Letters
+    EXPECT_EQ(files, 16);  // four notes, three photos, eight letters and the readme
+    EXPECT_EQ(folders, 4); // Projects, Orlavent, Photos and the deleted Letters
     EXPECT_EQ(entry.items.back().path + "\\" + entry.items.back().name, "D:\\readme.txt");
 }
