@@ -386,7 +386,16 @@ TEST(FatScan, FolderLoopThroughDeletedEntryIsCataloguedOnce)
     ASSERT_NE(at, image.end());
     ASSERT_EQ(LoadLe16(&*(at + 26)), olddir);
     StoreLe16(&*(at + 26), static_cast<u16>(docs));
+    // With DOCS's times (bytes 13-25 hold the creation, access and write times) the deleted
+    // entry is not newer, so DOCS keeps its name. The recipe makes both folders at the current
+    // time, and a newer OLDDIR (made in a later 2-second step) would lend DOCS its name.
+    const u8 docsName[11] = {'D', 'O', 'C', 'S', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    auto docsEntry = std::search(image.begin(), image.end(), docsName, docsName + 11);
+    ASSERT_NE(docsEntry, image.end());
+    std::copy(docsEntry + 13, docsEntry + 26, at + 13);
+    StoreLe16(&*(at + 20), 0); // the high word of the first cluster (FAT12: 0)
     ScanResult r = Scan(image);
+    EXPECT_TRUE(Contains(r.listing, "C:\\DOCS"));
     EXPECT_FALSE(Contains(r.listing, "C:\\_LDDIR"));
     EXPECT_EQ(std::count_if(r.items.begin(), r.items.end(),
                             [&](const FoundItem& i) { return i.first == docs && (i.attr & 0x10); }),
