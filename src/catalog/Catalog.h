@@ -167,6 +167,7 @@ public:
     u32 m_entryIsDir = 0;     // the selection entry being recovered is a folder
     u32 m_recoverVolume = 0;  // index in m_volumes of the volume the recovery reads
     std::string m_destDir;    // destination folder of the current recovery run
+    std::string m_askedDest;  // the destination asked for, before any fall-back
     u64 m_maxReadRate = 0;    // bytes a second the recovery reads at most; 0: no limit
     char m_timeBuf[160] = {}; // date text (first 80 bytes) and time text (last 80 bytes)
     s32 m_curVolume = 0;      // index in m_volumes of the volume shown

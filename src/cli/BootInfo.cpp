@@ -7,13 +7,13 @@
 #include <filesystem>
 #include <system_error>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "cli/Json.h"
 #include "disk/File_RW.h"
 #include "fat/FatBootSector.h"
 #include "platform/Format.h"
+#include "platform/SourceOpen.h"
 #include "platform/Status.h"
 
 const char* const kBootInfoHelp =
@@ -49,10 +49,16 @@ std::string DescribeOpenFailure(const std::string& path)
         return "no such file or device";
     if (st.type() == std::filesystem::file_type::directory)
         return "is a folder, not an image file or block device";
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return Format("cannot be opened for reading: %s", std::strerror(errno));
-    ::close(fd);
+    // Opened only when it is an image file or a block device: a named pipe would wait here.
+    int error = 0;
+    int fd = OpenSource(path, &error);
+    if (error == kErrNotImageOrDevice)
+        return "is neither an image file nor a block device";
+    // A character device (ENOTBLK) falls through: it is readable, just not a volume source.
+    if (fd < 0 && error != ENOTBLK)
+        return Format("cannot be opened for reading: %s", std::strerror(error));
+    if (fd >= 0)
+        ::close(fd);
     return "cannot be opened as an image file or block device";
 }
 

@@ -1,5 +1,8 @@
-// Ctrl-C while the workers run: a flag raised by the handler and polled by the main thread.
+// Ctrl-C while the workers run: a flag raised by the handler and polled by the main thread;
+// a second interrupt ends the process.
 #include "cli/InterruptGuard.h"
+
+#include <unistd.h>
 
 #include <atomic>
 
@@ -9,9 +12,12 @@ namespace
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnInterrupt(int)
+extern "C" void OnInterrupt(int signal)
 {
-    g_interrupted.store(true);
+    // The first interrupt only asks the workers to stop. A second one means the user will not
+    // wait for that: end at once, with the status a shell gives a process the signal ended.
+    if (g_interrupted.exchange(true))
+        _exit(128 + signal);
 }
 } // namespace
 

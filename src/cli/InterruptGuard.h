@@ -1,5 +1,6 @@
 // Ctrl-C while the workers run: the signal handler only raises a flag, and the main thread,
-// which polls it, stops the workers.
+// which polls it, stops the workers. A second Ctrl-C (or SIGTERM) ends the process at once
+// with status 128 + the signal's number (130 for SIGINT, 143 for SIGTERM).
 #pragma once
 
 #include <csignal>

@@ -21,7 +21,10 @@ const char* const kRecoverHelp =
     "DIR, rebuilding their folders. PATH is an item's full path as 'scan' lists it:\n"
     "C:\\docs\\report.txt for a file, C:\\docs for a folder and every file below it, C: for\n"
     "everything in the root of C:. Without --item, every item of each volume's root is\n"
-    "recovered. A file whose name exists in its target folder is written as \"New \" + name.\n"
+    "recovered. A name that holds a backslash is given as 'scan' lists it, or with that\n"
+    "backslash written as %5C (and a percent sign as %25). A file whose name exists in its\n"
+    "target folder is written as \"New \" + name; a name too long for the destination is\n"
+    "shortened, keeping its extension, with a warning.\n"
     "\n"
     "SOURCE is an image file or a block device, opened read-only; sources are registered as\n"
     "drives C:, D:, ... in order, or X:=PATH as drive X:.\n"
@@ -38,7 +41,11 @@ const char* const kRecoverHelp =
     "On a terminal a progress line on standard error follows the work; Ctrl-C stops it and\n"
     "keeps what was written.\n"
     "\n"
-    "Exit status: 0 after \"Finished Recovery Successfully.\", 1 when the search failed or a\n"
+    "Every file that is not written whole, or not where it was asked for, is named in a\n"
+    "warning with the reason.\n"
+    "\n"
+    "Exit status: 0 after \"Finished Recovery Successfully.\" (every file written whole),\n"
+    "3 when some files were not (the last line counts them), 1 when the search failed or a\n"
     "recovery could not start or ended early, 2 for a usage error, 130 when stopped.\n";
 
 namespace
@@ -84,7 +91,14 @@ struct RecoverPrinter
     CProgressLine& progress;
     u32 files = 0;
     u32 warnings = 0;
+    u32 incomplete = 0; // files not written whole
+    u32 diverted = 0;   // files written below the default folder
+    bool stoppedInFile = false;
     std::string current;
+
+    RecoverPrinter(std::FILE* o, std::FILE* e, CProgressLine& line) : out(o), err(e), progress(line)
+    {
+    }
 
     // Returns true at the run's last message (finished or fatal); *fatal tells which.
     bool Print(const CCliSink::Event& e, bool* fatal)
@@ -108,6 +122,11 @@ struct RecoverPrinter
         case kRecoverWarning:
             progress.Clear();
             ++warnings;
+            if (e.extra == kWarnIncomplete || e.extra == kWarnStopped)
+                ++incomplete;
+            else if (e.extra == kWarnDiverted)
+                ++diverted;
+            stoppedInFile = stoppedInFile || e.extra == kWarnStopped;
             std::fprintf(err, "orlavent-cli: warning: %s\n", PrintableText(e.text).c_str());
             return false;
         case kRecoverFatal:
@@ -116,9 +135,8 @@ struct RecoverPrinter
             *fatal = true;
             return true;
         case kRecoverFinished:
+            // The word on the whole recovery is said once, after the last run.
             progress.Clear();
-            std::fprintf(out, "%s\n", PrintableText(e.text).c_str());
-            std::fflush(out);
             *fatal = false;
             return true;
         default:
@@ -155,7 +173,18 @@ int RecoverGroupRun(SearchRun& run, const RecoverGroup& group, const std::string
             for (const CCliSink::Event& e : events)
                 printer.Print(e, &fatal);
             run.progress.Clear();
-            std::fprintf(run.err, "orlavent-cli: recovery stopped\n");
+            std::fflush(printer.out);
+            if (printer.stoppedInFile)
+            {
+                const std::string prefix = "Recovering ";
+                const std::string item = printer.current.starts_with(prefix)
+                                             ? printer.current.substr(prefix.size())
+                                             : printer.current;
+                std::fprintf(run.err, "orlavent-cli: recovery stopped; %s was left incomplete\n",
+                             item.c_str());
+            }
+            else
+                std::fprintf(run.err, "orlavent-cli: recovery stopped\n");
             return kExitInterrupted;
         }
         events.clear();
@@ -174,6 +203,92 @@ int RecoverGroupRun(SearchRun& run, const RecoverGroup& group, const std::string
             return fatal ? kExitFailed : kExitOk;
         }
     }
+}
+} // namespace
+
+namespace
+{
+// Splits path at its last backslash into folder and name and looks them up: a file or folder
+// item of that name, or a folder level that items lie below.
+void LookUp(const VolumeEntry& volume, const std::string& folder, const std::string& name,
+            bool* file, bool* dir)
+{
+    const std::string path = folder + "\\" + name;
+    for (const FoundItem& item : volume.items)
+    {
+        if (item.path == folder && item.name == name)
+            ((item.attr & kAttrFolder) ? *dir : *file) = true;
+        else if (IsBelow(item.path, path))
+            *dir = true;
+    }
+}
+
+// Decodes %5C (a backslash inside a name) and %25 (a percent sign) in one level; false when
+// the level holds another escape.
+bool DecodeLevel(const std::string& level, std::string* out)
+{
+    out->clear();
+    for (std::size_t i = 0; i < level.size(); ++i)
+    {
+        if (level[i] != '%')
+        {
+            *out += level[i];
+            continue;
+        }
+        const std::string code = level.substr(i + 1, 2);
+        if (code == "5C" || code == "5c")
+            *out += '\\';
+        else if (code == "25")
+            *out += '%';
+        else
+            return false;
+        i += 2;
+    }
+    return true;
+}
+
+// The item path names: as listed (a name may hold a backslash: the item whose full path is the
+// text wins), then with its levels split at every backslash and %5C / %25 decoded in each.
+bool FindItem(const VolumeEntry& volume, const std::string& path, std::string* folder,
+              std::string* name, bool* file, bool* dir)
+{
+    for (const FoundItem& item : volume.items)
+    {
+        if (path.size() == item.path.size() + 1 + item.name.size() && path.starts_with(item.path) &&
+            path[item.path.size()] == '\\' && path.ends_with(item.name))
+        {
+            *folder = item.path;
+            *name = item.name;
+            LookUp(volume, *folder, *name, file, dir);
+            return true;
+        }
+    }
+    const std::size_t cut = path.rfind('\\');
+    *folder = path.substr(0, cut);
+    *name = path.substr(cut + 1);
+    LookUp(volume, *folder, *name, file, dir);
+    if (*file || *dir || path.find('%') == std::string::npos)
+        return *file || *dir;
+    std::string level;
+    std::size_t at = 0;
+    std::vector<std::string> levels;
+    while (at <= path.size())
+    {
+        std::size_t next = path.find('\\', at);
+        if (next == std::string::npos)
+            next = path.size();
+        if (!DecodeLevel(path.substr(at, next - at), &level))
+            return false;
+        levels.push_back(level);
+        at = next + 1;
+    }
+    *name = levels.back();
+    levels.pop_back();
+    folder->clear();
+    for (const std::string& l : levels)
+        *folder += (folder->empty() ? "" : "\\") + l;
+    LookUp(volume, *folder, *name, file, dir);
+    return *file || *dir;
 }
 } // namespace
 
@@ -226,19 +341,11 @@ bool SelectItems(const std::vector<VolumeEntry>& volumes, const std::vector<std:
                 AddEntry(groups, root.folder, e);
             continue;
         }
-        std::size_t cut = path.rfind('\\');
-        std::string folder = path.substr(0, cut);
-        std::string name = path.substr(cut + 1);
+        std::string folder;
+        std::string name;
         bool file = false;
         bool dir = false;
-        for (const FoundItem& item : volume->items)
-        {
-            if (item.path == folder && item.name == name)
-                ((item.attr & kAttrFolder) ? dir : file) = true;
-            else if (IsBelow(item.path, path))
-                dir = true;
-        }
-        if (!file && !dir)
+        if (!FindItem(*volume, path, &folder, &name, &file, &dir))
         {
             *error = Format("no item '%s' was found", PrintableText(given).c_str());
             return false;
@@ -340,7 +447,7 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     }
 
     run.catalog.m_maxReadRate = maxRate;
-    RecoverPrinter printer{out, err, run.progress, 0, 0, {}};
+    RecoverPrinter printer(out, err, run.progress);
     for (const RecoverGroup& group : groups)
     {
         status = RecoverGroupRun(run, group, destination, printer);
@@ -349,5 +456,19 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     }
     if (printer.warnings > 0)
         std::fprintf(err, "orlavent-cli: %u warning(s)\n", printer.warnings);
-    return kExitOk;
+    std::fflush(err);
+    if (printer.incomplete == 0 && printer.diverted == 0)
+    {
+        std::fprintf(out, "%s\n", kFinishedText);
+        return kExitOk;
+    }
+    std::string last;
+    if (printer.incomplete > 0)
+        last = Format("%u file(s) were not recovered whole", printer.incomplete);
+    if (printer.diverted > 0)
+        last += Format("%s%u file(s) were written below the default folder instead of the "
+                       "destination",
+                       last.empty() ? "" : "; ", printer.diverted);
+    std::fprintf(out, "%s (see the warnings).\n", last.c_str());
+    return kExitIncomplete;
 }

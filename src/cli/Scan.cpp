@@ -25,7 +25,7 @@ const char* const kScanHelp =
     "  -h, --help  show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the search; Ctrl-C stops it and\n"
-    "lists what was found so far.\n"
+    "lists what was found so far, and a second Ctrl-C ends the program at once.\n"
     "\n"
     "Exit status: 0 when a volume was searched, 1 when none could be, 2 for a usage error,\n"
     "130 when the search was stopped.\n";

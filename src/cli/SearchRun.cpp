@@ -13,6 +13,7 @@ namespace
 constexpr u32 kScanVolumeStart = 0;
 constexpr u32 kScanFound = 1;
 constexpr u32 kScanFinished = 2;
+constexpr u32 kScanWarning = 3;
 constexpr u32 kAttrArchive = 0x20; // the front ends count an item with this bit as a file
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 } // namespace
@@ -120,6 +121,11 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
                 current = PrintableText(e.text);
             else if (e.code == kScanFinished)
                 finished = true;
+            else if (e.code == kScanWarning)
+            {
+                run.progress.Clear();
+                std::fprintf(run.err, "orlavent-cli: %s\n", PrintableText(e.text).c_str());
+            }
         }
         run.progress.Show(Format("Searching: %u file(s), %u folder(s)  %s", run.files, run.folders,
                                  current.c_str()),

@@ -9,11 +9,10 @@
 #include <new>
 #include <optional>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/DriveTable.h"
+#include "platform/SourceOpen.h"
 
 static_assert(sizeof(off_t) == 8, "device offsets need a 64-bit off_t");
 
@@ -85,16 +84,12 @@ u32 CFile_RW::Open(const std::string& device, u32 sectorSize)
     std::optional<DriveSource> source = g_DriveTable.Find(device);
     if (!source || source->path.empty())
         return kErrOpenFailed;
-    int fd = ::open(source->path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a file or a block device holds a volume; a folder or a pipe cannot be positioned,
+    // and a pipe is refused before open could wait for a writer.
+    int error = 0;
+    int fd = OpenSource(source->path, &error);
     if (fd < 0)
         return kErrOpenFailed;
-    // Only a file or a block device holds a volume; a folder or a pipe cannot be positioned.
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISBLK(info.st_mode)))
-    {
-        ::close(fd);
-        return kErrOpenFailed;
-    }
     m_device = fd;
     m_volumeOffset = source->offset;
     m_volumeLength = source->length;

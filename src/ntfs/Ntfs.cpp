@@ -3,6 +3,7 @@
 // 1024-byte record and by the attribute that holds it.
 #include "ntfs/Ntfs.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -109,8 +110,10 @@ constexpr u8 kNameSpaceDos = 2;
 constexpr u8 kNameSpaceWin32AndDos = 3;
 
 constexpr u64 kLow48 = 0x0000FFFFFFFFFFFFull;
-constexpr u32 kNameBufferBytes = 256; // one UTF-16 name of up to 128 units
-constexpr u32 kBatchRecords = 1024;   // records per read-ahead batch (1 MiB)
+// One UTF-16 name of up to 255 units: the $FILE_NAME name length is one byte.
+constexpr u32 kNameBufferBytes = 255 * 2;
+constexpr u32 kBatchRecords = 1024;  // records per read-ahead batch (1 MiB)
+constexpr u64 kMetafileRecords = 16; // MFT records 0-15 hold the metafiles
 
 constexpr bool IsPowerOfTwo(u32 v)
 {
@@ -230,6 +233,8 @@ u32 CNtfs::Open(const std::string& drive, int keepOpen)
     m_keepOpen = keepOpen;
     m_drive = drive;
     m_recordCount = 0;
+    m_mftRecordsClaimed = 0;
+    m_mftRecordsHeld = 0;
     m_mftRuns.clear();
     m_unitsPerCluster = 0;
     m_batchFirst = -1;
@@ -312,6 +317,8 @@ u32 CNtfs::ParseBootSector()
 
 u32 CNtfs::LoadMftRuns()
 {
+    m_mftRecordsClaimed = 0;
+    m_mftRecordsHeld = 0;
     if (!m_reader || m_unitsPerCluster == 0)
         return kErrNotOpen;
     std::memset(m_sector, 0, sizeof m_sector);
@@ -347,12 +354,17 @@ u32 CNtfs::LoadMftRuns()
             rc = DecodeRuns(runs, limit, m_mftRuns);
     }
     // 64-bit throughout: an MFT of 4 GiB or more keeps its full record count. The count stops
-    // where the extent leaves the volume or the device, so that a damaged run list cannot send
-    // a scan through billions of records that are not there.
+    // where the extent leaves the volume or the device, and where the $DATA sizes end, so that
+    // a damaged run list cannot send a scan through billions of records that are not there.
     const u64 ratio = m_boot.bytesPerSector / kReaderSectorSize;
     const u64 volumeUnits = m_boot.totalSectors > std::numeric_limits<u64>::max() / ratio
                                 ? std::numeric_limits<u64>::max()
                                 : m_boot.totalSectors * ratio + ratio; // + the backup boot sector
+    const u64 sizeClusters = MftSizeClusters(attr);
+    u64 budget = sizeClusters;
+    u64 claimed = 0;
+    for (const NtfsRun& run : m_mftRuns)
+        claimed += run.clusterCount;
     u64 clusters = 0;
     for (const NtfsRun& run : m_mftRuns)
     {
@@ -362,16 +374,38 @@ u32 CNtfs::LoadMftRuns()
             count = 0;
         else if (count > (volumeUnits - start) / m_unitsPerCluster)
             count = (volumeUnits - start) / m_unitsPerCluster;
+        count = std::min(count, budget);
+        budget -= count;
         count = ClustersOnDevice(start, count);
         clusters += count;
         if (count != run.clusterCount)
             break;
     }
-    m_recordCount = clusters * m_unitsPerCluster * kReaderSectorSize / kRecordSize;
+    // Two 512-byte units make a record; the product stays below 2^56 for any run list.
+    auto records = [this](u64 c)
+    { return c * m_unitsPerCluster / (kRecordSize / kReaderSectorSize); };
+    m_recordCount = records(clusters);
+    if (claimed > sizeClusters)
+    {
+        m_mftRecordsClaimed = records(claimed);
+        m_mftRecordsHeld = records(sizeClusters);
+    }
     g_MemPool.Free(&attr.data);
     if (fixed)
         (void)ApplyFixups(usa, 0, 3);
     return rc;
+}
+
+u64 CNtfs::MftSizeClusters(const NtfsAttr& data) const
+{
+    // The allocated size is what the run list describes, the data size what the MFT uses of
+    // it. The larger one bounds the count, so that one damaged size field loses no record.
+    const u64 bytes = std::max(data.allocatedSize, data.dataSize);
+    // Sizes that cannot hold even the metafile records are not the MFT's.
+    if (bytes < kMetafileRecords * kRecordSize)
+        return std::numeric_limits<u64>::max();
+    const u64 clusterBytes = u64{m_unitsPerCluster} * kReaderSectorSize;
+    return bytes / clusterBytes + (bytes % clusterBytes != 0 ? 1 : 0);
 }
 
 u64 CNtfs::ClustersOnDevice(u64 startUnit, u64 clusters)
@@ -604,7 +638,8 @@ u32 CNtfs::FindAttributeImpl(NtfsAttr& attr, u32& cursor, u32 type, bool nameTex
         attr.reparse = content.U32(kFnReparse);
         attr.fnNameLength = content.U8(kFnNameLength);
         attr.nameSpace = content.U8(kFnNameSpace);
-        // At most 128 UTF-16 units, and no more than the value holds.
+        // The whole name (its length byte allows no more than the buffer holds), but no more
+        // than the value holds.
         u32 units = attr.fnNameLength;
         if (units > kNameBufferBytes / 2)
             units = kNameBufferBytes / 2;

@@ -149,8 +149,8 @@ public:
     // Checks the boot sector in the sector buffer. Returns 0 or 36.
     [[nodiscard]] u32 ParseBootSector();
     // Reads record 0 and decodes its $DATA run list into the MFT runs; the record count covers
-    // the extent as far as it lies on the volume and the device. Returns 0, 36, 5 or the
-    // reader's codes.
+    // the extent as far as it lies on the volume and the device and as far as the $DATA sizes
+    // reach. Returns 0, 36, 5 or the reader's codes.
     [[nodiscard]] u32 LoadMftRuns();
     // value in: record number; out: the record's first sector (512-byte units). 1 found,
     // 0 not in the MFT's extent.
@@ -182,6 +182,11 @@ public:
 
     [[nodiscard]] CDirectRW* Reader() const { return m_reader.get(); }
     [[nodiscard]] u64 RecordCount() const { return m_recordCount; }
+    // When record 0's run list claims more of the MFT than its $DATA sizes hold (a damaged run
+    // list): the records it claims, and the records the sizes hold, where the record count
+    // stops. Both 0 when the run list agrees with the sizes.
+    [[nodiscard]] u64 MftRecordsClaimed() const { return m_mftRecordsClaimed; }
+    [[nodiscard]] u64 MftRecordsHeld() const { return m_mftRecordsHeld; }
     [[nodiscard]] u32 IsValid() const { return m_valid; }
     [[nodiscard]] const std::vector<NtfsRun>& MftRuns() const { return m_mftRuns; }
     // The sector buffer (the current record between operations), for tests and fuzzers.
@@ -224,6 +229,9 @@ private:
     [[nodiscard]] u32 FindAttributeImpl(NtfsAttr& attr, u32& cursor, u32 type, bool nameText);
     [[nodiscard]] u32 GetFileNameImpl(std::string& name, NtfsAttr& attr);
     [[nodiscard]] u32 ReadRecordBytes(s64 record);
+    // Clusters of the MFT that its $DATA attribute's sizes account for; u64 max when they are
+    // too small to be the MFT's.
+    [[nodiscard]] u64 MftSizeClusters(const NtfsAttr& data) const;
     // How many of clusters clusters from reader sector startUnit on the device holds.
     [[nodiscard]] u64 ClustersOnDevice(u64 startUnit, u64 clusters);
     [[nodiscard]] u32 ParseRecordImpl(NtfsRecordInfo& info);
@@ -231,7 +239,9 @@ private:
 
     std::unique_ptr<CDirectRW> m_reader;
     u64 m_recordCount = 0;
-    u8* m_nameBuffer = nullptr; // 256 bytes from g_MemPool: one UTF-16 name
+    u64 m_mftRecordsClaimed = 0; // records a run list that overstates the MFT claims
+    u64 m_mftRecordsHeld = 0;    // records its $DATA sizes hold then
+    u8* m_nameBuffer = nullptr;  // 510 bytes from g_MemPool: one UTF-16 name of 255 units
     BootParams m_boot;
     u8 m_sector[kRecordSize] = {};
     u32 m_valid = 0;

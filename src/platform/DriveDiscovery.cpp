@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "platform/Format.h"
+#include "platform/SourceOpen.h"
 #include "platform/Status.h"
 
 namespace fs = std::filesystem;
@@ -191,12 +192,10 @@ u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout
 {
     *layout = SourceLayout{};
     *errorNumber = 0;
-    FdHolder fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Only an image file or a block device is opened, so a named pipe cannot hold us up.
+    FdHolder fd(OpenSource(path, errorNumber));
     if (fd.Get() < 0)
-    {
-        *errorNumber = errno;
         return kErrOpenFailed;
-    }
     struct stat st = {};
     if (fstat(fd.Get(), &st) != 0)
     {
@@ -208,7 +207,7 @@ u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout
     {
         layout->size = static_cast<u64>(st.st_size);
     }
-    else if (S_ISBLK(st.st_mode))
+    else // a block device: OpenSource lets nothing else through
     {
         layout->blockDevice = true;
         u64 bytes = 0;
@@ -221,11 +220,6 @@ u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout
         int logical = 0;
         if (ioctl(fd.Get(), BLKSSZGET, &logical) == 0 && logical > 0)
             sectorSize = static_cast<u32>(logical);
-    }
-    else
-    {
-        *errorNumber = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
-        return kErrOpenFailed;
     }
     if (layout->size == 0)
         return kOk;
@@ -336,7 +330,7 @@ void RegisterCommandLineSource(const ParsedSource& s, std::set<char>* taken,
     if (rc != kOk)
     {
         messages->push_back((rc == kErrOpenFailed ? "cannot open '" : "cannot read '") + s.path +
-                            "': " + std::strerror(err));
+                            "': " + SourceErrorText(err));
         return;
     }
     if (layout.damaged)
@@ -441,7 +435,8 @@ std::vector<std::string> AddCommandLineSources(const std::vector<std::string>& a
 }
 
 std::vector<std::string> DiscoverBlockDevices(const std::string& sysRoot,
-                                              const std::string& devRoot)
+                                              const std::string& devRoot,
+                                              std::vector<DeniedDevice>* denied)
 {
     std::vector<std::string> added;
     fs::path classDir = fs::path(sysRoot) / "class" / "block";
@@ -489,7 +484,14 @@ std::vector<std::string> DiscoverBlockDevices(const std::string& sysRoot,
         SourceLayout layout;
         int err = 0;
         if (ReadSourceLayout(path, !isPartition, &layout, &err) != kOk)
-            continue; // no permission, no medium, unreadable: not a drive to offer
+        {
+            // No permission, no medium, unreadable: not a drive to offer. Only a refusal of an
+            // ordinary user is worth telling about: running as root would show the drive
+            // (root itself is refused only by a device policy that no password lifts).
+            if (denied != nullptr && (err == EACCES || err == EPERM) && geteuid() != 0)
+                denied->push_back(DeniedDevice{path, ClassifyBlockDevice(sys.string())});
+            continue;
+        }
         DriveType type = ClassifyBlockDevice(sys.string());
         for (const SourceVolume& v : layout.volumes)
         {

@@ -34,8 +34,9 @@ struct SourceLayout
 // Opens path read-only and lists its FAT and NTFS volumes: the whole source when it holds one
 // itself, otherwise (with splitPartitions) one per FAT or NTFS partition of its partition table.
 // Returns 0 (*layout filled; it may list no volume), 3 (path cannot be opened, or is neither a
-// regular file nor a block device) or 5 (its first sector cannot be read); on failure
-// *errorNumber holds the system error number.
+// regular file nor a block device; nothing else is opened) or 5 (its first sector cannot be
+// read); on failure *errorNumber holds the system error number or kErrNotImageOrDevice
+// (SourceErrorText words either).
 [[nodiscard]] u32 ReadSourceLayout(const std::string& path, bool splitPartitions,
                                    SourceLayout* layout, int* errorNumber);
 
@@ -47,14 +48,28 @@ struct SourceLayout
 std::vector<std::string> AddCommandLineSources(const std::vector<std::string>& args,
                                                std::vector<std::string>* errors);
 
+// What a user who may not open the machine's disks is told: raw block devices need root.
+inline constexpr const char* kRunAsAdministratorText = "Run as administrator to search the disks.";
+
+// A block device that the discovery could not open for lack of permission.
+struct DeniedDevice
+{
+    std::string path; // the device node, "/dev/sda1"
+    DriveType driveType = DriveType::Fixed;
+};
+
 // Registers the machine's block devices that hold FAT or NTFS volumes under the next free
 // letters, in device-name order: partitions the kernel knows, whole disks without such
 // partitions (split through their own partition table), attached loop devices. Devices of size
-// 0, devices that cannot be opened, and sources already in the table are left out silently.
+// 0, devices that cannot be opened, and sources already in the table are left out of the
+// table; when denied is given and the process is not root, the devices refused for lack of
+// permission (EACCES, EPERM) are appended to it, so that the caller can tell the user why the
+// list is short.
 // sysRoot and devRoot replace /sys and /dev (tests point them at a made-up tree).
 // Returns the drive texts registered, in order.
 std::vector<std::string> DiscoverBlockDevices(const std::string& sysRoot = "/sys",
-                                              const std::string& devRoot = "/dev");
+                                              const std::string& devRoot = "/dev",
+                                              std::vector<DeniedDevice>* denied = nullptr);
 
 // Drive type of a block device from its sysfs folder (/sys/class/block/NAME, a partition's
 // folder counts as its disk's): CD-ROM for sr and SCSI type 5, RAM disk for ram and zram,

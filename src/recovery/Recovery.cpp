@@ -131,6 +131,7 @@ u32 CCatalog::StartRecovery(const std::string& destination)
     if (!found)
         return kErrTransfer;
     m_destDir = m_lastDest;
+    m_askedDest = m_destDir.empty() ? DefaultRecoveryFolder() : m_destDir;
     g_SelFolder = m_curPath;
 
     // Writing into the volume being read would overwrite the very clusters the run is about

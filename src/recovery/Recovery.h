@@ -17,6 +17,12 @@ inline constexpr u32 kRecoverFinished =
     0xFF; // all bits set; text "Finished Recovery Successfully."
 inline constexpr u32 kRecoverFinishedExtra = 0xFFFFFF;
 
+// Extra of a kRecoverWarning: what the warning means for the file it names.
+inline constexpr u32 kWarnIncomplete = 0; // not written whole: missing or short
+inline constexpr u32 kWarnDiverted = 1;   // written whole, but below the default folder
+inline constexpr u32 kWarnRenamed = 2;    // written whole under a shortened name
+inline constexpr u32 kWarnStopped = 3;    // the stop left it short
+
 // Message texts of the recovery.
 inline constexpr const char* kFinishedText = "Finished Recovery Successfully.";
 inline constexpr const char* kNoSpaceText = "Drive has NOT enough space to store files.";
@@ -34,6 +40,9 @@ extern std::string g_SelFolder;
 // Everything else (UTF-8 included) is kept.
 [[nodiscard]] std::string SafeName(const std::string& name);
 
+// The system's text for an errno value.
+[[nodiscard]] std::string ErrorText(int error);
+
 // ASCII upper case, the form in which folder listings are compared.
 [[nodiscard]] std::string UpperName(const std::string& name);
 
@@ -42,12 +51,30 @@ extern std::string g_SelFolder;
 [[nodiscard]] std::string MapFolder(const std::string& itemPath, const std::string& source,
                                     const std::string& target);
 
+// The native levels below source of a catalogue folder path ("" or "\a\b" after source gives
+// none or {"a", "b"}), each made safe and fitted to maxName bytes. itemPath must begin with
+// source.
+[[nodiscard]] std::vector<std::string> MapLevels(const std::string& itemPath,
+                                                 const std::string& source, u32 maxName = 255);
+
+// name itself when it has at most maxBytes bytes; otherwise a shorter name that keeps its
+// extension (up to 16 bytes after the last dot), cuts the rest at a UTF-8 character boundary
+// and adds "~" and eight hex digits of a hash of the whole name, so that two long names that
+// share their start stay apart and the same name always gives the same result.
+[[nodiscard]] std::string FitName(const std::string& name, u32 maxBytes);
+
 // Creates folder/name for writing without ever replacing or following anything that exists:
 // name first (unless startWithNew), then "New " + name, "New (2) " + name, "New (3) " + name,
 // ... while a candidate exists already. On success returns the descriptor and sets *path; on
 // failure returns -1 and sets *error to the errno of the failed creation.
 [[nodiscard]] int CreateFreshFile(const std::string& folder, const std::string& name,
                                   bool startWithNew, std::string* path, int* error);
+
+// The same inside the folder open as dirFd (folder is its path, for *path), each candidate
+// fitted to maxName bytes.
+[[nodiscard]] int CreateFreshFileAt(int dirFd, const std::string& folder, const std::string& name,
+                                    bool startWithNew, u32 maxName, std::string* path,
+                                    int* error);
 
 // For each run that CNtfs::DecodeRuns yields from the same bytes, whether it is sparse (a
 // mapping pair without an offset: the clusters hold zeros and lie nowhere on the volume).

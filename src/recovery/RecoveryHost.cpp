@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace
 {
@@ -82,6 +83,14 @@ public:
         return facts;
     }
 
+    std::vector<std::string> MountSources(u64 device) override
+    {
+        std::ifstream in("/proc/self/mountinfo");
+        std::ostringstream text;
+        text << in.rdbuf();
+        return ParseMountSources(text.str(), device);
+    }
+
     std::vector<PartitionFacts> Partitions(u64 disk) override
     {
         // /sys/dev/block/MAJ:MIN is the disk's folder; each partition is a sub-folder with a
@@ -148,14 +157,104 @@ std::string NearestExisting(IRecoveryHost& host, const std::string& path)
     return path.starts_with("/") ? "/" : ".";
 }
 
+namespace
+{
+// Decodes the \ooo escapes the mount table uses for blanks, tabs, newlines and backslashes.
+std::string DecodeMountField(const std::string& field)
+{
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i)
+    {
+        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' &&
+            field[i + 1] <= '3' && field[i + 2] >= '0' && field[i + 2] <= '7' &&
+            field[i + 3] >= '0' && field[i + 3] <= '7')
+        {
+            out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                     (field[i + 3] - '0'));
+            i += 3;
+        }
+        else
+            out += field[i];
+    }
+    return out;
+}
+} // namespace
+
+std::vector<std::string> ParseMountSources(const std::string& mountInfo, u64 device)
+{
+    // A line: id parent major:minor root mountpoint options [optional fields...] - type
+    // source super-options.
+    std::vector<std::string> sources;
+    const std::string wanted =
+        std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    std::istringstream lines(mountInfo);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        std::istringstream fields(line);
+        std::string id;
+        std::string parent;
+        std::string number;
+        if (!(fields >> id >> parent >> number) || number != wanted)
+            continue;
+        std::string field;
+        while (fields >> field && field != "-")
+        {
+        }
+        std::string type;
+        std::string source;
+        if (field == "-" && fields >> type >> source)
+            sources.push_back(DecodeMountField(source));
+    }
+    return sources;
+}
+
+namespace
+{
+// True when the file system mounted from mountSource is the source volume, or overlaps it:
+// the image file itself, the source's block device, or a loop device over the image.
+bool MountSourceIsSource(IRecoveryHost& host, const std::string& mountSource,
+                         const PathFacts& src, const DriveSource& source)
+{
+    if (!mountSource.starts_with("/"))
+        return false;
+    const std::optional<PathFacts> mounted = host.Stat(mountSource);
+    if (!mounted)
+        return false;
+    if (!mounted->isBlockDevice)
+        return !src.isBlockDevice && !mounted->isDirectory && mounted->device == src.device &&
+               mounted->inode == src.inode;
+    if (src.isBlockDevice)
+        return mounted->rawDevice == src.rawDevice;
+    const std::optional<LoopFacts> loop = host.LoopBacking(mounted->rawDevice);
+    if (!loop)
+        return false;
+    const std::optional<PathFacts> backing = host.Stat(loop->file);
+    return backing && !backing->isBlockDevice && backing->device == src.device &&
+           backing->inode == src.inode && loop->offset == source.offset;
+}
+} // namespace
+
 bool DestinationIsSource(IRecoveryHost& host, const std::string& folder, const DriveSource& source)
+{
+    const std::optional<PathFacts> dest = host.Stat(NearestExisting(host, folder));
+    if (!dest)
+        return false;
+    return DestinationFactsAreSource(host, *dest, source);
+}
+
+bool DestinationFactsAreSource(IRecoveryHost& host, const PathFacts& destFacts,
+                               const DriveSource& source)
 {
     const std::optional<PathFacts> src = host.Stat(source.path);
     if (!src)
         return false;
-    const std::optional<PathFacts> dest = host.Stat(NearestExisting(host, folder));
-    if (!dest)
-        return false;
+    const PathFacts* dest = &destFacts;
+    for (const std::string& mounted : host.MountSources(dest->device))
+    {
+        if (MountSourceIsSource(host, mounted, *src, source))
+            return true;
+    }
     if (!src->isBlockDevice)
     {
         // An image file: the clash is the image mounted through a loop device.

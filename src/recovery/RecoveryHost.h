@@ -47,7 +47,16 @@ public:
     [[nodiscard]] virtual std::vector<PartitionFacts> Partitions(u64 disk) = 0;
     // The backing file of device when it is a loop device or a partition of one, or nothing.
     [[nodiscard]] virtual std::optional<LoopFacts> LoopBacking(u64 device) = 0;
+    // What the mounts of the file system with device number device were mounted from, as the
+    // mount table names them (a device node, an image file given to a FUSE driver, or a word
+    // such as "tmpfs").
+    [[nodiscard]] virtual std::vector<std::string> MountSources(u64 device) = 0;
 };
+
+// The mount sources of a mount table in /proc/self/mountinfo form whose device number (the
+// third field, major:minor) is device; octal escapes such as \040 are decoded.
+[[nodiscard]] std::vector<std::string> ParseMountSources(const std::string& mountInfo,
+                                                         u64 device);
 
 // The host in use: the system's (statvfs, stat, /sys/dev/block) unless a test set another.
 IRecoveryHost& RecoveryHost();
@@ -63,6 +72,11 @@ void SetRecoveryHost(IRecoveryHost* host);
 // True when the file system that holds folder (or would hold it, once created) is the source
 // volume itself: the block device the source names, or for a whole disk registered with a
 // byte offset, the partition of that disk that starts there; for an image file, a loop device
-// over that same file and offset (the image mounted). A folder beside an image never clashes.
+// over that same file and offset (the image mounted). The mount table is asked too: a file
+// system mounted straight from the image file (a FUSE driver given the file), from the source
+// device, or from a loop device over the image, clashes. A folder beside an image never does.
 [[nodiscard]] bool DestinationIsSource(IRecoveryHost& host, const std::string& folder,
                                        const DriveSource& source);
+// The same for a destination folder already open: dest holds its facts (device and inode).
+[[nodiscard]] bool DestinationFactsAreSource(IRecoveryHost& host, const PathFacts& dest,
+                                             const DriveSource& source);

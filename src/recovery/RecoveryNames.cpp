@@ -35,6 +35,12 @@ std::string SafeName(const std::string& name)
     return out;
 }
 
+std::string ErrorText(int error)
+{
+    char text[256] = {};
+    return strerror_r(error, text, sizeof text);
+}
+
 std::string UpperName(const std::string& name)
 {
     std::string out = name;
@@ -50,41 +56,89 @@ std::string MapFolder(const std::string& itemPath, const std::string& source,
                       const std::string& target)
 {
     std::string folder = target;
+    for (const std::string& level : MapLevels(itemPath, source))
+    {
+        folder += '/';
+        folder += level;
+    }
+    return folder;
+}
+
+std::vector<std::string> MapLevels(const std::string& itemPath, const std::string& source,
+                                   u32 maxName)
+{
+    std::vector<std::string> levels;
     if (itemPath.size() <= source.size())
-        return folder;
-    // The rest is "\level\level...": one native level per catalogue level.
+        return levels;
     std::size_t at = source.size() + 1;
     while (at <= itemPath.size())
     {
         std::size_t next = itemPath.find('\\', at);
         if (next == std::string::npos)
             next = itemPath.size();
-        folder += '/';
-        folder += SafeName(itemPath.substr(at, next - at));
+        levels.push_back(FitName(SafeName(itemPath.substr(at, next - at)), maxName));
         at = next + 1;
     }
-    return folder;
+    return levels;
+}
+
+std::string FitName(const std::string& name, u32 maxBytes)
+{
+    if (name.size() <= maxBytes)
+        return name;
+    // FNV-1a over the whole name: stable from run to run, so a shortened folder level is the
+    // same folder for every file below it.
+    u32 hash = 2166136261u;
+    for (const char c : name)
+        hash = (hash ^ static_cast<u8>(c)) * 16777619u;
+    const std::string tag = Format("~%08x", hash);
+    std::string extension;
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0 && name.size() - dot <= 16)
+        extension = name.substr(dot);
+    if (tag.size() + extension.size() >= maxBytes)
+        extension.clear();
+    if (tag.size() >= maxBytes)
+        return tag.substr(0, maxBytes);
+    std::size_t keep = maxBytes - tag.size() - extension.size();
+    // Never cut inside a UTF-8 sequence: step back over continuation bytes.
+    while (keep > 0 && (static_cast<u8>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return name.substr(0, keep) + tag + extension;
 }
 
 int CreateFreshFile(const std::string& folder, const std::string& name, bool startWithNew,
                     std::string* path, int* error)
 {
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+    {
+        *error = errno;
+        return -1;
+    }
+    const int fd = CreateFreshFileAt(dirFd, folder, name, startWithNew, 255, path, error);
+    ::close(dirFd);
+    return fd;
+}
+
+int CreateFreshFileAt(int dirFd, const std::string& folder, const std::string& name,
+                      bool startWithNew, u32 maxName, std::string* path, int* error)
+{
     for (u32 attempt = startWithNew ? 1 : 0; attempt <= kMaxNewCandidates; ++attempt)
     {
-        std::string candidate;
-        if (attempt == 0)
-            candidate = name;
-        else if (attempt == 1)
-            candidate = "New " + name;
-        else
-            candidate = Format("New (%u) ", attempt) + name;
+        std::string prefix;
+        if (attempt == 1)
+            prefix = "New ";
+        else if (attempt > 1)
+            prefix = Format("New (%u) ", attempt);
+        const std::string candidate =
+            prefix + FitName(name, maxName > prefix.size() ? maxName - static_cast<u32>(prefix.size()) : 1);
         // Neither an existing file nor a link planted in the destination is ever opened.
-        const std::string full = folder + "/" + candidate;
-        const int fd =
-            ::open(full.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        const int fd = ::openat(dirFd, candidate.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0)
         {
-            *path = full;
+            *path = folder + "/" + candidate;
             return fd;
         }
         if (errno != EEXIST)

@@ -14,6 +14,7 @@ namespace
 constexpr s64 kRootRecord = 5;  // the root folder's MFT record
 constexpr s64 kFirstUserRecord = 16; // records 0-15 belong to the metafiles
 constexpr u8 kAttrFolder = 0x10;
+constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked around
 } // namespace
 
 bool NtfsParentMatches(u16 referenced, u16 actual, bool inUse)
@@ -116,6 +117,15 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
     folders.root = volume.name;
     // Full item texts reported so far, each with the number of later items that clashed with it.
     std::unordered_map<std::string, u32> seen;
+
+    if (ntfs.MftRecordsClaimed() != 0)
+        catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
+                     Format("%s the MFT's run list claims %llu records, but its $DATA attribute "
+                            "holds %llu; the records beyond are not searched",
+                            volume.name.c_str(),
+                            static_cast<unsigned long long>(ntfs.MftRecordsClaimed()),
+                            static_cast<unsigned long long>(ntfs.MftRecordsHeld())),
+                     0);
 
     NtfsRecordInfo info;
     FoundItem item;

@@ -41,8 +41,9 @@ struct NtfsFolderMap
 [[nodiscard]] bool NtfsParentMatches(u16 referenced, u16 actual, bool inUse);
 
 // Scans one NTFS volume entry (its ntfs member open with the device kept open) and appends
-// every find to volume.items, posting one WM_SCAN_NOTIFY per item. Stops early when g_bRunning
-// is cleared. Returns 0.
+// every find to volume.items, posting one WM_SCAN_NOTIFY per item. An MFT run list that claims
+// more than the MFT holds is reported first, as a WM_SCAN_NOTIFY warning (code 3) naming the
+// volume. Stops early when g_bRunning is cleared. Returns 0.
 u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume);
 
 // Sets path to the full path of the folder that the parent reference (record, sequence) names,

@@ -1,6 +1,5 @@
 // Scan control: the drive selection turned into the scan job list, file-system detection per
 // drive, the search thread, and the stop of both worker threads.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include "ntfs/Ntfs.h"
 #include "platform/DriveTable.h"
 #include "platform/EventSink.h"
+#include "platform/SourceOpen.h"
 #include "platform/Status.h"
 #include "platform/VolumeProbe.h"
 #include "scan/FatScan.h"
@@ -44,7 +44,8 @@ const char kFindingText[] = "Finding deleted File(s)...";
 // that names the drives when they are registered. Empty when nothing is recognised.
 std::string ProbeFileSystem(const DriveSource& source)
 {
-    int fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
+    int error = 0;
+    int fd = OpenSource(source.path, &error);
     if (fd < 0)
         return {};
     VolumeInfo info;

@@ -105,6 +105,8 @@ VolumeEntry SampleVolume()
     add("D:", "root.txt", 0x20);
     add("D:\\Folder_1_", "lost.txt", 0x20);
     add("D:\\docsx", "near.txt", 0x20);
+    add("D:\\docs", "back\\slash.txt", 0x20);
+    add("D:\\docs", "100%.txt", 0x20);
     return volume;
 }
 
@@ -166,6 +168,13 @@ INSTANTIATE_TEST_SUITE_P(
                       SelectCase{{"D:\\root.txt", "D:\\docs\\a.txt", "D:\\docs", "D:\\root.txt"},
                                  "[D:] root.txt docs/;[D:\\docs] a.txt;",
                                  true},
+                      // A name holding a backslash: as listed, or escaped.
+                      SelectCase{{"D:\\docs\\back\\slash.txt"}, "[D:\\docs] back\\slash.txt;",
+                                 true},
+                      SelectCase{{"D:\\docs\\back%5Cslash.txt", "D:\\docs\\100%25.txt"},
+                                 "[D:\\docs] back\\slash.txt 100%.txt;", true},
+                      SelectCase{{"D:\\docs\\100%.txt"}, "[D:\\docs] 100%.txt;", true},
+                      SelectCase{{"D:\\docs\\back%41slash.txt"}, "no item", false},
                       SelectCase{{"D:\\doc"}, "no item", false},
                       SelectCase{{"D:\\docs\\A.TXT"}, "no item", false},
                       SelectCase{{"C:\\docs"}, "'C:\\docs' lies on no volume", false},

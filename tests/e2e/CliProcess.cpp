@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,7 +32,21 @@ std::string ShellQuote(const std::string& text)
 CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options)
 {
     CliResult result;
-    const std::string program = std::string(ORL_BINARY_DIR) + "/orlavent-cli";
+    const std::string program =
+        options.program.empty() ? std::string(ORL_BINARY_DIR) + "/orlavent-cli" : options.program;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (!options.user.empty())
+    {
+        const passwd* account = getpwnam(options.user.c_str());
+        if (account == nullptr)
+        {
+            ADD_FAILURE() << "no user " << options.user;
+            return result;
+        }
+        uid = account->pw_uid;
+        gid = account->pw_gid;
+    }
     int outPipe[2];
     int errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
@@ -64,6 +80,13 @@ CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options
         dup2(errPipe[1], STDERR_FILENO);
         if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0)
             _exit(126);
+        if (!options.user.empty() &&
+            (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
+        {
+            constexpr char kNoSwitch[] = "cannot switch to the other user: not root?\n";
+            (void)!write(STDERR_FILENO, kNoSwitch, sizeof kNoSwitch - 1);
+            _exit(125);
+        }
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
@@ -77,7 +100,7 @@ CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options
         return result;
     }
 
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     int open = 2;
     char buffer[65536];
@@ -86,7 +109,8 @@ CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options
         if (std::chrono::steady_clock::now() > deadline)
         {
             kill(child, SIGKILL);
-            ADD_FAILURE() << "orlavent-cli did not end within two minutes";
+            ADD_FAILURE() << "orlavent-cli did not end within " << options.timeoutSeconds
+                          << " seconds";
             break;
         }
         if (poll(fds, 2, 200) < 0 && errno != EINTR)

@@ -19,10 +19,13 @@ struct CliOptions
     std::map<std::string, std::string> env; // variables set in the child's environment
     std::string interruptOn;                // send SIGINT once stdout contains this text
     std::string workDir;                    // working folder of the child ("" keeps ours)
+    std::string user;    // run the child as this user, groups dropped ("" keeps ours; needs root)
+    std::string program; // the program to run ("" is build/orlavent-cli)
+    int timeoutSeconds = 120; // the child is killed after that and the calling test fails
 };
 
-// Runs build/orlavent-cli with args and waits for it (at most two minutes; then it is killed
-// and the calling test fails).
+// Runs build/orlavent-cli (or options.program) with args and waits for it (at most two minutes;
+// then it is killed and the calling test fails).
 CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options = {});
 
 // The test data lines of a fat.sh content tag, exactly as the image recipe wrote them.

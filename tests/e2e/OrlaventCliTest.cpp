@@ -4,7 +4,11 @@
 // untouched.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -200,6 +204,89 @@ TEST_F(OrlaventCliTest, ScanOfNoUsableVolumeFails)
     EXPECT_EQ(RunCli({"scan", "--bogus", blank}).status, 2);
 }
 
+// A named pipe holds no volume: the commands say so at once instead of waiting for a writer.
+TEST_F(OrlaventCliTest, NamedPipeSourceIsRefusedAtOnce)
+{
+    const std::string pipe = ScratchDir("e2e") + "/pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    CliOptions quick;
+    quick.timeoutSeconds = 20;
+    const std::string reason = "neither an image file nor a block device";
+    CliResult scan = RunCli({"scan", pipe}, quick);
+    EXPECT_EQ(scan.status, 1);
+    EXPECT_NE(scan.err.find("orlavent-cli: cannot open '" + pipe + "': " + reason + "\n"),
+              std::string::npos)
+        << scan.err;
+    CliResult boot = RunCli({"bootinfo", pipe}, quick);
+    EXPECT_EQ(boot.status, 1);
+    EXPECT_NE(boot.err.find("C: " + pipe + ": is " + reason), std::string::npos) << boot.err;
+}
+
+// Record 0's run list claims 0x1FF00000 clusters (some 2^31 records) of a 2 TiB sparse volume:
+// the scan reads only as far as the MFT's $DATA sizes reach, says so on standard error, and
+// lists what the volume holds.
+TEST_F(OrlaventCliTest, OverstatedMftRunListIsSearchedOnlyAsFarAsTheMftReaches)
+{
+    // Not through Image(): hashing 2 TiB of holes would take far longer than the scan.
+    const std::string image = TestImage("ntfs-overstated-mft");
+    ASSERT_FALSE(image.empty());
+    CliOptions quick;
+    quick.timeoutSeconds = 30;
+    const auto start = std::chrono::steady_clock::now();
+    CliResult run = RunCli({"scan", "--json", "C:=" + image}, quick);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::regex_search(
+        run.err, std::regex("orlavent-cli: C: the MFT's run list claims 2143289344 records, but "
+                            "its \\$DATA attribute holds [0-9]+; the records beyond are not "
+                            "searched\n")))
+        << run.err;
+    static const std::regex item(
+        "\"path\":(\"[^\"]*\"),\"name\":(\"[^\"]*\"),\"dir\":(true|false),\"deleted\":([01])");
+    std::vector<std::string> items;
+    for (const std::string& line : Lines(run.out))
+    {
+        std::smatch m;
+        if (std::regex_search(line, m, item))
+            items.push_back(m[1].str() + " " + m[2].str() + " " + m[3].str() + " " + m[4].str());
+    }
+    EXPECT_EQ(items,
+              (std::vector<std::string>{R"("C:" "kept" true 0)", R"("C:\\kept" "gone.txt" false 1)",
+                                        R"("C:" "old.txt" false 1)"}))
+        << run.out;
+}
+
+// Names of up to 255 UTF-16 units (765 bytes of UTF-8 for CJK) are listed whole.
+TEST_F(OrlaventCliTest, LongNtfsNamesAreListedWhole)
+{
+    const std::string image = Image("ntfs-long-names");
+    ASSERT_FALSE(image.empty());
+    auto repeat = [](const std::string& piece, int times)
+    {
+        std::string out;
+        for (int i = 0; i < times; ++i)
+            out += piece;
+        return out;
+    };
+    const std::string cjk8 = "\xE6\x96\x87\xE4\xBB\xB6\xE5\x90\x8D\xE7\xA7\xB0\xE6\xB5\x8B\xE8\xAF"
+                             "\x95\xE6\xBC\xA2\xE5\xAD\x97"; // 8 characters
+    const std::string cjk255 = repeat(cjk8, 32).substr(0, 255 * 3);
+    const std::vector<std::string> names = {std::string(251, 'n') + ".txt", cjk255,
+                                            cjk255.substr(0, 128 * 3),
+                                            repeat("\xF0\xA0\x80\x8B", 125) + ".txt"};
+    CliResult json = RunCli({"scan", "--json", "C:=" + image});
+    ASSERT_EQ(json.status, 0) << json.err;
+    CliResult text = RunCli({"scan", "C:=" + image});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(Lines(json.out).size(), names.size()) << json.out;
+    for (const std::string& name : names)
+    {
+        EXPECT_NE(json.out.find("\"path\":\"C:\",\"name\":\"" + name + "\""), std::string::npos)
+            << name;
+        EXPECT_NE(text.out.find(" C:\\" + name + "\n"), std::string::npos) << name;
+    }
+}
+
 TEST_F(OrlaventCliTest, DrivesListsLetterTypeFileSystemLabelAndSource)
 {
     std::string fat = Image("fat32");
@@ -207,6 +294,45 @@ TEST_F(OrlaventCliTest, DrivesListsLetterTypeFileSystemLabelAndSource)
     ASSERT_EQ(run.status, 0) << run.err;
     std::regex row("K: +Fixed +FAT32 +ORLFAT32 +.*fat32\\.img");
     EXPECT_TRUE(std::regex_search(run.out, row)) << run.out;
+}
+
+// Run as an ordinary user, the drives command cannot open the machine's block devices: a loop
+// device holding a FAT volume is left out and standard error says why. As root the same device
+// is listed and nothing is said.
+TEST_F(OrlaventCliTest, DrivesTellsAnOrdinaryUserToRunAsAdministrator)
+{
+    ASSERT_EQ(geteuid(), 0u) << "needs root: it attaches a loop device and runs as nobody";
+    const std::string notice = "orlavent-cli: Run as administrator to search the disks.\n";
+    std::string fat = Image("fat32");
+    // A copy of the program where nobody may run it: the build tree may sit in root's home.
+    char folder[] = "/tmp/orlavent-user-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const fs::path program = fs::path(folder) / "orlavent-cli";
+    fs::copy_file(fs::path(ORL_BINARY_DIR) / "orlavent-cli", program);
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    std::string device;
+    EXPECT_EQ(RunCommand("losetup -f --show -r '" + fat + "'", &device), 0);
+    device.erase(device.find_last_not_of(" \n") + 1);
+    if (device.empty())
+        fs::remove_all(folder);
+    ASSERT_FALSE(device.empty()) << "losetup needs root and a free loop device";
+
+    CliResult asRoot = RunCli({"drives"});
+    CliOptions ordinary;
+    ordinary.user = "nobody";
+    ordinary.program = program.string();
+    CliResult asUser = RunCli({"drives"}, ordinary);
+    (void)RunCommand("losetup -d " + device);
+    fs::remove_all(folder);
+
+    EXPECT_EQ(asRoot.status, 0) << asRoot.err;
+    EXPECT_TRUE(std::regex_search(asRoot.out, std::regex(" FAT32 +ORLFAT32 +" + device + "\n")))
+        << asRoot.out;
+    EXPECT_EQ(asRoot.err.find(notice), std::string::npos) << asRoot.err;
+    EXPECT_EQ(asUser.status, 0) << asUser.err;
+    EXPECT_EQ(asUser.out.find(device), std::string::npos) << asUser.out;
+    EXPECT_NE(asUser.err.find(notice), std::string::npos) << asUser.err;
 }
 
 TEST_F(OrlaventCliTest, RecoversFilesAndFoldersWithTheirBytes)
@@ -276,7 +402,10 @@ TEST_F(OrlaventCliTest, InterruptStopsRecoveryAndKeepsWhatWasWritten)
         {"recover", "--to", dest, "--max-rate", "16M", "--item", "C:\\_IG.DAT", big}, options);
     ASSERT_TRUE(run.interruptSent) << run.out << run.err;
     EXPECT_EQ(run.status, 130) << run.err;
-    EXPECT_NE(run.err.find("recovery stopped"), std::string::npos) << run.err;
+    EXPECT_TRUE(run.err.ends_with("recovery stopped; C:\\_IG.DAT was left incomplete\n"))
+        << run.err;
+    EXPECT_NE(run.err.find("warning: Stopped while copying C:\\_IG.DAT"), std::string::npos);
+    EXPECT_EQ(run.out.find(kFinished), std::string::npos) << "a stop is no success";
 
     // The part written is the start of the file: lines "%010u\n" counting from 1.
     std::string data = ReadText(fs::path(dest) / "_IG.DAT");
@@ -328,10 +457,19 @@ TEST_F(OrlaventCliTest, UncreatableDestinationFallsBackToTheDefaultFolder)
     CliResult run =
         RunCli({"recover", "--to", scratch + "/file/sub/out", "--item", "C:\\DOCS\\_ONE.TXT", fat},
                options);
-    ASSERT_EQ(run.status, 0) << run.err;
+    // Written whole, but not where it was asked for: named, and the outcome says so.
+    ASSERT_EQ(run.status, 3) << run.err;
     EXPECT_NE(run.err.find("Use default directory due to a failed directory creation"),
               std::string::npos)
         << run.err;
+    EXPECT_NE(run.err.find("warning: C:\\DOCS\\_ONE.TXT was written to " + scratch +
+                           "/home/Founded Files/_ONE.TXT"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out.find(kFinished), std::string::npos);
+    EXPECT_TRUE(run.out.ends_with("1 file(s) were written below the default folder instead of "
+                                  "the destination (see the warnings).\n"))
+        << run.out;
     EXPECT_EQ(ReadText(scratch + "/home/Founded Files/_ONE.TXT"), FatContent("DOCS/GONE.TXT", 444));
 
     // With the default folder unusable too, nothing starts.

@@ -35,6 +35,7 @@ struct RecordLayout
     std::vector<u8> value;     // resident value
     std::vector<u8> runList;   // non-resident mapping pairs (terminator included by caller)
     u64 dataSize = 0;          // non-resident data size
+    u64 allocatedSize = ~0ull; // non-resident; ~0: the data size rounded up to 4 KiB
     bool fixups = true;        // store the update sequence number in the stride ends
     u16 usn = 0x0A0B;
 };
@@ -57,7 +58,7 @@ inline u32 PutResident(std::vector<u8>& r, u32 at, u32 type, const std::vector<u
 }
 
 inline u32 PutNonResident(std::vector<u8>& r, u32 at, u32 type, const std::vector<u8>& runs,
-                          u64 dataSize, u16 id)
+                          u64 dataSize, u16 id, u64 allocatedSize = ~0ull)
 {
     const u32 length = (0x40 + static_cast<u32>(runs.size()) + 7) & ~7u;
     if (at + length + 8 > kRecord)
@@ -67,7 +68,7 @@ inline u32 PutNonResident(std::vector<u8>& r, u32 at, u32 type, const std::vecto
     r[at + 8] = 1;
     StoreLe16(&r[at + 0x0E], id);
     StoreLe16(&r[at + 0x20], 0x40);
-    StoreLe64(&r[at + 0x28], (dataSize + 4095) & ~4095ull);
+    StoreLe64(&r[at + 0x28], allocatedSize != ~0ull ? allocatedSize : (dataSize + 4095) & ~4095ull);
     StoreLe64(&r[at + 0x30], dataSize);
     StoreLe64(&r[at + 0x38], dataSize);
     if (!runs.empty())
@@ -113,7 +114,7 @@ inline std::vector<u8> BuildRecord(const RecordLayout& s)
     if (s.data == RecordLayout::Data::Resident)
         at = PutResident(r, at, 0x80, s.value, id++);
     else if (s.data == RecordLayout::Data::NonResident)
-        at = PutNonResident(r, at, 0x80, s.runList, s.dataSize, id++);
+        at = PutNonResident(r, at, 0x80, s.runList, s.dataSize, id++, s.allocatedSize);
     StoreLe32(&r[at], 0xFFFFFFFF);
     StoreLe32(&r[0x18], at + 8);
     StoreLe16(&r[0x28], id);

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <type_traits>
 
 #include "disk/Mem_RW.h"
 #include "mempool/MemPool.h"
@@ -229,6 +231,49 @@ TEST(NtfsTest, CountsOnlyRecordsOnTheVolumeAndDevice)
     EXPECT_EQ(small->RecordCount(), 132u);
 }
 
+TEST(NtfsTest, CountsOnlyRecordsTheMftDataSizesHold)
+{
+    struct Case
+    {
+        const char* label;
+        u32 runClusters; // 1 KiB clusters: one record each
+        u64 allocated;   // bytes
+        u64 dataSize;    // bytes
+        u64 count;
+        u64 claimed; // 0: the run list agrees with the sizes
+    };
+    const Case cases[] = {
+        {"Agrees", 40, 40 * 1024, 40 * 1024, 40, 0},
+        {"AllocationAheadOfTheData", 48, 48 * 1024, 40 * 1024, 48, 0},
+        {"RunListOverstates", 0x1FF00000, 40 * 1024, 40 * 1024, 40, 0x1FF00000},
+        {"DataSizeLost", 0x1FF00000, 48 * 1024, 0, 48, 0x1FF00000},
+        {"AllocatedSizeLost", 0x1FF00000, 0, 40 * 1024, 40, 0x1FF00000},
+        // Sizes too small for the metafile records are no MFT's: the device bounds the count.
+        {"SizesDamaged", 100, 0, 4 * 1024, 100, 0},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        VolumeBuilder vb(40);
+        RecordLayout mft;
+        mft.flags = 1;
+        mft.names.push_back(FileName{u"$MFT", 5, 5, 3});
+        mft.data = RecordLayout::Data::NonResident;
+        mft.runList = {0x44, 0, 0, 0, 0, 4, 0, 0, 0, 0};
+        StoreLe32(&mft.runList[1], c.runClusters);
+        mft.dataSize = c.dataSize;
+        mft.allocatedSize = c.allocated;
+        vb.Set(0, mft);
+        // A volume and a device without end: only the sizes can stop the count.
+        StoreLe64(&vb.Image()[0x28], ~0ull >> 1);
+        CNtfs ntfs(std::make_unique<CEndless_RW>(vb.Image()));
+        ASSERT_EQ(ntfs.Open("N:", 1), kOk);
+        EXPECT_EQ(ntfs.RecordCount(), c.count);
+        EXPECT_EQ(ntfs.MftRecordsClaimed(), c.claimed);
+        EXPECT_EQ(ntfs.MftRecordsHeld(), c.claimed != 0 ? c.count : 0);
+    }
+}
+
 TEST(NtfsTest, OpenRefusesBadVolumes)
 {
     u32 rc = 0;
@@ -393,11 +438,55 @@ TEST(NtfsTest, PrefersTheLongNameAfterADosName)
     ASSERT_EQ(Parse(s, info, ntfs), kOk);
     EXPECT_EQ(info.name, "caf\xC3\xA9 \xF0\x9F\x98\x80.txt");
     g_MemPool.Free(&info.data);
+}
 
-    s.names = {FileName{std::u16string(200, u'n'), 5, 5, 1}};
-    ASSERT_EQ(Parse(s, info, ntfs), kOk);
-    EXPECT_EQ(info.name, std::string(128, 'n'));
-    g_MemPool.Free(&info.data);
+TEST(NtfsTest, KeepsNamesOfUpTo255UnitsWhole)
+{
+    CNtfs ntfs(std::make_unique<CMem_RW>(std::vector<u8>{}));
+    auto repeat = [](const auto& piece, int times)
+    {
+        std::remove_cvref_t<decltype(piece)> out;
+        for (int i = 0; i < times; ++i)
+            out += piece;
+        return out;
+    };
+    struct Case
+    {
+        std::u16string name;
+        std::string utf8;
+    };
+    const Case cases[] = {
+        {std::u16string(200, u'n'), std::string(200, 'n')},
+        {std::u16string(251, u'n') + u".txt", std::string(251, 'n') + ".txt"},
+        // 255 CJK characters: 765 bytes of UTF-8.
+        {std::u16string(255, u'\u6F22'), repeat(std::string("\xE6\xBC\xA2"), 255)},
+        // 125 surrogate pairs and ".txt": 254 units.
+        {repeat(std::u16string(u"\U0002000B"), 125) + u".txt",
+         repeat(std::string("\xF0\xA0\x80\x8B"), 125) + ".txt"},
+        // A high surrogate in the last unit has no partner.
+        {std::u16string(254, u'n') + u'\xD840', std::string(254, 'n') + "\xEF\xBF\xBD"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.utf8);
+        RecordLayout s = DeletedFile(c.name);
+        NtfsRecordInfo info;
+        ASSERT_EQ(Parse(s, info, ntfs), kOk);
+        EXPECT_EQ(info.name, c.utf8);
+        g_MemPool.Free(&info.data);
+
+        // The pool copy that FindAttribute makes of the name (in the record with its fixups
+        // applied) holds it whole as well.
+        s.fixups = false;
+        const std::vector<u8> rec = BuildRecord(s);
+        std::memcpy(ntfs.RecordBuffer(), rec.data(), rec.size());
+        NtfsAttr attr;
+        u32 cursor = LoadLe16(&rec[0x14]);
+        ASSERT_EQ(ntfs.FindAttribute(attr, cursor, 0x30), kOk);
+        ASSERT_NE(attr.nameText, nullptr);
+        EXPECT_EQ(std::string(attr.nameText), c.utf8);
+        g_MemPool.Free(&attr.nameText);
+    }
 }
 
 TEST(NtfsTest, ParsesDataForms)

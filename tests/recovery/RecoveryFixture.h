@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -118,14 +119,45 @@ public:
             return loopBacking(device);
         return System().LoopBacking(device);
     }
+    std::vector<std::string> MountSources(u64 device) override
+    {
+        if (mountSources)
+            return mountSources(device);
+        return System().MountSources(device);
+    }
 
     std::function<bool(const std::string&, u64*, u64*)> freeSpace;
     std::function<std::optional<PathFacts>(const std::string&)> stat;
     std::function<std::vector<PartitionFacts>(u64)> partitions;
     std::function<std::optional<LoopFacts>(u64)> loopBacking;
+    std::function<std::vector<std::string>(u64)> mountSources;
 
 private:
     static IRecoveryHost& System() { return SystemRecoveryHost(); }
+};
+
+// Sets HOME for the life of the object.
+class HomeOverride
+{
+public:
+    explicit HomeOverride(const std::string& home)
+    {
+        if (const char* old = std::getenv("HOME"))
+            m_old = old;
+        ::setenv("HOME", home.c_str(), 1);
+    }
+    ~HomeOverride()
+    {
+        if (m_old)
+            ::setenv("HOME", m_old->c_str(), 1);
+        else
+            ::unsetenv("HOME");
+    }
+    HomeOverride(const HomeOverride&) = delete;
+    HomeOverride& operator=(const HomeOverride&) = delete;
+
+private:
+    std::optional<std::string> m_old;
 };
 
 // Content of a file written by fat.sh: lines "<tag> line NNNNN" cut to size.

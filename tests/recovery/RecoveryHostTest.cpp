@@ -16,6 +16,9 @@ constexpr u64 kSdb2 = 0x0812; // its partition at sector 206848
 constexpr u64 kRootFs = 0x0801;
 constexpr u64 kLoop0 = 0x0700;   // loop device over /images/disk.img
 constexpr u64 kLoop0p1 = 0x0701; // its partition at byte 1 MiB
+constexpr u64 kFuseImage = 0x0031; // a FUSE mount of /images/disk.img itself
+constexpr u64 kFuseSdb1 = 0x0032;  // a FUSE mount of /dev/sdb1 (not as fuseblk)
+constexpr u64 kFuseLoop = 0x0033;  // a FUSE mount of /dev/loop0
 
 // A small fake system: paths with their facts, and the partitions of kSdb.
 class FakeSystem
@@ -36,6 +39,23 @@ public:
         m_paths["/mnt/one/deep"] = PathFacts{true, false, kSdb1, 0};
         m_paths["/mnt/two"] = PathFacts{true, false, kSdb2, 0};
         m_paths["/mnt/whole"] = PathFacts{true, false, kSdb, 0};
+        m_paths["/dev/loop0"] = PathFacts{false, true, 5, kLoop0};
+        m_paths["/mnt/fuse-image"] = PathFacts{true, false, kFuseImage, 0, 1};
+        m_paths["/mnt/fuse-sdb1"] = PathFacts{true, false, kFuseSdb1, 0, 1};
+        m_paths["/mnt/fuse-loop"] = PathFacts{true, false, kFuseLoop, 0, 1};
+        m_host.mountSources = [](u64 device)
+        {
+            std::vector<std::string> sources;
+            if (device == kFuseImage)
+                sources = {"/images/disk.img"};
+            else if (device == kFuseSdb1)
+                sources = {"/dev/sdb1"};
+            else if (device == kFuseLoop)
+                sources = {"/dev/loop0"};
+            else if (device == kRootFs)
+                sources = {"/dev/root", "tmpfs"};
+            return sources;
+        };
         m_host.stat = [this](const std::string& path) -> std::optional<PathFacts>
         {
             auto it = m_paths.find(path);
@@ -114,8 +134,30 @@ INSTANTIATE_TEST_SUITE_P(
         ClashCase{"ImagePartitionMountedThroughALoopDevice", "/images/disk.img", 1 << 20,
                   "/mnt/loopp1/x", true},
         ClashCase{"ImageLoopPartitionAtAnotherOffset", "/images/disk.img", 0, "/mnt/loopp1", false},
-        ClashCase{"OtherImageMounted", "/images/other.img", 0, "/mnt/loop", false}),
+        ClashCase{"OtherImageMounted", "/images/other.img", 0, "/mnt/loop", false},
+        ClashCase{"ImageFileMountedByAFuseDriver", "/images/disk.img", 0, "/mnt/fuse-image/x",
+                  true},
+        ClashCase{"ImagePartitionInsideAFuseMountedImage", "/images/disk.img", 1 << 20,
+                  "/mnt/fuse-image", true},
+        ClashCase{"OtherImageBesideAFuseMount", "/images/other.img", 0, "/mnt/fuse-image", false},
+        ClashCase{"DeviceMountedByAFuseDriver", "/dev/sdb1", 0, "/mnt/fuse-sdb1/x", true},
+        ClashCase{"LoopDeviceOverTheImageMountedByAFuseDriver", "/images/disk.img", 0,
+                  "/mnt/fuse-loop", true}),
     [](const ::testing::TestParamInfo<ClashCase>& p) { return std::string(p.param.name); });
+
+TEST(RecoveryHost, MountSourcesComeFromTheLinesOfTheDevice)
+{
+    const std::string table =
+        "22 1 0:21 / /proc rw,nosuid shared:5 - proc proc rw\n"
+        "36 22 0:49 / /mnt/my\\040img rw,nosuid master:1 - fuse /srv/disk\\040one.img rw\n"
+        "37 22 0:49 / /mnt/again rw - fuse /srv/b\\134c.img rw\n"
+        "38 22 8:17 / /mnt/one rw - ext4 /dev/sdb1 rw\n"
+        "39 22 0:49 / /broken rw\n";
+    EXPECT_EQ(ParseMountSources(table, 49), (std::vector<std::string>{"/srv/disk one.img",
+                                                                      "/srv/b\\c.img"}));
+    EXPECT_EQ(ParseMountSources(table, (8u << 8) | 17u), (std::vector<std::string>{"/dev/sdb1"}));
+    EXPECT_TRUE(ParseMountSources(table, 99).empty());
+}
 
 TEST(RecoveryHost, NearestExistingWalksUpToAFolderThatExists)
 {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include "recovery/RecoveryFixture.h"
 
@@ -100,6 +101,67 @@ TEST_F(RecoveryMount, FullDestinationEndsTheFileWithAWarningAndTheRunGoesOn)
     EXPECT_EQ(warnings[0].text, "Failed to write " + point + "/big.bin: No space left on device");
     EXPECT_EQ(m_sink.Of(kRecoverFile).size(), 2u) << "the run goes on with the next file";
     EXPECT_TRUE(m_sink.Finished());
+}
+
+TEST_F(RecoveryMount, FilesThatFindNoInodeAreEachNamedInAWarning)
+{
+    AddFat(TestImage("fat16"));
+    const std::string home = ScratchDir("home");
+    HomeOverride override(home);
+    const std::string point = ScratchDir("tmpfs");
+    // Room for the folder DOCS and one more entry: the rest of the files find no inode.
+    Mount tmpfs("mount -t tmpfs -o size=1m,nr_inodes=3 tmpfs '" + point + "'", point);
+    ASSERT_TRUE(tmpfs.Ok()) << "mounting a tmpfs needs root";
+    ASSERT_EQ(Recover("C:", {{"DOCS", 1}}, point), kOk);
+    // A file is written where asked, or below the default folder when its folder could not be
+    // made (and named), or named as lost with the reason.
+    const std::vector<Event> files = m_sink.Of(kRecoverFile);
+    ASSERT_GE(files.size(), 3u);
+    std::size_t written = 0;
+    for (const std::string& entry : Tree(point))
+        written += entry.ends_with("/") ? 0 : 1;
+    std::size_t diverted = 0;
+    std::size_t lost = 0;
+    for (const Event& w : m_sink.Of(kRecoverWarning))
+    {
+        EXPECT_NE(w.text.find("C:\\DOCS"), std::string::npos) << w.text;
+        if (w.extra == kWarnDiverted)
+            ++diverted;
+        else
+        {
+            EXPECT_EQ(w.extra, kWarnIncomplete);
+            EXPECT_NE(w.text.find("No space left on device"), std::string::npos) << w.text;
+            ++lost;
+        }
+    }
+    EXPECT_GT(lost, 0u);
+    EXPECT_EQ(written + diverted + lost, files.size()) << "every file is written or named";
+    EXPECT_TRUE(m_sink.Finished());
+}
+
+TEST_F(RecoveryMount, ImageMountedStraightByAFuseDriverIsNeverTheDestination)
+{
+    // ntfs-3g given the image file itself (no loop device): the mount table names the file.
+    const std::string original = TestImage("ntfs-scan");
+    ASSERT_FALSE(original.empty());
+    const std::string image = ScratchDir("fuse-image") + "/volume.img";
+    ASSERT_EQ(RunCommand("cp --sparse=always '" + original + "' '" + image + "'"), 0);
+    const std::string point = ScratchDir("fuse-mount");
+    {
+        Mount mounted("ntfs-3g '" + image + "' '" + point + "'", point);
+        ASSERT_TRUE(mounted.Ok());
+        AddNtfs(image, "N:");
+        const std::string inside = point + "/rescue";
+        EXPECT_EQ(Recover("N:\\docs", {{"deleted.txt", 0}}, inside), kErrDestination);
+        ASSERT_EQ(m_sink.events.size(), 1u);
+        EXPECT_EQ(m_sink.events[0].text, "Refusing to recover onto " + inside +
+                                             ": it is the volume being read (" + image + ").");
+        // A folder inside the mount that exists already, selected as a folder's target.
+        ASSERT_EQ(::mkdir((point + "/made").c_str(), 0755), 0);
+        m_sink.events.clear();
+        EXPECT_EQ(Recover("N:\\docs", {{"sub", 1}}, point + "/made"), kErrDestination);
+        EXPECT_EQ(Tree(point + "/made"), std::vector<std::string>{});
+    }
 }
 
 TEST_F(RecoveryMount, TooLittleRealFreeSpaceStopsTheRun)

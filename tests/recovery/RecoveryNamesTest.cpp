@@ -50,6 +50,52 @@ TEST(RecoveryNames, MapFolderTurnsCatalogueLevelsIntoSafeNativeLevels)
     EXPECT_EQ(MapFolder("C:\\docs\\\\.", "C:\\docs", "/d/docs"), "/d/docs/_/_.");
 }
 
+TEST(RecoveryNames, FitNameShortensAtACharacterAndKeepsTheExtension)
+{
+    const std::string cjk = [] {
+        std::string s;
+        for (int i = 0; i < 128; ++i)
+            s += "\xE6\x96\x87"; // U+6587, three bytes
+        return s;
+    }();
+    struct FitCase
+    {
+        std::string name;
+        u32 max;
+        std::size_t size;   // bytes of the result
+        std::string suffix; // what it ends with
+    };
+    const FitCase cases[] = {
+        {"short.txt", 255, 9, "short.txt"},
+        {std::string(255, 'a'), 255, 255, "aaa"},
+        {std::string(300, 'a') + ".txt", 255, 255, ".txt"},
+        {cjk + ".txt", 255, 0, ".txt"},
+        {cjk, 255, 0, ""},
+        {std::string(300, 'a') + "." + std::string(40, 'e'), 255, 255, ""},
+        {std::string(30, 'a') + ".txt", 10, 10, ""},
+    };
+    for (const FitCase& c : cases)
+    {
+        const std::string fitted = FitName(c.name, c.max);
+        SCOPED_TRACE(c.name.substr(0, 40));
+        EXPECT_LE(fitted.size(), c.max);
+        if (c.size != 0)
+        {
+            EXPECT_EQ(fitted.size(), c.size);
+        }
+        EXPECT_TRUE(fitted.ends_with(c.suffix)) << fitted;
+        EXPECT_EQ(fitted, FitName(c.name, c.max)) << "the same name always fits the same way";
+        // Whole UTF-8 characters only: no lead byte without its continuation bytes.
+        std::size_t at = fitted.find('~') == std::string::npos ? fitted.size() : fitted.find('~');
+        EXPECT_EQ(fitted.substr(0, at).size() % (c.name == cjk || c.name == cjk + ".txt" ? 3 : 1),
+                  0u);
+    }
+    // Two long names that share their first 255 bytes stay apart.
+    EXPECT_NE(FitName(std::string(300, 'a') + "1.txt", 255),
+              FitName(std::string(300, 'a') + "2.txt", 255));
+    EXPECT_EQ(MapLevels("C:\\d\\" + std::string(300, 'b'), "C:\\d").at(0).size(), 255u);
+}
+
 TEST(RecoveryNames, CreateFreshFileNeverReplacesOrFollows)
 {
     const std::string dir = ScratchDir("fresh");

@@ -24,30 +24,6 @@ std::vector<u8> Bytes(const std::string& path)
     return std::vector<u8>(text.begin(), text.end());
 }
 
-// Sets HOME for the life of the object.
-class HomeOverride
-{
-public:
-    explicit HomeOverride(const std::string& home)
-    {
-        if (const char* old = std::getenv("HOME"))
-            m_old = old;
-        ::setenv("HOME", home.c_str(), 1);
-    }
-    ~HomeOverride()
-    {
-        if (m_old)
-            ::setenv("HOME", m_old->c_str(), 1);
-        else
-            ::unsetenv("HOME");
-    }
-    HomeOverride(const HomeOverride&) = delete;
-    HomeOverride& operator=(const HomeOverride&) = delete;
-
-private:
-    std::optional<std::string> m_old;
-};
-
 std::vector<u32> Codes(const std::vector<Event>& events)
 {
     std::vector<u32> codes;
@@ -216,17 +192,22 @@ TEST_F(RecoveryFat16, EmptyFileIsCreatedWithARangeButNoStep)
               (std::vector<u32>{kRecoverFile, kRecoverRange, kRecoverFinished}));
 }
 
-TEST_F(RecoveryFat16, UncreatableFileIsAWarningAndTheRunGoesOn)
+TEST_F(RecoveryFat16, NameTooLongForTheDestinationIsShortenedWithAWarning)
 {
     AddFat(m_image);
     FoundItem item = *Item("C:", "_ELROOT.TXT");
-    item.name = std::string(300, 'x');
+    item.name = std::string(300, 'x') + ".txt";
     m_catalog.m_volumes[0].items.push_back(item);
     ASSERT_EQ(Recover("C:", {{item.name, 0}, {"_ELROOT.TXT", 0}}, m_dest), kOk);
+    const std::string fitted = FitName(item.name, 255);
+    EXPECT_EQ(fitted.size(), 255u);
+    EXPECT_TRUE(fitted.ends_with(".txt"));
     const std::vector<Event> warnings = m_sink.Of(kRecoverWarning);
     ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_EQ(warnings[0].text, "File name too long");
-    EXPECT_EQ(Tree(m_dest), std::vector<std::string>{"_ELROOT.TXT"});
+    EXPECT_EQ(warnings[0].extra, kWarnRenamed);
+    EXPECT_NE(warnings[0].text.find("C:\\" + item.name), std::string::npos);
+    EXPECT_EQ(Tree(m_dest), (std::vector<std::string>{"_ELROOT.TXT", fitted}));
+    EXPECT_EQ(ReadText(m_dest + "/" + fitted), FatContent("DELROOT.TXT", 333));
     EXPECT_TRUE(m_sink.Finished());
 }
 
@@ -304,6 +285,12 @@ TEST_F(RecoveryFat16, ClearingTheRunFlagLeavesAShorterFileAndStillFinishes)
               kOk);
     EXPECT_EQ(Tree(m_dest), std::vector<std::string>{"BIGGER.BIN"});
     EXPECT_EQ(ReadText(m_dest + "/BIGGER.BIN").size(), 2u * 8192);
+    // The short file is named, with what it holds.
+    const std::vector<Event> warnings = m_sink.Of(kRecoverWarning);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].extra, kWarnStopped);
+    EXPECT_EQ(warnings[0].text, "Stopped while copying C:\\DOCS\\SUB\\BIGGER.BIN: " + m_dest +
+                                    "/BIGGER.BIN holds 16384 of its 40960 bytes.");
     EXPECT_TRUE(m_sink.Finished());
 }
 
@@ -335,6 +322,9 @@ TEST_P(RecoveryFreeSpace, StopsTheRunBeforeAFileThatWouldNotFit)
     item.name = "SIZED.BIN";
     item.size = c.size;
     m_catalog.m_volumes[0].items.push_back(item);
+    // Let the volume claim clusters enough for every size here: a size larger than its volume
+    // is cut to what the volume holds before the check.
+    m_catalog.m_volumes[0].clusterCount = 0xFFFFFFF0u;
     FakeHost host;
     host.freeSpace = [&c](const std::string&, u64* blockSize, u64* freeBlocks)
     {

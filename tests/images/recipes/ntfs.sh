@@ -111,3 +111,84 @@ image_demo_ntfs() {
         echo "rm /readme.txt"
     } | "$fixture" "$out"
 }
+
+# Deleted files with the longest names NTFS holds (its name length is one byte): 255 UTF-16
+# units of ASCII ending in ".txt", 255 CJK characters (765 bytes of UTF-8), 128 CJK characters,
+# and characters outside the Basic Multilingual Plane (surrogate pairs) up to 254 units.
+image_ntfs_long_names() {
+    local out=$1 fixture name
+    fixture=$(_ntfs_fixture "$out")
+    _ntfs_format "$out" 16 -c 4096
+    local cjk8='文件名称测试漢字'
+    local cjk128
+    cjk128=$(printf "$cjk8%.0s" $(seq 16))
+    local -a names=(
+        "$(printf 'n%.0s' $(seq 251)).txt"
+        "$cjk128$cjk128"
+        "$cjk128"
+        "$(printf '𠀋%.0s' $(seq 125)).txt"
+    )
+    # The second name: 256 characters less one.
+    names[1]=${names[1]%字}
+    {
+        for name in "${names[@]}"; do echo "file 100 /$name"; done
+        for name in "${names[@]}"; do echo "rm /$name"; done
+    } | LC_ALL=C.UTF-8 "$fixture" "$out"
+}
+
+# _ntfs_le FILE OFFSET BYTES: the unsigned little-endian number stored there.
+_ntfs_le() {
+    od -An -v -t "u$3" -j "$2" -N "$3" --endian=little "$1" | tr -d ' '
+}
+
+# _ntfs_claim_mft_clusters IMAGE COUNT: rewrites the run list of the MFT's $DATA, in record 0
+# and in its copy in $MFTMirr, as one run of COUNT clusters from the MFT's first cluster on. The
+# attribute's sizes are left as they are.
+_ntfs_claim_mft_clusters() {
+    local img=$1 count=$2 bps spc mft cluster rec at type length runs bytes
+    bps=$(_ntfs_le "$img" 11 2)
+    spc=$(_ntfs_le "$img" 13 1)
+    mft=$(_ntfs_le "$img" 48 8)
+    if ((mft >= 128)); then
+        echo "_ntfs_claim_mft_clusters: the MFT's cluster $mft needs more than one byte" >&2
+        return 1
+    fi
+    # Header 0x14: a 4-byte cluster count and a 1-byte first cluster; then the end of the list.
+    bytes=$(printf '\\x%02x' 0x14 $((count & 255)) $((count >> 8 & 255)) $((count >> 16 & 255)) \
+        $((count >> 24 & 255)) "$mft" 0)
+    for cluster in "$mft" "$(_ntfs_le "$img" 56 8)"; do
+        rec=$((cluster * spc * bps))
+        at=$((rec + $(_ntfs_le "$img" $((rec + 20)) 2)))
+        while type=$(_ntfs_le "$img" "$at" 4) && ((type != 0x80)); do
+            length=$(_ntfs_le "$img" $((at + 4)) 4)
+            if ((type == 0xFFFFFFFF || length == 0 || at + length > rec + 1024)); then
+                echo "_ntfs_claim_mft_clusters: no \$DATA in the MFT record at $rec" >&2
+                return 1
+            fi
+            at=$((at + length))
+        done
+        runs=$((at + $(_ntfs_le "$img" $((at + 32)) 2)))
+        # The new pairs must stay inside the attribute and the record's first stride.
+        if ((runs + 7 > at + $(_ntfs_le "$img" $((at + 4)) 4) || runs + 7 > rec + 510)); then
+            echo "_ntfs_claim_mft_clusters: no room for the run list at $runs" >&2
+            return 1
+        fi
+        printf "$bytes" | dd of="$img" bs=1 seek="$runs" conv=notrunc status=none
+    done
+}
+
+# A 2 TiB sparse volume whose MFT run list claims 0x1FF00000 clusters (about 2^31 records)
+# while the $DATA sizes of its record 0 still tell the MFT's real size.
+image_ntfs_overstated_mft() {
+    local out=$1 fixture
+    fixture=$(_ntfs_fixture "$out")
+    _ntfs_format "$out" $((2 * 1024 * 1024)) -c 4096
+    "$fixture" "$out" <<'SCRIPT'
+mkdir /kept
+file 300 /kept/gone.txt
+file 5000 /old.txt
+rm /kept/gone.txt
+rm /old.txt
+SCRIPT
+    _ntfs_claim_mft_clusters "$out" $((0x1FF00000))
+}

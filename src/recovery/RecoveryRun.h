@@ -1,0 +1,99 @@
+// One run of the recovery thread over the selected items of one volume: the destination
+// folders (RecoverThread.cpp) and the copy of each file's data (RecoveryCopy.cpp).
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "catalog/Catalog.h"
+#include "mempool/MemPool.h"
+#include "recovery/DestinationFolders.h"
+#include "recovery/ReadPacer.h"
+
+class RecoveryRun
+{
+public:
+    explicit RecoveryRun(CCatalog& catalog) : m_catalog(catalog), m_pacer(catalog.m_maxReadRate) {}
+
+    void Run();
+
+private:
+    // How the copy of one file's data ended.
+    enum class Copied
+    {
+        Whole,  // every byte it was asked for
+        Failed, // cut short; a warning naming the file was posted
+        Stopped // the run flag was cleared before the end
+    };
+
+    // The last free-space answer for a destination folder.
+    struct Space
+    {
+        std::string folder;
+        std::chrono::steady_clock::time_point asked{};
+        u64 blockSize = 0;
+        u64 freeBlocks = 0;
+        u64 used = 0; // blocks counted for the files recovered since the answer
+        bool known = false;
+
+        bool Fits(u64 size) const
+        {
+            return used < freeBlocks && freeBlocks - used > size / blockSize + 1;
+        }
+    };
+
+    // Run, entries, folders and messages (RecoverThread.cpp).
+    void Fatal(const char* text);
+    void Fatal(const std::string& text);
+    void Warn(const std::string& text, u32 kind);
+    bool IsNtfs() const;
+    void DoEntry(const SelEntry& entry);
+    void IndexItems();
+    std::vector<std::size_t> ItemsBelow(const std::string& folder);
+    void RecoverFile(const FoundItem& item, const std::vector<std::string>& levels);
+    DestinationFolder* EnterFolder(const std::vector<std::string>& levels, bool* diverted);
+    bool EnoughSpace(const std::string& folder, u64 size);
+    bool CheckNotSource(const DestinationFolder& folder);
+
+    // The copy (RecoveryCopy.cpp).
+    bool TakeBuffer();
+    u8* Data() const;
+    bool Paced(u64 bytes);
+    void Step();
+    // The bytes of item that lie on the volume (its size, or less when the size claims more
+    // than its first cluster or its runs can reach).
+    u64 ReadableSize(const FoundItem& item);
+    Copied CopyData(const FoundItem& item, u64 size, int fd, const std::string& path);
+    Copied CopyFat(const FoundItem& item, u64 size, int fd, const std::string& path);
+    Copied CopyRuns(const FoundItem& item, u64 size, int fd, const std::string& path);
+    Copied CopyResident(const FoundItem& item, u16 valueOffset, int fd, const std::string& path);
+    bool Hand(u64 chunks, u64 chunkBytes, u64 done, u64& remaining, const FoundItem& item, int fd,
+              const std::string& path, bool* failed);
+    bool Write(int fd, const u8* data, u64 count, const std::string& path);
+    void ReadFailed(const FoundItem& item, const std::string& path);
+
+    CCatalog& m_catalog;
+    VolumeEntry* m_volume = nullptr;
+    std::string m_destDir;
+    bool m_destDiverted = false;    // the whole run writes into the default folder
+    CDestinationFolders m_folders;  // below m_destDir
+    CDestinationFolders m_fallback; // below the default folder, opened on first need
+    std::unordered_set<std::string> m_failedFolders; // levels below m_destDir that failed
+    std::unordered_map<std::string, std::vector<std::size_t>> m_byFolder; // items by path
+    CReadPacer m_pacer;
+    Space m_space;
+    std::unique_ptr<PoolBlock> m_buffer;
+    u64 m_bufferSize = 0;
+    u64 m_written = 0;        // bytes of the current file written (or left as a hole)
+    u32 m_chunk = 0;          // sectors per chunk: four clusters
+    u32 m_batchChunks = 1;    // chunks the transfer buffer holds
+    u32 m_bytesPerSector = 0; // of the volume (FAT) or of the CNtfs reader (NTFS)
+    u32 m_recordSectors = 0;
+    u32 m_counter = 0; // chunk counter of the current file
+    bool m_continue = true;
+};
