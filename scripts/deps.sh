@@ -9,15 +9,20 @@
 #   images  the tools that build and cross-check test volumes at test time (fdisk: sfdisk)
 #   test    the rest of the test suite: sanitizer and fuzzer runtimes for clang, Google
 #           Benchmark, libntfs-3g headers
-#   gui     wxWidgets, GIO (file types from the shared MIME database), the icon theme, and a
-#           virtual X server (with Xlib for screenshots) for the desktop wizard and its tests
+#   gui     wxWidgets, GIO (file types from the shared MIME database), the icon theme, rsvg-convert
+#           (the PNG icons), and a virtual X server (with Xlib for screenshots) for the desktop
+#           wizard and its tests
+#   package what `cpack -G DEB` needs (dpkg-shlibdeps, file) and the tools that check the
+#           package: lintian, desktop-file-validate, appstreamcli, xmllint with polkit's
+#           document type (pkexec, also the package's own dependency) and man
 
 ORL_DEPS_BUILD=(build-essential cmake ninja-build g++ clang pkg-config libblkid-dev libgtest-dev
     googletest)
 ORL_DEPS_IMAGES=(dosfstools mtools ntfs-3g sleuthkit xxd fdisk util-linux time)
 ORL_DEPS_TEST=(libclang-rt-14-dev libbenchmark-dev ntfs-3g-dev)
-ORL_DEPS_GUI=(libwxgtk3.2-dev libglib2.0-dev libx11-dev shared-mime-info adwaita-icon-theme xvfb
-    xauth)
+ORL_DEPS_GUI=(libwxgtk3.2-dev libglib2.0-dev libx11-dev shared-mime-info adwaita-icon-theme
+    librsvg2-bin xvfb xauth)
+ORL_DEPS_PACKAGE=(dpkg-dev file lintian desktop-file-utils appstream libxml2-utils pkexec man-db)
 
 # Prints the packages of the named groups that dpkg does not list as installed.
 missing_deps()
@@ -30,6 +35,7 @@ missing_deps()
             images) wanted+=("${ORL_DEPS_IMAGES[@]}") ;;
             test) wanted+=("${ORL_DEPS_TEST[@]}") ;;
             gui) wanted+=("${ORL_DEPS_GUI[@]}") ;;
+            package) wanted+=("${ORL_DEPS_PACKAGE[@]}") ;;
             *)
                 echo "deps.sh: unknown package group '$group'" >&2
                 return 2

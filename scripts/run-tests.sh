@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=scripts/deps.sh
 . "$root/scripts/deps.sh"
-install_deps build images test gui
+install_deps build images test gui package
 
 build=${BUILD_DIR:-$root/build}
 jobs=${ORL_JOBS:-2}

@@ -2,14 +2,32 @@
 // "PATH" or "X:=PATH") joins the machine's FAT and NTFS drives in the drive list.
 #include "app/FileRecoveryApp.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/FileRecoveryDlg.h"
 #include "platform/DriveDiscovery.h"
 
-wxIMPLEMENT_APP(CFileRecoveryApp);
+wxIMPLEMENT_APP_NO_MAIN(CFileRecoveryApp);
+
+namespace
+{
+constexpr const char* kUsage =
+    "Usage: orlavent [SOURCE...]\n"
+    "\n"
+    "Opens the wizard that finds deleted files and folders on FAT and NTFS volumes and copies\n"
+    "them to a folder. The drive list shows the machine's fixed block devices that hold FAT or\n"
+    "NTFS volumes (reading them needs root: the menu entry starts the wizard through pkexec)\n"
+    "and every SOURCE, an image file or a block device, as drives C:, D:, ...; X:=PATH\n"
+    "registers PATH as drive X: instead.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help  show this help\n"
+    "  --version   show the version\n";
+} // namespace
 
 bool CFileRecoveryApp::OnInit()
 {
@@ -21,13 +39,38 @@ bool CFileRecoveryApp::OnInit()
     (void)AddCommandLineSources(sources, &errors);
     for (const std::string& error : errors)
         std::fprintf(stderr, "orlavent: %s\n", error.c_str());
-    (void)DiscoverBlockDevices();
+    std::vector<DeniedDevice> denied;
+    (void)DiscoverBlockDevices("/sys", "/dev", &denied);
+    // The drive choice lists fixed drives only: a refused CD drive or stick is no reason to
+    // ask for the password.
+    if (std::any_of(denied.begin(), denied.end(),
+                    [](const DeniedDevice& d) { return d.driveType == DriveType::Fixed; }))
+    {
+        m_driveNotice = kRunAsAdministratorText;
+        std::fprintf(stderr, "orlavent: %s\n", kRunAsAdministratorText);
+    }
     return true;
 }
 
 int CFileRecoveryApp::OnRun()
 {
-    CFileRecoveryDlg dialog(nullptr);
+    CFileRecoveryDlg dialog(nullptr, m_driveNotice);
     dialog.ShowModal();
     return 0;
+}
+
+int main(int argc, char** argv)
+{
+    // Answered before the toolkit starts, so that they work without a display.
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0)
+    {
+        std::printf("orlavent %s\n", ORL_VERSION);
+        return 0;
+    }
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
+    {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    return wxEntry(argc, argv);
 }

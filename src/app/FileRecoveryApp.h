@@ -4,6 +4,8 @@
 
 #include <wx/app.h>
 
+#include <string>
+
 class CFileRecoveryApp : public wxApp
 {
 public:
@@ -11,4 +13,7 @@ public:
     bool OnInit() override;
     // Runs the main dialog modally; the program ends when it closes.
     int OnRun() override;
+
+private:
+    std::string m_driveNotice; // for the message line: disks that could not be opened
 };

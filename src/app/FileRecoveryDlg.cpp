@@ -14,6 +14,7 @@
 #include <wx/utils.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
@@ -68,10 +69,10 @@ wxBitmap TypeBitmap(const std::string& names)
 }
 } // namespace
 
-CFileRecoveryDlg::CFileRecoveryDlg(wxWindow* parent)
+CFileRecoveryDlg::CFileRecoveryDlg(wxWindow* parent, std::string driveNotice)
     : m_engineBox(m_sink, [this](const std::string& text, const std::string& caption)
                   { m_showBox(text, caption); }),
-      m_wizard(*this)
+      m_wizard(*this), m_driveNotice(std::move(driveNotice))
 {
     m_showBox = [this](const std::string& text, const std::string& caption)
     {
@@ -221,6 +222,8 @@ void CFileRecoveryDlg::ShowDriveChoice()
     m_rows.clear();
     m_driveList->DeleteAllColumns();
     m_driveList->FillDrives(kDriveFixed, kFsBitFat | kFsBitNtfs, true, kAlignTop, kViewIcon);
+    if (!m_driveNotice.empty())
+        SetMessage(m_driveNotice);
 }
 
 std::string CFileRecoveryDlg::SelectedDrives()

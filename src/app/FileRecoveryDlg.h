@@ -36,7 +36,9 @@ public:
     using ShowBoxFn = std::function<void(const std::string& text, const std::string& caption)>;
     using ChooseFolderFn = std::function<bool(std::string* folder)>;
 
-    explicit CFileRecoveryDlg(wxWindow* parent = nullptr);
+    // driveNotice, when not empty, is shown on the message line with every drive choice (why
+    // the list may lack the machine's disks).
+    explicit CFileRecoveryDlg(wxWindow* parent = nullptr, std::string driveNotice = {});
     ~CFileRecoveryDlg() override;
 
     // Replace the modal message boxes and the folder browser (the dialog test drives the
@@ -107,5 +109,6 @@ private:
     wxGauge* m_progress = nullptr;
     ShowBoxFn m_showBox;
     ChooseFolderFn m_chooseFolder;
+    std::string m_driveNotice;
     bool m_closing = false;
 };

@@ -13,6 +13,8 @@ const char* const kDrivesHelp =
     "Lists the drives that 'scan' and 'recover' can search: each SOURCE given (an image file\n"
     "or block device; X:=PATH names its drive) and the machine's block devices that hold FAT\n"
     "or NTFS volumes, with drive letter, drive type, file system, label and source.\n"
+    "Reading the machine's block devices needs root; run as an ordinary user, the command\n"
+    "says so on standard error when it meets a device it may not open.\n"
     "\n"
     "Options:\n"
     "  -h, --help  show this help\n"
@@ -65,9 +67,13 @@ int RunDrives(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     }
     std::vector<std::string> errors;
     (void)AddCommandLineSources(sources, &errors);
-    (void)DiscoverBlockDevices();
+    std::vector<DeniedDevice> denied;
+    (void)DiscoverBlockDevices("/sys", "/dev", &denied);
     for (const std::string& e : errors)
         std::fprintf(err, "orlavent-cli: %s\n", PrintableText(e).c_str());
+    // An ordinary user sees only what they may read; say why the machine's disks are missing.
+    if (!denied.empty())
+        std::fprintf(err, "orlavent-cli: %s\n", kRunAsAdministratorText);
 
     std::vector<DriveSource> drives = g_DriveTable.All();
     std::size_t labelWidth = 5;

@@ -404,3 +404,21 @@ TEST_F(CFileRecoveryDlgTest, StopSearchingShowsTheFirstVolume)
     EXPECT_EQ(dialog->Wizard().State(), kWizardResults);
     EXPECT_EQ(Button(), "Save To");
 }
+
+TEST_F(CFileRecoveryDlgTest, DriveChoiceShowsWhyTheDisksAreMissing)
+{
+    // Without a notice the message line starts empty; with one (the program gives it when it
+    // could not open the machine's disks) every drive choice shows it, after Reset too.
+    EXPECT_EQ(Message(), "");
+    dialog->Destroy();
+    dialog = new CFileRecoveryDlg(nullptr, kRunAsAdministratorText);
+    dialog->Show();
+    EXPECT_EQ(dialog->Wizard().State(), kWizardChoose);
+    EXPECT_EQ(Message(), "Run as administrator to search the disks.");
+    Screenshot(dialog, "state1-run-as-administrator");
+    ASSERT_NO_FATAL_FAILURE(SearchDrive('C', ""));
+    EXPECT_NE(Message(), kRunAsAdministratorText);
+    Click(dialog->ResetButton());
+    EXPECT_EQ(dialog->Wizard().State(), kWizardChoose);
+    EXPECT_EQ(Message(), kRunAsAdministratorText);
+}
