@@ -8,6 +8,7 @@
 #include "disk/Mem_RW.h"
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
+#include "scan/FatEngine.h"
 #include "scan/FatScan.h"
 
 namespace
@@ -45,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size)
     u32 type = kFsNone;
     (void)volume.fatBoot->GetFatType(&type);
     volume.fsType = type;
+    volume.engine = &FatEngine();
     volume.fatTable = std::make_unique<FatTable>();
     if (!volume.fatTable->Attach(volume.reader.get(), *volume.fatBoot))
         return 0;

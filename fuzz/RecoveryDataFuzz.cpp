@@ -1,6 +1,6 @@
 // Fuzzes what recovery decodes of a volume by itself: the resident value of an MFT record (with
-// its update sequence fixup) must stay inside the record, and the sparse flags of a run list
-// must pair one to one with the runs the decoder yields.
+// its update sequence fixup) must stay inside the record, and the runs of a run list, holes
+// marked, must follow each other without gap.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -36,9 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<u8> runs(data + at, data + at + runLength);
     at += runLength;
 
-    std::vector<NtfsRun> decoded;
-    (void)CNtfs::DecodeRuns(runs.data(), static_cast<int>(runs.size()), decoded);
-    Check(SparseRuns(runs.data(), static_cast<int>(runs.size())).size() == decoded.size());
+    std::vector<NtfsExtent> extents;
+    (void)DecodeRunList(runs.data(), runs.size(), &extents);
+    u64 vcn = 0;
+    for (const NtfsExtent& extent : extents)
+    {
+        Check(extent.vcn == vcn && extent.length > 0);
+        vcn += extent.length;
+    }
 
     std::vector<u8> record(CNtfs::kRecordSize);
     std::memcpy(record.data(), data + at, std::min<std::size_t>(size - at, record.size()));

@@ -7,6 +7,7 @@
 #include "disk/Mem_RW.h"
 #include "mempool/MemPool.h"
 #include "ntfs/NtfsRecordBuilder.h"
+#include "scan/NtfsEngine.h"
 #include "scan/NtfsScan.h"
 
 using namespace ntfstest;
@@ -71,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, std::size_t size)
     CCatalog catalog;
     VolumeEntry entry;
     entry.fsType = kFsNtfs;
+    entry.engine = &NtfsEngine();
     entry.name = "C:";
     entry.ntfs = std::make_unique<CNtfs>(std::make_unique<CMem_RW>(std::move(image)));
     if (entry.ntfs->Open("C:", 1) == 0)

@@ -8,8 +8,12 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "app/FileRecoveryDlg.h"
 #include "platform/DriveDiscovery.h"
+#include "platform/UserFolders.h"
+#include "recovery/Recovery.h"
 
 wxIMPLEMENT_APP_NO_MAIN(CFileRecoveryApp);
 
@@ -71,6 +75,15 @@ int main(int argc, char** argv)
     {
         std::fputs(kUsage, stdout);
         return 0;
+    }
+    // Started as root by pkexec from the menu: the folders offered and made are the user's own
+    // (their home, not root's), and what is recovered belongs to them.
+    if (const std::optional<InvokingUser> user = PkexecUser())
+    {
+        ::setenv("HOME", user->home.c_str(), 1);
+        if (::chdir(user->home.c_str()) != 0)
+            std::fprintf(stderr, "orlavent: cannot enter %s\n", user->home.c_str());
+        SetRecoveredFilesOwner(user->uid, user->gid);
     }
     return wxEntry(argc, argv);
 }

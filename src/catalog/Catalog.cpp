@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
@@ -125,11 +126,8 @@ void CCatalog::ResetVolumes()
     {
         VolumeEntry& volume = m_volumes[i];
         volume.dirIndex.clear();
-        if (volume.fsType == kFsNtfs)
-        {
-            for (std::size_t j = volume.items.size(); j-- > 0;)
-                g_MemPool.Free(&volume.items[j].data);
-        }
+        if (volume.engine != nullptr)
+            volume.engine->ReleaseItems(volume);
         volume.items.clear();
         volume.lookup.Clear();
         volume.ntfs.reset();
@@ -141,6 +139,7 @@ void CCatalog::ResetVolumes()
         volume.clusterCount = 0;
         volume.sectorsPerCluster = 0;
         volume.fsType = kFsNone;
+        volume.engine = nullptr;
     }
     m_volumes.clear();
     m_fileCount = 0;

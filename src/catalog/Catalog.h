@@ -17,6 +17,7 @@
 
 class CDirectRW;
 class IMessageBox;
+class IVolumeEngine;
 class CNtfs;
 class FatTable;
 class FatBootSector;
@@ -46,6 +47,7 @@ struct VolumeEntry
     VolumeEntry& operator=(const VolumeEntry&) = delete;
 
     u32 fsType = kFsNone;               // 1 FAT12, 2 FAT16, 3 FAT32, 4 NTFS, 7 none
+    const IVolumeEngine* engine = nullptr; // the file system's engine; null for none
     std::unique_ptr<CDirectRW> reader;  // FAT: sector reader opened on name; NTFS: null
     std::string name;                   // drive text such as "C:", root of every item path
     u32 sectorsPerCluster = 0;          // FAT only

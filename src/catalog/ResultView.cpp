@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "catalog/Catalog.h"
+#include "catalog/VolumeEngine.h"
 
 namespace
 {
@@ -75,7 +76,7 @@ void CCatalog::ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* row
         const FoundItem& item = volume.items[i];
         if (item.path != m_curPath)
         {
-            if (matched && volume.fsType != kFsNtfs)
+            if (matched && volume.engine != nullptr && volume.engine->FoldersContiguous())
                 break;
             continue;
         }

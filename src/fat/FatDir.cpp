@@ -5,6 +5,7 @@
 
 #include "mempool/MemPool.h"
 #include "platform/ByteOrder.h"
+#include "platform/Unicode.h"
 
 using namespace FatDirLayout;
 
@@ -24,68 +25,6 @@ constexpr u16 kCp437High[128] = {
     0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
-
-// UTF-8 form of one code point (at most U+10FFFF); returns its length (1-4).
-u32 EncodeUtf8(u32 cp, u8 out[4])
-{
-    if (cp < 0x80)
-    {
-        out[0] = static_cast<u8>(cp);
-        return 1;
-    }
-    if (cp < 0x800)
-    {
-        out[0] = static_cast<u8>(0xC0 | (cp >> 6));
-        out[1] = static_cast<u8>(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000)
-    {
-        out[0] = static_cast<u8>(0xE0 | (cp >> 12));
-        out[1] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
-        out[2] = static_cast<u8>(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<u8>(0xF0 | (cp >> 18));
-    out[1] = static_cast<u8>(0x80 | ((cp >> 12) & 0x3F));
-    out[2] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
-    out[3] = static_cast<u8>(0x80 | (cp & 0x3F));
-    return 4;
-}
-
-// Converts count UTF-16LE units at src to UTF-8 in out (capacity bytes, capacity >= 1). Stops at
-// a U+0000 unit or before a character that would not fit with its terminator, so the text is
-// cut only between characters. Unpaired surrogates become U+FFFD. Returns the text's length;
-// out[length] is NUL.
-u32 Utf16LeToUtf8(const u8* src, u32 count, char* out, u32 capacity)
-{
-    u32 written = 0;
-    for (u32 i = 0; i < count; ++i)
-    {
-        u32 cp = LoadLe16(src + 2 * i);
-        if (cp == 0)
-            break;
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count)
-        {
-            u32 low = LoadLe16(src + 2 * (i + 1));
-            if (low >= 0xDC00 && low <= 0xDFFF)
-            {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if (cp >= 0xD800 && cp <= 0xDFFF)
-            cp = 0xFFFD;
-        u8 bytes[4];
-        u32 n = EncodeUtf8(cp, bytes);
-        if (written + n + 1 > capacity)
-            break;
-        std::memcpy(out + written, bytes, n);
-        written += n;
-    }
-    out[written] = '\0';
-    return written;
-}
 
 // Appends one short-name byte to out as UTF-8 (bytes 0x80 and above through code page 437).
 void AppendOemByte(u8 b, char* out, u32& length)
@@ -147,11 +86,6 @@ void FatDirBuffer::Attach(const u8* data, u32 size)
     }
 }
 
-bool IsLeapYear(u32 year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
 void DecodeDosTime(FoundTime& out, u16 date, u16 time, u8 tenMs)
 {
     out.year = (date >> 9) + 1980;
@@ -171,7 +105,7 @@ void DecodeDosTime(FoundTime& out, u16 date, u16 time, u8 tenMs)
         out.day = 1;
     if (out.month == 2)
     {
-        s32 cap = IsLeapYear(static_cast<u32>(out.year)) ? 29 : 28;
+        s32 cap = IsLeapYear(out.year) ? 29 : 28;
         if (out.day > cap)
             out.day = cap;
     }
@@ -254,7 +188,7 @@ int ReadLongName(const FatDirBuffer& buffer, char* out, u32& size, u8 checksum, 
                 break;
         }
     }
-    return static_cast<int>(Utf16LeToUtf8(work, collected / 2, out, size));
+    return static_cast<int>(Utf16LeToUtf8(work, collected / 2, out, size, true));
 }
 
 void DecodeEntry(const FatDirBuffer& buffer, FatEntryInfo& info, s32 offset)

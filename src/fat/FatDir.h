@@ -4,6 +4,7 @@
 
 #include "catalog/FoundItem.h"
 #include "platform/Types.h"
+#include "platform/Unicode.h"
 
 // Layout of a 32-byte short directory entry.
 namespace FatDirLayout
@@ -106,4 +107,3 @@ int ReadLongName(const FatDirBuffer& buffer, char* out, u32& size, u8 checksum, 
 // out-of-range months and days.
 void DecodeDosTime(FoundTime& out, u16 date, u16 time, u8 tenMs);
 
-[[nodiscard]] bool IsLeapYear(u32 year);

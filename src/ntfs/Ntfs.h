@@ -1,18 +1,22 @@
-// The NTFS volume parser: boot sector, MFT extent, 1024-byte FILE records with their update
-// sequence fixups, and the attributes the search needs ($STANDARD_INFORMATION, $FILE_NAME,
-// $DATA), with the run-list decoder and the data block that tells recovery where data lies.
+// The NTFS volume parser: opens a volume, finds the MFT, reads its 1024-byte FILE records and
+// gives the search and recovery what they need of them, and the data block that tells recovery
+// where data lies, on top of the parsers of ntfs/ (boot sector, record, attributes, run list).
 #pragma once
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "catalog/FoundItem.h"
 #include "disk/DirectRW.h"
+#include "ntfs/MftReader.h"
+#include "ntfs/MftRecord.h"
+#include "ntfs/NtfsBootSector.h"
+#include "ntfs/RunList.h"
 #include "platform/Types.h"
 
-// One stretch of clusters of a run list.
+// One stretch of clusters of a run list, as DecodeRuns yields it: 32-bit, without VCN or hole
+// mark (NtfsExtent carries both).
 struct NtfsRun
 {
     u32 startCluster = 0;
@@ -122,9 +126,16 @@ inline constexpr u32 kDataBlockLongLimit = 1023;
 // True when block describes resident data; *valueOffset then holds the value's offset in the
 // record.
 [[nodiscard]] bool NtfsDataIsResident(const u8* block, u16* valueOffset);
-// Run bytes and the limit to hand to DecodeRuns for a non-resident data block (run bytes =
-// block + 1). Returns false for a null or resident block.
+// Run bytes and the limit to hand to DecodeRuns or DecodeRunList for a non-resident data block
+// (run bytes = block + 1). Returns false for a null or resident block.
 [[nodiscard]] bool NtfsDataRunList(const u8* block, const u8** runs, int* limit);
+// The value of a resident attribute inside an MFT record of recordSize bytes as read from disk:
+// applies the record's update sequence fixups (ApplyUpdateSequence: all strides or, when one
+// does not carry the update sequence number, none), then bounds the value [valueOffset,
+// valueOffset + size) to the record. Returns 0 when the whole value lies inside the record, 36
+// when it was clipped (*start and *length then give the part inside).
+[[nodiscard]] u32 ExtractResidentValue(u8* record, u32 recordSize, u32 valueOffset, u64 size,
+                                       u32* start, u32* length);
 
 class CNtfs
 {
@@ -141,36 +152,46 @@ public:
     CNtfs& operator=(const CNtfs&) = delete;
 
     // Opens drive, checks the boot sector and loads the MFT extent; closes the device again
-    // when keepOpen is 0. Returns 0, 1 (no reader), 36 (boot sector or record 0 refused),
-    // 8, or the reader's codes.
+    // when keepOpen is 0. Returns 0, 1 (no reader), 5 (record 0 without $DATA), 36 (boot sector
+    // or record 0 refused) or the reader's codes.
     [[nodiscard]] u32 Open(const std::string& drive, int keepOpen);
     void Close();
 
     // Checks the boot sector in the sector buffer. Returns 0 or 36.
     [[nodiscard]] u32 ParseBootSector();
-    // Reads record 0 and decodes its $DATA run list into the MFT runs; the record count covers
-    // the extent as far as it lies on the volume and the device and as far as the $DATA sizes
-    // reach. Returns 0, 36, 5 or the reader's codes.
+    // Reads record 0 and decodes its $DATA run list into the MFT's extents; the record count
+    // covers them as far as they lie on the volume and the device and as far as the $DATA sizes
+    // reach. Returns 0, 1 (not open), 5 (no $DATA), 36 (no "FILE", resident $DATA, or a run list
+    // that cannot be decoded) or the reader's codes.
     [[nodiscard]] u32 LoadMftRuns();
     // value in: record number; out: the record's first sector (512-byte units). 1 found,
     // 0 not in the MFT's extent.
     [[nodiscard]] int RecordToSector(s64& value) const;
-    // Header of the current record. Returns 0 or 36 (no "FILE").
+    // Header of the record in the sector buffer at offset. Returns 0 or 36 (no "FILE").
     [[nodiscard]] u32 ParseRecordHeader(NtfsRecordHeader& header, u32 offset = 0);
-    // Update sequence fixups on the current record; see Ntfs.cpp. Returns 1 or 0.
+    // Update sequence fixups on the record in the sector buffer, with the entries given (the
+    // update sequence number first, count of them). apply 1 checks the strides in order and
+    // patches them, putting the record back as read at the first mismatch; apply 0 writes the
+    // update sequence number back. Returns 1 (done, or no entries) or 0 (mismatch, an update
+    // sequence number of 0, or count below 1).
     int ApplyFixups(const u16* entries, int apply, int count);
 
     // Reads record n and parses it. Returns 0, 1 (not open), 5 (out of range; no attribute),
     // 6 (in-use file), 36 (no "FILE") or the reader's codes.
     [[nodiscard]] u32 ReadRecord(NtfsRecordInfo& info, s64 record);
-    // Parses the current record. Returns 0, 5, 6 or 36.
+    // Parses the record in the sector buffer (which it leaves as it is). Returns 0, 5, 6 or 36.
     [[nodiscard]] u32 ParseRecord(NtfsRecordInfo& info);
-    // Finds the next attribute of type from cursor on. Returns 0 (cursor at it) or 5 (cursor
-    // set to 0xFFFFFFFF).
+    // Finds the next attribute of type from cursor on in the record in the sector buffer, as it
+    // lies there (no fixups applied). Returns 0 (cursor at it) or 5 (none, or the walk met a
+    // damaged attribute; cursor set to 0xFFFFFFFF).
     [[nodiscard]] u32 FindAttribute(NtfsAttr& attr, u32& cursor, u32 type);
-    // The record's preferred name (a Win32 or POSIX name over a DOS one). Returns 0, 5, 36.
+    // The preferred name of the record in the sector buffer (a Win32 or POSIX name over a DOS
+    // one). Returns 0, 5, 36.
     [[nodiscard]] u32 GetFileName(std::string& name, NtfsAttr& attr);
-    // Decodes a run list of at most limit bytes. Returns 0, 5 (null) or 36 (limit reached).
+    // Decodes a run list of at most limit bytes (see DecodeRunList), yielding the runs in order
+    // up to the first one an NtfsRun cannot hold: a hole, or a start cluster or a cluster count
+    // of 2^32 or more. Returns 0; 5 (null); 36 when the list ended early (no end within limit,
+    // an impossible pair, or a run it cannot hold), keeping the runs before.
     [[nodiscard]] static u32 DecodeRuns(const u8* runs, int limit, std::vector<NtfsRun>& out);
     // FILETIME (UTC, 100 ns since 1601) to the local time of the machine's time zone.
     static void FileTimeToFoundTime(s64 fileTime, FoundTime& out);
@@ -188,8 +209,11 @@ public:
     [[nodiscard]] u64 MftRecordsClaimed() const { return m_mftRecordsClaimed; }
     [[nodiscard]] u64 MftRecordsHeld() const { return m_mftRecordsHeld; }
     [[nodiscard]] u32 IsValid() const { return m_valid; }
-    [[nodiscard]] const std::vector<NtfsRun>& MftRuns() const { return m_mftRuns; }
-    // The sector buffer (the current record between operations), for tests and fuzzers.
+    // The MFT's extents, and the same as NtfsRun (up to the first one an NtfsRun cannot hold).
+    [[nodiscard]] const std::vector<NtfsExtent>& MftExtents() const { return m_mft.Extents(); }
+    [[nodiscard]] std::vector<NtfsRun> MftRuns() const;
+    // The sector buffer (the boot sector, record 0, and the record the record operations work
+    // on), for tests and fuzzers.
     [[nodiscard]] u8* RecordBuffer() { return m_sector; }
 
     // Sequential scans: when on, ReadRecord reads the MFT ahead in large batches and serves
@@ -197,44 +221,22 @@ public:
     void SetReadAhead(bool on);
 
     // The boot sector's parameter block as read.
-    struct BootParams
-    {
-        u16 bytesPerSector = 0;   // 0x0B
-        u8 sectorsPerCluster = 0; // 0x0D
-        u16 reservedSectors = 0;  // 0x0E
-        u8 b10 = 0, b11 = 0, b12 = 0;
-        u16 w13 = 0;
-        u8 media = 0; // 0x15
-        u16 w16 = 0;
-        u16 sectorsPerTrack = 0; // 0x18
-        u16 heads = 0;           // 0x1A
-        u32 hiddenSectors = 0;   // 0x1C
-        u32 d20 = 0, d24 = 0;
-        u64 totalSectors = 0;      // 0x28
-        u64 mftCluster = 0;        // 0x30
-        u64 mftMirrCluster = 0;    // 0x38
-        u32 clustersPerRecord = 0; // 0x40
-        u32 clustersPerIndex = 0;  // 0x44
-        u64 serial = 0;            // 0x48
-        u32 checksum = 0;          // 0x50
-    };
+    using BootParams = NtfsBootParams;
     [[nodiscard]] const BootParams& Boot() const { return m_boot; }
 
 private:
-    // The work of the public operations without pool traffic: no copy of the update sequence
-    // array, and the $FILE_NAME name left in the name buffer (m_nameUnits units) unless
-    // nameText asks for a pool copy.
-    [[nodiscard]] u32 ParseHeaderFields(NtfsRecordHeader& header, u32 offset, bool copyUsa,
-                                        u16 usa[3]);
-    [[nodiscard]] u32 FindAttributeImpl(NtfsAttr& attr, u32& cursor, u32 type, bool nameText);
-    [[nodiscard]] u32 GetFileNameImpl(std::string& name, NtfsAttr& attr);
-    [[nodiscard]] u32 ReadRecordBytes(s64 record);
+    // One UTF-16 name of up to 255 units: the $FILE_NAME name length is one byte.
+    static constexpr u32 kNameBufferBytes = 255 * 2;
+
+    // An NtfsRun holds an extent with clusters whose start and count lie below 2^32.
+    [[nodiscard]] static bool FitsNtfsRun(const NtfsExtent& extent)
+    {
+        return !extent.hole && extent.lcn <= 0xFFFFFFFFu && extent.length <= 0xFFFFFFFFu;
+    }
+    [[nodiscard]] u32 ParseRecordImpl(CMftRecord& record, NtfsRecordInfo& info);
     // Clusters of the MFT that its $DATA attribute's sizes account for; u64 max when they are
     // too small to be the MFT's.
-    [[nodiscard]] u64 MftSizeClusters(const NtfsAttr& data) const;
-    // How many of clusters clusters from reader sector startUnit on the device holds.
-    [[nodiscard]] u64 ClustersOnDevice(u64 startUnit, u64 clusters);
-    [[nodiscard]] u32 ParseRecordImpl(NtfsRecordInfo& info);
+    [[nodiscard]] u64 MftSizeClusters(u64 allocatedSize, u64 dataSize) const;
     [[nodiscard]] u32 ReadSectors(void* buffer, u32 count, u64 sector);
 
     std::unique_ptr<CDirectRW> m_reader;
@@ -247,19 +249,7 @@ private:
     u32 m_valid = 0;
     int m_keepOpen = 0;
     std::string m_drive;
-    std::vector<NtfsRun> m_mftRuns;
-    u8* m_record = m_sector;   // the buffer the record operations work on
+    CMftReader m_mft;          // the MFT's extents and the reads of its records
+    CMftRecord m_record;       // the record being parsed, in a buffer of its own
     u32 m_unitsPerCluster = 0; // 512-byte reader sectors per cluster
-    u32 m_nameUnits = 0;       // UTF-16 units of the last $FILE_NAME name in the name buffer
-
-    // Read-ahead batch of consecutive records, page-aligned: the kernel copies into a buffer
-    // that is not at half the speed or less. Allocated on the first batch.
-    struct AlignedFree
-    {
-        void operator()(u8* p) const { std::free(p); }
-    };
-    bool m_readAhead = false;
-    std::unique_ptr<u8[], AlignedFree> m_batch;
-    s64 m_batchFirst = -1;
-    s64 m_batchCount = 0;
 };

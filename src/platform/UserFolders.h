@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 // The current working folder followed by "/Undeleted Files", or an empty text when the working
@@ -44,4 +45,31 @@ inline std::string DefaultRecoveryFolder()
     if (home.back() != '/')
         home += '/';
     return home + "Founded Files";
+}
+
+// The user on whose behalf pkexec started this program as root: PKEXEC_UID, with the group and
+// home folder of that user's entry. Nothing when not root or not started by pkexec.
+struct InvokingUser
+{
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::string home;
+};
+
+inline std::optional<InvokingUser> PkexecUser()
+{
+    const char* text = std::getenv("PKEXEC_UID");
+    if (::geteuid() != 0 || text == nullptr || *text == '\0')
+        return std::nullopt;
+    char* end = nullptr;
+    const unsigned long uid = std::strtoul(text, &end, 10);
+    if (*end != '\0' || uid == 0 || uid > 0xFFFFFFFEul)
+        return std::nullopt;
+    struct passwd entry = {};
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(static_cast<uid_t>(uid), &entry, buffer, sizeof buffer, &found) != 0 ||
+        found == nullptr || found->pw_dir == nullptr)
+        return std::nullopt;
+    return InvokingUser{found->pw_uid, found->pw_gid, found->pw_dir};
 }

@@ -121,7 +121,9 @@ DestinationFolder* CDestinationFolders::Enter(const std::vector<std::string>& le
         if (!key.empty())
             key += '/';
         key += level;
-        if (::mkdirat(fd, level.c_str(), 0755) != 0 && errno != EEXIST)
+        if (::mkdirat(fd, level.c_str(), 0755) == 0)
+            HandOverAt(fd, level);
+        else if (errno != EEXIST)
         {
             *error = errno;
             *failedPath = path;

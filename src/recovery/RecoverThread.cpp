@@ -1,6 +1,7 @@
 // The recovery thread: copies the selected items of one volume into the destination, making
 // each target folder below it through descriptors, and names every file that could not be
 // written whole, or not where it was asked for, in a warning.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -180,7 +181,10 @@ DestinationFolder* RecoveryRun::EnterFolder(const std::vector<std::string>& leve
             Fatal(kNoSavePathText);
             return nullptr;
         }
-        const bool made = ::mkdir(fallback.c_str(), 0755) == 0 || errno == EEXIST;
+        bool made = ::mkdir(fallback.c_str(), 0755) == 0;
+        if (made)
+            HandOverAt(AT_FDCWD, fallback);
+        made = made || errno == EEXIST;
         if (!made || !m_fallback.Open(fallback, nullptr, &error))
         {
             Fatal(kNoSavePathText);
@@ -209,9 +213,14 @@ void RecoveryRun::RecoverFile(const FoundItem& item, const std::vector<std::stri
     m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverFile,
                    Format("Recovering %s\\%s", item.path.c_str(), item.name.c_str()), item.attr);
 
-    // A size the volume cannot hold (a damaged entry) is cut to what can be read, so that it
-    // neither passes for a file too large for the destination nor ends the run.
-    const u64 size = ReadableSize(item);
+    // Where the data lies. A size the volume cannot hold (a damaged entry) is cut to what can
+    // be read, so that it neither passes for a file too large for the destination nor ends the
+    // run.
+    DataStream stream;
+    const u32 described = m_volume->engine != nullptr
+                              ? m_volume->engine->DescribeStream(*m_volume, item, &stream)
+                              : kStreamUnreadable;
+    const u64 size = stream.ReadableBytes();
     if (!EnoughSpace(JoinLevels(m_destDir, levels), size))
     {
         Fatal(kNoSpaceText);
@@ -240,7 +249,7 @@ void RecoveryRun::RecoverFile(const FoundItem& item, const std::vector<std::stri
         return;
     }
     m_written = 0;
-    Copied copied = CopyData(item, size, fd, path);
+    Copied copied = CopyStream(item, stream, described, fd, path);
     if (::close(fd) != 0 && copied == Copied::Whole)
     {
         Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
@@ -256,7 +265,7 @@ void RecoveryRun::RecoverFile(const FoundItem& item, const std::vector<std::stri
              kWarnStopped);
         return;
     }
-    if (copied == Copied::Whole && size < item.size)
+    if (copied == Copied::Whole && !stream.resident && size < item.size)
         Warn(Format("%s\\%s claims %llu bytes, more than its clusters on the volume hold; %s "
                     "holds the %llu bytes that could be read.",
                     item.path.c_str(), item.name.c_str(),

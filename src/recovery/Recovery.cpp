@@ -1,6 +1,7 @@
 // Recovery start: the destination folder (created level by level, with the fall-back to the
 // default folder), the check that it does not lie on the volume being read, and the thread.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -35,7 +36,10 @@ bool MakeLevel(const std::string& path)
 {
     if (IsDirectory(path))
         return true;
-    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+    if (::mkdir(path.c_str(), 0755) != 0)
+        return errno == EEXIST;
+    HandOverAt(AT_FDCWD, path);
+    return true;
 }
 
 // Creates every missing level of folder. A level above the last that cannot be created is

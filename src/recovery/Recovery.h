@@ -40,6 +40,15 @@ extern std::string g_SelFolder;
 // Everything else (UTF-8 included) is kept.
 [[nodiscard]] std::string SafeName(const std::string& name);
 
+// The user who is to own what the recovery creates (files and the folders it makes), for a
+// program started as root on that user's behalf (pkexec); by default the creator keeps it.
+void SetRecoveredFilesOwner(u32 uid, u32 gid);
+void ResetRecoveredFilesOwner();
+// Gives path's new file or folder (fd, or name inside the folder dirFd) to that user, if one
+// was set.
+void HandOver(int fd);
+void HandOverAt(int dirFd, const std::string& name);
+
 // The system's text for an errno value.
 [[nodiscard]] std::string ErrorText(int error);
 
@@ -75,15 +84,3 @@ extern std::string g_SelFolder;
 [[nodiscard]] int CreateFreshFileAt(int dirFd, const std::string& folder, const std::string& name,
                                     bool startWithNew, u32 maxName, std::string* path,
                                     int* error);
-
-// For each run that CNtfs::DecodeRuns yields from the same bytes, whether it is sparse (a
-// mapping pair without an offset: the clusters hold zeros and lie nowhere on the volume).
-[[nodiscard]] std::vector<bool> SparseRuns(const u8* runs, int limit);
-
-// The value of a resident attribute inside a 1024-byte MFT record as read from disk: applies
-// the update sequence fixup to the record's two 512-byte halves (when the update sequence
-// array lies inside the record and the halves carry its number), then bounds the value
-// [valueOffset, valueOffset + size) to the record. Returns 0 when the whole value lies inside
-// the record, 36 when it was clipped (*start and *length then give the part inside).
-[[nodiscard]] u32 ExtractResidentValue(u8* record, u32 recordSize, u32 valueOffset, u64 size,
-                                       u32* start, u32* length);

@@ -1,17 +1,15 @@
-// The copy of one file's data: FAT data as one contiguous stretch from the first cluster, NTFS
-// data from its run list or from the value inside its MFT record, in chunks of four clusters
-// read and written a batch at a time.
+// The copy of one file's data, for every file system alike: the engine says where the data lies
+// (bytes held in its metadata, or extents of clusters, holes among them), and the copy reads
+// the extents in chunks of four clusters, a batch of chunks per system call.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <cstring>
+#include <climits>
 
+#include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
-#include "fat/FatBootSector.h"
-#include "ntfs/Ntfs.h"
 #include "platform/Format.h"
 #include "platform/Status.h"
 #include "recovery/Recovery.h"
@@ -26,6 +24,8 @@ constexpr u64 kBatchBytes = 1u << 20;
 // The transfer buffer starts on a page boundary: the kernel copies to and from a misaligned
 // buffer at half the speed or less. The pool block holds this much slack in front.
 constexpr u64 kPage = 4096;
+// What a value held in metadata costs the reader: one MFT record.
+constexpr u64 kResidentReadBytes = 1024;
 
 bool Running()
 {
@@ -51,26 +51,7 @@ int WriteAll(int fd, const u8* data, u64 count)
     }
     return 0;
 }
-
-// The runs of a non-resident NTFS data block with their sparse marks, as the decoder yields
-// them.
-void DecodeDataRuns(const FoundItem& item, std::vector<NtfsRun>* runs, std::vector<bool>* sparse)
-{
-    const u8* runBytes = nullptr;
-    int limit = 0;
-    runs->clear();
-    if (NtfsDataRunList(static_cast<const u8*>(item.data), &runBytes, &limit))
-        (void)CNtfs::DecodeRuns(runBytes, limit, *runs);
-    *sparse = SparseRuns(runBytes, limit);
-    if (sparse->size() != runs->size())
-        sparse->assign(runs->size(), false);
-}
 } // namespace
-
-bool RecoveryRun::IsNtfs() const
-{
-    return m_volume->fsType == kFsNtfs;
-}
 
 u8* RecoveryRun::Data() const
 {
@@ -91,30 +72,10 @@ void RecoveryRun::Step()
 
 bool RecoveryRun::TakeBuffer()
 {
-    u64 chunk = 0;
-    u64 bytes = 0;
-    if (IsNtfs())
-    {
-        CNtfs* ntfs = m_volume->ntfs.get();
-        const u32 spc = ntfs ? ntfs->GetSectorsPerCluster() : 0;
-        m_bytesPerSector = ntfs ? ntfs->GetBytesPerSector() : CNtfs::kReaderSectorSize;
-        chunk = static_cast<u64>(spc) * 4;
-        bytes = m_bytesPerSector * chunk;
-        m_recordSectors = CNtfs::GetRecordSize() / m_bytesPerSector;
-        // The resident value is read as one whole record into the same buffer.
-        bytes = std::max<u64>(bytes, CNtfs::GetRecordSize());
-    }
-    else
-    {
-        if (m_volume->reader)
-            (void)m_volume->reader->Open(m_volume->name, 512);
-        const FatBootSector* boot = m_volume->fatBoot.get();
-        const u32 spc = boot ? boot->GetBpb()->sectorsPerCluster : 0;
-        const u32 bps = boot ? boot->GetBytesPerSector() : 0;
-        m_bytesPerSector = bps == 0xFFFFFFFFu ? 0 : bps;
-        chunk = static_cast<u64>(spc) * 4;
-        bytes = m_bytesPerSector * chunk;
-    }
+    // A chunk is four clusters.
+    const IVolumeEngine* engine = m_volume->engine;
+    m_reader = engine ? engine->DataReader(*m_volume) : nullptr;
+    const u64 bytes = engine ? engine->ClusterBytes(*m_volume) * 4 : 0;
     m_buffer.reset();
     // Chunks are still counted and reported one by one, but read and written a batch at a
     // time: four clusters per system call cost more than the copy itself.
@@ -135,67 +96,8 @@ bool RecoveryRun::TakeBuffer()
         Fatal(kNoMemoryText);
         return false;
     }
-    m_chunk = static_cast<u32>(chunk);
-    m_bufferSize = bytes * m_batchChunks;
+    m_chunkBytes = bytes;
     return true;
-}
-
-u64 RecoveryRun::ReadableSize(const FoundItem& item)
-{
-    if (item.size == 0)
-        return 0;
-    if (!IsNtfs())
-    {
-        // The contiguous read from the first cluster ends with the volume's last cluster.
-        const FatBootSector* boot = m_volume->fatBoot.get();
-        const u64 last = m_volume->clusterCount;
-        if (!boot || item.first < 2 || item.first > last)
-            return item.size;
-        const u64 clusterBytes =
-            static_cast<u64>(boot->GetBpb()->sectorsPerCluster) * boot->GetBytesPerSector();
-        const u64 clusters = last - item.first + 1;
-        if (clusterBytes == 0 || clusters > UINT64_MAX / clusterBytes)
-            return item.size;
-        return std::min(item.size, clusters * clusterBytes);
-    }
-    u16 valueOffset = 0;
-    if (NtfsDataIsResident(static_cast<const u8*>(item.data), &valueOffset))
-        return std::min<u64>(item.size, CNtfs::kRecordSize);
-    CNtfs* ntfs = m_volume->ntfs.get();
-    const u64 spc = ntfs ? ntfs->GetSectorsPerCluster() : 0;
-    if (spc == 0)
-        return item.size;
-    // What the runs hold: holes count whole, clusters only as far as the volume reaches (a run
-    // past its end ends what can be read, since everything after it would be misplaced).
-    const u64 clusterBytes = spc * m_bytesPerSector;
-    const u64 volumeClusters = ntfs->Boot().totalSectors / spc;
-    std::vector<NtfsRun> runs;
-    std::vector<bool> sparse;
-    DecodeDataRuns(item, &runs, &sparse);
-    u64 clusters = 0;
-    for (std::size_t r = 0; r < runs.size(); ++r)
-    {
-        const u64 start = runs[r].startCluster;
-        const u64 count = runs[r].clusterCount;
-        if (!sparse[r] && (start > volumeClusters || count > volumeClusters - start))
-        {
-            clusters += start < volumeClusters ? volumeClusters - start : 0;
-            break;
-        }
-        clusters += count;
-    }
-    return std::min(item.size, clusters * clusterBytes);
-}
-
-RecoveryRun::Copied RecoveryRun::CopyData(const FoundItem& item, u64 size, int fd,
-                                          const std::string& path)
-{
-    if (!IsNtfs())
-        return CopyFat(item, size, fd, path);
-    u16 valueOffset = 0;
-    if (NtfsDataIsResident(static_cast<const u8*>(item.data), &valueOffset))
-        return CopyResident(item, valueOffset, fd, path);
-    return CopyRuns(item, size, fd, path);
 }
 
 bool RecoveryRun::Write(int fd, const u8* data, u64 count, const std::string& path)
@@ -218,115 +120,54 @@ void RecoveryRun::ReadFailed(const FoundItem& item, const std::string& path)
          kWarnIncomplete);
 }
 
-RecoveryRun::Copied RecoveryRun::CopyFat(const FoundItem& item, u64 size, int fd,
-                                         const std::string& path)
+RecoveryRun::Copied RecoveryRun::CopyResident(const FoundItem& item, const DataStream& stream,
+                                              u32 described, int fd, const std::string& path)
 {
-    m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverRange, std::string(), 10);
-    m_counter = 0;
-    CDirectRW* reader = m_volume->reader.get();
-    const FatBootSector* boot = m_volume->fatBoot.get();
-    s64 sector = item.first > static_cast<u64>(LLONG_MAX) ? -1 : static_cast<s64>(item.first);
-    if (size > 0 && (!reader || !boot || !boot->ClusterToSector(&sector)))
+    // Held in the metadata: copied in one piece, without progress messages.
+    if (described == kStreamUnreadable)
     {
         ReadFailed(item, path);
         return Copied::Failed;
     }
-    const u64 chunkBytes = static_cast<u64>(m_chunk) * m_bytesPerSector;
-    u64 remaining = size;
-    while (Running() && remaining > 0)
+    (void)Paced(kResidentReadBytes);
+    if (!Write(fd, stream.residentBytes.data(), stream.residentBytes.size(), path))
+        return Copied::Failed;
+    if (described == kStreamClipped)
     {
-        // The volume's own sector size addresses the data, whatever the reader's is.
-        const u64 chunks = std::min<u64>(m_batchChunks, (remaining + chunkBytes - 1) / chunkBytes);
-        const u64 at = static_cast<u64>(sector);
-        u32 done = 0;
-        const bool reachable = at <= static_cast<u64>(LLONG_MAX) / m_bytesPerSector;
-        u32 status = reachable ? reader->ReadBytes(Data(), static_cast<u32>(chunks * chunkBytes),
-                                                   &done, static_cast<s64>(at * m_bytesPerSector))
-                               : kErrSeek;
-        if (status != kOk && reachable && chunks > 1)
-        {
-            // A failed batch is read again chunk by chunk, so that the chunks in front of a bad
-            // sector are still saved.
-            done = 0;
-            for (u64 c = 0; c < chunks; ++c)
-            {
-                u32 part = 0;
-                const u64 offset = (at + c * m_chunk) * m_bytesPerSector;
-                if (reader->ReadBytes(Data() + c * chunkBytes, static_cast<u32>(chunkBytes), &part,
-                                      static_cast<s64>(offset)) != kOk)
-                    break;
-                done += part;
-                if (part < chunkBytes)
-                    break;
-            }
-            status = kOk;
-        }
-        sector += static_cast<s64>(chunks * m_chunk);
-        bool failed = false;
-        if (!Hand(chunks, chunkBytes, status == kOk ? done : 0, remaining, item, fd, path, &failed))
-            return Copied::Failed;
-        (void)Paced(chunks * chunkBytes);
+        Warn(Format("The data of %s\\%s reaches past its MFT record; %s holds the part inside it.",
+                    item.path.c_str(), item.name.c_str(), path.c_str()),
+             kWarnIncomplete);
+        return Copied::Failed;
     }
-    return remaining == 0 ? Copied::Whole : Copied::Stopped;
+    return Copied::Whole;
 }
 
-// Hands out the chunks of one batch read in order: each is counted and reported, then the bytes
-// that belong to the file are written together. A chunk that the read did not reach ends the
-// file with a warning (false); a stop between chunks ends the batch early.
-bool RecoveryRun::Hand(u64 chunks, u64 chunkBytes, u64 done, u64& remaining, const FoundItem& item,
-                       int fd, const std::string& path, bool* failed)
+RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStream& stream,
+                                            u32 described, int fd, const std::string& path)
 {
-    u64 ready = 0;
-    *failed = false;
-    for (u64 c = 0; c < chunks && remaining > ready; ++c)
-    {
-        if (c > 0 && !Running())
-            break;
-        Step();
-        const u64 start = c * chunkBytes;
-        if (done <= start)
-        {
-            *failed = true;
-            break;
-        }
-        ready += std::min<u64>({done - start, chunkBytes, remaining - ready});
-    }
-    if (ready > 0 && !Write(fd, Data(), ready, path))
-        return false;
-    remaining -= ready;
-    if (*failed)
-    {
-        ReadFailed(item, path);
-        return false;
-    }
-    return true;
-}
-
-RecoveryRun::Copied RecoveryRun::CopyRuns(const FoundItem& item, u64 size, int fd,
-                                          const std::string& path)
-{
+    if (stream.resident)
+        return CopyResident(item, stream, described, fd, path);
     m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverRange, std::string(), 10);
     m_counter = 0;
-    CNtfs* ntfs = m_volume->ntfs.get();
-    CDirectRW* reader = ntfs ? ntfs->Reader() : nullptr;
-    std::vector<NtfsRun> runs;
-    std::vector<bool> sparse;
-    DecodeDataRuns(item, &runs, &sparse);
-    const u64 spc = ntfs ? ntfs->GetSectorsPerCluster() : 0;
-    u64 remaining = size;
-    bool hole = false;
-    for (std::size_t r = 0; r < runs.size(); ++r)
+    u64 remaining = stream.ReadableBytes();
+    if (remaining > 0 && (described == kStreamUnreadable || m_reader == nullptr))
     {
-        const NtfsRun& run = runs[r];
+        ReadFailed(item, path);
+        return Copied::Failed;
+    }
+    const u64 size = remaining;
+    bool hole = false;
+    for (const StreamExtent& extent : stream.extents)
+    {
         if (!Running() || remaining == 0)
             break;
-        if (sparse[r])
+        const u64 bytes = extent.length * stream.clusterBytes;
+        if (extent.hole)
         {
             // Clusters never written hold zeros: leave a hole in the file rather than reading
             // whatever lies at the volume's start.
             Step();
-            const u64 take = std::min<u64>(
-                static_cast<u64>(run.clusterCount) * spc * m_bytesPerSector, remaining);
+            const u64 take = std::min(bytes, remaining);
             if (::lseek(fd, static_cast<off_t>(take), SEEK_CUR) < 0)
             {
                 Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
@@ -338,45 +179,46 @@ RecoveryRun::Copied RecoveryRun::CopyRuns(const FoundItem& item, u64 size, int f
             hole = take > 0;
             continue;
         }
-        u64 sector = run.startCluster * spc;
-        u64 left = run.clusterCount * spc;
-        const u64 chunkBytes = static_cast<u64>(m_chunk) * m_bytesPerSector;
+        u64 at = stream.ByteOf(extent.lcn);
+        u64 left = bytes;
         while (Running() && left > 0 && remaining > 0)
         {
-            // Whole chunks of the run, the last one cut to what the run has left.
-            const u64 chunks = std::min<u64>({m_batchChunks, (left + m_chunk - 1) / m_chunk,
-                                              (remaining + chunkBytes - 1) / chunkBytes});
-            const u32 count = static_cast<u32>(std::min<u64>(chunks * m_chunk, left));
+            // Whole chunks of the extent, the last one cut to what the extent has left.
+            const u64 chunks =
+                std::min<u64>({m_batchChunks, (left + m_chunkBytes - 1) / m_chunkBytes,
+                               (remaining + m_chunkBytes - 1) / m_chunkBytes});
+            const u64 count = std::min(chunks * m_chunkBytes, left);
+            const bool reachable = at <= static_cast<u64>(LLONG_MAX);
             u32 done = 0;
-            u32 status =
-                reader && count > 0 ? reader->ReadSectors(Data(), count, &done, sector) : kErrTransfer;
-            if (status != kOk && reader && chunks > 1)
+            u32 status = reachable ? m_reader->ReadBytes(Data(), static_cast<u32>(count), &done,
+                                                         static_cast<s64>(at))
+                                   : kErrSeek;
+            if (status != kOk && reachable && chunks > 1)
             {
-                // As for FAT: read a failed batch again chunk by chunk.
+                // A failed batch is read again chunk by chunk, so that the chunks in front of
+                // a bad sector are still saved.
                 done = 0;
-                for (u32 first = 0; first < count; first += m_chunk)
+                for (u64 offset = 0; offset < count; offset += m_chunkBytes)
                 {
-                    const u32 n = std::min(m_chunk, count - first);
+                    const u64 n = std::min(m_chunkBytes, count - offset);
                     u32 part = 0;
-                    if (reader->ReadSectors(Data() + static_cast<u64>(first) * m_bytesPerSector, n,
-                                            &part, sector + first) != kOk)
+                    if (m_reader->ReadBytes(Data() + offset, static_cast<u32>(n), &part,
+                                            static_cast<s64>(at + offset)) != kOk)
                         break;
                     done += part;
-                    if (part < static_cast<u64>(n) * m_bytesPerSector)
+                    if (part < n)
                         break;
                 }
                 status = kOk;
             }
-            sector += count;
+            at += count;
             left -= count;
-            // The run's last chunk holds only what the run has left.
-            const u64 got =
-                std::min<u64>(status == kOk ? done : 0, static_cast<u64>(count) * m_bytesPerSector);
             bool failed = false;
-            if (!Hand(chunks, chunkBytes, got, remaining, item, fd, path, &failed))
+            if (!Hand(chunks, status == kOk ? std::min<u64>(done, count) : 0, remaining, item, fd,
+                      path, &failed))
                 return Copied::Failed;
             hole = false;
-            (void)Paced(static_cast<u64>(count) * m_bytesPerSector);
+            (void)Paced(count);
         }
     }
     // A hole at the end gives the file its length only once the length is set.
@@ -390,37 +232,39 @@ RecoveryRun::Copied RecoveryRun::CopyRuns(const FoundItem& item, u64 size, int f
         return Copied::Whole;
     if (!Running())
         return Copied::Stopped;
-    // A run list that ends before the data does leaves the file short.
+    // Extents that end before the data does leave the file short.
     ReadFailed(item, path);
     return Copied::Failed;
 }
 
-RecoveryRun::Copied RecoveryRun::CopyResident(const FoundItem& item, u16 valueOffset, int fd,
-                                              const std::string& path)
+// Hands out the chunks of one batch read in order: each is counted and reported, then the bytes
+// that belong to the file are written together. A chunk that the read did not reach ends the
+// file with a warning (false); a stop between chunks ends the batch early.
+bool RecoveryRun::Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& item, int fd,
+                       const std::string& path, bool* failed)
 {
-    constexpr u32 kRecord = CNtfs::kRecordSize;
-    u8* record = Data();
-    std::memset(record, 0, kRecord); // only the record is read and used
-    CDirectRW* reader = m_volume->ntfs ? m_volume->ntfs->Reader() : nullptr;
-    u32 done = 0;
-    if (!reader || reader->ReadSectors(record, m_recordSectors, &done, item.first) != kOk ||
-        done < kRecord)
+    u64 ready = 0;
+    *failed = false;
+    for (u64 c = 0; c < chunks && remaining > ready; ++c)
+    {
+        if (c > 0 && !Running())
+            break;
+        Step();
+        const u64 start = c * m_chunkBytes;
+        if (done <= start)
+        {
+            *failed = true;
+            break;
+        }
+        ready += std::min<u64>({done - start, m_chunkBytes, remaining - ready});
+    }
+    if (ready > 0 && !Write(fd, Data(), ready, path))
+        return false;
+    remaining -= ready;
+    if (*failed)
     {
         ReadFailed(item, path);
-        return Copied::Failed;
+        return false;
     }
-    (void)Paced(kRecord);
-    u32 start = 0;
-    u32 length = 0;
-    const u32 status = ExtractResidentValue(record, kRecord, valueOffset, item.size, &start, &length);
-    if (!Write(fd, record + start, length, path))
-        return Copied::Failed;
-    if (status != kOk)
-    {
-        Warn(Format("The data of %s\\%s reaches past its MFT record; %s holds the part inside it.",
-                    item.path.c_str(), item.name.c_str(), path.c_str()),
-             kWarnIncomplete);
-        return Copied::Failed;
-    }
-    return Copied::Whole;
+    return true;
 }

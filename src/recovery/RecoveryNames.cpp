@@ -1,12 +1,10 @@
-// Safe native names and paths for recovered files, exclusive file creation, and the resident
-// value of an MFT record.
+// Safe native names and paths for recovered files, and exclusive file creation.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "platform/ByteOrder.h"
 #include "platform/Format.h"
 #include "platform/Status.h"
 #include "recovery/Recovery.h"
@@ -17,7 +15,39 @@ namespace
 {
 // Candidates after "New " + name before creation gives up; each one exists already when tried.
 constexpr u32 kMaxNewCandidates = 10000;
+
+struct Owner
+{
+    bool set = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+Owner g_owner;
 } // namespace
+
+void SetRecoveredFilesOwner(u32 uid, u32 gid)
+{
+    g_owner = Owner{true, static_cast<uid_t>(uid), static_cast<gid_t>(gid)};
+}
+
+void ResetRecoveredFilesOwner()
+{
+    g_owner = Owner{};
+}
+
+void HandOver(int fd)
+{
+    // Best effort: a file system without owners (FAT, a FUSE mount) refuses, and the file is
+    // no less recovered for it.
+    if (g_owner.set)
+        (void)::fchown(fd, g_owner.uid, g_owner.gid);
+}
+
+void HandOverAt(int dirFd, const std::string& name)
+{
+    if (g_owner.set)
+        (void)::fchownat(dirFd, name.c_str(), g_owner.uid, g_owner.gid, AT_SYMLINK_NOFOLLOW);
+}
 
 std::string SafeName(const std::string& name)
 {
@@ -138,7 +168,10 @@ int CreateFreshFileAt(int dirFd, const std::string& folder, const std::string& n
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0)
         {
-            *path = folder + "/" + candidate;
+            HandOver(fd);
+            *path = folder;
+            *path += '/';
+            *path += candidate;
             return fd;
         }
         if (errno != EEXIST)
@@ -149,48 +182,4 @@ int CreateFreshFileAt(int dirFd, const std::string& folder, const std::string& n
     }
     *error = EEXIST;
     return -1;
-}
-
-std::vector<bool> SparseRuns(const u8* runs, int limit)
-{
-    // The same walk over the mapping pairs as the run-list decoder, with its bounds: a pair is
-    // a header byte (length size low nibble, offset size high nibble) and the bytes it names.
-    std::vector<bool> sparse;
-    if (runs == nullptr)
-        return sparse;
-    int i = 0;
-    while (i < limit && runs[i] != 0)
-    {
-        const int lengthSize = runs[i] & 0x0F;
-        const int offsetSize = runs[i] >> 4;
-        if (i + lengthSize + offsetSize >= limit)
-            break;
-        if (lengthSize <= 4 && offsetSize <= 4)
-            sparse.push_back(offsetSize == 0);
-        i += 1 + lengthSize + offsetSize;
-    }
-    return sparse;
-}
-
-u32 ExtractResidentValue(u8* record, u32 recordSize, u32 valueOffset, u64 size, u32* start,
-                         u32* length)
-{
-    // Update sequence fixup: the last word of each 512-byte half holds the update sequence
-    // number; the array at the header's offset 0x04 keeps the words that belong there.
-    if (recordSize >= 1024)
-    {
-        const u32 usa = LoadLe16(record + 0x04);
-        if (usa + 6 <= recordSize)
-        {
-            if (LoadLe16(record + usa) == LoadLe16(record + 510))
-                std::memcpy(record + 510, record + usa + 2, 2);
-            if (LoadLe16(record + usa) == LoadLe16(record + 1022))
-                std::memcpy(record + 1022, record + usa + 4, 2);
-        }
-    }
-    const u32 first = valueOffset < recordSize ? valueOffset : recordSize;
-    const u64 room = recordSize - first;
-    *start = first;
-    *length = static_cast<u32>(size < room ? size : room);
-    return valueOffset <= recordSize && size <= room ? kOk : kErrBadNtfs;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "catalog/Catalog.h"
+#include "catalog/VolumeEngine.h"
 #include "mempool/MemPool.h"
 #include "recovery/DestinationFolders.h"
 #include "recovery/ReadPacer.h"
@@ -51,7 +52,6 @@ private:
     void Fatal(const char* text);
     void Fatal(const std::string& text);
     void Warn(const std::string& text, u32 kind);
-    bool IsNtfs() const;
     void DoEntry(const SelEntry& entry);
     void IndexItems();
     std::vector<std::size_t> ItemsBelow(const std::string& folder);
@@ -65,14 +65,11 @@ private:
     u8* Data() const;
     bool Paced(u64 bytes);
     void Step();
-    // The bytes of item that lie on the volume (its size, or less when the size claims more
-    // than its first cluster or its runs can reach).
-    u64 ReadableSize(const FoundItem& item);
-    Copied CopyData(const FoundItem& item, u64 size, int fd, const std::string& path);
-    Copied CopyFat(const FoundItem& item, u64 size, int fd, const std::string& path);
-    Copied CopyRuns(const FoundItem& item, u64 size, int fd, const std::string& path);
-    Copied CopyResident(const FoundItem& item, u16 valueOffset, int fd, const std::string& path);
-    bool Hand(u64 chunks, u64 chunkBytes, u64 done, u64& remaining, const FoundItem& item, int fd,
+    Copied CopyStream(const FoundItem& item, const DataStream& stream, u32 described, int fd,
+                      const std::string& path);
+    Copied CopyResident(const FoundItem& item, const DataStream& stream, u32 described, int fd,
+                        const std::string& path);
+    bool Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& item, int fd,
               const std::string& path, bool* failed);
     bool Write(int fd, const u8* data, u64 count, const std::string& path);
     void ReadFailed(const FoundItem& item, const std::string& path);
@@ -87,13 +84,11 @@ private:
     std::unordered_map<std::string, std::vector<std::size_t>> m_byFolder; // items by path
     CReadPacer m_pacer;
     Space m_space;
+    CDirectRW* m_reader = nullptr; // the engine's data reader for the current entry
     std::unique_ptr<PoolBlock> m_buffer;
-    u64 m_bufferSize = 0;
-    u64 m_written = 0;        // bytes of the current file written (or left as a hole)
-    u32 m_chunk = 0;          // sectors per chunk: four clusters
-    u32 m_batchChunks = 1;    // chunks the transfer buffer holds
-    u32 m_bytesPerSector = 0; // of the volume (FAT) or of the CNtfs reader (NTFS)
-    u32 m_recordSectors = 0;
-    u32 m_counter = 0; // chunk counter of the current file
+    u64 m_written = 0;     // bytes of the current file written (or left as a hole)
+    u64 m_chunkBytes = 0;  // four clusters
+    u32 m_batchChunks = 1; // chunks the transfer buffer holds
+    u32 m_counter = 0;     // chunk counter of the current file
     bool m_continue = true;
 };

@@ -4,25 +4,20 @@
 
 #include <algorithm>
 #include <chrono>
-#include <limits>
-#include <new>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
 
 #include "catalog/Catalog.h"
-#include "disk/File_RW.h"
-#include "fat/FatBootSector.h"
-#include "fat/FatTable.h"
-#include "ntfs/Ntfs.h"
+#include "catalog/VolumeEngine.h"
 #include "platform/DriveTable.h"
 #include "platform/EventSink.h"
 #include "platform/SourceOpen.h"
 #include "platform/Status.h"
 #include "platform/VolumeProbe.h"
-#include "scan/FatScan.h"
-#include "scan/NtfsScan.h"
+#include "scan/FatEngine.h"
+#include "scan/NtfsEngine.h"
 
 namespace
 {
@@ -30,9 +25,6 @@ namespace
 constexpr u32 kDetectFat = 0;
 constexpr u32 kDetectNtfs = 4;
 constexpr u32 kDetectOther = 7;
-
-constexpr u32 kSectorSize = 512;
-constexpr u32 kBpbOffset = 11; // the BIOS parameter block follows the jump and the OEM name
 
 // WM_SCAN_NOTIFY codes the search thread posts.
 constexpr u32 kScanVolumeStart = 0;
@@ -54,47 +46,18 @@ std::string ProbeFileSystem(const DriveSource& source)
     return status == kOk ? info.fileSystem : std::string();
 }
 
-// Opens token as a FAT volume into entry: reader, boot sector, FAT table and geometry.
-// False when any step fails; the caller then drops the entry with all it owns.
-bool OpenFatEntry(VolumeEntry& entry, const std::string& token)
+// The engine that searches what detection found: one line per file system.
+const IVolumeEngine* EngineFor(u32 detected)
 {
-    entry.reader.reset(new (std::nothrow) CFile_RW());
-    if (!entry.reader || entry.reader->Open(token, kSectorSize) != kOk)
-        return false;
-    u8 sector[kSectorSize] = {};
-    u32 done = 0;
-    if (entry.reader->ReadSectors(sector, 1, &done, 0) != kOk)
-        return false;
-    entry.fatBoot.reset(new (std::nothrow) FatBootSector());
-    if (!entry.fatBoot || !entry.fatBoot->Parse(sector + kBpbOffset))
-        return false;
-    u32 fatType = kFsNone;
-    (void)entry.fatBoot->GetFatType(&fatType);
-    // A parsed BPB always names a variant; anything else would be searched as no file system.
-    if (fatType != kFsFat12 && fatType != kFsFat16 && fatType != kFsFat32)
-        return false;
-    entry.fsType = fatType;
-    // Sector 0 was read in 512-byte units; the FAT table reads its window in the volume's own
-    // sectors, so a volume with larger sectors gets its reader reopened at that size.
-    const u32 bytesPerSector = entry.fatBoot->GetBytesPerSector();
-    if (bytesPerSector != kSectorSize && entry.reader->Open(token, bytesPerSector) != kOk)
-        return false;
-    entry.fatTable.reset(new (std::nothrow) FatTable());
-    if (!entry.fatTable || !entry.fatTable->Attach(entry.reader.get(), *entry.fatBoot))
-        return false;
-    entry.sectorsPerCluster = entry.fatBoot->GetBpb()->sectorsPerCluster;
-    // FAT32 cluster numbers take 28 bits, so the limit fits; the cap only guards the narrowing.
-    u64 limit = entry.fatBoot->GetClusterLimit(true);
-    entry.clusterCount = static_cast<u32>(std::min<u64>(limit, std::numeric_limits<u32>::max()));
-    entry.bytesPerSector = entry.fatBoot->GetBytesPerSector();
-    return true;
-}
-
-// Opens token as an NTFS volume, keeping the device open for the scan and the recovery.
-bool OpenNtfsEntry(VolumeEntry& entry)
-{
-    entry.ntfs.reset(new (std::nothrow) CNtfs());
-    return entry.ntfs && entry.ntfs->Open(entry.name, 1) == kOk;
+    switch (detected)
+    {
+    case kDetectFat:
+        return &FatEngine();
+    case kDetectNtfs:
+        return &NtfsEngine();
+    default:
+        return nullptr;
+    }
 }
 
 // Joins worker unless it is the calling thread (a worker stopping the run from inside).
@@ -137,19 +100,9 @@ u32 CCatalog::StartSearch(const std::string& selection)
 
         VolumeEntry entry;
         entry.name = token;
-        u32 detected = DetectFileSystem(token);
-        bool opened = false;
-        if (detected == kDetectNtfs)
-        {
-            entry.fsType = kFsNtfs;
-            opened = OpenNtfsEntry(entry);
-        }
-        else if (detected == kDetectFat)
-        {
-            opened = OpenFatEntry(entry, token);
-        }
+        const IVolumeEngine* engine = EngineFor(DetectFileSystem(token));
         // A drive that does not open is left out; entry's destructor frees what was made.
-        if (opened)
+        if (engine != nullptr && engine->Open(entry))
             m_volumes.push_back(std::move(entry));
     }
     if (m_volumes.empty())
@@ -180,14 +133,8 @@ u32 CCatalog::SearchThreadProc(void* catalogue)
     {
         VolumeEntry& volume = catalog.m_volumes[i];
         catalog.Post(WM_SCAN_NOTIFY, kScanVolumeStart, kFindingText, 0);
-        if (volume.fsType == kFsNtfs)
-            (void)ScanNtfsVolume(catalog, volume);
-        else
-            (void)ScanFatVolume(catalog, volume);
-        // The FAT volume is read no more during the search: close its device. The recovery
-        // opens it again.
-        if (volume.reader)
-            (void)volume.reader->Open(std::string(), kSectorSize);
+        (void)volume.engine->Search(catalog, volume);
+        volume.engine->EndSearch(volume);
     }
     if (g_bRunning == 0)
         return 0;

@@ -5,6 +5,7 @@
 
 #include "disk/Mem_RW.h"
 #include "mempool/MemPool.h"
+#include "scan/NtfsEngine.h"
 
 namespace
 {
@@ -176,6 +177,7 @@ TEST(CCatalog, ResetVolumesFreesEverythingAndEmptiesTheList)
 
         VolumeEntry ntfs;
         ntfs.fsType = kFsNtfs;
+        ntfs.engine = &NtfsEngine();
         ntfs.name = "D:";
         FoundItem item = Item("N.TXT", 0x20, 16);
         item.data = g_MemPool.Alloc(64);

@@ -178,6 +178,10 @@ INSTANTIATE_TEST_SUITE_P(
                       BootCase{512, 2, 1, 64, kErrBadNtfs},
                       BootCase{512, 2, 1, 65, kOk},
                       BootCase{512, 2, 0xFFFFFFFF, ~0ull, kErrBadNtfs}, // no product overflow
+                      // Geometry that decodes but that this engine does not read yet.
+                      BootCase{512, 0xF8, 0xF6, 100000, kErrBadNtfs}, // 128 KiB clusters
+                      BootCase{512, 8, 0xF4, 100000, kErrBadNtfs},    // 4 KiB records
+                      BootCase{512, 8, 0x1F6, 100000, kErrBadNtfs},   // unused bytes set
                       BootCase{4096, 1, 0xF6, 100000, kOk}));
 
 TEST(NtfsTest, MapsRecordsThroughTwoMftRuns)
@@ -203,10 +207,12 @@ TEST(NtfsTest, MapsRecordsThroughTwoMftRuns)
 
 TEST(NtfsTest, FormsSectorsAndRecordCountIn64Bits)
 {
-    // MFT run at cluster 0x90000000 (sector 0x480000000, beyond 2 TiB) of 0x200000 clusters
-    // (8 GiB, 8 Mi records): both products overflow 32 bits.
+    // MFT run at cluster 0x90000002 (sector 0x480000010, beyond 2 TiB) of 0x200000 clusters
+    // (8 GiB, 8 Mi records): both products overflow 32 bits. The offset takes five bytes, as
+    // writers store it: in four its top bit would make it negative.
     auto ntfs = std::make_unique<CNtfs>(std::make_unique<CEndless_RW>(VolumeWithMftRuns(
-        2, {0x11, 0x08, 0x02, 0x43, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x90, 0x00}, ~0ull >> 1)));
+        2, {0x11, 0x08, 0x02, 0x53, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x90, 0x00, 0x00},
+        ~0ull >> 1)));
     ASSERT_EQ(ntfs->Open("N:", 1), kOk);
     EXPECT_EQ(ntfs->RecordCount(), 32u + 0x200000ull * 4);
     s64 v = 32;
@@ -388,13 +394,27 @@ INSTANTIATE_TEST_SUITE_P(
     RunLists, NtfsRunsTest,
     ::testing::Values(
         RunsCase{"OneRun", {0x21, 0x18, 0x34, 0x56, 0x00}, 5, kOk, {{0x5634, 0x18}}},
-        RunsCase{"NoOffsetRepeatsStart", {0x21, 0x10, 0x00, 0x01, 0x01, 0x08, 0x00}, 7, kOk,
-                 {{0x100, 0x10}, {0x100, 8}}},
-        RunsCase{"FirstDeltaUnsignedLaterSigned", {0x11, 0x10, 0x80, 0x11, 0x08, 0xF0, 0x00}, 7,
-                 kOk, {{0x80, 0x10}, {0x70, 8}}},
-        RunsCase{"FiveByteLengthSkipped",
-                 {0x11, 0x04, 0x10, 0x15, 1, 2, 3, 4, 5, 9, 0x11, 0x02, 0x01, 0x00}, 14, kOk,
-                 {{0x10, 4}, {0x11, 2}}},
+        // A pair without offset is a hole. Read as data at the previous run's place it put
+        // another file's clusters in the zeros; an NtfsRun cannot mark a hole, so it ends here.
+        RunsCase{"HoleEndsTheRuns", {0x21, 0x10, 0x00, 0x01, 0x01, 0x08, 0x00}, 7, kErrBadNtfs,
+                 {{0x100, 0x10}}},
+        RunsCase{"LaterDeltaSigned", {0x21, 0x10, 0x80, 0x00, 0x11, 0x08, 0xF0, 0x00}, 8, kOk,
+                 {{0x80, 0x10}, {0x70, 8}}},
+        // Offsets are signed in every pair: a first 0x80 is cluster -128, which no run has.
+        // Taken as +128 it sent the copy to clusters of something else.
+        RunsCase{"NegativeFirstClusterRefused", {0x11, 0x10, 0x80, 0x11, 0x08, 0xF0, 0x00}, 7,
+                 kErrBadNtfs, {}},
+        // A five-byte field is valid. Skipped in place it moved every later run to the wrong
+        // place; a length an NtfsRun cannot hold now ends the runs there.
+        RunsCase{"WideLengthEndsTheRuns",
+                 {0x11, 0x04, 0x10, 0x15, 1, 2, 3, 4, 5, 9, 0x11, 0x02, 0x01, 0x00}, 14,
+                 kErrBadNtfs, {{0x10, 4}}},
+        RunsCase{"WideFieldsThatFit",
+                 {0x51, 0x08, 0x10, 0, 0, 0, 0, 0x15, 2, 0, 0, 0, 0, 1, 0x00}, 15, kOk,
+                 {{0x10, 8}, {0x11, 2}}},
+        RunsCase{"ClusterPast32BitsEndsTheRuns",
+                 {0x11, 0x04, 0x10, 0x51, 0x02, 0, 0, 0, 0, 1, 0x11, 0x02, 0x01, 0x00}, 14,
+                 kErrBadNtfs, {{0x10, 4}}},
         RunsCase{"StopsAtLimitKeepingRuns", {0x11, 0x04, 0x10, 0x21, 0x08, 0x00}, 5, kErrBadNtfs,
                  {{0x10, 4}}},
         // The terminator lies at the limit: it is not read.

@@ -28,7 +28,9 @@
 #include "platform/MessageBox.h"
 #include "recovery/Recovery.h"
 #include "recovery/RecoveryHost.h"
+#include "scan/FatEngine.h"
 #include "scan/FatScan.h"
+#include "scan/NtfsEngine.h"
 #include "scan/NtfsScan.h"
 #include "support/DriveSources.h"
 #include "support/TestImages.h"
@@ -225,6 +227,7 @@ inline bool OpenFatEntry(const std::string& image, const std::string& drive, Vol
     u32 type = kFsNone;
     (void)entry.fatBoot->GetFatType(&type);
     entry.fsType = type;
+    entry.engine = &FatEngine();
     entry.fatTable = std::make_unique<FatTable>();
     if (!entry.fatTable->Attach(entry.reader.get(), *entry.fatBoot))
         return false;
@@ -240,6 +243,7 @@ inline bool OpenNtfsEntry(const std::string& image, const std::string& drive, Vo
     RegisterSource(drive, image);
     entry.name = drive;
     entry.fsType = kFsNtfs;
+    entry.engine = &NtfsEngine();
     entry.ntfs = reader ? std::make_unique<CNtfs>(std::move(reader)) : std::make_unique<CNtfs>();
     return entry.ntfs->Open(drive, 1) == kOk;
 }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "recovery/RecoveryFixture.h"
+#include "scan/NtfsEngine.h"
 
 using namespace recoverytest;
 
@@ -240,6 +241,7 @@ TEST_F(RecoveryMount, PartitionOfAWholeDiskSourceIsRecognised)
     VolumeEntry entry;
     entry.name = "P:";
     entry.fsType = kFsNtfs;
+    entry.engine = &NtfsEngine();
     entry.ntfs = std::make_unique<CNtfs>();
     ASSERT_EQ(entry.ntfs->Open("P:", 1), kOk);
     m_catalog.m_volumes.push_back(std::move(entry));

@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include "platform/UserFolders.h"
+
 #include "recovery/RecoveryFixture.h"
 
 using namespace recoverytest;
@@ -154,6 +156,34 @@ TEST_F(RecoverySafety, DestinationBelowAFileSendsEveryFileToTheDefaultFolderWith
     EXPECT_EQ(Tree(m_home + "/Founded Files"), kOldDirTree);
     EXPECT_EQ(WarningsOf(m_sink, kWarnDiverted).size(), 3u);
     EXPECT_TRUE(m_sink.Finished());
+}
+
+TEST_F(RecoverySafety, WhatIsMadeBelongsToTheUserPkexecActsFor)
+{
+    // The program reads the user from pkexec's variable, only when it runs as root.
+    ::setenv("PKEXEC_UID", "65534", 1);
+    const std::optional<InvokingUser> user = PkexecUser();
+    ::unsetenv("PKEXEC_UID");
+    ASSERT_TRUE(user.has_value()) << "needs root and a passwd entry for uid 65534";
+    EXPECT_EQ(user->uid, 65534u);
+    EXPECT_FALSE(PkexecUser().has_value());
+
+    SetRecoveredFilesOwner(user->uid, user->gid);
+    const u32 status = Recover("C:", {{"_LDDIR", 1}}, m_dest + "/new/level");
+    ResetRecoveredFilesOwner();
+    ASSERT_EQ(status, kOk);
+    for (const char* entry : {"new", "new/level", "new/level/_LDDIR",
+                                      "new/level/_LDDIR/_NNER", "new/level/_LDDIR/_NNER/_NNER.TXT",
+                                      "new/level/_LDDIR/_EEP1.TXT"})
+    {
+        struct stat st = {};
+        ASSERT_EQ(::lstat((m_dest + "/" + std::string(entry)).c_str(), &st), 0) << entry;
+        EXPECT_EQ(st.st_uid, user->uid) << entry;
+    }
+    // What existed before keeps its owner.
+    struct stat dest = {};
+    ASSERT_EQ(::lstat(m_dest.c_str(), &dest), 0);
+    EXPECT_EQ(dest.st_uid, ::getuid());
 }
 
 TEST_F(RecoverySafety, PathsLongerThanPathMaxAreWrittenLevelByLevel)

@@ -12,6 +12,7 @@
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
 #include "platform/EventSink.h"
+#include "scan/FatEngine.h"
 
 // A sink that keeps every notification.
 class RecordingSink final : public IEventSink
@@ -63,6 +64,7 @@ inline bool OpenFatVolume(std::vector<u8> image, VolumeEntry& volume, u32 reader
     u32 type = kFsNone;
     (void)volume.fatBoot->GetFatType(&type);
     volume.fsType = type;
+    volume.engine = &FatEngine();
     volume.fatTable = std::make_unique<FatTable>();
     if (!volume.fatTable->Attach(volume.reader.get(), *volume.fatBoot))
         return false;

@@ -11,6 +11,7 @@
 #include "mempool/MemPool.h"
 #include "platform/ByteOrder.h"
 #include "platform/DriveTable.h"
+#include "scan/NtfsEngine.h"
 #include "scan/NtfsScan.h"
 #include "support/DriveSources.h"
 #include "support/TestImages.h"
@@ -34,6 +35,7 @@ protected:
         RegisterSource("N:", m_image);
         g_bRunning = 1;
         m_entry.fsType = kFsNtfs;
+        m_entry.engine = &NtfsEngine();
         m_entry.name = "N:";
         m_entry.ntfs = std::make_unique<CNtfs>();
         ASSERT_EQ(m_entry.ntfs->Open("N:", 1), kOk);

@@ -7,6 +7,7 @@
 #include "disk/Mem_RW.h"
 #include "mempool/MemPool.h"
 #include "ntfs/NtfsRecordBuilder.h"
+#include "scan/NtfsEngine.h"
 #include "scan/NtfsScan.h"
 
 using namespace ntfstest;
@@ -73,6 +74,7 @@ protected:
         m_catalog.ResetVolumes();
         VolumeEntry entry;
         entry.fsType = kFsNtfs;
+        entry.engine = &NtfsEngine();
         entry.name = "C:";
         entry.ntfs = std::make_unique<CNtfs>(std::make_unique<CMem_RW>(vb.Image()));
         EXPECT_EQ(entry.ntfs->Open("C:", 1), kOk);

@@ -1,0 +1,89 @@
+// The seam between the file systems and everything above them. Each file system implements one
+// engine: it opens a volume entry, searches it into the catalogue, says where a find's data
+// lies as a stream of extents (or as bytes held in its metadata), and answers whether a cluster
+// is in use. The search control picks the engine; the recovery copies any stream through one
+// loop; nothing above the engines asks which file system it has.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "catalog/FoundItem.h"
+#include "platform/Types.h"
+
+class CCatalog;
+class CDirectRW;
+struct VolumeEntry;
+
+// A stretch of a stream's clusters.
+struct StreamExtent
+{
+    u64 vcn = 0;       // first cluster of the stream it covers
+    u64 lcn = 0;       // its first cluster on the volume; unused for a hole
+    u64 length = 0;    // clusters
+    bool hole = false; // never written: reads as zeros
+};
+
+// Where a find's data lies.
+struct DataStream
+{
+    u64 size = 0;            // bytes of data the find claims
+    bool resident = false;   // the data is held in the metadata: residentBytes
+    std::vector<u8> residentBytes;
+    std::vector<StreamExtent> extents; // in stream order, each lying on the volume
+    u64 clusterBytes = 0;
+    u64 firstLcn = 0;   // the cluster that starts at dataStart (2 on FAT, 0 on NTFS)
+    u64 dataStart = 0;  // byte offset of that cluster on the engine's reader
+
+    // Bytes the extents can give, at most size.
+    [[nodiscard]] u64 ReadableBytes() const
+    {
+        if (resident)
+            return residentBytes.size();
+        u64 clusters = 0;
+        for (const StreamExtent& e : extents)
+            clusters += e.length;
+        const u64 bytes = clusterBytes != 0 && clusters > ~0ull / clusterBytes
+                              ? ~0ull
+                              : clusters * clusterBytes;
+        return bytes < size ? bytes : size;
+    }
+    // Byte offset on the reader of cluster lcn.
+    [[nodiscard]] u64 ByteOf(u64 lcn) const { return dataStart + (lcn - firstLcn) * clusterBytes; }
+};
+
+// Results of DescribeStream besides 0.
+inline constexpr u32 kStreamUnreadable = 5; // the metadata that tells could not be read
+inline constexpr u32 kStreamClipped = 36;   // described, but cut to what the metadata holds
+
+class IVolumeEngine
+{
+public:
+    virtual ~IVolumeEngine() = default;
+
+    // Opens the volume of the drive entry.name into entry (fsType, reader or parser, geometry).
+    // False when it is not this file system or cannot be read; the caller drops the entry.
+    [[nodiscard]] virtual bool Open(VolumeEntry& entry) const = 0;
+    // Searches the volume into entry.items, posting WM_SCAN_NOTIFY per find; stops early when
+    // the run flag is cleared. Returns 0 or the engine's status.
+    [[nodiscard]] virtual u32 Search(CCatalog& catalog, VolumeEntry& entry) const = 0;
+    // Called once the search has read what it needs: the reader may be closed.
+    virtual void EndSearch(VolumeEntry& entry) const = 0;
+    // Bytes of one cluster: the unit of the extents and of the recovery's chunks.
+    [[nodiscard]] virtual u64 ClusterBytes(const VolumeEntry& entry) const = 0;
+    // The reader through which the volume's data is read, opened (again) when needed.
+    [[nodiscard]] virtual CDirectRW* DataReader(VolumeEntry& entry) const = 0;
+    // Where item's data lies. 0, kStreamClipped (*stream holds what there is), or
+    // kStreamUnreadable.
+    [[nodiscard]] virtual u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
+                                             DataStream* stream) const = 0;
+    // Whether cluster is in use by a live file: 0 with *inUse set, or kErrUnsupported when the
+    // engine cannot tell.
+    [[nodiscard]] virtual u32 ClusterInUse(VolumeEntry& entry, u64 cluster,
+                                           bool* inUse) const = 0;
+    // True when the items of one folder stand together in entry.items (the result view then
+    // stops at the end of that run).
+    [[nodiscard]] virtual bool FoldersContiguous() const = 0;
+    // Gives back what the items hold beyond their plain fields.
+    virtual void ReleaseItems(VolumeEntry& entry) const = 0;
+};

@@ -1,0 +1,126 @@
+// One block of FAT directory entries: the directory check, the walk to the next entry worth
+// reporting, and the lookup of an entry by its index.
+#include "fat/FatDirBlock.h"
+
+#include "platform/ByteOrder.h"
+#include "platform/Status.h"
+
+using namespace FatDirLayout;
+
+std::string TrimRight(const char* text)
+{
+    std::string s(text);
+    std::size_t end = s.find_last_not_of(" \t\r\n\v\f");
+    s.erase(end == std::string::npos ? 0 : end + 1);
+    return s;
+}
+
+bool IsDotName(const std::string& trimmed)
+{
+    return trimmed == "." || trimmed == "..";
+}
+
+bool CheckDirBlock(const u8* block, u32 valid, u32 limit)
+{
+    if (block == nullptr || valid < kEntrySize)
+        return false;
+    for (u32 offset = 0; offset + kEntrySize <= valid; offset += kEntrySize)
+    {
+        const u8* entry = block + offset;
+        if (entry[kName] == 0x00)
+            return offset != 0;
+        u8 attr = entry[kAttr];
+        if (attr & 0xC0)
+            return false;
+        if ((attr & kAttrLongNameMask) == kAttrLongName)
+            continue;
+        u32 cluster =
+            (static_cast<u32>(LoadLe16(entry + kFstClusHi)) << 16) | LoadLe16(entry + kFstClusLo);
+        if (cluster > limit)
+            return false;
+    }
+    return true;
+}
+
+bool NextDirEntry(const FatDirBuffer& buffer, FatEntryInfo& info, u32& entryNumber, u32& deleted,
+                  u32 carriedEntries)
+{
+    const u32 size = buffer.Size();
+    const u8* data = buffer.Data();
+    if (data == nullptr || size < kEntrySize ||
+        static_cast<u64>(entryNumber) * kEntrySize > size - kEntrySize)
+    {
+        entryNumber = 0;
+        return false;
+    }
+    for (u64 offset = static_cast<u64>(entryNumber) * kEntrySize; offset + kEntrySize <= size;
+         offset += kEntrySize)
+    {
+        ++entryNumber;
+        const u8* entry = data + offset;
+        u8 attr = entry[kAttr];
+        if ((attr & (kAttrDirectory | kAttrArchive)) == 0)
+            continue; // long-name parts, volume labels, files without the archive bit
+        if ((attr & kAttrDirectory) == 0)
+        {
+            if (entry[kName] != kDeletedMark)
+                continue;
+            DecodeEntry(buffer, info, static_cast<s32>(offset));
+            deleted = 1;
+            return true;
+        }
+        DecodeEntry(buffer, info, static_cast<s32>(offset));
+        deleted = entry[kName] == kDeletedMark ? 1 : 0;
+        if (!IsDotName(TrimRight(info.name)))
+            return true;
+    }
+    // A block that ends on a deleted entry or on a long-name part may hold the first parts of
+    // a name whose short entry lies in the next block: ask for the carry.
+    const u8* last = data + (size / kEntrySize - 1) * kEntrySize;
+    bool carry = last[kName] == kDeletedMark || (last[kAttr] & kAttrLongNameMask) == kAttrLongName;
+    entryNumber = carry ? carriedEntries : 0;
+    return false;
+}
+
+u32 GetEntryByIndex(const FatDirBuffer& buffer, FatEntryInfo& info, u32 n)
+{
+    const u8* data = buffer.Data();
+    if (data == nullptr)
+        return kErrTransfer;
+    const u32 size = buffer.Size();
+    if (n > size / kEntrySize)
+        return kErrTransfer;
+    const u32 k = buffer.IndexCount();
+    s64 offset = -1;
+    if (n < k)
+    {
+        offset = static_cast<s64>(buffer.Index(n)) * kEntrySize;
+    }
+    else if (k > 0)
+    {
+        // Beyond the recorded slots: count on from the entry after the last recorded one.
+        u32 count = k - 1;
+        for (u64 at = (static_cast<u64>(buffer.Index(k - 1)) + 1) * kEntrySize;
+             at + kEntrySize <= size; at += kEntrySize)
+        {
+            const u8* entry = data + at;
+            if ((entry[kAttr] & kAttrLongNameMask) == kAttrLongName)
+                continue;
+            bool used = false;
+            for (u32 i = 0; i < kEntrySize && !used; ++i)
+                used = entry[i] != 0;
+            if (!used)
+                continue;
+            if (++count == n)
+            {
+                offset = static_cast<s64>(at);
+                break;
+            }
+        }
+    }
+    if (offset < 0)
+        return kErrTransfer;
+    DecodeEntry(buffer, info, static_cast<s32>(offset));
+    return kOk;
+}
+

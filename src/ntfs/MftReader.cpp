@@ -1,0 +1,187 @@
+// The MFT's extents: record numbers to sectors in 64 bits, the records the volume and the device
+// really hold, and batched reads of consecutive records.
+#include "ntfs/MftReader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "ntfs/NtfsResult.h"
+#include "platform/Status.h"
+
+namespace
+{
+constexpr u32 kBatchRecords = 1024; // records per read-ahead batch (1 MiB of 1024-byte records)
+constexpr u64 kBatchAlignment = 4096;
+constexpr u64 kMaxSector = static_cast<u64>(std::numeric_limits<s64>::max());
+
+// a * b, or u64 max when it does not fit.
+u64 SaturatingProduct(u64 a, u64 b)
+{
+    return b != 0 && a > std::numeric_limits<u64>::max() / b ? std::numeric_limits<u64>::max()
+                                                             : a * b;
+}
+} // namespace
+
+void CMftReader::Reset()
+{
+    m_extents.clear();
+    m_unitsPerCluster = 0;
+    m_recordCount = 0;
+    m_batchFirst = -1;
+    m_batchCount = 0;
+}
+
+void CMftReader::SetExtents(std::vector<NtfsExtent> extents, u32 unitsPerCluster, u32 recordBytes)
+{
+    m_extents = std::move(extents);
+    m_unitsPerCluster = unitsPerCluster;
+    m_recordBytes = recordBytes;
+    m_unitsPerRecord = recordBytes / kUnitBytes;
+    m_batchFirst = -1;
+    m_batchCount = 0;
+}
+
+int CMftReader::RecordToSector(s64& value) const
+{
+    const s64 n = value;
+    if (n < 0 || static_cast<u64>(n) > kMaxSector / m_unitsPerRecord)
+        return 0;
+    u64 offset = static_cast<u64>(n) * m_unitsPerRecord;
+    for (const NtfsExtent& extent : m_extents)
+    {
+        const u64 units = SaturatingProduct(extent.length, m_unitsPerCluster);
+        if (offset < units)
+        {
+            // The start sector in 64 bits: clusters beyond 2^32 / spc lie above 2 TiB.
+            const u64 start = SaturatingProduct(extent.lcn, m_unitsPerCluster);
+            if (extent.hole || start > kMaxSector - offset)
+                return 0;
+            value = static_cast<s64>(start + offset);
+            return 1;
+        }
+        offset -= units;
+    }
+    value = static_cast<s64>(offset);
+    return 0;
+}
+
+u64 CMftReader::ReadableClusters(CDirectRW& reader, u64 volumeUnits, u64 budget) const
+{
+    u64 clusters = 0;
+    for (const NtfsExtent& extent : m_extents)
+    {
+        u64 count = 0;
+        const u64 start = SaturatingProduct(extent.lcn, m_unitsPerCluster);
+        if (!extent.hole && start < volumeUnits)
+            count = std::min(extent.length, (volumeUnits - start) / m_unitsPerCluster);
+        count = std::min(count, budget);
+        budget -= count;
+        count = ClustersOnDevice(reader, start, count);
+        clusters += count;
+        if (count != extent.length)
+            break;
+    }
+    return clusters;
+}
+
+u64 CMftReader::ClustersOnDevice(CDirectRW& reader, u64 startUnit, u64 clusters) const
+{
+    // The device delivers nothing past its end: find the clusters whose last sector arrives.
+    auto readable = [&](u64 c)
+    {
+        u8 probe[kUnitBytes];
+        u32 done = 0;
+        return reader.ReadSectors(probe, 1, &done, startUnit + c * m_unitsPerCluster - 1) == kOk &&
+               done == kUnitBytes;
+    };
+    if (clusters == 0 || readable(clusters))
+        return clusters;
+    u64 lo = 0;
+    u64 hi = clusters; // readable(lo) holds (0 trivially), readable(hi) does not
+    while (hi - lo > 1)
+    {
+        const u64 mid = lo + (hi - lo) / 2;
+        if (readable(mid))
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+void CMftReader::SetReadAhead(bool on)
+{
+    m_readAhead = on;
+    if (!on)
+    {
+        m_batch.reset();
+        m_batchFirst = -1;
+        m_batchCount = 0;
+    }
+}
+
+bool CMftReader::ReadBatch(CDirectRW& reader, s64 record, s64 sector)
+{
+    // Records that follow in the same extent lie in consecutive sectors: read them together.
+    s64 count = 1;
+    while (count < kBatchRecords && record + count < static_cast<s64>(m_recordCount))
+    {
+        s64 next = record + count;
+        if (!RecordToSector(next) || next != sector + count * static_cast<s64>(m_unitsPerRecord))
+            break;
+        ++count;
+    }
+    if (count < 2)
+        return false;
+    if (!m_batch)
+        m_batch.reset(static_cast<u8*>(
+            std::aligned_alloc(kBatchAlignment, u64{kBatchRecords} * m_recordBytes)));
+    if (!m_batch)
+        return false;
+    const u64 bytes = static_cast<u64>(count) * m_recordBytes;
+    std::memset(m_batch.get(), 0, bytes);
+    u32 done = 0;
+    if (reader.ReadSectors(m_batch.get(), static_cast<u32>(count) * m_unitsPerRecord, &done,
+                           static_cast<u64>(sector)) != kOk)
+    {
+        m_batchFirst = -1;
+        m_batchCount = 0;
+        return false;
+    }
+    m_batchFirst = record;
+    m_batchCount = count;
+    return true;
+}
+
+u32 CMftReader::Read(CDirectRW& reader, s64 record, CMftRecord* out, u32* status)
+{
+    *status = kOk;
+    if (m_batchFirst >= 0 && record >= m_batchFirst && record < m_batchFirst + m_batchCount)
+    {
+        out->Assign(m_batch.get() + static_cast<u64>(record - m_batchFirst) * m_recordBytes,
+                    m_recordBytes);
+        return kNtfsOk;
+    }
+    s64 sector = record;
+    if (!RecordToSector(sector))
+        return kNtfsNotFound;
+    // Only a read that continues the batch starts a new one: the scattered reads of parent
+    // folders between them leave the batch alone.
+    if (m_readAhead && (m_batchFirst < 0 || record == m_batchFirst + m_batchCount) &&
+        ReadBatch(reader, record, sector))
+    {
+        out->Assign(m_batch.get(), m_recordBytes);
+        return kNtfsOk;
+    }
+    u8* bytes = out->Fill(m_recordBytes);
+    std::memset(bytes, 0, m_recordBytes);
+    u32 done = 0;
+    const u32 rc = reader.ReadSectors(bytes, m_unitsPerRecord, &done, static_cast<u64>(sector));
+    if (rc != kOk)
+    {
+        *status = rc;
+        return kNtfsIoError;
+    }
+    return kNtfsOk;
+}

@@ -1,0 +1,85 @@
+// One MFT record: its header decoded through a bounded view, and its update sequence checked in
+// every stride before any stride is patched.
+#include "ntfs/MftRecord.h"
+
+#include <cstring>
+
+#include "ntfs/MftRecordLayout.h"
+#include "ntfs/NtfsResult.h"
+
+using namespace ntfs;
+
+u32 DecodeMftRecordHeader(ByteView bytes, MftRecordHeader* out)
+{
+    *out = MftRecordHeader{};
+    if (!bytes.Has(0, kRecHeaderBytes) || bytes.U32(kRecSignature) != kFileSignature)
+        return kNtfsCorrupt;
+    out->usaOffset = bytes.U16(kRecUsaOffset);
+    out->usaCount = bytes.U16(kRecUsaCount);
+    out->lsn = bytes.U64(kRecLsn);
+    out->sequence = bytes.U16(kRecSequence);
+    out->linkCount = bytes.U16(kRecLinkCount);
+    out->attrOffset = bytes.U16(kRecAttrOffset);
+    out->flags = bytes.U16(kRecFlags);
+    out->bytesInUse = bytes.U32(kRecBytesInUse);
+    out->bytesAllocated = bytes.U32(kRecBytesAlloc);
+    out->baseRecord = bytes.U64(kRecBaseRecord);
+    out->nextAttrId = bytes.U16(kRecNextAttrId);
+    out->reserved2A = bytes.U16(kRecReserved2A);
+    out->recordNumber = bytes.U32(kRecRecordNumber);
+    return kNtfsOk;
+}
+
+u32 ApplyUpdateSequence(u8* bytes, std::size_t size)
+{
+    if (!bytes || size < kUpdateStride)
+        return kNtfsCorrupt;
+    const u32 offset = LoadLe16(bytes + kRecUsaOffset);
+    const u32 count = LoadLe16(bytes + kRecUsaCount);
+    // The array sits in the header, ahead of the first stride's last word, on a word boundary;
+    // it names at least one stride, and no more than the record holds.
+    if (offset % 2 != 0 || count < 2 || offset + 2 * count > kUpdateStride - 2)
+        return kNtfsCorrupt;
+    const std::size_t strides = count - 1;
+    if (strides > size / kUpdateStride)
+        return kNtfsCorrupt;
+    const u16 usn = LoadLe16(bytes + offset);
+    // Writers never use 0; a record that holds it was never protected by this array.
+    if (usn == 0)
+        return kNtfsCorrupt;
+    for (std::size_t k = 0; k < strides; ++k)
+    {
+        if (LoadLe16(bytes + (k + 1) * kUpdateStride - 2) != usn)
+            return kNtfsCorrupt;
+    }
+    for (std::size_t k = 0; k < strides; ++k)
+        std::memcpy(bytes + (k + 1) * kUpdateStride - 2, bytes + offset + 2 * (k + 1), 2);
+    return kNtfsOk;
+}
+
+void CMftRecord::Assign(const u8* bytes, std::size_t size)
+{
+    m_bytes.assign(bytes, bytes + size);
+    m_fixed = false;
+}
+
+u8* CMftRecord::Fill(std::size_t size)
+{
+    m_bytes.resize(size);
+    m_fixed = false;
+    return m_bytes.data();
+}
+
+u32 CMftRecord::DecodeHeader(MftRecordHeader* out) const
+{
+    return DecodeMftRecordHeader(View(), out);
+}
+
+u32 CMftRecord::ApplyFixups()
+{
+    if (m_fixed)
+        return kNtfsOk;
+    const u32 rc = ApplyUpdateSequence(m_bytes.data(), m_bytes.size());
+    m_fixed = rc == kNtfsOk;
+    return rc;
+}

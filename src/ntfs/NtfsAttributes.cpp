@@ -1,0 +1,470 @@
+// The NTFS volume parser, its record side: what the search and the recovery take from one MFT
+// record (state, times, name, parent, data block), the attribute and header operations on the
+// sector buffer, the 32-bit run list and the time conversion.
+#include "ntfs/Ntfs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "mempool/MemPool.h"
+#include "ntfs/AttributeIterator.h"
+#include "ntfs/AttributeLayout.h"
+#include "ntfs/AttributeValues.h"
+#include "ntfs/FileNameLayout.h"
+#include "ntfs/MftRecordLayout.h"
+#include "ntfs/NtfsResult.h"
+#include "platform/ByteOrder.h"
+#include "platform/Status.h"
+#include "platform/Unicode.h"
+
+using namespace ntfs;
+
+namespace
+{
+constexpr u64 kLow48 = 0x0000FFFFFFFFFFFFull;
+constexpr u32 kMaxNameUnits = 255; // the $FILE_NAME name length is one byte
+
+// The name of fn as UTF-8.
+std::string NameText(const NtfsFileName& fn)
+{
+    char text[kMaxNameUnits * 3 + 1]; // UTF-8 takes at most three bytes per UTF-16 unit
+    return {text, Utf16LeToUtf8(fn.name.Data(), fn.NameUnits(), text, sizeof text, false)};
+}
+
+// What a parse takes from a record, gathered in one walk: the first $STANDARD_INFORMATION, the
+// first two $FILE_NAMEs and the first $DATA. Attributes come in type order, so the walk ends at
+// the first $DATA or the first later type; it also ends at a damaged attribute, and what lies
+// past that is then missing.
+struct RecordAttributes
+{
+    NtfsAttribute standardInfo;
+    NtfsAttribute fileName;
+    NtfsAttribute nextFileName;
+    NtfsAttribute data;
+    bool hasStandardInfo = false;
+    bool hasFileName = false;
+    bool hasNextFileName = false;
+    bool hasData = false;
+};
+
+void GatherAttributes(ByteView record, RecordAttributes* out)
+{
+    CAttributeIterator walk(record);
+    NtfsAttribute attr;
+    while (walk.Next(&attr) == kNtfsOk && attr.type <= kTypeData)
+    {
+        if (attr.type == kTypeStandardInformation && !out->hasStandardInfo)
+        {
+            out->standardInfo = attr;
+            out->hasStandardInfo = true;
+        }
+        else if (attr.type == kTypeFileName && !out->hasFileName)
+        {
+            out->fileName = attr;
+            out->hasFileName = true;
+        }
+        else if (attr.type == kTypeFileName && !out->hasNextFileName)
+        {
+            out->nextFileName = attr;
+            out->hasNextFileName = true;
+        }
+        else if (attr.type == kTypeData)
+        {
+            out->data = attr;
+            out->hasData = true;
+            return;
+        }
+    }
+}
+
+// The record's preferred $FILE_NAME: the first one, unless it is a DOS name (or the combined
+// Win32 and DOS name) and the $FILE_NAME after it has a name. Returns kNtfsOk, kNtfsNotFound
+// or kNtfsCorrupt.
+u32 ChooseFileName(const RecordAttributes& found, const NtfsAttribute** attr, NtfsFileName* fn)
+{
+    if (!found.hasFileName)
+        return kNtfsNotFound;
+    *attr = &found.fileName;
+    const u32 rc = DecodeFileName(found.fileName, fn);
+    if (rc != kNtfsOk || (fn->nameSpace != kNameSpaceDos && fn->nameSpace != kNameSpaceWin32AndDos))
+        return rc;
+    NtfsFileName next;
+    if (found.hasNextFileName && DecodeFileName(found.nextFileName, &next) == kNtfsOk &&
+        next.NameUnits() > 0)
+    {
+        // A long name that follows the short one replaces it, parent reference and all.
+        *attr = &found.nextFileName;
+        *fn = next;
+    }
+    return kNtfsOk;
+}
+
+// The data block of a $DATA attribute (see Ntfs.h), from the pool; null when the pool refuses.
+u8* MakeDataBlock(const NtfsData& data)
+{
+    if (data.resident)
+    {
+        auto* block = static_cast<u8*>(g_MemPool.Alloc(4));
+        if (block)
+        {
+            block[0] = 3;
+            block[1] = 0;
+            StoreLe16(block + 2, static_cast<u16>(data.valueOffset));
+        }
+        return block;
+    }
+    // The run list lies inside its 1024-byte record, so even the long form holds it whole.
+    const u32 length =
+        static_cast<u32>(std::min<std::size_t>(data.runList.Size(), kDataBlockLongLimit));
+    const bool longForm = length >= kDataBlockLongForm;
+    auto* block = static_cast<u8*>(
+        g_MemPool.Alloc(static_cast<int>(longForm ? kDataBlockLongLimit + 1 : length + 1)));
+    if (block)
+    {
+        block[0] = longForm ? kDataBlockLongForm : static_cast<u8>(length);
+        std::memcpy(block + 1, data.runList.Data(), length);
+    }
+    return block;
+}
+
+// The header and form fields of the engine's attribute struct.
+void FillAttrHeader(const NtfsAttribute& a, NtfsAttr& attr)
+{
+    attr.type = a.type;
+    attr.length = a.length;
+    attr.nonResident = a.nonResident ? 1 : 0;
+    attr.nameLength = static_cast<u8>(a.name.Size() / 2);
+    attr.nameOffset = a.nameOffset;
+    attr.flags = a.flags;
+    attr.id = a.id;
+    if (a.nonResident)
+    {
+        attr.firstVcn = a.lowestVcn;
+        attr.lastVcn = a.highestVcn;
+        attr.runsOffset = a.runsOffset;
+        attr.compressionUnit = a.compressionUnit;
+        attr.reserved24 = a.content.U32(kAttrReserved24);
+        attr.allocatedSize = a.allocatedSize;
+        attr.dataSize = a.dataSize;
+        attr.initializedSize = a.initializedSize;
+    }
+    else
+    {
+        attr.valueLength = a.valueLength;
+        attr.valueOffset = a.valueOffset;
+        attr.indexed = a.indexed;
+        attr.padding = a.content.U8(kAttrPadding);
+    }
+}
+
+void FillFileName(const NtfsFileName& fn, NtfsAttr& attr)
+{
+    attr.parentRef = fn.parentRef;
+    attr.created = fn.created;
+    attr.modified = fn.modified;
+    attr.mftChanged = fn.mftChanged;
+    attr.accessed = fn.accessed;
+    attr.fnAllocatedSize = fn.allocatedSize & kLow48;
+    attr.fnRealSize = fn.realSize & kLow48;
+    attr.fnFlags = fn.flags;
+    attr.reparse = fn.reparse;
+    attr.fnNameLength = fn.nameLength;
+    attr.nameSpace = fn.nameSpace;
+}
+} // namespace
+
+bool NtfsDataIsResident(const u8* block, u16* valueOffset)
+{
+    if (!block || block[0] == kDataBlockLongForm || block[0] < 3 || block[1] != 0)
+        return false;
+    if (valueOffset)
+        *valueOffset = LoadLe16(block + 2);
+    return true;
+}
+
+bool NtfsDataRunList(const u8* block, const u8** runs, int* limit)
+{
+    if (!block || NtfsDataIsResident(block, nullptr))
+        return false;
+    *runs = block + 1;
+    *limit = block[0] == kDataBlockLongForm ? static_cast<int>(kDataBlockLongLimit) : block[0];
+    return true;
+}
+
+u32 ExtractResidentValue(u8* record, u32 recordSize, u32 valueOffset, u64 size, u32* start,
+                         u32* length)
+{
+    // A torn record keeps every stride as read: patching some of them would mix two writes.
+    (void)ApplyUpdateSequence(record, recordSize);
+    const u32 first = valueOffset < recordSize ? valueOffset : recordSize;
+    const u64 room = recordSize - first;
+    *start = first;
+    *length = static_cast<u32>(size < room ? size : room);
+    return valueOffset <= recordSize && size <= room ? kOk : kErrBadNtfs;
+}
+
+u32 CNtfs::ParseRecordImpl(CMftRecord& record, NtfsRecordInfo& info)
+{
+    info.data = nullptr;
+    info.size = 0;
+    info.resident = 0;
+    info.name.clear();
+    info.parent = 0;
+    info.parentSequence = 0;
+
+    MftRecordHeader header;
+    if (record.DecodeHeader(&header) != kNtfsOk)
+        return kErrBadNtfs;
+    info.sequence = header.sequence;
+    info.inUse = (header.flags & kRecFlagInUse) ? 1 : 0;
+    if ((header.flags & (kRecFlagInUse | kRecFlagDirectory)) == kRecFlagInUse)
+        return kErrRecordInUse;
+    const bool directory = (header.flags & kRecFlagDirectory) != 0;
+    info.attribute = directory ? 0x10 : 0x20;
+
+    // A torn record (a stride without the update sequence number) is parsed as read.
+    (void)record.ApplyFixups();
+
+    // A missing or damaged attribute skips the record: nothing found (5).
+    RecordAttributes found;
+    GatherAttributes(record.View(), &found);
+    NtfsStandardInformation si;
+    if (!found.hasStandardInfo || DecodeStandardInformation(found.standardInfo, &si) != kNtfsOk)
+        return kErrTransfer;
+    // The three times are often one instant: each distinct one is converted once (the zone
+    // lookup is the dearest step of a parse).
+    FileTimeToFoundTime(si.created, info.created);
+    if (si.accessed == si.created)
+        info.accessed = info.created;
+    else
+        FileTimeToFoundTime(si.accessed, info.accessed);
+    if (si.modified == si.created)
+        info.modified = info.created;
+    else if (si.modified == si.accessed)
+        info.modified = info.accessed;
+    else
+        FileTimeToFoundTime(si.modified, info.modified);
+    NtfsData data;
+    if (!directory && (!found.hasData || DecodeData(found.data, &data) != kNtfsOk))
+        return kErrTransfer;
+    const NtfsAttribute* chosen = nullptr;
+    NtfsFileName fn;
+    if (ChooseFileName(found, &chosen, &fn) != kNtfsOk)
+        return kErrTransfer;
+    info.name = NameText(fn);
+    info.parent = static_cast<s64>(fn.parentRef & kLow48);
+    info.parentSequence = static_cast<u16>(fn.parentRef >> 48);
+    if (!directory)
+    {
+        info.resident = data.resident ? 1 : 0;
+        // The whole 64-bit data size: files of 4 GiB and more keep their length.
+        info.size = data.size;
+        info.data = MakeDataBlock(data);
+    }
+    return kOk;
+}
+
+u32 CNtfs::ParseRecordHeader(NtfsRecordHeader& header, u32 offset)
+{
+    header = NtfsRecordHeader{};
+    if (offset >= kRecordSize)
+        return kErrBadNtfs;
+    const ByteView r(m_sector + offset, kRecordSize - offset);
+    MftRecordHeader h;
+    if (DecodeMftRecordHeader(r, &h) != kNtfsOk)
+        return kErrBadNtfs;
+    std::memcpy(header.signature, r.Data(), 4);
+    header.usaOffset = h.usaOffset;
+    header.usaCount = h.usaCount;
+    header.lsn = h.lsn;
+    header.sequence = h.sequence;
+    header.linkCount = h.linkCount;
+    header.attrOffset = h.attrOffset;
+    header.flags = h.flags;
+    header.bytesInUse = h.bytesInUse;
+    header.bytesAlloc = h.bytesAllocated;
+    header.baseRecord = h.baseRecord;
+    header.nextAttrId = h.nextAttrId;
+    header.reserved2A = h.reserved2A;
+    header.recordNumber = h.recordNumber;
+    header.usn = r.U16(h.usaOffset);
+    // The array is copied only when it lies wholly inside the record.
+    const std::size_t bytes = static_cast<std::size_t>(h.usaCount) * 2;
+    if (bytes > 0 && r.Has(h.usaOffset, bytes))
+    {
+        header.usa = static_cast<u16*>(g_MemPool.Alloc(static_cast<int>(bytes)));
+        if (header.usa)
+            std::memcpy(header.usa, r.Data() + h.usaOffset, bytes);
+    }
+    return kOk;
+}
+
+int CNtfs::ApplyFixups(const u16* entries, int apply, int count)
+{
+    if (!entries)
+        return 1;
+    if (entries[0] == 0 || count < 1)
+        return 0;
+    const int strides = static_cast<int>(kRecordSize / kUpdateStride);
+    count = std::min(count, strides + 1);
+    auto word = [this](int k) { return m_sector + kUpdateStride * static_cast<u32>(k + 1) - 2; };
+    if (!apply)
+    {
+        for (int k = 0; k <= count - 2; ++k)
+            StoreLe16(word(k), entries[0]);
+        return 1;
+    }
+    // Every stride is checked before any is patched: a torn record stays as read.
+    for (int k = 0; k <= count - 2; ++k)
+    {
+        if (LoadLe16(word(k)) != entries[0])
+            return 0;
+    }
+    for (int k = 0; k <= count - 2; ++k)
+        StoreLe16(word(k), entries[k + 1]);
+    return 1;
+}
+
+u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type)
+{
+    attr = NtfsAttr{};
+    const ByteView record(m_sector, kRecordSize);
+    CAttributeIterator walk(record, cursor);
+    NtfsAttribute a;
+    if (walk.Find(type, &a) != kNtfsOk)
+    {
+        cursor = 0xFFFFFFFF;
+        return kErrTransfer;
+    }
+    cursor = a.offset;
+    FillAttrHeader(a, attr);
+    if (type == kTypeStandardInformation)
+    {
+        NtfsStandardInformation si;
+        if (DecodeStandardInformation(a, &si) == kNtfsOk)
+        {
+            attr.created = si.created;
+            attr.modified = si.modified;
+            attr.mftChanged = si.mftChanged;
+            attr.accessed = si.accessed;
+            attr.fileAttributes = si.fileAttributes;
+            attr.maxVersions = si.maxVersions;
+            attr.version = si.version;
+            attr.classId = si.classId;
+            attr.ownerId = si.ownerId;
+            attr.securityId = si.securityId;
+            attr.quotaCharged = si.quotaCharged;
+            attr.usn = si.usn;
+        }
+    }
+    else if (type == kTypeFileName)
+    {
+        NtfsFileName fn;
+        if (DecodeFileName(a, &fn) == kNtfsOk)
+        {
+            FillFileName(fn, attr);
+            // The name goes through the name buffer into a pool block of UTF-8 (at most three
+            // bytes per UTF-16 unit); the zero-filled block ends the text.
+            const u32 units = fn.NameUnits();
+            if (units > 0 && m_nameBuffer)
+            {
+                std::memset(m_nameBuffer, 0, kNameBufferBytes);
+                std::memcpy(m_nameBuffer, fn.name.Data(), units * 2);
+                attr.nameText =
+                    static_cast<char*>(g_MemPool.Alloc(static_cast<int>(units * 3 + 1)));
+                if (attr.nameText)
+                    (void)Utf16LeToUtf8(m_nameBuffer, units, attr.nameText, units * 3 + 1, false);
+            }
+        }
+    }
+    else if (type == kTypeData)
+    {
+        NtfsData data;
+        (void)DecodeData(a, &data);
+        attr.data = MakeDataBlock(data);
+    }
+    return kOk;
+}
+
+u32 CNtfs::GetFileName(std::string& name, NtfsAttr& attr)
+{
+    name.clear();
+    attr = NtfsAttr{};
+    if (LoadLe32(m_sector) != kFileSignature)
+        return kErrBadNtfs;
+    RecordAttributes found;
+    GatherAttributes(ByteView(m_sector, kRecordSize), &found);
+    const NtfsAttribute* chosen = nullptr;
+    NtfsFileName fn;
+    if (ChooseFileName(found, &chosen, &fn) != kNtfsOk)
+        return kErrTransfer;
+    FillAttrHeader(*chosen, attr);
+    FillFileName(fn, attr);
+    name = NameText(fn);
+    return kOk;
+}
+
+u32 CNtfs::DecodeRuns(const u8* runs, int limit, std::vector<NtfsRun>& out)
+{
+    out.clear();
+    if (!runs)
+        return kErrTransfer;
+    std::vector<NtfsExtent> extents;
+    const u32 rc = DecodeRunList(runs, limit > 0 ? static_cast<std::size_t>(limit) : 0, &extents);
+    // A run is yielded only when it and every run before it can be held: one left out would
+    // put all later ones at the wrong place in the data.
+    for (const NtfsExtent& extent : extents)
+    {
+        if (!FitsNtfsRun(extent))
+            return kErrBadNtfs;
+        out.push_back(NtfsRun{static_cast<u32>(extent.lcn), static_cast<u32>(extent.length)});
+    }
+    return rc == kNtfsOk ? kOk : kErrBadNtfs;
+}
+
+void CNtfs::FileTimeToFoundTime(s64 fileTime, FoundTime& out)
+{
+    constexpr s64 kUnixEpochFrom1601 = 11644473600; // seconds from 1601-01-01 to 1970-01-01
+    s64 s = fileTime / 10000000;
+    // FILETIME is UTC: shift it by the zone's offset at that instant (DST included).
+    const time_t unixTime = static_cast<time_t>(s - kUnixEpochFrom1601);
+    struct tm local = {};
+    if (localtime_r(&unixTime, &local))
+        s += local.tm_gmtoff;
+    if (s < 0)
+        s = 0;
+
+    s64 days = s / 86400;
+    out.hour = static_cast<s32>((s / 3600) % 24);
+    out.minute = static_cast<s32>((s / 60) % 60);
+    out.second = static_cast<s32>(s % 60);
+    s64 year = 1601;
+    year += days / 146097 * 400;
+    days %= 146097;
+    while (days > 365)
+    {
+        days -= IsLeapYear(year) ? 366 : 365;
+        ++year;
+    }
+    if (days == 365 && !IsLeapYear(year))
+    {
+        out.year = static_cast<s32>(year + 1);
+        out.month = 1;
+        out.day = 1;
+        return;
+    }
+    static constexpr s32 kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    s32 month = 0;
+    while (month < 11)
+    {
+        const s64 len = kMonthDays[month] + (month == 1 && IsLeapYear(year) ? 1 : 0);
+        if (days < len)
+            break;
+        days -= len;
+        ++month;
+    }
+    out.year = static_cast<s32>(year);
+    out.month = month + 1;
+    out.day = static_cast<s32>(days + 1);
+}

@@ -1,0 +1,133 @@
+// The FAT engine: opening a volume entry, the search, and where a find's data lies.
+#include "scan/FatEngine.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+
+#include "catalog/Catalog.h"
+#include "disk/File_RW.h"
+#include "fat/FatBootSector.h"
+#include "fat/FatTable.h"
+#include "platform/Status.h"
+#include "scan/FatScan.h"
+
+namespace
+{
+constexpr u32 kSectorSize = 512;
+constexpr u32 kBpbOffset = 11; // the BIOS parameter block follows the jump and the OEM name
+} // namespace
+
+const CFatEngine& FatEngine()
+{
+    static const CFatEngine engine;
+    return engine;
+}
+
+bool CFatEngine::Open(VolumeEntry& entry) const
+{
+    entry.engine = this;
+    entry.reader.reset(new (std::nothrow) CFile_RW());
+    if (!entry.reader || entry.reader->Open(entry.name, kSectorSize) != kOk)
+        return false;
+    u8 sector[kSectorSize] = {};
+    u32 done = 0;
+    if (entry.reader->ReadSectors(sector, 1, &done, 0) != kOk)
+        return false;
+    entry.fatBoot.reset(new (std::nothrow) FatBootSector());
+    if (!entry.fatBoot || !entry.fatBoot->Parse(sector + kBpbOffset))
+        return false;
+    u32 fatType = kFsNone;
+    (void)entry.fatBoot->GetFatType(&fatType);
+    // A parsed BPB always names a variant; anything else would be searched as no file system.
+    if (fatType != kFsFat12 && fatType != kFsFat16 && fatType != kFsFat32)
+        return false;
+    entry.fsType = fatType;
+    // Sector 0 was read in 512-byte units; the FAT table reads its window in the volume's own
+    // sectors, so a volume with larger sectors gets its reader reopened at that size.
+    const u32 bytesPerSector = entry.fatBoot->GetBytesPerSector();
+    if (bytesPerSector != kSectorSize && entry.reader->Open(entry.name, bytesPerSector) != kOk)
+        return false;
+    entry.fatTable.reset(new (std::nothrow) FatTable());
+    if (!entry.fatTable || !entry.fatTable->Attach(entry.reader.get(), *entry.fatBoot))
+        return false;
+    entry.sectorsPerCluster = entry.fatBoot->GetBpb()->sectorsPerCluster;
+    // FAT32 cluster numbers take 28 bits, so the limit fits; the cap only guards the narrowing.
+    const u64 limit = entry.fatBoot->GetClusterLimit(true);
+    entry.clusterCount = static_cast<u32>(std::min<u64>(limit, std::numeric_limits<u32>::max()));
+    entry.bytesPerSector = bytesPerSector;
+    return true;
+}
+
+u32 CFatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
+{
+    return ScanFatVolume(catalog, entry);
+}
+
+void CFatEngine::EndSearch(VolumeEntry& entry) const
+{
+    // The volume is read no more during the search: close its device. The recovery opens it
+    // again.
+    if (entry.reader)
+        (void)entry.reader->Open(std::string(), kSectorSize);
+}
+
+u64 CFatEngine::ClusterBytes(const VolumeEntry& entry) const
+{
+    const FatBootSector* boot = entry.fatBoot.get();
+    if (!boot)
+        return 0;
+    const u32 bps = boot->GetBytesPerSector();
+    return bps == 0xFFFFFFFFu ? 0 : static_cast<u64>(boot->GetBpb()->sectorsPerCluster) * bps;
+}
+
+CDirectRW* CFatEngine::DataReader(VolumeEntry& entry) const
+{
+    if (!entry.reader)
+        return nullptr;
+    // The data is addressed in bytes, so the reader's own sector size does not matter.
+    (void)entry.reader->Open(entry.name, kSectorSize);
+    return entry.reader.get();
+}
+
+u32 CFatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataStream* stream) const
+{
+    // The data is read as one contiguous stretch from the first cluster on; the allocation
+    // table is not consulted. The stretch ends with the volume's last cluster.
+    *stream = DataStream{};
+    stream->size = item.size;
+    const FatBootSector* boot = entry.fatBoot.get();
+    if (!boot)
+        return kStreamUnreadable;
+    const u32 bps = boot->GetBytesPerSector();
+    stream->clusterBytes = ClusterBytes(entry);
+    s64 start = 2;
+    if (stream->clusterBytes == 0 || !boot->ClusterToSector(&start) || start < 0)
+        return kStreamUnreadable;
+    stream->firstLcn = 2;
+    stream->dataStart = static_cast<u64>(start) * bps;
+    if (item.size == 0)
+        return kOk;
+    const u64 last = entry.clusterCount;
+    if (item.first < 2 || item.first > last)
+        return kStreamUnreadable;
+    const u64 wanted = item.size / stream->clusterBytes + (item.size % stream->clusterBytes != 0);
+    const u64 length = std::min(wanted, last - item.first + 1);
+    stream->extents.push_back(StreamExtent{0, item.first, length, false});
+    return length < wanted ? kStreamClipped : kOk;
+}
+
+u32 CFatEngine::ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const
+{
+    if (!entry.fatTable || cluster > std::numeric_limits<u32>::max())
+        return kErrUnsupported;
+    const ClusterState state = entry.fatTable->GetClusterState(static_cast<u32>(cluster));
+    if (state == ClusterState::kInvalid)
+        return kErrUnsupported;
+    *inUse = state != ClusterState::kFree;
+    return kOk;
+}
+
+void CFatEngine::ReleaseItems(VolumeEntry& /*entry*/) const
+{
+}

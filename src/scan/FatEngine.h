@@ -1,0 +1,23 @@
+// The FAT12/16/32 engine: the boot sector, FAT table and sector reader of a volume entry, the
+// deleted-entry search, and a find's data as one contiguous stretch from its first cluster.
+#pragma once
+
+#include "catalog/VolumeEngine.h"
+
+class CFatEngine final : public IVolumeEngine
+{
+public:
+    [[nodiscard]] bool Open(VolumeEntry& entry) const override;
+    [[nodiscard]] u32 Search(CCatalog& catalog, VolumeEntry& entry) const override;
+    void EndSearch(VolumeEntry& entry) const override;
+    [[nodiscard]] u64 ClusterBytes(const VolumeEntry& entry) const override;
+    [[nodiscard]] CDirectRW* DataReader(VolumeEntry& entry) const override;
+    [[nodiscard]] u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
+                                     DataStream* stream) const override;
+    [[nodiscard]] u32 ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const override;
+    [[nodiscard]] bool FoldersContiguous() const override { return true; }
+    void ReleaseItems(VolumeEntry& entry) const override;
+};
+
+// The one FAT engine.
+[[nodiscard]] const CFatEngine& FatEngine();

@@ -1,0 +1,23 @@
+// The NTFS engine: the CNtfs parser of a volume entry, the MFT search, and a find's data as the
+// extents of its run list or the value held in its MFT record.
+#pragma once
+
+#include "catalog/VolumeEngine.h"
+
+class CNtfsEngine final : public IVolumeEngine
+{
+public:
+    [[nodiscard]] bool Open(VolumeEntry& entry) const override;
+    [[nodiscard]] u32 Search(CCatalog& catalog, VolumeEntry& entry) const override;
+    void EndSearch(VolumeEntry& /*entry*/) const override {}
+    [[nodiscard]] u64 ClusterBytes(const VolumeEntry& entry) const override;
+    [[nodiscard]] CDirectRW* DataReader(VolumeEntry& entry) const override;
+    [[nodiscard]] u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
+                                     DataStream* stream) const override;
+    [[nodiscard]] u32 ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const override;
+    [[nodiscard]] bool FoldersContiguous() const override { return false; }
+    void ReleaseItems(VolumeEntry& entry) const override;
+};
+
+// The one NTFS engine.
+[[nodiscard]] const CNtfsEngine& NtfsEngine();
