@@ -5,7 +5,7 @@
 #
 # Groups:
 #   build   compilers, CMake, Ninja, pkg-config, libblkid (drive table) and GoogleTest (the
-#           tests are configured by default)
+#           tests are configured by default), clang-format and clang-tidy (scripts/check-code.sh)
 #   images  the tools that build and cross-check test volumes at test time (fdisk: sfdisk)
 #   test    the rest of the test suite: sanitizer and fuzzer runtimes for clang, Google
 #           Benchmark, libntfs-3g headers
@@ -16,8 +16,8 @@
 #           package: lintian, desktop-file-validate, appstreamcli, xmllint with polkit's
 #           document type (pkexec, also the package's own dependency) and man
 
-ORL_DEPS_BUILD=(build-essential cmake ninja-build g++ clang pkg-config libblkid-dev libgtest-dev
-    googletest)
+ORL_DEPS_BUILD=(build-essential cmake ninja-build g++ clang clang-format clang-tidy pkg-config
+    libblkid-dev libgtest-dev googletest)
 ORL_DEPS_IMAGES=(dosfstools mtools ntfs-3g sleuthkit xxd fdisk util-linux time)
 ORL_DEPS_TEST=(libclang-rt-14-dev libbenchmark-dev ntfs-3g-dev)
 ORL_DEPS_GUI=(libwxgtk3.2-dev libglib2.0-dev libx11-dev shared-mime-info adwaita-icon-theme

@@ -71,9 +71,8 @@ int main(int argc, char** argv)
     (void)ScanNtfsVolume(catalog, entry);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     std::fprintf(stderr, "scan %.3f s; records %llu, items %zu: %llu files, %llu folders\n",
-                 took.count(),
-                 static_cast<unsigned long long>(entry.ntfs->RecordCount()), entry.items.size(),
-                 static_cast<unsigned long long>(sink.files),
+                 took.count(), static_cast<unsigned long long>(entry.ntfs->RecordCount()),
+                 entry.items.size(), static_cast<unsigned long long>(sink.files),
                  static_cast<unsigned long long>(sink.folders));
     // Released from the last to the first, as the catalogue's reset does.
     for (auto it = entry.items.rbegin(); it != entry.items.rend(); ++it)

@@ -46,17 +46,17 @@ struct VolumeEntry
     VolumeEntry(const VolumeEntry&) = delete;
     VolumeEntry& operator=(const VolumeEntry&) = delete;
 
-    u32 fsType = kFsNone;               // 1 FAT12, 2 FAT16, 3 FAT32, 4 NTFS, 7 none
+    u32 fsType = kFsNone;                  // 1 FAT12, 2 FAT16, 3 FAT32, 4 NTFS, 7 none
     const IVolumeEngine* engine = nullptr; // the file system's engine; null for none
-    std::unique_ptr<CDirectRW> reader;  // FAT: sector reader opened on name; NTFS: null
-    std::string name;                   // drive text such as "C:", root of every item path
-    u32 sectorsPerCluster = 0;          // FAT only
-    u32 bytesPerSector = 0;             // FAT only
-    u32 clusterCount = 0;               // FAT only: highest cluster number limited to the volume
-    std::vector<u32> dirIndex;          // first clusters of catalogued or excluded folders
-    std::vector<FoundItem> items;       // every found item, in the order added
-    std::unique_ptr<CNtfs> ntfs;        // NTFS volume parser; null otherwise
-    std::unique_ptr<FatTable> fatTable; // FAT table; null otherwise
+    std::unique_ptr<CDirectRW> reader;     // FAT: sector reader opened on name; NTFS: null
+    std::string name;                      // drive text such as "C:", root of every item path
+    u32 sectorsPerCluster = 0;             // FAT only
+    u32 bytesPerSector = 0;                // FAT only
+    u32 clusterCount = 0;                  // FAT only: highest cluster number limited to the volume
+    std::vector<u32> dirIndex;             // first clusters of catalogued or excluded folders
+    std::vector<FoundItem> items;          // every found item, in the order added
+    std::unique_ptr<CNtfs> ntfs;           // NTFS volume parser; null otherwise
+    std::unique_ptr<FatTable> fatTable;    // FAT table; null otherwise
     std::unique_ptr<FatBootSector> fatBoot; // FAT boot sector; null otherwise
 
     // Hash lookups over dirIndex and items for AddItem. They index the two vectors

@@ -21,13 +21,13 @@ struct FoundTime
 // One found file or folder.
 struct FoundItem
 {
-    std::string path;    // folder that holds the item: "C:" or "C:\docs"
-    std::string name;    // the item's own name, unique within path
-    u8 attr = 0;         // FAT attribute layout; 0x10 marks a folder
-    u32 deleted = 0;     // 1 when the item (or a folder above it) is deleted
-    FoundTime created;   // creation time
-    FoundTime accessed;  // the time shown in the "Access" column
-    u64 size = 0;        // file size in bytes; 0 for folders
-    u64 first = 0;       // FAT: first cluster; NTFS: sector of the item's MFT record
+    std::string path;     // folder that holds the item: "C:" or "C:\docs"
+    std::string name;     // the item's own name, unique within path
+    u8 attr = 0;          // FAT attribute layout; 0x10 marks a folder
+    u32 deleted = 0;      // 1 when the item (or a folder above it) is deleted
+    FoundTime created;    // creation time
+    FoundTime accessed;   // the time shown in the "Access" column
+    u64 size = 0;         // file size in bytes; 0 for folders
+    u64 first = 0;        // FAT: first cluster; NTFS: sector of the item's MFT record
     void* data = nullptr; // NTFS: pool block telling where the data lies; FAT: null
 };

@@ -27,13 +27,13 @@ struct StreamExtent
 // Where a find's data lies.
 struct DataStream
 {
-    u64 size = 0;            // bytes of data the find claims
-    bool resident = false;   // the data is held in the metadata: residentBytes
+    u64 size = 0;          // bytes of data the find claims
+    bool resident = false; // the data is held in the metadata: residentBytes
     std::vector<u8> residentBytes;
     std::vector<StreamExtent> extents; // in stream order, each lying on the volume
     u64 clusterBytes = 0;
-    u64 firstLcn = 0;   // the cluster that starts at dataStart (2 on FAT, 0 on NTFS)
-    u64 dataStart = 0;  // byte offset of that cluster on the engine's reader
+    u64 firstLcn = 0;  // the cluster that starts at dataStart (2 on FAT, 0 on NTFS)
+    u64 dataStart = 0; // byte offset of that cluster on the engine's reader
 
     // Bytes the extents can give, at most size.
     [[nodiscard]] u64 ReadableBytes() const
@@ -43,9 +43,8 @@ struct DataStream
         u64 clusters = 0;
         for (const StreamExtent& e : extents)
             clusters += e.length;
-        const u64 bytes = clusterBytes != 0 && clusters > ~0ull / clusterBytes
-                              ? ~0ull
-                              : clusters * clusterBytes;
+        const u64 bytes =
+            clusterBytes != 0 && clusters > ~0ull / clusterBytes ? ~0ull : clusters * clusterBytes;
         return bytes < size ? bytes : size;
     }
     // Byte offset on the reader of cluster lcn.
@@ -79,8 +78,7 @@ public:
                                              DataStream* stream) const = 0;
     // Whether cluster is in use by a live file: 0 with *inUse set, or kErrUnsupported when the
     // engine cannot tell.
-    [[nodiscard]] virtual u32 ClusterInUse(VolumeEntry& entry, u64 cluster,
-                                           bool* inUse) const = 0;
+    [[nodiscard]] virtual u32 ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const = 0;
     // True when the items of one folder stand together in entry.items (the result view then
     // stops at the end of that run).
     [[nodiscard]] virtual bool FoldersContiguous() const = 0;

@@ -15,7 +15,7 @@
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitIncomplete = 3; // recovered, but not every file whole where asked
+inline constexpr int kExitIncomplete = 3;    // recovered, but not every file whole where asked
 inline constexpr int kExitInterrupted = 130; // stopped by Ctrl-C (128 + SIGINT)
 
 // The failure text of a search that could not start.

@@ -20,8 +20,7 @@ public:
         return kErrUnsupported;
     }
     // Reads byteCount bytes at any byte offset. Returns 0, 1 (not open), 4 (seek), 5 (read).
-    [[nodiscard]] virtual u32 ReadBytes(void* buffer, u32 byteCount, u32* bytesDone,
-                                        s64 byteOffset)
+    [[nodiscard]] virtual u32 ReadBytes(void* buffer, u32 byteCount, u32* bytesDone, s64 byteOffset)
     {
         (void)buffer;
         (void)byteCount;

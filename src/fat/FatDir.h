@@ -106,4 +106,3 @@ int ReadLongName(const FatDirBuffer& buffer, char* out, u32& size, u8 checksum, 
 // Decodes a DOS date and time (with the 10 ms count of creation times) into out, clamping
 // out-of-range months and days.
 void DecodeDosTime(FoundTime& out, u16 date, u16 time, u8 tenMs);
-

@@ -76,7 +76,7 @@ bool NextDirEntry(const FatDirBuffer& buffer, FatEntryInfo& info, u32& entryNumb
     }
     // A block that ends on a deleted entry or on a long-name part may hold the first parts of
     // a name whose short entry lies in the next block: ask for the carry.
-    const u8* last = data + (size / kEntrySize - 1) * kEntrySize;
+    const u8* last = data + static_cast<std::size_t>(size / kEntrySize - 1) * kEntrySize;
     bool carry = last[kName] == kDeletedMark || (last[kAttr] & kAttrLongNameMask) == kAttrLongName;
     entryNumber = carry ? carriedEntries : 0;
     return false;
@@ -123,4 +123,3 @@ u32 GetEntryByIndex(const FatDirBuffer& buffer, FatEntryInfo& info, u32 n)
     DecodeEntry(buffer, info, static_cast<s32>(offset));
     return kOk;
 }
-

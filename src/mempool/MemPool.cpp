@@ -89,8 +89,7 @@ void* CMemPool::Alloc(int size)
     std::lock_guard lock(m_mutex);
     // Room for one more record in every list first, so that the bookkeeping below cannot
     // fail half-way and a refused list growth is an ordinary null result.
-    if (!ReserveOneMore(m_free) || !ReserveOneMore(m_chunks) ||
-        !ReserveOneMore(m_chunkStarts))
+    if (!ReserveOneMore(m_free) || !ReserveOneMore(m_chunks) || !ReserveOneMore(m_chunkStarts))
         return nullptr;
     u8* result = nullptr;
     s32 reserved = rounded;

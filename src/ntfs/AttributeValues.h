@@ -59,4 +59,3 @@ struct NtfsData
                                             NtfsStandardInformation* out);
 [[nodiscard]] u32 DecodeFileName(const NtfsAttribute& attr, NtfsFileName* out);
 [[nodiscard]] u32 DecodeData(const NtfsAttribute& attr, NtfsData* out);
-

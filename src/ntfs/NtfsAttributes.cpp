@@ -308,7 +308,8 @@ int CNtfs::ApplyFixups(const u16* entries, int apply, int count)
         return 0;
     const int strides = static_cast<int>(kRecordSize / kUpdateStride);
     count = std::min(count, strides + 1);
-    auto word = [this](int k) { return m_sector + kUpdateStride * static_cast<u32>(k + 1) - 2; };
+    auto word = [this](int k)
+    { return m_sector + static_cast<std::size_t>(kUpdateStride) * static_cast<u32>(k + 1) - 2; };
     if (!apply)
     {
         for (int k = 0; k <= count - 2; ++k)
@@ -370,7 +371,7 @@ u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type)
             if (units > 0 && m_nameBuffer)
             {
                 std::memset(m_nameBuffer, 0, kNameBufferBytes);
-                std::memcpy(m_nameBuffer, fn.name.Data(), units * 2);
+                std::memcpy(m_nameBuffer, fn.name.Data(), static_cast<std::size_t>(units) * 2);
                 attr.nameText =
                     static_cast<char*>(g_MemPool.Alloc(static_cast<int>(units * 3 + 1)));
                 if (attr.nameText)

@@ -17,8 +17,8 @@ inline u32 LoadLe32(const void* p)
 {
     u8 b[4];
     std::memcpy(b, p, 4);
-    return static_cast<u32>(b[0]) | (static_cast<u32>(b[1]) << 8) |
-           (static_cast<u32>(b[2]) << 16) | (static_cast<u32>(b[3]) << 24);
+    return static_cast<u32>(b[0]) | (static_cast<u32>(b[1]) << 8) | (static_cast<u32>(b[2]) << 16) |
+           (static_cast<u32>(b[3]) << 24);
 }
 
 inline u64 LoadLe64(const void* p)
@@ -53,7 +53,8 @@ class ByteView
 {
 public:
     ByteView() = default;
-    ByteView(const void* data, std::size_t size) : m_data(static_cast<const u8*>(data)), m_size(size)
+    ByteView(const void* data, std::size_t size)
+        : m_data(static_cast<const u8*>(data)), m_size(size)
     {
     }
 

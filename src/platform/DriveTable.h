@@ -23,10 +23,10 @@ enum class DriveType : u32
 
 struct DriveSource
 {
-    std::string drive;  // "C:"
-    std::string path;   // image file or block device
-    u64 offset = 0;     // byte offset of the volume inside path (partitions of a whole disk)
-    u64 length = 0;     // byte length of the volume; 0 means up to the end of path
+    std::string drive; // "C:"
+    std::string path;  // image file or block device
+    u64 offset = 0;    // byte offset of the volume inside path (partitions of a whole disk)
+    u64 length = 0;    // byte length of the volume; 0 means up to the end of path
     bool fromCommandLine = true;
     DriveType driveType = DriveType::Fixed;
     std::string fileSystem; // "FAT12", "FAT16", "FAT32", "FAT", "NTFS", or "" (none recognised)

@@ -16,11 +16,11 @@
 struct DestinationFolder
 {
     int fd = -1;
-    std::string path;                      // native path, for messages
+    std::string path;                                       // native path, for messages
     const std::unordered_set<std::string>* names = nullptr; // upper-cased, when first entered
-    dev_t device = 0;                      // file system that holds it
-    u32 maxName = 255;                     // longest name in bytes it takes
-    bool fresh = false;                    // entered for the first time in this run
+    dev_t device = 0;                                       // file system that holds it
+    u32 maxName = 255;                                      // longest name in bytes it takes
+    bool fresh = false; // entered for the first time in this run
 };
 
 class CDestinationFolders

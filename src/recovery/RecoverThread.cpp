@@ -150,8 +150,7 @@ std::vector<std::size_t> RecoveryRun::ItemsBelow(const std::string& folder)
 // The folder at levels below the destination. A level that cannot be made or entered (a file,
 // a link, no permission) sends the file to the same levels below the default folder, as a
 // destination that cannot be created does; when that fails too the run ends.
-DestinationFolder* RecoveryRun::EnterFolder(const std::vector<std::string>& levels,
-                                            bool* diverted)
+DestinationFolder* RecoveryRun::EnterFolder(const std::vector<std::string>& levels, bool* diverted)
 {
     std::string failed;
     int error = 0;

@@ -82,5 +82,4 @@ void HandOverAt(int dirFd, const std::string& name);
 // The same inside the folder open as dirFd (folder is its path, for *path), each candidate
 // fitted to maxName bytes.
 [[nodiscard]] int CreateFreshFileAt(int dirFd, const std::string& folder, const std::string& name,
-                                    bool startWithNew, u32 maxName, std::string* path,
-                                    int* error);
+                                    bool startWithNew, u32 maxName, std::string* path, int* error);

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <climits>
+#include <cstdint>
 
 #include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
@@ -108,8 +108,7 @@ bool RecoveryRun::Write(int fd, const u8* data, u64 count, const std::string& pa
         m_written += count;
         return true;
     }
-    Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(error).c_str()),
-         kWarnIncomplete);
+    Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(error).c_str()), kWarnIncomplete);
     return false;
 }
 

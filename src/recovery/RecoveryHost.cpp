@@ -185,8 +185,7 @@ std::vector<std::string> ParseMountSources(const std::string& mountInfo, u64 dev
     // A line: id parent major:minor root mountpoint options [optional fields...] - type
     // source super-options.
     std::vector<std::string> sources;
-    const std::string wanted =
-        std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
     std::istringstream lines(mountInfo);
     std::string line;
     while (std::getline(lines, line))
@@ -213,8 +212,8 @@ namespace
 {
 // True when the file system mounted from mountSource is the source volume, or overlaps it:
 // the image file itself, the source's block device, or a loop device over the image.
-bool MountSourceIsSource(IRecoveryHost& host, const std::string& mountSource,
-                         const PathFacts& src, const DriveSource& source)
+bool MountSourceIsSource(IRecoveryHost& host, const std::string& mountSource, const PathFacts& src,
+                         const DriveSource& source)
 {
     if (!mountSource.starts_with("/"))
         return false;

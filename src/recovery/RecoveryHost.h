@@ -55,8 +55,7 @@ public:
 
 // The mount sources of a mount table in /proc/self/mountinfo form whose device number (the
 // third field, major:minor) is device; octal escapes such as \040 are decoded.
-[[nodiscard]] std::vector<std::string> ParseMountSources(const std::string& mountInfo,
-                                                         u64 device);
+[[nodiscard]] std::vector<std::string> ParseMountSources(const std::string& mountInfo, u64 device);
 
 // The host in use: the system's (statvfs, stat, /sys/dev/block) unless a test set another.
 IRecoveryHost& RecoveryHost();

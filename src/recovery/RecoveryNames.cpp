@@ -162,7 +162,8 @@ int CreateFreshFileAt(int dirFd, const std::string& folder, const std::string& n
         else if (attempt > 1)
             prefix = Format("New (%u) ", attempt);
         const std::string candidate =
-            prefix + FitName(name, maxName > prefix.size() ? maxName - static_cast<u32>(prefix.size()) : 1);
+            prefix +
+            FitName(name, maxName > prefix.size() ? maxName - static_cast<u32>(prefix.size()) : 1);
         // Neither an existing file nor a link planted in the destination is ever opened.
         const int fd = ::openat(dirFd, candidate.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);

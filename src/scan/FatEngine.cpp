@@ -20,8 +20,8 @@ constexpr u32 kBpbOffset = 11; // the BIOS parameter block follows the jump and 
 
 const CFatEngine& FatEngine()
 {
-    static const CFatEngine engine;
-    return engine;
+    static const CFatEngine kEngine;
+    return kEngine;
 }
 
 bool CFatEngine::Open(VolumeEntry& entry) const

@@ -11,8 +11,8 @@
 #include <unordered_set>
 
 #include "disk/DirectRW.h"
-#include "fat/FatDirBlock.h"
 #include "fat/FatBootSector.h"
+#include "fat/FatDirBlock.h"
 #include "fat/FatTable.h"
 #include "mempool/MemPool.h"
 #include "platform/ByteOrder.h"

@@ -13,8 +13,8 @@
 
 const CNtfsEngine& NtfsEngine()
 {
-    static const CNtfsEngine engine;
-    return engine;
+    static const CNtfsEngine kEngine;
+    return kEngine;
 }
 
 bool CNtfsEngine::Open(VolumeEntry& entry) const
@@ -42,8 +42,7 @@ CDirectRW* CNtfsEngine::DataReader(VolumeEntry& entry) const
     return entry.ntfs ? entry.ntfs->Reader() : nullptr;
 }
 
-u32 CNtfsEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item,
-                                DataStream* stream) const
+u32 CNtfsEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataStream* stream) const
 {
     *stream = DataStream{};
     stream->size = item.size;
@@ -58,8 +57,8 @@ u32 CNtfsEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item,
         std::vector<u8> record(CNtfs::kRecordSize);
         u32 done = 0;
         if (!reader ||
-            reader->ReadSectors(record.data(), CNtfs::kRecordSize / CNtfs::kReaderSectorSize,
-                                &done, item.first) != kOk ||
+            reader->ReadSectors(record.data(), CNtfs::kRecordSize / CNtfs::kReaderSectorSize, &done,
+                                item.first) != kOk ||
             done < CNtfs::kRecordSize)
             return kStreamUnreadable;
         u32 start = 0;

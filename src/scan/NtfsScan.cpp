@@ -11,7 +11,7 @@
 
 namespace
 {
-constexpr s64 kRootRecord = 5;  // the root folder's MFT record
+constexpr s64 kRootRecord = 5;       // the root folder's MFT record
 constexpr s64 kFirstUserRecord = 16; // records 0-15 belong to the metafiles
 constexpr u8 kAttrFolder = 0x10;
 constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked around
@@ -49,8 +49,8 @@ void NtfsFolderMap::AddLost(s64 record, u16 sequence, const std::string& path)
     byRecord[record].push_back(Entry{path, sequence, false, true});
 }
 
-void ResolveFolder(CCatalog& /*catalog*/, std::string& path, CNtfs& ntfs, s64 record,
-                   u16 sequence, NtfsFolderMap& folders)
+void ResolveFolder(CCatalog& /*catalog*/, std::string& path, CNtfs& ntfs, s64 record, u16 sequence,
+                   NtfsFolderMap& folders)
 {
     struct Step
     {

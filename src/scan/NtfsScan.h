@@ -23,9 +23,9 @@ struct NtfsFolderMap
         bool inUse = false;
         bool lost = false;
     };
-    std::string root;                                  // the volume's name, path of record 5
+    std::string root; // the volume's name, path of record 5
     std::unordered_map<s64, std::vector<Entry>> byRecord;
-    u32 counter = 0;                                   // made-up folders so far
+    u32 counter = 0; // made-up folders so far
 
     // The earliest path registered for record that a reference with sequence number sequence
     // may name, or null.

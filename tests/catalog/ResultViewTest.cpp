@@ -52,8 +52,8 @@ VolumeEntry Volume(const std::string& name, u32 fsType, std::vector<FoundItem> i
     VolumeEntry volume;
     volume.name = name;
     volume.fsType = fsType;
-    volume.engine = fsType == kFsNtfs ? static_cast<const IVolumeEngine*>(&NtfsEngine())
-                                      : &FatEngine();
+    volume.engine =
+        fsType == kFsNtfs ? static_cast<const IVolumeEngine*>(&NtfsEngine()) : &FatEngine();
     volume.items = std::move(items);
     return volume;
 }

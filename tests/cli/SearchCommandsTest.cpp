@@ -169,10 +169,11 @@ INSTANTIATE_TEST_SUITE_P(
                                  "[D:] root.txt docs/;[D:\\docs] a.txt;",
                                  true},
                       // A name holding a backslash: as listed, or escaped.
-                      SelectCase{{"D:\\docs\\back\\slash.txt"}, "[D:\\docs] back\\slash.txt;",
-                                 true},
+                      SelectCase{
+                          {"D:\\docs\\back\\slash.txt"}, "[D:\\docs] back\\slash.txt;", true},
                       SelectCase{{"D:\\docs\\back%5Cslash.txt", "D:\\docs\\100%25.txt"},
-                                 "[D:\\docs] back\\slash.txt 100%.txt;", true},
+                                 "[D:\\docs] back\\slash.txt 100%.txt;",
+                                 true},
                       SelectCase{{"D:\\docs\\100%.txt"}, "[D:\\docs] 100%.txt;", true},
                       SelectCase{{"D:\\docs\\back%41slash.txt"}, "no item", false},
                       SelectCase{{"D:\\doc"}, "no item", false},

@@ -140,7 +140,8 @@ TEST_P(OrlaventCliListingTest, ScanJsonMatchesExpectedListing)
 INSTANTIATE_TEST_SUITE_P(Images, OrlaventCliListingTest,
                          ::testing::Values(ListingCase{"fat32", "fat32.jsonl"},
                                            ListingCase{"ntfs-scan", "ntfs-scan.jsonl"}),
-                         [](const ::testing::TestParamInfo<ListingCase>& param) {
+                         [](const ::testing::TestParamInfo<ListingCase>& param)
+                         {
                              std::string name = param.param.image;
                              for (char& c : name)
                                  if (c == '-')

@@ -19,10 +19,10 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <ntfs-3g/types.h>
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/dir.h>
 #include <ntfs-3g/inode.h>
+#include <ntfs-3g/types.h>
 #include <ntfs-3g/unistr.h>
 #include <ntfs-3g/volume.h>
 

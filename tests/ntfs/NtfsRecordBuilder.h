@@ -17,21 +17,26 @@ inline constexpr u32 kRecord = 1024;
 struct FileName
 {
     std::u16string name;
-    u64 parent = 5;       // record number
-    u16 parentSeq = 5;    // sequence number in the reference
-    u8 nameSpace = 1;     // Win32
+    u64 parent = 5;    // record number
+    u16 parentSeq = 5; // sequence number in the reference
+    u8 nameSpace = 1;  // Win32
 };
 
 struct RecordLayout
 {
-    u16 flags = 0;         // bit 0 in use, bit 1 directory
+    u16 flags = 0; // bit 0 in use, bit 1 directory
     u16 sequence = 1;
     bool standardInfo = true;
-    u64 created = 0;       // FILETIMEs
+    u64 created = 0; // FILETIMEs
     u64 accessed = 0;
     u64 modified = 0;
     std::vector<FileName> names;
-    enum class Data { None, Resident, NonResident } data = Data::None;
+    enum class Data
+    {
+        None,
+        Resident,
+        NonResident
+    } data = Data::None;
     std::vector<u8> value;     // resident value
     std::vector<u8> runList;   // non-resident mapping pairs (terminator included by caller)
     u64 dataSize = 0;          // non-resident data size

@@ -163,19 +163,18 @@ TEST_P(NtfsBootTest, AcceptsOnly1024ByteRecords)
 
 INSTANTIATE_TEST_SUITE_P(
     Geometry, NtfsBootTest,
-    ::testing::Values(BootCase{512, 8, 0xF6, 100000, kOk},        // 4 KiB clusters, 2^10 records
-                      BootCase{512, 2, 1, 100000, kOk},           // 1 KiB clusters, 1 per record
-                      BootCase{512, 1, 2, 100000, kOk},           // 512-byte clusters, 2 per record
-                      BootCase{512, 1, 1, 100000, kErrBadNtfs},   // 512-byte records
+    ::testing::Values(BootCase{512, 8, 0xF6, 100000, kOk},      // 4 KiB clusters, 2^10 records
+                      BootCase{512, 2, 1, 100000, kOk},         // 1 KiB clusters, 1 per record
+                      BootCase{512, 1, 2, 100000, kOk},         // 512-byte clusters, 2 per record
+                      BootCase{512, 1, 1, 100000, kErrBadNtfs}, // 512-byte records
                       BootCase{512, 1, 0xF6, 100000, kErrBadNtfs}, // 0xF6 counts as one cluster
-                      BootCase{512, 3, 1, 100000, kErrBadNtfs},   // not a power of two
+                      BootCase{512, 3, 1, 100000, kErrBadNtfs},    // not a power of two
                       BootCase{512, 0, 1, 100000, kErrBadNtfs},
                       BootCase{520, 2, 1, 100000, kErrBadNtfs},
-                      BootCase{0, 2, 1, 100000, kErrBadNtfs},     // no division by a zero sector
-                      BootCase{512, 8, 1, 100000, kErrBadNtfs},   // large clusters need 0xF6
-                      BootCase{512, 8, 0xF6, 256, kErrBadNtfs},   // too small for 32 records
-                      BootCase{512, 8, 0xF6, 257, kOk},
-                      BootCase{512, 2, 1, 64, kErrBadNtfs},
+                      BootCase{0, 2, 1, 100000, kErrBadNtfs},   // no division by a zero sector
+                      BootCase{512, 8, 1, 100000, kErrBadNtfs}, // large clusters need 0xF6
+                      BootCase{512, 8, 0xF6, 256, kErrBadNtfs}, // too small for 32 records
+                      BootCase{512, 8, 0xF6, 257, kOk}, BootCase{512, 2, 1, 64, kErrBadNtfs},
                       BootCase{512, 2, 1, 65, kOk},
                       BootCase{512, 2, 0xFFFFFFFF, ~0ull, kErrBadNtfs}, // no product overflow
                       // Geometry that decodes but that this engine does not read yet.
@@ -396,26 +395,44 @@ INSTANTIATE_TEST_SUITE_P(
         RunsCase{"OneRun", {0x21, 0x18, 0x34, 0x56, 0x00}, 5, kOk, {{0x5634, 0x18}}},
         // A pair without offset is a hole. Read as data at the previous run's place it put
         // another file's clusters in the zeros; an NtfsRun cannot mark a hole, so it ends here.
-        RunsCase{"HoleEndsTheRuns", {0x21, 0x10, 0x00, 0x01, 0x01, 0x08, 0x00}, 7, kErrBadNtfs,
+        RunsCase{"HoleEndsTheRuns",
+                 {0x21, 0x10, 0x00, 0x01, 0x01, 0x08, 0x00},
+                 7,
+                 kErrBadNtfs,
                  {{0x100, 0x10}}},
-        RunsCase{"LaterDeltaSigned", {0x21, 0x10, 0x80, 0x00, 0x11, 0x08, 0xF0, 0x00}, 8, kOk,
+        RunsCase{"LaterDeltaSigned",
+                 {0x21, 0x10, 0x80, 0x00, 0x11, 0x08, 0xF0, 0x00},
+                 8,
+                 kOk,
                  {{0x80, 0x10}, {0x70, 8}}},
         // Offsets are signed in every pair: a first 0x80 is cluster -128, which no run has.
         // Taken as +128 it sent the copy to clusters of something else.
-        RunsCase{"NegativeFirstClusterRefused", {0x11, 0x10, 0x80, 0x11, 0x08, 0xF0, 0x00}, 7,
-                 kErrBadNtfs, {}},
+        RunsCase{"NegativeFirstClusterRefused",
+                 {0x11, 0x10, 0x80, 0x11, 0x08, 0xF0, 0x00},
+                 7,
+                 kErrBadNtfs,
+                 {}},
         // A five-byte field is valid. Skipped in place it moved every later run to the wrong
         // place; a length an NtfsRun cannot hold now ends the runs there.
         RunsCase{"WideLengthEndsTheRuns",
-                 {0x11, 0x04, 0x10, 0x15, 1, 2, 3, 4, 5, 9, 0x11, 0x02, 0x01, 0x00}, 14,
-                 kErrBadNtfs, {{0x10, 4}}},
+                 {0x11, 0x04, 0x10, 0x15, 1, 2, 3, 4, 5, 9, 0x11, 0x02, 0x01, 0x00},
+                 14,
+                 kErrBadNtfs,
+                 {{0x10, 4}}},
         RunsCase{"WideFieldsThatFit",
-                 {0x51, 0x08, 0x10, 0, 0, 0, 0, 0x15, 2, 0, 0, 0, 0, 1, 0x00}, 15, kOk,
+                 {0x51, 0x08, 0x10, 0, 0, 0, 0, 0x15, 2, 0, 0, 0, 0, 1, 0x00},
+                 15,
+                 kOk,
                  {{0x10, 8}, {0x11, 2}}},
         RunsCase{"ClusterPast32BitsEndsTheRuns",
-                 {0x11, 0x04, 0x10, 0x51, 0x02, 0, 0, 0, 0, 1, 0x11, 0x02, 0x01, 0x00}, 14,
-                 kErrBadNtfs, {{0x10, 4}}},
-        RunsCase{"StopsAtLimitKeepingRuns", {0x11, 0x04, 0x10, 0x21, 0x08, 0x00}, 5, kErrBadNtfs,
+                 {0x11, 0x04, 0x10, 0x51, 0x02, 0, 0, 0, 0, 1, 0x11, 0x02, 0x01, 0x00},
+                 14,
+                 kErrBadNtfs,
+                 {{0x10, 4}}},
+        RunsCase{"StopsAtLimitKeepingRuns",
+                 {0x11, 0x04, 0x10, 0x21, 0x08, 0x00},
+                 5,
+                 kErrBadNtfs,
                  {{0x10, 4}}},
         // The terminator lies at the limit: it is not read.
         RunsCase{"NoTerminatorInsideLimit", {0x11, 0x04, 0x10, 0x00}, 3, kErrBadNtfs, {{0x10, 4}}},
@@ -611,8 +628,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"NoStandardInfo", [](std::vector<u8>& r) { r[0x38] = 0x20; }, kErrTransfer},
         RefusalCase{"NoData", [](std::vector<u8>& r) { r[0x100] = 0x90; }, kErrTransfer},
         RefusalCase{"NoFileName", [](std::vector<u8>& r) { r[0x98] = 0x40; }, kErrTransfer},
-        RefusalCase{"ZeroLengthEndsWalk",
-                    [](std::vector<u8>& r) { StoreLe32(&r[0x98 + 4], 0); }, kErrTransfer},
+        RefusalCase{"ZeroLengthEndsWalk", [](std::vector<u8>& r) { StoreLe32(&r[0x98 + 4], 0); },
+                    kErrTransfer},
         RefusalCase{"LengthPastRecord",
                     [](std::vector<u8>& r) { StoreLe32(&r[0x38 + 4], 0x10000); }, kErrTransfer},
         RefusalCase{"ValueOffsetPastAttribute",

@@ -14,8 +14,8 @@ constexpr u64 kSdb = 0x0810;  // whole disk
 constexpr u64 kSdb1 = 0x0811; // its partition at sector 2048
 constexpr u64 kSdb2 = 0x0812; // its partition at sector 206848
 constexpr u64 kRootFs = 0x0801;
-constexpr u64 kLoop0 = 0x0700;   // loop device over /images/disk.img
-constexpr u64 kLoop0p1 = 0x0701; // its partition at byte 1 MiB
+constexpr u64 kLoop0 = 0x0700;     // loop device over /images/disk.img
+constexpr u64 kLoop0p1 = 0x0701;   // its partition at byte 1 MiB
 constexpr u64 kFuseImage = 0x0031; // a FUSE mount of /images/disk.img itself
 constexpr u64 kFuseSdb1 = 0x0032;  // a FUSE mount of /dev/sdb1 (not as fuseblk)
 constexpr u64 kFuseLoop = 0x0033;  // a FUSE mount of /dev/loop0
@@ -153,8 +153,8 @@ TEST(RecoveryHost, MountSourcesComeFromTheLinesOfTheDevice)
         "37 22 0:49 / /mnt/again rw - fuse /srv/b\\134c.img rw\n"
         "38 22 8:17 / /mnt/one rw - ext4 /dev/sdb1 rw\n"
         "39 22 0:49 / /broken rw\n";
-    EXPECT_EQ(ParseMountSources(table, 49), (std::vector<std::string>{"/srv/disk one.img",
-                                                                      "/srv/b\\c.img"}));
+    EXPECT_EQ(ParseMountSources(table, 49),
+              (std::vector<std::string>{"/srv/disk one.img", "/srv/b\\c.img"}));
     EXPECT_EQ(ParseMountSources(table, (8u << 8) | 17u), (std::vector<std::string>{"/dev/sdb1"}));
     EXPECT_TRUE(ParseMountSources(table, 99).empty());
 }

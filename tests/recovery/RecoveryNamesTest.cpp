@@ -52,7 +52,8 @@ TEST(RecoveryNames, MapFolderTurnsCatalogueLevelsIntoSafeNativeLevels)
 
 TEST(RecoveryNames, FitNameShortensAtACharacterAndKeepsTheExtension)
 {
-    const std::string cjk = [] {
+    const std::string cjk = []
+    {
         std::string s;
         for (int i = 0; i < 128; ++i)
             s += "\xE6\x96\x87"; // U+6587, three bytes

@@ -106,9 +106,8 @@ TEST_P(RecoveryPlantedLevel, IsNeverUsedAndItsFilesKeepTheirLevelsBelowTheDefaul
         WriteText(planted, "in the way");
     else
     {
-        ASSERT_EQ(::symlink(c.kind == 1 ? "/nonexistent/target" : m_outside.c_str(),
-                            planted.c_str()),
-                  0);
+        ASSERT_EQ(
+            ::symlink(c.kind == 1 ? "/nonexistent/target" : m_outside.c_str(), planted.c_str()), 0);
     }
     if (c.kind == 2)
     {
@@ -139,14 +138,14 @@ TEST_P(RecoveryPlantedLevel, IsNeverUsedAndItsFilesKeepTheirLevelsBelowTheDefaul
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RecoverySafety, RecoveryPlantedLevel,
-    ::testing::Values(PlantCase{"LinkToAFolderOutside", "_LDDIR", 0, 3, 3},
-                      PlantCase{"DanglingLink", "_LDDIR", 1, 3, 3},
-                      PlantCase{"LinkOwnedByAnotherUser", "_LDDIR", 2, 3, 3},
-                      PlantCase{"FileWhereAFolderBelongs", "_LDDIR", 3, 3, 3},
-                      PlantCase{"LinkOneLevelDown", "_LDDIR/_NNER", 0, 1, 1}),
-    [](const ::testing::TestParamInfo<PlantCase>& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(RecoverySafety, RecoveryPlantedLevel,
+                         ::testing::Values(PlantCase{"LinkToAFolderOutside", "_LDDIR", 0, 3, 3},
+                                           PlantCase{"DanglingLink", "_LDDIR", 1, 3, 3},
+                                           PlantCase{"LinkOwnedByAnotherUser", "_LDDIR", 2, 3, 3},
+                                           PlantCase{"FileWhereAFolderBelongs", "_LDDIR", 3, 3, 3},
+                                           PlantCase{"LinkOneLevelDown", "_LDDIR/_NNER", 0, 1, 1}),
+                         [](const ::testing::TestParamInfo<PlantCase>& p)
+                         { return std::string(p.param.name); });
 
 TEST_F(RecoverySafety, DestinationBelowAFileSendsEveryFileToTheDefaultFolderWithItsLevels)
 {
@@ -172,9 +171,8 @@ TEST_F(RecoverySafety, WhatIsMadeBelongsToTheUserPkexecActsFor)
     const u32 status = Recover("C:", {{"_LDDIR", 1}}, m_dest + "/new/level");
     ResetRecoveredFilesOwner();
     ASSERT_EQ(status, kOk);
-    for (const char* entry : {"new", "new/level", "new/level/_LDDIR",
-                                      "new/level/_LDDIR/_NNER", "new/level/_LDDIR/_NNER/_NNER.TXT",
-                                      "new/level/_LDDIR/_EEP1.TXT"})
+    for (const char* entry : {"new", "new/level", "new/level/_LDDIR", "new/level/_LDDIR/_NNER",
+                              "new/level/_LDDIR/_NNER/_NNER.TXT", "new/level/_LDDIR/_EEP1.TXT"})
     {
         struct stat st = {};
         ASSERT_EQ(::lstat((m_dest + "/" + std::string(entry)).c_str(), &st), 0) << entry;
@@ -194,8 +192,7 @@ TEST_F(RecoverySafety, PathsLongerThanPathMaxAreWrittenLevelByLevel)
     std::string path = "C:";
     for (int i = 0; i < 45; ++i)
     {
-        levels.push_back(std::string(98, static_cast<char>('a' + i % 26)) +
-                         std::to_string(10 + i));
+        levels.push_back(std::string(98, static_cast<char>('a' + i % 26)) + std::to_string(10 + i));
         path += "\\" + levels.back();
     }
     file.path = path;
@@ -235,7 +232,8 @@ TEST_F(RecoveryBase, NtfsRunsClaimingMoreThanTheVolumeAreCutWithAWarning)
     AddNtfs(image);
     const std::string dest = ScratchDir("dest");
     CNtfs& ntfs = *m_catalog.m_volumes[0].ntfs;
-    const u64 clusterBytes = static_cast<u64>(ntfs.GetSectorsPerCluster()) * ntfs.GetBytesPerSector();
+    const u64 clusterBytes =
+        static_cast<u64>(ntfs.GetSectorsPerCluster()) * ntfs.GetBytesPerSector();
     const u64 volumeClusters = ntfs.Boot().totalSectors / ntfs.GetSectorsPerCluster();
     // Sizes of 2^40, 2^63 and 2^64 - 1 bytes over one run of 4G clusters from cluster 16.
     const u64 sizes[] = {1ull << 40, 1ull << 63, ~0ull};

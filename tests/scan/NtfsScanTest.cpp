@@ -95,20 +95,20 @@ protected:
 TEST_F(NtfsScanTest, RebuildsPathsThroughLiveAndDeletedFolders)
 {
     VolumeBuilder vb(40);
-    vb.Set(15, File(u"meta.txt", 5, 5));               // below 16: never reported
-    vb.Set(16, Folder(u"Users", 5, 5, 3, 1));          // live folder
-    vb.Set(17, Folder(u"Bob", 16, 1, 3, 1));           // live folder
-    vb.Set(18, File(u"letter.txt", 17, 1));            // deleted file in a live folder
-    vb.Set(19, File(u"live.txt", 17, 1, 1));           // a live file: not reported
-    vb.Set(20, File(u"top.txt", 5, 5));                // deleted file in the root
-    vb.Set(21, File(u"deep.txt", 22, 3));              // in a deleted folder read ahead
-    vb.Set(22, Folder(u"old", 23, 2, 2, 4));           // deleted: sequence one past the reference
+    vb.Set(15, File(u"meta.txt", 5, 5));      // below 16: never reported
+    vb.Set(16, Folder(u"Users", 5, 5, 3, 1)); // live folder
+    vb.Set(17, Folder(u"Bob", 16, 1, 3, 1));  // live folder
+    vb.Set(18, File(u"letter.txt", 17, 1));   // deleted file in a live folder
+    vb.Set(19, File(u"live.txt", 17, 1, 1));  // a live file: not reported
+    vb.Set(20, File(u"top.txt", 5, 5));       // deleted file in the root
+    vb.Set(21, File(u"deep.txt", 22, 3));     // in a deleted folder read ahead
+    vb.Set(22, Folder(u"old", 23, 2, 2, 4));  // deleted: sequence one past the reference
     vb.Set(23, Folder(u"older", 5, 5, 2, 2));
-    vb.Set(39, File(u"last.txt", 5, 5));               // the last record is read
-    EXPECT_EQ(Scan(vb), (std::vector<std::string>{
-                            "C:\\Users", "C:\\Users\\Bob", "C:\\Users\\Bob\\letter.txt",
-                            "C:\\top.txt", "C:\\older\\old\\deep.txt", "C:\\older\\old",
-                            "C:\\older", "C:\\last.txt"}));
+    vb.Set(39, File(u"last.txt", 5, 5)); // the last record is read
+    EXPECT_EQ(Scan(vb),
+              (std::vector<std::string>{"C:\\Users", "C:\\Users\\Bob", "C:\\Users\\Bob\\letter.txt",
+                                        "C:\\top.txt", "C:\\older\\old\\deep.txt", "C:\\older\\old",
+                                        "C:\\older", "C:\\last.txt"}));
     const FoundItem& letter = Items()[2];
     EXPECT_EQ(letter.attr, 0x20);
     EXPECT_EQ(letter.deleted, 1u);
@@ -135,10 +135,9 @@ TEST_F(NtfsScanTest, FilesLostParentsUnderNumberedFolders)
     vb.Set(18, File(u"c.txt", 30, 1));  // same lost parent as a.txt
     vb.Set(19, File(u"d.txt", 999, 1)); // beyond the MFT
     vb.Set(31, File(u"notdir", 5, 5));
-    EXPECT_EQ(Scan(vb), (std::vector<std::string>{"C:\\Folder_1_\\a.txt",
-                                                  "C:\\Folder_2_\\b.txt",
-                                                  "C:\\Folder_1_\\c.txt",
-                                                  "C:\\Folder_3_\\d.txt", "C:\\notdir"}));
+    EXPECT_EQ(Scan(vb), (std::vector<std::string>{"C:\\Folder_1_\\a.txt", "C:\\Folder_2_\\b.txt",
+                                                  "C:\\Folder_1_\\c.txt", "C:\\Folder_3_\\d.txt",
+                                                  "C:\\notdir"}));
 }
 
 TEST_F(NtfsScanTest, RefusesAReusedParentRecord)
@@ -147,17 +146,17 @@ TEST_F(NtfsScanTest, RefusesAReusedParentRecord)
     // Folder A (record 20, sequence 1) held f.txt; A was deleted (sequence 2) and its record
     // reused by the live folder B. f.txt must not be filed under B.
     vb.Set(16, File(u"f.txt", 20, 1));
-    vb.Set(17, File(u"g.txt", 20, 2));        // B's own deleted child
+    vb.Set(17, File(u"g.txt", 20, 2)); // B's own deleted child
     vb.Set(20, Folder(u"B", 5, 5, 3, 2));
     // A deleted folder whose record was freed once: its child's reference is one behind.
     vb.Set(21, File(u"h.txt", 22, 6));
     vb.Set(22, Folder(u"D", 5, 5, 2, 7));
     // Two behind, or one behind on a live record, is a stranger.
     vb.Set(23, File(u"i.txt", 22, 5));
-    vb.Set(24, File(u"j.txt", 20, 0));        // no sequence number: any record
-    EXPECT_EQ(Scan(vb), (std::vector<std::string>{"C:\\Folder_1_\\f.txt", "C:\\B\\g.txt",
-                                                  "C:\\B", "C:\\D\\h.txt", "C:\\D",
-                                                  "C:\\Folder_2_\\i.txt", "C:\\B\\j.txt"}));
+    vb.Set(24, File(u"j.txt", 20, 0)); // no sequence number: any record
+    EXPECT_EQ(Scan(vb), (std::vector<std::string>{"C:\\Folder_1_\\f.txt", "C:\\B\\g.txt", "C:\\B",
+                                                  "C:\\D\\h.txt", "C:\\D", "C:\\Folder_2_\\i.txt",
+                                                  "C:\\B\\j.txt"}));
 }
 
 TEST_F(NtfsScanTest, EndsParentLoopsAsLostParents)
@@ -169,9 +168,8 @@ TEST_F(NtfsScanTest, EndsParentLoopsAsLostParents)
     vb.Set(22, Folder(u"Self", 22, 1, 2, 1));
     auto items = Scan(vb);
     // The walk from x.txt meets P again above Q: P's reference from Q becomes the lost parent.
-    EXPECT_EQ(items, (std::vector<std::string>{"C:\\Folder_1_\\Q\\P\\x.txt",
-                                               "C:\\Folder_1_\\Q\\P", "C:\\Folder_1_\\Q",
-                                               "C:\\Folder_2_\\Self\\Self"}));
+    EXPECT_EQ(items, (std::vector<std::string>{"C:\\Folder_1_\\Q\\P\\x.txt", "C:\\Folder_1_\\Q\\P",
+                                               "C:\\Folder_1_\\Q", "C:\\Folder_2_\\Self\\Self"}));
 }
 
 TEST_F(NtfsScanTest, ResolvesALongChainWithoutRecursion)
@@ -198,17 +196,16 @@ TEST_F(NtfsScanTest, NumbersClashingNames)
     vb.Set(22, File(u"a.b.c", 5, 5));
     vb.Set(23, Folder(u"docs", 5, 5, 2, 1));
     vb.Set(24, Folder(u"docs", 5, 5, 2, 1));
-    vb.Set(25, File(u"in.txt", 24, 1)); // filed under the renamed folder
+    vb.Set(25, File(u"in.txt", 24, 1));       // filed under the renamed folder
     vb.Set(26, File(u"report_1_.doc", 5, 5)); // equals a suffixed name: numbered in turn
     vb.Set(27, File(u"x_1_.txt", 5, 5));
     vb.Set(28, File(u"x.txt", 5, 5));
     vb.Set(29, File(u"x.txt", 5, 5)); // x_1_.txt is taken: the counter moves on
     EXPECT_EQ(Scan(vb), (std::vector<std::string>{
                             "C:\\report.doc", "C:\\report_1_.doc", "C:\\report_2_.doc",
-                            "C:\\README", "C:\\README_1_", "C:\\a.b.c", "C:\\a.b_1_.c",
-                            "C:\\docs", "C:\\docs_1_", "C:\\docs_1_\\in.txt",
-                            "C:\\report_1__1_.doc", "C:\\x_1_.txt", "C:\\x.txt",
-                            "C:\\x_2_.txt"}));
+                            "C:\\README", "C:\\README_1_", "C:\\a.b.c", "C:\\a.b_1_.c", "C:\\docs",
+                            "C:\\docs_1_", "C:\\docs_1_\\in.txt", "C:\\report_1__1_.doc",
+                            "C:\\x_1_.txt", "C:\\x.txt", "C:\\x_2_.txt"}));
     EXPECT_EQ(Items()[2].name, "report_2_.doc");
 }
 

@@ -49,8 +49,8 @@ std::string TestImage(const std::string& name)
     }
     std::string log = std::string(ORL_TEST_IMAGES) + "/" + name + ".log";
     std::string cmd = "flock '" + std::string(ORL_TEST_IMAGES) + "/.lock' sh -c \"test -f '" + out +
-                      "' || bash '" + scripts + "/make-image.sh' '" + name + "' '" + out + "'\" > '" +
-                      log + "' 2>&1";
+                      "' || bash '" + scripts + "/make-image.sh' '" + name + "' '" + out +
+                      "'\" > '" + log + "' 2>&1";
     int rc = RunCommand(cmd);
     if (rc != 0 || !fs::exists(out))
     {
