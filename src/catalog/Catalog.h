@@ -10,10 +10,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "catalog/FoundItem.h"
 #include "platform/EventSink.h"
 #include "platform/Types.h"
 #include "platform/UserFolders.h"
+#include "records/FoundItem.h"
 
 class CDirectRW;
 class IMessageBox;

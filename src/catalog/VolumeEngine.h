@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "catalog/FoundItem.h"
 #include "platform/Types.h"
+#include "records/FoundItem.h"
 
 class CCatalog;
 class CDirectRW;

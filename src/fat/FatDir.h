@@ -2,9 +2,9 @@
 // long-name parts in front of them (also for deleted entries), and DOS date/time decoding.
 #pragma once
 
-#include "catalog/FoundItem.h"
 #include "platform/Types.h"
 #include "platform/Unicode.h"
+#include "records/FoundItem.h"
 
 // Layout of a 32-byte short directory entry.
 namespace FatDirLayout

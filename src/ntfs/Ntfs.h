@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "catalog/FoundItem.h"
 #include "disk/DirectRW.h"
 #include "ntfs/MftReader.h"
 #include "ntfs/MftRecord.h"
 #include "ntfs/NtfsBootSector.h"
 #include "ntfs/RunList.h"
 #include "platform/Types.h"
+#include "records/FoundItem.h"
 
 // One stretch of clusters of a run list, as DecodeRuns yields it: 32-bit, without VCN or hole
 // mark (NtfsExtent carries both).
