@@ -154,6 +154,9 @@ public:
     // is empty, else ".." (below a root), the folders (last found first), then the files
     // (first found first). Sets m_fileCount to the number of file rows.
     void ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* rows);
+    // Appends to *rows a "Directory" row for each next level of m_curPath that items lie below
+    // but that no folder row of *rows names.
+    void AddLevelRows(const VolumeEntry& volume, std::vector<ResultRow>* rows);
     // Opens the row named text (a volume text, a folder name of the shown folder, or "..")
     // and refills *rows. False when nothing changed (rows and view state are left as they are).
     bool Navigate(const std::string& text, std::vector<ResultRow>* rows);

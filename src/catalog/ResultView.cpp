@@ -7,6 +7,8 @@
 #include <ctime>
 #include <iterator>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "catalog/Catalog.h"
@@ -87,6 +89,7 @@ void CCatalog::ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* row
         else
             files.push_back(&item);
     }
+    AddLevelRows(volume, rows);
     m_fileCount = static_cast<u32>(files.size());
     for (std::size_t i = files.size(); i-- > 0;)
     {
@@ -97,6 +100,39 @@ void CCatalog::ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* row
         rows->push_back(ResultRow{item.name, description, SizeText(item.size),
                                   FormatTime(item.accessed), image});
     }
+}
+
+void CCatalog::AddLevelRows(const VolumeEntry& volume, std::vector<ResultRow>* rows)
+{
+    // A folder that items lie below but that has no item of its own (an NTFS file whose parent
+    // record is lost lies in "Folder_N_") still gets a row leading to them, with the time of
+    // its newest item, after the folders that have items and in the same order.
+    const std::string prefix = m_curPath + "\\";
+    std::vector<std::string> levels;
+    std::unordered_map<std::string, FoundTime> newest;
+    for (std::size_t i = volume.items.size(); i-- > 0;)
+    {
+        const FoundItem& item = volume.items[i];
+        if (item.path.size() <= prefix.size() || item.path.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::size_t end = item.path.find('\\', prefix.size());
+        std::string level = item.path.substr(prefix.size(), end - prefix.size());
+        auto [it, added] = newest.try_emplace(level, item.accessed);
+        if (added)
+            levels.push_back(std::move(level));
+        else if (CompareTime(item.accessed, it->second) > 0)
+            it->second = item.accessed;
+    }
+    if (levels.empty())
+        return;
+    std::unordered_set<std::string> shown;
+    for (const ResultRow& row : *rows)
+        if (row.image == kImageFolder)
+            shown.insert(row.name);
+    for (const std::string& level : levels)
+        if (!shown.contains(level))
+            rows->push_back(
+                ResultRow{level, "Directory", {}, FormatTime(newest[level]), kImageFolder});
 }
 
 bool CCatalog::Navigate(const std::string& text, std::vector<ResultRow>* rows)

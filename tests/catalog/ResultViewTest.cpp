@@ -131,11 +131,39 @@ TEST_F(CCatalogResultView, FatShowsOnlyTheRunNearestTheEndNtfsShowsAll)
     catalog.m_volumes.push_back(Volume("C:", kFsFat16, items));
     catalog.m_volumes.push_back(Volume("C:", kFsNtfs, items));
     catalog.m_curPath = "C:";
+    // "x" has no item of its own, but "other" lies below it: a row leads there.
     catalog.ShowFolder(catalog.m_volumes[0], &rows);
-    EXPECT_EQ(Names(rows), (std::vector<std::string>{"late.txt"}));
+    EXPECT_EQ(Names(rows), (std::vector<std::string>{"x", "late.txt"}));
     catalog.ShowFolder(catalog.m_volumes[1], &rows);
-    EXPECT_EQ(Names(rows), (std::vector<std::string>{"early.txt", "late.txt"}));
+    EXPECT_EQ(Names(rows), (std::vector<std::string>{"x", "early.txt", "late.txt"}));
     EXPECT_EQ(catalog.m_fileCount, 2u);
+}
+
+TEST_F(CCatalogResultView, LevelsWithoutAnItemGetAFolderRowWithTheirNewestTime)
+{
+    // Lost parents: files below "Folder_1_" and "Folder_2_\deep", which have no items.
+    FoundItem older = Item("D:\\Folder_1_", "a.txt", 0x20);
+    older.accessed = {2020, 1, 1, 0, 0, 0};
+    FoundItem newer = Item("D:\\Folder_1_", "b.txt", 0x20);
+    newer.accessed = {2022, 2, 2, 0, 0, 0};
+    catalog.m_volumes.push_back(
+        Volume("D:", kFsNtfs,
+               {Item("D:", "docs", 0x10), older, newer, Item("D:\\docs", "in.txt", 0x20),
+                Item("D:\\Folder_2_\\deep", "c.txt", 0x20), Item("D:", "root.txt", 0x20)}));
+    catalog.m_curVolume = 0;
+    catalog.m_curPath = "D:";
+    catalog.ShowFolder(catalog.m_volumes[0], &rows);
+    // The folder with an item keeps its row; the levels follow it, then the files.
+    EXPECT_EQ(Names(rows),
+              (std::vector<std::string>{"docs", "Folder_2_", "Folder_1_", "root.txt"}));
+    EXPECT_EQ(rows[2].description, "Directory");
+    EXPECT_EQ(rows[2].size, "");
+    EXPECT_EQ(rows[2].access, catalog.FormatTime(newer.accessed));
+    EXPECT_EQ(catalog.m_fileCount, 1u);
+    ASSERT_TRUE(catalog.Navigate("Folder_2_", &rows));
+    EXPECT_EQ(Names(rows), (std::vector<std::string>{"..", "deep"}));
+    ASSERT_TRUE(catalog.Navigate("deep", &rows));
+    EXPECT_EQ(Names(rows), (std::vector<std::string>{"..", "c.txt"}));
 }
 
 TEST_F(CCatalogResultView, NavigateWalksVolumesFoldersAndBackUp)
