@@ -84,10 +84,11 @@ int RunDrives(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     for (const DriveSource& d : drives)
     {
         const std::string& source = d.display.empty() ? d.path : d.display;
-        std::fprintf(out, "%-5s  %-9s  %-11s  %-*s  %s\n", d.drive.c_str(),
+        std::fprintf(out, "%-5s  %-9s  %-11s  %-*s  %s%s%s%s\n", d.drive.c_str(),
                      DriveTypeText(d.driveType), d.fileSystem.empty() ? "-" : d.fileSystem.c_str(),
                      static_cast<int>(labelWidth), PrintableText(d.label).c_str(),
-                     PrintableText(source).c_str());
+                     PrintableText(source).c_str(), d.note.empty() ? "" : "  (", d.note.c_str(),
+                     d.note.empty() ? "" : ")");
     }
     if (drives.empty())
         std::fputs("No FAT or NTFS drive was found.\n", out);

@@ -372,6 +372,7 @@ void RegisterCommandLineSource(const ParsedSource& s, std::set<char>* taken,
         source.driveType = type;
         source.fileSystem = v.info.fileSystem;
         source.label = v.info.label;
+        source.note = v.info.note;
         source.display = VolumeDisplay(s.path, v);
         g_DriveTable.Register(source);
         drives->push_back(source.drive);
@@ -511,6 +512,7 @@ std::vector<std::string> DiscoverBlockDevices(const std::string& sysRoot,
             source.driveType = type;
             source.fileSystem = v.info.fileSystem;
             source.label = v.info.label;
+            source.note = v.info.note;
             source.display = VolumeDisplay(path, v);
             g_DriveTable.Register(source);
             added.push_back(source.drive);

@@ -32,6 +32,7 @@ struct DriveSource
     std::string fileSystem; // "FAT12", "FAT16", "FAT32", "FAT", "NTFS", or "" (none recognised)
     std::string label;      // volume label in UTF-8, "" when the volume has none
     std::string display;    // the source as shown to users: "disk.img (partition 5)", "/dev/sdb1"
+    std::string note;       // what the probe wants users to know, "" when nothing
 };
 
 class DriveTable

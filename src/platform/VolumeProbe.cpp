@@ -2,10 +2,13 @@
 #include "platform/VolumeProbe.h"
 
 #include <blkid.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <limits>
 #include <memory>
 
+#include "platform/ByteOrder.h"
 #include "platform/Status.h"
 
 namespace
@@ -29,6 +32,30 @@ std::string LookUp(blkid_probe probe, const char* name)
     return value;
 }
 } // namespace
+
+std::string BootSectorFileSystem(const u8* sector, std::size_t size)
+{
+    // Offsets of the BIOS parameter block shared by FAT and NTFS boot sectors.
+    constexpr std::size_t kOemName = 0x03;
+    constexpr std::size_t kBytesPerSector = 0x0B;
+    constexpr std::size_t kSectorsPerCluster = 0x0D;
+    constexpr std::size_t kReservedSectors = 0x0E;
+    constexpr std::size_t kNumFats = 0x10;
+    constexpr std::size_t kEndMarker = 0x1FE;
+    if (sector == nullptr || size < 512 || LoadLe16(sector + kEndMarker) != 0xAA55)
+        return {};
+    if (std::memcmp(sector + kOemName, "NTFS    ", 8) == 0)
+        return "NTFS";
+    const u32 bps = LoadLe16(sector + kBytesPerSector);
+    const u32 spc = sector[kSectorsPerCluster];
+    const bool powerOfTwoBps = bps >= 512 && bps <= 4096 && (bps & (bps - 1)) == 0;
+    const bool powerOfTwoSpc = spc != 0 && (spc & (spc - 1)) == 0;
+    const bool jump = sector[0] == 0xEB || sector[0] == 0xE9;
+    if (jump && powerOfTwoBps && powerOfTwoSpc && LoadLe16(sector + kReservedSectors) != 0 &&
+        (sector[kNumFats] == 1 || sector[kNumFats] == 2))
+        return "FAT";
+    return {};
+}
 
 std::string FileSystemName(const std::string& type, const std::string& version)
 {
@@ -67,8 +94,26 @@ u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info)
     int rc = blkid_do_safeprobe(probe.get());
     if (rc < 0 && rc != -2)
         return kErrTransfer;
+    if (rc == -2)
+    {
+        // Several signatures disagree and libblkid names none. A volume whose own boot sector
+        // says FAT or NTFS is searched as that: leftovers of an earlier file system (a swap or
+        // ISO signature in space the volume does not use) must not hide it.
+        u8 sector[512] = {};
+        if (::pread(fd, sector, sizeof sector, static_cast<off_t>(offset)) ==
+            static_cast<ssize_t>(sizeof sector))
+        {
+            info->fileSystem = BootSectorFileSystem(sector, sizeof sector);
+            if (!info->fileSystem.empty())
+            {
+                info->type = info->fileSystem == "NTFS" ? "ntfs" : "vfat";
+                info->note = kAmbiguousNote;
+            }
+        }
+        return kOk;
+    }
     if (rc != 0)
-        return kOk; // 1: nothing found; -2: several signatures disagree, trust none
+        return kOk; // 1: nothing found
     info->type = LookUp(probe.get(), "TYPE");
     info->label = LookUp(probe.get(), "LABEL");
     info->fileSystem = FileSystemName(info->type, LookUp(probe.get(), "VERSION"));

@@ -2,6 +2,7 @@
 // libblkid: the stand-in for the volume information query of a drive root.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "platform/Types.h"
@@ -11,12 +12,22 @@ struct VolumeInfo
     std::string type;       // libblkid TYPE as reported ("vfat", "ntfs", "ext4", ...), or ""
     std::string fileSystem; // "FAT12", "FAT16", "FAT32", "NTFS", or "" for anything else
     std::string label;      // volume label in UTF-8, "" when the volume has none
+    std::string note;       // what users should know about the probe, "" when nothing
 };
 
+// The note of a volume that libblkid found ambiguous and that its boot sector names.
+inline constexpr const char* kAmbiguousNote =
+    "other file-system signatures found too; searched as sector 0 says";
+
+// The file system a boot sector names by its own fields: "NTFS" for the NTFS OEM name, "FAT"
+// for a plausible FAT BIOS parameter block, "" otherwise. Both need the 0x55AA end marker.
+[[nodiscard]] std::string BootSectorFileSystem(const u8* sector, std::size_t size);
+
 // Probes the byte range [offset, offset + length) of the open descriptor fd for a file system;
-// length 0 means up to the end. Returns 0 (probe done: info->type is empty when nothing was
-// recognised), 5 (the range could not be probed: empty, outside the device, unreadable) or
-// 8 (no memory for the probe).
+// length 0 means up to the end. When libblkid finds signatures of several file systems and
+// names none, a boot sector that names FAT or NTFS decides, with info->note set. Returns 0
+// (probe done: info->type is empty when nothing was recognised), 5 (the range could not be probed:
+// empty, outside the device, unreadable) or 8 (no memory for the probe).
 [[nodiscard]] u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info);
 
 // The drive-list name of a libblkid TYPE and VERSION: the version ("FAT12", "FAT16", "FAT32")

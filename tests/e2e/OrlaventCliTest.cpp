@@ -138,8 +138,12 @@ TEST_P(OrlaventCliListingTest, ScanJsonMatchesExpectedListing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, OrlaventCliListingTest,
+                         // The ambiguous images carry a stray signature that makes libblkid
+                         // name no file system: sector 0 decides, and the finds are the same.
                          ::testing::Values(ListingCase{"fat32", "fat32.jsonl"},
-                                           ListingCase{"ntfs-scan", "ntfs-scan.jsonl"}),
+                                           ListingCase{"ntfs-scan", "ntfs-scan.jsonl"},
+                                           ListingCase{"fat32-ambiguous", "fat32.jsonl"},
+                                           ListingCase{"ntfs-scan-ambiguous", "ntfs-scan.jsonl"}),
                          [](const ::testing::TestParamInfo<ListingCase>& param)
                          {
                              std::string name = param.param.image;
@@ -148,6 +152,23 @@ INSTANTIATE_TEST_SUITE_P(Images, OrlaventCliListingTest,
                                      c = '_';
                              return name;
                          });
+
+TEST_F(OrlaventCliTest, AmbiguousVolumeIsListedWithANote)
+{
+    std::string fat = Image("fat32-ambiguous");
+    std::string ntfs = Image("ntfs-scan-ambiguous");
+    ASSERT_FALSE(fat.empty());
+    ASSERT_FALSE(ntfs.empty());
+    CliResult run = RunCli({"drives", "C:=" + fat, "D:=" + ntfs});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string note =
+        "  (other file-system signatures found too; searched as sector 0 says)";
+    EXPECT_TRUE(std::regex_search(
+        run.out, std::regex("\nC: +[A-Za-z-]+ +FAT +.*" +
+                            std::regex_replace(note, std::regex("[()]"), "\\$&") + "\n")))
+        << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("\nD: +[A-Za-z-]+ +NTFS +"))) << run.out;
+}
 
 TEST_F(OrlaventCliTest, ScanListsVolumesInArgumentOrder)
 {

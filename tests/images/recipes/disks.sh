@@ -111,3 +111,24 @@ image_disk_plain() {
     local img=$1
     mkfs.fat -C --invariant -F 12 -n PLAINFAT "$img" 2048 >/dev/null
 }
+
+# The fat32 and ntfs-scan volumes with a stray swap signature in the boot region they do not
+# use (a version word at 1 KiB, "SWAPSPACE2" at the end of the first 4 KiB): libblkid then sees
+# two file systems and names neither, while sector 0 still says FAT or NTFS.
+_stray_swap_signature()
+{
+    printf '\001\000\000\000\010\000\000\000' | dd of="$1" bs=1 seek=1024 conv=notrunc status=none
+    printf 'SWAPSPACE2' | dd of="$1" bs=1 seek=4086 conv=notrunc status=none
+}
+
+image_fat32_ambiguous()
+{
+    image_fat32 "$1"
+    _stray_swap_signature "$1"
+}
+
+image_ntfs_scan_ambiguous()
+{
+    image_ntfs_scan "$1"
+    _stray_swap_signature "$1"
+}
