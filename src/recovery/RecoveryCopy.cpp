@@ -160,7 +160,11 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
     {
         if (!Running() || remaining == 0)
             break;
-        const u64 bytes = extent.length * stream.clusterBytes;
+        // A hole may claim more clusters than any volume holds: saturate rather than wrap.
+        const u64 bytes =
+            stream.clusterBytes != 0 && extent.length > UINT64_MAX / stream.clusterBytes
+                ? UINT64_MAX
+                : extent.length * stream.clusterBytes;
         if (extent.hole)
         {
             // Clusters never written hold zeros: leave a hole in the file rather than reading

@@ -254,6 +254,20 @@ TEST_F(RecoveryBase, NtfsRunsClaimingMoreThanTheVolumeAreCutWithAWarning)
         m_catalog.m_volumes[0].items.push_back(item);
         selection.push_back({item.name, 0});
     }
+    // A hole of 2^62 clusters: its byte length does not fit 64 bits, and the file is a hole of
+    // its size all the same.
+    FoundItem sparse;
+    sparse.path = "N:\\docs";
+    sparse.name = "sparse.bin";
+    sparse.attr = 0x20;
+    sparse.size = 1u << 20;
+    u8* block = static_cast<u8*>(g_MemPool.Alloc(16));
+    ASSERT_NE(block, nullptr);
+    const u8 hole[] = {10, 0x08, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x00};
+    std::memcpy(block, hole, sizeof hole);
+    sparse.data = block;
+    m_catalog.m_volumes[0].items.push_back(sparse);
+    selection.push_back({sparse.name, 0});
     selection.push_back({"deleted.txt", 0});
     ASSERT_NE(Item("N:\\docs", "deleted.txt"), nullptr);
     ASSERT_EQ(Recover("N:\\docs", selection, dest), kOk);
@@ -265,6 +279,7 @@ TEST_F(RecoveryBase, NtfsRunsClaimingMoreThanTheVolumeAreCutWithAWarning)
         EXPECT_EQ(static_cast<u64>(st.st_size), (volumeClusters - 16) * clusterBytes);
     }
     EXPECT_EQ(WarningsOf(m_sink, kWarnIncomplete).size(), 3u);
+    EXPECT_EQ(ReadText(dest + "/sparse.bin"), std::string(1u << 20, '\0'));
     EXPECT_EQ(ReadText(dest + "/deleted.txt").size(), 200u);
     EXPECT_TRUE(m_sink.Finished());
 }
