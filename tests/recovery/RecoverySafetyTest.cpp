@@ -237,37 +237,29 @@ TEST_F(RecoveryBase, NtfsRunsClaimingMoreThanTheVolumeAreCutWithAWarning)
     const u64 volumeClusters = ntfs.Boot().totalSectors / ntfs.GetSectorsPerCluster();
     // Sizes of 2^40, 2^63 and 2^64 - 1 bytes over one run of 4G clusters from cluster 16.
     const u64 sizes[] = {1ull << 40, 1ull << 63, ~0ull};
+    // A deleted file of N:\docs whose data block holds runs (its length byte first).
     std::vector<SelEntry> selection;
-    for (std::size_t i = 0; i < 3; ++i)
+    auto add = [&](const std::string& name, u64 size, const std::vector<u8>& runs)
     {
         FoundItem item;
         item.path = "N:\\docs";
-        item.name = "claims" + std::to_string(i) + ".bin";
+        item.name = name;
         item.attr = 0x20;
         item.deleted = 1;
-        item.size = sizes[i];
-        u8* block = static_cast<u8*>(g_MemPool.Alloc(16));
+        item.size = size;
+        u8* block = static_cast<u8*>(g_MemPool.Alloc(static_cast<int>(runs.size())));
         ASSERT_NE(block, nullptr);
-        const u8 runs[] = {10, 0x44, 0xFF, 0xFF, 0xFF, 0xFF, 0x10, 0x00, 0x00, 0x00, 0x00};
-        std::memcpy(block, runs, sizeof runs);
+        std::memcpy(block, runs.data(), runs.size());
         item.data = block;
         m_catalog.m_volumes[0].items.push_back(item);
-        selection.push_back({item.name, 0});
-    }
+        selection.push_back({name, 0});
+    };
+    for (std::size_t i = 0; i < 3; ++i)
+        add("claims" + std::to_string(i) + ".bin", sizes[i],
+            {10, 0x44, 0xFF, 0xFF, 0xFF, 0xFF, 0x10, 0x00, 0x00, 0x00, 0x00});
     // A hole of 2^62 clusters: its byte length does not fit 64 bits, and the file is a hole of
     // its size all the same.
-    FoundItem sparse;
-    sparse.path = "N:\\docs";
-    sparse.name = "sparse.bin";
-    sparse.attr = 0x20;
-    sparse.size = 1u << 20;
-    u8* block = static_cast<u8*>(g_MemPool.Alloc(16));
-    ASSERT_NE(block, nullptr);
-    const u8 hole[] = {10, 0x08, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x00};
-    std::memcpy(block, hole, sizeof hole);
-    sparse.data = block;
-    m_catalog.m_volumes[0].items.push_back(sparse);
-    selection.push_back({sparse.name, 0});
+    add("sparse.bin", 1u << 20, {10, 0x08, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x00});
     selection.push_back({"deleted.txt", 0});
     ASSERT_NE(Item("N:\\docs", "deleted.txt"), nullptr);
     ASSERT_EQ(Recover("N:\\docs", selection, dest), kOk);
