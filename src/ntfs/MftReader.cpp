@@ -11,9 +11,9 @@
 
 namespace
 {
-constexpr u32 kBatchRecords = 1024; // records per read-ahead batch (1 MiB of 1024-byte records)
+constexpr u64 kBatchBytes = 1u << 20; // read-ahead batch: 1024 records of 1024 bytes
 constexpr u64 kBatchAlignment = 4096;
-constexpr u64 kMaxSector = static_cast<u64>(std::numeric_limits<s64>::max());
+constexpr u64 kMaxSector = static_cast<u64>(std::numeric_limits<s64>::max()); // also bytes
 
 // a * b, or u64 max when it does not fit.
 u64 SaturatingProduct(u64 a, u64 b)
@@ -38,31 +38,45 @@ void CMftReader::SetExtents(std::vector<NtfsExtent> extents, u32 unitsPerCluster
     m_unitsPerCluster = unitsPerCluster;
     m_recordBytes = recordBytes;
     m_unitsPerRecord = recordBytes / kUnitBytes;
+    m_batchRecords = std::max<u64>(2, kBatchBytes / recordBytes);
+    m_batch.reset();
     m_batchFirst = -1;
     m_batchCount = 0;
 }
 
 int CMftReader::RecordToSector(s64& value) const
 {
-    const s64 n = value;
-    if (n < 0 || static_cast<u64>(n) > kMaxSector / m_unitsPerRecord)
+    u64 byte = 0;
+    const int found = RecordToByte(value, &byte);
+    value = static_cast<s64>(byte / kUnitBytes);
+    return found;
+}
+
+int CMftReader::RecordToByte(s64 record, u64* byte) const
+{
+    *byte = 0;
+    if (record < 0 || m_unitsPerCluster == 0 ||
+        static_cast<u64>(record) > kMaxSector / m_recordBytes)
         return 0;
-    u64 offset = static_cast<u64>(n) * m_unitsPerRecord;
+    // Records and clusters are both powers of two of bytes: byte offsets within the MFT stay
+    // exact whichever is larger.
+    const u64 clusterBytes = u64{m_unitsPerCluster} * kUnitBytes;
+    u64 offset = static_cast<u64>(record) * m_recordBytes;
     for (const NtfsExtent& extent : m_extents)
     {
-        const u64 units = SaturatingProduct(extent.length, m_unitsPerCluster);
-        if (offset < units)
+        const u64 bytes = SaturatingProduct(extent.length, clusterBytes);
+        if (offset < bytes)
         {
-            // The start sector in 64 bits: clusters beyond 2^32 / spc lie above 2 TiB.
-            const u64 start = SaturatingProduct(extent.lcn, m_unitsPerCluster);
+            // The start in 64 bits: clusters beyond 2^32 / spc lie above 2 TiB.
+            const u64 start = SaturatingProduct(extent.lcn, clusterBytes);
             if (extent.hole || start > kMaxSector - offset)
                 return 0;
-            value = static_cast<s64>(start + offset);
+            *byte = start + offset;
             return 1;
         }
-        offset -= units;
+        offset -= bytes;
     }
-    value = static_cast<s64>(offset);
+    *byte = offset;
     return 0;
 }
 
@@ -121,29 +135,35 @@ void CMftReader::SetReadAhead(bool on)
     }
 }
 
-bool CMftReader::ReadBatch(CDirectRW& reader, s64 record, s64 sector)
+bool CMftReader::ReadBatch(CDirectRW& reader, s64 record, u64 byte)
 {
-    // Records that follow in the same extent lie in consecutive sectors: read them together.
+    // Records that follow in the same extent lie in consecutive bytes: read them together.
+    if (byte % kUnitBytes != 0)
+        return false;
+    const s64 most = static_cast<s64>(m_batchRecords);
     s64 count = 1;
-    while (count < kBatchRecords && record + count < static_cast<s64>(m_recordCount))
+    while (count < most && record + count < static_cast<s64>(m_recordCount))
     {
-        s64 next = record + count;
-        if (!RecordToSector(next) || next != sector + count * static_cast<s64>(m_unitsPerRecord))
+        u64 next = 0;
+        if (!RecordToByte(record + count, &next) ||
+            next != byte + static_cast<u64>(count) * m_recordBytes)
             break;
         ++count;
     }
     if (count < 2)
         return false;
+    // Records smaller than a reader sector end the batch on a whole sector.
+    const u64 bytes = static_cast<u64>(count) * m_recordBytes;
+    const u64 units = (bytes + kUnitBytes - 1) / kUnitBytes;
     if (!m_batch)
         m_batch.reset(static_cast<u8*>(
-            std::aligned_alloc(kBatchAlignment, u64{kBatchRecords} * m_recordBytes)));
+            std::aligned_alloc(kBatchAlignment, m_batchRecords * m_recordBytes + kBatchAlignment)));
     if (!m_batch)
         return false;
-    const u64 bytes = static_cast<u64>(count) * m_recordBytes;
-    std::memset(m_batch.get(), 0, bytes);
+    std::memset(m_batch.get(), 0, units * kUnitBytes);
     u32 done = 0;
-    if (reader.ReadSectors(m_batch.get(), static_cast<u32>(count) * m_unitsPerRecord, &done,
-                           static_cast<u64>(sector)) != kOk)
+    if (reader.ReadSectors(m_batch.get(), static_cast<u32>(units), &done, byte / kUnitBytes) !=
+        kOk)
     {
         m_batchFirst = -1;
         m_batchCount = 0;
@@ -163,25 +183,39 @@ u32 CMftReader::Read(CDirectRW& reader, s64 record, CMftRecord* out, u32* status
                     m_recordBytes);
         return kNtfsOk;
     }
-    s64 sector = record;
-    if (!RecordToSector(sector))
+    u64 byte = 0;
+    if (!RecordToByte(record, &byte))
         return kNtfsNotFound;
     // Only a read that continues the batch starts a new one: the scattered reads of parent
     // folders between them leave the batch alone.
     if (m_readAhead && (m_batchFirst < 0 || record == m_batchFirst + m_batchCount) &&
-        ReadBatch(reader, record, sector))
+        ReadBatch(reader, record, byte))
     {
         out->Assign(m_batch.get(), m_recordBytes);
         return kNtfsOk;
     }
-    u8* bytes = out->Fill(m_recordBytes);
-    std::memset(bytes, 0, m_recordBytes);
     u32 done = 0;
-    const u32 rc = reader.ReadSectors(bytes, m_unitsPerRecord, &done, static_cast<u64>(sector));
+    const u64 skip = byte % kUnitBytes;
+    if (skip == 0 && m_recordBytes % kUnitBytes == 0)
+    {
+        u8* bytes = out->Fill(m_recordBytes);
+        std::memset(bytes, 0, m_recordBytes);
+        const u32 rc = reader.ReadSectors(bytes, m_unitsPerRecord, &done, byte / kUnitBytes);
+        if (rc != kOk)
+        {
+            *status = rc;
+            return kNtfsIoError;
+        }
+        return kNtfsOk;
+    }
+    // A record smaller than a reader sector shares it with its neighbours.
+    u8 unit[kUnitBytes] = {};
+    const u32 rc = reader.ReadSectors(unit, 1, &done, byte / kUnitBytes);
     if (rc != kOk)
     {
         *status = rc;
         return kNtfsIoError;
     }
+    out->Assign(unit + skip, std::min<u64>(m_recordBytes, kUnitBytes - skip));
     return kNtfsOk;
 }

@@ -19,7 +19,7 @@ public:
     // Forgets the extents, the record count and the batch.
     void Reset();
     // The MFT's extents, in clusters of unitsPerCluster reader sectors, holding records of
-    // recordBytes (a multiple of the reader's sector).
+    // recordBytes (a power of two; records smaller than a reader sector share it).
     void SetExtents(std::vector<NtfsExtent> extents, u32 unitsPerCluster, u32 recordBytes);
     void SetRecordCount(u64 count) { m_recordCount = count; }
     [[nodiscard]] const std::vector<NtfsExtent>& Extents() const { return m_extents; }
@@ -27,6 +27,9 @@ public:
     // value in: record number; out: the record's first reader sector. 1 found, 0 not in the
     // extents (past their end, or in a hole).
     [[nodiscard]] int RecordToSector(s64& value) const;
+    // *byte: the byte offset on the reader where record starts. 1 found, 0 not in the extents.
+    [[nodiscard]] int RecordToByte(s64 record, u64* byte) const;
+    [[nodiscard]] u32 RecordBytes() const { return m_recordBytes; }
 
     // Clusters of the extents, from the first on, that lie inside the volume's volumeUnits
     // reader sectors and on the device, and no more than budget; the count stops at the first
@@ -44,13 +47,14 @@ public:
 private:
     // How many of clusters clusters from reader sector startUnit on the device holds.
     [[nodiscard]] u64 ClustersOnDevice(CDirectRW& reader, u64 startUnit, u64 clusters) const;
-    // Reads the batch that starts with record at sector; true when it was read.
-    bool ReadBatch(CDirectRW& reader, s64 record, s64 sector);
+    // Reads the batch that starts with record at byte; true when it was read.
+    bool ReadBatch(CDirectRW& reader, s64 record, u64 byte);
 
     std::vector<NtfsExtent> m_extents;
     u32 m_unitsPerCluster = 0;
     u32 m_unitsPerRecord = 2;
     u32 m_recordBytes = 1024;
+    u64 m_batchRecords = 1024;
     u64 m_recordCount = 0;
 
     // Read-ahead batch of consecutive records, page-aligned: the kernel copies into a buffer

@@ -32,13 +32,16 @@ u32 DecodeMftRecordHeader(ByteView bytes, MftRecordHeader* out)
 
 u32 ApplyUpdateSequence(u8* bytes, std::size_t size)
 {
-    if (!bytes || size < kUpdateStride)
+    if (!bytes || size < kRecHeaderBytes)
         return kNtfsCorrupt;
     const u32 offset = LoadLe16(bytes + kRecUsaOffset);
     const u32 count = LoadLe16(bytes + kRecUsaCount);
     // The array sits in the header, ahead of the first stride's last word, on a word boundary;
-    // it names at least one stride, and no more than the record holds.
-    if (offset % 2 != 0 || count < 2 || offset + 2 * count > kUpdateStride - 2)
+    // it names at least one stride, and no more than the record holds. A record smaller than a
+    // stride has none: its array holds the update sequence number alone.
+    const u32 least = size < kUpdateStride ? 1 : 2;
+    if (offset % 2 != 0 || count < least || offset + 2 * count > kUpdateStride - 2 ||
+        offset + 2 * count > size)
         return kNtfsCorrupt;
     const std::size_t strides = count - 1;
     if (strides > size / kUpdateStride)

@@ -32,8 +32,9 @@ struct MftRecordHeader
 
 // Applies the update sequence of a multi-sector protected record of size bytes in place: the
 // array named by the header (offset at 0x04, count at 0x06) must lie in the first stride before
-// its last word, count - 1 strides of 512 bytes must fit in size, the update sequence number
-// must not be 0, and every counted stride must end in it. Only then is each stride's last word
+// its last word, count - 1 strides of 512 bytes must fit in size (at least one, except in a
+// record smaller than a stride, which has none), the update sequence number must not be 0, and
+// every counted stride must end in it. Only then is each stride's last word
 // replaced by its saved value. Returns kNtfsOk, or kNtfsCorrupt with the bytes left as they
 // were (a torn or stale record, or a broken array).
 [[nodiscard]] u32 ApplyUpdateSequence(u8* bytes, std::size_t size);

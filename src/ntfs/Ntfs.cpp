@@ -18,9 +18,13 @@ using namespace ntfs;
 
 namespace
 {
-constexpr u32 kRecordSizeAsPowerOfTwo = 0xF6; // -10: 2^10 bytes per record
-constexpr u32 kMaxSectorsPerCluster = 0x80;   // larger clusters are stored as a negated shift
-constexpr u64 kMetafileRecords = 16;          // MFT records 0-15 hold the metafiles
+constexpr u32 kMaxSectorBytes = 4096;
+constexpr u64 kMetafileRecords = 16; // MFT records 0-15 hold the metafiles
+
+constexpr bool IsPowerOfTwo(u64 v)
+{
+    return v != 0 && (v & (v - 1)) == 0;
+}
 } // namespace
 
 CNtfs::CNtfs() : CNtfs(std::make_unique<CFile_RW>())
@@ -44,7 +48,8 @@ u32 CNtfs::Open(const std::string& drive, int keepOpen)
 {
     m_valid = 0;
     m_boot = BootParams{};
-    std::memset(m_sector, 0, sizeof m_sector);
+    m_sector.assign(kRecordSize, 0);
+    m_recordBytes = kRecordSize;
     m_keepOpen = keepOpen;
     m_drive = drive;
     m_recordCount = 0;
@@ -61,7 +66,7 @@ u32 CNtfs::Open(const std::string& drive, int keepOpen)
     if (rc != kOk)
         return rc;
     // A failed read leaves the buffer zero, which the boot check refuses.
-    (void)ReadSectors(m_sector, 1, 0);
+    (void)ReadSectors(m_sector.data(), 1, 0);
 
     rc = ParseBootSector();
     if (rc == kOk)
@@ -85,28 +90,30 @@ u32 CNtfs::ReadSectors(void* buffer, u32 count, u64 sector)
 
 u32 CNtfs::ParseBootSector()
 {
-    DecodeNtfsBootSector(m_sector, kReaderSectorSize, &m_boot);
+    DecodeNtfsBootSector(m_sector.data(), kReaderSectorSize, &m_boot);
     const BootParams& p = m_boot;
     NtfsGeometry geometry;
     if (DecodeNtfsGeometry(p, &geometry) != kNtfsOk)
         return kErrBadNtfs;
-    // What this engine reads: clusters of at most 128 sectors and records of 1024 bytes, the
-    // size given as 2^10 bytes (0xF6, the only way with clusters over 1024 bytes) or as clusters
-    // of 1024 bytes or less.
-    if (p.sectorsPerCluster > kMaxSectorsPerCluster)
-        return kErrBadNtfs;
+    // Sectors of 512 to 4096 bytes, clusters of up to 2 MiB, records of 256 bytes to 64 KiB:
+    // every geometry Windows and mkntfs write.
     const u64 clusterBytes = geometry.clusterBytes;
-    const u64 factor = p.clustersPerRecord == kRecordSizeAsPowerOfTwo ? 1 : p.clustersPerRecord;
+    const u64 recordBytes = geometry.recordBytes;
+    if (!IsPowerOfTwo(p.bytesPerSector) || p.bytesPerSector > kMaxSectorBytes ||
+        clusterBytes > kMaxClusterBytes || recordBytes < kMinRecordBytes ||
+        recordBytes > kMaxRecordBytes)
+        return kErrBadNtfs;
+    // The volume holds more than 32 records' worth of sectors, a record counted as the clusters
+    // its size byte names (one cluster for a size given in bytes).
+    const s8 encoded = static_cast<s8>(p.clustersPerRecord & 0xFF);
+    const u64 factor = encoded > 0 ? static_cast<u64>(encoded) : 1;
     if (p.totalSectors <= clusterBytes * factor / p.bytesPerSector * 32)
-        return kErrBadNtfs;
-    if (clusterBytes > kRecordSize && p.clustersPerRecord != kRecordSizeAsPowerOfTwo)
-        return kErrBadNtfs;
-    if (clusterBytes <= kRecordSize && clusterBytes * factor != kRecordSize)
-        return kErrBadNtfs;
-    if (geometry.recordBytes != kRecordSize)
         return kErrBadNtfs;
     // The reader counts 512-byte sectors whatever the volume's own sector size.
     m_unitsPerCluster = static_cast<u32>(clusterBytes / kReaderSectorSize);
+    m_recordBytes = static_cast<u32>(recordBytes);
+    if (m_sector.size() < m_recordBytes)
+        m_sector.resize(m_recordBytes);
     m_valid = 1;
     return kOk;
 }
@@ -119,15 +126,17 @@ u32 CNtfs::LoadMftRuns()
     m_mft.Reset();
     if (!m_reader || m_unitsPerCluster == 0)
         return kErrNotOpen;
-    std::memset(m_sector, 0, sizeof m_sector);
+    std::fill(m_sector.begin(), m_sector.end(), u8{0});
     if (m_boot.mftCluster > std::numeric_limits<u64>::max() / m_unitsPerCluster)
         return kErrBadNtfs;
-    u32 rc = ReadSectors(m_sector, kRecordSize / kReaderSectorSize,
-                         m_boot.mftCluster * m_unitsPerCluster);
+    // Record 0 starts the MFT's first cluster; a record smaller than a reader sector is read
+    // with the rest of that sector.
+    const u32 units = std::max<u32>(1, m_recordBytes / kReaderSectorSize);
+    u32 rc = ReadSectors(m_sector.data(), units, m_boot.mftCluster * m_unitsPerCluster);
     if (rc != kOk)
         return rc;
 
-    m_record.Assign(m_sector, kRecordSize);
+    m_record.Assign(m_sector.data(), m_recordBytes);
     MftRecordHeader header;
     if (m_record.DecodeHeader(&header) != kNtfsOk)
         return kErrBadNtfs;
@@ -150,7 +159,7 @@ u32 CNtfs::LoadMftRuns()
     u64 claimed = 0; // the decoder holds the total below 2^63
     for (const NtfsExtent& extent : extents)
         claimed += extent.length;
-    m_mft.SetExtents(std::move(extents), m_unitsPerCluster, kRecordSize);
+    m_mft.SetExtents(std::move(extents), m_unitsPerCluster, m_recordBytes);
 
     // The count stops where the extent leaves the volume or the device, and where the $DATA
     // sizes end, so that a damaged run list cannot send a scan through billions of records
@@ -161,12 +170,16 @@ u32 CNtfs::LoadMftRuns()
                                 : m_boot.totalSectors * ratio + ratio; // + the backup boot sector
     const u64 sizeClusters = MftSizeClusters(data.allocatedSize, data.size);
     const u64 clusters = m_mft.ReadableClusters(*m_reader, volumeUnits, sizeClusters);
-    // Two 512-byte units make a record; clusters of one unit hold half a record.
+    // Records and clusters are powers of two: a cluster holds whole records, or a record whole
+    // clusters.
     auto records = [this](u64 c)
     {
-        const u64 unitsPerRecord = kRecordSize / kReaderSectorSize;
-        return m_unitsPerCluster >= unitsPerRecord ? c * (m_unitsPerCluster / unitsPerRecord)
-                                                   : c / unitsPerRecord;
+        const u64 clusterBytes = ClusterBytes();
+        if (clusterBytes < m_recordBytes)
+            return c / (m_recordBytes / clusterBytes);
+        const u64 perCluster = clusterBytes / m_recordBytes;
+        return c > std::numeric_limits<u64>::max() / perCluster ? std::numeric_limits<u64>::max()
+                                                                : c * perCluster;
     };
     m_recordCount = records(clusters);
     if (claimed > sizeClusters)
@@ -185,7 +198,7 @@ u64 CNtfs::MftSizeClusters(u64 allocatedSize, u64 dataSize) const
     // it. The larger one bounds the count, so that one damaged size field loses no record.
     const u64 bytes = std::max(allocatedSize, dataSize);
     // Sizes that cannot hold even the metafile records are not the MFT's.
-    if (bytes < kMetafileRecords * kRecordSize)
+    if (bytes < kMetafileRecords * m_recordBytes)
         return std::numeric_limits<u64>::max();
     const u64 clusterBytes = u64{m_unitsPerCluster} * kReaderSectorSize;
     return bytes / clusterBytes + (bytes % clusterBytes != 0 ? 1 : 0);
@@ -255,6 +268,6 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
 
 u32 CNtfs::ParseRecord(NtfsRecordInfo& info)
 {
-    m_record.Assign(m_sector, kRecordSize);
+    m_record.Assign(m_sector.data(), m_recordBytes);
     return ParseRecordImpl(m_record, info);
 }

@@ -1,4 +1,4 @@
-// The NTFS volume parser: opens a volume, finds the MFT, reads its 1024-byte FILE records and
+// The NTFS volume parser: opens a volume, finds the MFT, reads its FILE records and
 // gives the search and recovery what they need of them, and the data block that tells recovery
 // where data lies, on top of the parsers of ntfs/ (boot sector, record, attributes, run list).
 #pragma once
@@ -140,8 +140,14 @@ inline constexpr u32 kDataBlockLongLimit = 1023;
 class CNtfs
 {
 public:
+    // The classic record size, and the least the record buffer holds.
     static constexpr u32 kRecordSize = 1024;
     static constexpr u32 kReaderSectorSize = 512;
+    // Record sizes this parser reads: every power of two in between.
+    static constexpr u32 kMinRecordBytes = 256;
+    static constexpr u32 kMaxRecordBytes = 65536;
+    // Largest cluster: 2 MiB.
+    static constexpr u64 kMaxClusterBytes = 2u << 20;
 
     // Takes a device reader on the drive table (CFile_RW) and the name buffer.
     CNtfs();
@@ -159,9 +165,9 @@ public:
 
     // Checks the boot sector in the sector buffer. Returns 0 or 36.
     [[nodiscard]] u32 ParseBootSector();
-    // Reads record 0 and decodes its $DATA run list into the MFT's extents; the record count
-    // covers them as far as they lie on the volume and the device and as far as the $DATA sizes
-    // reach. Returns 0, 1 (not open), 5 (no $DATA), 36 (no "FILE", resident $DATA, or a run list
+    // Reads record 0 and decodes its $DATA run list into the MFT's extents (with the pieces
+    // its $ATTRIBUTE_LIST names in extension records); the record count covers them as far as
+    // they lie on the volume and the device and as far as the $DATA sizes reach. Returns 0, 1 (not open), 5 (no $DATA), 36 (no "FILE", resident $DATA, or a run list
     // that cannot be decoded) or the reader's codes.
     [[nodiscard]] u32 LoadMftRuns();
     // value in: record number; out: the record's first sector (512-byte units). 1 found,
@@ -199,7 +205,10 @@ public:
     // Volume figures for recovery, in the reader's 512-byte sectors.
     [[nodiscard]] u32 GetSectorsPerCluster() const;
     [[nodiscard]] u32 GetBytesPerSector() const;
-    [[nodiscard]] static u32 GetRecordSize() { return kRecordSize; }
+    // Bytes of one MFT record: 1024 until a boot sector says otherwise.
+    [[nodiscard]] u32 GetRecordSize() const { return m_recordBytes; }
+    // Bytes of one cluster (0 before a boot sector was accepted).
+    [[nodiscard]] u64 ClusterBytes() const { return u64{m_unitsPerCluster} * kReaderSectorSize; }
 
     [[nodiscard]] CDirectRW* Reader() const { return m_reader.get(); }
     [[nodiscard]] u64 RecordCount() const { return m_recordCount; }
@@ -214,7 +223,7 @@ public:
     [[nodiscard]] std::vector<NtfsRun> MftRuns() const;
     // The sector buffer (the boot sector, record 0, and the record the record operations work
     // on), for tests and fuzzers.
-    [[nodiscard]] u8* RecordBuffer() { return m_sector; }
+    [[nodiscard]] u8* RecordBuffer() { return m_sector.data(); }
 
     // Sequential scans: when on, ReadRecord reads the MFT ahead in large batches and serves
     // the following records from memory. Reads of other records do not disturb the batch.
@@ -245,7 +254,8 @@ private:
     u64 m_mftRecordsHeld = 0;    // records its $DATA sizes hold then
     u8* m_nameBuffer = nullptr;  // 510 bytes from g_MemPool: one UTF-16 name of 255 units
     BootParams m_boot;
-    u8 m_sector[kRecordSize] = {};
+    std::vector<u8> m_sector = std::vector<u8>(kRecordSize); // at least one record
+    u32 m_recordBytes = kRecordSize;
     u32 m_valid = 0;
     int m_keepOpen = 0;
     std::string m_drive;

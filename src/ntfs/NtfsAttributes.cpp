@@ -268,9 +268,9 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, NtfsRecordInfo& info)
 u32 CNtfs::ParseRecordHeader(NtfsRecordHeader& header, u32 offset)
 {
     header = NtfsRecordHeader{};
-    if (offset >= kRecordSize)
+    if (offset >= m_recordBytes)
         return kErrBadNtfs;
-    const ByteView r(m_sector + offset, kRecordSize - offset);
+    const ByteView r(m_sector.data() + offset, m_recordBytes - offset);
     MftRecordHeader h;
     if (DecodeMftRecordHeader(r, &h) != kNtfsOk)
         return kErrBadNtfs;
@@ -306,10 +306,10 @@ int CNtfs::ApplyFixups(const u16* entries, int apply, int count)
         return 1;
     if (entries[0] == 0 || count < 1)
         return 0;
-    const int strides = static_cast<int>(kRecordSize / kUpdateStride);
+    const int strides = static_cast<int>(m_recordBytes / kUpdateStride);
     count = std::min(count, strides + 1);
     auto word = [this](int k)
-    { return m_sector + static_cast<std::size_t>(kUpdateStride) * static_cast<u32>(k + 1) - 2; };
+    { return m_sector.data() + static_cast<std::size_t>(kUpdateStride) * static_cast<u32>(k + 1) - 2; };
     if (!apply)
     {
         for (int k = 0; k <= count - 2; ++k)
@@ -330,7 +330,7 @@ int CNtfs::ApplyFixups(const u16* entries, int apply, int count)
 u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type)
 {
     attr = NtfsAttr{};
-    const ByteView record(m_sector, kRecordSize);
+    const ByteView record(m_sector.data(), m_recordBytes);
     CAttributeIterator walk(record, cursor);
     NtfsAttribute a;
     if (walk.Find(type, &a) != kNtfsOk)
@@ -392,10 +392,10 @@ u32 CNtfs::GetFileName(std::string& name, NtfsAttr& attr)
 {
     name.clear();
     attr = NtfsAttr{};
-    if (LoadLe32(m_sector) != kFileSignature)
+    if (LoadLe32(m_sector.data()) != kFileSignature)
         return kErrBadNtfs;
     RecordAttributes found;
-    GatherAttributes(ByteView(m_sector, kRecordSize), &found);
+    GatherAttributes(ByteView(m_sector.data(), m_recordBytes), &found);
     const NtfsAttribute* chosen = nullptr;
     NtfsFileName fn;
     if (ChooseFileName(found, &chosen, &fn) != kNtfsOk)

@@ -12,7 +12,7 @@ namespace
 {
 constexpr u32 kMinSectorBytes = 512;
 constexpr u32 kMaxClusterShift = 12;   // 0xF4: 2^12 sectors, the largest cluster encoded so
-constexpr u32 kMinStructureShift = 9;  // 512 bytes: one update sequence stride
+constexpr u32 kMinStructureShift = 8;  // 256 bytes: the smallest record a volume may have
 constexpr u32 kMaxStructureShift = 31; // sizes are held in 32 bits by the file system itself
 
 constexpr bool IsPowerOfTwo(u64 v)

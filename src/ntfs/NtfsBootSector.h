@@ -49,7 +49,7 @@ void DecodeNtfsBootSector(const u8* bytes, std::size_t size, NtfsBootParams* out
 
 // Bytes of a file record segment or index block from the signed byte that encodes it: a
 // positive value counts clusters, a negative value -n gives 2^n bytes. 0 when the result is not
-// a power of two of at least 512 bytes (one update sequence stride) and below 2^32.
+// a power of two of at least 256 bytes and at most 2^31.
 [[nodiscard]] u64 NtfsStructureBytes(u8 encoded, u64 clusterBytes);
 
 // The geometry of a parameter block. Returns kNtfsOk, or kNtfsCorrupt when the sector size is

@@ -116,7 +116,11 @@ INSTANTIATE_TEST_SUITE_P(
                                     StoreLe16(&r[1022], 0);
                                 },
                                 kNtfsCorrupt, 0},
-                      FixupCase{"ShorterThanAStride", 256, 2, nullptr, kNtfsCorrupt, 0}),
+                      FixupCase{"ShorterThanAStride", 256, 2, nullptr, kNtfsCorrupt, 0},
+                      FixupCase{"Record256WithoutStrides", 256, 1, nullptr, kNtfsOk, 0},
+                      FixupCase{"Record64K", 65536, 129, nullptr, kNtfsOk, 128},
+                      FixupCase{"Record64KTorn", 65536, 129,
+                                [](auto& r) { StoreLe16(&r[40958], 0x7777); }, kNtfsCorrupt, 0}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(NtfsMftRecord, OwnsItsBytesAndDecodesItsHeader)

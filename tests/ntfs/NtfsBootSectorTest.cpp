@@ -65,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         GeometryCase{"ClusterByteUnused", 512, 0x81, 0xF6, 1, kNtfsCorrupt, 0, 0, 0},
         GeometryCase{"ClusterShiftTooLarge", 512, 0xF3, 0xF6, 1, kNtfsCorrupt, 0, 0, 0},
         GeometryCase{"RecordZero", 512, 8, 0, 1, kNtfsCorrupt, 0, 0, 0},
-        GeometryCase{"RecordBelowAStride", 512, 1, 0xF8, 1, kNtfsCorrupt, 0, 0, 0},
+        GeometryCase{"SmallestRecord", 512, 1, 0xF8, 1, kNtfsOk, 512, 256, 512},
+        GeometryCase{"RecordBelowTheSmallest", 512, 1, 0xF9, 1, kNtfsCorrupt, 0, 0, 0},
         GeometryCase{"RecordOf2To32", 512, 8, 0xE0, 1, kNtfsCorrupt, 0, 0, 0},
         GeometryCase{"RecordNotPowerOfTwo", 512, 8, 3, 1, kNtfsCorrupt, 0, 0, 0},
         // The engine reads no index blocks: a bad encoding there is only noted.

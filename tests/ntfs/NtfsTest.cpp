@@ -152,7 +152,7 @@ class NtfsBootTest : public ::testing::TestWithParam<BootCase>
 {
 };
 
-TEST_P(NtfsBootTest, AcceptsOnly1024ByteRecords)
+TEST_P(NtfsBootTest, AcceptsEveryGeometryWindowsWrites)
 {
     const BootCase& c = GetParam();
     CNtfs ntfs(std::make_unique<CMem_RW>(BootImage(c.bps, c.spc, c.cpr, c.total)));
@@ -163,25 +163,33 @@ TEST_P(NtfsBootTest, AcceptsOnly1024ByteRecords)
 
 INSTANTIATE_TEST_SUITE_P(
     Geometry, NtfsBootTest,
-    ::testing::Values(BootCase{512, 8, 0xF6, 100000, kOk},      // 4 KiB clusters, 2^10 records
-                      BootCase{512, 2, 1, 100000, kOk},         // 1 KiB clusters, 1 per record
-                      BootCase{512, 1, 2, 100000, kOk},         // 512-byte clusters, 2 per record
-                      BootCase{512, 1, 1, 100000, kErrBadNtfs}, // 512-byte records
-                      BootCase{512, 1, 0xF6, 100000, kErrBadNtfs}, // 0xF6 counts as one cluster
+    ::testing::Values(BootCase{512, 8, 0xF6, 100000, kOk},         // 4 KiB clusters, 2^10 records
+                      BootCase{512, 2, 1, 100000, kOk},            // 1 KiB clusters, 1 per record
+                      BootCase{512, 1, 2, 100000, kOk},            // 512-byte clusters, 2 per record
+                      BootCase{512, 1, 1, 100000, kOk},            // 512-byte records
+                      BootCase{512, 1, 0xF8, 100000, kOk},         // 256-byte records
+                      BootCase{512, 1, 0xF9, 100000, kErrBadNtfs}, // 128-byte records
+                      BootCase{512, 1, 0xF6, 100000, kOk},         // 0xF6 counts as one cluster
                       BootCase{512, 3, 1, 100000, kErrBadNtfs},    // not a power of two
                       BootCase{512, 0, 1, 100000, kErrBadNtfs},
                       BootCase{520, 2, 1, 100000, kErrBadNtfs},
-                      BootCase{0, 2, 1, 100000, kErrBadNtfs},   // no division by a zero sector
-                      BootCase{512, 8, 1, 100000, kErrBadNtfs}, // large clusters need 0xF6
+                      BootCase{1536, 1, 1, 100000, kErrBadNtfs},
+                      BootCase{8192, 1, 0xF6, 100000, kErrBadNtfs}, // sectors up to 4 KiB
+                      BootCase{0, 2, 1, 100000, kErrBadNtfs}, // no division by a zero sector
+                      BootCase{512, 8, 1, 100000, kOk},       // records of one 4 KiB cluster
                       BootCase{512, 8, 0xF6, 256, kErrBadNtfs}, // too small for 32 records
                       BootCase{512, 8, 0xF6, 257, kOk}, BootCase{512, 2, 1, 64, kErrBadNtfs},
                       BootCase{512, 2, 1, 65, kOk},
                       BootCase{512, 2, 0xFFFFFFFF, ~0ull, kErrBadNtfs}, // no product overflow
-                      // Geometry that decodes but that this engine does not read yet.
-                      BootCase{512, 0xF8, 0xF6, 100000, kErrBadNtfs}, // 128 KiB clusters
-                      BootCase{512, 8, 0xF4, 100000, kErrBadNtfs},    // 4 KiB records
-                      BootCase{512, 8, 0x1F6, 100000, kErrBadNtfs},   // unused bytes set
-                      BootCase{4096, 1, 0xF6, 100000, kOk}));
+                      BootCase{512, 0xF8, 0xF6, 100000, kOk},           // 128 KiB clusters
+                      BootCase{512, 0xF4, 0xF6, 200000, kOk},           // 2 MiB clusters
+                      BootCase{4096, 0xF7, 0xF6, 100000, kOk},          // 2 MiB of 4 KiB sectors
+                      BootCase{4096, 0xF6, 0xF6, 100000, kErrBadNtfs},  // 4 MiB clusters
+                      BootCase{512, 8, 0xF4, 100000, kOk},              // 4 KiB records
+                      BootCase{512, 8, 0xF0, 100000, kOk},              // 64 KiB records
+                      BootCase{512, 8, 0xEF, 100000, kErrBadNtfs},      // 128 KiB records
+                      BootCase{512, 8, 0x1F6, 100000, kOk}, // unused upper bytes ignored
+                      BootCase{4096, 1, 0xF6, 100000, kOk}, BootCase{4096, 1, 1, 100000, kOk}));
 
 TEST(NtfsTest, MapsRecordsThroughTwoMftRuns)
 {
@@ -714,7 +722,7 @@ TEST(NtfsTest, ReportsVolumeFiguresInReaderSectors)
     ASSERT_EQ(rc, kOk);
     EXPECT_EQ(ntfs->GetSectorsPerCluster(), 2u);
     EXPECT_EQ(ntfs->GetBytesPerSector(), 512u);
-    EXPECT_EQ(CNtfs::GetRecordSize(), 1024u);
+    EXPECT_EQ(ntfs->GetRecordSize(), 1024u);
     CNtfs fresh(std::make_unique<CMem_RW>(std::vector<u8>{}));
     EXPECT_EQ(fresh.GetSectorsPerCluster(), 0u);
     EXPECT_EQ(fresh.GetBytesPerSector(), 512u);
