@@ -53,7 +53,8 @@ Bytes Tokens(const std::vector<Token>& tokens)
             continue;
         }
         data[tag] = static_cast<u8>(data[tag] | (1u << (t % 8)));
-        const int offsetBits = std::max(4, static_cast<int>(std::bit_width(pos - 1)));
+        const int offsetBits =
+            std::max(4, static_cast<int>(std::bit_width(pos == 0 ? pos : pos - 1)));
         const u32 raw = ((tk.offset - 1) << (16 - offsetBits)) | (tk.length - 3);
         data.push_back(static_cast<u8>(raw));
         data.push_back(static_cast<u8>(raw >> 8));
