@@ -22,9 +22,9 @@ u32 DecodeAttributeList(ByteView value, std::vector<NtfsAttrListEntry>* out)
         if (length < kListHeader || !rest.Has(0, length))
             return kNtfsCorrupt;
         const ByteView entry = rest.Sub(0, length);
-        const u8 nameUnits = entry.U8(kListNameLength);
+        const std::size_t nameBytes = std::size_t{2} * entry.U8(kListNameLength);
         const u8 nameOffset = entry.U8(kListNameOffset);
-        if (nameUnits != 0 && (nameOffset < kListHeader || !entry.Has(nameOffset, 2u * nameUnits)))
+        if (nameBytes != 0 && (nameOffset < kListHeader || !entry.Has(nameOffset, nameBytes)))
             return kNtfsCorrupt;
         NtfsAttrListEntry e;
         e.type = entry.U32(kListType);
@@ -33,8 +33,8 @@ u32 DecodeAttributeList(ByteView value, std::vector<NtfsAttrListEntry>* out)
         e.record = NtfsRefRecord(segment);
         e.sequence = NtfsRefSequence(segment);
         e.id = entry.U16(kListId);
-        if (nameUnits != 0)
-            e.name = entry.Sub(nameOffset, 2u * nameUnits);
+        if (nameBytes != 0)
+            e.name = entry.Sub(nameOffset, nameBytes);
         out->push_back(e);
         offset += length;
     }
