@@ -1,5 +1,6 @@
 // Offsets of an attribute record inside an MFT record: the common header, then the resident
-// or the non-resident form. Also the attribute type codes the engine reads.
+// or the non-resident form; of an entry in the value of $ATTRIBUTE_LIST. Also the attribute type
+// codes the engine reads.
 #pragma once
 
 #include "platform/Types.h"
@@ -35,7 +36,18 @@ inline constexpr u32 kAttrNonResidentHeader = 0x40; // size of the non-resident 
 inline constexpr u32 kAttrAlignment = 8;    // attribute records start on 8-byte boundaries
 inline constexpr u32 kAttrEnd = 0xFFFFFFFF; // type code of the end marker
 
+// Attribute list entry (ATTRIBUTE_LIST_ENTRY), one per attribute record of a file.
+inline constexpr u32 kListType = 0x00;       // u32 attribute type code
+inline constexpr u32 kListLength = 0x04;     // u16 record length
+inline constexpr u32 kListNameLength = 0x06; // u8 name length in UTF-16 units
+inline constexpr u32 kListNameOffset = 0x07; // u8 name offset
+inline constexpr u32 kListLowestVcn = 0x08;  // u64 lowest VCN of the attribute record
+inline constexpr u32 kListSegment = 0x10;    // u64 segment reference of the record holding it
+inline constexpr u32 kListId = 0x18;         // u16 attribute instance
+inline constexpr u32 kListHeader = 0x1A;     // fixed part; the name usually follows
+
 inline constexpr u32 kTypeStandardInformation = 0x10; // $STANDARD_INFORMATION
+inline constexpr u32 kTypeAttributeList = 0x20;       // $ATTRIBUTE_LIST
 inline constexpr u32 kTypeFileName = 0x30;            // $FILE_NAME
 inline constexpr u32 kTypeData = 0x80;                // $DATA
 } // namespace ntfs

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "mempool/MemPool.h"
+#include "ntfs/FileReference.h"
 #include "platform/EventSink.h"
 #include "platform/Format.h"
 #include "platform/Status.h"
@@ -19,11 +20,7 @@ constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked a
 
 bool NtfsParentMatches(u16 referenced, u16 actual, bool inUse)
 {
-    if (referenced == 0 || actual == referenced)
-        return true;
-    // Freeing a record increments its sequence number, skipping 0.
-    const u16 afterFree = referenced == 0xFFFF ? 1 : static_cast<u16>(referenced + 1);
-    return !inUse && actual == afterFree;
+    return referenced == 0 || NtfsSequenceMatches(referenced, actual, inUse);
 }
 
 const std::string* NtfsFolderMap::Find(s64 record, u16 sequence) const
