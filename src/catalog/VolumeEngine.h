@@ -32,8 +32,11 @@ struct DataStream
     std::vector<u8> residentBytes;
     std::vector<StreamExtent> extents; // in stream order, each lying on the volume
     u64 clusterBytes = 0;
-    u64 firstLcn = 0;  // the cluster that starts at dataStart (2 on FAT, 0 on NTFS)
-    u64 dataStart = 0; // byte offset of that cluster on the engine's reader
+    u64 firstLcn = 0;            // the cluster that starts at dataStart (2 on FAT, 0 on NTFS)
+    u64 dataStart = 0;           // byte offset of that cluster on the engine's reader
+    u64 initializedSize = ~0ull; // bytes past it were never written and read as zeros
+    u32 compressionUnit = 0;     // clusters of one LZNT1 compression unit; 0: stored as is
+    bool encrypted = false;      // the bytes are stored encrypted and copied as they are
 
     // Bytes the extents can give, at most size.
     [[nodiscard]] u64 ReadableBytes() const

@@ -253,7 +253,7 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
     u32 rc = m_mft.Read(*m_reader, record, &m_record, &status);
     if (rc == kNtfsOk)
     {
-        rc = ParseRecordImpl(m_record, info);
+        rc = ParseRecordImpl(m_record, static_cast<u64>(record), info);
         info.record = static_cast<u64>(record);
     }
     else
@@ -269,5 +269,7 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
 u32 CNtfs::ParseRecord(NtfsRecordInfo& info)
 {
     m_record.Assign(m_sector.data(), m_recordBytes);
-    return ParseRecordImpl(m_record, info);
+    MftRecordHeader header;
+    (void)m_record.DecodeHeader(&header);
+    return ParseRecordImpl(m_record, header.recordNumber, info);
 }

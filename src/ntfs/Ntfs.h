@@ -11,6 +11,7 @@
 #include "ntfs/MftReader.h"
 #include "ntfs/MftRecord.h"
 #include "ntfs/NtfsBootSector.h"
+#include "ntfs/NtfsFile.h"
 #include "ntfs/RunList.h"
 #include "platform/Types.h"
 #include "records/FoundItem.h"
@@ -95,6 +96,13 @@ struct NtfsAttr
     u8* data = nullptr; // data block (see below), a pool block, or null
 };
 
+// A named data stream of a file.
+struct NtfsNamedStream
+{
+    std::string name; // UTF-8
+    u64 size = 0;
+};
+
 // What the search keeps of one record.
 struct NtfsRecordInfo
 {
@@ -106,11 +114,12 @@ struct NtfsRecordInfo
     FoundTime created;
     FoundTime accessed;
     FoundTime modified;
-    u64 size = 0;           // data size in bytes; 0 for folders
-    u8* data = nullptr;     // data block, null for folders; owned by the receiver
-    u16 parentSequence = 0; // sequence number of the parent reference (top 16 bits)
-    u16 sequence = 0;       // the record's own sequence number
-    u8 inUse = 0;           // 1 when the record's in-use flag is set
+    u64 size = 0;                         // data size in bytes; 0 for folders
+    u8* data = nullptr;                   // data block, null for folders; owned by the receiver
+    u16 parentSequence = 0;               // sequence number of the parent reference (top 16 bits)
+    u16 sequence = 0;                     // the record's own sequence number
+    u8 inUse = 0;                         // 1 when the record's in-use flag is set
+    std::vector<NtfsNamedStream> streams; // a file's named $DATA streams, in record order
 };
 
 // The data block, stored in FoundItem::data:
@@ -167,8 +176,9 @@ public:
     [[nodiscard]] u32 ParseBootSector();
     // Reads record 0 and decodes its $DATA run list into the MFT's extents (with the pieces
     // its $ATTRIBUTE_LIST names in extension records); the record count covers them as far as
-    // they lie on the volume and the device and as far as the $DATA sizes reach. Returns 0, 1 (not open), 5 (no $DATA), 36 (no "FILE", resident $DATA, or a run list
-    // that cannot be decoded) or the reader's codes.
+    // they lie on the volume and the device and as far as the $DATA sizes reach. Returns 0, 1 (not
+    // open), 5 (no $DATA), 36 (no "FILE", resident $DATA, or a run list that cannot be decoded) or
+    // the reader's codes.
     [[nodiscard]] u32 LoadMftRuns();
     // value in: record number; out: the record's first sector (512-byte units). 1 found,
     // 0 not in the MFT's extent.
@@ -199,6 +209,10 @@ public:
     // of 2^32 or more. Returns 0; 5 (null); 36 when the list ended early (no end within limit,
     // an impossible pair, or a run it cannot hold), keeping the runs before.
     [[nodiscard]] static u32 DecodeRuns(const u8* runs, int limit, std::vector<NtfsRun>& out);
+    // Where the data stream stream (empty: the file's own data) of the file whose base record
+    // is number lies, read again from the record and its extension records. Returns kNtfsOk,
+    // kNtfsNotFound (no such record or stream), kNtfsCorrupt or kNtfsIoError.
+    [[nodiscard]] u32 DescribeData(u64 number, const std::string& stream, NtfsStreamLayout* out);
     // FILETIME (UTC, 100 ns since 1601) to the local time of the machine's time zone.
     static void FileTimeToFoundTime(s64 fileTime, FoundTime& out);
 
@@ -207,6 +221,13 @@ public:
     [[nodiscard]] u32 GetBytesPerSector() const;
     // Bytes of one MFT record: 1024 until a boot sector says otherwise.
     [[nodiscard]] u32 GetRecordSize() const { return m_recordBytes; }
+    // Clusters of the volume, from its sector count and sizes (0 before a boot sector was
+    // accepted).
+    [[nodiscard]] u64 VolumeClusters() const
+    {
+        const u64 clusterBytes = ClusterBytes();
+        return clusterBytes == 0 ? 0 : m_boot.totalSectors / (clusterBytes / m_boot.bytesPerSector);
+    }
     // Bytes of one cluster (0 before a boot sector was accepted).
     [[nodiscard]] u64 ClusterBytes() const { return u64{m_unitsPerCluster} * kReaderSectorSize; }
 
@@ -242,7 +263,15 @@ private:
     {
         return !extent.hole && extent.lcn <= 0xFFFFFFFFu && extent.length <= 0xFFFFFFFFu;
     }
-    [[nodiscard]] u32 ParseRecordImpl(CMftRecord& record, NtfsRecordInfo& info);
+    [[nodiscard]] u32 ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info);
+    // Gathers the attributes of the file whose base record (number, fixups applied) is record,
+    // following its $ATTRIBUTE_LIST into the extension records that name it as their base.
+    // Returns kNtfsOk, or kNtfsCorrupt when the list or an extension record could not be read
+    // or belongs elsewhere (*out holds what could be gathered).
+    [[nodiscard]] u32 GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* out);
+    // The value of a non-resident attribute of at most limit bytes, read through its runs.
+    [[nodiscard]] u32 ReadNonResidentValue(const NtfsAttribute& attr, u64 limit,
+                                           std::vector<u8>* out);
     // Clusters of the MFT that its $DATA attribute's sizes account for; u64 max when they are
     // too small to be the MFT's.
     [[nodiscard]] u64 MftSizeClusters(u64 allocatedSize, u64 dataSize) const;
@@ -259,7 +288,10 @@ private:
     u32 m_valid = 0;
     int m_keepOpen = 0;
     std::string m_drive;
-    CMftReader m_mft;          // the MFT's extents and the reads of its records
-    CMftRecord m_record;       // the record being parsed, in a buffer of its own
-    u32 m_unitsPerCluster = 0; // 512-byte reader sectors per cluster
+    CMftReader m_mft;                     // the MFT's extents and the reads of its records
+    CMftRecord m_record;                  // the record being parsed, in a buffer of its own
+    std::vector<CMftRecord> m_extensions; // its extension records, while gathered
+    std::vector<u8> m_listBytes;          // its non-resident attribute list
+    NtfsFileAttributes m_file;            // its attributes
+    u32 m_unitsPerCluster = 0;            // 512-byte reader sectors per cluster
 };

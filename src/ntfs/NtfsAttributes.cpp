@@ -78,26 +78,32 @@ void GatherAttributes(ByteView record, RecordAttributes* out)
     }
 }
 
-// The record's preferred $FILE_NAME: the first one, unless it is a DOS name (or the combined
-// Win32 and DOS name) and the $FILE_NAME after it has a name. Returns kNtfsOk, kNtfsNotFound
-// or kNtfsCorrupt.
-u32 ChooseFileName(const RecordAttributes& found, const NtfsAttribute** attr, NtfsFileName* fn)
+// The file's preferred $FILE_NAME of the ones met in order: the first one, unless it is a DOS
+// name (or the combined Win32 and DOS name) and the $FILE_NAME after it has a name. Returns
+// kNtfsOk, kNtfsNotFound or kNtfsCorrupt.
+u32 ChooseFileName(const NtfsAttribute* first, const NtfsAttribute* second,
+                   const NtfsAttribute** attr, NtfsFileName* fn)
 {
-    if (!found.hasFileName)
+    if (!first)
         return kNtfsNotFound;
-    *attr = &found.fileName;
-    const u32 rc = DecodeFileName(found.fileName, fn);
+    *attr = first;
+    const u32 rc = DecodeFileName(*first, fn);
     if (rc != kNtfsOk || (fn->nameSpace != kNameSpaceDos && fn->nameSpace != kNameSpaceWin32AndDos))
         return rc;
     NtfsFileName next;
-    if (found.hasNextFileName && DecodeFileName(found.nextFileName, &next) == kNtfsOk &&
-        next.NameUnits() > 0)
+    if (second && DecodeFileName(*second, &next) == kNtfsOk && next.NameUnits() > 0)
     {
         // A long name that follows the short one replaces it, parent reference and all.
-        *attr = &found.nextFileName;
+        *attr = second;
         *fn = next;
     }
     return kNtfsOk;
+}
+
+u32 ChooseFileName(const RecordAttributes& found, const NtfsAttribute** attr, NtfsFileName* fn)
+{
+    return ChooseFileName(found.hasFileName ? &found.fileName : nullptr,
+                          found.hasNextFileName ? &found.nextFileName : nullptr, attr, fn);
 }
 
 // The data block of a $DATA attribute (see Ntfs.h), from the pool; null when the pool refuses.
@@ -204,11 +210,12 @@ u32 ExtractResidentValue(u8* record, u32 recordSize, u32 valueOffset, u64 size, 
     return valueOffset <= recordSize && size <= room ? kOk : kErrBadNtfs;
 }
 
-u32 CNtfs::ParseRecordImpl(CMftRecord& record, NtfsRecordInfo& info)
+u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info)
 {
     info.data = nullptr;
     info.size = 0;
     info.resident = 0;
+    info.streams.clear();
     info.name.clear();
     info.parent = 0;
     info.parentSequence = 0;
@@ -226,9 +233,10 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, NtfsRecordInfo& info)
     // A torn record (a stride without the update sequence number) is parsed as read.
     (void)record.ApplyFixups();
 
-    // A missing or damaged attribute skips the record: nothing found (5).
-    RecordAttributes found;
-    GatherAttributes(record.View(), &found);
+    // A missing or damaged attribute skips the record: nothing found (5). Attributes that did
+    // not fit the base record are read from its extension records.
+    NtfsFileAttributes& found = m_file;
+    (void)GatherFile(record, number, &found);
     NtfsStandardInformation si;
     if (!found.hasStandardInfo || DecodeStandardInformation(found.standardInfo, &si) != kNtfsOk)
         return kErrTransfer;
@@ -245,12 +253,27 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, NtfsRecordInfo& info)
         info.modified = info.accessed;
     else
         FileTimeToFoundTime(si.modified, info.modified);
+    // The file's data: its unnamed $DATA (the piece that starts it, which holds the sizes), or
+    // in a record without an attribute list whatever $DATA comes first.
+    const NtfsAttribute* unnamed = nullptr;
+    for (const NtfsAttribute& data : found.datas)
+    {
+        if (data.name.Size() == 0 && (!data.nonResident || data.lowestVcn == 0))
+        {
+            unnamed = &data;
+            break;
+        }
+    }
+    if (!unnamed && !found.hasAttributeList && !found.datas.empty())
+        unnamed = &found.datas.front();
     NtfsData data;
-    if (!directory && (!found.hasData || DecodeData(found.data, &data) != kNtfsOk))
+    if (!directory && (!unnamed || DecodeData(*unnamed, &data) != kNtfsOk))
         return kErrTransfer;
     const NtfsAttribute* chosen = nullptr;
     NtfsFileName fn;
-    if (ChooseFileName(found, &chosen, &fn) != kNtfsOk)
+    if (ChooseFileName(found.fileNames.empty() ? nullptr : &found.fileNames[0],
+                       found.fileNames.size() < 2 ? nullptr : &found.fileNames[1], &chosen,
+                       &fn) != kNtfsOk)
         return kErrTransfer;
     info.name = NameText(fn);
     info.parent = static_cast<s64>(fn.parentRef & kLow48);
@@ -261,6 +284,18 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, NtfsRecordInfo& info)
         // The whole 64-bit data size: files of 4 GiB and more keep their length.
         info.size = data.size;
         info.data = MakeDataBlock(data);
+        // Its named streams, each once, by the piece that starts it.
+        for (const NtfsAttribute& named : found.datas)
+        {
+            if (&named == unnamed || named.name.Size() == 0 ||
+                (named.nonResident && named.lowestVcn != 0))
+                continue;
+            NtfsNamedStream stream{NtfsAttributeName(named), 0};
+            NtfsData value;
+            (void)DecodeData(named, &value);
+            stream.size = value.size;
+            info.streams.push_back(std::move(stream));
+        }
     }
     return kOk;
 }
@@ -308,8 +343,10 @@ int CNtfs::ApplyFixups(const u16* entries, int apply, int count)
         return 0;
     const int strides = static_cast<int>(m_recordBytes / kUpdateStride);
     count = std::min(count, strides + 1);
-    auto word = [this](int k)
-    { return m_sector.data() + static_cast<std::size_t>(kUpdateStride) * static_cast<u32>(k + 1) - 2; };
+    auto word = [this](int k) {
+        return m_sector.data() + static_cast<std::size_t>(kUpdateStride) * static_cast<u32>(k + 1) -
+               2;
+    };
     if (!apply)
     {
         for (int k = 0; k <= count - 2; ++k)

@@ -29,5 +29,7 @@ struct FoundItem
     FoundTime accessed;   // the time shown in the "Access" column
     u64 size = 0;         // file size in bytes; 0 for folders
     u64 first = 0;        // FAT: first cluster; NTFS: sector of the item's MFT record
-    void* data = nullptr; // NTFS: pool block telling where the data lies; FAT: null
+    void* data = nullptr; // NTFS: pool block with the base record's run list; FAT: null
+    u64 record = 0;       // NTFS: the item's base MFT record, read again to copy its data
+    std::string stream;   // NTFS: the named data stream the item stands for; empty for the file
 };

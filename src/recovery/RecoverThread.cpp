@@ -271,6 +271,11 @@ void RecoveryRun::RecoverFile(const FoundItem& item, const std::vector<std::stri
                     static_cast<unsigned long long>(item.size), path.c_str(),
                     static_cast<unsigned long long>(size)),
              kWarnIncomplete);
+    if (copied == Copied::Whole && stream.encrypted)
+        Warn(Format("%s\\%s is encrypted; %s holds its encrypted bytes as stored, which only the "
+                    "key of its owner opens.",
+                    item.path.c_str(), item.name.c_str(), path.c_str()),
+             kWarnIncomplete);
     if (fitted != name)
         Warn(Format("The name of %s\\%s is too long for the destination; it was written as %s.",
                     item.path.c_str(), item.name.c_str(), path.c_str()),

@@ -146,14 +146,20 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
 {
     if (stream.resident)
         return CopyResident(item, stream, described, fd, path);
+    if (stream.compressionUnit != 0)
+        return CopyCompressed(item, stream, described, fd, path);
     m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverRange, std::string(), 10);
     m_counter = 0;
-    u64 remaining = stream.ReadableBytes();
-    if (remaining > 0 && (described == kStreamUnreadable || m_reader == nullptr))
+    const u64 readable = stream.ReadableBytes();
+    if (readable > 0 && (described == kStreamUnreadable || m_reader == nullptr))
     {
         ReadFailed(item, path);
         return Copied::Failed;
     }
+    // Bytes past the initialized size were never written: they read as zeros, whatever their
+    // clusters hold now.
+    const u64 unwritten = readable > stream.initializedSize ? readable - stream.initializedSize : 0;
+    u64 remaining = readable - unwritten;
     const u64 size = remaining;
     bool hole = false;
     for (const StreamExtent& extent : stream.extents)
@@ -224,13 +230,16 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
             (void)Paced(count);
         }
     }
-    // A hole at the end gives the file its length only once the length is set.
-    if (hole && ::ftruncate(fd, static_cast<off_t>(size - remaining)) != 0)
+    // A hole at the end gives the file its length only once the length is set; so do the
+    // bytes never written.
+    const u64 zeros = remaining == 0 ? unwritten : 0;
+    if ((hole || zeros > 0) && ::ftruncate(fd, static_cast<off_t>(size - remaining + zeros)) != 0)
     {
         Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
              kWarnIncomplete);
         return Copied::Failed;
     }
+    m_written += zeros;
     if (remaining == 0)
         return Copied::Whole;
     if (!Running())

@@ -70,6 +70,11 @@ private:
                         const std::string& path);
     bool Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& item, int fd,
               const std::string& path, bool* failed);
+    // A stream stored in LZNT1 compression units (RecoveryCompressed.cpp).
+    Copied CopyCompressed(const FoundItem& item, const DataStream& stream, u32 described, int fd,
+                          const std::string& path);
+    // Reads count bytes at byte offset at of the reader into out; false when any is missing.
+    bool ReadExactly(u8* out, u64 count, u64 at);
     bool Write(int fd, const u8* data, u64 count, const std::string& path);
     void ReadFailed(const FoundItem& item, const std::string& path);
 

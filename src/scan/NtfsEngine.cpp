@@ -1,12 +1,14 @@
 // The NTFS engine: opening a volume entry, the search, and where a find's data lies.
 #include "scan/NtfsEngine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "catalog/Catalog.h"
 #include "mempool/MemPool.h"
 #include "ntfs/Ntfs.h"
+#include "ntfs/NtfsResult.h"
 #include "ntfs/RunList.h"
 #include "platform/Status.h"
 #include "scan/NtfsScan.h"
@@ -42,10 +44,74 @@ CDirectRW* CNtfsEngine::DataReader(VolumeEntry& entry) const
     return entry.ntfs ? entry.ntfs->Reader() : nullptr;
 }
 
+namespace
+{
+// Extents of runs as far as the volume reaches: holes count whole; a run past the volume's end
+// ends what can be read, since everything after it would be misplaced.
+void AddExtents(const std::vector<NtfsExtent>& runs, u64 volumeClusters, DataStream* stream)
+{
+    for (const NtfsExtent& run : runs)
+    {
+        StreamExtent extent{run.vcn, run.lcn, run.length, run.hole};
+        bool past = false;
+        if (!run.hole && (run.lcn > volumeClusters || run.length > volumeClusters - run.lcn))
+        {
+            extent.length = run.lcn < volumeClusters ? volumeClusters - run.lcn : 0;
+            past = true;
+        }
+        if (extent.length > 0)
+            stream->extents.push_back(extent);
+        if (past)
+            break;
+    }
+}
+} // namespace
+
 u32 CNtfsEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataStream* stream) const
 {
     *stream = DataStream{};
     stream->size = item.size;
+    CNtfs* ntfs = entry.ntfs.get();
+    if (ntfs && item.record != 0)
+    {
+        // The record is read again: its extension records, named streams and compression are
+        // described there.
+        NtfsStreamLayout layout;
+        const u32 rc = ntfs->DescribeData(item.record, item.stream, &layout);
+        if (rc == kNtfsOk)
+            return FromLayout(*ntfs, item, layout, stream);
+        if (rc != kNtfsIoError || !item.data)
+            return item.size == 0 ? kOk : kStreamUnreadable;
+    }
+    return FromDataBlock(entry, item, stream);
+}
+
+u32 CNtfsEngine::FromLayout(const CNtfs& ntfs, const FoundItem& item,
+                            const NtfsStreamLayout& layout, DataStream* stream)
+{
+    stream->encrypted = layout.encrypted;
+    if (layout.resident)
+    {
+        stream->resident = true;
+        stream->residentBytes.assign(
+            layout.value.begin(), layout.value.begin() + static_cast<std::ptrdiff_t>(std::min<u64>(
+                                                             layout.value.size(), item.size)));
+        return stream->residentBytes.size() < item.size ? kStreamClipped : kOk;
+    }
+    stream->clusterBytes = ntfs.ClusterBytes();
+    if (stream->clusterBytes == 0)
+        return item.size == 0 ? kOk : kStreamUnreadable;
+    stream->initializedSize = layout.initializedSize;
+    stream->compressionUnit = layout.compressionUnit;
+    AddExtents(layout.extents, ntfs.VolumeClusters(), stream);
+    // A compressed stream is read unit by unit: its clusters tell nothing of its length.
+    if (stream->compressionUnit != 0)
+        return layout.complete ? kOk : kStreamClipped;
+    return stream->ReadableBytes() < item.size || !layout.complete ? kStreamClipped : kOk;
+}
+
+u32 CNtfsEngine::FromDataBlock(VolumeEntry& entry, const FoundItem& item, DataStream* stream) const
+{
     CNtfs* ntfs = entry.ntfs.get();
     const auto* block = static_cast<const u8*>(item.data);
     u16 valueOffset = 0;
@@ -54,21 +120,20 @@ u32 CNtfsEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataS
         // The value inside the MFT record, read with the record's fixups and bounded to it.
         stream->resident = true;
         CDirectRW* reader = ntfs ? ntfs->Reader() : nullptr;
-        std::vector<u8> record(CNtfs::kRecordSize);
+        const u32 recordBytes = ntfs ? ntfs->GetRecordSize() : CNtfs::kRecordSize;
+        const u32 units = std::max<u32>(1, recordBytes / CNtfs::kReaderSectorSize);
+        std::vector<u8> record(std::size_t{units} * CNtfs::kReaderSectorSize);
         u32 done = 0;
-        if (!reader ||
-            reader->ReadSectors(record.data(), CNtfs::kRecordSize / CNtfs::kReaderSectorSize, &done,
-                                item.first) != kOk ||
-            done < CNtfs::kRecordSize)
+        if (!reader || reader->ReadSectors(record.data(), units, &done, item.first) != kOk ||
+            done < recordBytes)
             return kStreamUnreadable;
         u32 start = 0;
         u32 length = 0;
-        const u32 status = ExtractResidentValue(record.data(), CNtfs::kRecordSize, valueOffset,
-                                                item.size, &start, &length);
+        const u32 status = ExtractResidentValue(record.data(), recordBytes, valueOffset, item.size,
+                                                &start, &length);
         stream->residentBytes.assign(record.begin() + start, record.begin() + start + length);
         return status == kOk ? kOk : kStreamClipped;
     }
-    const u64 spc = ntfs ? ntfs->GetSectorsPerCluster() : 0;
     stream->clusterBytes = ClusterBytes(entry);
     stream->firstLcn = 0;
     stream->dataStart = 0;
@@ -81,25 +146,7 @@ u32 CNtfsEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataS
     if (!NtfsDataRunList(block, &runBytes, &limit))
         return item.size == 0 ? kOk : kStreamUnreadable;
     (void)DecodeRunList(runBytes, static_cast<std::size_t>(limit), &runs);
-    // Holes count whole; clusters only as far as the volume reaches (a run past its end ends
-    // what can be read, since everything after it would be misplaced).
-    const u64 volumeClusters = ntfs->Boot().totalSectors / spc;
-    u64 vcn = 0;
-    for (const NtfsExtent& run : runs)
-    {
-        StreamExtent extent{vcn, run.lcn, run.length, run.hole};
-        bool past = false;
-        if (!run.hole && (run.lcn > volumeClusters || run.length > volumeClusters - run.lcn))
-        {
-            extent.length = run.lcn < volumeClusters ? volumeClusters - run.lcn : 0;
-            past = true;
-        }
-        if (extent.length > 0)
-            stream->extents.push_back(extent);
-        vcn += extent.length;
-        if (past)
-            break;
-    }
+    AddExtents(runs, ntfs->VolumeClusters(), stream);
     return stream->ReadableBytes() < item.size ? kStreamClipped : kOk;
 }
 

@@ -4,6 +4,9 @@
 
 #include "catalog/VolumeEngine.h"
 
+class CNtfs;
+struct NtfsStreamLayout;
+
 class CNtfsEngine final : public IVolumeEngine
 {
 public:
@@ -17,6 +20,15 @@ public:
     [[nodiscard]] u32 ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const override;
     [[nodiscard]] bool FoldersContiguous() const override { return false; }
     void ReleaseItems(VolumeEntry& entry) const override;
+
+private:
+    // The stream as its base record (and extension records) describe it now.
+    [[nodiscard]] static u32 FromLayout(const CNtfs& ntfs, const FoundItem& item,
+                                        const NtfsStreamLayout& layout, DataStream* stream);
+    // The stream as the data block kept at search time describes it (items made without a
+    // record number).
+    [[nodiscard]] u32 FromDataBlock(VolumeEntry& entry, const FoundItem& item,
+                                    DataStream* stream) const;
 };
 
 // The one NTFS engine.

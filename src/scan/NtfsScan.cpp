@@ -16,6 +16,30 @@ constexpr s64 kRootRecord = 5;       // the root folder's MFT record
 constexpr s64 kFirstUserRecord = 16; // records 0-15 belong to the metafiles
 constexpr u8 kAttrFolder = 0x10;
 constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked around
+
+// The item's full text, its name first numbered when an earlier item of the folder has it:
+// the number goes before the name's last '.', or at its end; a numbered name that is itself
+// taken already moves the counter on, so names stay unique in a folder. seen holds the texts
+// so far, each with the number of later items that clashed with it.
+std::string UniqueText(std::unordered_map<std::string, u32>& seen, FoundItem& item)
+{
+    std::string text = item.path + '\\' + item.name;
+    auto [at, fresh] = seen.try_emplace(text, 0);
+    if (fresh)
+        return text;
+    u32& counter = at->second;
+    const std::string base = item.name;
+    const std::size_t dot = base.rfind('.');
+    while (true)
+    {
+        const std::string suffix = Format("_%u_", ++counter);
+        item.name = dot == std::string::npos ? base + suffix
+                                             : base.substr(0, dot) + suffix + base.substr(dot);
+        text = item.path + '\\' + item.name;
+        if (seen.try_emplace(text, 0).second)
+            return text;
+    }
+}
 } // namespace
 
 bool NtfsParentMatches(u16 referenced, u16 actual, bool inUse)
@@ -146,32 +170,26 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
             item.first = static_cast<u64>(sector);
         else
             item.first = 0;
+        item.record = static_cast<u64>(r);
 
         ResolveFolder(catalog, item.path, ntfs, info.parent, info.parentSequence, folders);
-        std::string text = item.path + '\\' + item.name;
-        auto [at, fresh] = seen.try_emplace(text, 0);
-        if (!fresh)
-        {
-            // Number the name before its last '.', or at its end; a numbered name that is
-            // itself taken already moves the counter on, so names stay unique in a folder.
-            u32& counter = at->second;
-            const std::string base = item.name;
-            const std::size_t dot = base.rfind('.');
-            while (true)
-            {
-                const std::string suffix = Format("_%u_", ++counter);
-                item.name = dot == std::string::npos
-                                ? base + suffix
-                                : base.substr(0, dot) + suffix + base.substr(dot);
-                text = item.path + '\\' + item.name;
-                if (seen.try_emplace(text, 0).second)
-                    break;
-            }
-        }
+        std::string text = UniqueText(seen, item);
         if (item.attr & kAttrFolder)
             folders.AddFolder(r, info.sequence, info.inUse != 0, text);
         catalog.Post(WM_SCAN_NOTIFY, 1, text, item.attr);
         volume.items.push_back(item);
+        // Each named data stream is an item of its own beside the file: "NAME:STREAM".
+        for (NtfsNamedStream& stream : info.streams)
+        {
+            FoundItem named = item;
+            named.data = nullptr;
+            named.name = item.name + ':' + stream.name;
+            named.size = stream.size;
+            named.stream = std::move(stream.name);
+            text = UniqueText(seen, named);
+            catalog.Post(WM_SCAN_NOTIFY, 1, text, named.attr);
+            volume.items.push_back(std::move(named));
+        }
     }
     ntfs.SetReadAhead(false);
     return kOk;

@@ -765,9 +765,17 @@ TEST_F(RecoveryNtfs, ResidentValueReachingPastItsRecordIsClippedWithAWarning)
     ASSERT_NE(item, nullptr);
     u16 offset = 0;
     ASSERT_TRUE(NtfsDataIsResident(static_cast<const u8*>(item->data), &offset));
+    const u64 valueBytes = item->size;
     item->size = 1024 - offset + 100;
+    // Read again from its record, the value ends where its attribute says; an item known only
+    // by its data block is cut at the record's end.
     ASSERT_EQ(Recover("N:\\docs", {{"deleted.txt", 0}}, m_dest), kOk);
-    EXPECT_EQ(ReadText(m_dest + "/deleted.txt").size(), 1024u - offset);
+    EXPECT_EQ(ReadText(m_dest + "/deleted.txt").size(), valueBytes);
     EXPECT_EQ(m_sink.Of(kRecoverWarning).size(), 1u);
     EXPECT_TRUE(m_sink.Finished());
+    item->record = 0;
+    const std::string blockDest = ScratchDir("block");
+    ASSERT_EQ(Recover("N:\\docs", {{"deleted.txt", 0}}, blockDest), kOk);
+    EXPECT_EQ(ReadText(blockDest + "/deleted.txt").size(), 1024u - offset);
+    EXPECT_EQ(m_sink.Of(kRecoverWarning).size(), 2u);
 }

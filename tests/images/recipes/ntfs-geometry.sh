@@ -162,3 +162,46 @@ image_ntfs_attrlist() {
         echo "rm /frag/gone.bin"
     } | "$fixture" "$out"
 }
+
+# Marks MFT records of a volume made here as freed the way Windows deletes a file: the in-use
+# flag cleared in the base record and its extension records, and the base record's sequence
+# number moved on; every attribute stays. libntfs-3g instead takes a deleted file's names out of
+# its extension records before freeing them. Records lie in the MFT's first extent.
+_ntfs_free_file() {
+    local image=$1 base=$2 rec bps spc mft cpr rsize off flags seq
+    shift 2
+    bps=$(od -An -t u2 -j 11 -N 2 "$image" | tr -d ' ')
+    spc=$(od -An -t u1 -j 13 -N 1 "$image" | tr -d ' ')
+    mft=$(od -An -t u8 -j 48 -N 8 "$image" | tr -d ' ')
+    cpr=$(od -An -t d1 -j 64 -N 1 "$image" | tr -d ' ')
+    if [ "$cpr" -lt 0 ]; then rsize=$((1 << -cpr)); else rsize=$((cpr * bps * spc)); fi
+    for rec in "$base" "$@"; do
+        off=$((mft * bps * spc + rec * rsize))
+        flags=$(od -An -t u2 -j $((off + 0x16)) -N 2 "$image" | tr -d ' ')
+        flags=$((flags & ~1))
+        printf "$(printf '\\x%02x\\x%02x' $((flags & 255)) $((flags >> 8)))" |
+            dd of="$image" bs=1 seek=$((off + 0x16)) conv=notrunc status=none
+        if [ "$rec" = "$base" ]; then
+            seq=$(od -An -t u2 -j $((off + 0x10)) -N 2 "$image" | tr -d ' ')
+            seq=$(((seq + 1) & 0xFFFF))
+            printf "$(printf '\\x%02x\\x%02x' $((seq & 255)) $((seq >> 8)))" |
+                dd of="$image" bs=1 seek=$((off + 0x10)) conv=notrunc status=none
+        fi
+    done
+}
+
+# The attribute-list volume with its two live files then deleted as Windows deletes: the
+# 41-name file (record 65, names in extension records) and the 800-run file (record 82, $DATA
+# in three pieces, its name in an extension record).
+image_ntfs_attrlist_freed() {
+    local out=$1 fixture records
+    image_ntfs_attrlist "$out"
+    fixture=$(_ntfs_fixture "$out")
+    for path in /links/kept.txt /frag/kept.bin; do
+        records=$(echo "dump $path" | "$fixture" -r "$out" | awk -F'\t' 'NR == 1 { base = $2 }
+            NR > 1 && $4 != base { print $4 } END { }' | sort -un | tr '\n' ' ')
+        base=$(echo "inode $path" | "$fixture" -r "$out" | cut -f2)
+        # shellcheck disable=SC2086
+        _ntfs_free_file "$out" "$base" $records
+    done
+}
