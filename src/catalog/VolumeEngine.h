@@ -34,6 +34,9 @@ struct DataStream
     u64 clusterBytes = 0;
     u64 firstLcn = 0;  // the cluster that starts at dataStart (2 on FAT, 0 on NTFS)
     u64 dataStart = 0; // byte offset of that cluster on the engine's reader
+    // Bytes of the stream that hold written data; the rest reads as zeros. A value >= size:
+    // all of it.
+    u64 initializedSize = ~0ull;
 
     // Bytes the extents can give, at most size.
     [[nodiscard]] u64 ReadableBytes() const

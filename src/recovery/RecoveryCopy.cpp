@@ -192,8 +192,17 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
                                (remaining + m_chunkBytes - 1) / m_chunkBytes});
             const u64 count = std::min(chunks * m_chunkBytes, left);
             const bool reachable = at <= static_cast<u64>(LLONG_MAX);
+            // Bytes past the initialized size were never written: they read as zeros, whatever
+            // the clusters hold, and need no read.
+            const u64 position = size - remaining;
+            const u64 initialized =
+                stream.initializedSize > position ? stream.initializedSize - position : 0;
             u32 done = 0;
-            u32 status = reachable ? m_reader->ReadBytes(Data(), static_cast<u32>(count), &done,
+            u32 status = kOk;
+            if (initialized == 0)
+                done = static_cast<u32>(count);
+            else
+                status = reachable ? m_reader->ReadBytes(Data(), static_cast<u32>(count), &done,
                                                          static_cast<s64>(at))
                                    : kErrSeek;
             if (status != kOk && reachable && chunks > 1)
@@ -213,6 +222,12 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
                         break;
                 }
                 status = kOk;
+            }
+            if (initialized < count)
+            {
+                std::fill(Data() + initialized, Data() + count, u8{0});
+                if (done >= initialized)
+                    done = static_cast<u32>(count);
             }
             at += count;
             left -= count;
