@@ -67,6 +67,19 @@ TEST_P(ExfatCliImageTest, ListsAndRecoversWhatWasWritten)
 INSTANTIATE_TEST_SUITE_P(Volumes, ExfatCliImageTest,
                          ::testing::Values("exfat-4k", "exfat-32k", "exfat-128k"));
 
+TEST(ExfatCliTest, ExfatPartitionOfADiskIsADrive)
+{
+    const std::string image = TestImage("exfat-mbr");
+    ASSERT_FALSE(image.empty());
+    CliResult drives = RunCli({"drives", "C:=" + image});
+    EXPECT_EQ(drives.status, 0) << drives.err;
+    EXPECT_NE(drives.out.find("exFAT        INSIDE"), std::string::npos) << drives.out;
+    EXPECT_NE(drives.out.find("(partition 1)"), std::string::npos) << drives.out;
+    CliResult scan = RunCli({"scan", "C:=" + image});
+    EXPECT_EQ(scan.status, 0) << scan.out << scan.err;
+    EXPECT_NE(scan.out.find("C: exFAT"), std::string::npos) << scan.out;
+}
+
 // Sets the ValidDataLength of the stream extension whose DataLength is dataLength.
 bool SetValidLength(std::vector<u8>& image, u64 dataLength, u64 valid)
 {

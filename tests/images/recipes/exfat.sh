@@ -124,3 +124,17 @@ image_exfat_huge()
     # Give the zeros back to the host: the image stays sparse.
     fallocate --dig-holes "$1"
 }
+
+# exfat_mbr (40 MiB disk): an MBR with one partition of type 07 at 1 MiB holding a fresh
+# exFAT volume labelled INSIDE.
+image_exfat_mbr()
+{
+    local vol="$1.vol"
+    _exfat_new "$vol" 32M 4K
+    exfatlabel "$vol" INSIDE >/dev/null
+    rm -f "$1"
+    truncate -s 40M "$1"
+    printf 'start=2048, size=65536, type=7\n' | sfdisk -q "$1"
+    dd if="$vol" of="$1" bs=1M seek=1 conv=notrunc status=none
+    rm -f "$vol"
+}
