@@ -1,4 +1,4 @@
-// The drive list: the drive table's FAT and NTFS drives as large icons, the selected-drive
+// The drive list: the drive table's FAT, exFAT and NTFS drives as large icons, the selected-drive
 // string, and the view and style switches the wizard and the result view use.
 #include "app/DriveList.h"
 
@@ -93,7 +93,10 @@ bool CDriveList::Accepts(const DriveSource& source, u32 driveTypeMask, u32 fsMas
     if (!source.fromCommandLine && (driveTypeMask & typeBit) == 0)
         return false;
     const u32 detected = CCatalog::DetectFileSystem(source.drive);
-    const u32 fsBit = detected == 0 ? kFsBitFat : detected == kFsNtfs ? kFsBitNtfs : 0;
+    const u32 fsBit = detected == 0          ? kFsBitFat
+                      : detected == kFsNtfs  ? kFsBitNtfs
+                      : detected == kFsExfat ? kFsBitExfat
+                                             : 0;
     return (fsMask & fsBit) != 0;
 }
 

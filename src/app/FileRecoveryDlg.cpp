@@ -221,7 +221,8 @@ void CFileRecoveryDlg::ShowDriveChoice()
 {
     m_rows.clear();
     m_driveList->DeleteAllColumns();
-    m_driveList->FillDrives(kDriveFixed, kFsBitFat | kFsBitNtfs, true, kAlignTop, kViewIcon);
+    m_driveList->FillDrives(kDriveFixed, kFsBitFat | kFsBitNtfs | kFsBitExfat, true, kAlignTop,
+                            kViewIcon);
     if (!m_driveNotice.empty())
         SetMessage(m_driveNotice);
 }

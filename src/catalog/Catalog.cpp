@@ -5,6 +5,7 @@
 
 #include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
+#include "exfat/ExfatVolume.h"
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
 #include "mempool/MemPool.h"
@@ -133,6 +134,7 @@ void CCatalog::ResetVolumes()
         volume.ntfs.reset();
         volume.fatBoot.reset();
         volume.fatTable.reset();
+        volume.exfat.reset();
         volume.reader.reset();
         volume.name.clear();
         volume.bytesPerSector = 0;

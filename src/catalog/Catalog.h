@@ -21,6 +21,7 @@ class IVolumeEngine;
 class CNtfs;
 class FatTable;
 class FatBootSector;
+struct ExfatVolume;
 class IFileTypes;
 struct ResultRow;
 
@@ -29,6 +30,7 @@ inline constexpr u32 kFsFat12 = 1;
 inline constexpr u32 kFsFat16 = 2;
 inline constexpr u32 kFsFat32 = 3;
 inline constexpr u32 kFsNtfs = 4;
+inline constexpr u32 kFsExfat = 5;
 inline constexpr u32 kFsNone = 7;
 
 // One volume of the scan job list with the engine objects it owns and everything found on it.
@@ -46,18 +48,19 @@ struct VolumeEntry
     VolumeEntry(const VolumeEntry&) = delete;
     VolumeEntry& operator=(const VolumeEntry&) = delete;
 
-    u32 fsType = kFsNone;                  // 1 FAT12, 2 FAT16, 3 FAT32, 4 NTFS, 7 none
-    const IVolumeEngine* engine = nullptr; // the file system's engine; null for none
-    std::unique_ptr<CDirectRW> reader;     // FAT: sector reader opened on name; NTFS: null
-    std::string name;                      // drive text such as "C:", root of every item path
-    u32 sectorsPerCluster = 0;             // FAT only
-    u32 bytesPerSector = 0;                // FAT only
-    u32 clusterCount = 0;                  // FAT only: highest cluster number limited to the volume
-    std::vector<u32> dirIndex;             // first clusters of catalogued or excluded folders
-    std::vector<FoundItem> items;          // every found item, in the order added
-    std::unique_ptr<CNtfs> ntfs;           // NTFS volume parser; null otherwise
-    std::unique_ptr<FatTable> fatTable;    // FAT table; null otherwise
+    u32 fsType = kFsNone;                   // 1 FAT12, 2 FAT16, 3 FAT32, 4 NTFS, 5 exFAT, 7 none
+    const IVolumeEngine* engine = nullptr;  // the file system's engine; null for none
+    std::unique_ptr<CDirectRW> reader;      // FAT, exFAT: reader opened on name; NTFS: null
+    std::string name;                       // drive text such as "C:", root of every item path
+    u32 sectorsPerCluster = 0;              // FAT and exFAT
+    u32 bytesPerSector = 0;                 // FAT and exFAT
+    u32 clusterCount = 0;                   // FAT, exFAT: highest cluster number of the volume
+    std::vector<u32> dirIndex;              // first clusters of catalogued or excluded folders
+    std::vector<FoundItem> items;           // every found item, in the order added
+    std::unique_ptr<CNtfs> ntfs;            // NTFS volume parser; null otherwise
+    std::unique_ptr<FatTable> fatTable;     // FAT table; null otherwise
     std::unique_ptr<FatBootSector> fatBoot; // FAT boot sector; null otherwise
+    std::unique_ptr<ExfatVolume> exfat;     // exFAT geometry, FAT and bitmap; null otherwise
 
     // Hash lookups over dirIndex and items for AddItem. They index the two vectors
     // incrementally (both only grow until the entry is reset), so code that appends to them
@@ -132,7 +135,7 @@ public:
     // not reach its next poll.
     void StopWorkers(bool showResults);
     // File system of a drive of the drive table: 0 for a FAT name ("FAT", "FAT12", ...), 4 for
-    // "NTFS", 7 for anything else, an empty text, or a drive not in the table.
+    // "NTFS", 5 for "exFAT", 7 for anything else, an empty text, or a drive not in the table.
     [[nodiscard]] static u32 DetectFileSystem(const std::string& drive);
 
     // Recovery (src/recovery/Recovery.cpp). Prepares the destination (m_lastDest when

@@ -41,9 +41,9 @@ void PrintUsage(std::FILE* out)
 {
     std::fputs("Usage: orlavent-cli COMMAND [OPTIONS] [ARGS...]\n"
                "\n"
-               "Finds deleted files and folders on FAT12, FAT16, FAT32 and NTFS volumes held in\n"
-               "image files or on block devices, reading them at the sector level and never\n"
-               "writing to them.\n"
+               "Finds deleted files and folders on FAT12, FAT16, FAT32, exFAT and NTFS volumes\n"
+               "held in image files or on block devices, reading them at the sector level and\n"
+               "never writing to them.\n"
                "\n"
                "Commands:\n",
                out);

@@ -53,6 +53,8 @@ const char* FileSystemText(u32 fsType)
         return "FAT32";
     case kFsNtfs:
         return "NTFS";
+    case kFsExfat:
+        return "exFAT";
     default:
         return "none";
     }

@@ -62,7 +62,7 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources);
 // Prints a message-box event (message 0) of the sink to err.
 void PrintMessageBox(const CCliSink::Event& event, std::FILE* err);
 
-// "FAT12", "FAT16", "FAT32", "NTFS" or "none".
+// "FAT12", "FAT16", "FAT32", "NTFS", "exFAT" or "none".
 const char* FileSystemText(u32 fsType);
 // "YYYY-MM-DD hh:mm:ss".
 std::string TimeText(const FoundTime& time);

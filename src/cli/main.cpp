@@ -1,4 +1,4 @@
-// orlavent-cli: finds deleted files on FAT and NTFS volumes from a terminal. The commands
+// orlavent-cli: finds deleted files on FAT, exFAT and NTFS volumes from a terminal. The commands
 // live in Cli.cpp and the files it dispatches to.
 #include <cstdio>
 #include <string>

@@ -46,6 +46,8 @@ std::string BootSectorFileSystem(const u8* sector, std::size_t size)
         return {};
     if (std::memcmp(sector + kOemName, "NTFS    ", 8) == 0)
         return "NTFS";
+    if (std::memcmp(sector + kOemName, "EXFAT   ", 8) == 0)
+        return "exFAT";
     const u32 bps = LoadLe16(sector + kBytesPerSector);
     const u32 spc = sector[kSectorsPerCluster];
     const bool powerOfTwoBps = bps >= 512 && bps <= 4096 && (bps & (bps - 1)) == 0;
@@ -67,6 +69,8 @@ std::string FileSystemName(const std::string& type, const std::string& version)
     }
     if (type == "ntfs")
         return "NTFS";
+    if (type == "exfat")
+        return "exFAT";
     return {};
 }
 
@@ -97,8 +101,8 @@ u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info)
     if (rc == -2)
     {
         // Several signatures disagree and libblkid names none. A volume whose own boot sector
-        // says FAT or NTFS is searched as that: leftovers of an earlier file system (a swap or
-        // ISO signature in space the volume does not use) must not hide it.
+        // says FAT, exFAT or NTFS is searched as that: leftovers of an earlier file system (a swap
+        // or ISO signature in space the volume does not use) must not hide it.
         u8 sector[512] = {};
         if (::pread(fd, sector, sizeof sector, static_cast<off_t>(offset)) ==
             static_cast<ssize_t>(sizeof sector))
@@ -106,7 +110,9 @@ u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info)
             info->fileSystem = BootSectorFileSystem(sector, sizeof sector);
             if (!info->fileSystem.empty())
             {
-                info->type = info->fileSystem == "NTFS" ? "ntfs" : "vfat";
+                info->type = info->fileSystem == "NTFS"    ? "ntfs"
+                             : info->fileSystem == "exFAT" ? "exfat"
+                                                           : "vfat";
                 info->note = kAmbiguousNote;
             }
         }

@@ -19,8 +19,9 @@ struct VolumeInfo
 inline constexpr const char* kAmbiguousNote =
     "other file-system signatures found too; searched as sector 0 says";
 
-// The file system a boot sector names by its own fields: "NTFS" for the NTFS OEM name, "FAT"
-// for a plausible FAT BIOS parameter block, "" otherwise. Both need the 0x55AA end marker.
+// The file system a boot sector names by its own fields: "NTFS" and "exFAT" for their OEM
+// names, "FAT" for a plausible FAT BIOS parameter block, "" otherwise. Both need the 0x55AA end
+// marker.
 [[nodiscard]] std::string BootSectorFileSystem(const u8* sector, std::size_t size);
 
 // Probes the byte range [offset, offset + length) of the open descriptor fd for a file system;
@@ -31,6 +32,6 @@ inline constexpr const char* kAmbiguousNote =
 [[nodiscard]] u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info);
 
 // The drive-list name of a libblkid TYPE and VERSION: the version ("FAT12", "FAT16", "FAT32")
-// for vfat and msdos, plain "FAT" when that version is missing or unknown, "NTFS" for ntfs and
-// "" for anything else (exfat included).
+// for vfat and msdos, plain "FAT" when that version is missing or unknown, "NTFS" for ntfs,
+// "exFAT" for exfat and "" for anything else.
 [[nodiscard]] std::string FileSystemName(const std::string& type, const std::string& version);

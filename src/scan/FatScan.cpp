@@ -7,7 +7,6 @@
 #include <cstring>
 #include <ctime>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "disk/DirectRW.h"
@@ -16,6 +15,7 @@
 #include "fat/FatTable.h"
 #include "mempool/MemPool.h"
 #include "platform/ByteOrder.h"
+#include "scan/FindNames.h"
 
 using namespace FatDirLayout;
 
@@ -23,38 +23,6 @@ namespace
 {
 // Sectors of the fixed root directory read at a time.
 constexpr u32 kRootChunkSectors = 4;
-
-// Names already found in one folder, with the clash counter of each name's first find.
-class NameList
-{
-public:
-    // Returns name, or name with "_N_" inserted before its last '.' (appended when it has no
-    // '.') when an earlier find of the folder had exactly this name.
-    std::string Unique(std::string name)
-    {
-        auto it = m_counters.find(name);
-        if (it != m_counters.end())
-        {
-            std::string counter = "_" + std::to_string(++it->second) + "_";
-            std::size_t dot = name.rfind('.');
-            if (dot == std::string::npos)
-                name += counter;
-            else
-                name.insert(dot, counter);
-        }
-        m_counters.try_emplace(name, 0);
-        return name;
-    }
-
-private:
-    std::unordered_map<std::string, s32> m_counters;
-};
-
-bool IsExcludedName(const std::string& name)
-{
-    return name.find("Recycle") != std::string::npos ||
-           name.find("System Volume Info") != std::string::npos;
-}
 
 // The state one directory walk shares with the handling of its finds.
 struct FolderWalk

@@ -16,6 +16,7 @@
 #include "platform/SourceOpen.h"
 #include "platform/Status.h"
 #include "platform/VolumeProbe.h"
+#include "scan/ExfatEngine.h"
 #include "scan/FatEngine.h"
 #include "scan/NtfsEngine.h"
 
@@ -24,6 +25,7 @@ namespace
 // Detection results.
 constexpr u32 kDetectFat = 0;
 constexpr u32 kDetectNtfs = 4;
+constexpr u32 kDetectExfat = 5;
 constexpr u32 kDetectOther = 7;
 
 // WM_SCAN_NOTIFY codes the search thread posts.
@@ -55,6 +57,8 @@ const IVolumeEngine* EngineFor(u32 detected)
         return &FatEngine();
     case kDetectNtfs:
         return &NtfsEngine();
+    case kDetectExfat:
+        return &ExfatEngine();
     default:
         return nullptr;
     }
@@ -84,6 +88,8 @@ u32 CCatalog::DetectFileSystem(const std::string& drive)
         return kDetectFat;
     if (name.compare(0, 4, "NTFS") == 0)
         return kDetectNtfs;
+    if (name == "exFAT")
+        return kDetectExfat;
     return kDetectOther;
 }
 

@@ -22,7 +22,7 @@ DriveSource Source(const std::string& drive, DriveType type, const std::string& 
 }
 } // namespace
 
-TEST(CDriveList, AcceptsFixedFatAndNtfsAndEverySourceNamedOnTheCommandLine)
+TEST(CDriveList, AcceptsFixedFatExfatAndNtfsAndEverySourceNamedOnTheCommandLine)
 {
     struct Case
     {
@@ -36,6 +36,7 @@ TEST(CDriveList, AcceptsFixedFatAndNtfsAndEverySourceNamedOnTheCommandLine)
         {Source("C:", DriveType::Fixed, "NTFS", false), 0x01, false},
         {Source("C:", DriveType::Fixed, "NTFS", false), 0x02, true},
         {Source("C:", DriveType::Fixed, "exFAT", false), 0x03, false},
+        {Source("C:", DriveType::Fixed, "exFAT", false), 0x04, true},
         {Source("C:", DriveType::CdRom, "FAT16", false), 0x03, false},
         {Source("C:", DriveType::Removable, "FAT32", false), 0x03, false},
         {Source("C:", DriveType::Removable, "FAT32", true), 0x03, true},

@@ -217,7 +217,7 @@ TEST_F(SearchControlTest, SelectionWithoutUsableVolumeStartsNothing)
     Register("E:", blank, "");                    // the probe finds no file system
     Register("F:", blank, "FAT32");               // named FAT, but sector 0 holds no BPB
     Register("G:", m_fat32 + ".missing", "NTFS"); // cannot be opened
-    Register("H:", m_fat32, "exFAT");             // exFAT is not searched
+    Register("H:", m_fat32, "exFAT");             // named exFAT, but sector 0 says FAT32
     for (const char* selection : {"", "C", "E:", "F:", "G:", "H:", "E:F:G:H:", "Z:"})
     {
         SCOPED_TRACE(selection);
@@ -250,7 +250,7 @@ class SearchControlDetectTest : public SearchControlTest,
 {
 };
 
-TEST_P(SearchControlDetectTest, NamesFatAndNtfsByPrefix)
+TEST_P(SearchControlDetectTest, NamesFatNtfsAndExfat)
 {
     const DetectCase& c = GetParam();
     std::string image = std::string(c.image) == "fat32"  ? m_fat32
@@ -264,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(
     Names, SearchControlDetectTest,
     ::testing::Values(DetectCase{"FAT12", "fat32", 0}, DetectCase{"FAT16", "fat32", 0},
                       DetectCase{"FAT32", "fat32", 0}, DetectCase{"FAT", "fat32", 0},
-                      DetectCase{"NTFS", "ntfs", 4}, DetectCase{"exFAT", "fat32", 7},
+                      DetectCase{"NTFS", "ntfs", 4}, DetectCase{"exFAT", "fat32", 5},
                       DetectCase{"fat32", "fat32", 7}, DetectCase{"ext4", "blank", 7},
                       // Registered without a name: the volume itself is probed.
                       DetectCase{"", "fat32", 0}, DetectCase{"", "ntfs", 4},

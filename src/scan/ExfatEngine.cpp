@@ -1,0 +1,138 @@
+// The exFAT engine: opening a volume entry, the search, and where a find's data lies.
+#include "scan/ExfatEngine.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "catalog/Catalog.h"
+#include "disk/File_RW.h"
+#include "exfat/ExfatEntrySet.h"
+#include "exfat/ExfatLayout.h"
+#include "exfat/ExfatVolume.h"
+#include "platform/Status.h"
+#include "scan/ExfatScan.h"
+
+namespace
+{
+constexpr u32 kSectorSize = 512;
+// Both boot regions at the largest sector size.
+constexpr u32 kBootBytes = 2 * ExfatLayout::kBootRegionSectors << ExfatLayout::kMaxSectorShift;
+} // namespace
+
+const CExfatEngine& ExfatEngine()
+{
+    static const CExfatEngine kEngine;
+    return kEngine;
+}
+
+bool AttachExfatVolume(VolumeEntry& entry)
+{
+    if (!entry.reader)
+        return false;
+    std::vector<u8> start(kBootBytes);
+    u32 done = 0;
+    if (entry.reader->ReadBytes(start.data(), kBootBytes, &done, 0) != kOk || done == 0)
+        return false;
+    entry.exfat.reset(new (std::nothrow) ExfatVolume());
+    if (!entry.exfat)
+        return false;
+    ExfatVolume& exfat = *entry.exfat;
+    if (ParseExfatBootRegion(ByteView(start.data(), std::min(done, kBootBytes)), &exfat.boot,
+                             &exfat.fromBackup) != ExfatBootResult::kValid)
+        return false;
+    if (!exfat.table.Attach(entry.reader.get(), exfat.boot))
+        return false;
+    entry.fsType = kFsExfat;
+    entry.bytesPerSector = exfat.boot.BytesPerSector();
+    entry.sectorsPerCluster = 1u << exfat.boot.sectorsPerClusterShift;
+    entry.clusterCount = exfat.boot.HighestCluster();
+
+    // The allocation bitmap is named in the root directory; without it the search still runs,
+    // only whether a cluster is in use cannot be told.
+    const std::vector<u32> root = ExfatFolderClusters(entry, exfat.boot.rootCluster, 0, false);
+    std::vector<u8> bytes;
+    (void)exfat.table.ReadClusters(root, &bytes);
+    u32 bitmapCluster = 0;
+    u64 bitmapBytes = 0;
+    if (FindExfatBitmap(ByteView(bytes.data(), bytes.size()), &bitmapCluster, &bitmapBytes))
+        (void)exfat.table.SetBitmap(bitmapCluster, bitmapBytes);
+    return true;
+}
+
+bool CExfatEngine::Open(VolumeEntry& entry) const
+{
+    entry.engine = this;
+    entry.reader.reset(new (std::nothrow) CFile_RW());
+    if (!entry.reader || entry.reader->Open(entry.name, kSectorSize) != kOk)
+        return false;
+    return AttachExfatVolume(entry);
+}
+
+u32 CExfatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
+{
+    return ScanExfatVolume(catalog, entry);
+}
+
+void CExfatEngine::EndSearch(VolumeEntry& entry) const
+{
+    // The volume is read no more during the search: close its device. The recovery opens it
+    // again.
+    if (entry.reader)
+        (void)entry.reader->Open(std::string(), kSectorSize);
+}
+
+u64 CExfatEngine::ClusterBytes(const VolumeEntry& entry) const
+{
+    return entry.exfat ? entry.exfat->boot.ClusterBytes() : 0;
+}
+
+CDirectRW* CExfatEngine::DataReader(VolumeEntry& entry) const
+{
+    if (!entry.reader)
+        return nullptr;
+    // The data is addressed in bytes, so the reader's own sector size does not matter.
+    (void)entry.reader->Open(entry.name, kSectorSize);
+    return entry.reader.get();
+}
+
+u32 CExfatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item,
+                                 DataStream* stream) const
+{
+    // A file whose clusters lie in one stretch (NoFatChain) is that stretch exactly. Any other
+    // deleted file has lost its chain with the deletion: it is read as one stretch from its
+    // first cluster, as on FAT. The stretch ends with the heap.
+    *stream = DataStream{};
+    stream->size = item.size;
+    if (!entry.exfat)
+        return kStreamUnreadable;
+    const ExfatBoot& boot = entry.exfat->boot;
+    stream->clusterBytes = boot.ClusterBytes();
+    stream->firstLcn = ExfatLayout::kFirstCluster;
+    stream->dataStart = boot.HeapBytes();
+    if (const auto* info = static_cast<const ExfatStreamInfo*>(item.data))
+        stream->initializedSize = info->validDataLength;
+    if (item.size == 0)
+        return kOk;
+    if (item.first < ExfatLayout::kFirstCluster || item.first > boot.HighestCluster())
+        return kStreamUnreadable;
+    const u64 wanted =
+        item.size / stream->clusterBytes + (item.size % stream->clusterBytes != 0 ? 1 : 0);
+    const u64 length = std::min<u64>(wanted, boot.HighestCluster() - item.first + 1);
+    stream->extents.push_back(StreamExtent{0, item.first, length, false});
+    return length < wanted ? kStreamClipped : kOk;
+}
+
+u32 CExfatEngine::ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const
+{
+    if (!entry.exfat || cluster > 0xFFFFFFFFu)
+        return kErrUnsupported;
+    return entry.exfat->table.ClusterAllocated(static_cast<u32>(cluster), inUse);
+}
+
+void CExfatEngine::ReleaseItems(VolumeEntry& entry) const
+{
+    // The items point into the stream records: both go together.
+    if (entry.exfat)
+        entry.exfat->streams.clear();
+}

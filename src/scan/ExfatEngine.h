@@ -1,0 +1,27 @@
+// The exFAT engine: the boot region, FAT and allocation bitmap of a volume entry, the
+// deleted-entry search, and a find's data as one stretch of clusters from its first cluster.
+#pragma once
+
+#include "catalog/VolumeEngine.h"
+
+class CExfatEngine final : public IVolumeEngine
+{
+public:
+    [[nodiscard]] bool Open(VolumeEntry& entry) const override;
+    [[nodiscard]] u32 Search(CCatalog& catalog, VolumeEntry& entry) const override;
+    void EndSearch(VolumeEntry& entry) const override;
+    [[nodiscard]] u64 ClusterBytes(const VolumeEntry& entry) const override;
+    [[nodiscard]] CDirectRW* DataReader(VolumeEntry& entry) const override;
+    [[nodiscard]] u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
+                                     DataStream* stream) const override;
+    [[nodiscard]] u32 ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const override;
+    [[nodiscard]] bool FoldersContiguous() const override { return true; }
+    void ReleaseItems(VolumeEntry& entry) const override;
+};
+
+// The one exFAT engine.
+[[nodiscard]] const CExfatEngine& ExfatEngine();
+
+// Fills entry (already holding its reader, opened on the volume) from the volume's boot region:
+// geometry, FAT and bitmap windows. False when it holds no usable exFAT boot region.
+[[nodiscard]] bool AttachExfatVolume(VolumeEntry& entry);

@@ -1,0 +1,159 @@
+// The exFAT deleted-entry scan: folders read whole (within their own clusters), entry sets
+// decoded one after the other, deleted sets and live folders catalogued.
+#include "scan/ExfatScan.h"
+
+#include <algorithm>
+#include <string>
+
+#include "exfat/ExfatEntrySet.h"
+#include "exfat/ExfatLayout.h"
+#include "exfat/ExfatVolume.h"
+#include "platform/Status.h"
+#include "scan/FindNames.h"
+
+using namespace ExfatLayout;
+
+namespace
+{
+// The state one directory walk shares with the handling of its finds.
+struct FolderWalk
+{
+    CCatalog& catalog;
+    VolumeEntry& volume;
+    std::string path; // path of the folder's children
+    NameList names;
+};
+
+bool Running()
+{
+    return g_bRunning.load(std::memory_order_relaxed) != 0;
+}
+
+// Catalogues one entry set; excludedToIndex as in the FAT scan: an excluded folder of a live
+// folder has its cluster entered in dirIndex so that no folder with it is ever catalogued.
+void HandleSet(FolderWalk& walk, const ExfatEntrySet& set, u32 deleted, bool excludedToIndex)
+{
+    std::string name = set.name;
+    // Path separators cannot occur in an exFAT name; one read from a damaged or hostile volume
+    // would split the item's path and could lead a recovery out of its destination folder.
+    std::replace(name.begin(), name.end(), '\\', '_');
+    std::replace(name.begin(), name.end(), '/', '_');
+    if (IsExcludedName(name))
+    {
+        if (excludedToIndex)
+            walk.volume.dirIndex.push_back(set.firstCluster);
+        return;
+    }
+    name = walk.names.Unique(std::move(name));
+
+    const bool folder = (set.attributes & kAttrFolder) != 0;
+    ExfatVolume& exfat = *walk.volume.exfat;
+    exfat.streams.push_back(ExfatStreamInfo{set.dataLength, set.validDataLength, set.NoFatChain()});
+
+    FoundItem item;
+    item.path = walk.path;
+    item.name = name;
+    item.attr = static_cast<u8>(set.attributes & 0xFF);
+    item.deleted = deleted;
+    item.created = ExfatTimeToFoundTime(set.created);
+    item.accessed = ExfatTimeToFoundTime(set.accessed);
+    // Folders show no size, as on FAT; their length stays in the stream record.
+    item.size = folder ? 0 : set.dataLength;
+    item.first = set.firstCluster;
+    item.data = &exfat.streams.back();
+
+    walk.catalog.Post(WM_SCAN_NOTIFY, 1, walk.path + "\\" + name, item.attr);
+    walk.catalog.AddItem(item, walk.volume);
+}
+
+// Decodes the entry sets of one folder's bytes. In a live folder deleted sets and live folders
+// are finds; in a deleted folder every set is (all it held is gone with it).
+void WalkEntries(FolderWalk& walk, const std::vector<u8>& bytes, bool folderDeleted)
+{
+    const ByteView all(bytes.data(), bytes.size());
+    for (std::size_t at = 0; Running() && all.Has(at, kEntrySize);)
+    {
+        if (all.U8(at + kEntryType) == kTypeEndOfDirectory)
+            break;
+        ExfatEntrySet set;
+        if (DecodeExfatEntrySet(all.Sub(at, all.Size() - at), &set) != ExfatSetResult::kDecoded)
+        {
+            at += kEntrySize;
+            continue;
+        }
+        at += static_cast<std::size_t>(set.entries) * kEntrySize;
+        if (folderDeleted)
+            HandleSet(walk, set, 1, false);
+        else if (set.deleted)
+            HandleSet(walk, set, 1, true);
+        else if (set.attributes & kAttrFolder)
+            HandleSet(walk, set, 0, true);
+    }
+}
+} // namespace
+
+std::vector<u32> ExfatFolderClusters(VolumeEntry& volume, u32 first, u64 bytes, bool contiguous)
+{
+    ExfatVolume& exfat = *volume.exfat;
+    const ExfatBoot& boot = exfat.boot;
+    const u64 clusterBytes = boot.ClusterBytes();
+    const u64 limit = std::min(bytes == 0 ? kMaxDirectoryBytes : bytes, kMaxDirectoryBytes);
+    const u64 wanted = (limit + clusterBytes - 1) / clusterBytes;
+    if (first < kFirstCluster || first > boot.HighestCluster())
+        return {};
+    if (!contiguous)
+        return exfat.table.Chain(first, wanted);
+    std::vector<u32> clusters;
+    const u64 room = static_cast<u64>(boot.HighestCluster()) - first + 1;
+    for (u64 i = 0; i < std::min(wanted, room); ++i)
+        clusters.push_back(static_cast<u32>(first + i));
+    return clusters;
+}
+
+u32 ScanExfatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume)
+{
+    if (!volume.exfat || dir.first > 0xFFFFFFFFu)
+        return kOk;
+    // Take what the walk needs now: the item list grows (and may move) while it runs.
+    std::string path =
+        dir.name.empty() || dir.name == dir.path ? dir.path : dir.path + "\\" + dir.name;
+    const bool deleted = dir.deleted != 0;
+    const auto* info = static_cast<const ExfatStreamInfo*>(dir.data);
+    const u64 bytes = info != nullptr ? info->dataLength : 0;
+    // A deleted folder's chain is gone: its clusters are read as one stretch.
+    const bool contiguous = deleted || (info != nullptr && info->noFatChain);
+    const std::vector<u32> clusters =
+        ExfatFolderClusters(volume, static_cast<u32>(dir.first), bytes, contiguous);
+    std::vector<u8> content;
+    // A cluster that cannot be read leaves zeros: the entries before it still count.
+    (void)volume.exfat->table.ReadClusters(clusters, &content);
+    FolderWalk walk{catalog, volume, std::move(path), {}};
+    WalkEntries(walk, content, deleted);
+    return kOk;
+}
+
+u32 ScanExfatVolume(CCatalog& catalog, VolumeEntry& volume)
+{
+    if (!volume.exfat || !volume.reader)
+        return kErrBadFatBoot;
+    FoundItem root;
+    root.path = volume.name;
+    root.name = volume.name;
+    root.attr = kAttrFolder;
+    root.first = volume.exfat->boot.rootCluster;
+    volume.dirIndex.push_back(volume.exfat->boot.rootCluster);
+    // The root is walked but not catalogued.
+    (void)ScanExfatDirectory(catalog, root, volume);
+
+    // Breadth-first over the catalogue: every accepted folder is walked once, in the order of
+    // acceptance; the list grows while it is walked.
+    for (std::size_t i = 0; i < volume.items.size() && Running(); ++i)
+    {
+        if (volume.items[i].attr & kAttrFolder)
+        {
+            FoundItem dir = volume.items[i];
+            (void)ScanExfatDirectory(catalog, dir, volume);
+        }
+    }
+    return kOk;
+}

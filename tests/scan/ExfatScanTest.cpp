@@ -1,0 +1,176 @@
+// Whole scans of exFAT volumes made by mkfs.exfat and written through exfat-fuse (4 KiB to
+// 128 KiB clusters), checked against a golden listing and against The Sleuth Kit's fls; the
+// backup boot region standing in for a damaged main one; the allocation bitmap.
+#include "scan/ExfatScan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+
+#include "exfat/ExfatVolume.h"
+#include "scan/ExfatEngine.h"
+#include "scan/FatScanSupport.h"
+#include "support/TestImages.h"
+
+namespace
+{
+struct Scanned
+{
+    bool opened = false;
+    bool fromBackup = false;
+    std::vector<std::string> listing; // path\name|deleted|size
+    std::vector<FoundItem> items;
+    VolumeEntry volume;
+};
+
+void Scan(std::vector<u8> image, Scanned& out)
+{
+    CCatalog catalog;
+    RecordingSink sink;
+    catalog.m_sink = &sink;
+    out.volume.name = "C:";
+    out.volume.engine = &ExfatEngine();
+    out.volume.reader = std::make_unique<CMem_RW>(std::move(image));
+    out.opened = AttachExfatVolume(out.volume);
+    if (!out.opened)
+        return;
+    out.fromBackup = out.volume.exfat->fromBackup;
+    g_bRunning = 1;
+    EXPECT_EQ(ScanExfatVolume(catalog, out.volume), 0u);
+    EXPECT_EQ(sink.events.size(), out.volume.items.size());
+    for (const FoundItem& item : out.volume.items)
+        out.listing.push_back(item.path + "\\" + item.name + "|" + std::to_string(item.deleted) +
+                              "|" + std::to_string(item.size));
+    out.items = out.volume.items;
+}
+
+// The tree of exfat.sh in the order of the breadth-first walk.
+const std::vector<std::string> kGolden = {
+    "C:\\Docs|0|0",
+    "C:\\Ünïcode Ordner ✓|0|0",
+    "C:\\OldDir|1|0",
+    "C:\\big.bin|1|1500000",
+    "C:\\frag.bin|1|", // six clusters and 100 bytes: depends on the cluster size
+    "C:\\Docs\\Sub|0|0",
+    "C:\\Docs\\gone.txt|1|5000",
+    "C:\\Ünïcode Ordner ✓\\Größe.bin|1|7000",
+    "C:\\OldDir\\Inner|1|0",
+    "C:\\OldDir\\old.txt|1|2500",
+    "C:\\Docs\\Sub\\Ein sehr langer Dateiname mit Umlauten äöü – und noch mehr.txt|1|20000",
+    "C:\\OldDir\\Inner\\inner.txt|1|900",
+};
+
+// Deleted entries that fls -r -d -p reports, as "d PATH" or "r PATH", without $OrphanFiles.
+std::multiset<std::string> FlsDeleted(const std::string& image)
+{
+    std::string out;
+    // fls and fsstat can loop on some exFAT volumes: every call is bounded.
+    int rc = RunCommand("timeout 20 fls -r -d -p '" + image + "' 2>&1", &out);
+    EXPECT_EQ(rc, 0) << "fls failed (is sleuthkit installed?):\n" << out;
+    std::multiset<std::string> found;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string::npos || line.find(" * ") == std::string::npos)
+            continue;
+        const std::string path = line.substr(tab + 1);
+        if (path.rfind("$OrphanFiles", 0) != 0)
+            found.insert(std::string(1, line[2] == 'd' ? 'd' : 'r') + " " + path);
+    }
+    return found;
+}
+
+std::multiset<std::string> OursDeleted(const std::vector<FoundItem>& items)
+{
+    std::multiset<std::string> ours;
+    for (const FoundItem& item : items)
+    {
+        if (!item.deleted)
+            continue;
+        std::string path = item.path.size() > 2 ? item.path.substr(3) + "/" : "";
+        std::replace(path.begin(), path.end(), '\\', '/');
+        ours.insert(std::string(1, (item.attr & 0x10) ? 'd' : 'r') + " " + path + item.name);
+    }
+    return ours;
+}
+
+class ExfatScanImageTest : public ::testing::TestWithParam<const char*>
+{
+};
+
+TEST_P(ExfatScanImageTest, ListsTheTreeAsFlsDoes)
+{
+    const std::string image = TestImage(GetParam());
+    ASSERT_FALSE(image.empty());
+    Scanned s;
+    Scan(ReadImage(image), s);
+    ASSERT_TRUE(s.opened);
+    EXPECT_FALSE(s.fromBackup);
+    EXPECT_EQ(s.volume.fsType, kFsExfat);
+    const u64 cluster = s.volume.exfat->boot.ClusterBytes();
+    std::vector<std::string> golden = kGolden;
+    golden[4] += std::to_string(6 * cluster + 100);
+    EXPECT_EQ(s.listing, golden);
+    EXPECT_EQ(OursDeleted(s.items), FlsDeleted(image));
+
+    // The bitmap: the root directory's cluster is allocated, a deleted file's first is not.
+    bool inUse = false;
+    ASSERT_EQ(s.volume.engine->ClusterInUse(s.volume, s.volume.exfat->boot.rootCluster, &inUse),
+              0u);
+    EXPECT_TRUE(inUse);
+    const auto big = std::find_if(s.items.begin(), s.items.end(),
+                                  [](const FoundItem& i) { return i.name == "big.bin"; });
+    ASSERT_NE(big, s.items.end());
+    ASSERT_EQ(s.volume.engine->ClusterInUse(s.volume, big->first, &inUse), 0u);
+    EXPECT_FALSE(inUse);
+
+    // A contiguous file is one extent of exactly its clusters; the fragmented one (its chain
+    // gone) is read on from its first cluster all the same.
+    for (const FoundItem& item : s.items)
+    {
+        if (item.attr & 0x10)
+            continue;
+        DataStream stream;
+        ASSERT_EQ(s.volume.engine->DescribeStream(s.volume, item, &stream), 0u) << item.name;
+        ASSERT_EQ(stream.extents.size(), 1u);
+        EXPECT_EQ(stream.extents[0].lcn, item.first);
+        EXPECT_EQ(stream.extents[0].length, (item.size + cluster - 1) / cluster);
+        EXPECT_EQ(stream.initializedSize, item.size) << item.name;
+        EXPECT_EQ(stream.ReadableBytes(), item.size);
+    }
+}
+
+TEST_P(ExfatScanImageTest, DamagedMainBootRegionFallsBackToTheBackup)
+{
+    const std::string image = TestImage(GetParam());
+    ASSERT_FALSE(image.empty());
+    Scanned whole;
+    Scan(ReadImage(image), whole);
+    for (std::size_t damage : {std::size_t{0x64}, std::size_t{0x6C}, std::size_t{0x1FE}})
+    {
+        SCOPED_TRACE(damage);
+        std::vector<u8> bytes = ReadImage(image);
+        bytes[damage] ^= 0x5A; // the serial number, the sector shift, the signature
+        Scanned s;
+        Scan(std::move(bytes), s);
+        ASSERT_TRUE(s.opened);
+        EXPECT_TRUE(s.fromBackup);
+        EXPECT_EQ(s.listing, whole.listing);
+    }
+    // Both regions damaged: no volume.
+    std::vector<u8> bytes = ReadImage(image);
+    const u32 bps = 1u << bytes[0x6C];
+    bytes[0x64] ^= 1;
+    bytes[12 * bps + 0x64] ^= 1;
+    Scanned none;
+    Scan(std::move(bytes), none);
+    EXPECT_FALSE(none.opened);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, ExfatScanImageTest,
+                         ::testing::Values("exfat-4k", "exfat-32k", "exfat-128k"));
+} // namespace
