@@ -5,12 +5,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include <unistd.h>
 
 #include "cli/Json.h"
-#include "disk/File_RW.h"
+#include "disk/DriveReader.h"
 #include "fat/FatBootSector.h"
 #include "platform/Format.h"
 #include "platform/SourceOpen.h"
@@ -92,8 +93,8 @@ const char* FatTypeName(u32 fatType)
 
 u32 ReadBootInfo(const SourceArg& source, BootInfo* info)
 {
-    CFile_RW reader;
-    u32 status = reader.Open(source.drive, kSectorSize);
+    std::unique_ptr<CDirectRW> reader = NewDriveReader(source.drive);
+    u32 status = reader ? reader->Open(source.drive, kSectorSize) : kErrNoMemory;
     if (status != kOk)
     {
         *info = BootInfo{};
@@ -102,7 +103,7 @@ u32 ReadBootInfo(const SourceArg& source, BootInfo* info)
         info->error = DescribeOpenFailure(source.path);
         return status;
     }
-    return DecodeBootInfo(reader, source, info);
+    return DecodeBootInfo(*reader, source, info);
 }
 
 u32 DecodeBootInfo(CDirectRW& reader, const SourceArg& source, BootInfo* info)
