@@ -152,6 +152,15 @@ u32 EwfImage::Open(const std::string& path)
         Close();
         return kErrOpenFailed;
     }
+    // libewf opens a set whose last segments are missing and then serves zeros for their
+    // chunks as if they were data; such a set is refused instead.
+    if (libewf_handle_segment_files_corrupted(m_handle, &ewfError) != 0)
+    {
+        std::string detail = TakeError(ewfError);
+        m_lastError = "segment files missing or incomplete" + (detail.empty() ? "" : ": " + detail);
+        Close();
+        return kErrOpenFailed;
+    }
     if (libewf_handle_get_bytes_per_sector(m_handle, &bytesPerSector, &ewfError) != 1)
         (void)TakeError(ewfError);
     m_mediaSize = size;
@@ -171,6 +180,9 @@ u32 EwfImage::Read(void* buffer, u32 count, u32* done, u64 offset)
     const u64 wanted = std::min<u64>(count, m_mediaSize - offset);
     u8* out = static_cast<u8*>(buffer);
     u64 got = 0;
+    // A chunk whose checksum fails is still handed out by libewf, counted as a checksum
+    // error; a read that adds to the count has delivered damaged bytes and fails.
+    const u32 errorsBefore = ChecksumErrors();
     while (got < wanted)
     {
         libewf_error_t* error = nullptr;
@@ -186,6 +198,23 @@ u32 EwfImage::Read(void* buffer, u32 count, u32* done, u64 offset)
             break; // the media ends earlier than its stated size
         got += static_cast<u64>(n);
     }
+    if (ChecksumErrors() != errorsBefore)
+    {
+        m_lastError = "a chunk of the image failed its checksum";
+        return kErrTransfer;
+    }
     *done = static_cast<u32>(got);
     return kOk;
+}
+
+u32 EwfImage::ChecksumErrors()
+{
+    u32 count = 0;
+    libewf_error_t* error = nullptr;
+    if (libewf_handle_get_number_of_checksum_errors(m_handle, &count, &error) != 1)
+    {
+        (void)TakeError(error);
+        return std::numeric_limits<u32>::max(); // no count to be had
+    }
+    return count;
 }

@@ -30,8 +30,8 @@ public:
     // Closes the open image, then opens the image whose segment file path names: its further
     // segments (.E02, ...) are looked for beside the file path resolves to. A file whose name
     // follows no segment naming is opened as a one-segment image. Nothing is opened for
-    // writing. Returns 0, 3 (not an image file, or libewf cannot open the segments) or
-    // 8 (no memory for the handle).
+    // writing. Returns 0, 3 (not an image file, libewf cannot open the segments, or segments
+    // are missing from the set) or 8 (no memory for the handle).
     [[nodiscard]] u32 Open(const std::string& path);
     void Close();
     [[nodiscard]] bool IsOpen() const { return m_handle != nullptr; }
@@ -44,10 +44,14 @@ public:
 
     // Reads up to count bytes of media at offset. A read that meets the end of the media
     // succeeds with a short *done (0 at or past the end). Returns 0, 1 (not open),
-    // 4 (offset beyond any file offset) or 5 (libewf could not read or decode the chunks).
+    // 4 (offset beyond any file offset) or 5 (libewf could not read or decode the chunks, or
+    // a chunk failed its checksum; *done is then 0).
     [[nodiscard]] u32 Read(void* buffer, u32 count, u32* done, u64 offset);
 
 private:
+    // libewf's count of chunks that failed their checksum so far.
+    [[nodiscard]] u32 ChecksumErrors();
+
     std::intptr_t* m_handle = nullptr; // the libewf_handle_t of the open image
     u64 m_mediaSize = 0;
     u32 m_bytesPerSector = 512;
