@@ -76,7 +76,8 @@ TEST_P(EwfSourceTest, LayoutEqualsTheAcquiredBytes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, EwfSourceTest,
-                         ::testing::Values("e01-fat12", "e01-ntfs", "e01-disk-mbr"),
+                         ::testing::Values("e01-fat12", "e01-ntfs", "e01-disk-mbr",
+                                           "e01-disk-finds"),
                          [](const ::testing::TestParamInfo<const char*>& param)
                          {
                              std::string name = param.param;

@@ -10,18 +10,21 @@
 #               sectors, uncompressed: many chunk and segment boundaries.
 # e01_ntfs:     ntfs_scan in one segment, deflate-compressed chunks.
 # e01_disk_mbr: disk_mbr (MBR with FAT16, FAT32 and NTFS partitions), empty chunks compressed.
+# e01_disk_finds: an MBR disk whose p1 holds the fat12 volume and p2 the ntfs_scan volume
+#               (both with deleted files), empty chunks compressed.
 # e01_pattern:  2 MiB + 1536 bytes in 1 MiB segments, chunks of 16 sectors, for reads at any
 #               offset; every 16 bytes hold their own offset ("%015d\n"), so a byte read from
 #               the wrong place shows. Its media size is no multiple of a chunk.
 
-# _e01_acquire OUT RECIPE EWFACQUIRE-OPTION...: builds the volume of RECIPE and acquires it.
+# _e01_acquire OUT BUILDER EWFACQUIRE-OPTION...: builds the volume with the function BUILDER
+# and acquires it.
 _e01_acquire() {
     local out=$1 recipe=$2
     shift 2
     local dir="${IMAGE_OUTPUT:-$out}.d"
     rm -rf "$dir"
     mkdir -p "$dir"
-    "image_$recipe" "$dir/volume.raw"
+    "$recipe" "$dir/volume.raw"
     _e01_write "$out" "$dir" "$@"
 }
 
@@ -37,15 +40,35 @@ _e01_write() {
 }
 
 image_e01_fat12() {
-    _e01_acquire "$1" fat12 -c none -b 16 -S 1048576
+    _e01_acquire "$1" image_fat12 -c none -b 16 -S 1048576
 }
 
 image_e01_ntfs() {
-    _e01_acquire "$1" ntfs_scan -c deflate:fast
+    _e01_acquire "$1" image_ntfs_scan -c deflate:fast
 }
 
 image_e01_disk_mbr() {
-    _e01_acquire "$1" disk_mbr -c empty-block
+    _e01_acquire "$1" image_disk_mbr -c empty-block
+}
+
+# An MBR disk with the fat12 volume in p1 (at 1 MiB) and the ntfs_scan volume in p2 (at 4 MiB).
+_e01_disk_finds() {
+    local img=$1
+    image_fat12 "$img.fat"
+    image_ntfs_scan "$img.ntfs"
+    truncate -s 24M "$img"
+    sfdisk -q "$img" >/dev/null <<'EOF'
+label: dos
+start=2048,size=4096,type=1
+start=8192,size=32768,type=7
+EOF
+    dd if="$img.fat" of="$img" bs=512 seek=2048 conv=notrunc,sparse status=none
+    dd if="$img.ntfs" of="$img" bs=512 seek=8192 conv=notrunc,sparse status=none
+    rm -f "$img.fat" "$img.ntfs"
+}
+
+image_e01_disk_finds() {
+    _e01_acquire "$1" _e01_disk_finds -c empty-block
 }
 
 image_e01_pattern() {
