@@ -88,7 +88,7 @@ bool MftRecordsRange(const u8* sector, u64 length, u64* from, u64* count)
     constexpr std::size_t kMftCluster = 0x30;        // LCN of $MFT
     constexpr std::size_t kClustersPerRecord = 0x40; // signed: negative n means 2^-n bytes
     constexpr u64 kRecords = 4;
-    constexpr u64 kMaxRecordBytes = 64 * 1024;
+    constexpr u64 kMaxRecordBytes = u64{64} * 1024;
     const u64 bps = LoadLe16(sector + kBytesPerSector);
     u64 spc = sector[kSectorsPerCluster];
     if (spc > 0x80) // a negated shift, as for large clusters

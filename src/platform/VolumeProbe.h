@@ -40,8 +40,8 @@ inline constexpr const char* kAmbiguousNote =
 [[nodiscard]] u32 ProbeVolumeThrough(const DiskReadFn& read, u64 offset, u64 length,
                                      VolumeInfo* info);
 
-inline constexpr u64 kProbeHeadBytes = 8 * 1024 * 1024;
-inline constexpr u64 kProbeTailBytes = 1024 * 1024;
+inline constexpr u64 kProbeHeadBytes = u64{8} * 1024 * 1024;
+inline constexpr u64 kProbeTailBytes = u64{1024} * 1024;
 
 // The drive-list name of a libblkid TYPE and VERSION: the version ("FAT12", "FAT16", "FAT32")
 // for vfat and msdos, plain "FAT" when that version is missing or unknown, "NTFS" for ntfs and
