@@ -4,10 +4,12 @@
 # that already has everything is left alone (no apt-get update, no network).
 #
 # Groups:
-#   build   compilers, CMake, Ninja, pkg-config, libblkid (drive table) and GoogleTest (the
-#           tests are configured by default), clang-format and clang-tidy (scripts/check-code.sh)
+#   build   compilers, CMake, Ninja, pkg-config, libblkid (drive table), libewf (Expert Witness
+#           images as sources) and GoogleTest (the tests are configured by default),
+#           clang-format and clang-tidy (scripts/check-code.sh)
 #   images  the tools that build and cross-check test volumes at test time (fdisk: sfdisk;
-#           exfatprogs and exfat-fuse: exFAT volumes written through FUSE)
+#           exfatprogs and exfat-fuse: exFAT volumes written through FUSE; ewf-tools:
+#           ewfacquire for the Expert Witness images)
 #   test    the rest of the test suite: sanitizer and fuzzer runtimes for clang, Google
 #           Benchmark, libntfs-3g headers
 #   gui     wxWidgets, GIO (file types from the shared MIME database), the icon theme, rsvg-convert
@@ -18,9 +20,9 @@
 #           document type (pkexec, also the package's own dependency) and man
 
 ORL_DEPS_BUILD=(build-essential cmake ninja-build g++ clang clang-format clang-tidy pkg-config
-    libblkid-dev libgtest-dev googletest)
+    libblkid-dev libewf-dev libgtest-dev googletest)
 ORL_DEPS_IMAGES=(dosfstools mtools ntfs-3g sleuthkit xxd fdisk util-linux time exfatprogs
-    exfat-fuse)
+    exfat-fuse ewf-tools)
 ORL_DEPS_TEST=(libclang-rt-14-dev libbenchmark-dev ntfs-3g-dev)
 ORL_DEPS_GUI=(libwxgtk3.2-dev libglib2.0-dev libx11-dev shared-mime-info adwaita-icon-theme
     librsvg2-bin xvfb xauth)

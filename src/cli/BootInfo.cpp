@@ -5,12 +5,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include <unistd.h>
 
 #include "cli/Json.h"
-#include "disk/File_RW.h"
+#include "disk/DriveReader.h"
 #include "fat/FatBootSector.h"
 #include "platform/Format.h"
 #include "platform/SourceOpen.h"
@@ -24,8 +25,9 @@ const char* const kBootInfoHelp =
     "the FAT copies and their size, where the root directory and the data area start, the\n"
     "total sector count and the cluster limit.\n"
     "\n"
-    "SOURCE is an image file or a block device, opened read-only. Sources are registered as\n"
-    "drives C:, D:, ... in order; X:=PATH registers PATH as drive X: instead.\n"
+    "SOURCE is an image file, an Expert Witness image (.E01) or a block device, opened\n"
+    "read-only. Sources are registered as drives C:, D:, ... in order; X:=PATH registers PATH\n"
+    "as drive X: instead.\n"
     "\n"
     "Options:\n"
     "  --json      print one JSON array with an object per source\n"
@@ -92,8 +94,8 @@ const char* FatTypeName(u32 fatType)
 
 u32 ReadBootInfo(const SourceArg& source, BootInfo* info)
 {
-    CFile_RW reader;
-    u32 status = reader.Open(source.drive, kSectorSize);
+    std::unique_ptr<CDirectRW> reader = NewDriveReader(source.drive);
+    u32 status = reader ? reader->Open(source.drive, kSectorSize) : kErrNoMemory;
     if (status != kOk)
     {
         *info = BootInfo{};
@@ -102,7 +104,7 @@ u32 ReadBootInfo(const SourceArg& source, BootInfo* info)
         info->error = DescribeOpenFailure(source.path);
         return status;
     }
-    return DecodeBootInfo(reader, source, info);
+    return DecodeBootInfo(*reader, source, info);
 }
 
 u32 DecodeBootInfo(CDirectRW& reader, const SourceArg& source, BootInfo* info)

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "platform/DriveTable.h"
+#include "platform/EwfImage.h"
 
 bool SplitDriveSpec(const std::string& arg, std::string* drive, std::string* path)
 {
@@ -73,6 +74,7 @@ void RegisterSources(const std::vector<SourceArg>& sources)
         DriveSource entry;
         entry.drive = s.drive;
         entry.path = s.path;
+        entry.format = IsEwfPath(s.path) ? SourceFormat::Ewf : SourceFormat::Raw;
         entry.fromCommandLine = true;
         g_DriveTable.Register(entry);
     }

@@ -84,6 +84,10 @@ u32 CFile_RW::Open(const std::string& device, u32 sectorSize)
     std::optional<DriveSource> source = g_DriveTable.Find(device);
     if (!source || source->path.empty())
         return kErrOpenFailed;
+    // An Expert Witness image holds its media encoded: read raw it would yield no volume's
+    // bytes, so it is left to the Expert Witness reader.
+    if (source->format == SourceFormat::Ewf)
+        return kErrOpenFailed;
     // Only a file or a block device holds a volume; a folder or a pipe cannot be positioned,
     // and a pipe is refused before open could wait for a writer.
     int error = 0;

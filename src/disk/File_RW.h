@@ -17,9 +17,10 @@ public:
 
     // Closes the open device, adopts sectorSize and opens the image file or block device that
     // the drive table lists for the drive text, read-only. An empty text only closes.
-    // Returns 0; 3 (drive text not in the table, or the path cannot be opened as a file or
-    // block device); 5 (empty text: the reader is now closed); 7 (the old device did not
-    // close cleanly; the reader is closed all the same); 8 (no sector buffer of that size).
+    // Returns 0; 3 (drive text not in the table, the path cannot be opened as a file or
+    // block device, or the table lists an Expert Witness image, which CEwf_RW reads); 5 (empty
+    // text: the reader is now closed); 7 (the old device did not close cleanly; the reader is
+    // closed all the same); 8 (no sector buffer of that size).
     [[nodiscard]] u32 Open(const std::string& device, u32 sectorSize) override;
 
     // Reads byteCount bytes at byteOffset: a partial head sector and a partial tail sector go

@@ -14,11 +14,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <set>
 #include <tuple>
 #include <utility>
 
+#include "platform/EwfImage.h"
 #include "platform/Format.h"
 #include "platform/SourceOpen.h"
 #include "platform/Status.h"
@@ -187,6 +189,82 @@ struct ParsedSource
 };
 } // namespace
 
+namespace
+{
+// Probes the volume at [offset, offset + length) of a source for a file system.
+using VolumeProbeFn = std::function<u32(u64 offset, u64 length, VolumeInfo* info)>;
+
+// Lists the FAT and NTFS volumes of a source of layout->size bytes that read and probe reach:
+// the whole source, or the partitions of its table. Returns 0 or 5 (first sector unreadable).
+u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSize,
+                bool splitPartitions, SourceLayout* layout, int* errorNumber)
+{
+    if (layout->size == 0)
+        return kOk;
+
+    // A volume that fills the whole source wins over anything that looks like a table.
+    VolumeInfo whole;
+    if (probe(0, layout->size, &whole) == kOk && !whole.fileSystem.empty())
+    {
+        layout->volumes.push_back(SourceVolume{0, 0, 0, whole});
+        return kOk;
+    }
+    if (!splitPartitions)
+        return kOk;
+
+    PartitionTable table;
+    u32 rc = ReadPartitionTable(read, layout->size, sectorSize, &table);
+    if (rc == kErrTransfer && layout->size >= sectorSize)
+    {
+        *errorNumber = EIO; // the first sector is there but could not be read
+        return kErrTransfer;
+    }
+    if (rc != kOk)
+        return kOk;
+    layout->scheme = table.scheme;
+    layout->damaged = table.damaged;
+    layout->partitionCount = static_cast<u32>(table.entries.size());
+    for (const PartitionEntry& e : table.entries)
+    {
+        VolumeInfo info;
+        if (probe(e.offset, e.length, &info) == kOk && !info.fileSystem.empty())
+            layout->volumes.push_back(SourceVolume{e.offset, e.length, e.number, info});
+    }
+    return kOk;
+}
+
+// The reads of an Expert Witness image's media: true only when all length bytes arrived.
+DiskReadFn EwfReader(EwfImage& image)
+{
+    return [&image](u64 offset, void* buffer, u32 length)
+    {
+        u32 done = 0;
+        return image.Read(buffer, length, &done, offset) == kOk && done == length;
+    };
+}
+
+// The layout of an Expert Witness image: its media, decoded by libewf, is read like a disk.
+u32 ReadEwfLayout(const std::string& path, bool splitPartitions, SourceLayout* layout,
+                  int* errorNumber)
+{
+    layout->format = SourceFormat::Ewf;
+    EwfImage image;
+    if (image.Open(path) != kOk)
+    {
+        *errorNumber = kErrBadEwfImage;
+        return kErrOpenFailed;
+    }
+    layout->size = image.MediaSize();
+    const u32 bps = image.BytesPerSector();
+    const u32 sectorSize = bps >= 512 && bps <= 4096 && (bps & (bps - 1)) == 0 ? bps : 512;
+    DiskReadFn read = EwfReader(image);
+    VolumeProbeFn probe = [&read, layout](u64 offset, u64 length, VolumeInfo* info) {
+        return ProbeVolumeThrough(read, offset, length != 0 ? length : layout->size - offset, info);
+    };
+    return ListVolumes(read, probe, sectorSize, splitPartitions, layout, errorNumber);
+}
+} // namespace
+
 u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout* layout,
                      int* errorNumber)
 {
@@ -205,6 +283,9 @@ u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout
     u32 sectorSize = 512;
     if (S_ISREG(st.st_mode))
     {
+        // An Expert Witness image is known by its signature, whatever its name.
+        if (IsEwfFile(fd.Get()))
+            return ReadEwfLayout(path, splitPartitions, layout, errorNumber);
         layout->size = static_cast<u64>(st.st_size);
     }
     else // a block device: OpenSource lets nothing else through
@@ -221,41 +302,35 @@ u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout
         if (ioctl(fd.Get(), BLKSSZGET, &logical) == 0 && logical > 0)
             sectorSize = static_cast<u32>(logical);
     }
-    if (layout->size == 0)
-        return kOk;
-
-    // A volume that fills the whole source wins over anything that looks like a table.
-    VolumeInfo whole;
-    if (ProbeVolume(fd.Get(), 0, layout->size, &whole) == kOk && !whole.fileSystem.empty())
-    {
-        layout->volumes.push_back(SourceVolume{0, 0, 0, whole});
-        return kOk;
-    }
-    if (!splitPartitions)
-        return kOk;
 
     int device = fd.Get();
     DiskReadFn read = [device](u64 offset, void* buffer, u32 length)
     { return ReadFully(device, offset, buffer, length); };
-    PartitionTable table;
-    u32 rc = ReadPartitionTable(read, layout->size, sectorSize, &table);
-    if (rc == kErrTransfer && layout->size >= sectorSize)
+    VolumeProbeFn probe = [device](u64 offset, u64 length, VolumeInfo* info)
+    { return ProbeVolume(device, offset, length, info); };
+    return ListVolumes(read, probe, sectorSize, splitPartitions, layout, errorNumber);
+}
+
+u32 ProbeSourceVolume(const DriveSource& source, VolumeInfo* info)
+{
+    *info = VolumeInfo{};
+    int error = 0;
+    if (source.format == SourceFormat::Ewf)
     {
-        *errorNumber = EIO; // the first sector is there but could not be read
+        EwfImage image;
+        if (image.Open(source.path) != kOk)
+            return kErrTransfer;
+        const u64 size = image.MediaSize();
+        if (source.offset >= size)
+            return kErrTransfer;
+        const u64 rest = size - source.offset;
+        const u64 length = source.length != 0 ? std::min(source.length, rest) : rest;
+        return ProbeVolumeThrough(EwfReader(image), source.offset, length, info);
+    }
+    FdHolder fd(OpenSource(source.path, &error));
+    if (fd.Get() < 0)
         return kErrTransfer;
-    }
-    if (rc != kOk)
-        return kOk;
-    layout->scheme = table.scheme;
-    layout->damaged = table.damaged;
-    layout->partitionCount = static_cast<u32>(table.entries.size());
-    for (const PartitionEntry& e : table.entries)
-    {
-        VolumeInfo info;
-        if (ProbeVolume(fd.Get(), e.offset, e.length, &info) == kOk && !info.fileSystem.empty())
-            layout->volumes.push_back(SourceVolume{e.offset, e.length, e.number, info});
-    }
-    return kOk;
+    return ProbeVolume(fd.Get(), source.offset, source.length, info);
 }
 
 DriveType ClassifyBlockDevice(const std::string& sysDevice)
@@ -368,6 +443,7 @@ void RegisterCommandLineSource(const ParsedSource& s, std::set<char>* taken,
         source.path = s.path;
         source.offset = v.offset;
         source.length = v.length;
+        source.format = layout.format;
         source.fromCommandLine = true;
         source.driveType = type;
         source.fileSystem = v.info.fileSystem;

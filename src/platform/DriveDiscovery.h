@@ -24,6 +24,7 @@ struct SourceVolume
 struct SourceLayout
 {
     bool blockDevice = false;
+    SourceFormat format = SourceFormat::Raw;        // Ewf: offsets and size count media bytes
     u64 size = 0;                                   // bytes
     PartitionScheme scheme = PartitionScheme::None; // table the volumes were found through
     u32 partitionCount = 0;                         // partitions the table lists
@@ -33,12 +34,18 @@ struct SourceLayout
 
 // Opens path read-only and lists its FAT and NTFS volumes: the whole source when it holds one
 // itself, otherwise (with splitPartitions) one per FAT or NTFS partition of its partition table.
+// An image file that begins with the Expert Witness signature is read as the media libewf
+// decodes from it and its sibling segments (.E02, ...).
 // Returns 0 (*layout filled; it may list no volume), 3 (path cannot be opened, or is neither a
-// regular file nor a block device; nothing else is opened) or 5 (its first sector cannot be
-// read); on failure *errorNumber holds the system error number or kErrNotImageOrDevice
-// (SourceErrorText words either).
+// regular file nor a block device, or is an Expert Witness image that libewf cannot open;
+// nothing else is opened) or 5 (its first sector cannot be read); on failure *errorNumber holds
+// the system error number, kErrNotImageOrDevice or kErrBadEwfImage (SourceErrorText words each).
 [[nodiscard]] u32 ReadSourceLayout(const std::string& path, bool splitPartitions,
                                    SourceLayout* layout, int* errorNumber);
+
+// Probes the volume a drive-table entry names, through libewf for an Expert Witness image.
+// Returns as ProbeVolume; 5 also when the source cannot be opened.
+[[nodiscard]] u32 ProbeSourceVolume(const DriveSource& source, VolumeInfo* info);
 
 // Registers the sources named on the command line, each "PATH" or "X:=PATH". Sources without
 // a letter take C:, D:, ... in order, skipping letters already in use or given explicitly; the

@@ -21,12 +21,21 @@ enum class DriveType : u32
     RamDisk = 6,
 };
 
+// How the bytes of a source are stored: as they are (an image file or block device), or as
+// an Expert Witness image whose media libewf decodes.
+enum class SourceFormat : u32
+{
+    Raw = 0,
+    Ewf = 1,
+};
+
 struct DriveSource
 {
     std::string drive; // "C:"
     std::string path;  // image file or block device
     u64 offset = 0;    // byte offset of the volume inside path (partitions of a whole disk)
     u64 length = 0;    // byte length of the volume; 0 means up to the end of path
+    SourceFormat format = SourceFormat::Raw; // offset and length count bytes of the media
     bool fromCommandLine = true;
     DriveType driveType = DriveType::Fixed;
     std::string fileSystem; // "FAT12", "FAT16", "FAT32", "FAT", "NTFS", or "" (none recognised)

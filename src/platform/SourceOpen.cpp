@@ -58,5 +58,7 @@ std::string SourceErrorText(int errorNumber)
 {
     if (errorNumber == kErrNotImageOrDevice)
         return "neither an image file nor a block device";
+    if (errorNumber == kErrBadEwfImage)
+        return "an Expert Witness image whose segment files cannot be read";
     return std::strerror(errorNumber);
 }

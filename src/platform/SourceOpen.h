@@ -8,6 +8,8 @@
 // The error number OpenSource gives a path that is neither a regular file nor a block device
 // and for which the system has no error number of its own (a named pipe, a socket).
 inline constexpr int kErrNotImageOrDevice = -1;
+// The error number of an Expert Witness image whose segment files cannot be opened or read.
+inline constexpr int kErrBadEwfImage = -2;
 
 // Opens path read-only and close-on-exec. The path is looked at first: a folder is refused
 // with EISDIR, a character device with ENOTBLK, anything else that is neither a regular file
@@ -17,5 +19,5 @@ inline constexpr int kErrNotImageOrDevice = -1;
 // kErrNotImageOrDevice).
 [[nodiscard]] int OpenSource(const std::string& path, int* errorNumber);
 
-// What went wrong, in words, for an error number of OpenSource.
+// What went wrong, in words, for an error number of OpenSource (or kErrBadEwfImage).
 [[nodiscard]] std::string SourceErrorText(int errorNumber);

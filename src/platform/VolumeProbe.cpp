@@ -2,11 +2,14 @@
 #include "platform/VolumeProbe.h"
 
 #include <blkid.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "platform/ByteOrder.h"
 #include "platform/Status.h"
@@ -30,6 +33,83 @@ std::string LookUp(blkid_probe probe, const char* name)
     while (!value.empty() && value.back() == '\0')
         value.pop_back();
     return value;
+}
+
+// Closes a descriptor on every way out.
+class FdCloser
+{
+public:
+    explicit FdCloser(int fd) : m_fd(fd) {}
+    ~FdCloser()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+    [[nodiscard]] int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Copies [from, from + count) of the volume into the same place of the copy, in blocks; a
+// block that cannot be read stays zero. False only when the copy cannot be written.
+bool CopyRange(const DiskReadFn& read, u64 offset, int copy, u64 from, u64 count)
+{
+    constexpr u32 kBlock = 64 * 1024;
+    std::vector<u8> block(kBlock);
+    for (u64 done = 0; done < count;)
+    {
+        const u32 n = static_cast<u32>(std::min<u64>(kBlock, count - done));
+        if (read(offset + from + done, block.data(), n))
+        {
+            const u8* p = block.data();
+            for (u32 put = 0; put < n;)
+            {
+                ssize_t w = ::pwrite(copy, p + put, n - put, static_cast<off_t>(from + done + put));
+                if (w <= 0)
+                    return false;
+                put += static_cast<u32>(w);
+            }
+        }
+        done += n;
+    }
+    return true;
+}
+
+// Where the first MFT records of an NTFS boot sector lie: the byte range of records 0 to 3
+// ($MFT to $Volume) inside a volume of length bytes. False when the fields give none.
+bool MftRecordsRange(const u8* sector, u64 length, u64* from, u64* count)
+{
+    // NTFS boot sector fields.
+    constexpr std::size_t kBytesPerSector = 0x0B;
+    constexpr std::size_t kSectorsPerCluster = 0x0D;
+    constexpr std::size_t kMftCluster = 0x30;        // LCN of $MFT
+    constexpr std::size_t kClustersPerRecord = 0x40; // signed: negative n means 2^-n bytes
+    constexpr u64 kRecords = 4;
+    constexpr u64 kMaxRecordBytes = u64{64} * 1024;
+    const u64 bps = LoadLe16(sector + kBytesPerSector);
+    u64 spc = sector[kSectorsPerCluster];
+    if (spc > 0x80) // a negated shift, as for large clusters
+        spc = spc >= 0xF4 ? u64{1} << (0x100 - spc) : 0;
+    const u64 cluster = bps * spc;
+    if (cluster == 0)
+        return false;
+    const auto perRecord = static_cast<s8>(sector[kClustersPerRecord]);
+    u64 record = 0;
+    if (perRecord > 0)
+        record = static_cast<u64>(perRecord) * cluster;
+    else if (perRecord < 0 && perRecord >= -16)
+        record = u64{1} << -perRecord;
+    if (record == 0 || record > kMaxRecordBytes)
+        return false;
+    const u64 lcn = LoadLe64(sector + kMftCluster);
+    if (lcn > length / cluster)
+        return false;
+    *from = lcn * cluster;
+    *count = std::min(kRecords * record, length - *from);
+    return *count != 0;
 }
 } // namespace
 
@@ -124,4 +204,32 @@ u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info)
     info->label = LookUp(probe.get(), "LABEL");
     info->fileSystem = FileSystemName(info->type, LookUp(probe.get(), "VERSION"));
     return kOk;
+}
+
+u32 ProbeVolumeThrough(const DiskReadFn& read, u64 offset, u64 length, VolumeInfo* info)
+{
+    *info = VolumeInfo{};
+    constexpr u64 kMaxOff = static_cast<u64>(std::numeric_limits<s64>::max());
+    if (length == 0 || offset > kMaxOff || length > kMaxOff - offset)
+        return kErrTransfer;
+    u8 sector[512] = {};
+    if (length < sizeof sector || !read(offset, sector, sizeof sector))
+        return kErrTransfer;
+    // A sparse copy as long as the volume: libblkid sees its size and reads zeros wherever
+    // nothing was copied. Only the copied ranges take memory.
+    FdCloser copy(::memfd_create("orlavent-probe", MFD_CLOEXEC));
+    if (copy.Get() < 0 || ::ftruncate(copy.Get(), static_cast<off_t>(length)) != 0)
+        return kErrNoMemory;
+    const u64 head = std::min(length, kProbeHeadBytes);
+    const u64 tail = std::min(length - head, kProbeTailBytes);
+    bool copied = CopyRange(read, offset, copy.Get(), 0, head) &&
+                  CopyRange(read, offset, copy.Get(), length - tail, tail);
+    u64 from = 0;
+    u64 count = 0;
+    if (copied && BootSectorFileSystem(sector, sizeof sector) == "NTFS" &&
+        MftRecordsRange(sector, length, &from, &count) && from + count > head)
+        copied = CopyRange(read, offset, copy.Get(), from, count);
+    if (!copied)
+        return kErrNoMemory;
+    return ProbeVolume(copy.Get(), 0, length, info);
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/PartitionTable.h"
 #include "platform/Types.h"
 
 struct VolumeInfo
@@ -30,6 +31,18 @@ inline constexpr const char* kAmbiguousNote =
 // (probe done: info->type is empty when nothing was recognised), 5 (the range could not be probed:
 // empty, outside the device, unreadable) or 8 (no memory for the probe).
 [[nodiscard]] u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info);
+
+// Probes the volume of length bytes (not 0) at offset of a disk that only read can reach (an
+// image whose bytes are decoded on the way, such as an Expert Witness image). libblkid runs
+// over a sparse in-memory copy of what it looks at for FAT and NTFS: the volume's first
+// kProbeHeadBytes, its last kProbeTailBytes and, for NTFS, the first MFT records (where the
+// label is); everything else reads as zeros. Returns as ProbeVolume; 5 also when the first
+// sector cannot be read.
+[[nodiscard]] u32 ProbeVolumeThrough(const DiskReadFn& read, u64 offset, u64 length,
+                                     VolumeInfo* info);
+
+inline constexpr u64 kProbeHeadBytes = u64{8} * 1024 * 1024;
+inline constexpr u64 kProbeTailBytes = u64{1024} * 1024;
 
 // The drive-list name of a libblkid TYPE and VERSION: the version ("FAT12", "FAT16", "FAT32")
 // for vfat and msdos, plain "FAT" when that version is missing or unknown, "NTFS" for ntfs,

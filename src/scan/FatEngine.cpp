@@ -6,7 +6,7 @@
 #include <new>
 
 #include "catalog/Catalog.h"
-#include "disk/File_RW.h"
+#include "disk/DriveReader.h"
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
 #include "platform/Status.h"
@@ -27,7 +27,7 @@ const CFatEngine& FatEngine()
 bool CFatEngine::Open(VolumeEntry& entry) const
 {
     entry.engine = this;
-    entry.reader.reset(new (std::nothrow) CFile_RW());
+    entry.reader = NewDriveReader(entry.name);
     if (!entry.reader || entry.reader->Open(entry.name, kSectorSize) != kOk)
         return false;
     u8 sector[kSectorSize] = {};

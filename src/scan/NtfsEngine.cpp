@@ -6,6 +6,7 @@
 #include <new>
 
 #include "catalog/Catalog.h"
+#include "disk/DriveReader.h"
 #include "mempool/MemPool.h"
 #include "ntfs/Ntfs.h"
 #include "ntfs/NtfsResult.h"
@@ -24,7 +25,7 @@ bool CNtfsEngine::Open(VolumeEntry& entry) const
     // The device stays open for the search and the recovery.
     entry.engine = this;
     entry.fsType = kFsNtfs;
-    entry.ntfs.reset(new (std::nothrow) CNtfs());
+    entry.ntfs.reset(new (std::nothrow) CNtfs(NewDriveReader(entry.name)));
     return entry.ntfs && entry.ntfs->Open(entry.name, 1) == kOk;
 }
 

@@ -1,7 +1,5 @@
 // Scan control: the drive selection turned into the scan job list, file-system detection per
 // drive, the search thread, and the stop of both worker threads.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <optional>
@@ -11,9 +9,9 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/VolumeEngine.h"
+#include "platform/DriveDiscovery.h"
 #include "platform/DriveTable.h"
 #include "platform/EventSink.h"
-#include "platform/SourceOpen.h"
 #include "platform/Status.h"
 #include "platform/VolumeProbe.h"
 #include "scan/ExfatEngine.h"
@@ -38,14 +36,8 @@ const char kFindingText[] = "Finding deleted File(s)...";
 // that names the drives when they are registered. Empty when nothing is recognised.
 std::string ProbeFileSystem(const DriveSource& source)
 {
-    int error = 0;
-    int fd = OpenSource(source.path, &error);
-    if (fd < 0)
-        return {};
     VolumeInfo info;
-    u32 status = ProbeVolume(fd, source.offset, source.length, &info);
-    ::close(fd);
-    return status == kOk ? info.fileSystem : std::string();
+    return ProbeSourceVolume(source, &info) == kOk ? info.fileSystem : std::string();
 }
 
 // The engine that searches what detection found: one line per file system.

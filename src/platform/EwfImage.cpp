@@ -1,0 +1,220 @@
+// Expert Witness images read through libewf: segment globbing, read-only opening, and reads
+// bounded by the media size.
+#include "platform/EwfImage.h"
+
+#include <libewf.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <vector>
+
+#include "platform/SourceOpen.h"
+#include "platform/Status.h"
+
+namespace
+{
+constexpr u64 kMaxOffset = static_cast<u64>(std::numeric_limits<s64>::max());
+
+// Moves libewf's account of a failure into text and frees it.
+std::string TakeError(libewf_error_t* error)
+{
+    if (error == nullptr)
+        return {};
+    char text[512] = {};
+    std::string out;
+    if (libewf_error_sprint(error, text, sizeof text) > 0)
+        out = text;
+    libewf_error_free(&error);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+// The segment files of the image path belongs to, or path alone when its name follows no
+// segment naming that libewf knows (an image renamed to disk.img).
+std::vector<std::string> SegmentFiles(const std::string& path)
+{
+    char** names = nullptr;
+    int count = 0;
+    libewf_error_t* error = nullptr;
+    std::vector<std::string> files;
+    if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) ==
+            1 &&
+        names != nullptr)
+    {
+        for (int i = 0; i < count; ++i)
+            if (names[i] != nullptr)
+                files.emplace_back(names[i]);
+        libewf_error_t* freeError = nullptr;
+        (void)libewf_glob_free(names, count, &freeError);
+        (void)TakeError(freeError);
+    }
+    (void)TakeError(error);
+    if (files.empty())
+        files.push_back(path);
+    return files;
+}
+} // namespace
+
+bool HasEwfSignature(const u8* data, std::size_t size)
+{
+    return data != nullptr && size >= sizeof kEwfSignature &&
+           std::memcmp(data, kEwfSignature, sizeof kEwfSignature) == 0;
+}
+
+bool IsEwfFile(int fd)
+{
+    u8 head[sizeof kEwfSignature] = {};
+    std::size_t got = 0;
+    while (got < sizeof head)
+    {
+        ssize_t n = ::pread(fd, head + got, sizeof head - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return HasEwfSignature(head, got);
+}
+
+bool IsEwfPath(const std::string& path)
+{
+    int error = 0;
+    int fd = OpenSource(path, &error);
+    if (fd < 0)
+        return false;
+    const bool ewf = IsEwfFile(fd);
+    ::close(fd);
+    return ewf;
+}
+
+EwfImage::~EwfImage()
+{
+    Close();
+}
+
+void EwfImage::Close()
+{
+    if (m_handle == nullptr)
+        return;
+    libewf_error_t* error = nullptr;
+    (void)libewf_handle_close(m_handle, &error);
+    (void)TakeError(error);
+    error = nullptr;
+    (void)libewf_handle_free(&m_handle, &error);
+    (void)TakeError(error);
+    m_handle = nullptr;
+    m_mediaSize = 0;
+    m_bytesPerSector = 512;
+}
+
+u32 EwfImage::Open(const std::string& path)
+{
+    Close();
+    m_lastError.clear();
+    // Only an image file that carries the signature is handed to libewf: a pipe, a folder or
+    // a raw image never reaches it.
+    if (!IsEwfPath(path))
+    {
+        m_lastError = "not an Expert Witness image";
+        return kErrOpenFailed;
+    }
+    // The further segments lie beside the file itself, not beside a link to it.
+    std::error_code ec;
+    std::string real = std::filesystem::canonical(path, ec).string();
+    if (ec)
+        real = path;
+    std::vector<std::string> files = SegmentFiles(real);
+    std::vector<char*> names;
+    names.reserve(files.size());
+    for (std::string& f : files)
+        names.push_back(f.data());
+
+    libewf_error_t* ewfError = nullptr;
+    if (libewf_handle_initialize(&m_handle, &ewfError) != 1 || m_handle == nullptr)
+    {
+        m_lastError = TakeError(ewfError);
+        m_handle = nullptr;
+        return kErrNoMemory;
+    }
+    size64_t size = 0;
+    u32 bytesPerSector = 0;
+    if (libewf_handle_open(m_handle, names.data(), static_cast<int>(names.size()), LIBEWF_OPEN_READ,
+                           &ewfError) != 1 ||
+        libewf_handle_get_media_size(m_handle, &size, &ewfError) != 1)
+    {
+        m_lastError = TakeError(ewfError);
+        Close();
+        return kErrOpenFailed;
+    }
+    // libewf opens a set whose last segments are missing and then serves zeros for their
+    // chunks as if they were data; such a set is refused instead.
+    if (libewf_handle_segment_files_corrupted(m_handle, &ewfError) != 0)
+    {
+        std::string detail = TakeError(ewfError);
+        m_lastError = "segment files missing or incomplete" + (detail.empty() ? "" : ": " + detail);
+        Close();
+        return kErrOpenFailed;
+    }
+    if (libewf_handle_get_bytes_per_sector(m_handle, &bytesPerSector, &ewfError) != 1)
+        (void)TakeError(ewfError);
+    m_mediaSize = size;
+    m_bytesPerSector = bytesPerSector != 0 ? bytesPerSector : 512;
+    return kOk;
+}
+
+u32 EwfImage::Read(void* buffer, u32 count, u32* done, u64 offset)
+{
+    *done = 0;
+    if (m_handle == nullptr)
+        return kErrNotOpen;
+    if (offset > kMaxOffset)
+        return kErrSeek;
+    if (offset >= m_mediaSize || count == 0)
+        return kOk;
+    const u64 wanted = std::min<u64>(count, m_mediaSize - offset);
+    u8* out = static_cast<u8*>(buffer);
+    u64 got = 0;
+    // A chunk whose checksum fails is still handed out by libewf, counted as a checksum
+    // error; a read that adds to the count has delivered damaged bytes and fails.
+    const u32 errorsBefore = ChecksumErrors();
+    while (got < wanted)
+    {
+        libewf_error_t* error = nullptr;
+        ssize_t n = libewf_handle_read_random(m_handle, out + got, wanted - got,
+                                              static_cast<off64_t>(offset + got), &error);
+        if (n < 0)
+        {
+            m_lastError = TakeError(error);
+            return kErrTransfer;
+        }
+        (void)TakeError(error);
+        if (n == 0)
+            break; // the media ends earlier than its stated size
+        got += static_cast<u64>(n);
+    }
+    if (ChecksumErrors() != errorsBefore)
+    {
+        m_lastError = "a chunk of the image failed its checksum";
+        return kErrTransfer;
+    }
+    *done = static_cast<u32>(got);
+    return kOk;
+}
+
+u32 EwfImage::ChecksumErrors()
+{
+    u32 count = 0;
+    libewf_error_t* error = nullptr;
+    if (libewf_handle_get_number_of_checksum_errors(m_handle, &count, &error) != 1)
+    {
+        (void)TakeError(error);
+        return std::numeric_limits<u32>::max(); // no count to be had
+    }
+    return count;
+}
