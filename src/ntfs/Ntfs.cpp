@@ -156,10 +156,12 @@ u32 CNtfs::LoadMftRuns()
     std::vector<NtfsExtent> extents;
     if (DecodeRunList(data.runList.Data(), data.runList.Size(), &extents) != kNtfsOk)
         rc = kErrBadNtfs;
-    u64 claimed = 0; // the decoder holds the total below 2^63
+    m_mft.SetExtents(extents, m_unitsPerCluster, m_recordBytes);
+    if (rc == kOk && ExtendMftExtents(&extents))
+        m_mft.SetExtents(extents, m_unitsPerCluster, m_recordBytes);
+    u64 claimed = 0; // the decoder holds each piece below 2^63 clusters
     for (const NtfsExtent& extent : extents)
-        claimed += extent.length;
-    m_mft.SetExtents(std::move(extents), m_unitsPerCluster, m_recordBytes);
+        claimed = extent.length > ~0ull - claimed ? ~0ull : claimed + extent.length;
 
     // The count stops where the extent leaves the volume or the device, and where the $DATA
     // sizes end, so that a damaged run list cannot send a scan through billions of records
@@ -190,6 +192,44 @@ u32 CNtfs::LoadMftRuns()
     }
     m_mft.SetRecordCount(m_recordCount);
     return rc;
+}
+
+bool CNtfs::ExtendMftExtents(std::vector<NtfsExtent>* extents)
+{
+    // A fragmented MFT keeps the runs that do not fit record 0 in extension records that its
+    // $ATTRIBUTE_LIST names; those lie in the part of the MFT that the first runs map.
+    (void)GatherFile(m_record, 0, &m_file);
+    if (!m_file.hasAttributeList)
+        return false;
+    std::vector<const NtfsAttribute*> pieces;
+    for (const NtfsAttribute& data : m_file.datas)
+    {
+        if (data.nonResident && data.name.Size() == 0 && data.lowestVcn > 0)
+            pieces.push_back(&data);
+    }
+    std::sort(pieces.begin(), pieces.end(),
+              [](const NtfsAttribute* a, const NtfsAttribute* b)
+              { return a->lowestVcn < b->lowestVcn; });
+    u64 next = extents->empty() ? 0 : extents->back().vcn + extents->back().length;
+    bool grown = false;
+    for (const NtfsAttribute* piece : pieces)
+    {
+        // Pieces follow one another; a gap or a damaged piece ends the MFT there.
+        if (piece->lowestVcn != next)
+            break;
+        std::vector<NtfsExtent> runs;
+        const u32 rc = DecodeRunList(piece->value.Data(), piece->value.Size(), piece->lowestVcn,
+                                     piece->highestVcn, &runs);
+        for (const NtfsExtent& run : runs)
+        {
+            extents->push_back(run);
+            next = run.vcn + run.length;
+            grown = true;
+        }
+        if (rc != kNtfsOk)
+            break;
+    }
+    return grown;
 }
 
 u64 CNtfs::MftSizeClusters(u64 allocatedSize, u64 dataSize) const

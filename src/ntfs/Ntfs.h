@@ -272,6 +272,9 @@ private:
     // The value of a non-resident attribute of at most limit bytes, read through its runs.
     [[nodiscard]] u32 ReadNonResidentValue(const NtfsAttribute& attr, u64 limit,
                                            std::vector<u8>* out);
+    // Appends to extents the MFT's runs held in the extension records of record 0 (in m_record)
+    // that its $ATTRIBUTE_LIST names. True when any were added.
+    bool ExtendMftExtents(std::vector<NtfsExtent>* extents);
     // Clusters of the MFT that its $DATA attribute's sizes account for; u64 max when they are
     // too small to be the MFT's.
     [[nodiscard]] u64 MftSizeClusters(u64 allocatedSize, u64 dataSize) const;

@@ -163,11 +163,11 @@ TEST_P(NtfsBootTest, AcceptsEveryGeometryWindowsWrites)
 
 INSTANTIATE_TEST_SUITE_P(
     Geometry, NtfsBootTest,
-    ::testing::Values(BootCase{512, 8, 0xF6, 100000, kOk},         // 4 KiB clusters, 2^10 records
-                      BootCase{512, 2, 1, 100000, kOk},            // 1 KiB clusters, 1 per record
-                      BootCase{512, 1, 2, 100000, kOk},            // 512-byte clusters, 2 per record
-                      BootCase{512, 1, 1, 100000, kOk},            // 512-byte records
-                      BootCase{512, 1, 0xF8, 100000, kOk},         // 256-byte records
+    ::testing::Values(BootCase{512, 8, 0xF6, 100000, kOk}, // 4 KiB clusters, 2^10 records
+                      BootCase{512, 2, 1, 100000, kOk},    // 1 KiB clusters, 1 per record
+                      BootCase{512, 1, 2, 100000, kOk},    // 512-byte clusters, 2 per record
+                      BootCase{512, 1, 1, 100000, kOk},    // 512-byte records
+                      BootCase{512, 1, 0xF8, 100000, kOk}, // 256-byte records
                       BootCase{512, 1, 0xF9, 100000, kErrBadNtfs}, // 128-byte records
                       BootCase{512, 1, 0xF6, 100000, kOk},         // 0xF6 counts as one cluster
                       BootCase{512, 3, 1, 100000, kErrBadNtfs},    // not a power of two
@@ -175,9 +175,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BootCase{520, 2, 1, 100000, kErrBadNtfs},
                       BootCase{1536, 1, 1, 100000, kErrBadNtfs},
                       BootCase{8192, 1, 0xF6, 100000, kErrBadNtfs}, // sectors up to 4 KiB
-                      BootCase{0, 2, 1, 100000, kErrBadNtfs}, // no division by a zero sector
-                      BootCase{512, 8, 1, 100000, kOk},       // records of one 4 KiB cluster
-                      BootCase{512, 8, 0xF6, 256, kErrBadNtfs}, // too small for 32 records
+                      BootCase{0, 2, 1, 100000, kErrBadNtfs},       // no division by a zero sector
+                      BootCase{512, 8, 1, 100000, kOk},             // records of one 4 KiB cluster
+                      BootCase{512, 8, 0xF6, 256, kErrBadNtfs},     // too small for 32 records
                       BootCase{512, 8, 0xF6, 257, kOk}, BootCase{512, 2, 1, 64, kErrBadNtfs},
                       BootCase{512, 2, 1, 65, kOk},
                       BootCase{512, 2, 0xFFFFFFFF, ~0ull, kErrBadNtfs}, // no product overflow
@@ -210,6 +210,88 @@ TEST(NtfsTest, MapsRecordsThroughTwoMftRuns)
     EXPECT_EQ(ntfs->RecordToSector(v), 0);
     v = -1;
     EXPECT_EQ(ntfs->RecordToSector(v), 0);
+}
+
+// Ends a record built attribute by attribute at offset at: end marker, bytes in use and the
+// update sequence array over both strides.
+void FinishRecord(std::vector<u8>& r, u32 at, u64 baseReference)
+{
+    std::memcpy(r.data(), "FILE", 4);
+    StoreLe16(&r[0x04], 0x30);
+    StoreLe16(&r[0x06], 3);
+    StoreLe16(&r[0x10], 1);
+    StoreLe16(&r[0x14], 0x38);
+    StoreLe16(&r[0x16], 1);
+    StoreLe32(&r[0x1C], kRecord);
+    StoreLe64(&r[0x20], baseReference);
+    StoreLe32(&r[at], 0xFFFFFFFF);
+    StoreLe32(&r[0x18], at + 8);
+    StoreLe16(&r[0x30], 0x0A0B);
+    std::memcpy(&r[0x32], &r[510], 2);
+    std::memcpy(&r[0x34], &r[1022], 2);
+    StoreLe16(&r[510], 0x0A0B);
+    StoreLe16(&r[1022], 0x0A0B);
+}
+
+// An attribute list entry: type, lowest VCN, the record holding the attribute, its id.
+std::vector<u8> ListEntry(u32 type, u64 vcn, u64 record, u16 id)
+{
+    std::vector<u8> e(0x20, 0);
+    StoreLe32(&e[0], type);
+    StoreLe16(&e[4], 0x20);
+    e[7] = 0x1A;
+    StoreLe64(&e[8], vcn);
+    StoreLe64(&e[0x10], record | (u64{1} << 48));
+    StoreLe16(&e[0x18], id);
+    return e;
+}
+
+TEST(NtfsTest, MftRunsHeldInAnExtensionRecordAreFollowed)
+{
+    // Record 0 maps VCNs 0-7 (clusters 100-107, records 0-31) and names, through its attribute
+    // list, record 3 for VCNs 8-15 (clusters 5000-5007, records 32-63).
+    std::vector<u8> img((100 * 8 + 8 * 8) * 512, 0);
+    StoreLe16(&img[0x0B], 512);
+    img[0x0D] = 8;
+    StoreLe64(&img[0x28], 100000);
+    StoreLe64(&img[0x30], 100);
+    StoreLe32(&img[0x40], 0xF6);
+    std::vector<u8> list;
+    for (const auto& e : {ListEntry(0x10, 0, 0, 0), ListEntry(0x30, 0, 0, 2),
+                          ListEntry(0x80, 0, 0, 3), ListEntry(0x80, 8, 3, 0)})
+        list.insert(list.end(), e.begin(), e.end());
+    std::vector<u8> base(kRecord, 0);
+    u32 at = PutResident(base, 0x38, 0x10, std::vector<u8>(0x48, 0), 0);
+    at = PutResident(base, at, 0x20, list, 1);
+    at = PutResident(base, at, 0x30, FileNameValue(FileName{u"$MFT"}), 2);
+    const u32 data = at;
+    at = PutNonResident(base, at, 0x80, {0x11, 0x08, 0x64, 0x00}, 16 * 4096, 3);
+    StoreLe64(&base[data + 0x18], 7); // highest VCN
+    FinishRecord(base, at, 0);
+    std::vector<u8> ext(kRecord, 0);
+    // Clusters 5000-5007: each piece's run list counts its offsets from cluster 0.
+    at = PutNonResident(ext, 0x38, 0x80, {0x21, 0x08, 0x88, 0x13, 0x00}, 0, 0);
+    StoreLe64(&ext[0x38 + 0x10], 8);
+    StoreLe64(&ext[0x38 + 0x18], 15);
+    FinishRecord(ext, at, u64{1} << 48);
+    std::memcpy(&img[100 * 8 * 512], base.data(), kRecord);
+    std::memcpy(&img[100 * 8 * 512 + 3 * kRecord], ext.data(), kRecord);
+    auto ntfs = std::make_unique<CNtfs>(std::make_unique<CEndless_RW>(img));
+    ASSERT_EQ(ntfs->Open("N:", 1), kOk);
+    EXPECT_EQ(ntfs->RecordCount(), 64u);
+    const std::pair<s64, s64> cases[] = {{0, 800}, {31, 862}, {32, 40000}, {63, 40062}};
+    for (auto [record, sector] : cases)
+    {
+        s64 v = record;
+        EXPECT_EQ(ntfs->RecordToSector(v), 1) << record;
+        EXPECT_EQ(v, sector) << record;
+    }
+    // An extension record that names another base adds nothing: the MFT ends with record 0's
+    // own runs.
+    StoreLe64(&img[100 * 8 * 512 + 3 * kRecord + 0x20], 7 | (u64{1} << 48));
+    ntfs = std::make_unique<CNtfs>(std::make_unique<CEndless_RW>(img));
+    ASSERT_EQ(ntfs->Open("N:", 1), kOk);
+    EXPECT_EQ(ntfs->RecordCount(), 32u);
 }
 
 TEST(NtfsTest, FormsSectorsAndRecordCountIn64Bits)
