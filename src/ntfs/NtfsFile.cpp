@@ -164,7 +164,9 @@ u32 CNtfs::DescribeData(u64 number, const std::string& stream, NtfsStreamLayout*
         return kNtfsCorrupt;
     (void)record.ApplyFixups();
     NtfsFileAttributes file;
-    const u32 gathered = GatherFile(record, number, &file);
+    // An extension record that cannot be read or belongs elsewhere adds nothing: the pieces it
+    // would hold are missing, which the gap between pieces shows.
+    (void)GatherFile(record, number, &file);
     std::vector<const NtfsAttribute*> pieces;
     for (const NtfsAttribute& data : file.datas)
     {
@@ -175,7 +177,7 @@ u32 CNtfs::DescribeData(u64 number, const std::string& stream, NtfsStreamLayout*
     if (pieces.empty() && stream.empty() && !file.hasAttributeList && !file.datas.empty())
         pieces.push_back(&file.datas.front());
     if (pieces.empty())
-        return gathered == kNtfsOk ? kNtfsNotFound : gathered;
+        return kNtfsNotFound;
     std::stable_sort(pieces.begin(), pieces.end(),
                      [](const NtfsAttribute* a, const NtfsAttribute* b)
                      { return a->lowestVcn < b->lowestVcn; });

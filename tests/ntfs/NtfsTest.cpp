@@ -294,6 +294,76 @@ TEST(NtfsTest, MftRunsHeldInAnExtensionRecordAreFollowed)
     EXPECT_EQ(ntfs->RecordCount(), 32u);
 }
 
+TEST(NtfsTest, DeletedFileSpreadOverExtensionRecords)
+{
+    // Record 20 (freed: sequence 2) keeps its name, a named stream "s" and the first piece of
+    // its data (VCN 0, cluster 30); its attribute list names record 21 for VCN 1 (cluster 31)
+    // and for the stream's second piece.
+    VolumeBuilder vb(32);
+    std::vector<u8> list;
+    for (const auto& e : {ListEntry(0x10, 0, 20, 0), ListEntry(0x30, 0, 20, 2),
+                          ListEntry(0x80, 0, 20, 3), ListEntry(0x80, 1, 21, 0)})
+        list.insert(list.end(), e.begin(), e.end());
+    std::vector<u8> base(kRecord, 0);
+    u32 at = PutResident(base, 0x38, 0x10, std::vector<u8>(0x48, 0), 0);
+    at = PutResident(base, at, 0x20, list, 1);
+    at = PutResident(base, at, 0x30, FileNameValue(FileName{u"spread.bin", 5, 5, 1}), 2);
+    at = PutNonResident(base, at, 0x80, {0x11, 0x01, 0x1E, 0x00}, 2048, 3);
+    const u32 stream = at;
+    at = PutResident(base, at, 0x80, std::vector<u8>(24, 0), 4);
+    FinishRecord(base, at, 0);
+    // The named stream: name "s" after the resident header, then its 10 bytes.
+    base[stream + 9] = 1;
+    StoreLe16(&base[stream + 0x0A], 0x18);
+    StoreLe32(&base[stream + 0x10], 10);
+    StoreLe16(&base[stream + 0x14], 0x20);
+    StoreLe16(&base[stream + 0x18], u's');
+    std::memcpy(&base[stream + 0x20], std::string(10, 's').data(), 10);
+    StoreLe16(&base[0x10], 2);
+    StoreLe16(&base[0x16], 0);
+    std::vector<u8> ext(kRecord, 0);
+    at = PutNonResident(ext, 0x38, 0x80, {0x11, 0x01, 0x1F, 0x00}, 0, 0);
+    StoreLe64(&ext[0x38 + 0x10], 1);
+    StoreLe64(&ext[0x38 + 0x18], 1);
+    FinishRecord(ext, at, 20 | (u64{1} << 48));
+    StoreLe16(&ext[0x16], 0);
+    vb.SetRaw(20, base);
+    vb.SetRaw(21, ext);
+    std::vector<u8>& img = vb.Image();
+    std::memset(&img[30 * 1024], 'A', 1024);
+    std::memset(&img[31 * 1024], 'B', 1024);
+
+    for (const bool belongs : {true, false})
+    {
+        if (!belongs)
+            StoreLe64(&img[vb.RecordOffset(21) + 0x20], 22 | (u64{1} << 48));
+        u32 rc = 0;
+        auto ntfs = OpenImage(img, &rc);
+        ASSERT_EQ(rc, kOk);
+        NtfsRecordInfo info;
+        ASSERT_EQ(ntfs->ReadRecord(info, 20), kOk) << belongs;
+        g_MemPool.Free(&info.data);
+        EXPECT_EQ(info.name, "spread.bin");
+        EXPECT_EQ(info.size, 2048u);
+        ASSERT_EQ(info.streams.size(), 1u);
+        EXPECT_EQ(info.streams[0].name, "s");
+        EXPECT_EQ(info.streams[0].size, 10u);
+        NtfsStreamLayout layout;
+        ASSERT_EQ(ntfs->DescribeData(20, "", &layout), kNtfsOk);
+        // An extension record of another file is ignored: the data ends with the base's piece.
+        ASSERT_EQ(layout.extents.size(), belongs ? 2u : 1u);
+        EXPECT_EQ(layout.extents[0].lcn, 30u);
+        if (belongs)
+        {
+            EXPECT_EQ(layout.extents[1].lcn, 31u);
+        }
+        ASSERT_EQ(ntfs->DescribeData(20, "s", &layout), kNtfsOk);
+        EXPECT_TRUE(layout.resident);
+        EXPECT_EQ(layout.value, std::vector<u8>(10, 's'));
+        EXPECT_EQ(ntfs->DescribeData(20, "t", &layout), kNtfsNotFound);
+    }
+}
+
 TEST(NtfsTest, FormsSectorsAndRecordCountIn64Bits)
 {
     // MFT run at cluster 0x90000002 (sector 0x480000010, beyond 2 TiB) of 0x200000 clusters

@@ -8,10 +8,13 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
 #include "disk/Faulty_RW.h"
+#include "ntfs/AttributeIterator.h"
 #include "recovery/RecoveryFixture.h"
 
 using namespace recoverytest;
@@ -713,6 +716,40 @@ TEST_F(RecoveryNtfs, ResidentAndNonResidentDataMatchIcat)
             EXPECT_EQ(events[i + 1].code, kRecoverRange);
         }
     }
+}
+
+TEST_F(RecoveryNtfs, EncryptedDataIsCopiedAsStoredWithAWarning)
+{
+    // big.bin's $DATA flagged encrypted, in a copy of the volume.
+    AddNtfs(m_image);
+    const FoundItem* item = Item("N:\\docs", "big.bin");
+    ASSERT_NE(item, nullptr);
+    const u64 recordAt = item->first * 512;
+    const std::string expected = Icat(*item);
+    const std::string copy = ScratchDir("encrypted") + "/volume.img";
+    std::filesystem::copy_file(m_image, copy);
+    {
+        std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
+        std::vector<u8> record(1024);
+        f.seekg(static_cast<std::streamoff>(recordAt));
+        f.read(reinterpret_cast<char*>(record.data()), 1024);
+        CAttributeIterator walk(ByteView(record.data(), record.size()));
+        NtfsAttribute data;
+        ASSERT_EQ(walk.Find(0x80, &data), kNtfsOk);
+        const u64 flags = recordAt + data.offset + 0x0C;
+        f.seekp(static_cast<std::streamoff>(flags));
+        const char encrypted[2] = {0, 0x40};
+        f.write(encrypted, 2);
+    }
+    m_catalog.m_volumes.clear();
+    AddNtfs(copy, "M:");
+    ASSERT_EQ(Recover("M:\\docs", {{"big.bin", 0}}, m_dest), kOk);
+    EXPECT_EQ(ReadText(m_dest + "/big.bin"), expected);
+    const std::vector<Event> warnings = m_sink.Of(kRecoverWarning);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].extra, kWarnIncomplete);
+    EXPECT_NE(warnings[0].text.find("M:\\docs\\big.bin is encrypted"), std::string::npos)
+        << warnings[0].text;
 }
 
 TEST_F(RecoveryNtfs, SparseRunsBecomeHolesNotVolumeBytes)
