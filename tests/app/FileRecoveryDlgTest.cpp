@@ -385,6 +385,31 @@ TEST_F(CFileRecoveryDlgTest, RecoversADeletedNtfsFileByDoubleClick)
               SleuthKitContent(ntfs, "Projects/Orlavent/notes4.txt"));
 }
 
+TEST_F(CFileRecoveryDlgTest, FindsUnderALostParentAreReachable)
+{
+    ASSERT_NO_FATAL_FAILURE(SearchDrive('D', ""));
+    // A find whose parent folder is lost lies under a made-up level that no item stands for.
+    CCatalog& catalog = dialog->Catalog();
+    auto volume = std::find_if(catalog.m_volumes.begin(), catalog.m_volumes.end(),
+                               [](const VolumeEntry& v) { return v.name == "D:"; });
+    ASSERT_NE(volume, catalog.m_volumes.end());
+    FoundItem lost;
+    lost.path = "D:\\Folder_9_\\inner";
+    lost.name = "lost.txt";
+    lost.attr = 0x20;
+    lost.deleted = 1;
+    lost.size = 5;
+    volume->items.push_back(lost);
+    DoubleClick(*dialog, "Projects");
+    DoubleClick(*dialog, "..");
+    EXPECT_EQ(Cell(*dialog, "Folder_9_", 1), "Directory");
+    DoubleClick(*dialog, "Folder_9_");
+    EXPECT_EQ(RowNames(*dialog), (std::vector<std::string>{"..", "inner"}));
+    DoubleClick(*dialog, "inner");
+    EXPECT_EQ(dialog->Catalog().m_curPath, "D:\\Folder_9_\\inner");
+    EXPECT_EQ(RowNames(*dialog), (std::vector<std::string>{"..", "lost.txt"}));
+}
+
 TEST_F(CFileRecoveryDlgTest, StopSearchingShowsTheFirstVolume)
 {
     CDriveList* list = dialog->DriveList();
