@@ -49,6 +49,32 @@ std::vector<u8> Template()
     vb.Set(20, folder(u"loop", 19, 1, 2));
     vb.Set(21, file(u"lost", 40, 1, true));
     vb.Set(22, file(u"README", 19, 1, false));
+    // A deleted file whose attribute list names extension record 24 for its data's second
+    // piece, with a named stream in the base record.
+    std::vector<u8> list;
+    for (const auto& e : {ListEntry(0x10, 0, 23, 0), ListEntry(0x30, 0, 23, 2),
+                          ListEntry(0x80, 0, 23, 3), ListEntry(0x80, 1, 24, 0)})
+        list.insert(list.end(), e.begin(), e.end());
+    std::vector<u8> base(kRecord, 0);
+    u32 at = PutResident(base, 0x38, 0x10, std::vector<u8>(0x48, 0), 0);
+    at = PutResident(base, at, 0x20, list, 1);
+    at = PutResident(base, at, 0x30, FileNameValue(FileName{u"spread", 16, 5, 1}), 2);
+    at = PutNonResident(base, at, 0x80, {0x11, 0x01, 0x30, 0x00}, 2048, 3);
+    const u32 stream = at;
+    at = PutResident(base, at, 0x80, std::vector<u8>(24, 's'), 4);
+    FinishRecord(base, at, 0);
+    base[stream + 9] = 1;
+    StoreLe16(&base[stream + 0x0A], 0x18);
+    StoreLe32(&base[stream + 0x10], 8);
+    StoreLe16(&base[stream + 0x14], 0x20);
+    StoreLe16(&base[0x16], 0);
+    std::vector<u8> ext(kRecord, 0);
+    at = PutNonResident(ext, 0x38, 0x80, {0x11, 0x01, 0x31, 0x00}, 0, 0);
+    StoreLe64(&ext[0x38 + 0x10], 1);
+    StoreLe64(&ext[0x38 + 0x18], 1);
+    FinishRecord(ext, at, 23 | (u64{1} << 48));
+    vb.SetRaw(23, base);
+    vb.SetRaw(24, ext);
     return vb.Image();
 }
 } // namespace
@@ -80,6 +106,12 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, std::size_t size)
         g_bRunning = 1;
         (void)ScanNtfsVolume(catalog, entry);
         g_bRunning = 0;
+        // Each find's data as the recovery would ask for it.
+        for (const FoundItem& item : entry.items)
+        {
+            DataStream stream;
+            (void)NtfsEngine().DescribeStream(entry, item, &stream);
+        }
     }
     for (FoundItem& item : entry.items)
         g_MemPool.Free(&item.data);

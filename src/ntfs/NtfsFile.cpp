@@ -102,6 +102,8 @@ u32 CNtfs::GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* 
     WalkRecord(record.View(), true, out, &list);
     if (!out->hasAttributeList)
         return kNtfsOk;
+    if (!m_reader)
+        return kNtfsCorrupt;
 
     MftRecordHeader header;
     (void)record.DecodeHeader(&header);

@@ -135,6 +135,40 @@ inline std::vector<u8> BuildRecord(const RecordLayout& s)
     return r;
 }
 
+// Ends a record built attribute by attribute at offset at: end marker, bytes in use and the
+// update sequence array over both strides.
+inline void FinishRecord(std::vector<u8>& r, u32 at, u64 baseReference)
+{
+    std::memcpy(r.data(), "FILE", 4);
+    StoreLe16(&r[0x04], 0x30);
+    StoreLe16(&r[0x06], 3);
+    StoreLe16(&r[0x10], 1);
+    StoreLe16(&r[0x14], 0x38);
+    StoreLe16(&r[0x16], 1);
+    StoreLe32(&r[0x1C], kRecord);
+    StoreLe64(&r[0x20], baseReference);
+    StoreLe32(&r[at], 0xFFFFFFFF);
+    StoreLe32(&r[0x18], at + 8);
+    StoreLe16(&r[0x30], 0x0A0B);
+    std::memcpy(&r[0x32], &r[510], 2);
+    std::memcpy(&r[0x34], &r[1022], 2);
+    StoreLe16(&r[510], 0x0A0B);
+    StoreLe16(&r[1022], 0x0A0B);
+}
+
+// An attribute list entry: type, lowest VCN, the record holding the attribute, its id.
+inline std::vector<u8> ListEntry(u32 type, u64 vcn, u64 record, u16 id)
+{
+    std::vector<u8> e(0x20, 0);
+    StoreLe32(&e[0], type);
+    StoreLe16(&e[4], 0x20);
+    e[7] = 0x1A;
+    StoreLe64(&e[8], vcn);
+    StoreLe64(&e[0x10], record | (u64{1} << 48));
+    StoreLe16(&e[0x18], id);
+    return e;
+}
+
 // A volume of 512-byte sectors and 1024-byte clusters whose MFT holds recordCount records
 // from cluster mftCluster on, in one run. Records not set are zero (no "FILE").
 class VolumeBuilder
