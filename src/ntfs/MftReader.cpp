@@ -162,8 +162,7 @@ bool CMftReader::ReadBatch(CDirectRW& reader, s64 record, u64 byte)
         return false;
     std::memset(m_batch.get(), 0, units * kUnitBytes);
     u32 done = 0;
-    if (reader.ReadSectors(m_batch.get(), static_cast<u32>(units), &done, byte / kUnitBytes) !=
-        kOk)
+    if (reader.ReadSectors(m_batch.get(), static_cast<u32>(units), &done, byte / kUnitBytes) != kOk)
     {
         m_batchFirst = -1;
         m_batchCount = 0;
