@@ -39,7 +39,7 @@ void Sha256::Block(const u8* block)
 {
     u32 w[64];
     for (u32 i = 0; i < 16; ++i)
-        w[i] = LoadBe32(block + 4 * i);
+        w[i] = LoadBe32(block + static_cast<std::size_t>(i) * 4);
     for (u32 i = 16; i < 64; ++i)
     {
         const u32 s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
