@@ -1,9 +1,11 @@
 // Directory-block decoding over arbitrary bytes: every short entry, the long-name reader from
-// every start, and the walks the scanner makes over a block.
+// every start, the walks the scanner makes over a block, and the checks of a deleted folder's
+// later clusters.
 #include <cstdlib>
 #include <cstring>
 
 #include "fat/FatDir.h"
+#include "fat/FatDirBlock.h"
 #include "scan/FatScan.h"
 
 namespace
@@ -51,6 +53,20 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size)
     for (u32 n = 0; GetEntryByIndex(buffer, info, n) == 0; ++n)
         CheckName(info.name);
     (void)CheckDirBlock(block, blockSize, size > 2 ? block[2] * 100u : 0);
+    // The checks of a deleted folder's later clusters; one that passes has no slot after its
+    // end-of-directory mark that begins otherwise.
+    if (CheckDirContinuation(block, blockSize, size > 3 ? block[3] * 100u : 0) && blockSize >= 32)
+    {
+        bool ended = false;
+        for (u32 at = 0; at + 32 <= blockSize; at += 32)
+        {
+            if (ended && block[at] != 0)
+                std::abort();
+            ended = ended || block[at] == 0;
+        }
+        if (ended != HasDirEnd(block, blockSize))
+            std::abort();
+    }
 
     std::free(block);
     return 0;

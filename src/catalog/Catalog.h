@@ -14,6 +14,7 @@
 #include "platform/Types.h"
 #include "platform/UserFolders.h"
 #include "records/FoundItem.h"
+#include "records/RecoveredFile.h"
 
 class CDirectRW;
 class IMessageBox;
@@ -189,7 +190,9 @@ public:
     std::vector<std::string> m_destNames; // upper-cased names in the last prepared folder
     u32 m_fileCount = 0;                  // files shown in the result view
     IEventSink* m_sink = nullptr; // receiver of WM_SCAN_NOTIFY and WM_RECOVER_NOTIFY; not owned
-    IMessageBox* m_messageBox = nullptr;  // shows the recovery's message boxes; not owned
+    IMessageBox* m_messageBox = nullptr; // shows the recovery's message boxes; not owned
+    IRecoveryObserver* m_recoveryObserver = nullptr; // told about each file the recovery
+                                                     // attempted; not owned, may be null
     std::vector<std::string> m_typeIcons; // icon names of each file type, parallel to m_typeExts
     IFileTypes* m_fileTypes = nullptr;    // the desktop's file-type database; not owned
 };

@@ -2,11 +2,14 @@
 // StartRecovery, printing the recovery thread's messages as they arrive.
 #include "cli/Recover.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <set>
 
 #include "cli/InterruptGuard.h"
+#include "cli/RecoveryReport.h"
 #include "cli/SearchRun.h"
 #include "cli/TextOut.h"
 #include "platform/Format.h"
@@ -15,7 +18,8 @@
 #include "recovery/Recovery.h"
 
 const char* const kRecoverHelp =
-    "Usage: orlavent-cli recover [--to DIR] [--item PATH]... [--max-rate RATE] SOURCE...\n"
+    "Usage: orlavent-cli recover [--to DIR] [--item PATH]... [--max-rate RATE] [--report FILE]\n"
+    "                            SOURCE...\n"
     "\n"
     "Searches each SOURCE for deleted files and folders, then copies the chosen items into\n"
     "DIR, rebuilding their folders. PATH is an item's full path as 'scan' lists it:\n"
@@ -36,6 +40,13 @@ const char* const kRecoverHelp =
     "  --max-rate RATE\n"
     "               read the volume at most RATE bytes a second while copying, to spare a\n"
     "               failing disk; K, M and G multiply by 1024, 1024^2 and 1024^3 (e.g. 20M)\n"
+    "  --report FILE\n"
+    "               write a report of the recovery to FILE, a new file (never one that\n"
+    "               exists, never on a volume being read): one JSON object a line for each\n"
+    "               file written or attempted, with its volume, path and name, the file\n"
+    "               written (destination, null when none), its size, the bytes written, its\n"
+    "               condition, the SHA-256 of the written bytes, whether it was written\n"
+    "               complete or stopped by Ctrl-C, and the texts of its warnings\n"
     "  -h, --help   show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the work; Ctrl-C stops it and\n"
@@ -355,10 +366,18 @@ bool SelectItems(const std::vector<VolumeEntry>& volumes, const std::vector<std:
     return true;
 }
 
+namespace
+{
+// The selection of items, then one recovery run per folder of it.
+int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
+                     const std::string& destination, u64 maxRate, std::FILE* out, std::FILE* err);
+} // namespace
+
 int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
 {
     std::string destination;
     std::string rate;
+    std::string reportPath;
     std::vector<std::string> items;
     std::vector<std::string> sources;
     bool options = true;
@@ -370,7 +389,7 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
             std::fputs(kRecoverHelp, out);
             return kExitOk;
         }
-        if (options && (a == "--to" || a == "--item" || a == "--max-rate"))
+        if (options && (a == "--to" || a == "--item" || a == "--max-rate" || a == "--report"))
         {
             if (i + 1 == args.size() || args[i + 1].empty())
             {
@@ -379,12 +398,15 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
             }
             (a == "--to"         ? destination
              : a == "--max-rate" ? rate
+             : a == "--report"   ? reportPath
                                  : items.emplace_back()) = args[++i];
         }
         else if (options && a.starts_with("--to="))
             destination = a.substr(5);
         else if (options && a.starts_with("--max-rate="))
             rate = a.substr(11);
+        else if (options && a.starts_with("--report=") && a.size() > 9)
+            reportPath = a.substr(9);
         else if (options && a.starts_with("--item="))
             items.push_back(a.substr(7));
         else if (options && a == "--")
@@ -415,11 +437,52 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         return kExitUsage;
     }
 
+    // An existing report is refused before the search; the report is created after it.
+    struct stat reportStat = {};
+    if (!reportPath.empty() && ::lstat(reportPath.c_str(), &reportStat) == 0)
+    {
+        std::fprintf(err,
+                     "orlavent-cli recover: the report file '%s' exists already; it is never "
+                     "overwritten\n",
+                     PrintableText(reportPath).c_str());
+        return kExitFailed;
+    }
+
     CInterruptGuard interrupt;
     SearchRun run(err);
     int status = RunSearch(run, sources);
     if (status != kExitOk)
         return status;
+
+    CRecoveryReport report;
+    if (!reportPath.empty())
+    {
+        std::string error;
+        if (!report.Create(reportPath, run.catalog.m_volumes, &error))
+        {
+            std::fprintf(err, "orlavent-cli recover: %s\n", PrintableText(error).c_str());
+            return kExitFailed;
+        }
+        run.catalog.m_recoveryObserver = &report;
+    }
+    status = RecoverSelection(run, items, destination, maxRate, out, err);
+    run.catalog.m_recoveryObserver = nullptr;
+    std::string error;
+    if (!report.Close(&error))
+    {
+        std::fprintf(err, "orlavent-cli recover: %s\n", PrintableText(error).c_str());
+        if (status == kExitOk || status == kExitIncomplete)
+            status = kExitFailed;
+    }
+    return status;
+}
+
+namespace
+{
+int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
+                     const std::string& destination, u64 maxRate, std::FILE* out, std::FILE* err)
+{
+    int status = kExitOk;
 
     std::vector<RecoverGroup> groups;
     if (items.empty())
@@ -472,3 +535,4 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     std::fprintf(out, "%s (see the warnings).\n", last.c_str());
     return kExitIncomplete;
 }
+} // namespace

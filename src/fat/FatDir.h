@@ -25,6 +25,7 @@ inline constexpr u32 kFileSize = 0x1C;     // file size in bytes
 // Long-name part (attribute & 0x3F == 0x0F), stored in front of its short entry.
 inline constexpr u32 kLfnOrd = 0x00;    // sequence byte; 0x40 marks the last part
 inline constexpr u32 kLfnName1 = 0x01;  // characters 1-5, UTF-16LE
+inline constexpr u32 kLfnType = 0x0C;   // entry type, 0 for a name part
 inline constexpr u32 kLfnChksum = 0x0D; // checksum of the short name
 inline constexpr u32 kLfnName2 = 0x0E;  // characters 6-11
 inline constexpr u32 kLfnName3 = 0x1C;  // characters 12-13

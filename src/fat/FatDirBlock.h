@@ -17,6 +17,17 @@
 // attribute with bits 0xC0, no first cluster above limit up to the end-of-directory entry.
 [[nodiscard]] bool CheckDirBlock(const u8* block, u32 valid, u32 limit);
 
+// True when a whole cluster read on past a deleted folder's first cluster holds directory
+// entries and nothing else: its first slot is not the end-of-directory mark (first byte 0),
+// every slot in front of that mark is a plausible entry (a short entry, live or deleted, with a
+// valid name, attribute, write time and date and a first cluster up to limit, or a long-name
+// part, live or deleted, with its fixed fields right), and every slot after it begins with 0.
+[[nodiscard]] bool CheckDirContinuation(const u8* block, u32 size, u32 limit);
+
+// True when a slot of the first size bytes of block is the end-of-directory mark: the folder
+// ends in this block.
+[[nodiscard]] bool HasDirEnd(const u8* block, u32 size);
+
 // Finds the next entry worth reporting from entryNumber on: a deleted file with the archive
 // bit, or a folder other than "." and "..". On a find, entryNumber points past it and deleted
 // tells whether the entry is marked deleted. When the block is exhausted it returns false

@@ -17,6 +17,7 @@
 #include "recovery/Recovery.h"
 #include "recovery/RecoveryHost.h"
 #include "recovery/RecoveryRun.h"
+#include "recovery/Sha256.h"
 
 namespace
 {
@@ -71,12 +72,16 @@ void RecoveryRun::Fatal(const char* text)
 
 void RecoveryRun::Fatal(const std::string& text)
 {
+    if (m_record.item != nullptr)
+        m_record.warnings.push_back(text);
     m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverFatal, text, 0);
     m_continue = false;
 }
 
 void RecoveryRun::Warn(const std::string& text, u32 kind)
 {
+    if (m_record.item != nullptr)
+        m_record.warnings.push_back(text);
     m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverWarning, text, kind);
 }
 
@@ -207,7 +212,24 @@ DestinationFolder* RecoveryRun::EnterFolder(const std::vector<std::string>& leve
     return folder;
 }
 
+// Writes one file and tells the observer, if one is set, what became of it.
 void RecoveryRun::RecoverFile(const FoundItem& item, const std::vector<std::string>& levels)
+{
+    IRecoveryObserver* observer = m_catalog.m_recoveryObserver;
+    if (observer == nullptr)
+    {
+        WriteFile(item, levels);
+        return;
+    }
+    m_record = RecoveredFile{};
+    m_record.item = &item;
+    m_record.volume = m_volume->name;
+    WriteFile(item, levels);
+    observer->FileDone(m_record);
+    m_record = RecoveredFile{};
+}
+
+void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string>& levels)
 {
     m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverFile,
                    Format("Recovering %s\\%s", item.path.c_str(), item.name.c_str()), item.attr);
@@ -249,11 +271,20 @@ void RecoveryRun::RecoverFile(const FoundItem& item, const std::vector<std::stri
     }
     m_written = 0;
     Copied copied = CopyStream(item, stream, described, fd, path);
+    if (m_record.item != nullptr)
+    {
+        m_record.destination = path;
+        m_record.written = m_written;
+        m_record.sha256 = DigestOf(fd);
+        m_record.whole = copied == Copied::Whole;
+        m_record.stopped = copied == Copied::Stopped;
+    }
     if (::close(fd) != 0 && copied == Copied::Whole)
     {
         Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
              kWarnIncomplete);
         copied = Copied::Failed;
+        m_record.whole = false;
     }
     if (copied == Copied::Stopped)
     {
@@ -285,6 +316,30 @@ void RecoveryRun::RecoverFile(const FoundItem& item, const std::vector<std::stri
                     item.path.c_str(), item.name.c_str(), path.c_str(),
                     m_catalog.m_askedDest.c_str()),
              kWarnDiverted);
+}
+
+std::string RecoveryRun::DigestOf(int fd)
+{
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || st.st_size < 0)
+        return std::string();
+    const u64 size = static_cast<u64>(st.st_size);
+    const u64 room = m_chunkBytes * m_batchChunks;
+    if (!m_buffer || room == 0)
+        return std::string();
+    Sha256 sha;
+    for (u64 at = 0; at < size;)
+    {
+        const u64 want = std::min(room, size - at);
+        const ssize_t got = ::pread(fd, Data(), want, static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return std::string();
+        sha.Update(Data(), static_cast<u64>(got));
+        at += static_cast<u64>(got);
+    }
+    return sha.HexDigest();
 }
 
 // Free space of the destination, in 64 bits: a file of 4 GiB or more must not pass. Asking the

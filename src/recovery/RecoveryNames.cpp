@@ -164,9 +164,10 @@ int CreateFreshFileAt(int dirFd, const std::string& folder, const std::string& n
         const std::string candidate =
             prefix +
             FitName(name, maxName > prefix.size() ? maxName - static_cast<u32>(prefix.size()) : 1);
-        // Neither an existing file nor a link planted in the destination is ever opened.
+        // Neither an existing file nor a link planted in the destination is ever opened. The
+        // file is open for reading too: the recovery report reads back what was written.
         const int fd = ::openat(dirFd, candidate.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0)
         {
             HandOver(fd);

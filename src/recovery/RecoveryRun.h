@@ -55,6 +55,9 @@ private:
     void IndexItems();
     std::vector<std::size_t> ItemsBelow(const std::string& folder);
     void RecoverFile(const FoundItem& item, const std::vector<std::string>& levels);
+    void WriteFile(const FoundItem& item, const std::vector<std::string>& levels);
+    // The digest of the file open as fd, read back from its start; "" when it cannot be read.
+    std::string DigestOf(int fd);
     DestinationFolder* EnterFolder(const std::vector<std::string>& levels, bool* diverted);
     bool EnoughSpace(const std::string& folder, u64 size);
     bool CheckNotSource(const DestinationFolder& folder);
@@ -95,4 +98,6 @@ private:
     u32 m_batchChunks = 1; // chunks the transfer buffer holds
     u32 m_counter = 0;     // chunk counter of the current file
     bool m_continue = true;
+    // What became of the current file, for the observer (when one is set).
+    RecoveredFile m_record;
 };

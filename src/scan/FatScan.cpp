@@ -1,5 +1,6 @@
 // The FAT deleted-entry scan: the fixed root directory (FAT12/16) or the root cluster chain
-// (FAT32), live folders through their cluster chains, deleted folders from their first cluster.
+// (FAT32), live folders through their cluster chains, deleted folders from their first cluster
+// on through the free clusters after it that hold directory entries.
 #include "scan/FatScan.h"
 
 #include <algorithm>
@@ -23,6 +24,8 @@ namespace
 {
 // Sectors of the fixed root directory read at a time.
 constexpr u32 kRootChunkSectors = 4;
+// The largest folder: 65536 entries of 32 bytes.
+constexpr u64 kMaxFolderBytes = 65536ull * kEntrySize;
 
 // The state one directory walk shares with the handling of its finds.
 struct FolderWalk
@@ -186,6 +189,56 @@ void ScanLiveDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& di
     }
 }
 
+// The clusters after a deleted folder's first one, read on contiguously as the recovery reads a
+// deleted file, while each is free, holds a whole cluster of directory entries and nothing else
+// (CheckDirContinuation), and the folder has not ended (an end-of-directory slot). buffer holds
+// the first cluster; the last sector of each cluster is carried in front of each new
+// cluster so that long-name parts reach across the boundary. Every cluster is read once: the
+// walk only moves forward, and ends at the volume's last cluster and at the largest folder FAT
+// allows.
+void ScanDeletedContinuation(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& dirBuffer)
+{
+    VolumeEntry& volume = walk.volume;
+    const u32 bps = volume.bytesPerSector;
+    const u32 clusterBytes = volume.sectorsPerCluster * bps;
+    u32 carry = 0;
+    if (HasDirEnd(buffer, clusterBytes))
+        return;
+    u64 folderBytes = clusterBytes;
+    FatEntryInfo info;
+    for (u64 next = static_cast<u64>(first) + 1;
+         Running() && next <= volume.clusterCount && folderBytes < kMaxFolderBytes; ++next)
+    {
+        const u32 cluster = static_cast<u32>(next);
+        if (volume.fatTable->GetEntry(cluster) != 0)
+            break;
+        s64 sector = cluster;
+        if (!volume.fatBoot->ClusterToSector(&sector))
+            break;
+        std::memmove(buffer, buffer + carry + clusterBytes - bps, bps);
+        carry = bps;
+        u32 got = ReadVolumeSectors(*volume.reader, buffer + carry, volume.sectorsPerCluster,
+                                    static_cast<u64>(sector), bps);
+        if (got != clusterBytes || !CheckDirContinuation(buffer + carry, got, volume.clusterCount))
+            break;
+        folderBytes += clusterBytes;
+        dirBuffer.Attach(buffer, carry + clusterBytes);
+        for (u32 offset = carry; Running() && offset < carry + clusterBytes; offset += kEntrySize)
+        {
+            const u8* entry = buffer + offset;
+            if (entry[kName] == 0x00)
+                return; // the end of the folder
+            if ((entry[kAttr] & kAttrLongNameMask) == kAttrLongName)
+                continue;
+            DecodeEntry(dirBuffer, info, static_cast<s32>(offset));
+            std::string name = TrimRight(info.name);
+            if (IsDotName(name) || IsExcludedName(name))
+                continue;
+            HandleFind(walk, info, std::move(name), 1, false);
+        }
+    }
+}
+
 void ScanDeletedDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& dirBuffer)
 {
     VolumeEntry& volume = walk.volume;
@@ -211,6 +264,8 @@ void ScanDeletedDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer&
             continue;
         HandleFind(walk, info, std::move(name), 1, false);
     }
+    if (got == volume.sectorsPerCluster * volume.bytesPerSector)
+        ScanDeletedContinuation(walk, first, buffer, dirBuffer);
 }
 } // namespace
 

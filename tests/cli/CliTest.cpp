@@ -62,5 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"RateThatIsNoRate", "recover --max-rate 5T a.img", 2, false,
                   "'5T' is not a rate"},
         UsageCase{"RateOfZero", "recover --max-rate=0 a.img", 2, false, "'0' is not a rate"},
-        UsageCase{"RecoverHelpNamesTheRate", "recover --help", 0, true, "--max-rate RATE"}),
+        UsageCase{"RecoverHelpNamesTheRate", "recover --help", 0, true, "--max-rate RATE"},
+        UsageCase{"ReportWithoutValue", "recover a.img --report", 2, false,
+                  "--report needs a value"},
+        UsageCase{"RecoverHelpNamesTheReport", "recover --help", 0, true, "--report FILE"}),
     [](const ::testing::TestParamInfo<UsageCase>& p) { return std::string(p.param.label); });

@@ -241,10 +241,11 @@ TEST_F(PackageTest, BashCompletionOffersCommandsOptionsAndFiles)
         {"orlavent-cli re", "recover"},
         {"orlavent-cli help b", "bootinfo"},
         {"orlavent-cli scan --", "--help --json"},
-        {"orlavent-cli recover --", "--help --to --item --max-rate"},
+        {"orlavent-cli recover --", "--help --to --item --max-rate --report"},
         {"orlavent-cli drives --", "--help"},
         {"orlavent-cli recover --max-rate ''", ""},
         {"orlavent-cli recover --to " + dir + "/", dir + "/rescue"},
+        {"orlavent-cli recover --report " + dir + "/c", dir + "/card.img"},
         {"orlavent-cli scan --json " + dir + "/c", dir + "/card.img"},
     };
     for (const Case& c : cases)

@@ -115,3 +115,64 @@ image_fatscanroot()
     ops+="del|Root Straddling Name.txt"$'\n'
     printf '%s' "$ops" | _fat_apply "$1"
 }
+
+# fatbigdel16 (FAT16, 16 MiB, 2 KiB clusters) and fatbigdel32 (FAT32, 36 MiB, 512-byte
+# clusters): the deleted folder CAM, whose entries fill several clusters, and the live KEEP.TXT.
+# CAM held IMG_0001.JPG .. IMG_0200.JPG (8.3 names) and "Holiday Photo 001.jpg" ..
+# "Holiday Photo 100.jpg" (long names, three slots each): 502 slots, 8 clusters on FAT16 and 32
+# on FAT32, some long names straddling a cluster boundary. mtools gives a folder its next
+# cluster from the free clusters after the last one it allocated, so the folder is first filled
+# with empty files (no data clusters: the folder's clusters follow each other), which are then
+# deleted and replaced by the real files in the same slots (mtools takes the first free slots,
+# deleted ones included); file i holds _fat_content "CAM/<name>" of 100 + i bytes. Then every
+# file is deleted (mdel) and the folder removed (mrd): its chain is freed, its clusters stay as
+# written.
+_fatbigdel()
+{
+    local img=$1 bits=$2 kib=$3 spc=$4 i names=() tmp
+    _fat_new "$img" "$bits" "$kib" "$spc" ORLBIGDEL
+    for i in $(seq -w 1 200); do
+        names+=("IMG_0$i.JPG")
+    done
+    for i in $(seq -w 1 100); do
+        names+=("Holiday Photo $i.jpg")
+    done
+    tmp=$(mktemp -d)
+    mkdir "$tmp/empty" "$tmp/full"
+    # The contents of _fat_content, written by one awk for all files.
+    printf '%s\n' "${names[@]}" | LC_ALL=C awk -v dir="$tmp" '{
+        f = dir "/full/" $0
+        printf "" >(dir "/empty/" $0)
+        close(dir "/empty/" $0)
+        n = 100 + NR
+        for (out = 0; out < n; ) {
+            s = sprintf("CAM/%s line %05d\n", $0, ++i)
+            if (out + length(s) > n)
+                s = substr(s, 1, n - out)
+            out += length(s)
+            printf "%s", s >f
+        }
+        close(f)
+        i = 0
+    }'
+    TZ=UTC touch -d '2021-03-04 05:06:08' "$tmp"/empty/* "$tmp"/full/*
+    mmd -i "$img@@0" ::/CAM
+    # One mcopy per set, in the order of the list, so that the slots follow it.
+    TZ=UTC mcopy -m -i "$img@@0" "${names[@]/#/$tmp/empty/}" ::/CAM/
+    mdel -i "$img@@0" '::/CAM/*'
+    TZ=UTC mcopy -m -i "$img@@0" "${names[@]/#/$tmp/full/}" ::/CAM/
+    rm -rf "$tmp"
+    printf 'put|KEEP.TXT|50\n' | _fat_apply "$img"
+    mdel -i "$img@@0" '::/CAM/*'
+    mrd -i "$img@@0" ::/CAM
+}
+
+image_fatbigdel16()
+{
+    _fatbigdel "$1" 16 16384 4
+}
+
+image_fatbigdel32()
+{
+    _fatbigdel "$1" 32 36864 1
+}

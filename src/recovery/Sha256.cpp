@@ -1,0 +1,115 @@
+// SHA-256 as FIPS 180-4 gives it: 64-byte blocks, the message padded with 0x80, zeros and its
+// bit length.
+#include "recovery/Sha256.h"
+
+#include <cstring>
+
+namespace
+{
+constexpr u32 kRound[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
+constexpr u32 Rotr(u32 x, u32 n)
+{
+    return (x >> n) | (x << (32 - n));
+}
+
+u32 LoadBe32(const u8* p)
+{
+    return (static_cast<u32>(p[0]) << 24) | (static_cast<u32>(p[1]) << 16) |
+           (static_cast<u32>(p[2]) << 8) | p[3];
+}
+} // namespace
+
+Sha256::Sha256()
+    : m_state{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+              0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19}
+{
+}
+
+void Sha256::Block(const u8* block)
+{
+    u32 w[64];
+    for (u32 i = 0; i < 16; ++i)
+        w[i] = LoadBe32(block + static_cast<std::size_t>(i) * 4);
+    for (u32 i = 16; i < 64; ++i)
+    {
+        const u32 s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        const u32 s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    u32 a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
+    u32 e = m_state[4], f = m_state[5], g = m_state[6], h = m_state[7];
+    for (u32 i = 0; i < 64; ++i)
+    {
+        const u32 t1 =
+            h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+        const u32 t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+        h = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
+    }
+    m_state[0] += a;
+    m_state[1] += b;
+    m_state[2] += c;
+    m_state[3] += d;
+    m_state[4] += e;
+    m_state[5] += f;
+    m_state[6] += g;
+    m_state[7] += h;
+}
+
+void Sha256::Update(const u8* data, u64 count)
+{
+    m_totalBytes += count;
+    while (count > 0)
+    {
+        if (m_pendingBytes == 0 && count >= 64)
+        {
+            Block(data);
+            data += 64;
+            count -= 64;
+            continue;
+        }
+        const u32 take =
+            static_cast<u32>(count < 64 - m_pendingBytes ? count : 64 - m_pendingBytes);
+        std::memcpy(m_pending.data() + m_pendingBytes, data, take);
+        m_pendingBytes += take;
+        data += take;
+        count -= take;
+        if (m_pendingBytes == 64)
+        {
+            Block(m_pending.data());
+            m_pendingBytes = 0;
+        }
+    }
+}
+
+std::string Sha256::HexDigest()
+{
+    const u64 bits = m_totalBytes * 8;
+    u8 tail[72] = {0x80};
+    const u32 padding = (m_pendingBytes < 56 ? 56 : 120) - m_pendingBytes;
+    for (u32 i = 0; i < 8; ++i)
+        tail[padding + i] = static_cast<u8>(bits >> (56 - 8 * i));
+    Update(tail, padding + 8);
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const u32 word : m_state)
+        for (int shift = 28; shift >= 0; shift -= 4)
+            hex += kHex[(word >> shift) & 15];
+    return hex;
+}

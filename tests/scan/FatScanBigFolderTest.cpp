@@ -1,0 +1,250 @@
+// Deleted FAT folders whose entries fill several clusters (fatbigdel16, fatbigdel32 of
+// fatscan.sh): the walk reads on past the first cluster while the clusters are free and hold
+// directory entries, and stops at the first that does not; The Sleuth Kit knows the same files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <sstream>
+
+#include "fat/FatDirBlock.h"
+#include "platform/ByteOrder.h"
+#include "platform/Format.h"
+#include "scan/FatScan.h"
+#include "scan/FatScanSupport.h"
+#include "support/TestImages.h"
+
+namespace
+{
+struct Found
+{
+    std::vector<FoundItem> items;
+    u32 folderFirst = 0; // first cluster of the deleted folder CAM
+};
+
+Found ScanBytes(std::vector<u8> image)
+{
+    Found found;
+    CCatalog catalog;
+    RecordingSink sink;
+    catalog.m_sink = &sink;
+    VolumeEntry volume;
+    EXPECT_TRUE(OpenFatVolume(std::move(image), volume));
+    g_bRunning = 1;
+    EXPECT_EQ(ScanFatVolume(catalog, volume), 0u);
+    found.items = volume.items;
+    for (const FoundItem& item : found.items)
+        if (item.path == "C:" && item.name == "_AM")
+            found.folderFirst = static_cast<u32>(item.first);
+    return found;
+}
+
+// "name|attr|size" of the files found in CAM, in the order found.
+std::vector<std::string> FolderFiles(const Found& found)
+{
+    std::vector<std::string> lines;
+    for (const FoundItem& item : found.items)
+        if (item.path == "C:\\_AM")
+            lines.push_back(Format("%s|%X|%llu", item.name.c_str(), unsigned(item.attr),
+                                   static_cast<unsigned long long>(item.size)));
+    return lines;
+}
+
+// The recipe's files in folder order: IMG_0001.JPG .. IMG_0200.JPG, then "Holiday Photo
+// 001.jpg" .. "Holiday Photo 100.jpg"; file i holds 100 + i bytes. The first count of them.
+std::vector<std::string> RecipeFiles(std::size_t count = 300)
+{
+    std::vector<std::string> lines;
+    for (unsigned i = 1; i <= 300 && lines.size() < count; ++i)
+        lines.push_back(i <= 200 ? Format("_MG_0%03u.JPG|20|%u", i, 100 + i)
+                                 : Format("Holiday Photo %03u.jpg|20|%u", i - 200, 100 + i));
+    return lines;
+}
+
+// Sizes of the deleted files fls -r -d -l reports (the folder's own and its orphans).
+std::multiset<u64> FlsDeletedSizes(const std::string& image)
+{
+    std::string out;
+    EXPECT_EQ(RunCommand("fls -r -d -l -p '" + image + "' 2>&1", &out), 0) << out;
+    std::multiset<u64> sizes;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+    {
+        // Orphans (entries TSK found no folder for) come as "-/r".
+        if (line.rfind("r/r * ", 0) != 0 && line.rfind("-/r * ", 0) != 0)
+            continue;
+        std::vector<std::string> fields;
+        std::istringstream split(line);
+        for (std::string f; std::getline(split, f, '\t');)
+            fields.push_back(f);
+        if (fields.size() > 6)
+            sizes.insert(std::stoull(fields[6]));
+    }
+    return sizes;
+}
+} // namespace
+
+class FatScanBigFolder : public ::testing::TestWithParam<const char*>
+{
+};
+
+TEST_P(FatScanBigFolder, EveryClusterOfTheDeletedFolderIsRead)
+{
+    const std::string image = TestImage(GetParam());
+    ASSERT_FALSE(image.empty());
+    Found found = ScanBytes(ReadImage(image));
+    ASSERT_NE(found.folderFirst, 0u);
+    // The long names straddling cluster boundaries come whole.
+    EXPECT_EQ(FolderFiles(found), RecipeFiles());
+
+    // fls reads a deleted folder's first cluster only and lists the other files as orphans;
+    // the sizes (all different) say that it knows the same 300 files.
+    std::multiset<u64> ours;
+    for (const FoundItem& item : found.items)
+        if (item.path == "C:\\_AM")
+            ours.insert(item.size);
+    EXPECT_EQ(FlsDeletedSizes(image), ours);
+}
+
+// The walk stops at the first cluster that is in use, that does not hold directory entries,
+// or that begins with the end-of-directory mark; what came before stays found.
+TEST_P(FatScanBigFolder, WalkStopsAtTheFirstClusterThatIsNoFreeFolderCluster)
+{
+    const std::vector<u8> plain = ReadImage(TestImage(GetParam()));
+    ASSERT_FALSE(plain.empty());
+    VolumeEntry volume;
+    ASSERT_TRUE(OpenFatVolume(plain, volume));
+    const u32 first = ScanBytes(plain).folderFirst;
+    ASSERT_NE(first, 0u);
+    const u32 bps = volume.bytesPerSector;
+    const u32 clusterBytes = bps * volume.sectorsPerCluster;
+    const u32 slots = clusterBytes / 32;
+    const bool fat32 = volume.fsType == kFsFat32;
+    const std::size_t fatStart = static_cast<std::size_t>(LoadLe16(&plain[14])) * bps;
+    auto clusterAt = [&](u32 cluster)
+    {
+        s64 sector = cluster;
+        EXPECT_TRUE(volume.fatBoot->ClusterToSector(&sector));
+        return static_cast<std::size_t>(sector) * bps;
+    };
+    // Damage to the folder's third cluster: the first two clusters' files stay (less "." and
+    // "..").
+    const u32 third = first + 2;
+    const std::size_t kept = 2 * slots - 2;
+    struct Damage
+    {
+        const char* what;
+        void (*apply)(std::vector<u8>&, std::size_t at, std::size_t fatEntry, bool fat32);
+    };
+    const Damage damages[] = {
+        {"cluster in use",
+         [](std::vector<u8>& img, std::size_t, std::size_t fatEntry, bool is32)
+         {
+             if (is32)
+                 StoreLe32(&img[fatEntry], 0x0FFFFFFF);
+             else
+                 StoreLe16(&img[fatEntry], 0xFFFF);
+         }},
+        {"attribute bit 0x40", [](std::vector<u8>& img, std::size_t at, std::size_t, bool)
+         { img[at + 5 * 32 + 11] |= 0x40; }},
+        {"control byte in a short name", [](std::vector<u8>& img, std::size_t at, std::size_t, bool)
+         { img[at + 3 * 32 + 4] = 0x01; }},
+        {"write time past 23 h", [](std::vector<u8>& img, std::size_t at, std::size_t, bool)
+         { StoreLe16(&img[at + 7 * 32 + 22], 0xC000); }},
+        {"first cluster past the volume", [](std::vector<u8>& img, std::size_t at, std::size_t,
+                                             bool) { StoreLe16(&img[at + 20], 0xFFFF); }},
+        {"end mark first", [](std::vector<u8>& img, std::size_t at, std::size_t, bool)
+         { std::fill_n(img.begin() + static_cast<std::ptrdiff_t>(at), 32, 0); }},
+    };
+    for (const Damage& damage : damages)
+    {
+        std::vector<u8> image = plain;
+        damage.apply(image, clusterAt(third), fatStart + third * (fat32 ? 4u : 2u), fat32);
+        EXPECT_EQ(FolderFiles(ScanBytes(image)), RecipeFiles(kept)) << damage.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, FatScanBigFolder, ::testing::Values("fatbigdel16", "fatbigdel32"),
+                         [](const ::testing::TestParamInfo<const char*>& p)
+                         { return std::string(p.param); });
+
+// Clusters read on past a deleted folder's first one, on crafted bytes.
+TEST(FatScanBigFolderBlock, CheckDirContinuationRules)
+{
+    auto entry = [](const char* name, u8 attr)
+    {
+        std::vector<u8> e(32, 0);
+        std::memcpy(e.data(), name, 11);
+        e[11] = attr;
+        StoreLe16(&e[22], 0x6000); // 12:00:00
+        StoreLe16(&e[24], 0x5265); // 2021-03-05
+        StoreLe16(&e[26], 5);
+        return e;
+    };
+    auto longPart = [](u8 ord)
+    {
+        std::vector<u8> e(32, 0);
+        e[0] = ord;
+        e[11] = 0x0F;
+        e[1] = 'a';
+        return e;
+    };
+    auto block = [](std::initializer_list<std::vector<u8>> slots)
+    {
+        std::vector<u8> b;
+        for (const std::vector<u8>& s : slots)
+            b.insert(b.end(), s.begin(), s.end());
+        return b;
+    };
+    const std::vector<u8> end(32, 0);
+    std::vector<u8> deleted = entry("\xE5OO     TXT", 0x20);
+    std::vector<u8> noDate = entry("A       TXT", 0x20);
+    StoreLe16(&noDate[24], 0);
+    StoreLe16(&noDate[22], 0);
+    std::vector<u8> badMonth = entry("A       TXT", 0x20);
+    StoreLe16(&badMonth[24], 0x53A5); // month 13
+    std::vector<u8> typedPart = longPart(0x41);
+    typedPart[12] = 1;
+    std::vector<u8> clusterPart = longPart(0x41);
+    clusterPart[26] = 1;
+    std::vector<u8> junkAfterEnd(32, 0);
+    junkAfterEnd[5] = 'x'; // a slot after the end that begins with 0 is allowed
+    std::vector<u8> liveAfterEnd = entry("B       TXT", 0x20);
+    struct Case
+    {
+        const char* what;
+        std::vector<u8> bytes;
+        bool folder;
+    };
+    const Case cases[] = {
+        {"entries up to the end", block({longPart(0x42), longPart(0x01), deleted, end}), true},
+        {"entries to the cluster end", block({entry("A       TXT", 0x20), deleted}), true},
+        {"deleted long-name part", block({longPart(0xE5), deleted, end, junkAfterEnd}), true},
+        {"no write date", block({noDate}), true},
+        {"end mark first", block({end, deleted}), false},
+        {"entry after the end", block({deleted, end, liveAfterEnd}), false},
+        {"month 13", block({badMonth}), false},
+        {"dot in a short name", block({entry("A.B     TXT", 0x20)}), false},
+        {"control byte in a name", block({entry("A\x01      TXT", 0x20)}), false},
+        {"attribute 0x80", block({entry("A       TXT", 0xA0)}), false},
+        {"first cluster above the limit", block({entry("A       TXT", 0x20)}), false},
+        {"long-name order 0", block({longPart(0x40)}), false},
+        {"long-name order 21", block({longPart(0x15)}), false},
+        {"long-name type", block({typedPart}), false},
+        {"long-name cluster", block({clusterPart}), false},
+        {"text", block({std::vector<u8>(32, 'a')}), false},
+    };
+    for (const Case& c : cases)
+    {
+        const u32 limit = std::string(c.what) == "first cluster above the limit" ? 4 : 100;
+        EXPECT_EQ(CheckDirContinuation(c.bytes.data(), static_cast<u32>(c.bytes.size()), limit),
+                  c.folder)
+            << c.what;
+    }
+    EXPECT_FALSE(CheckDirContinuation(nullptr, 32, 100));
+    EXPECT_FALSE(CheckDirContinuation(deleted.data(), 31, 100));
+    EXPECT_TRUE(HasDirEnd(block({deleted, end}).data(), 64));
+    EXPECT_FALSE(HasDirEnd(block({deleted, end}).data(), 32));
+    EXPECT_FALSE(HasDirEnd(nullptr, 64));
+}
