@@ -55,19 +55,26 @@ void Give(FindState& state, u64 cluster, bool overwritten)
         ++state.overwritten;
 }
 
-// Whether find may take cluster: 0 never (stepped over), 1 free, 2 held now by a live file that
-// came after it (or of unknown time).
-int Takeable(const AssignInput& in, u64 cluster, const AssignFind& find)
+// Whether a find may take a cluster.
+enum class Take : u8
+{
+    kNever,       // held by a live file created before the find: stepped over
+    kFree,        // free
+    kOverwritten, // held now by a live file created after the find, or of unknown time
+};
+
+Take Takeable(const AssignInput& in, u64 cluster, const AssignFind& find)
 {
     const u32 owner = cluster < in.owner.size() ? in.owner[cluster] : kOwnerUnknown;
     if (owner == kOwnerFree)
-        return 1;
+        return Take::kFree;
     if (owner == kOwnerSystem)
-        return 0;
+        return Take::kNever;
     if (owner == kOwnerUnknown || owner > in.liveCreated.size())
-        return 2;
+        return Take::kOverwritten;
     const u64 live = in.liveCreated[owner - 1];
-    return live != kNoTime && find.created != kNoTime && live < find.created ? 0 : 2;
+    return live != kNoTime && find.created != kNoTime && live < find.created ? Take::kNever
+                                                                             : Take::kOverwritten;
 }
 
 bool Concurrent(const AssignFind& a, const AssignFind& b)
@@ -180,7 +187,7 @@ AssignOutput AssignClusters(const AssignInput& in)
     std::size_t next = 0;
     u64 c = sweep.empty() ? high + 1 : in.finds[sweep[0]].first;
     u32 weighed[kLookBack] = {};
-    int kinds[kLookBack] = {};
+    Take kinds[kLookBack] = {};
     while (c <= high)
     {
         if (next < sweep.size() && in.finds[sweep[next]].first == c)
@@ -209,8 +216,8 @@ AssignOutput AssignClusters(const AssignInput& in)
         u32 n = 0;
         for (std::size_t k = active.size(); k-- > 0 && active.size() - k <= kLookBack;)
         {
-            const int kind = Takeable(in, c, in.finds[active[k]]);
-            if (kind != 0)
+            const Take kind = Takeable(in, c, in.finds[active[k]]);
+            if (kind != Take::kNever)
             {
                 weighed[n] = static_cast<u32>(k);
                 kinds[n++] = kind;
@@ -234,7 +241,7 @@ AssignOutput AssignClusters(const AssignInput& in)
         }
         const std::size_t slot = weighed[pick];
         const u32 f = active[slot];
-        Give(states[f], c, kinds[pick] == 2);
+        Give(states[f], c, kinds[pick] == Take::kOverwritten);
         if (states[f].need == 0)
             active.erase(active.begin() + static_cast<std::ptrdiff_t>(slot));
         ++c;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "exfat/ExfatEntrySet.h"
@@ -211,7 +212,7 @@ void AssignExfatFinds(VolumeEntry& volume, const LiveEntries& live)
     if (!BuildExfatOwners(volume, live, &owner))
         return;
     const u64 clusterBytes = volume.exfat->boot.ClusterBytes();
-    AssignFindClusters(volume, owner, live,
+    AssignFindClusters(volume, std::move(owner), live,
                        [clusterBytes](const FoundItem& item, u64* clusters, bool* contiguous)
                        {
                            const auto* info = static_cast<const ExfatStreamInfo*>(item.data);

@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "disk/DirectRW.h"
@@ -339,7 +340,7 @@ void AssignFatFinds(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
     std::vector<u32> owner;
     if (!BuildFatOwners(volume, live, rootCluster, &owner))
         return;
-    AssignFindClusters(volume, owner, live,
+    AssignFindClusters(volume, std::move(owner), live,
                        [clusterBytes](const FoundItem& item, u64* clusters, bool* contiguous)
                        {
                            // A deleted folder is read from its first cluster alone.

@@ -2,6 +2,7 @@
 #include "scan/FindLayout.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "scan/ClusterAssignment.h"
 
@@ -13,13 +14,13 @@ bool HasDeletedFinds(const VolumeEntry& volume)
     return false;
 }
 
-void AssignFindClusters(VolumeEntry& volume, const std::vector<u32>& owner, const LiveEntries& live,
+void AssignFindClusters(VolumeEntry& volume, std::vector<u32>&& owner, const LiveEntries& live,
                         const FindClusters& findClusters)
 {
     AssignInput input;
     input.firstCluster = 2;
     input.lastCluster = volume.clusterCount;
-    input.owner = owner;
+    input.owner = std::move(owner);
     input.liveCreated.reserve(live.entries.size());
     for (const LiveEntry& entry : live.entries)
         input.liveCreated.push_back(entry.created);

@@ -42,6 +42,22 @@ TEST(FragmentCli, FragmentedFilesComeBackAsWritten)
         EXPECT_EQ(ReadText(std::filesystem::path(dest) / w.path), FatContent(w.path, w.size))
             << w.path;
 
+    // The Sleuth Kit also steps over clusters that live files hold: where no other deleted file
+    // lies in the way, its icat -r gives the same bytes.
+    std::string listing;
+    ASSERT_EQ(RunCommand("fls -r -d -p '" + image + "'", &listing), 0);
+    for (const char* path : {"Frag Three.bin", "Gone Dir/Frag Five.bin"})
+    {
+        const std::size_t at = listing.find(std::string(":\t") + path + "\n");
+        ASSERT_NE(at, std::string::npos) << listing;
+        const std::size_t star = listing.rfind("* ", at);
+        ASSERT_NE(star, std::string::npos);
+        const std::string inode = listing.substr(star + 2, at - star - 2);
+        std::string bytes;
+        ASSERT_EQ(RunCommand("icat -r '" + image + "' " + inode, &bytes), 0);
+        EXPECT_EQ(bytes, ReadText(std::filesystem::path(dest) / path)) << path;
+    }
+
     // Frag Four's middle cluster now holds Live After: the rest stays at its offsets.
     const std::string four = ReadText(std::filesystem::path(dest) / "Frag Four.bin");
     const std::string wrote = FatContent("Frag Four.bin", 1500);
