@@ -59,6 +59,15 @@ bool AssignedExtents(const VolumeEntry& volume, const FoundItem& item, u64 wante
     if (volume.contiguousRead || item.runCount == 0 ||
         static_cast<u64>(item.runsAt) + item.runCount > volume.assignedRuns.size())
         return false;
+    // The runs were made for the item's size: fewer clusters than it needs only when the volume
+    // ended first. Runs that fit neither were made for another size (an item changed since),
+    // and the item is read as one stretch.
+    u64 total = 0;
+    for (u32 i = 0; i < item.runCount; ++i)
+        total += volume.assignedRuns[item.runsAt + i].length;
+    const ClusterRun& tail = volume.assignedRuns[item.runsAt + item.runCount - 1];
+    if (total < wanted && static_cast<u64>(tail.first) + tail.length - 1 < volume.clusterCount)
+        return false;
     for (u32 i = 0; i < item.runCount && *clusters < wanted; ++i)
     {
         const ClusterRun& run = volume.assignedRuns[item.runsAt + i];
