@@ -296,6 +296,9 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
     {
         return false;
     }
+    const u32 bad = table.FatBits() == 12   ? FatLayout::kFat12Bad
+                    : table.FatBits() == 16 ? FatLayout::kFat16Bad
+                                            : FatLayout::kFat32Bad;
     u32 unreadable = 0;
     for (u32 c = 2; c <= last && c != 0; ++c)
     {
@@ -303,25 +306,19 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
             return false;
         // An entry that cannot be read counts as in use by an unknown file; a FAT that cannot
         // be read for the most part gives no allocation to work from.
-        if (c < table.ClusterLimit() && table.GetEntry(c) == FatTable::kUnreadable &&
-            ++unreadable > last / 2)
+        const bool inTable = c < table.ClusterLimit();
+        const u32 entry = inTable ? table.GetEntry(c) : FatTable::kUnreadable;
+        if (inTable && entry == FatTable::kUnreadable && ++unreadable > last / 2)
             return false;
-        const ClusterState state = table.GetClusterState(c);
-        (*owner)[c] = state == ClusterState::kFree  ? kOwnerFree
-                      : state == ClusterState::kBad ? kOwnerSystem
-                                                    : kOwnerUnknown;
+        (*owner)[c] = entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown;
     }
     // Each chain marks only allocated clusters no other chain holds, so the walks together
-    // visit each cluster at most once.
+    // visit each cluster at most once. End-of-chain and bad values lie above every cluster.
     auto walkChain = [&](u32 first, u32 id)
     {
-        for (u32 c = first; c >= 2 && c <= last && (*owner)[c] == kOwnerUnknown;)
-        {
+        for (u32 c = first; c >= 2 && c <= last && (*owner)[c] == kOwnerUnknown;
+             c = table.GetEntry(c))
             (*owner)[c] = id;
-            if (table.GetClusterState(c) == ClusterState::kChainEnd)
-                break;
-            c = table.GetEntry(c);
-        }
     };
     if (rootCluster != 0)
         walkChain(rootCluster, kOwnerSystem);
