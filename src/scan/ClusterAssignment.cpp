@@ -5,8 +5,9 @@
 // none of them is another find's first cluster; no cluster goes to two finds; a cluster held by
 // a live file created before the find was never the find's (stepped over), while one held by a
 // live file created after it, or when a time is missing, was probably the find's and is now
-// overwritten (given, and counted). Files known to be one run (exFAT NoFatChain) take their run
-// before the sweep.
+// overwritten (given, and counted). Times are kept to the second: a live file created in the
+// same second was written with the find, not over it, and is stepped over too. Files known to be
+// one run (exFAT NoFatChain) take their run before the sweep.
 //
 // The choice the rules leave open is which of several started, unfinished finds a free
 // cluster goes to. The sweep keeps the started finds on a stack and weighs the kLookBack most
@@ -58,7 +59,7 @@ void Give(FindState& state, u64 cluster, bool overwritten)
 // Whether a find may take a cluster.
 enum class Take : u8
 {
-    kNever,       // held by a live file created before the find: stepped over
+    kNever,       // held by a live file created before the find (or with it): stepped over
     kFree,        // free
     kOverwritten, // held now by a live file created after the find, or of unknown time
 };
@@ -73,8 +74,8 @@ Take Takeable(const AssignInput& in, u64 cluster, const AssignFind& find)
     if (owner == kOwnerUnknown || owner > in.liveCreated.size())
         return Take::kOverwritten;
     const u64 live = in.liveCreated[owner - 1];
-    return live != kNoTime && find.created != kNoTime && live < find.created ? Take::kNever
-                                                                             : Take::kOverwritten;
+    return live != kNoTime && find.created != kNoTime && live <= find.created ? Take::kNever
+                                                                              : Take::kOverwritten;
 }
 
 bool Concurrent(const AssignFind& a, const AssignFind& b)
