@@ -159,7 +159,9 @@ bool BuildExfatOwners(VolumeEntry& volume, const LiveEntries& live, std::vector<
     const ExfatBoot& boot = volume.exfat->boot;
     const u32 last = boot.HighestCluster();
     const u64 clusterBytes = boot.ClusterBytes();
-    if (!table.HasBitmap() || clusterBytes == 0)
+    bool lastInUse = false;
+    if (!table.HasBitmap() || clusterBytes == 0 || last < kFirstCluster ||
+        table.ClusterAllocated(last, &lastInUse) != kOk)
         return false;
     try
     {

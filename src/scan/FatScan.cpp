@@ -288,6 +288,11 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
 {
     FatTable& table = *volume.fatTable;
     const u32 last = volume.clusterCount;
+    // The table costs four bytes a cluster: only a FAT that can be read to its end (and so
+    // takes about as many bytes itself) is worth it.
+    const u32 lastEntry = std::min(last, table.ClusterLimit() - 1);
+    if (last < 2 || table.ClusterLimit() < 3 || table.GetEntry(lastEntry) == FatTable::kUnreadable)
+        return false;
     try
     {
         owner->assign(static_cast<std::size_t>(last) + 1, kOwnerFree);
@@ -308,7 +313,7 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
         // be read for the most part gives no allocation to work from.
         const bool inTable = c < table.ClusterLimit();
         const u32 entry = inTable ? table.GetEntry(c) : FatTable::kUnreadable;
-        if (inTable && entry == FatTable::kUnreadable && ++unreadable > last / 2)
+        if (inTable && entry == FatTable::kUnreadable && ++unreadable > 4096 && unreadable > c / 2)
             return false;
         (*owner)[c] = entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown;
     }
