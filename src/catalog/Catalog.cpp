@@ -130,6 +130,7 @@ void CCatalog::ResetVolumes()
         if (volume.engine != nullptr)
             volume.engine->ReleaseItems(volume);
         volume.items.clear();
+        volume.assignedRuns.clear();
         volume.lookup.Clear();
         volume.ntfs.reset();
         volume.fatBoot.reset();

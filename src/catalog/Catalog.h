@@ -62,6 +62,9 @@ struct VolumeEntry
     std::unique_ptr<FatTable> fatTable;     // FAT table; null otherwise
     std::unique_ptr<FatBootSector> fatBoot; // FAT boot sector; null otherwise
     std::unique_ptr<ExfatVolume> exfat;     // exFAT geometry, FAT and bitmap; null otherwise
+    // FAT, exFAT: the clusters assigned to the deleted finds (FoundItem::runsAt, runCount).
+    std::vector<ClusterRun> assignedRuns;
+    bool contiguousRead = false; // recovery: every find as one stretch from its first cluster
 
     // Hash lookups over dirIndex and items for AddItem. They index the two vectors
     // incrementally (both only grow until the entry is reset), so code that appends to them
@@ -173,13 +176,14 @@ public:
     // Posts one notification to the front end; dropped when no sink is set.
     void Post(u32 message, u32 code, const std::string& text, u32 extra) const;
 
-    u32 m_entryIsDir = 0;     // the selection entry being recovered is a folder
-    u32 m_recoverVolume = 0;  // index in m_volumes of the volume the recovery reads
-    std::string m_destDir;    // destination folder of the current recovery run
-    std::string m_askedDest;  // the destination asked for, before any fall-back
-    u64 m_maxReadRate = 0;    // bytes a second the recovery reads at most; 0: no limit
-    char m_timeBuf[160] = {}; // date text (first 80 bytes) and time text (last 80 bytes)
-    s32 m_curVolume = 0;      // index in m_volumes of the volume shown
+    u32 m_entryIsDir = 0;          // the selection entry being recovered is a folder
+    u32 m_recoverVolume = 0;       // index in m_volumes of the volume the recovery reads
+    std::string m_destDir;         // destination folder of the current recovery run
+    std::string m_askedDest;       // the destination asked for, before any fall-back
+    u64 m_maxReadRate = 0;         // bytes a second the recovery reads at most; 0: no limit
+    bool m_contiguousRead = false; // recovery: FAT and exFAT finds read as one stretch each
+    char m_timeBuf[160] = {};      // date text (first 80 bytes) and time text (last 80 bytes)
+    s32 m_curVolume = 0;           // index in m_volumes of the volume shown
     std::string m_lastDest = WorkingFolderDestination(); // destination remembered between runs
     std::vector<VolumeEntry> m_volumes;                  // the scan job list, owner of all items
     std::string m_curPath;                // folder shown in the result view; empty: the volume list

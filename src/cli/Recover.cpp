@@ -18,8 +18,8 @@
 #include "recovery/Recovery.h"
 
 const char* const kRecoverHelp =
-    "Usage: orlavent-cli recover [--to DIR] [--item PATH]... [--max-rate RATE] [--report FILE]\n"
-    "                            SOURCE...\n"
+    "Usage: orlavent-cli recover [--to DIR] [--item PATH]... [--max-rate RATE] [--contiguous]\n"
+    "                            [--report FILE] SOURCE...\n"
     "\n"
     "Searches each SOURCE for deleted files and folders, then copies the chosen items into\n"
     "DIR, rebuilding their folders. PATH is an item's full path as 'scan' lists it:\n"
@@ -40,6 +40,9 @@ const char* const kRecoverHelp =
     "  --max-rate RATE\n"
     "               read the volume at most RATE bytes a second while copying, to spare a\n"
     "               failing disk; K, M and G multiply by 1024, 1024^2 and 1024^3 (e.g. 20M)\n"
+    "  --contiguous read each deleted file of a FAT or exFAT volume as one stretch from its\n"
+    "               first cluster, as it lies on the volume, instead of the clusters the\n"
+    "               search gave it around other files' clusters\n"
     "  --report FILE\n"
     "               write a report of the recovery to FILE, a new file (never one that\n"
     "               exists, never on a volume being read): one JSON object a line for each\n"
@@ -380,6 +383,7 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     std::string reportPath;
     std::vector<std::string> items;
     std::vector<std::string> sources;
+    bool contiguous = false;
     bool options = true;
     for (std::size_t i = 0; i < args.size(); ++i)
     {
@@ -388,6 +392,11 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         {
             std::fputs(kRecoverHelp, out);
             return kExitOk;
+        }
+        if (options && a == "--contiguous")
+        {
+            contiguous = true;
+            continue;
         }
         if (options && (a == "--to" || a == "--item" || a == "--max-rate" || a == "--report"))
         {
@@ -510,6 +519,7 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
     }
 
     run.catalog.m_maxReadRate = maxRate;
+    run.catalog.m_contiguousRead = contiguous;
     RecoverPrinter printer(out, err, run.progress);
     for (const RecoverGroup& group : groups)
     {

@@ -18,6 +18,15 @@ struct FoundTime
     friend bool operator==(const FoundTime&, const FoundTime&) = default;
 };
 
+// A stretch of clusters: first and the clusters after it.
+struct ClusterRun
+{
+    u32 first = 0;
+    u32 length = 0;
+
+    friend bool operator==(const ClusterRun&, const ClusterRun&) = default;
+};
+
 // One found file or folder.
 struct FoundItem
 {
@@ -32,4 +41,11 @@ struct FoundItem
     void* data = nullptr; // NTFS: pool block with the base record's run list; FAT: null
     u64 record = 0;       // NTFS: the item's base MFT record, read again to copy its data
     std::string stream;   // NTFS: the named data stream the item stands for; empty for the file
+    // FAT, exFAT: the clusters the layout search gave a deleted find, as runs of the volume's
+    // VolumeEntry::assignedRuns. runCount 0: none were given (the allocation could not be read,
+    // or another find has the same first cluster), and the data is read as one stretch.
+    u32 runsAt = 0;
+    u32 runCount = 0;
+    u32 overwritten = 0; // clusters of those runs that live files now hold
+    u8 inferred = 0;     // 1 when those clusters are not one run
 };

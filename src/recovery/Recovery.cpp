@@ -134,6 +134,7 @@ u32 CCatalog::StartRecovery(const std::string& destination)
     }
     if (!found)
         return kErrTransfer;
+    m_volumes[m_recoverVolume].contiguousRead = m_contiguousRead;
     m_destDir = m_lastDest;
     m_askedDest = m_destDir.empty() ? DefaultRecoveryFolder() : m_destDir;
     g_SelFolder = m_curPath;

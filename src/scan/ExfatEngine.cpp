@@ -12,6 +12,7 @@
 #include "exfat/ExfatVolume.h"
 #include "platform/Status.h"
 #include "scan/ExfatScan.h"
+#include "scan/FindLayout.h"
 
 namespace
 {
@@ -100,8 +101,10 @@ u32 CExfatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item,
                                  DataStream* stream) const
 {
     // A file whose clusters lie in one stretch (NoFatChain) is that stretch exactly. Any other
-    // deleted file has lost its chain with the deletion: it is read as one stretch from its
-    // first cluster, as on FAT. The stretch ends with the heap.
+    // deleted file has lost its chain with the deletion: its data lies in the clusters the
+    // search assigned to it, as on FAT; without an assignment, or with the contiguous read
+    // asked for, it is read as one stretch from its first cluster. The stretch ends with the
+    // heap.
     *stream = DataStream{};
     stream->size = item.size;
     if (!entry.exfat)
@@ -118,6 +121,11 @@ u32 CExfatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item,
         return kStreamUnreadable;
     const u64 wanted =
         item.size / stream->clusterBytes + (item.size % stream->clusterBytes != 0 ? 1 : 0);
+    const auto* info = static_cast<const ExfatStreamInfo*>(item.data);
+    u64 given = 0;
+    if ((info == nullptr || !info->noFatChain) &&
+        AssignedExtents(entry, item, wanted, &stream->extents, &given))
+        return given < wanted ? kStreamClipped : kOk;
     const u64 length = std::min<u64>(wanted, boot.HighestCluster() - item.first + 1);
     stream->extents.push_back(StreamExtent{0, item.first, length, false});
     return length < wanted ? kStreamClipped : kOk;

@@ -1,5 +1,6 @@
 // The exFAT engine: the boot region, FAT and allocation bitmap of a volume entry, the
-// deleted-entry search, and a find's data as one stretch of clusters from its first cluster.
+// deleted-entry search, and a find's data as the clusters the search assigned to it (its one
+// stretch when NoFatChain).
 #pragma once
 
 #include "catalog/VolumeEngine.h"

@@ -3,12 +3,17 @@
 #include "scan/ExfatScan.h"
 
 #include <algorithm>
+#include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "exfat/ExfatEntrySet.h"
 #include "exfat/ExfatLayout.h"
 #include "exfat/ExfatVolume.h"
 #include "platform/Status.h"
+#include "scan/ClusterAssignment.h"
+#include "scan/FindLayout.h"
 #include "scan/FindNames.h"
 
 using namespace ExfatLayout;
@@ -22,6 +27,7 @@ struct FolderWalk
     VolumeEntry& volume;
     std::string path; // path of the folder's children
     NameList names;
+    LiveEntries* live = nullptr; // where the live files met are recorded; null: not recorded
 };
 
 bool Running()
@@ -82,6 +88,12 @@ void WalkEntries(FolderWalk& walk, const std::vector<u8>& bytes, bool folderDele
             continue;
         }
         at += static_cast<std::size_t>(set.entries) * kEntrySize;
+        if (!folderDeleted && !set.deleted && walk.live != nullptr &&
+            set.firstCluster >= kFirstCluster)
+            walk.live->entries.push_back(LiveEntry{
+                set.firstCluster,
+                set.created.timestamp == 0 ? kNoTime : TimeKey(ExfatTimeToFoundTime(set.created)),
+                set.dataLength, set.NoFatChain()});
         if (folderDeleted)
             HandleSet(walk, set, 1, false);
         else if (set.deleted)
@@ -110,10 +122,12 @@ std::vector<u32> ExfatFolderClusters(VolumeEntry& volume, u32 first, u64 bytes, 
     return clusters;
 }
 
-u32 ScanExfatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume)
+namespace
+{
+void ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, LiveEntries* live)
 {
     if (!volume.exfat || dir.first > 0xFFFFFFFFu)
-        return kOk;
+        return;
     // Take what the walk needs now: the item list grows (and may move) while it runs.
     std::string path =
         dir.name.empty() || dir.name == dir.path ? dir.path : dir.path + "\\" + dir.name;
@@ -127,8 +141,93 @@ u32 ScanExfatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& vol
     std::vector<u8> content;
     // A cluster that cannot be read leaves zeros: the entries before it still count.
     (void)volume.exfat->table.ReadClusters(clusters, &content);
-    FolderWalk walk{catalog, volume, std::move(path), {}};
+    FolderWalk walk{catalog, volume, std::move(path), {}, live};
     WalkEntries(walk, content, deleted);
+}
+
+u64 ClustersOf(u64 bytes, u64 clusterBytes)
+{
+    return bytes / clusterBytes + (bytes % clusterBytes != 0 ? 1 : 0);
+}
+
+// The owner of every cluster of the heap: free or in use by the allocation bitmap, the root
+// folder (never a file's), or the live file or folder whose clusters hold it; an allocated
+// cluster of none met is of unknown owner. False without a readable bitmap.
+bool BuildExfatOwners(VolumeEntry& volume, const LiveEntries& live, std::vector<u32>* owner)
+{
+    ExfatTable& table = volume.exfat->table;
+    const ExfatBoot& boot = volume.exfat->boot;
+    const u32 last = boot.HighestCluster();
+    const u64 clusterBytes = boot.ClusterBytes();
+    bool lastInUse = false;
+    if (!table.HasBitmap() || clusterBytes == 0 || last < kFirstCluster ||
+        table.ClusterAllocated(last, &lastInUse) != kOk)
+        return false;
+    try
+    {
+        owner->assign(static_cast<std::size_t>(last) + 1, kOwnerFree);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
+    for (u32 c = kFirstCluster; c <= last && c != 0; ++c)
+    {
+        bool inUse = false;
+        if (((c & 0xFFFF) == 0 && !Running()) || table.ClusterAllocated(c, &inUse) != kOk)
+            return false;
+        (*owner)[c] = inUse ? kOwnerUnknown : kOwnerFree;
+    }
+    // Only allocated clusters no other file holds are marked.
+    auto mark = [&](const std::vector<u32>& clusters, u32 id)
+    {
+        for (u32 c : clusters)
+            if (c <= last && (*owner)[c] == kOwnerUnknown)
+                (*owner)[c] = id;
+    };
+    mark(table.Chain(boot.rootCluster, last), kOwnerSystem);
+    for (std::size_t k = 0; k < live.entries.size() && k + 1 < kOwnerSystem; ++k)
+    {
+        const LiveEntry& entry = live.entries[k];
+        const u64 clusters = std::min<u64>(ClustersOf(entry.bytes, clusterBytes), last);
+        if (entry.contiguous)
+        {
+            for (u64 c = entry.first; c < entry.first + clusters && c <= last; ++c)
+                if ((*owner)[c] == kOwnerUnknown)
+                    (*owner)[c] = static_cast<u32>(k + 1);
+        }
+        else
+        {
+            mark(table.Chain(entry.first, clusters), static_cast<u32>(k + 1));
+        }
+    }
+    return true;
+}
+
+// Gives the deleted finds of the volume their most likely clusters (see ClusterAssignment.h).
+// Without a readable bitmap the finds keep none and are read as one stretch each.
+void AssignExfatFinds(VolumeEntry& volume, const LiveEntries& live)
+{
+    if (!Running() || !HasDeletedFinds(volume))
+        return;
+    std::vector<u32> owner;
+    if (!BuildExfatOwners(volume, live, &owner))
+        return;
+    const u64 clusterBytes = volume.exfat->boot.ClusterBytes();
+    AssignFindClusters(volume, std::move(owner), live,
+                       [clusterBytes](const FoundItem& item, u64* clusters, bool* contiguous)
+                       {
+                           const auto* info = static_cast<const ExfatStreamInfo*>(item.data);
+                           *clusters = ClustersOf(info != nullptr ? info->dataLength : item.size,
+                                                  clusterBytes);
+                           *contiguous = info != nullptr && info->noFatChain;
+                       });
+}
+} // namespace
+
+u32 ScanExfatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume)
+{
+    ScanFolder(catalog, dir, volume, nullptr);
     return kOk;
 }
 
@@ -141,9 +240,10 @@ u32 ScanExfatVolume(CCatalog& catalog, VolumeEntry& volume)
     root.name = volume.name;
     root.attr = kAttrFolder;
     root.first = volume.exfat->boot.rootCluster;
+    LiveEntries live;
     volume.dirIndex.push_back(volume.exfat->boot.rootCluster);
     // The root is walked but not catalogued.
-    (void)ScanExfatDirectory(catalog, root, volume);
+    ScanFolder(catalog, root, volume, &live);
 
     // Breadth-first over the catalogue: every accepted folder is walked once, in the order of
     // acceptance; the list grows while it is walked.
@@ -152,8 +252,9 @@ u32 ScanExfatVolume(CCatalog& catalog, VolumeEntry& volume)
         if (volume.items[i].attr & kAttrFolder)
         {
             FoundItem dir = volume.items[i];
-            (void)ScanExfatDirectory(catalog, dir, volume);
+            ScanFolder(catalog, dir, volume, &live);
         }
     }
+    AssignExfatFinds(volume, live);
     return kOk;
 }

@@ -11,6 +11,7 @@
 #include "fat/FatTable.h"
 #include "platform/Status.h"
 #include "scan/FatScan.h"
+#include "scan/FindLayout.h"
 
 namespace
 {
@@ -92,8 +93,9 @@ CDirectRW* CFatEngine::DataReader(VolumeEntry& entry) const
 
 u32 CFatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataStream* stream) const
 {
-    // The data is read as one contiguous stretch from the first cluster on; the allocation
-    // table is not consulted. The stretch ends with the volume's last cluster.
+    // The data lies in the clusters the search assigned to the find (fragmented around what
+    // other files held); without an assignment, or with the contiguous read asked for, it is
+    // read as one stretch from the first cluster on, ending with the volume's last cluster.
     *stream = DataStream{};
     stream->size = item.size;
     const FatBootSector* boot = entry.fatBoot.get();
@@ -112,6 +114,9 @@ u32 CFatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataSt
     if (item.first < 2 || item.first > last)
         return kStreamUnreadable;
     const u64 wanted = item.size / stream->clusterBytes + (item.size % stream->clusterBytes != 0);
+    u64 given = 0;
+    if (AssignedExtents(entry, item, wanted, &stream->extents, &given))
+        return given < wanted ? kStreamClipped : kOk;
     const u64 length = std::min(wanted, last - item.first + 1);
     stream->extents.push_back(StreamExtent{0, item.first, length, false});
     return length < wanted ? kStreamClipped : kOk;

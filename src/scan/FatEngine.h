@@ -1,5 +1,5 @@
 // The FAT12/16/32 engine: the boot sector, FAT table and sector reader of a volume entry, the
-// deleted-entry search, and a find's data as one contiguous stretch from its first cluster.
+// deleted-entry search, and a find's data as the clusters the search assigned to it.
 #pragma once
 
 #include "catalog/VolumeEngine.h"

@@ -7,8 +7,11 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "disk/DirectRW.h"
 #include "fat/FatBootSector.h"
@@ -16,6 +19,8 @@
 #include "fat/FatTable.h"
 #include "mempool/MemPool.h"
 #include "platform/ByteOrder.h"
+#include "scan/ClusterAssignment.h"
+#include "scan/FindLayout.h"
 #include "scan/FindNames.h"
 
 using namespace FatDirLayout;
@@ -26,6 +31,8 @@ namespace
 constexpr u32 kRootChunkSectors = 4;
 // The largest folder: 65536 entries of 32 bytes.
 constexpr u64 kMaxFolderBytes = 65536ull * kEntrySize;
+// The attribute bit of a volume label entry.
+constexpr u8 kAttrVolumeId = 0x08;
 
 // The state one directory walk shares with the handling of its finds.
 struct FolderWalk
@@ -34,6 +41,7 @@ struct FolderWalk
     VolumeEntry& volume;
     std::string path; // path of the folder's children
     NameList names;
+    LiveEntries* live = nullptr; // where the live files met are recorded; null: not recorded
 };
 
 // Catalogues one find. name is the entry's name as the walk takes it; excludedToIndex says
@@ -112,14 +120,40 @@ bool UsableGeometry(const VolumeEntry& volume)
            volume.sectorsPerCluster <= 255 && volume.reader && volume.fatBoot && volume.fatTable;
 }
 
+// Records the live files and folders among the entries of block from byte from to valid: their
+// first cluster and creation time, for the cluster assignment of the deleted finds.
+void CollectLive(LiveEntries* live, const u8* block, u32 from, u32 valid)
+{
+    if (live == nullptr)
+        return;
+    for (u64 at = from; at + kEntrySize <= valid; at += kEntrySize)
+    {
+        const u8* entry = block + at;
+        if (entry[kName] == 0x00)
+            break;
+        const u8 attr = entry[kAttr];
+        if (entry[kName] == kDeletedMark || entry[kName] == '.' ||
+            (attr & kAttrLongNameMask) == kAttrLongName || (attr & kAttrVolumeId) != 0)
+            continue;
+        const u32 first =
+            (static_cast<u32>(LoadLe16(entry + kFstClusHi)) << 16) | LoadLe16(entry + kFstClusLo);
+        if (first < 2)
+            continue;
+        const u16 date = LoadLe16(entry + kCrtDate);
+        FoundTime created;
+        DecodeDosTime(created, date, LoadLe16(entry + kCrtTime), entry[kCrtTimeTenth]);
+        live->entries.push_back(LiveEntry{first, date == 0 ? kNoTime : TimeKey(created), 0, false});
+    }
+}
+
 void ScanFixedRoot(CCatalog& catalog, VolumeEntry& volume, u8* chunk, u64 rootDirSector,
-                   u32 rootEntryCount)
+                   u32 rootEntryCount, LiveEntries* live)
 {
     const u32 bps = volume.bytesPerSector;
     const u32 rootSectors =
         static_cast<u32>((static_cast<u64>(rootEntryCount) * 32 + bps - 1) / bps);
     FatDirBuffer buffer;
-    FolderWalk walk{catalog, volume, volume.name, {}};
+    FolderWalk walk{catalog, volume, volume.name, {}, live};
     FatEntryInfo info;
     u32 entryNumber = 0;
     u32 deleted = 0;
@@ -129,6 +163,7 @@ void ScanFixedRoot(CCatalog& catalog, VolumeEntry& volume, u8* chunk, u64 rootDi
         u32 count = rootSectors - pos < kRootChunkSectors ? rootSectors - pos : kRootChunkSectors;
         u32 got = ReadVolumeSectors(*volume.reader, chunk, count, rootDirSector + pos, bps);
         buffer.Attach(chunk, got);
+        CollectLive(live, chunk, 0, got);
         while (NextDirEntry(buffer, info, entryNumber, deleted, bps / kEntrySize))
             HandleFind(walk, info, info.name, deleted, true);
         // When the chunk ended on a deleted entry or a long-name part, the next chunk starts with
@@ -165,6 +200,7 @@ void ScanLiveDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& di
         u32 valid = got + carry;
         if (!CheckDirBlock(buffer, valid, volume.clusterCount))
             break;
+        CollectLive(walk.live, buffer, carry, valid);
         dirBuffer.Attach(buffer, valid);
         while (Running() && NextDirEntry(dirBuffer, info, entryNumber, deleted, bps / kEntrySize))
             HandleFind(walk, info, info.name, deleted, true);
@@ -269,7 +305,9 @@ void ScanDeletedDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer&
 }
 } // namespace
 
-u32 ScanFatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume)
+namespace
+{
+u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, LiveEntries* live)
 {
     if (!UsableGeometry(volume))
         return kOk;
@@ -289,12 +327,91 @@ u32 ScanFatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volum
         return kOk;
     const u32 first = static_cast<u32>(dir.first);
 
-    FolderWalk walk{catalog, volume, std::move(path), {}};
+    FolderWalk walk{catalog, volume, std::move(path), {}, live};
     if (deleted == 0)
         ScanLiveDirectory(walk, first, block.Bytes(), dirBuffer);
     else
         ScanDeletedDirectory(walk, first, block.Bytes(), dirBuffer);
     return kOk;
+}
+
+// The owner of every cluster of the volume: free, bad (never a file's), the FAT32 root folder
+// (never a file's), or the live file or folder whose cluster chain holds it; an allocated
+// cluster of no chain met is of unknown owner. False when the FAT cannot be read throughout.
+bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluster,
+                    std::vector<u32>* owner)
+{
+    FatTable& table = *volume.fatTable;
+    const u32 last = volume.clusterCount;
+    // The table costs four bytes a cluster: only a FAT that can be read to its end (and so
+    // takes about as many bytes itself) is worth it.
+    const u32 lastEntry = std::min(last, table.ClusterLimit() - 1);
+    if (last < 2 || table.ClusterLimit() < 3 || table.GetEntry(lastEntry) == FatTable::kUnreadable)
+        return false;
+    try
+    {
+        owner->assign(static_cast<std::size_t>(last) + 1, kOwnerFree);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
+    const u32 bad = table.FatBits() == 12   ? FatLayout::kFat12Bad
+                    : table.FatBits() == 16 ? FatLayout::kFat16Bad
+                                            : FatLayout::kFat32Bad;
+    u32 unreadable = 0;
+    for (u32 c = 2; c <= last && c != 0; ++c)
+    {
+        if ((c & 0xFFFF) == 0 && !Running())
+            return false;
+        // An entry that cannot be read counts as in use by an unknown file; a FAT that cannot
+        // be read for the most part gives no allocation to work from.
+        const bool inTable = c < table.ClusterLimit();
+        const u32 entry = inTable ? table.GetEntry(c) : FatTable::kUnreadable;
+        if (inTable && entry == FatTable::kUnreadable && ++unreadable > 4096 && unreadable > c / 2)
+            return false;
+        (*owner)[c] = entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown;
+    }
+    // Each chain marks only allocated clusters no other chain holds, so the walks together
+    // visit each cluster at most once. End-of-chain and bad values lie above every cluster.
+    auto walkChain = [&](u32 first, u32 id)
+    {
+        for (u32 c = first; c >= 2 && c <= last && (*owner)[c] == kOwnerUnknown;
+             c = table.GetEntry(c))
+            (*owner)[c] = id;
+    };
+    if (rootCluster != 0)
+        walkChain(rootCluster, kOwnerSystem);
+    for (std::size_t k = 0; k < live.entries.size() && k + 1 < kOwnerSystem; ++k)
+        walkChain(live.entries[k].first, static_cast<u32>(k + 1));
+    return true;
+}
+
+// Gives the deleted finds of the volume their most likely clusters (see ClusterAssignment.h).
+// Without a readable FAT the finds keep none and are read as one stretch each.
+void AssignFatFinds(VolumeEntry& volume, const LiveEntries& live, u32 rootCluster)
+{
+    if (!Running() || !HasDeletedFinds(volume))
+        return;
+    const u64 clusterBytes = static_cast<u64>(volume.sectorsPerCluster) * volume.bytesPerSector;
+    std::vector<u32> owner;
+    if (!BuildFatOwners(volume, live, rootCluster, &owner))
+        return;
+    AssignFindClusters(volume, std::move(owner), live,
+                       [clusterBytes](const FoundItem& item, u64* clusters, bool* contiguous)
+                       {
+                           // A deleted folder is read from its first cluster alone.
+                           *clusters = (item.attr & kAttrDirectory) != 0
+                                           ? 1
+                                           : (item.size + clusterBytes - 1) / clusterBytes;
+                           *contiguous = false;
+                       });
+}
+} // namespace
+
+u32 ScanFatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume)
+{
+    return ScanFolder(catalog, dir, volume, nullptr);
 }
 
 u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
@@ -307,6 +424,7 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
         return kErrBadFatBoot;
     if (!UsableGeometry(volume))
         return kErrBadFatBoot;
+    LiveEntries live;
     {
         PoolBlock chunk(static_cast<int>(kRootChunkSectors * volume.bytesPerSector));
         if (!chunk)
@@ -324,11 +442,11 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
             root.first = countOrCluster;
             volume.dirIndex.push_back(countOrCluster);
             // The root is walked but not catalogued; a failed walk only leaves the root empty.
-            (void)ScanFatDirectory(catalog, root, volume);
+            (void)ScanFolder(catalog, root, volume, &live);
         }
         else
         {
-            ScanFixedRoot(catalog, volume, chunk.Bytes(), rootSector, countOrCluster);
+            ScanFixedRoot(catalog, volume, chunk.Bytes(), rootSector, countOrCluster, &live);
         }
     }
 
@@ -339,8 +457,9 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
         if (volume.items[i].attr & kAttrDirectory)
         {
             FoundItem dir = volume.items[i];
-            (void)ScanFatDirectory(catalog, dir, volume);
+            (void)ScanFolder(catalog, dir, volume, &live);
         }
     }
+    AssignFatFinds(volume, live, volume.fsType == kFsFat32 ? countOrCluster : 0);
     return kOk;
 }

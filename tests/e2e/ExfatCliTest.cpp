@@ -59,9 +59,16 @@ TEST_P(ExfatCliImageTest, ListsAndRecoversWhatWasWritten)
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     for (const Written& w : kContiguous)
         EXPECT_EQ(ReadText(fs::path(dest) / w.path), FatContent(w.path, w.size)) << w.path;
-    // Its chain gone, the fragmented file is read on from its first cluster: only its length
-    // is what was written.
-    EXPECT_TRUE(fs::exists(fs::path(dest) / "frag.bin"));
+    // Its chain gone, the fragmented file comes back as written: it steps over the live pad.bin,
+    // written before it. The literal read from its first cluster takes pad.bin's clusters.
+    const std::string frag = ReadText(fs::path(dest) / "frag.bin");
+    EXPECT_EQ(frag, FatContent("frag.bin", static_cast<unsigned>(frag.size())));
+    const std::string literal = ScratchDir("exfat-contiguous");
+    CliResult old = RunCli(
+        {"recover", "--contiguous", "--to", literal, "--item", "C:\\frag.bin", "C:=" + image});
+    EXPECT_EQ(old.status, 0) << old.out << old.err;
+    EXPECT_EQ(ReadText(fs::path(literal) / "frag.bin").size(), frag.size());
+    EXPECT_NE(ReadText(fs::path(literal) / "frag.bin"), frag);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, ExfatCliImageTest,

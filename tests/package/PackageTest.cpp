@@ -241,7 +241,7 @@ TEST_F(PackageTest, BashCompletionOffersCommandsOptionsAndFiles)
         {"orlavent-cli re", "recover"},
         {"orlavent-cli help b", "bootinfo"},
         {"orlavent-cli scan --", "--help --json"},
-        {"orlavent-cli recover --", "--help --to --item --max-rate --report"},
+        {"orlavent-cli recover --", "--help --to --item --max-rate --contiguous --report"},
         {"orlavent-cli drives --", "--help"},
         {"orlavent-cli recover --max-rate ''", ""},
         {"orlavent-cli recover --to " + dir + "/", dir + "/rescue"},

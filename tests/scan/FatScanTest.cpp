@@ -26,6 +26,7 @@ struct ScanResult
     std::vector<std::string> events;  // text|attr of every WM_SCAN_NOTIFY
     std::vector<FoundItem> items;
     std::vector<u32> dirIndex;
+    std::vector<ClusterRun> runs; // the volume's assigned runs
 };
 
 std::string Line(const FoundItem& item)
@@ -56,6 +57,7 @@ ScanResult Scan(std::vector<u8> image, u32 readerSectorSize = 512)
     }
     result.items = volume.items;
     result.dirIndex = volume.dirIndex;
+    result.runs = volume.assignedRuns;
     return result;
 }
 
@@ -485,4 +487,46 @@ TEST(FatScan, CheckDirBlockRules)
     std::vector<u8> longPart = Entries({{"A       TXT", 0x0F}});
     StoreLe16(&longPart[26], 0xFFFF); // a long-name part's cluster field is not checked
     EXPECT_TRUE(CheckDirBlock(longPart.data(), 32, 100));
+}
+
+// The clusters each deleted file of fat_frag (frag.sh) was given, against where the recipe put
+// them; Frag Four keeps its literal run, one cluster of it now a later live file's.
+TEST(FatScan, DeletedFindsGetTheClustersTheyHad)
+{
+    struct Expected
+    {
+        const char* name;
+        const char* runs;
+        u32 overwritten;
+    };
+    const Expected expected[] = {
+        {"Interleaved A.bin", "100,102,104", 0},
+        {"Interleaved B.bin", "101,103,105", 0},
+        {"Single.bin", "111", 0},
+        {"Frag One.bin", "110,112-113", 0},
+        {"Multi.bin", "121-122", 0},
+        {"Frag Two.bin", "120,123-125", 0},
+        {"Frag Three.bin", "130,133-134", 0},
+        {"Frag Four.bin", "140-142", 1},
+        {"Frag Five.bin", "151,153-154", 0},
+    };
+    ScanResult r = ScanImage("fat-frag");
+    for (const Expected& e : expected)
+    {
+        SCOPED_TRACE(e.name);
+        auto item = std::find_if(r.items.begin(), r.items.end(),
+                                 [&](const FoundItem& i) { return i.name == e.name; });
+        ASSERT_NE(item, r.items.end());
+        ASSERT_LE(static_cast<u64>(item->runsAt) + item->runCount, r.runs.size());
+        std::string runs;
+        for (u32 k = 0; k < item->runCount; ++k)
+        {
+            const ClusterRun& run = r.runs[item->runsAt + k];
+            runs += (runs.empty() ? "" : ",") + std::to_string(run.first) +
+                    (run.length > 1 ? "-" + std::to_string(run.first + run.length - 1) : "");
+        }
+        EXPECT_EQ(runs, e.runs);
+        EXPECT_EQ(item->overwritten, e.overwritten);
+        EXPECT_EQ(item->inferred, item->runCount > 1 ? 1 : 0);
+    }
 }

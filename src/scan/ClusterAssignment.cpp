@@ -1,0 +1,266 @@
+// The cluster assignment of deleted finds: one forward sweep over the volume that replays how
+// an allocator handing out the next free cluster would have given the clusters to the files.
+//
+// The rules every layout keeps: a find's clusters start at its first cluster and go forward;
+// none of them is another find's first cluster; no cluster goes to two finds; a cluster held by
+// a live file created before the find was never the find's (stepped over), while one held by a
+// live file created after it, or when a time is missing, was probably the find's and is now
+// overwritten (given, and counted). Times are kept to the second: a live file created in the
+// same second was written with the find, not over it, and is stepped over too. Files known to be
+// one run (exFAT NoFatChain) take their run before the sweep.
+//
+// The choice the rules leave open is which of several started, unfinished finds a free
+// cluster goes to. The sweep keeps the started finds on a stack and weighs the kLookBack most
+// recently started ones that may take the cluster:
+// - by default the most recently started one takes it: it runs on unbroken, and the finds it
+//   interrupted resume after it. Of the layouts the rules allow this keeps the fewest gaps and
+//   the most files in one piece (a file that fragmented around single- or multi-cluster files
+//   that were there when it was written comes back whole, and so do those files);
+// - when its creation time lies within kConcurrentSeconds of another weighed find's, the two
+//   were written at once and the clusters alternate: the one that waited longest takes it.
+//   Without this the pair A B A B (two copies running together) would come back as A B B A,
+//   which has fewer gaps but is not what was written; only the times tell the two apart.
+//
+// Cost: sorting the finds, O(F log F), then one pass over the clusters from the lowest first
+// cluster on, O(C * kLookBack), skipping stretches while no find is started. Memory: one bit
+// per cluster, plus the runs.
+#include "scan/ClusterAssignment.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace
+{
+struct FindState
+{
+    u64 need = 0;      // clusters still wanted
+    u64 lastGiven = 0; // the cluster it was given last
+    u64 given = 0;
+    u32 overwritten = 0;
+    std::vector<ClusterRun> runs;
+};
+
+void Give(FindState& state, u64 cluster, bool overwritten)
+{
+    if (!state.runs.empty() &&
+        static_cast<u64>(state.runs.back().first) + state.runs.back().length == cluster &&
+        state.runs.back().length < std::numeric_limits<u32>::max())
+        ++state.runs.back().length;
+    else
+        state.runs.push_back(ClusterRun{static_cast<u32>(cluster), 1});
+    state.lastGiven = cluster;
+    ++state.given;
+    if (state.need > 0)
+        --state.need;
+    if (overwritten && state.overwritten < std::numeric_limits<u32>::max())
+        ++state.overwritten;
+}
+
+// Whether a find may take a cluster.
+enum class Take : u8
+{
+    kNever,       // held by a live file created before the find (or with it): stepped over
+    kFree,        // free
+    kOverwritten, // held now by a live file created after the find, or of unknown time
+};
+
+Take Takeable(const AssignInput& in, u64 cluster, const AssignFind& find)
+{
+    const u32 owner = cluster < in.owner.size() ? in.owner[cluster] : kOwnerUnknown;
+    if (owner == kOwnerFree)
+        return Take::kFree;
+    if (owner == kOwnerSystem)
+        return Take::kNever;
+    if (owner == kOwnerUnknown || owner > in.liveCreated.size())
+        return Take::kOverwritten;
+    const u64 live = in.liveCreated[owner - 1];
+    return live != kNoTime && find.created != kNoTime && live <= find.created ? Take::kNever
+                                                                              : Take::kOverwritten;
+}
+
+bool Concurrent(const AssignFind& a, const AssignFind& b)
+{
+    if (a.created == kNoTime || b.created == kNoTime)
+        return false;
+    const u64 d = a.created > b.created ? a.created - b.created : b.created - a.created;
+    return d <= kConcurrentSeconds;
+}
+
+// Days from 1 January 1970 of a proleptic Gregorian date.
+s64 DaysFromCivil(s64 y, s64 m, s64 d)
+{
+    y -= m <= 2 ? 1 : 0;
+    const s64 era = (y >= 0 ? y : y - 399) / 400;
+    const s64 yoe = y - era * 400;
+    const s64 doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const s64 doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+} // namespace
+
+u64 TimeKey(const FoundTime& t)
+{
+    // A zero DOS date and time decodes as the first second of 1980: no time was kept.
+    const bool zeroDos = t.year == 1980 && t.month == 1 && t.day == 1 && t.hour == 0 &&
+                         t.minute == 0 && t.second == 0;
+    if (zeroDos || t.year < 1601 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 ||
+        t.day > 31 || t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 ||
+        t.second > 60)
+        return kNoTime;
+    constexpr s64 kDaysTo1970 = 134774; // 1 January 1601 to 1 January 1970
+    const s64 days = DaysFromCivil(t.year, t.month, t.day) + kDaysTo1970;
+    return static_cast<u64>(days) * 86400 + static_cast<u64>(t.hour) * 3600 +
+           static_cast<u64>(t.minute) * 60 + static_cast<u64>(t.second) + 1;
+}
+
+AssignOutput AssignClusters(const AssignInput& in)
+{
+    AssignOutput out;
+    const std::size_t count = in.finds.size();
+    out.results.resize(count);
+    if (in.lastCluster < in.firstCluster || count == 0)
+        return out;
+    const u64 low = in.firstCluster;
+    const u64 high = in.lastCluster;
+    auto inVolume = [&](u64 c) { return c >= low && c <= high; };
+
+    // One find per first cluster: of finds that share one, the most recently created takes part
+    // (its entry is the last that used the cluster); the others get nothing.
+    std::vector<u32> order;
+    order.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+        if (in.finds[i].clusters > 0 && inVolume(in.finds[i].first))
+            order.push_back(static_cast<u32>(i));
+    std::sort(order.begin(), order.end(),
+              [&](u32 a, u32 b)
+              {
+                  const AssignFind& fa = in.finds[a];
+                  const AssignFind& fb = in.finds[b];
+                  if (fa.first != fb.first)
+                      return fa.first < fb.first;
+                  if (fa.created != fb.created)
+                      return fa.created > fb.created;
+                  return a < b;
+              });
+    std::vector<u32> primaries;
+    primaries.reserve(order.size());
+    for (std::size_t k = 0; k < order.size(); ++k)
+    {
+        if (k > 0 && in.finds[order[k]].first == in.finds[order[k - 1]].first)
+            out.results[order[k]].shared = true;
+        else
+            primaries.push_back(order[k]);
+    }
+
+    // Taken clusters: every first cluster, and the runs of the finds known to be one run.
+    std::vector<bool> taken(static_cast<std::size_t>(high - low + 1), false);
+    auto isTaken = [&](u64 c) { return taken[static_cast<std::size_t>(c - low)]; };
+    auto take = [&](u64 c) { taken[static_cast<std::size_t>(c - low)] = true; };
+    for (u32 f : primaries)
+        take(in.finds[f].first);
+
+    std::vector<FindState> states(count);
+    std::vector<u32> sweep;
+    for (u32 f : primaries)
+    {
+        const AssignFind& find = in.finds[f];
+        FindState& state = states[f];
+        state.need = find.clusters;
+        if (!find.contiguous)
+        {
+            sweep.push_back(f);
+            continue;
+        }
+        for (u64 c = find.first; state.need > 0 && c <= high; ++c)
+        {
+            if (c != find.first && isTaken(c))
+                break;
+            const u32 owner = c < in.owner.size() ? in.owner[c] : kOwnerUnknown;
+            if (owner == kOwnerSystem)
+                break;
+            take(c);
+            Give(state, c, owner != kOwnerFree);
+        }
+    }
+
+    // The sweep.
+    std::vector<u32> active; // started finds that want more, in the order they started
+    std::size_t next = 0;
+    u64 c = sweep.empty() ? high + 1 : in.finds[sweep[0]].first;
+    u32 weighed[kLookBack] = {};
+    Take kinds[kLookBack] = {};
+    while (c <= high)
+    {
+        if (next < sweep.size() && in.finds[sweep[next]].first == c)
+        {
+            const u32 f = sweep[next++];
+            const u32 owner = c < in.owner.size() ? in.owner[c] : kOwnerUnknown;
+            Give(states[f], c, owner != kOwnerFree);
+            if (states[f].need > 0)
+                active.push_back(f);
+            ++c;
+            continue;
+        }
+        if (active.empty())
+        {
+            if (next >= sweep.size())
+                break;
+            c = in.finds[sweep[next]].first;
+            continue;
+        }
+        if (isTaken(c))
+        {
+            ++c;
+            continue;
+        }
+        // The most recently started finds that may take c, newest first.
+        u32 n = 0;
+        for (std::size_t k = active.size(); k-- > 0 && active.size() - k <= kLookBack;)
+        {
+            const Take kind = Takeable(in, c, in.finds[active[k]]);
+            if (kind != Take::kNever)
+            {
+                weighed[n] = static_cast<u32>(k);
+                kinds[n++] = kind;
+            }
+        }
+        if (n == 0)
+        {
+            ++c;
+            continue;
+        }
+        u32 pick = 0;
+        const AssignFind& newest = in.finds[active[weighed[0]]];
+        for (u32 j = 1; j < n; ++j)
+        {
+            // Among the finds written at once with the newest, the one that waited longest;
+            // on a tie the one started first.
+            const u32 f = active[weighed[j]];
+            if (Concurrent(in.finds[f], newest) &&
+                states[f].lastGiven <= states[active[weighed[pick]]].lastGiven)
+                pick = j;
+        }
+        const std::size_t slot = weighed[pick];
+        const u32 f = active[slot];
+        Give(states[f], c, kinds[pick] == Take::kOverwritten);
+        if (states[f].need == 0)
+            active.erase(active.begin() + static_cast<std::ptrdiff_t>(slot));
+        ++c;
+    }
+
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        FindState& state = states[i];
+        AssignResult& result = out.results[i];
+        if (state.runs.empty() ||
+            out.runs.size() + state.runs.size() > std::numeric_limits<u32>::max())
+            continue;
+        result.runsAt = static_cast<u32>(out.runs.size());
+        result.runCount = static_cast<u32>(state.runs.size());
+        result.clusters = state.given;
+        result.overwritten = state.overwritten;
+        result.inferred = state.runs.size() > 1;
+        out.runs.insert(out.runs.end(), state.runs.begin(), state.runs.end());
+    }
+    return out;
+}

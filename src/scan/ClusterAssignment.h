@@ -1,0 +1,68 @@
+// Which clusters each deleted file of a FAT or exFAT volume most likely had: a sweep over the
+// volume that hands the free clusters (and those now overwritten) to the deleted finds, all
+// finds of the volume together, stepping over what live files created earlier hold.
+#pragma once
+
+#include <vector>
+
+#include "platform/Types.h"
+#include "records/FoundItem.h"
+
+// Owner values of a cluster besides a live file's number (1 .. live count).
+inline constexpr u32 kOwnerFree = 0;
+inline constexpr u32 kOwnerSystem = 0xFFFFFFFEu;  // never a file's: bad cluster, root folder
+inline constexpr u32 kOwnerUnknown = 0xFFFFFFFFu; // in use, by no live file that was found
+
+// Creation times compare as seconds; 0 means the time is missing.
+inline constexpr u64 kNoTime = 0;
+
+// One deleted find as the sweep sees it.
+struct AssignFind
+{
+    u64 first = 0;           // first cluster
+    u64 clusters = 0;        // clusters its size needs
+    u64 created = kNoTime;   // creation time in seconds
+    bool contiguous = false; // its clusters are known to be one run (exFAT NoFatChain)
+};
+
+struct AssignInput
+{
+    u32 firstCluster = 2; // the volume's clusters are firstCluster .. lastCluster
+    u32 lastCluster = 0;
+    // The owner of each cluster, indexed by cluster number (entries below firstCluster unused):
+    // kOwnerFree, kOwnerSystem, kOwnerUnknown, or k for the live file liveCreated[k - 1].
+    // Clusters past its end count as unknown.
+    std::vector<u32> owner;
+    std::vector<u64> liveCreated; // creation time of each live file; kNoTime when missing
+    std::vector<AssignFind> finds;
+};
+
+// What the sweep gave one find.
+struct AssignResult
+{
+    u32 runsAt = 0;        // its first run in AssignOutput::runs
+    u32 runCount = 0;      // 0: nothing given (first cluster outside the volume, or shared)
+    u64 clusters = 0;      // clusters given; fewer than asked when the volume ran out
+    u32 overwritten = 0;   // given clusters now held by live (or unknown) files
+    bool shared = false;   // another find with the same first cluster took it
+    bool inferred = false; // the clusters are not one run
+};
+
+struct AssignOutput
+{
+    std::vector<ClusterRun> runs;      // the runs of every find, each find's together
+    std::vector<AssignResult> results; // parallel to AssignInput::finds
+};
+
+// Creation times within this many seconds count as written at once (two copies or downloads
+// running together), whose clusters alternate.
+inline constexpr u64 kConcurrentSeconds = 60;
+// Active finds the sweep weighs for each cluster: the most recently started ones.
+inline constexpr u32 kLookBack = 8;
+
+// Assigns the clusters of every find. Never fails: finds the volume cannot serve get fewer
+// clusters or none.
+[[nodiscard]] AssignOutput AssignClusters(const AssignInput& input);
+
+// Seconds since 1 January 1601 of a decoded time; kNoTime for a time that is not set.
+[[nodiscard]] u64 TimeKey(const FoundTime& time);

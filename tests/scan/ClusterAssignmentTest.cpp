@@ -1,0 +1,214 @@
+// The cluster assignment of deleted finds on small hand-made layouts.
+#include "scan/ClusterAssignment.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+// A layout: owners of clusters 2, 3, ... as letters ('.' free, 'S' system, '?' unknown, '1' ..
+// '9' live file k), the live files' creation times, the finds.
+struct Layout
+{
+    const char* name;
+    std::string owners;
+    std::vector<u64> liveCreated;
+    std::vector<AssignFind> finds;
+    std::vector<std::string> expected; // per find: runs "a-b,c", or "" for none
+    std::vector<u32> overwritten;      // per find; empty: all 0
+};
+
+std::string RunsText(const AssignOutput& out, std::size_t find)
+{
+    const AssignResult& r = out.results[find];
+    std::string text;
+    for (u32 i = 0; i < r.runCount; ++i)
+    {
+        const ClusterRun& run = out.runs[r.runsAt + i];
+        if (!text.empty())
+            text += ",";
+        text += std::to_string(run.first);
+        if (run.length > 1)
+            text += "-" + std::to_string(run.first + run.length - 1);
+    }
+    return text;
+}
+
+AssignInput MakeInput(const Layout& layout)
+{
+    AssignInput in;
+    in.firstCluster = 2;
+    in.lastCluster = static_cast<u32>(layout.owners.size() + 1);
+    in.owner.assign(in.lastCluster + 1, kOwnerFree);
+    for (std::size_t i = 0; i < layout.owners.size(); ++i)
+    {
+        const char o = layout.owners[i];
+        in.owner[i + 2] = o == '.'   ? kOwnerFree
+                          : o == 'S' ? kOwnerSystem
+                          : o == '?' ? kOwnerUnknown
+                                     : static_cast<u32>(o - '0');
+    }
+    in.liveCreated = layout.liveCreated;
+    in.finds = layout.finds;
+    return in;
+}
+
+constexpr u64 kT = 1000000; // some creation time; later ones add to it
+} // namespace
+
+TEST(ClusterAssignment, HandMadeLayouts)
+{
+    const std::vector<Layout> layouts = {
+        {"contiguous", "........", {}, {{2, 3, kT, false}}, {"2-4"}, {}},
+        {"single-cluster file in the gap",
+         "........",
+         {},
+         {{2, 3, kT + 500, false}, {3, 1, kT, false}},
+         {"2,4-5", "3"},
+         {}},
+        {"multi-cluster file in the gap, no times",
+         "..........",
+         {},
+         {{2, 4, kNoTime, false}, {4, 2, kNoTime, false}},
+         {"2-3,6-7", "4-5"},
+         {}},
+        {"multi-cluster file in the gap, created before",
+         "..........",
+         {},
+         {{2, 4, kT + 900, false}, {4, 2, kT, false}},
+         {"2-3,6-7", "4-5"},
+         {}},
+        {"ABAB written at once",
+         "..........",
+         {},
+         {{2, 3, kT, false}, {3, 3, kT + 4, false}},
+         {"2,4,6", "3,5,7"},
+         {}},
+        {"ABAB without times keeps the fewest gaps",
+         "..........",
+         {},
+         {{2, 3, kNoTime, false}, {3, 3, kNoTime, false}},
+         {"2,6-7", "3-5"},
+         {}},
+        {"three written at once",
+         "............",
+         {},
+         {{2, 2, kT, false}, {3, 2, kT + 1, false}, {4, 2, kT + 2, false}},
+         {"2,5", "3,6", "4,7"},
+         {}},
+        {"interleaved pair around a live file created before",
+         "..1.......",
+         {kT - 100},
+         {{2, 3, kT, false}, {3, 3, kT + 2, false}},
+         {"2,5,7", "3,6,8"},
+         {}},
+        {"live file created before is stepped over",
+         ".11.....",
+         {kT - 100},
+         {{2, 3, kT, false}},
+         {"2,5-6"},
+         {}},
+        {"live file created the same second is stepped over",
+         ".1......",
+         {kT},
+         {{2, 3, kT, false}},
+         {"2,4-5"},
+         {}},
+        {"live file created after overwrote the file",
+         ".11.....",
+         {kT + 100},
+         {{2, 4, kT, false}},
+         {"2-5"},
+         {2}},
+        {"live file without a time overwrote the file",
+         ".1......",
+         {kNoTime},
+         {{2, 3, kT, false}},
+         {"2-4"},
+         {1}},
+        {"find without a time, live file with one",
+         ".1......",
+         {kT},
+         {{2, 3, kNoTime, false}},
+         {"2-4"},
+         {1}},
+        {"unknown owner counts as overwritten, system is stepped over",
+         ".?S.....",
+         {},
+         {{2, 4, kT, false}},
+         {"2-3,5-6"},
+         {1}},
+        {"overwritten first cluster", "1.......", {kT - 100}, {{2, 2, kT, false}}, {"2-3"}, {1}},
+        {"a later find's first cluster blocks",
+         "........",
+         {},
+         {{2, 2, kT, false}, {3, 1, kT + 100000, false}},
+         {"2,4", "3"},
+         {}},
+        {"clusters beyond the volume", "....", {}, {{4, 4, kT, false}}, {"4-5"}, {}},
+        {"first cluster outside the volume",
+         "....",
+         {},
+         {{1, 2, kT, false}, {6, 2, kT, false}, {3, 0, kT, false}},
+         {"", "", ""},
+         {}},
+        {"shared first cluster: the newer entry takes it",
+         "........",
+         {},
+         {{2, 3, kT, false}, {2, 3, kT + 100, false}},
+         {"", "2-4"},
+         {}},
+        {"a run known contiguous is taken first",
+         "..........",
+         {},
+         {{2, 4, kNoTime, false}, {4, 2, kNoTime, true}},
+         {"2-3,6-7", "4-5"},
+         {}},
+        {"fragmented file inside a deleted folder",
+         "...1......",
+         {kT - 100},
+         {{2, 1, kT, false}, {3, 3, kT + 10, false}},
+         {"2", "3-4,6"},
+         {}},
+    };
+    for (const Layout& layout : layouts)
+    {
+        SCOPED_TRACE(layout.name);
+        const AssignOutput out = AssignClusters(MakeInput(layout));
+        ASSERT_EQ(out.results.size(), layout.finds.size());
+        for (std::size_t f = 0; f < layout.finds.size(); ++f)
+        {
+            EXPECT_EQ(RunsText(out, f), layout.expected[f]) << "find " << f;
+            const u32 over = layout.overwritten.empty() ? 0 : layout.overwritten[f];
+            EXPECT_EQ(out.results[f].overwritten, over) << "find " << f;
+            EXPECT_EQ(out.results[f].inferred, out.results[f].runCount > 1);
+        }
+    }
+}
+
+TEST(ClusterAssignment, SharedAndClippedFlags)
+{
+    AssignInput in;
+    in.lastCluster = 5;
+    in.owner.assign(6, kOwnerFree);
+    in.finds = {{2, 9, kT, false}, {2, 1, kNoTime, false}};
+    const AssignOutput out = AssignClusters(in);
+    EXPECT_EQ(out.results[0].clusters, 4u);
+    EXPECT_FALSE(out.results[0].shared);
+    EXPECT_TRUE(out.results[1].shared);
+    EXPECT_EQ(out.results[1].runCount, 0u);
+}
+
+TEST(ClusterAssignment, TimeKey)
+{
+    EXPECT_EQ(TimeKey(FoundTime{}), kNoTime);
+    EXPECT_EQ(TimeKey(FoundTime{1980, 1, 1, 0, 0, 0}), kNoTime); // a zero DOS date and time
+    const u64 a = TimeKey(FoundTime{2024, 2, 29, 23, 59, 59});
+    const u64 b = TimeKey(FoundTime{2024, 3, 1, 0, 0, 0});
+    EXPECT_NE(a, kNoTime);
+    EXPECT_EQ(b - a, 1u);
+    EXPECT_EQ(TimeKey(FoundTime{1601, 1, 1, 0, 0, 0}), 1u);
+    EXPECT_EQ(TimeKey(FoundTime{2024, 13, 1, 0, 0, 0}), kNoTime);
+}
