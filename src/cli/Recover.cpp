@@ -474,6 +474,7 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         }
         run.catalog.m_recoveryObserver = &report;
     }
+    run.catalog.m_contiguousRead = contiguous;
     status = RecoverSelection(run, items, destination, maxRate, out, err);
     run.catalog.m_recoveryObserver = nullptr;
     std::string error;
@@ -519,7 +520,6 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
     }
 
     run.catalog.m_maxReadRate = maxRate;
-    run.catalog.m_contiguousRead = contiguous;
     RecoverPrinter printer(out, err, run.progress);
     for (const RecoverGroup& group : groups)
     {
