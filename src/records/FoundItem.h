@@ -18,6 +18,38 @@ struct FoundTime
     friend bool operator==(const FoundTime&, const FoundTime&) = default;
 };
 
+// What a find's clusters say about the data a recovery would read. Folders are not judged.
+enum class FindCondition : u8
+{
+    kNotJudged = 0, // a folder, or a find the search did not judge
+    kUnknown,       // nothing to judge by: the volume's allocation state could not be read
+    kGood,          // every cluster it needs is free and claimed by no other find
+    kInferred,      // its clusters were worked out around other data
+    kPartial,       // some of its clusters hold other data now (overwrittenPct of them)
+    kOverwritten,   // its first cluster, or all of them, belong to live files
+};
+
+// The condition's text in the listings: "good", "inferred", "partial", "overwritten",
+// "unknown"; empty when not judged.
+[[nodiscard]] inline const char* ConditionText(FindCondition condition)
+{
+    switch (condition)
+    {
+    case FindCondition::kUnknown:
+        return "unknown";
+    case FindCondition::kGood:
+        return "good";
+    case FindCondition::kInferred:
+        return "inferred";
+    case FindCondition::kPartial:
+        return "partial";
+    case FindCondition::kOverwritten:
+        return "overwritten";
+    default:
+        return "";
+    }
+}
+
 // One found file or folder.
 struct FoundItem
 {
@@ -32,4 +64,6 @@ struct FoundItem
     void* data = nullptr; // NTFS: pool block with the base record's run list; FAT: null
     u64 record = 0;       // NTFS: the item's base MFT record, read again to copy its data
     std::string stream;   // NTFS: the named data stream the item stands for; empty for the file
+    FindCondition condition = FindCondition::kNotJudged; // set once its volume is searched
+    u8 overwrittenPct = 0; // share of its clusters that hold other data now, 0 .. 100
 };
