@@ -159,7 +159,7 @@ namespace
 // byte n / 8.
 constexpr u64 kBitmapRecord = 6;
 // Bytes of $Bitmap read at once.
-constexpr u64 kBitmapWindow = 256 * 1024;
+constexpr u64 kBitmapWindow = u64{256} * 1024;
 
 // Where the $Bitmap lies, checked to cover every cluster of the volume. False when it cannot
 // be read or is resident, damaged or too short.
