@@ -235,7 +235,17 @@ u32 CNtfsEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
         (void)map->Reset(0);
         return kErrUnsupported;
     }
+    // The finds are described next, in MFT order: their records are read again in batches
+    // until EndSearch, as the search read them.
+    ntfs->SetReadAhead(true);
     return kOk;
+}
+
+void CNtfsEngine::EndSearch(VolumeEntry& entry) const
+{
+    // The device stays open for the recovery, which reads records one at a time.
+    if (entry.ntfs)
+        entry.ntfs->SetReadAhead(false);
 }
 
 u32 CNtfsEngine::ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const

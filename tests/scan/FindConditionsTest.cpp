@@ -163,8 +163,10 @@ TEST(FindConditionsTest, SearchJudgesReusedClusters)
             searched = c.image;
             // Folders are not judged.
             for (const FoundItem& item : catalog.m_volumes[0].items)
+            {
                 if (item.attr & 0x10)
                     EXPECT_EQ(item.condition, C::kNotJudged) << item.name;
+            }
         }
         const FoundItem* found = nullptr;
         for (const FoundItem& item : catalog.m_volumes[0].items)
