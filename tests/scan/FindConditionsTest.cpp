@@ -165,7 +165,9 @@ TEST(FindConditionsTest, SearchJudgesReusedClusters)
             for (const FoundItem& item : catalog.m_volumes[0].items)
             {
                 if (item.attr & 0x10)
+                {
                     EXPECT_EQ(item.condition, C::kNotJudged) << item.name;
+                }
             }
         }
         const FoundItem* found = nullptr;
