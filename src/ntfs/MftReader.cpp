@@ -193,11 +193,13 @@ u32 CMftReader::Read(CDirectRW& reader, s64 record, CMftRecord* out, u32* status
     if (m_readAhead &&
         (m_batchFirst < 0 || (record >= end && record - end < static_cast<s64>(m_batchRecords))))
     {
+        // From the batch's end when the records between can be read with it, else from record.
         const s64 from = m_batchFirst < 0 ? record : end;
         u64 fromByte = byte;
-        if ((from == record || RecordToByte(from, &fromByte)) &&
-            ReadBatch(reader, from, fromByte) && record >= m_batchFirst &&
-            record < m_batchFirst + m_batchCount)
+        const bool read = ((from != record && RecordToByte(from, &fromByte) &&
+                            ReadBatch(reader, from, fromByte)) ||
+                           ReadBatch(reader, record, byte));
+        if (read && record >= m_batchFirst && record < m_batchFirst + m_batchCount)
         {
             out->Assign(m_batch.get() + static_cast<u64>(record - m_batchFirst) * m_recordBytes,
                         m_recordBytes);
