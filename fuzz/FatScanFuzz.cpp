@@ -1,5 +1,6 @@
 // A whole FAT volume scan over a mutated small volume held in memory. Inputs shorter than the
 // volume are padded with zeros, so that seeds can leave out an image's empty tail.
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "fat/FatTable.h"
 #include "scan/FatEngine.h"
 #include "scan/FatScan.h"
+#include "scan/FindConditions.h"
 
 namespace
 {
@@ -56,5 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size)
 
     g_bRunning = 1;
     (void)ScanFatVolume(catalog, volume);
+    // The allocation map from the FAT and every find's condition.
+    volume.engine = &FatEngine();
+    AssessConditions(volume);
+    for (const FoundItem& item : volume.items)
+        if (item.overwrittenPct > 100 ||
+            ((item.attr & 0x10) == 0) == (item.condition == FindCondition::kNotJudged))
+            std::abort();
     return 0;
 }

@@ -1,12 +1,14 @@
 // Fuzzes a whole scan: the input is laid over a small template volume built here (a boot
 // sector and 48 MFT records with live and deleted folders and files), from the MFT's first
 // byte on, or from the boot sector on when the input starts with 'B'.
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "disk/Mem_RW.h"
 #include "mempool/MemPool.h"
 #include "ntfs/NtfsRecordBuilder.h"
+#include "scan/FindConditions.h"
 #include "scan/NtfsEngine.h"
 #include "scan/NtfsScan.h"
 
@@ -105,6 +107,11 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, std::size_t size)
     {
         g_bRunning = 1;
         (void)ScanNtfsVolume(catalog, entry);
+        // The $Bitmap through record 6's runs, and every find's condition.
+        AssessConditions(entry);
+        for (const FoundItem& item : entry.items)
+            if (item.overwrittenPct > 100)
+                std::abort();
         g_bRunning = 0;
         // Each find's data as the recovery would ask for it.
         for (const FoundItem& item : entry.items)

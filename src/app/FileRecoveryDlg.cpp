@@ -243,6 +243,7 @@ void CFileRecoveryDlg::ShowResultColumns()
     m_driveList->InsertColumn(1, "Description", wxLIST_FORMAT_LEFT, 100);
     m_driveList->InsertColumn(2, "Size", wxLIST_FORMAT_LEFT, 100);
     m_driveList->InsertColumn(3, "Access", wxLIST_FORMAT_LEFT, 100);
+    m_driveList->InsertColumn(4, "Condition", wxLIST_FORMAT_LEFT, 100);
     m_driveList->SetImageList(&m_typeImages, wxIMAGE_LIST_SMALL);
 }
 
@@ -352,6 +353,7 @@ void CFileRecoveryDlg::RenderRows()
         m_driveList->SetItem(item, 1, ToWx(row.description));
         m_driveList->SetItem(item, 2, ToWx(row.size));
         m_driveList->SetItem(item, 3, ToWx(row.access));
+        m_driveList->SetItem(item, 4, ToWx(row.condition));
     }
     m_driveList->Thaw();
 }

@@ -17,6 +17,8 @@ constexpr u32 kRecoverWarning = 1;
 constexpr u32 kRecoverFatal = 2;
 constexpr u32 kRecoverRange = 3;
 constexpr u32 kRecoverSummary = 0xFF; // all bits of the low byte set
+// Warning kind of a file copied from clusters that other data has taken.
+constexpr u32 kWarnDamaged = 4;
 
 constexpr u32 kProgressFull = 100;
 constexpr u32 kRecoverProgressEnd = 10;
@@ -203,7 +205,11 @@ void CWizard::OnRecoverNotify(u32 code, const std::string& text, u32 value)
         std::string shown = text;
         if (code == kRecoverSummary)
             shown += Format(" (%d) warnings.", static_cast<int>(m_warningCount));
+        if (code == kRecoverSummary && m_damagedCount > 0)
+            shown += Format(" %d file(s) partly or wholly overwritten.",
+                            static_cast<int>(m_damagedCount));
         m_warningCount = 0;
+        m_damagedCount = 0;
         m_host.SetMessage(shown);
         m_host.SetProgress(kRecoverProgressEnd);
         // After "Stop Recovering" the wizard shows results already: running the button
@@ -220,6 +226,8 @@ void CWizard::OnRecoverNotify(u32 code, const std::string& text, u32 value)
     case kRecoverWarning:
         m_host.SetMessage(text);
         ++m_warningCount;
+        if (value == kWarnDamaged)
+            ++m_damagedCount;
         break;
 
     case kRecoverRange:

@@ -38,7 +38,8 @@ public:
     virtual void ShowDriveChoice() = 0;
     // The selected-drive string: a letter and a colon per selected drive, in list order.
     virtual std::string SelectedDrives() = 0;
-    // Report view, aligned left, no items, the columns "Name", "Description", "Size", "Access".
+    // Report view, aligned left, no items, the columns "Name", "Description", "Size", "Access",
+    // "Condition".
     virtual void ShowResultColumns() = 0;
     // Starts the search over selection; 0 when the search thread runs.
     virtual u32 StartSearch(const std::string& selection) = 0;
@@ -111,4 +112,5 @@ private:
     u32 m_folderCount = 0;          // folders found by the running search
     u32 m_progressCounter = 0;      // search progress, 1 to 99 and round again
     u32 m_warningCount = 0;         // warnings of the running recovery
+    u32 m_damagedCount = 0;         // of them, files copied from clusters other data has taken
 };

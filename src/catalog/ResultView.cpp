@@ -1,5 +1,6 @@
 // The result view: rows for the volume list and for one folder of a volume, folder browsing,
-// file types learnt from the desktop's database, and the time texts of the "Access" column.
+// file types learnt from the desktop's database, the time texts of the "Access" column and the
+// texts of the "Condition" column.
 #include "catalog/ResultView.h"
 
 #include <algorithm>
@@ -48,6 +49,14 @@ std::string ExtensionOf(const std::string& name)
 }
 } // namespace
 
+std::string ConditionLabel(const FoundItem& item)
+{
+    std::string label = ConditionText(item.condition);
+    if (item.condition == FindCondition::kPartial || item.condition == FindCondition::kOverwritten)
+        label += " " + std::to_string(item.overwrittenPct) + "%";
+    return label;
+}
+
 void CCatalog::InitFileTypes()
 {
     m_typeExts = {"Directory", "File"};
@@ -62,11 +71,11 @@ void CCatalog::ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* row
     if (m_curPath.empty())
     {
         for (const VolumeEntry& entry : m_volumes)
-            rows->push_back(ResultRow{entry.name, {}, {}, {}, kImageNone});
+            rows->push_back(ResultRow{entry.name, {}, {}, {}, kImageNone, {}});
         return;
     }
     if (!IsVolumeText(m_curPath))
-        rows->push_back(ResultRow{"..", {}, {}, {}, kImageNone});
+        rows->push_back(ResultRow{"..", {}, {}, {}, kImageNone, {}});
 
     // Folders are listed as met walking backwards; files are put aside and listed in the order
     // found. A FAT scan appends one folder's items in one run, so on FAT the walk ends at the
@@ -85,7 +94,7 @@ void CCatalog::ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* row
         matched = true;
         if (item.attr & 0x10)
             rows->push_back(
-                ResultRow{item.name, "Directory", {}, FormatTime(item.accessed), kImageFolder});
+                ResultRow{item.name, "Directory", {}, FormatTime(item.accessed), kImageFolder, {}});
         else
             files.push_back(&item);
     }
@@ -98,7 +107,7 @@ void CCatalog::ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* row
         s32 image = kImageNone;
         GetFileType(description, &image);
         rows->push_back(ResultRow{item.name, description, SizeText(item.size),
-                                  FormatTime(item.accessed), image});
+                                  FormatTime(item.accessed), image, ConditionLabel(item)});
     }
 }
 
@@ -132,7 +141,7 @@ void CCatalog::AddLevelRows(const VolumeEntry& volume, std::vector<ResultRow>* r
     for (const std::string& level : levels)
         if (!shown.contains(level))
             rows->push_back(
-                ResultRow{level, "Directory", {}, FormatTime(newest[level]), kImageFolder});
+                ResultRow{level, "Directory", {}, FormatTime(newest[level]), kImageFolder, {}});
 }
 
 bool CCatalog::Navigate(const std::string& text, std::vector<ResultRow>* rows)

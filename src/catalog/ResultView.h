@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/Types.h"
+#include "records/FoundItem.h"
 
 // Image indexes of the result view: the type index of a row, or none.
 inline constexpr s32 kImageNone = -1;  // volume rows and ".."
@@ -23,7 +24,12 @@ struct ResultRow
     std::string size;        // "%.2f KB" for files; empty for folders, volumes and ".."
     std::string access;      // the item's access time as the locale shows it; empty when none
     s32 image = kImageNone;  // type index (image i shows type i), or kImageNone
+    std::string condition;   // the file's condition (ConditionLabel); empty for the other rows
 };
+
+// The condition of a file as the listings show it: "good", "unknown", ..., with the share of
+// damaged clusters after a partial or overwritten one ("partial 40%"); empty for a folder.
+[[nodiscard]] std::string ConditionLabel(const FoundItem& item);
 
 // What the desktop knows about a file-name extension.
 struct FileTypeInfo

@@ -11,6 +11,7 @@
 #include "platform/Types.h"
 #include "records/FoundItem.h"
 
+class AllocationMap;
 class CCatalog;
 class CDirectRW;
 struct VolumeEntry;
@@ -69,6 +70,11 @@ public:
     // Searches the volume into entry.items, posting WM_SCAN_NOTIFY per find; stops early when
     // the run flag is cleared. Returns 0 or the engine's status.
     [[nodiscard]] virtual u32 Search(CCatalog& catalog, VolumeEntry& entry) const = 0;
+    // Fills *map with the volume's allocation state (a bit per cluster, by cluster number), read
+    // in windows from the FAT, the exFAT allocation bitmap or the NTFS $Bitmap. Called after
+    // Search, before EndSearch. Returns 0, kErrNoMemory, or kErrUnsupported when the state
+    // cannot be read whole (a read failed, or the run flag was cleared meanwhile).
+    [[nodiscard]] virtual u32 LoadAllocation(VolumeEntry& entry, AllocationMap* map) const = 0;
     // Called once the search has read what it needs: the reader may be closed.
     virtual void EndSearch(VolumeEntry& entry) const = 0;
     // Bytes of one cluster: the unit of the extents and of the recovery's chunks.

@@ -56,7 +56,8 @@ const char* const kRecoverHelp =
     "keeps what was written.\n"
     "\n"
     "Every file that is not written whole, or not where it was asked for, is named in a\n"
-    "warning with the reason.\n"
+    "warning with the reason; so is every file copied from clusters that other data has\n"
+    "taken since it was deleted (its condition partial or overwritten, as 'scan' lists it).\n"
     "\n"
     "Exit status: 0 after \"Finished Recovery Successfully.\" (every file written whole),\n"
     "3 when some files were not (the last line counts them), 1 when the search failed or a\n"
@@ -107,6 +108,7 @@ struct RecoverPrinter
     u32 warnings = 0;
     u32 incomplete = 0; // files not written whole
     u32 diverted = 0;   // files written below the default folder
+    u32 damaged = 0;    // files copied from clusters that other data has taken
     bool stoppedInFile = false;
     std::string current;
 
@@ -140,6 +142,8 @@ struct RecoverPrinter
                 ++incomplete;
             else if (e.extra == kWarnDiverted)
                 ++diverted;
+            else if (e.extra == kWarnDamaged)
+                ++damaged;
             stoppedInFile = stoppedInFile || e.extra == kWarnStopped;
             std::fprintf(err, "orlavent-cli: warning: %s\n", PrintableText(e.text).c_str());
             return false;
@@ -530,7 +534,7 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
     if (printer.warnings > 0)
         std::fprintf(err, "orlavent-cli: %u warning(s)\n", printer.warnings);
     std::fflush(err);
-    if (printer.incomplete == 0 && printer.diverted == 0)
+    if (printer.incomplete == 0 && printer.diverted == 0 && printer.damaged == 0)
     {
         std::fprintf(out, "%s\n", kFinishedText);
         return kExitOk;
@@ -538,6 +542,10 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
     std::string last;
     if (printer.incomplete > 0)
         last = Format("%u file(s) were not recovered whole", printer.incomplete);
+    // A copy of a partial or overwritten find holds other data: it is no whole file either.
+    if (printer.damaged > 0)
+        last += Format("%s%u file(s) were copied from clusters that other data has taken",
+                       last.empty() ? "" : "; ", printer.damaged);
     if (printer.diverted > 0)
         last += Format("%s%u file(s) were written below the default folder instead of the "
                        "destination",

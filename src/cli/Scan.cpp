@@ -2,6 +2,7 @@
 // every volume, in catalogue order, as a plain listing or as JSON lines.
 #include "cli/Scan.h"
 
+#include "catalog/ResultView.h"
 #include "cli/InterruptGuard.h"
 #include "cli/Json.h"
 #include "cli/SearchRun.h"
@@ -20,9 +21,16 @@ const char* const kScanHelp =
     "exFAT or NTFS partition. Sources are registered as drives C:, D:, ... in order; X:=PATH\n"
     "registers PATH as drive X: instead.\n"
     "\n"
+    "A file's condition tells whether its clusters are still free: good (all of them, and\n"
+    "no other find claims them), partial (some hold other data now), overwritten (its first\n"
+    "cluster, or all of them, belong to live files), or unknown.\n"
+    "\n"
     "Options:\n"
     "  --json      print one JSON object per line and item, with the keys volume, fs, path,\n"
-    "              name, dir, deleted, size, first, created and accessed\n"
+    "              name, dir, deleted, size, first, created, accessed,\n"
+    "              condition (good, inferred, partial, overwritten or unknown; empty for\n"
+    "              folders) and overwritten_pct (the share of its clusters that hold other\n"
+    "              data now)\n"
     "  -h, --help  show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the search; Ctrl-C stops it and\n"
@@ -49,8 +57,8 @@ void PrintListing(const SearchRun& run, std::FILE* out)
         u32 files = 0;
         u32 folders = 0;
         if (!volume.items.empty())
-            std::fprintf(out, "  %-7s  %-6s  %12s  %-19s  %s\n", "state", "type", "size",
-                         "accessed", "path");
+            std::fprintf(out, "  %-7s  %-6s  %12s  %-19s  %-16s  %s\n", "state", "type", "size",
+                         "accessed", "condition", "path");
         for (const FoundItem& item : volume.items)
         {
             std::fprintf(out, "  %s\n", FormatItemText(item).c_str());
@@ -70,20 +78,22 @@ std::string FormatItemJson(const VolumeEntry& volume, const FoundItem& item)
     return Format(
         "{\"volume\":%s,\"fs\":\"%s\",\"path\":%s,\"name\":%s,\"dir\":%s,"
         "\"deleted\":%u,\"size\":%llu,\"first\":%llu,\"created\":\"%s\","
-        "\"accessed\":\"%s\"}",
+        "\"accessed\":\"%s\",\"condition\":\"%s\",\"overwritten_pct\":%u}",
         JsonQuote(volume.name).c_str(), FileSystemText(volume.fsType), JsonQuote(item.path).c_str(),
         JsonQuote(item.name).c_str(), dir ? "true" : "false", item.deleted != 0 ? 1u : 0u,
         static_cast<unsigned long long>(item.size), static_cast<unsigned long long>(item.first),
-        TimeText(item.created).c_str(), TimeText(item.accessed).c_str());
+        TimeText(item.created).c_str(), TimeText(item.accessed).c_str(),
+        ConditionText(item.condition), static_cast<unsigned>(item.overwrittenPct));
 }
 
 std::string FormatItemText(const FoundItem& item)
 {
     bool dir = (item.attr & kAttrFolder) != 0;
     std::string size = dir ? "-" : Format("%llu", static_cast<unsigned long long>(item.size));
-    return Format("%-7s  %-6s  %12s  %s  %s", item.deleted != 0 ? "deleted" : "live",
+    const std::string condition = dir ? "-" : ConditionLabel(item);
+    return Format("%-7s  %-6s  %12s  %s  %-16s  %s", item.deleted != 0 ? "deleted" : "live",
                   dir ? "folder" : "file", size.c_str(), TimeText(item.accessed).c_str(),
-                  PrintableText(FullPath(item)).c_str());
+                  condition.c_str(), PrintableText(FullPath(item)).c_str());
 }
 
 int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)

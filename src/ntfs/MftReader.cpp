@@ -185,13 +185,26 @@ u32 CMftReader::Read(CDirectRW& reader, s64 record, CMftRecord* out, u32* status
     u64 byte = 0;
     if (!RecordToByte(record, &byte))
         return kNtfsNotFound;
-    // Only a read that continues the batch starts a new one: the scattered reads of parent
-    // folders between them leave the batch alone.
-    if (m_readAhead && (m_batchFirst < 0 || record == m_batchFirst + m_batchCount) &&
-        ReadBatch(reader, record, byte))
+    // Only a read that continues the batch, or lies less than a batch ahead of it, starts a new
+    // one, from where the last one ended: the scattered reads of parent folders between them
+    // leave the batch alone, and a reader that skips records (the finds of a search, read
+    // again in order) still reads the MFT in batches.
+    const s64 end = m_batchFirst + m_batchCount;
+    if (m_readAhead &&
+        (m_batchFirst < 0 || (record >= end && record - end < static_cast<s64>(m_batchRecords))))
     {
-        out->Assign(m_batch.get(), m_recordBytes);
-        return kNtfsOk;
+        // From the batch's end when the records between can be read with it, else from record.
+        const s64 from = m_batchFirst < 0 ? record : end;
+        u64 fromByte = byte;
+        const bool read = ((from != record && RecordToByte(from, &fromByte) &&
+                            ReadBatch(reader, from, fromByte)) ||
+                           ReadBatch(reader, record, byte));
+        if (read && record >= m_batchFirst && record < m_batchFirst + m_batchCount)
+        {
+            out->Assign(m_batch.get() + static_cast<u64>(record - m_batchFirst) * m_recordBytes,
+                        m_recordBytes);
+            return kNtfsOk;
+        }
     }
     u32 done = 0;
     const u64 skip = byte % kUnitBytes;

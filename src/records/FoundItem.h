@@ -27,6 +27,38 @@ struct ClusterRun
     friend bool operator==(const ClusterRun&, const ClusterRun&) = default;
 };
 
+// What a find's clusters say about the data a recovery would read. Folders are not judged.
+enum class FindCondition : u8
+{
+    kNotJudged = 0, // a folder, or a find the search did not judge
+    kUnknown,       // nothing to judge by: the volume's allocation state could not be read
+    kGood,          // every cluster it needs is free and claimed by no other find
+    kInferred,      // its clusters were worked out around other data
+    kPartial,       // some of its clusters hold other data now (overwrittenPct of them)
+    kOverwritten,   // its first cluster, or all of them, belong to live files
+};
+
+// The condition's text in the listings: "good", "inferred", "partial", "overwritten",
+// "unknown"; empty when not judged.
+[[nodiscard]] inline const char* ConditionText(FindCondition condition)
+{
+    switch (condition)
+    {
+    case FindCondition::kUnknown:
+        return "unknown";
+    case FindCondition::kGood:
+        return "good";
+    case FindCondition::kInferred:
+        return "inferred";
+    case FindCondition::kPartial:
+        return "partial";
+    case FindCondition::kOverwritten:
+        return "overwritten";
+    default:
+        return "";
+    }
+}
+
 // One found file or folder.
 struct FoundItem
 {
@@ -48,4 +80,6 @@ struct FoundItem
     u32 runCount = 0;
     u32 overwritten = 0; // clusters of those runs that live files now hold
     u8 inferred = 0;     // 1 when those clusters are not one run
+    FindCondition condition = FindCondition::kNotJudged; // set once its volume is searched
+    u8 overwrittenPct = 0; // share of its clusters that hold other data now, 0 .. 100
 };

@@ -302,6 +302,13 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
                     static_cast<unsigned long long>(item.size), path.c_str(),
                     static_cast<unsigned long long>(size)),
              kWarnIncomplete);
+    if (copied == Copied::Whole && (item.condition == FindCondition::kPartial ||
+                                    item.condition == FindCondition::kOverwritten))
+        Warn(Format("%s\\%s is %s: %u%% of its clusters are in use by live files or claimed by "
+                    "other finds; %s may hold other data.",
+                    item.path.c_str(), item.name.c_str(), ConditionText(item.condition),
+                    static_cast<unsigned>(item.overwrittenPct), path.c_str()),
+             kWarnDamaged);
     if (copied == Copied::Whole && stream.encrypted)
         Warn(Format("%s\\%s is encrypted; %s holds its encrypted bytes as stored, which only the "
                     "key of its owner opens.",

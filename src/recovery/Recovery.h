@@ -22,6 +22,7 @@ inline constexpr u32 kWarnIncomplete = 0; // not written whole: missing or short
 inline constexpr u32 kWarnDiverted = 1;   // written whole, but below the default folder
 inline constexpr u32 kWarnRenamed = 2;    // written whole under a shortened name
 inline constexpr u32 kWarnStopped = 3;    // the stop left it short
+inline constexpr u32 kWarnDamaged = 4;    // copied, but other data has taken some of its clusters
 
 // Message texts of the recovery.
 inline constexpr const char* kFinishedText = "Finished Recovery Successfully.";

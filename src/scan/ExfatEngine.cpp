@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
 #include "disk/File_RW.h"
 #include "exfat/ExfatEntrySet.h"
@@ -73,6 +74,32 @@ bool CExfatEngine::Open(VolumeEntry& entry) const
 u32 CExfatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
 {
     return ScanExfatVolume(catalog, entry);
+}
+
+u32 CExfatEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
+{
+    // The allocation bitmap, read through its window; clusters 0 and 1 are not in the heap.
+    if (!entry.exfat || !entry.exfat->table.HasBitmap())
+        return kErrUnsupported;
+    ExfatTable& table = entry.exfat->table;
+    const u32 highest = entry.exfat->boot.HighestCluster();
+    if (highest < ExfatLayout::kFirstCluster || !map->Reset(u64{highest} + 1))
+        return highest < ExfatLayout::kFirstCluster ? kErrUnsupported : kErrNoMemory;
+    map->Set(0);
+    map->Set(1);
+    for (u32 cluster = ExfatLayout::kFirstCluster; cluster <= highest; ++cluster)
+    {
+        if (cluster % 0x10000 == 0 && g_bRunning.load(std::memory_order_relaxed) == 0)
+            return kErrUnsupported;
+        bool inUse = true;
+        if (table.ClusterAllocated(cluster, &inUse) != kOk)
+            return kErrUnsupported;
+        if (inUse)
+            map->Set(cluster);
+        if (cluster == highest)
+            break; // the last cluster may be 2^32 - 1: the loop must not wrap
+    }
+    return kOk;
 }
 
 void CExfatEngine::EndSearch(VolumeEntry& entry) const

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
 #include "disk/DriveReader.h"
 #include "fat/FatBootSector.h"
@@ -63,6 +64,31 @@ bool CFatEngine::Open(VolumeEntry& entry) const
 u32 CFatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
 {
     return ScanFatVolume(catalog, entry);
+}
+
+u32 CFatEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
+{
+    // A cluster whose FAT entry is not zero is in use: linked, an end of chain, or bad. An
+    // entry that cannot be read counts as in use, so that no find passes for intact by it.
+    FatTable* table = entry.fatTable.get();
+    if (!table || table->ClusterLimit() < 2)
+        return kErrUnsupported;
+    const u32 limit = table->ClusterLimit();
+    if (!map->Reset(u64{limit} + 1))
+        return kErrNoMemory;
+    map->Set(0);
+    map->Set(1);
+    for (u32 cluster = 2; cluster <= limit; ++cluster)
+    {
+        // The window moves one FAT sector at a time; the run flag is polled between windows.
+        if (cluster % 0x10000 == 0 && g_bRunning.load(std::memory_order_relaxed) == 0)
+            return kErrUnsupported;
+        if (table->GetEntry(cluster) != 0)
+            map->Set(cluster);
+        if (cluster == limit)
+            break; // a limit of 2^32 - 1 must not wrap the loop
+    }
+    return kOk;
 }
 
 void CFatEngine::EndSearch(VolumeEntry& entry) const

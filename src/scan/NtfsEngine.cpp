@@ -5,10 +5,12 @@
 #include <cstring>
 #include <new>
 
+#include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
 #include "disk/DriveReader.h"
 #include "mempool/MemPool.h"
 #include "ntfs/Ntfs.h"
+#include "ntfs/NtfsFile.h"
 #include "ntfs/NtfsResult.h"
 #include "ntfs/RunList.h"
 #include "platform/Status.h"
@@ -151,10 +153,111 @@ u32 CNtfsEngine::FromDataBlock(VolumeEntry& entry, const FoundItem& item, DataSt
     return stream->ReadableBytes() < item.size ? kStreamClipped : kOk;
 }
 
-u32 CNtfsEngine::ClusterInUse(VolumeEntry& /*entry*/, u64 /*cluster*/, bool* /*inUse*/) const
+namespace
 {
-    // The volume's $Bitmap is not read yet.
-    return kErrUnsupported;
+// The $Bitmap metafile: its unnamed $DATA holds a bit per cluster, cluster n in bit n % 8 of
+// byte n / 8.
+constexpr u64 kBitmapRecord = 6;
+// Bytes of $Bitmap read at once.
+constexpr u64 kBitmapWindow = u64{256} * 1024;
+
+// Where the $Bitmap lies, checked to cover every cluster of the volume. False when it cannot
+// be read or is resident, damaged or too short.
+bool DescribeBitmap(CNtfs& ntfs, NtfsStreamLayout* layout)
+{
+    const u64 clusters = ntfs.VolumeClusters();
+    if (clusters == 0 || ntfs.ClusterBytes() == 0 ||
+        ntfs.DescribeData(kBitmapRecord, std::string(), layout) != kNtfsOk || layout->resident ||
+        !layout->complete || layout->compressionUnit != 0 || layout->encrypted)
+        return false;
+    return layout->size >= clusters / 8 + (clusters % 8 != 0 ? 1 : 0);
+}
+
+// Copies the $Bitmap bytes [offset, offset + count) into out through the runs of layout.
+// False when a byte lies in a hole or past the runs, or a read fails.
+bool ReadBitmapBytes(CNtfs& ntfs, const NtfsStreamLayout& layout, u64 offset, u64 count, u8* out)
+{
+    CDirectRW* reader = ntfs.Reader();
+    const u64 clusterBytes = ntfs.ClusterBytes();
+    const u64 volumeBytes = ntfs.VolumeClusters() * clusterBytes;
+    if (reader == nullptr)
+        return false;
+    u64 done = 0;
+    for (const NtfsExtent& run : layout.extents)
+    {
+        if (done == count)
+            break;
+        // The run's bytes within the stream; runs lie in VCN order, so a gap is a missing piece.
+        if (run.vcn > ~0ull / clusterBytes || run.length > ~0ull / clusterBytes - run.vcn)
+            return false;
+        const u64 runStart = run.vcn * clusterBytes;
+        const u64 runEnd = runStart + run.length * clusterBytes;
+        const u64 want = offset + done;
+        if (runEnd <= want)
+            continue;
+        if (runStart > want || run.hole || run.lcn > volumeBytes / clusterBytes)
+            return false;
+        u64 at = want - runStart;
+        const u64 take = std::min(count - done, runEnd - want);
+        for (u64 piece = 0; piece < take;)
+        {
+            // The run flag is polled between windows: a stop leaves the bytes unread.
+            if (piece > 0 && g_bRunning.load(std::memory_order_relaxed) == 0)
+                return false;
+            const u64 chunk = std::min(kBitmapWindow, take - piece);
+            const u64 where = run.lcn * clusterBytes + at + piece;
+            u32 got = 0;
+            if (where > volumeBytes || chunk > volumeBytes - where ||
+                reader->ReadBytes(out + done + piece, static_cast<u32>(chunk), &got,
+                                  static_cast<s64>(where)) != kOk ||
+                got != chunk)
+                return false;
+            piece += chunk;
+        }
+        done += take;
+    }
+    return done == count;
+}
+} // namespace
+
+u32 CNtfsEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
+{
+    CNtfs* ntfs = entry.ntfs.get();
+    NtfsStreamLayout layout;
+    if (!ntfs || !DescribeBitmap(*ntfs, &layout))
+        return kErrUnsupported;
+    if (!map->Reset(ntfs->VolumeClusters()))
+        return kErrNoMemory;
+    // The map has the $Bitmap's own layout: its bytes are copied as they are. Bits past the
+    // last cluster are never asked.
+    if (!ReadBitmapBytes(*ntfs, layout, 0, map->ByteCount(), map->Bytes()))
+    {
+        (void)map->Reset(0);
+        return kErrUnsupported;
+    }
+    // The finds are described next, in MFT order: their records are read again in batches
+    // until EndSearch, as the search read them.
+    ntfs->SetReadAhead(true);
+    return kOk;
+}
+
+void CNtfsEngine::EndSearch(VolumeEntry& entry) const
+{
+    // The device stays open for the recovery, which reads records one at a time.
+    if (entry.ntfs)
+        entry.ntfs->SetReadAhead(false);
+}
+
+u32 CNtfsEngine::ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const
+{
+    CNtfs* ntfs = entry.ntfs.get();
+    NtfsStreamLayout layout;
+    u8 byte = 0;
+    if (!ntfs || cluster >= ntfs->VolumeClusters() || !DescribeBitmap(*ntfs, &layout) ||
+        !ReadBitmapBytes(*ntfs, layout, cluster / 8, 1, &byte))
+        return kErrUnsupported;
+    *inUse = ((byte >> (cluster % 8)) & 1u) != 0;
+    return kOk;
 }
 
 void CNtfsEngine::ReleaseItems(VolumeEntry& entry) const

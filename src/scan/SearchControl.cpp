@@ -16,6 +16,7 @@
 #include "platform/VolumeProbe.h"
 #include "scan/ExfatEngine.h"
 #include "scan/FatEngine.h"
+#include "scan/FindConditions.h"
 #include "scan/NtfsEngine.h"
 
 namespace
@@ -132,6 +133,9 @@ u32 CCatalog::SearchThreadProc(void* catalogue)
         VolumeEntry& volume = catalog.m_volumes[i];
         catalog.Post(WM_SCAN_NOTIFY, kScanVolumeStart, kFindingText, 0);
         (void)volume.engine->Search(catalog, volume);
+        // While the reader is still open: the allocation state and the files' clusters. A stop
+        // leaves the files unjudged as unknown.
+        AssessConditions(volume);
         volume.engine->EndSearch(volume);
     }
     if (g_bRunning == 0)

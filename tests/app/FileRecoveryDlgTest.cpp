@@ -317,6 +317,13 @@ TEST_F(CFileRecoveryDlgTest, WalksADeletedFatFileAndFolderToTheDestination)
         EXPECT_NE(std::find(shown.begin(), shown.end(), name), shown.end()) << name;
     EXPECT_EQ(Cell(*dialog, "Documents", 1), "Directory");
     EXPECT_EQ(Cell(*dialog, "Important Passwords Do Not Share.txt", 2), "0.20 KB");
+    ASSERT_EQ(dialog->DriveList()->GetColumnCount(), 5);
+    wxListItem header;
+    header.SetMask(wxLIST_MASK_TEXT);
+    ASSERT_TRUE(dialog->DriveList()->GetColumn(4, header));
+    EXPECT_EQ(header.GetText().utf8_string(), "Condition");
+    EXPECT_EQ(Cell(*dialog, "Documents", 4), "");
+    EXPECT_EQ(Cell(*dialog, "Important Passwords Do Not Share.txt", 4), "good");
     Screenshot(dialog, "state3-results");
 
     // Open Documents, check the deleted file's row, go up and down again.

@@ -248,9 +248,11 @@ TEST_F(CWizardTest, SummaryCountsWarningsAndReturnsToResults)
     wizard.OnRecoverNotify(0, "Recovering C:\\a.txt", 0x20 << 8);
     EXPECT_EQ(host.message, "Recovering C:\\a.txt");
     wizard.OnRecoverNotify(1, "Permission denied", 0);
-    wizard.OnRecoverNotify(1, "Permission denied", 0);
+    wizard.OnRecoverNotify(1, "C:\\a.txt is partial: ...", 4); // copied from taken clusters
     wizard.OnRecoverNotify(0xFF, "Finished Recovery Successfully.", 0xFFFFFF);
-    EXPECT_EQ(host.message, "Finished Recovery Successfully. (2) warnings.");
+    EXPECT_EQ(
+        host.message,
+        "Finished Recovery Successfully. (2) warnings. 1 file(s) partly or wholly overwritten.");
     EXPECT_EQ(host.stops, 1);
     EXPECT_EQ(host.button, "Save To");
     EXPECT_EQ(wizard.State(), kWizardResults);

@@ -94,7 +94,8 @@ TEST_F(CCatalogResultView, VolumeListShowsEveryVolumeAsPlainText)
     for (const ResultRow& row : rows)
     {
         EXPECT_EQ(row.image, kImageNone);
-        EXPECT_TRUE(row.description.empty() && row.size.empty() && row.access.empty());
+        EXPECT_TRUE(row.description.empty() && row.size.empty() && row.access.empty() &&
+                    row.condition.empty());
     }
 }
 
@@ -105,6 +106,11 @@ TEST_F(CCatalogResultView, FolderListsUpRowThenFoldersNewestFirstThenFilesInFoun
                {Item("C:\\docs", "a.txt", 0x20, 0), Item("C:\\docs", "Old", 0x10),
                 Item("C:\\docs", "b.xyz", 0x20, 1024), Item("C:\\docs", "New", 0x10),
                 Item("C:\\docs", "README", 0x20, 1536)}));
+    catalog.m_volumes[0].items[0].condition = FindCondition::kGood;
+    catalog.m_volumes[0].items[2].condition = FindCondition::kPartial;
+    catalog.m_volumes[0].items[2].overwrittenPct = 40;
+    catalog.m_volumes[0].items[4].condition = FindCondition::kOverwritten;
+    catalog.m_volumes[0].items[4].overwrittenPct = 100;
     catalog.m_curPath = "C:\\docs";
     catalog.ShowFolder(catalog.m_volumes[0], &rows);
     ASSERT_EQ(Names(rows),
@@ -121,6 +127,11 @@ TEST_F(CCatalogResultView, FolderListsUpRowThenFoldersNewestFirstThenFilesInFoun
     EXPECT_EQ(rows[5].description, "Unknown File");
     EXPECT_EQ(rows[5].image, kImageFile);
     EXPECT_EQ(rows[5].size, "1.50 KB");
+    // The condition column: files only, with the share of damaged clusters where some are.
+    EXPECT_EQ(rows[1].condition, "");
+    EXPECT_EQ(rows[3].condition, "good");
+    EXPECT_EQ(rows[4].condition, "partial 40%");
+    EXPECT_EQ(rows[5].condition, "overwritten 100%");
     EXPECT_EQ(catalog.m_fileCount, 3u);
 }
 
@@ -197,7 +208,7 @@ TEST_F(CCatalogResultView, NavigateIgnoresWhatNamesNothing)
 {
     catalog.m_volumes.push_back(Volume("C:", kFsFat32, {Item("C:", "f.txt", 0x20)}));
     catalog.m_curPath = "C:";
-    rows = {ResultRow{"kept", {}, {}, {}, kImageNone}};
+    rows = {ResultRow{"kept", {}, {}, {}, kImageNone, {}}};
     for (const char* text : {"", "E:", "c:"})
     {
         EXPECT_FALSE(catalog.Navigate(text, &rows)) << text;

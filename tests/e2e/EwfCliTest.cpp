@@ -92,8 +92,9 @@ TEST_P(EwfCliTest, ImageActsAsTheAcquiredBytes)
     const std::string scratch = ScratchDir("e2e-ewf");
     CliResult recE = RunCli({"recover", "--to", scratch + "/ewf", image});
     CliResult recR = RunCli({"recover", "--to", scratch + "/raw", raw});
-    ASSERT_EQ(recE.status, 0) << recE.err;
-    ASSERT_EQ(recR.status, 0) << recR.err;
+    // 3 where finds share clusters (a file written over a deleted one and deleted in turn).
+    ASSERT_TRUE(recR.status == 0 || recR.status == 3) << recR.err;
+    ASSERT_EQ(recE.status, recR.status) << recE.err;
     ASSERT_TRUE(fs::exists(scratch + "/raw")) << recR.out;
     ASSERT_TRUE(fs::exists(scratch + "/ewf")) << recE.out;
     EXPECT_TRUE(Tree(scratch + "/ewf") == Tree(scratch + "/raw"));

@@ -27,6 +27,7 @@ struct LayoutCase
 {
     const char* image;
     std::vector<Expected> files;
+    int recoverStatus = 0; // 3 when the allocation state has a file's clusters in use
 };
 
 std::string ReadFile(const fs::path& path)
@@ -63,7 +64,7 @@ TEST_P(NtfsLayoutsCliTest, ListsAndRecoversEveryDeletedFileAndStream)
     ASSERT_EQ(scan.status, 0) << scan.err;
     const std::string dest = ScratchDir(std::string("layouts-") + c.image);
     const CliResult recover = RunCli({"recover", image, "--to", dest});
-    EXPECT_EQ(recover.status, 0) << recover.out << recover.err;
+    EXPECT_EQ(recover.status, c.recoverStatus) << recover.out << recover.err;
     for (const Expected& e : c.files)
     {
         std::string name = e.path.substr(e.path.rfind('/') + 1);
@@ -110,9 +111,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {"packed/several.txt", "67", ""},
                     {"packed/mixed.bin", "68", ""}}},
         // Freed as Windows frees them: the 41-name file's names and the 800-run file's $DATA
-        // pieces and name lie in extension records.
+        // pieces and name lie in extension records. Only the records were freed: the $Bitmap
+        // still has their clusters in use, so both are overwritten by the volume's word.
         LayoutCase{"ntfs-attrlist-freed",
-                   {{"links/kept.txt another name 01", "65", ""}, {"frag/kept.bin", "82", ""}}}),
+                   {{"links/kept.txt another name 01", "65", ""}, {"frag/kept.bin", "82", ""}},
+                   3}),
     [](const ::testing::TestParamInfo<LayoutCase>& p)
     {
         std::string name;

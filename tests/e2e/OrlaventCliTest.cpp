@@ -193,7 +193,8 @@ TEST_F(OrlaventCliTest, ScanListsVolumesInArgumentOrder)
     EXPECT_NE(text.out.find("C: NTFS"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("D: FAT32"), std::string::npos) << text.out;
     EXPECT_TRUE(std::regex_search(
-        text.out, std::regex("deleted +file +444 +2021-03-04 05:06:08 +D:\\\\DOCS\\\\_ONE\\.TXT")))
+        text.out,
+        std::regex("deleted +file +444 +2021-03-04 05:06:08 +good +D:\\\\DOCS\\\\_ONE\\.TXT")))
         << text.out;
 }
 

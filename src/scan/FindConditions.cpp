@@ -1,0 +1,197 @@
+// The condition of the finds: the clusters of each file against the volume's allocation state
+// and against the clusters of the other finds.
+#include "scan/FindConditions.h"
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "catalog/AllocationMap.h"
+#include "catalog/Catalog.h"
+#include "catalog/VolumeEngine.h"
+#include "platform/Status.h"
+
+namespace
+{
+constexpr u8 kAttrFolder = 0x10;
+
+bool Running()
+{
+    return g_bRunning.load(std::memory_order_relaxed) != 0;
+}
+
+// A stretch claimed by two or more finds: [start, end).
+struct Contested
+{
+    u64 start = 0;
+    u64 end = 0;
+};
+
+u64 ClaimHash(const FindClusters& find)
+{
+    u64 hash = (0xcbf29ce484222325ull ^ find.identity) * 0x100000001b3ull;
+    for (const ClusterRun& run : find.runs)
+    {
+        hash = (hash ^ run.lcn) * 0x100000001b3ull;
+        hash = (hash ^ run.length) * 0x100000001b3ull;
+    }
+    return hash;
+}
+
+// One file seen twice: the same identity (not 0) and the same runs.
+bool SameClaim(const FindClusters& a, const FindClusters& b)
+{
+    return a.identity != 0 && a.identity == b.identity &&
+           std::equal(a.runs.begin(), a.runs.end(), b.runs.begin(), b.runs.end(),
+                      [](const ClusterRun& x, const ClusterRun& y)
+                      { return x.lcn == y.lcn && x.length == y.length; });
+}
+
+// The stretches that more than one distinct claim covers, in order and disjoint: a sweep over
+// the starts and ends of the runs of one find of each file seen more than once.
+std::vector<Contested> ContestedStretches(const std::vector<FindClusters>& finds)
+{
+    std::unordered_map<u64, std::vector<std::size_t>> byHash;
+    std::vector<std::pair<u64, int>> edges;
+    for (std::size_t i = 0; i < finds.size(); ++i)
+    {
+        if (finds[i].runs.empty())
+            continue;
+        if (finds[i].identity != 0)
+        {
+            std::vector<std::size_t>& same = byHash[ClaimHash(finds[i])];
+            if (std::any_of(same.begin(), same.end(),
+                            [&](std::size_t j) { return SameClaim(finds[i], finds[j]); }))
+                continue;
+            same.push_back(i);
+        }
+        for (const ClusterRun& run : finds[i].runs)
+        {
+            edges.emplace_back(run.lcn, +1);
+            edges.emplace_back(run.lcn + run.length, -1);
+        }
+    }
+    // At one cluster number the ends come before the starts: touching runs do not overlap.
+    std::sort(edges.begin(), edges.end());
+    std::vector<Contested> out;
+    int depth = 0;
+    for (const auto& [at, step] : edges)
+    {
+        const int before = depth;
+        depth += step;
+        if (before < 2 && depth >= 2)
+            out.push_back(Contested{at, at});
+        else if (before >= 2 && depth < 2)
+        {
+            if (at > out.back().start)
+                out.back().end = at;
+            else
+                out.pop_back();
+        }
+    }
+    return out;
+}
+
+// Clusters of run that are damaged: in use, or free but contested.
+u64 DamagedClusters(const AllocationMap& map, const std::vector<Contested>& contested,
+                    const ClusterRun& run)
+{
+    u64 damaged = map.CountInUse(run.lcn, run.length);
+    const u64 end = run.lcn + run.length;
+    auto it = std::upper_bound(contested.begin(), contested.end(), run.lcn,
+                               [](u64 lcn, const Contested& c) { return lcn < c.end; });
+    for (; it != contested.end() && it->start < end; ++it)
+    {
+        const u64 from = std::max(it->start, run.lcn);
+        const u64 to = std::min(it->end, end);
+        if (from < to)
+            damaged += (to - from) - map.CountInUse(from, to - from);
+    }
+    return damaged;
+}
+} // namespace
+
+std::vector<FindJudgement> JudgeFinds(const AllocationMap& map,
+                                      const std::vector<FindClusters>& finds)
+{
+    const std::vector<Contested> contested = ContestedStretches(finds);
+    std::vector<FindJudgement> out(finds.size());
+    for (std::size_t i = 0; i < finds.size(); ++i)
+    {
+        u64 total = 0;
+        u64 live = 0;
+        u64 damaged = 0;
+        for (const ClusterRun& run : finds[i].runs)
+        {
+            total += run.length;
+            live += map.CountInUse(run.lcn, run.length);
+            damaged += DamagedClusters(map, contested, run);
+        }
+        FindJudgement& judged = out[i];
+        if (total == 0)
+        {
+            judged.condition = FindCondition::kGood;
+            continue;
+        }
+        // Rounded up: one damaged cluster of many still shows.
+        const u64 pct = damaged / total * 100 + (damaged % total * 100 + total - 1) / total;
+        judged.overwrittenPct = static_cast<u8>(std::min<u64>(pct, 100));
+        if (live == total || map.InUse(finds[i].runs.front().lcn))
+            judged.condition = FindCondition::kOverwritten;
+        else if (damaged > 0)
+            judged.condition = FindCondition::kPartial;
+        else
+            judged.condition = FindCondition::kGood;
+    }
+    return out;
+}
+
+void AssessConditions(VolumeEntry& entry)
+{
+    if (entry.engine == nullptr)
+        return;
+    const IVolumeEngine& engine = *entry.engine;
+    AllocationMap map;
+    const bool known = Running() && engine.LoadAllocation(entry, &map) == kOk;
+
+    // The files to judge and the runs of clusters each needs.
+    std::vector<std::size_t> judged;
+    std::vector<FindClusters> finds;
+    DataStream stream;
+    for (std::size_t i = 0; i < entry.items.size(); ++i)
+    {
+        FoundItem& item = entry.items[i];
+        if (item.attr & kAttrFolder)
+            continue;
+        item.condition = FindCondition::kUnknown;
+        item.overwrittenPct = 0;
+        // A live file's clusters are its own.
+        if (item.deleted == 0 && known)
+            item.condition = FindCondition::kGood;
+        if (item.deleted == 0 || !known || !Running())
+            continue;
+        if (engine.DescribeStream(entry, item, &stream) == kStreamUnreadable)
+            continue;
+        // An NTFS item names its record: a file listed twice is the same data. FAT and exFAT
+        // entries have no such identity.
+        FindClusters find;
+        if (item.record != 0)
+            find.identity = item.record ^ (std::hash<std::string>{}(item.stream) << 1);
+        if (!stream.resident)
+            for (const StreamExtent& extent : stream.extents)
+                if (!extent.hole && extent.length > 0 && extent.lcn <= ~0ull - extent.length)
+                    find.runs.push_back(ClusterRun{extent.lcn, extent.length});
+        judged.push_back(i);
+        finds.push_back(std::move(find));
+    }
+    if (!Running())
+        return;
+    const std::vector<FindJudgement> results = JudgeFinds(map, finds);
+    for (std::size_t k = 0; k < judged.size(); ++k)
+    {
+        entry.items[judged[k]].condition = results[k].condition;
+        entry.items[judged[k]].overwrittenPct = results[k].overwrittenPct;
+    }
+}
