@@ -16,8 +16,9 @@
 
 std::string ReportedCondition(const FoundItem& item)
 {
-    (void)item;
-    return "unknown";
+    // A find the search did not judge (a stopped search) is reported as unknown.
+    const char* text = ConditionText(item.condition);
+    return *text != '\0' ? text : "unknown";
 }
 
 std::string ReportLine(const RecoveredFile& file)
@@ -31,6 +32,7 @@ std::string ReportLine(const RecoveredFile& file)
     line += Format(",\"size\":%llu,\"written\":%llu", static_cast<unsigned long long>(item.size),
                    static_cast<unsigned long long>(file.written));
     line += ",\"condition\":" + JsonQuote(ReportedCondition(item));
+    line += Format(",\"overwritten_pct\":%u", static_cast<unsigned>(item.overwrittenPct));
     line += ",\"sha256\":" + (file.sha256.empty() ? "null" : JsonQuote(file.sha256));
     line += Format(",\"complete\":%s,\"stopped\":%s", file.whole ? "true" : "false",
                    file.stopped ? "true" : "false");

@@ -32,7 +32,7 @@ struct Contested
 u64 ClaimHash(const FindClusters& find)
 {
     u64 hash = (0xcbf29ce484222325ull ^ find.identity) * 0x100000001b3ull;
-    for (const ClusterRun& run : find.runs)
+    for (const ClaimedRun& run : find.runs)
     {
         hash = (hash ^ run.lcn) * 0x100000001b3ull;
         hash = (hash ^ run.length) * 0x100000001b3ull;
@@ -45,7 +45,7 @@ bool SameClaim(const FindClusters& a, const FindClusters& b)
 {
     return a.identity != 0 && a.identity == b.identity &&
            std::equal(a.runs.begin(), a.runs.end(), b.runs.begin(), b.runs.end(),
-                      [](const ClusterRun& x, const ClusterRun& y)
+                      [](const ClaimedRun& x, const ClaimedRun& y)
                       { return x.lcn == y.lcn && x.length == y.length; });
 }
 
@@ -67,7 +67,7 @@ std::vector<Contested> ContestedStretches(const std::vector<FindClusters>& finds
                 continue;
             same.push_back(i);
         }
-        for (const ClusterRun& run : finds[i].runs)
+        for (const ClaimedRun& run : finds[i].runs)
         {
             edges.emplace_back(run.lcn, +1);
             edges.emplace_back(run.lcn + run.length, -1);
@@ -96,7 +96,7 @@ std::vector<Contested> ContestedStretches(const std::vector<FindClusters>& finds
 
 // Clusters of run that are damaged: in use, or free but contested.
 u64 DamagedClusters(const AllocationMap& map, const std::vector<Contested>& contested,
-                    const ClusterRun& run)
+                    const ClaimedRun& run)
 {
     u64 damaged = map.CountInUse(run.lcn, run.length);
     const u64 end = run.lcn + run.length;
@@ -123,7 +123,7 @@ std::vector<FindJudgement> JudgeFinds(const AllocationMap& map,
         u64 total = 0;
         u64 live = 0;
         u64 damaged = 0;
-        for (const ClusterRun& run : finds[i].runs)
+        for (const ClaimedRun& run : finds[i].runs)
         {
             total += run.length;
             live += map.CountInUse(run.lcn, run.length);
@@ -182,7 +182,7 @@ void AssessConditions(VolumeEntry& entry)
         if (!stream.resident)
             for (const StreamExtent& extent : stream.extents)
                 if (!extent.hole && extent.length > 0 && extent.lcn <= ~0ull - extent.length)
-                    find.runs.push_back(ClusterRun{extent.lcn, extent.length});
+                    find.runs.push_back(ClaimedRun{extent.lcn, extent.length});
         judged.push_back(i);
         finds.push_back(std::move(find));
     }
@@ -191,7 +191,11 @@ void AssessConditions(VolumeEntry& entry)
     const std::vector<FindJudgement> results = JudgeFinds(map, finds);
     for (std::size_t k = 0; k < judged.size(); ++k)
     {
-        entry.items[judged[k]].condition = results[k].condition;
-        entry.items[judged[k]].overwrittenPct = results[k].overwrittenPct;
+        FoundItem& item = entry.items[judged[k]];
+        item.condition = results[k].condition;
+        item.overwrittenPct = results[k].overwrittenPct;
+        // Clusters worked out around other files' data: likely right, not certain.
+        if (item.condition == FindCondition::kGood && item.inferred != 0)
+            item.condition = FindCondition::kInferred;
     }
 }

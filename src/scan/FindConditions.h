@@ -11,7 +11,7 @@ class AllocationMap;
 struct VolumeEntry;
 
 // A stretch of clusters on the volume.
-struct ClusterRun
+struct ClaimedRun
 {
     u64 lcn = 0;
     u64 length = 0;
@@ -21,7 +21,7 @@ struct ClusterRun
 struct FindClusters
 {
     u64 identity = 0; // finds of one equal identity other than 0 are the same data seen twice
-    std::vector<ClusterRun> runs;
+    std::vector<ClaimedRun> runs;
 };
 
 // What the clusters of one find say.

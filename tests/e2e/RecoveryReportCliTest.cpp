@@ -48,7 +48,7 @@ std::vector<ReportLine> ParseReport(const std::string& text)
 {
     static const std::regex line(
         R"re(\{"volume":"C:","path":"((?:[^"\\]|\\.)*)","name":"((?:[^"\\]|\\.)*)",)re"
-        R"re("destination":"([^"]*)","size":(\d+),"written":(\d+),"condition":"([a-z]+)",)re"
+        R"re("destination":"([^"]*)","size":(\d+),"written":(\d+),"condition":"([a-z]+)","overwritten_pct":\d+,)re"
         R"re("sha256":"([0-9a-f]{64})","complete":(true|false),"stopped":(true|false),)re"
         R"re("warnings":\[(.*)\]\})re");
     std::vector<ReportLine> lines;
@@ -97,7 +97,7 @@ TEST(RecoveryReportCliTest, OneLinePerFileWithTheDigestOfWhatWasWritten)
         EXPECT_EQ(l.sha256, Sha256Sum(l.destination)) << l.destination;
         EXPECT_EQ(l.written, fs::file_size(l.destination));
         EXPECT_EQ(l.size, l.written);
-        EXPECT_EQ(l.condition, "unknown");
+        EXPECT_EQ(l.condition, "good");
         EXPECT_TRUE(l.complete);
         EXPECT_FALSE(l.stopped);
         EXPECT_EQ(l.warnings, "");

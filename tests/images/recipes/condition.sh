@@ -11,10 +11,30 @@
 #                  same clusters after it -> both partial 100
 # mtools gives a new entry the first free slot of its folder, deleted ones included: what must
 # stay findable is deleted in a folder that gets no new entries after it.
+# Like _fat_apply, but each file is created a minute after the one before: later files are
+# newer, as on a real card, so a file written over a deleted one is known to be the later.
+_cond_fat_apply() {
+    local img=$1 op a b src minute=0
+    src=$(mktemp)
+    while IFS='|' read -r op a b; do
+        case "$op" in
+            md) mmd -i "$img@@0" "::/$a" ;;
+            put)
+                _fat_content "$a" "$b" >"$src"
+                minute=$((minute + 1))
+                TZ=UTC touch -d "2021-03-04 05:$(printf '%02d' "$minute"):08" "$src"
+                TZ=UTC mcopy -m -i "$img@@0" "$src" "::/$a"
+                ;;
+            del) mdel -i "$img@@0" "::/$a" ;;
+        esac
+    done
+    rm -f "$src"
+}
+
 image_cond_fat() {
     local img=$1
     _fat_new "$img" 12 2048 2 CONDITION
-    _fat_apply "$img" <<'OPS'
+    _cond_fat_apply "$img" <<'OPS'
 md|DEL
 md|NEW
 md|TMP
