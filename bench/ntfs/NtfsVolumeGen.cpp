@@ -6,6 +6,7 @@
 //
 //   ntfs-volume-gen IMAGE FILES [--folders N] [--deleted PERCENT] [--clash-every K]
 //                   [--size MIB]
+//   ntfs-volume-gen --mft-extents IMAGE    (prints the MFT's extents: byte offset and length)
 //
 // FILES files (resident data of 64-263 bytes) sit in N folders under the root (default 200),
 // consecutive files in one folder. PERCENT of them (default 50, spread evenly) are deleted:
@@ -457,10 +458,38 @@ s64 Allocate(std::vector<u8>& bitmap, u64 clusters, s64 count)
     }
     Die("the volume has no free stretch for the MFT; give a larger --size");
 }
+
+// Prints the MFT's extents as "OFFSET LENGTH" in bytes, one a line (what dd reads).
+int PrintMftExtents(const char* image)
+{
+    Volume v;
+    v.fd = open(image, O_RDONLY);
+    if (v.fd < 0)
+        Die(std::string("cannot open ") + image);
+    u8 boot[512];
+    ReadAt(v, boot, sizeof boot, 0);
+    v.sectorBytes = Get16(boot + 0x0B);
+    v.clusterBytes = v.sectorBytes * boot[0x0D];
+    std::vector<u8> mft0(kRecordBytes);
+    ReadAt(v, mft0.data(), kRecordBytes, Get64(boot + 0x30) * v.clusterBytes);
+    Unfix(mft0.data(), v.sectorBytes);
+    std::vector<Attribute> attrs = SplitAttributes(mft0.data());
+    const Attribute* data = FindAttribute(attrs, kAttrData);
+    if (data == nullptr || data->bytes[8] == 0)
+        Die("unexpected $MFT layout");
+    const u8* a = data->bytes.data();
+    for (const Run& r : DecodeRuns(a + Get16(a + 0x20), a + data->bytes.size()))
+        std::printf("%llu %llu\n", static_cast<unsigned long long>(r.lcn) * v.clusterBytes,
+                    static_cast<unsigned long long>(r.length) * v.clusterBytes);
+    close(v.fd);
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--mft-extents")
+        return PrintMftExtents(argv[2]);
     const Options o = ParseArgs(argc, argv);
     Format(o);
 
