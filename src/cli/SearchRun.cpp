@@ -62,8 +62,42 @@ const char* FileSystemText(u32 fsType)
 
 std::string TimeText(const FoundTime& t)
 {
-    return Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
+    std::string out;
+    AppendTimeText(out, t);
+    return out;
+}
+
+void AppendTimeText(std::string& out, const FoundTime& t)
+{
+    auto inRange = [](s32 v, s32 limit) { return v >= 0 && v < limit; };
+    if (!inRange(t.year, 10000) || !inRange(t.month, 100) || !inRange(t.day, 100) ||
+        !inRange(t.hour, 100) || !inRange(t.minute, 100) || !inRange(t.second, 100))
+    {
+        // A time no volume should hold (negative or too wide): printf pads it as it can.
+        out += Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                      t.second);
+        return;
+    }
+    // Digits written directly: printf's format parsing cost more than the listing's other
+    // work for every line.
+    char text[19];
+    auto put = [&text](std::size_t at, s32 v, int digits)
+    {
+        for (int k = digits - 1; k >= 0; --k, v /= 10)
+            text[at + static_cast<std::size_t>(k)] = static_cast<char>('0' + v % 10);
+    };
+    put(0, t.year, 4);
+    text[4] = '-';
+    put(5, t.month, 2);
+    text[7] = '-';
+    put(8, t.day, 2);
+    text[10] = ' ';
+    put(11, t.hour, 2);
+    text[13] = ':';
+    put(14, t.minute, 2);
+    text[16] = ':';
+    put(17, t.second, 2);
+    out.append(text, sizeof text);
 }
 
 std::string FullPath(const FoundItem& item)
