@@ -2,6 +2,8 @@
 // from parent references and clashing names made unique within their folder.
 #include "scan/NtfsScan.h"
 
+#include <algorithm>
+#include <new>
 #include <unordered_set>
 
 #include "mempool/MemPool.h"
@@ -16,6 +18,7 @@ constexpr s64 kRootRecord = 5;       // the root folder's MFT record
 constexpr s64 kFirstUserRecord = 16; // records 0-15 belong to the metafiles
 constexpr u8 kAttrFolder = 0x10;
 constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked around
+constexpr s64 kMaxReservedItems = s64{1} << 24; // 16 Mi items, about 3 GiB of address space
 
 // The full texts ("PATH\NAME") of the items found so far, each with the number of later items
 // that clashed with it. The table holds indexes into the volume's items, not copies of the
@@ -115,6 +118,27 @@ private:
     std::size_t m_count = 0;
     std::unordered_map<u32, u32> m_counters; // only texts that were clashed with
 };
+
+// Reserves room for an item per MFT record, the most a scan finds but for named streams.
+// Address space is all it costs: pages never written are never resident, and the items are no
+// longer copied as the list grows, which held the old and the new copy (half as much again as
+// the list) at once. A reservation the system refuses leaves the list to grow as it needs, and
+// so does an MFT of more than kMaxReservedItems records (a damaged size must not ask for
+// terabytes).
+void ReserveItems(std::vector<FoundItem>& items, s64 records)
+{
+    if (records <= kFirstUserRecord)
+        return;
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<s64>(records - kFirstUserRecord, kMaxReservedItems));
+    try
+    {
+        items.reserve(items.size() + wanted);
+    }
+    catch (const std::bad_alloc&)
+    {
+    }
+}
 
 // Numbers the item's name when an earlier item of the folder has it: the number goes before the
 // name's last '.', or at its end; a numbered name that is itself taken already moves the counter
@@ -248,6 +272,7 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
     folders.root = volume.name;
     ItemTexts texts(volume.items);
     texts.Reserve();
+    ReserveItems(volume.items, count);
 
     if (ntfs.MftRecordsClaimed() != 0)
         catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
