@@ -6,6 +6,7 @@
 #
 #   bench/ntfs/bench-scale.sh [FILES...]      (default: 200000 2000000)
 #
+# ORL_CLI_BEFORE names another orlavent-cli (an earlier build) to time in the same run.
 # The generator and orlavent-cli are built in $WORK/build (Release) unless $ORL_BUILD names a
 # build directory that has them; volumes are kept in $WORK (default: build-bench-scale).
 set -euo pipefail
@@ -39,12 +40,17 @@ for files in "$@"; do
     done)
     cat "$img" >/dev/null
     echo "== $img"
+    before=()
+    [[ -z ${ORL_CLI_BEFORE:-} ]] ||
+        before=(-n "orlavent-cli scan --json (before)" "$ORL_CLI_BEFORE scan --json $img")
     hyperfine -N -w 1 -r "$runs" --export-markdown "$work/hyperfine-$files.md" \
         -n "dd of the MFT extents" "sh -c '$dd_cmd'" \
         -n "ntfsundelete" "ntfsundelete $img" \
+        "${before[@]}" \
         -n "orlavent-cli scan --json" "$cli scan --json $img" 2>&1 | grep -v '^ *$' || true
     cat "$work/hyperfine-$files.md"
-    for cmd in "$dd_cmd" "ntfsundelete $img" "$cli scan --json $img"; do
+    for cmd in "$dd_cmd" "ntfsundelete $img" ${ORL_CLI_BEFORE:+"$ORL_CLI_BEFORE scan --json $img"} \
+               "$cli scan --json $img"; do
         /usr/bin/time -f "%M" bash -c "$cmd" >/dev/null 2>"$work/time.log" || true
         echo "peak RSS $(($(tail -1 "$work/time.log") / 1024)) MiB: ${cmd:0:50}"
     done
