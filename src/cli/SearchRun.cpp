@@ -136,6 +136,8 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
         if (!run.sink.Take(&events, kPollInterval))
             continue;
         bool finished = false;
+        // Only the batch's last find is shown: it alone is made printable, not every find.
+        const std::string* shown = nullptr;
         for (const CCliSink::Event& e : events)
         {
             if (e.message == 0)
@@ -151,10 +153,10 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
                     ++run.files;
                 else
                     ++run.folders;
-                current = PrintableText(e.text);
+                shown = &e.text;
             }
             else if (e.code == kScanVolumeStart)
-                current = PrintableText(e.text);
+                shown = &e.text;
             else if (e.code == kScanFinished)
                 finished = true;
             else if (e.code == kScanWarning)
@@ -163,6 +165,8 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
                 std::fprintf(run.err, "orlavent-cli: %s\n", PrintableText(e.text).c_str());
             }
         }
+        if (shown)
+            current = PrintableText(*shown);
         run.progress.Show(Format("Searching: %u file(s), %u folder(s)  %s", run.files, run.folders,
                                  current.c_str()),
                           finished);
