@@ -4,11 +4,37 @@
 #include "cli/TextOut.h"
 #include "platform/Format.h"
 
+namespace
+{
+// Printable ASCII other than the quote and the backslash: copied as it is.
+bool IsPlainAscii(char c)
+{
+    return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+}
+} // namespace
+
 std::string JsonQuote(const std::string& text)
 {
-    std::string out = "\"";
+    std::string out;
+    AppendJsonQuoted(out, text);
+    return out;
+}
+
+void AppendJsonQuoted(std::string& out, const std::string& text)
+{
+    out += '"';
     for (std::size_t i = 0; i < text.size();)
     {
+        // Runs of plain ASCII (nearly every name) are copied whole, without decoding.
+        std::size_t plain = i;
+        while (plain < text.size() && IsPlainAscii(text[plain]))
+            ++plain;
+        if (plain != i)
+        {
+            out.append(text, i, plain - i);
+            i = plain;
+            continue;
+        }
         u32 codePoint = 0;
         std::size_t length = DecodeUtf8(text, i, &codePoint);
         if (length == 0)
@@ -44,5 +70,4 @@ std::string JsonQuote(const std::string& text)
         i += length;
     }
     out += '"';
-    return out;
 }

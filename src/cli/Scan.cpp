@@ -42,6 +42,18 @@ const char* const kScanHelp =
 namespace
 {
 constexpr u8 kAttrFolder = 0x10;
+// The listings are built in one buffer and written in blocks of about this size: one fwrite
+// per block instead of a formatted fprintf per line.
+constexpr std::size_t kOutputBlock = std::size_t{1} << 20;
+
+// Writes out the buffer once it holds a block (or always, at the end).
+void FlushBlock(std::string& buffer, std::FILE* out, bool always)
+{
+    if (buffer.size() < kOutputBlock && !always)
+        return;
+    std::fwrite(buffer.data(), 1, buffer.size(), out);
+    buffer.clear();
+}
 
 void PrintListing(const SearchRun& run, std::FILE* out)
 {
@@ -59,41 +71,90 @@ void PrintListing(const SearchRun& run, std::FILE* out)
         if (!volume.items.empty())
             std::fprintf(out, "  %-7s  %-6s  %12s  %-19s  %-16s  %s\n", "state", "type", "size",
                          "accessed", "condition", "path");
+        std::string buffer;
         for (const FoundItem& item : volume.items)
         {
-            std::fprintf(out, "  %s\n", FormatItemText(item).c_str());
+            buffer += "  ";
+            AppendItemText(buffer, item);
+            buffer += '\n';
+            FlushBlock(buffer, out, false);
             if (item.attr & kAttrFolder)
                 ++folders;
             else
                 ++files;
         }
+        FlushBlock(buffer, out, true);
         std::fprintf(out, "  %u file(s), %u folder(s)\n", files, folders);
     }
 }
 } // namespace
 
-std::string FormatItemJson(const VolumeEntry& volume, const FoundItem& item)
+void AppendItemJson(std::string& out, const VolumeEntry& volume, const FoundItem& item)
 {
     bool dir = (item.attr & kAttrFolder) != 0;
-    return Format(
-        "{\"volume\":%s,\"fs\":\"%s\",\"path\":%s,\"name\":%s,\"dir\":%s,"
-        "\"deleted\":%u,\"size\":%llu,\"first\":%llu,\"created\":\"%s\","
-        "\"accessed\":\"%s\",\"condition\":\"%s\",\"overwritten_pct\":%u}",
-        JsonQuote(volume.name).c_str(), FileSystemText(volume.fsType), JsonQuote(item.path).c_str(),
-        JsonQuote(item.name).c_str(), dir ? "true" : "false", item.deleted != 0 ? 1u : 0u,
-        static_cast<unsigned long long>(item.size), static_cast<unsigned long long>(item.first),
-        TimeText(item.created).c_str(), TimeText(item.accessed).c_str(),
-        ConditionText(item.condition), static_cast<unsigned>(item.overwrittenPct));
+    out += "{\"volume\":";
+    AppendJsonQuoted(out, volume.name);
+    out += ",\"fs\":\"";
+    out += FileSystemText(volume.fsType);
+    out += "\",\"path\":";
+    AppendJsonQuoted(out, item.path);
+    out += ",\"name\":";
+    AppendJsonQuoted(out, item.name);
+    out += dir ? ",\"dir\":true" : ",\"dir\":false";
+    out += item.deleted != 0 ? ",\"deleted\":1" : ",\"deleted\":0";
+    out += ",\"size\":";
+    AppendDecimal(out, item.size);
+    out += ",\"first\":";
+    AppendDecimal(out, item.first);
+    out += ",\"created\":\"";
+    AppendTimeText(out, item.created);
+    out += "\",\"accessed\":\"";
+    AppendTimeText(out, item.accessed);
+    out += "\",\"condition\":\"";
+    out += ConditionText(item.condition);
+    out += "\",\"overwritten_pct\":";
+    AppendDecimal(out, item.overwrittenPct);
+    out += '}';
+}
+
+std::string FormatItemJson(const VolumeEntry& volume, const FoundItem& item)
+{
+    std::string out;
+    AppendItemJson(out, volume, item);
+    return out;
+}
+
+void AppendItemText(std::string& out, const FoundItem& item)
+{
+    bool dir = (item.attr & kAttrFolder) != 0;
+    out += item.deleted != 0 ? "deleted  " : "live     ";
+    out += dir ? "folder  " : "file    ";
+    // The size right-aligned in 12 columns (wider numbers push the line on, as printf does).
+    std::string size;
+    if (dir)
+        size = "-";
+    else
+        AppendDecimal(size, item.size);
+    if (size.size() < 12)
+        out.append(12 - size.size(), ' ');
+    out += size;
+    out += "  ";
+    AppendTimeText(out, item.accessed);
+    out += "  ";
+    // The condition left-aligned in 16 columns ("-" for folders).
+    const std::string condition = dir ? "-" : ConditionLabel(item);
+    out += condition;
+    if (condition.size() < 16)
+        out.append(16 - condition.size(), ' ');
+    out += "  ";
+    out += PrintableText(FullPath(item));
 }
 
 std::string FormatItemText(const FoundItem& item)
 {
-    bool dir = (item.attr & kAttrFolder) != 0;
-    std::string size = dir ? "-" : Format("%llu", static_cast<unsigned long long>(item.size));
-    const std::string condition = dir ? "-" : ConditionLabel(item);
-    return Format("%-7s  %-6s  %12s  %s  %-16s  %s", item.deleted != 0 ? "deleted" : "live",
-                  dir ? "folder" : "file", size.c_str(), TimeText(item.accessed).c_str(),
-                  condition.c_str(), PrintableText(FullPath(item)).c_str());
+    std::string out;
+    AppendItemText(out, item);
+    return out;
 }
 
 int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
@@ -135,9 +196,15 @@ int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
         return status;
     if (json)
     {
+        std::string buffer;
         for (const VolumeEntry& volume : run.catalog.m_volumes)
             for (const FoundItem& item : volume.items)
-                std::fprintf(out, "%s\n", FormatItemJson(volume, item).c_str());
+            {
+                AppendItemJson(buffer, volume, item);
+                buffer += '\n';
+                FlushBlock(buffer, out, false);
+            }
+        FlushBlock(buffer, out, true);
     }
     else
     {

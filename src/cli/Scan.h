@@ -9,8 +9,10 @@
 
 // One JSON object (one line, no newline) for item of volume.
 std::string FormatItemJson(const VolumeEntry& volume, const FoundItem& item);
+void AppendItemJson(std::string& out, const VolumeEntry& volume, const FoundItem& item);
 // One line of the plain listing (no newline) for item.
 std::string FormatItemText(const FoundItem& item);
+void AppendItemText(std::string& out, const FoundItem& item);
 
 // The scan command with its arguments (the command word excluded). Exit status: 0 when a
 // volume was searched, 1 when none could be, 2 for a usage error, 130 when Ctrl-C stopped the

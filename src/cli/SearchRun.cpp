@@ -62,8 +62,42 @@ const char* FileSystemText(u32 fsType)
 
 std::string TimeText(const FoundTime& t)
 {
-    return Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
+    std::string out;
+    AppendTimeText(out, t);
+    return out;
+}
+
+void AppendTimeText(std::string& out, const FoundTime& t)
+{
+    auto inRange = [](s32 v, s32 limit) { return v >= 0 && v < limit; };
+    if (!inRange(t.year, 10000) || !inRange(t.month, 100) || !inRange(t.day, 100) ||
+        !inRange(t.hour, 100) || !inRange(t.minute, 100) || !inRange(t.second, 100))
+    {
+        // A time no volume should hold (negative or too wide): printf pads it as it can.
+        out += Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                      t.second);
+        return;
+    }
+    // Digits written directly: printf's format parsing cost more than the listing's other
+    // work for every line.
+    char text[19];
+    auto put = [&text](std::size_t at, s32 v, int digits)
+    {
+        for (int k = digits - 1; k >= 0; --k, v /= 10)
+            text[at + static_cast<std::size_t>(k)] = static_cast<char>('0' + v % 10);
+    };
+    put(0, t.year, 4);
+    text[4] = '-';
+    put(5, t.month, 2);
+    text[7] = '-';
+    put(8, t.day, 2);
+    text[10] = ' ';
+    put(11, t.hour, 2);
+    text[13] = ':';
+    put(14, t.minute, 2);
+    text[16] = ':';
+    put(17, t.second, 2);
+    out.append(text, sizeof text);
 }
 
 std::string FullPath(const FoundItem& item)
@@ -102,6 +136,8 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
         if (!run.sink.Take(&events, kPollInterval))
             continue;
         bool finished = false;
+        // Only the batch's last find is shown: it alone is made printable, not every find.
+        const std::string* shown = nullptr;
         for (const CCliSink::Event& e : events)
         {
             if (e.message == 0)
@@ -117,10 +153,10 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
                     ++run.files;
                 else
                     ++run.folders;
-                current = PrintableText(e.text);
+                shown = &e.text;
             }
             else if (e.code == kScanVolumeStart)
-                current = PrintableText(e.text);
+                shown = &e.text;
             else if (e.code == kScanFinished)
                 finished = true;
             else if (e.code == kScanWarning)
@@ -129,6 +165,8 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
                 std::fprintf(run.err, "orlavent-cli: %s\n", PrintableText(e.text).c_str());
             }
         }
+        if (shown)
+            current = PrintableText(*shown);
         run.progress.Show(Format("Searching: %u file(s), %u folder(s)  %s", run.files, run.folders,
                                  current.c_str()),
                           finished);

@@ -66,5 +66,7 @@ void PrintMessageBox(const CCliSink::Event& event, std::FILE* err);
 const char* FileSystemText(u32 fsType);
 // "YYYY-MM-DD hh:mm:ss".
 std::string TimeText(const FoundTime& time);
+// The same text appended to out.
+void AppendTimeText(std::string& out, const FoundTime& time);
 // The item's full catalogue path: its folder path, "\" and its name.
 std::string FullPath(const FoundItem& item);

@@ -1,6 +1,8 @@
 // Names from a volume made safe for output.
 #include "cli/TextOut.h"
 
+#include <charconv>
+
 #include "platform/Format.h"
 
 std::size_t DecodeUtf8(const std::string& text, std::size_t at, u32* codePoint)
@@ -58,6 +60,16 @@ std::string PrintableText(const std::string& text)
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();)
     {
+        // Runs of printable ASCII are copied whole, without decoding.
+        std::size_t plain = i;
+        while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F)
+            ++plain;
+        if (plain != i)
+        {
+            out.append(text, i, plain - i);
+            i = plain;
+            continue;
+        }
         u32 codePoint = 0;
         std::size_t length = DecodeUtf8(text, i, &codePoint);
         bool control = codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
@@ -74,4 +86,11 @@ std::string PrintableText(const std::string& text)
         i += length;
     }
     return out;
+}
+
+void AppendDecimal(std::string& out, u64 value)
+{
+    char digits[20];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, end.ptr);
 }

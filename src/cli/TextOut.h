@@ -15,3 +15,6 @@ std::size_t DecodeUtf8(const std::string& text, std::size_t at, u32* codePoint);
 // text with every control character (C0, DEL, C1) and every byte that is not part of valid
 // UTF-8 written as \xNN, so that a hostile name cannot drive the terminal.
 std::string PrintableText(const std::string& text);
+
+// value in decimal appended to out (what "%llu" prints, without printf's format parsing).
+void AppendDecimal(std::string& out, u64 value);

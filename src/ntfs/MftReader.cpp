@@ -160,7 +160,6 @@ bool CMftReader::ReadBatch(CDirectRW& reader, s64 record, u64 byte)
             std::aligned_alloc(kBatchAlignment, m_batchRecords * m_recordBytes + kBatchAlignment)));
     if (!m_batch)
         return false;
-    std::memset(m_batch.get(), 0, units * kUnitBytes);
     u32 done = 0;
     if (reader.ReadSectors(m_batch.get(), static_cast<u32>(units), &done, byte / kUnitBytes) != kOk)
     {
@@ -168,6 +167,10 @@ bool CMftReader::ReadBatch(CDirectRW& reader, s64 record, u64 byte)
         m_batchCount = 0;
         return false;
     }
+    // What a short read did not fill reads as zeros. Zeroing only that tail after the read,
+    // instead of the whole batch before it, saves a pass over a megabyte per batch.
+    const u64 filled = std::min<u64>(done, units * kUnitBytes);
+    std::memset(m_batch.get() + filled, 0, units * kUnitBytes - filled);
     m_batchFirst = record;
     m_batchCount = count;
     return true;

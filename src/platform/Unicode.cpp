@@ -40,6 +40,14 @@ u32 Utf16LeToUtf8(const u8* src, u32 units, char* out, u32 capacity, bool stopAt
         u32 cp = LoadLe16(src + static_cast<std::size_t>(2) * i);
         if (cp == 0 && stopAtNul)
             break;
+        if (cp < 0x80)
+        {
+            // ASCII, nearly every unit of a name: one byte, without the general encoder.
+            if (written + 2 > capacity)
+                break;
+            out[written++] = static_cast<char>(cp);
+            continue;
+        }
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units)
         {
             const u32 low = LoadLe16(src + static_cast<std::size_t>(2) * (i + 1));

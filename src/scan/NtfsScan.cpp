@@ -2,6 +2,8 @@
 // from parent references and clashing names made unique within their folder.
 #include "scan/NtfsScan.h"
 
+#include <algorithm>
+#include <new>
 #include <unordered_set>
 
 #include "mempool/MemPool.h"
@@ -16,18 +18,138 @@ constexpr s64 kRootRecord = 5;       // the root folder's MFT record
 constexpr s64 kFirstUserRecord = 16; // records 0-15 belong to the metafiles
 constexpr u8 kAttrFolder = 0x10;
 constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked around
+constexpr s64 kMaxReservedItems = s64{1} << 24; // 16 Mi items, about 3 GiB of address space
 
-// The item's full text, its name first numbered when an earlier item of the folder has it:
-// the number goes before the name's last '.', or at its end; a numbered name that is itself
-// taken already moves the counter on, so names stay unique in a folder. seen holds the texts
-// so far, each with the number of later items that clashed with it.
-std::string UniqueText(std::unordered_map<std::string, u32>& seen, FoundItem& item)
+// The full texts ("PATH\NAME") of the items found so far, each with the number of later items
+// that clashed with it. The table holds indexes into the volume's items, not copies of the
+// texts: a text is hashed as the bytes of path, '\' and name, and compared in place. (A table
+// of string keys cost a heap node and a copy of the text per item, and rehashed every text as
+// it grew.)
+class ItemTexts
 {
-    std::string text = item.path + '\\' + item.name;
-    auto [at, fresh] = seen.try_emplace(text, 0);
-    if (fresh)
-        return text;
-    u32& counter = at->second;
+public:
+    explicit ItemTexts(const std::vector<FoundItem>& items) : m_items(items) {}
+
+    // The slot of the item with the text path\name, or of the free slot where it would go.
+    [[nodiscard]] std::size_t Find(const std::string& path, const std::string& name, u64 hash) const
+    {
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t at = hash & mask;; at = (at + 1) & mask)
+        {
+            const Slot& slot = m_slots[at];
+            if (slot.item == kFree ||
+                (slot.hash == static_cast<u32>(hash) && SameText(m_items[slot.item], path, name)))
+                return at;
+        }
+    }
+
+    // True when slot (from Find) holds an item.
+    [[nodiscard]] bool Taken(std::size_t slot) const { return m_slots[slot].item != kFree; }
+
+    // Records items[index] in a free slot that Find returned for its text.
+    void Add(std::size_t slot, u64 hash, std::size_t index)
+    {
+        m_slots[slot] = Slot{static_cast<u32>(hash), static_cast<u32>(index)};
+        if (++m_count * 2 > m_slots.size())
+            Grow();
+    }
+
+    // The number of later items that clashed with the text in slot.
+    u32& Counter(std::size_t slot) { return m_counters[m_slots[slot].item]; }
+
+    // Makes room for a Find before the first Add.
+    void Reserve() { m_slots.assign(1024, Slot{}); }
+
+    static u64 Hash(const std::string& path, const std::string& name)
+    {
+        u64 h = 14695981039346656037ULL; // FNV-1a over the bytes of path, '\' and name
+        auto feed = [&h](char c) { h = (h ^ static_cast<u8>(c)) * 1099511628211ULL; };
+        for (char c : path)
+            feed(c);
+        feed('\\');
+        for (char c : name)
+            feed(c);
+        return h ^ (h >> 32);
+    }
+
+private:
+    static constexpr u32 kFree = 0xFFFFFFFF;
+    struct Slot
+    {
+        u32 hash = 0;
+        u32 item = kFree;
+    };
+
+    // True when item's text equals path\name (a '\' inside a name can make texts equal whose
+    // parts differ: they are compared as whole texts).
+    static bool SameText(const FoundItem& item, const std::string& path, const std::string& name)
+    {
+        if (item.path.size() == path.size())
+            return item.path == path && item.name == name;
+        if (item.path.size() + item.name.size() != path.size() + name.size())
+            return false;
+        auto at = [](const std::string& a, const std::string& b, std::size_t i) {
+            return i < a.size() ? a[i] : i == a.size() ? '\\' : b[i - a.size() - 1];
+        };
+        for (std::size_t i = 0; i <= path.size() + name.size(); ++i)
+            if (at(item.path, item.name, i) != at(path, name, i))
+                return false;
+        return true;
+    }
+
+    void Grow()
+    {
+        std::vector<Slot> old(m_slots.size() * 2);
+        old.swap(m_slots);
+        const std::size_t mask = m_slots.size() - 1;
+        for (const Slot& slot : old)
+        {
+            if (slot.item == kFree)
+                continue;
+            std::size_t at = slot.hash & mask;
+            while (m_slots[at].item != kFree)
+                at = (at + 1) & mask;
+            m_slots[at] = slot;
+        }
+    }
+
+    const std::vector<FoundItem>& m_items;
+    std::vector<Slot> m_slots;
+    std::size_t m_count = 0;
+    std::unordered_map<u32, u32> m_counters; // only texts that were clashed with
+};
+
+// Reserves room for an item per MFT record, the most a scan finds but for named streams.
+// Address space is all it costs: pages never written are never resident, and the items are no
+// longer copied as the list grows, which held the old and the new copy (half as much again as
+// the list) at once. A reservation the system refuses leaves the list to grow as it needs, and
+// so does an MFT of more than kMaxReservedItems records (a damaged size must not ask for
+// terabytes).
+void ReserveItems(std::vector<FoundItem>& items, s64 records)
+{
+    if (records <= kFirstUserRecord)
+        return;
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<s64>(records - kFirstUserRecord, kMaxReservedItems));
+    try
+    {
+        items.reserve(items.size() + wanted);
+    }
+    catch (const std::bad_alloc&)
+    {
+    }
+}
+
+// Numbers the item's name when an earlier item of the folder has it: the number goes before the
+// name's last '.', or at its end; a numbered name that is itself taken already moves the counter
+// on, so names stay unique in a folder. Returns the slot for the item's final text.
+std::size_t MakeNameUnique(ItemTexts& texts, FoundItem& item, u64* hash)
+{
+    *hash = ItemTexts::Hash(item.path, item.name);
+    std::size_t slot = texts.Find(item.path, item.name, *hash);
+    if (!texts.Taken(slot))
+        return slot;
+    u32& counter = texts.Counter(slot);
     const std::string base = item.name;
     const std::size_t dot = base.rfind('.');
     while (true)
@@ -35,10 +157,22 @@ std::string UniqueText(std::unordered_map<std::string, u32>& seen, FoundItem& it
         const std::string suffix = Format("_%u_", ++counter);
         item.name = dot == std::string::npos ? base + suffix
                                              : base.substr(0, dot) + suffix + base.substr(dot);
-        text = item.path + '\\' + item.name;
-        if (seen.try_emplace(text, 0).second)
-            return text;
+        *hash = ItemTexts::Hash(item.path, item.name);
+        slot = texts.Find(item.path, item.name, *hash);
+        if (!texts.Taken(slot))
+            return slot;
     }
+}
+
+// Appends item to the volume's items under a unique name and returns its full text.
+std::string AddItem(ItemTexts& texts, std::vector<FoundItem>& items, FoundItem&& item)
+{
+    u64 hash = 0;
+    const std::size_t slot = MakeNameUnique(texts, item, &hash);
+    std::string text = item.path + '\\' + item.name;
+    items.push_back(std::move(item));
+    texts.Add(slot, hash, items.size() - 1);
+    return text;
 }
 } // namespace
 
@@ -136,8 +270,9 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
     const s64 count = static_cast<s64>(ntfs.RecordCount());
     NtfsFolderMap folders;
     folders.root = volume.name;
-    // Full item texts reported so far, each with the number of later items that clashed with it.
-    std::unordered_map<std::string, u32> seen;
+    ItemTexts texts(volume.items);
+    texts.Reserve();
+    ReserveItems(volume.items, count);
 
     if (ntfs.MftRecordsClaimed() != 0)
         catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
@@ -162,7 +297,7 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
         item.size = info.size;
         item.data = info.data;
         info.data = nullptr;
-        item.name = info.name;
+        item.name = std::move(info.name);
         item.created = info.created;
         item.accessed = info.accessed;
         s64 sector = r;
@@ -173,22 +308,23 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
         item.record = static_cast<u64>(r);
 
         ResolveFolder(catalog, item.path, ntfs, info.parent, info.parentSequence, folders);
-        std::string text = UniqueText(seen, item);
-        if (item.attr & kAttrFolder)
+        const u8 attr = item.attr;
+        std::string text = AddItem(texts, volume.items, std::move(item));
+        if (attr & kAttrFolder)
             folders.AddFolder(r, info.sequence, info.inUse != 0, text);
-        catalog.Post(WM_SCAN_NOTIFY, 1, text, item.attr);
-        volume.items.push_back(item);
+        catalog.Post(WM_SCAN_NOTIFY, 1, text, attr);
         // Each named data stream is an item of its own beside the file: "NAME:STREAM".
+        const std::size_t file = volume.items.size() - 1;
         for (NtfsNamedStream& stream : info.streams)
         {
-            FoundItem named = item;
+            FoundItem named = volume.items[file];
             named.data = nullptr;
-            named.name = item.name + ':' + stream.name;
+            named.name += ':';
+            named.name += stream.name;
             named.size = stream.size;
             named.stream = std::move(stream.name);
-            text = UniqueText(seen, named);
-            catalog.Post(WM_SCAN_NOTIFY, 1, text, named.attr);
-            volume.items.push_back(std::move(named));
+            text = AddItem(texts, volume.items, std::move(named));
+            catalog.Post(WM_SCAN_NOTIFY, 1, text, attr);
         }
     }
     ntfs.SetReadAhead(false);

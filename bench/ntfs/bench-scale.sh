@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Times the NTFS search of orlavent-cli (scan --json) against ntfsundelete and against reading
+# the MFT's extents with dd, side by side in one hyperfine run, on volumes written by
+# ntfs-volume-gen (bench/ntfs/NtfsVolumeGen.cpp: every second file deleted, every 50th
+# deleted file named like the one before it); then the peak RSS of each with /usr/bin/time -v.
+#
+#   bench/ntfs/bench-scale.sh [FILES...]      (default: 200000 2000000)
+#
+# ORL_CLI_BEFORE names another orlavent-cli (an earlier build) to time in the same run.
+# The generator and orlavent-cli are built in $WORK/build (Release) unless $ORL_BUILD names a
+# build directory that has them; volumes are kept in $WORK (default: build-bench-scale).
+set -euo pipefail
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+work=${WORK:-$repo/build-bench-scale}
+runs=${BENCH_RUNS:-5}
+mkdir -p "$work"
+build=${ORL_BUILD:-}
+if [[ -z $build ]]; then
+    build=$work/build
+    cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORL_BUILD_TESTS=OFF \
+          -DORL_BUILD_GUI=OFF >/dev/null
+    cmake --build "$build" --target orlavent-cli ntfs-volume-gen -j2 >/dev/null
+fi
+gen=$build/bench/ntfs-volume-gen
+cli=$build/orlavent-cli
+(($# > 0)) || set -- 200000 2000000
+
+for files in "$@"; do
+    img=$work/ntfs-gen-$files.img
+    if [[ ! -f $img ]]; then
+        start=$(date +%s.%N)
+        "$gen" "$img.tmp" "$files" --clash-every 50
+        mv "$img.tmp" "$img"
+        echo "   built in $(echo "$(date +%s.%N) - $start" | bc) s"
+    fi
+    # dd of every MFT extent, as one shell command.
+    dd_cmd=$("$gen" --mft-extents "$img" | while read -r offset length; do
+        printf 'dd if=%q bs=1M skip=%s count=%s iflag=skip_bytes,count_bytes status=none; ' \
+            "$img" "$offset" "$length"
+    done)
+    cat "$img" >/dev/null
+    echo "== $img"
+    before=()
+    [[ -z ${ORL_CLI_BEFORE:-} ]] ||
+        before=(-n "orlavent-cli scan --json (before)" "$ORL_CLI_BEFORE scan --json $img")
+    hyperfine -N -w 1 -r "$runs" --export-markdown "$work/hyperfine-$files.md" \
+        -n "dd of the MFT extents" "sh -c '$dd_cmd'" \
+        -n "ntfsundelete" "ntfsundelete $img" \
+        "${before[@]}" \
+        -n "orlavent-cli scan --json" "$cli scan --json $img" 2>&1 | grep -v '^ *$' || true
+    cat "$work/hyperfine-$files.md"
+    for cmd in "$dd_cmd" "ntfsundelete $img" ${ORL_CLI_BEFORE:+"$ORL_CLI_BEFORE scan --json $img"} \
+               "$cli scan --json $img"; do
+        /usr/bin/time -f "%M" bash -c "$cmd" >/dev/null 2>"$work/time.log" || true
+        echo "peak RSS $(($(tail -1 "$work/time.log") / 1024)) MiB: ${cmd:0:50}"
+    done
+    echo "lines: ntfsundelete $(ntfsundelete "$img" 2>/dev/null | grep -c ' FR\| DR' || true)," \
+         "orlavent-cli $("$cli" scan --json "$img" | wc -l)"
+done
