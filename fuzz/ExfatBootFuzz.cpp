@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Sealed: sector 0 from the input at its own sector size, the checksum in sector 11, the
     // region copied to sector 12.
     u8 sector[512] = {};
-    std::memcpy(sector, data, size < sizeof sector ? size : sizeof sector);
+    if (size > 0)
+        std::memcpy(sector, data, size < sizeof sector ? size : sizeof sector);
     const u32 shift = sector[0x6C] >= 9 && sector[0x6C] <= 12 ? sector[0x6C] : 9;
     const std::size_t bps = std::size_t{1} << shift;
     std::vector<u8> sealed(24 * bps, 0);
