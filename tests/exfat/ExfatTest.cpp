@@ -116,7 +116,7 @@ TEST(ExfatBoot, RegionChecksAndBackup)
 }
 
 // An entry set: File, Stream Extension, File Name entries (15 units each) and extra secondaries.
-struct SetSpec
+struct SetLayout
 {
     std::u16string name = u"Report.txt";
     bool deleted = false;
@@ -130,32 +130,32 @@ struct SetSpec
     int lengthDelta = 0; // added to the name length
 };
 
-std::vector<u8> MakeSet(const SetSpec& spec)
+std::vector<u8> MakeSet(const SetLayout& layout)
 {
-    const u32 nameEntries = static_cast<u32>((spec.name.size() + 14) / 15);
-    const u32 count = 1 + nameEntries + spec.extraSecondaries;
+    const u32 nameEntries = static_cast<u32>((layout.name.size() + 14) / 15);
+    const u32 count = 1 + nameEntries + layout.extraSecondaries;
     std::vector<u8> b((count + 1) * 32, 0);
     b[0] = 0x85;
-    b[1] = static_cast<u8>(count + spec.countDelta);
-    StoreLe16(&b[4], spec.attributes);
+    b[1] = static_cast<u8>(count + layout.countDelta);
+    StoreLe16(&b[4], layout.attributes);
     StoreLe32(&b[8], 0x5A8B6000); // 2025-04-11 12:00:00
     StoreLe32(&b[0x10], 0x5A8B6000);
     b[32] = 0xC0;
-    b[33] = spec.flags;
-    b[35] = static_cast<u8>(spec.name.size() + spec.lengthDelta);
-    StoreLe64(&b[32 + 8], spec.valid);
-    StoreLe32(&b[32 + 0x14], spec.first);
-    StoreLe64(&b[32 + 0x18], spec.length);
+    b[33] = layout.flags;
+    b[35] = static_cast<u8>(layout.name.size() + layout.lengthDelta);
+    StoreLe64(&b[32 + 8], layout.valid);
+    StoreLe32(&b[32 + 0x14], layout.first);
+    StoreLe64(&b[32 + 0x18], layout.length);
     for (u32 i = 0; i < nameEntries; ++i)
     {
         b[(2 + i) * 32] = 0xC1;
-        for (u32 u = 0; u < 15 && i * 15 + u < spec.name.size(); ++u)
-            StoreLe16(&b[(2 + i) * 32 + 2 + u * 2], spec.name[i * 15 + u]);
+        for (u32 u = 0; u < 15 && i * 15 + u < layout.name.size(); ++u)
+            StoreLe16(&b[(2 + i) * 32 + 2 + u * 2], layout.name[i * 15 + u]);
     }
-    for (int i = 0; i < spec.extraSecondaries; ++i)
+    for (int i = 0; i < layout.extraSecondaries; ++i)
         b[(2 + nameEntries + i) * 32] = 0xE0; // a vendor extension
     StoreLe16(&b[2], ExfatSetChecksum(ByteView(b.data(), b.size()), count + 1, false));
-    if (spec.deleted)
+    if (layout.deleted)
         for (u32 i = 0; i <= count; ++i)
             b[i * 32] &= 0x7F;
     return b;
@@ -166,7 +166,7 @@ TEST(ExfatEntrySet, DecodesLiveDeletedAndDamagedSets)
     struct Case
     {
         const char* what;
-        SetSpec spec;
+        SetLayout layout;
         std::function<void(std::vector<u8>&)> damage;
         ExfatSetResult result;
         u32 entries;
@@ -248,7 +248,7 @@ TEST(ExfatEntrySet, DecodesLiveDeletedAndDamagedSets)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.what);
-        std::vector<u8> b = MakeSet(c.spec);
+        std::vector<u8> b = MakeSet(c.layout);
         c.damage(b);
         ExfatEntrySet set;
         ASSERT_EQ(DecodeExfatEntrySet(ByteView(b.data(), b.size()), &set), c.result);
@@ -256,8 +256,8 @@ TEST(ExfatEntrySet, DecodesLiveDeletedAndDamagedSets)
             continue;
         EXPECT_EQ(set.entries, c.entries);
         EXPECT_EQ(set.checksumOk, c.checksumOk);
-        EXPECT_EQ(set.deleted, c.spec.deleted);
-        std::u16string name = c.spec.name;
+        EXPECT_EQ(set.deleted, c.layout.deleted);
+        std::u16string name = c.layout.name;
         std::string utf8;
         for (char16_t ch : name)
         {
@@ -266,9 +266,9 @@ TEST(ExfatEntrySet, DecodesLiveDeletedAndDamagedSets)
             utf8.append(reinterpret_cast<const char*>(out), n);
         }
         EXPECT_EQ(set.name, utf8);
-        EXPECT_EQ(set.firstCluster, c.spec.first);
-        EXPECT_EQ(set.validDataLength, c.spec.valid);
-        EXPECT_EQ(set.NoFatChain(), (c.spec.flags & 2) != 0);
+        EXPECT_EQ(set.firstCluster, c.layout.first);
+        EXPECT_EQ(set.validDataLength, c.layout.valid);
+        EXPECT_EQ(set.NoFatChain(), (c.layout.flags & 2) != 0);
     }
 }
 
