@@ -80,7 +80,9 @@ u32 CNtfs::ReadNonResidentValue(const NtfsAttribute& attr, u64 limit, std::vecto
     {
         if (at >= out->size())
             break;
-        const u64 bytes = std::min<u64>(run.length * clusterBytes, out->size() - at);
+        // Clusters past the value's end are not read: no product of a damaged length wraps.
+        const u64 left = out->size() - at;
+        const u64 bytes = run.length > left / clusterBytes ? left : run.length * clusterBytes;
         if (!run.hole)
         {
             u32 done = 0;
