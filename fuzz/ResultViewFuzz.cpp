@@ -61,7 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             item.name = in.Text();
             item.attr = in.Byte();
             item.size = static_cast<u32>(in.Int());
-            item.accessed = {in.Int(), in.Int(), in.Int(), in.Int(), in.Int(), in.Int()};
+            item.accessed.year = static_cast<s16>(in.Int());
+            item.accessed.month = static_cast<u8>(in.Int());
+            item.accessed.day = static_cast<u8>(in.Int());
+            item.accessed.hour = static_cast<u8>(in.Int());
+            item.accessed.minute = static_cast<u8>(in.Int());
+            item.accessed.second = static_cast<u8>(in.Int());
             volume.items.push_back(item);
         }
         catalog.m_volumes.push_back(std::move(volume));

@@ -131,6 +131,7 @@ void CCatalog::ResetVolumes()
             volume.engine->ReleaseItems(volume);
         volume.items.clear();
         volume.assignedRuns.clear();
+        volume.streamNames.clear();
         volume.lookup.Clear();
         volume.ntfs.reset();
         volume.fatBoot.reset();

@@ -64,6 +64,8 @@ struct VolumeEntry
     std::unique_ptr<ExfatVolume> exfat;     // exFAT geometry, FAT and bitmap; null otherwise
     // FAT, exFAT: the clusters assigned to the deleted finds (FoundItem::runsAt, runCount).
     std::vector<ClusterRun> assignedRuns;
+    // NTFS: the names of the named data streams the items stand for (FoundItem::stream).
+    std::vector<std::string> streamNames;
     bool contiguousRead = false; // recovery: every find as one stretch from its first cluster
 
     // Hash lookups over dirIndex and items for AddItem. They index the two vectors

@@ -231,8 +231,7 @@ std::string CCatalog::FormatTime(const FoundTime& time)
     // value gives an empty text for that half, as the system's date formatting refuses it.
     const bool dateValid = time.year >= kFirstYear && time.year <= kLastYear && time.month >= 1 &&
                            time.month <= 12 && time.day >= 1 && time.day <= 31;
-    const bool timeValid = time.hour >= 0 && time.hour < 24 && time.minute >= 0 &&
-                           time.minute < 60 && time.second >= 0 && time.second < 60;
+    const bool timeValid = time.hour < 24 && time.minute < 60 && time.second < 60;
     std::tm calendar = {};
     if (dateValid)
     {

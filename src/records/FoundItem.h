@@ -5,15 +5,17 @@
 
 #include "platform/Types.h"
 
-// A point in time as decoded from the volume (local time, no zone).
+// A point in time as decoded from the volume (local time, no zone). Packed into 8 bytes: a
+// search holds two per find, for millions of finds. Years run from 1601 to 30828 (the last
+// FILETIME), well inside s16.
 struct FoundTime
 {
-    s32 year = 0;
-    s32 month = 0;
-    s32 day = 0;
-    s32 hour = 0;
-    s32 minute = 0;
-    s32 second = 0;
+    s16 year = 0;
+    u8 month = 0;
+    u8 day = 0;
+    u8 hour = 0;
+    u8 minute = 0;
+    u8 second = 0;
 
     friend bool operator==(const FoundTime&, const FoundTime&) = default;
 };
@@ -59,26 +61,29 @@ enum class FindCondition : u8
     }
 }
 
-// One found file or folder.
+// One found file or folder. Its fields are ordered widest first so that it packs without
+// holes: a search keeps one per find, millions on a large disk.
 struct FoundItem
 {
     std::string path;     // folder that holds the item: "C:" or "C:\docs"
     std::string name;     // the item's own name, unique within path
-    u8 attr = 0;          // FAT attribute layout; 0x10 marks a folder
-    u32 deleted = 0;      // 1 when the item (or a folder above it) is deleted
-    FoundTime created;    // creation time
-    FoundTime accessed;   // the time shown in the "Access" column
     u64 size = 0;         // file size in bytes; 0 for folders
     u64 first = 0;        // FAT: first cluster; NTFS: sector of the item's MFT record
     void* data = nullptr; // NTFS: pool block with the base record's run list; FAT: null
     u64 record = 0;       // NTFS: the item's base MFT record, read again to copy its data
-    std::string stream;   // NTFS: the named data stream the item stands for; empty for the file
+    FoundTime created;    // creation time
+    FoundTime accessed;   // the time shown in the "Access" column
+    u32 deleted = 0;      // 1 when the item (or a folder above it) is deleted
+    // NTFS: the named data stream the item stands for, as 1 + its index in the volume's
+    // VolumeEntry::streamNames; 0 for the file's unnamed data.
+    u32 stream = 0;
     // FAT, exFAT: the clusters the layout search gave a deleted find, as runs of the volume's
     // VolumeEntry::assignedRuns. runCount 0: none were given (the allocation could not be read,
     // or another find has the same first cluster), and the data is read as one stretch.
     u32 runsAt = 0;
     u32 runCount = 0;
     u32 overwritten = 0; // clusters of those runs that live files now hold
+    u8 attr = 0;         // FAT attribute layout; 0x10 marks a folder
     u8 inferred = 0;     // 1 when those clusters are not one run
     FindCondition condition = FindCondition::kNotJudged; // set once its volume is searched
     u8 overwrittenPct = 0; // share of its clusters that hold other data now, 0 .. 100

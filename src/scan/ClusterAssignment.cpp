@@ -104,8 +104,7 @@ u64 TimeKey(const FoundTime& t)
     const bool zeroDos = t.year == 1980 && t.month == 1 && t.day == 1 && t.hour == 0 &&
                          t.minute == 0 && t.second == 0;
     if (zeroDos || t.year < 1601 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 ||
-        t.day > 31 || t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 ||
-        t.second > 60)
+        t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 60)
         return kNoTime;
     constexpr s64 kDaysTo1970 = 134774; // 1 January 1601 to 1 January 1970
     const s64 days = DaysFromCivil(t.year, t.month, t.day) + kDaysTo1970;

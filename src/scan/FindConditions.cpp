@@ -178,7 +178,7 @@ void AssessConditions(VolumeEntry& entry)
         // entries have no such identity.
         FindClusters find;
         if (item.record != 0)
-            find.identity = item.record ^ (std::hash<std::string>{}(item.stream) << 1);
+            find.identity = item.record ^ (u64{item.stream} << 48);
         if (!stream.resident)
             for (const StreamExtent& extent : stream.extents)
                 if (!extent.hole && extent.length > 0 && extent.lcn <= ~0ull - extent.length)

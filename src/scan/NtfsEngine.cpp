@@ -80,7 +80,11 @@ u32 CNtfsEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataS
         // The record is read again: its extension records, named streams and compression are
         // described there.
         NtfsStreamLayout layout;
-        const u32 rc = ntfs->DescribeData(item.record, item.stream, &layout);
+        static const std::string kUnnamed;
+        const std::string& name = item.stream != 0 && item.stream <= entry.streamNames.size()
+                                      ? entry.streamNames[item.stream - 1]
+                                      : kUnnamed;
+        const u32 rc = ntfs->DescribeData(item.record, name, &layout);
         if (rc == kNtfsOk)
             return FromLayout(*ntfs, item, layout, stream);
         if (rc != kNtfsIoError || !item.data)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <new>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "mempool/MemPool.h"
@@ -164,6 +165,17 @@ std::size_t MakeNameUnique(ItemTexts& texts, FoundItem& item, u64* hash)
     }
 }
 
+// The number FoundItem::stream gives the named stream: each name is kept once per volume (a
+// disk holds thousands of "Zone.Identifier" streams).
+u32 StreamIndex(VolumeEntry& volume, std::unordered_map<std::string, u32>& known,
+                const std::string& name)
+{
+    auto [it, added] = known.try_emplace(name, static_cast<u32>(volume.streamNames.size() + 1));
+    if (added)
+        volume.streamNames.push_back(name);
+    return it->second;
+}
+
 // Appends item to the volume's items under a unique name and returns its full text.
 std::string AddItem(ItemTexts& texts, std::vector<FoundItem>& items, FoundItem&& item)
 {
@@ -285,6 +297,7 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
 
     NtfsRecordInfo info;
     FoundItem item;
+    std::unordered_map<std::string, u32> streamIndex;
     ntfs.SetReadAhead(true);
     for (s64 r = kFirstUserRecord; r < count && g_bRunning.load() != 0; ++r)
     {
@@ -322,7 +335,7 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
             named.name += ':';
             named.name += stream.name;
             named.size = stream.size;
-            named.stream = std::move(stream.name);
+            named.stream = StreamIndex(volume, streamIndex, stream.name);
             text = AddItem(texts, volume.items, std::move(named));
             catalog.Post(WM_SCAN_NOTIFY, 1, text, attr);
         }

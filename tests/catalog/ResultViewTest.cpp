@@ -280,8 +280,8 @@ TEST_F(CCatalogResultView, FormatTimeUsesTheLocaleDateAndTime)
     EXPECT_EQ(catalog.FormatTime({1999, 12, 31, 23, 59, 58}), "12/31/99  23:59:58");
     EXPECT_EQ(catalog.FormatTime({2000, 1, 2, 3, 4, 5}), "01/02/00  03:04:05");
     // A damaged entry's fields that name no date or time of day leave that half empty.
-    EXPECT_EQ(catalog.FormatTime({-5000, 0, 99, 77, -1, 61}), "  ");
+    EXPECT_EQ(catalog.FormatTime({-5000, 0, 99, 77, 255, 61}), "  ");
     EXPECT_EQ(catalog.FormatTime({1999, 12, 31, 24, 0, 0}), "12/31/99  ");
-    EXPECT_EQ(catalog.FormatTime({INT32_MIN, INT32_MIN, 1, 0, 0, 0}), "  00:00:00");
+    EXPECT_EQ(catalog.FormatTime({INT16_MIN, 0, 1, 0, 0, 0}), "  00:00:00");
     EXPECT_EQ(catalog.FormatTime({1600, 1, 1, 0, 0, 0}), "  00:00:00");
 }

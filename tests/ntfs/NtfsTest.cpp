@@ -117,7 +117,8 @@ s64 FileTime(int y, int mo, int d, int h, int mi, int s)
 
 FoundTime Time(s32 y, s32 mo, s32 d, s32 h, s32 mi, s32 s)
 {
-    return FoundTime{y, mo, d, h, mi, s};
+    return FoundTime{static_cast<s16>(y), static_cast<u8>(mo), static_cast<u8>(d),
+                     static_cast<u8>(h),  static_cast<u8>(mi), static_cast<u8>(s)};
 }
 
 // Parses the record laid out as given as the current record of the parser.
