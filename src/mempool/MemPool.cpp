@@ -3,6 +3,7 @@
 #include "mempool/MemPool.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -34,6 +35,27 @@ template <typename T> bool ReserveOneMore(std::vector<T>& list)
 }
 } // namespace
 
+// Adds chunk to the address-sorted maps with a clear bit per 4 bytes; false when the heap
+// refuses the bits (the maps are then unchanged).
+bool CMemPool::AddChunkMap(std::vector<ChunkMap>& maps, u8* chunk, s32 bytes)
+{
+    ChunkMap map;
+    map.start = chunk;
+    map.bytes = bytes;
+    try
+    {
+        map.used.assign((static_cast<std::size_t>(bytes) / 4 + 63) / 64, 0);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
+    auto at = std::upper_bound(maps.begin(), maps.end(), chunk,
+                               [](const u8* q, const ChunkMap& c) { return q < c.start; });
+    maps.insert(at, std::move(map));
+    return true;
+}
+
 CMemPool::CMemPool(int initialSize, unsigned granularity) : m_granularity(granularity)
 {
     // Chunks are whole multiples of the granularity and blocks multiples of 4, so the
@@ -50,30 +72,80 @@ CMemPool::CMemPool(int initialSize, unsigned granularity) : m_granularity(granul
     if (!chunk)
         return;
     std::memset(chunk, 0, static_cast<std::size_t>(size));
-    if (!ReserveOneMore(m_chunks) || !ReserveOneMore(m_chunkStarts) || !ReserveOneMore(m_free))
+    if (!ReserveOneMore(m_chunks) || !ReserveOneMore(m_chunkMaps) || !ReserveOneMore(m_free) ||
+        !AddChunkMap(m_chunkMaps, chunk, size))
     {
         std::free(chunk);
         return;
     }
     m_chunks.push_back(chunk);
-    m_chunkStarts.push_back(chunk);
     m_free.push_back(Block{chunk, size});
 }
 
 CMemPool::~CMemPool()
 {
     m_free.clear();
-    m_used.clear();
+    m_chunkMaps.clear();
     for (auto it = m_chunks.rbegin(); it != m_chunks.rend(); ++it)
         std::free(*it);
     m_chunks.clear();
-    m_chunkStarts.clear();
 }
 
 bool CMemPool::Joinable(const Block& a, const Block& b) const
 {
-    return a.start + a.length == b.start &&
-           !std::binary_search(m_chunkStarts.begin(), m_chunkStarts.end(), b.start);
+    return a.start + a.length == b.start && ChunkOf(a.start) == ChunkOf(b.start);
+}
+
+const CMemPool::ChunkMap* CMemPool::ChunkOf(const u8* p) const
+{
+    auto after = std::upper_bound(m_chunkMaps.begin(), m_chunkMaps.end(), p,
+                                  [](const u8* q, const ChunkMap& c) { return q < c.start; });
+    if (after == m_chunkMaps.begin())
+        return nullptr;
+    const ChunkMap& chunk = *(after - 1);
+    return p < chunk.start + chunk.bytes ? &chunk : nullptr;
+}
+
+bool CMemPool::IsUsedStart(const ChunkMap& chunk, const u8* p)
+{
+    const auto offset = static_cast<std::size_t>(p - chunk.start);
+    if (offset % 4 != 0)
+        return false;
+    const std::size_t step = offset / 4;
+    return (chunk.used[step / 64] >> (step % 64) & 1) != 0;
+}
+
+void CMemPool::MarkUsed(ChunkMap& chunk, const u8* p, bool used)
+{
+    const std::size_t step = static_cast<std::size_t>(p - chunk.start) / 4;
+    const u64 bit = u64{1} << (step % 64);
+    chunk.used[step / 64] = used ? chunk.used[step / 64] | bit : chunk.used[step / 64] & ~bit;
+}
+
+s32 CMemPool::UsedLength(const ChunkMap& chunk, const u8* p) const
+{
+    const std::size_t steps = static_cast<std::size_t>(chunk.bytes) / 4;
+    std::size_t next = static_cast<std::size_t>(p - chunk.start) / 4 + 1;
+    // The next handed-out block's start: the first set bit after p's.
+    while (next < steps)
+    {
+        const u64 word = chunk.used[next / 64] >> (next % 64);
+        if (word != 0)
+        {
+            next += static_cast<std::size_t>(std::countr_zero(word));
+            break;
+        }
+        next = (next / 64 + 1) * 64;
+    }
+    const u8* end = chunk.start + std::min(next, steps) * 4;
+    if (static_cast<std::size_t>(chunk.bytes) % 4 != 0 && next >= steps)
+        end = chunk.start + chunk.bytes;
+    // The next free block's start, when it comes first.
+    auto free = std::upper_bound(m_free.begin(), m_free.end(), p,
+                                 [](const u8* q, const Block& b) { return q < b.start; });
+    if (free != m_free.end() && free->start < end)
+        end = free->start;
+    return static_cast<s32>(end - p);
 }
 
 void* CMemPool::Alloc(int size)
@@ -89,7 +161,7 @@ void* CMemPool::Alloc(int size)
     std::lock_guard lock(m_mutex);
     // Room for one more record in every list first, so that the bookkeeping below cannot
     // fail half-way and a refused list growth is an ordinary null result.
-    if (!ReserveOneMore(m_free) || !ReserveOneMore(m_chunks) || !ReserveOneMore(m_chunkStarts))
+    if (!ReserveOneMore(m_free) || !ReserveOneMore(m_chunks) || !ReserveOneMore(m_chunkMaps))
         return nullptr;
     u8* result = nullptr;
     s32 reserved = rounded;
@@ -117,9 +189,12 @@ void* CMemPool::Alloc(int size)
         u8* chunk = TakeChunk(static_cast<std::size_t>(n));
         if (!chunk)
             return nullptr;
+        if (!AddChunkMap(m_chunkMaps, chunk, n))
+        {
+            std::free(chunk);
+            return nullptr;
+        }
         m_chunks.push_back(chunk);
-        m_chunkStarts.insert(std::lower_bound(m_chunkStarts.begin(), m_chunkStarts.end(), chunk),
-                             chunk);
         result = chunk;
         if (n - rounded > 4)
         {
@@ -134,15 +209,7 @@ void* CMemPool::Alloc(int size)
         }
     }
 
-    try
-    {
-        m_used.emplace(result, reserved);
-    }
-    catch (const std::bad_alloc&)
-    {
-        ReleaseLocked(Block{result, reserved});
-        return nullptr;
-    }
+    MarkUsed(*ChunkOf(result), result, true);
     std::memset(result, 0, static_cast<std::size_t>(reserved));
     return result;
 }
@@ -152,12 +219,13 @@ void CMemPool::Free(void** block)
     if (!block || !*block)
         return;
     std::lock_guard lock(m_mutex);
-    auto used = m_used.find(static_cast<u8*>(*block));
-    if (used == m_used.end())
+    const auto* start = static_cast<u8*>(*block);
+    ChunkMap* chunk = ChunkOf(start);
+    if (chunk == nullptr || !IsUsedStart(*chunk, start))
         return;
-    if (!ReleaseLocked(Block{used->first, used->second}))
+    if (!ReleaseLocked(Block{const_cast<u8*>(start), UsedLength(*chunk, start)}))
         return;
-    m_used.erase(used);
+    MarkUsed(*chunk, start, false);
     *block = nullptr;
 }
 
@@ -193,9 +261,14 @@ std::vector<CMemPool::Block> CMemPool::UsedBlocks() const
 {
     std::lock_guard lock(m_mutex);
     std::vector<Block> blocks;
-    blocks.reserve(m_used.size());
-    for (const auto& [start, length] : m_used)
-        blocks.push_back(Block{start, length});
+    for (const ChunkMap& chunk : m_chunkMaps)
+        for (std::size_t w = 0; w < chunk.used.size(); ++w)
+            for (u64 word = chunk.used[w]; word != 0; word &= word - 1)
+            {
+                u8* start =
+                    chunk.start + (w * 64 + static_cast<std::size_t>(std::countr_zero(word))) * 4;
+                blocks.push_back(Block{start, UsedLength(chunk, start)});
+            }
     return blocks;
 }
 

@@ -1,8 +1,8 @@
 // The program's block allocator: zero-filled blocks carved from large heap chunks.
 #pragma once
 
-#include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/Types.h"
@@ -48,16 +48,38 @@ private:
     // place back to back stay apart, so that no block ever spans two heap allocations.
     [[nodiscard]] bool Joinable(const Block& a, const Block& b) const;
 
-    std::vector<u8*> m_chunks;
-    std::vector<u8*> m_chunkStarts; // the same chunks sorted by address
+    std::vector<u8*> m_chunks; // in the order taken, to give back in reverse
+
+    // A chunk by address, with a bit per 4-byte step that is set where a handed-out block
+    // starts. A block's length is not stored: it ends where the next block of its chunk starts,
+    // handed out or free, or at the chunk's end, since the blocks of a chunk tile it. A search
+    // holds a block per find, millions on a large disk: a bit per 4 bytes costs a 32nd of the
+    // pool, where a tree node per block cost 64 bytes.
+    struct ChunkMap
+    {
+        u8* start = nullptr;
+        s32 bytes = 0;
+        std::vector<u64> used;
+    };
+    std::vector<ChunkMap> m_chunkMaps; // sorted by address
+    static bool AddChunkMap(std::vector<ChunkMap>& maps, u8* chunk, s32 bytes);
+    // The chunk that holds p, or null.
+    [[nodiscard]] const ChunkMap* ChunkOf(const u8* p) const;
+    [[nodiscard]] ChunkMap* ChunkOf(const u8* p)
+    {
+        return const_cast<ChunkMap*>(std::as_const(*this).ChunkOf(p));
+    }
+    // True when a handed-out block starts at p.
+    [[nodiscard]] static bool IsUsedStart(const ChunkMap& chunk, const u8* p);
+    static void MarkUsed(ChunkMap& chunk, const u8* p, bool used);
+    // The length of the handed-out block at p: up to the next block start of its chunk.
+    [[nodiscard]] s32 UsedLength(const ChunkMap& chunk, const u8* p) const;
+
     // Puts a block back on the free list and merges it with touching neighbours; false when
     // the list could not grow (the block then stays out of both lists).
     bool ReleaseLocked(const Block& block);
 
     std::vector<Block> m_free;
-    // Handed-out blocks by start address. A tree rather than a sorted array: a scan holds
-    // hundreds of thousands of blocks, and shifting an array on every call dominated its time.
-    std::map<u8*, s32> m_used;
     u32 m_granularity;
 };
 

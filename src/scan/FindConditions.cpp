@@ -183,6 +183,14 @@ void AssessConditions(VolumeEntry& entry)
             for (const StreamExtent& extent : stream.extents)
                 if (!extent.hole && extent.length > 0 && extent.lcn <= ~0ull - extent.length)
                     find.runs.push_back(ClaimedRun{extent.lcn, extent.length});
+        // A find that needs no cluster (data inside its record, or none) is good whatever the
+        // others claim: judged here rather than kept for the sweep, which saves a record per
+        // find on a volume of small files.
+        if (find.runs.empty())
+        {
+            item.condition = item.inferred != 0 ? FindCondition::kInferred : FindCondition::kGood;
+            continue;
+        }
         judged.push_back(i);
         finds.push_back(std::move(find));
     }

@@ -326,3 +326,46 @@ TEST(MemPoolTest, PoolBlockGivesItsBlockBack)
     EXPECT_EQ(g_MemPool.UsedBlocks().size(), before);
 }
 } // namespace
+
+// Thousands of blocks released in random order: every block still held stays known (listed
+// with its length, releasable once) while the others go, and a release inside a block is
+// ignored.
+TEST(MemPoolTest, ManyBlocksReleasedInRandomOrderStayKnownUntilFreed)
+{
+    CMemPool pool(0, 4096);
+    std::vector<std::pair<void*, s32>> blocks(20000);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+    {
+        blocks[i].second = static_cast<s32>(4 + (i % 7) * 4);
+        blocks[i].first = pool.Alloc(blocks[i].second);
+    }
+    ASSERT_EQ(pool.UsedBlocks().size(), blocks.size());
+    std::mt19937 random(7);
+    std::shuffle(blocks.begin(), blocks.end(), random);
+    const std::size_t kept = blocks.size() / 3;
+    for (std::size_t i = kept; i < blocks.size(); ++i)
+    {
+        void* inside = static_cast<u8*>(blocks[i].first) + 1; // blocks start on 4-byte steps
+        pool.Free(&inside);
+        pool.Free(&blocks[i].first);
+        ASSERT_EQ(blocks[i].first, nullptr);
+    }
+    blocks.resize(kept);
+    std::sort(blocks.begin(), blocks.end());
+    const std::vector<Block> used = pool.UsedBlocks();
+    ASSERT_EQ(used.size(), kept);
+    for (std::size_t i = 0; i < kept; ++i)
+    {
+        EXPECT_EQ(used[i].start, blocks[i].first);
+        // A chunk's last block may take the few bytes after it that no block could use.
+        EXPECT_GE(used[i].length, blocks[i].second);
+        EXPECT_LT(used[i].length, blocks[i].second + 8);
+    }
+    for (auto& [block, size] : blocks)
+    {
+        pool.Free(&block);
+        EXPECT_EQ(block, nullptr);
+    }
+    EXPECT_TRUE(pool.UsedBlocks().empty());
+    ASSERT_EQ(pool.FreeBlocks().size(), pool.ChunkCount());
+}
