@@ -11,7 +11,9 @@
 #include "ntfs/FileReference.h"
 #include "platform/EventSink.h"
 #include "platform/Format.h"
+#include "platform/LargeMemory.h"
 #include "platform/Status.h"
+#include "scan/NtfsRecordFeed.h"
 
 namespace
 {
@@ -135,6 +137,7 @@ void ReserveItems(std::vector<FoundItem>& items, s64 records)
     try
     {
         items.reserve(items.size() + wanted);
+        AdviseHugePages(items.data() + items.size(), wanted * sizeof(FoundItem));
     }
     catch (const std::bad_alloc&)
     {
@@ -274,7 +277,7 @@ void ResolveFolder(CCatalog& /*catalog*/, std::string& path, CNtfs& ntfs, s64 re
     path = std::move(base);
 }
 
-u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
+u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
 {
     if (!volume.ntfs)
         return kOk;
@@ -295,14 +298,11 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
                             static_cast<unsigned long long>(ntfs.MftRecordsHeld())),
                      0);
 
-    NtfsRecordInfo info;
     FoundItem item;
     std::unordered_map<std::string, u32> streamIndex;
-    ntfs.SetReadAhead(true);
-    for (s64 r = kFirstUserRecord; r < count && g_bRunning.load() != 0; ++r)
+    // Makes a find of record r, which read as info, and of each of its named streams.
+    auto add = [&](s64 r, NtfsRecordInfo& info)
     {
-        if (ntfs.ReadRecord(info, r) != kOk)
-            continue;
         item = FoundItem{};
         // Folders still in use are listed for orientation; only they read as not deleted.
         item.deleted = info.inUse != 0 ? 0 : 1;
@@ -339,7 +339,30 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume)
             text = AddItem(texts, volume.items, std::move(named));
             catalog.Post(WM_SCAN_NOTIFY, 1, text, attr);
         }
+    };
+
+    // The records are read and decoded on a second thread while this one files them; when no
+    // second reader of the volume can be had, this thread reads them itself.
+    CNtfsRecordFeed feed;
+    if (!oneThread && feed.Start(volume.name, kFirstUserRecord, count))
+    {
+        std::vector<CNtfsRecordFeed::Decoded> batch;
+        while (g_bRunning.load() != 0 && feed.Next(&batch))
+            for (CNtfsRecordFeed::Decoded& decoded : batch)
+            {
+                if (g_bRunning.load() == 0)
+                    break;
+                add(decoded.record, decoded.info);
+            }
+        for (CNtfsRecordFeed::Decoded& decoded : batch)
+            g_MemPool.Free(&decoded.info.data);
+        return kOk;
     }
+    NtfsRecordInfo info;
+    ntfs.SetReadAhead(true);
+    for (s64 r = kFirstUserRecord; r < count && g_bRunning.load() != 0; ++r)
+        if (ntfs.ReadRecord(info, r) == kOk)
+            add(r, info);
     ntfs.SetReadAhead(false);
     return kOk;
 }

@@ -44,7 +44,10 @@ struct NtfsFolderMap
 // every find to volume.items, posting one WM_SCAN_NOTIFY per item. An MFT run list that claims
 // more than the MFT holds is reported first, as a WM_SCAN_NOTIFY warning (code 3) naming the
 // volume. Stops early when g_bRunning is cleared. Returns 0.
-u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume);
+// The records are read and decoded on a second thread (through a second reader of the volume
+// opened by its drive text) unless oneThread is set or that reader cannot be opened; the finds
+// are the same either way.
+u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread = false);
 
 // Sets path to the full path of the folder that the parent reference (record, sequence) names,
 // reading and registering the folders up to one already known, up to the root (record 5), or up

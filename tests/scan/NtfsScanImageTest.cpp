@@ -236,3 +236,65 @@ TEST(NtfsScanDemoTest, ListsTheDemoVolume)
     EXPECT_EQ(folders, 4); // Projects, Orlavent, Photos and the deleted Letters
     EXPECT_EQ(entry.items.back().path + "\\" + entry.items.back().name, "D:\\readme.txt");
 }
+
+// Records decoded on a second thread give the same finds, field for field and data block for
+// data block, as one thread reading the records itself.
+class NtfsScanThreadsTest : public ::testing::TestWithParam<const char*>
+{
+protected:
+    static VolumeEntry Scan(bool oneThread)
+    {
+        VolumeEntry entry;
+        entry.name = "T:";
+        entry.fsType = kFsNtfs;
+        entry.engine = &NtfsEngine();
+        entry.ntfs = std::make_unique<CNtfs>();
+        EXPECT_EQ(entry.ntfs->Open("T:", 1), kOk);
+        CCatalog catalog;
+        g_bRunning = 1;
+        EXPECT_EQ(ScanNtfsVolume(catalog, entry, oneThread), kOk);
+        g_bRunning = 0;
+        return entry;
+    }
+
+    static std::vector<u8> Block(const void* data)
+    {
+        const auto* block = static_cast<const u8*>(data);
+        if (block == nullptr)
+            return {};
+        return {block, block + (block[0] == kDataBlockLongForm ? 1024 : block[0] + 1)};
+    }
+};
+
+TEST_P(NtfsScanThreadsTest, SecondThreadGivesTheSameFinds)
+{
+    const std::string image = TestImage(GetParam());
+    ASSERT_FALSE(image.empty());
+    RegisterSource("T:", image);
+    VolumeEntry two = Scan(false);
+    VolumeEntry one = Scan(true);
+    ASSERT_FALSE(one.items.empty());
+    ASSERT_EQ(two.items.size(), one.items.size());
+    EXPECT_EQ(two.streamNames, one.streamNames);
+    for (std::size_t i = 0; i < one.items.size(); ++i)
+    {
+        const FoundItem& a = two.items[i];
+        const FoundItem& b = one.items[i];
+        SCOPED_TRACE(b.path + "\\" + b.name);
+        EXPECT_EQ(a.path, b.path);
+        EXPECT_EQ(a.name, b.name);
+        EXPECT_EQ(std::tie(a.size, a.first, a.record, a.stream, a.deleted, a.attr),
+                  std::tie(b.size, b.first, b.record, b.stream, b.deleted, b.attr));
+        EXPECT_EQ(a.created, b.created);
+        EXPECT_EQ(a.accessed, b.accessed);
+        EXPECT_EQ(Block(a.data), Block(b.data));
+    }
+    for (VolumeEntry* entry : {&two, &one})
+        for (FoundItem& item : entry->items)
+            g_MemPool.Free(&item.data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, NtfsScanThreadsTest,
+                         ::testing::Values("ntfs-scan", "ntfs-streams", "ntfs-attrlist",
+                                           "ntfs-attrlist-freed", "ntfs-4k-sector",
+                                           "ntfs-compressed", "cond-ntfs", "ntfs-scan-ambiguous"));
