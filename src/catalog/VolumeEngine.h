@@ -85,6 +85,14 @@ public:
     // kStreamUnreadable.
     [[nodiscard]] virtual u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
                                              DataStream* stream) const = 0;
+    // True when the search already knows that item's data needs no cluster (it is kept inside
+    // the file's own record): judging such a find then reads nothing. False when it cannot tell
+    // without DescribeStream.
+    [[nodiscard]] virtual bool KnownWithoutClusters(const VolumeEntry& /*entry*/,
+                                                    const FoundItem& /*item*/) const
+    {
+        return false;
+    }
     // Whether cluster is in use by a live file: 0 with *inUse set, or kErrUnsupported when the
     // engine cannot tell.
     [[nodiscard]] virtual u32 ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const = 0;

@@ -172,20 +172,22 @@ void AssessConditions(VolumeEntry& entry)
             item.condition = FindCondition::kGood;
         if (item.deleted == 0 || !known || !Running())
             continue;
-        if (engine.DescribeStream(entry, item, &stream) == kStreamUnreadable)
+        // Data the engine knows to lie in the file's record is not described again.
+        const bool inRecord = engine.KnownWithoutClusters(entry, item);
+        if (!inRecord && engine.DescribeStream(entry, item, &stream) == kStreamUnreadable)
             continue;
         // An NTFS item names its record: a file listed twice is the same data. FAT and exFAT
         // entries have no such identity.
         FindClusters find;
         if (item.record != 0)
             find.identity = item.record ^ (u64{item.stream} << 48);
-        if (!stream.resident)
+        if (!inRecord && !stream.resident)
             for (const StreamExtent& extent : stream.extents)
                 if (!extent.hole && extent.length > 0 && extent.lcn <= ~0ull - extent.length)
                     find.runs.push_back(ClaimedRun{extent.lcn, extent.length});
         // A find that needs no cluster (data inside its record, or none) is good whatever the
-        // others claim: judged here rather than kept for the sweep, which saves a record per
-        // find on a volume of small files.
+        // others claim: judged here rather than kept for the sweep, so that a volume of small
+        // files holds no cluster list per find.
         if (find.runs.empty())
         {
             item.condition = item.inferred != 0 ? FindCondition::kInferred : FindCondition::kGood;

@@ -70,6 +70,15 @@ void AddExtents(const std::vector<NtfsExtent>& runs, u64 volumeClusters, DataStr
 }
 } // namespace
 
+bool CNtfsEngine::KnownWithoutClusters(const VolumeEntry& /*entry*/, const FoundItem& item) const
+{
+    // The data block of a file's unnamed data says resident: its bytes are in the base record,
+    // so judging it need not read that record again (one read and parse per small file).
+    u16 valueOffset = 0;
+    return item.stream == 0 && item.data != nullptr &&
+           NtfsDataIsResident(static_cast<const u8*>(item.data), &valueOffset);
+}
+
 u32 CNtfsEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataStream* stream) const
 {
     *stream = DataStream{};

@@ -16,6 +16,8 @@ public:
     void EndSearch(VolumeEntry& entry) const override;
     [[nodiscard]] u64 ClusterBytes(const VolumeEntry& entry) const override;
     [[nodiscard]] CDirectRW* DataReader(VolumeEntry& entry) const override;
+    [[nodiscard]] bool KnownWithoutClusters(const VolumeEntry& entry,
+                                            const FoundItem& item) const override;
     [[nodiscard]] u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
                                      DataStream* stream) const override;
     [[nodiscard]] u32 ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const override;
