@@ -43,6 +43,14 @@ public:
     // Reads record into *out. Returns kNtfsOk, kNtfsNotFound (not in the extents), or
     // kNtfsIoError with *status set to the reader's code.
     [[nodiscard]] u32 Read(CDirectRW& reader, s64 record, CMftRecord* out, u32* status);
+    // The record's bytes as read, fixups not applied, when the read-ahead batch holds them; null
+    // otherwise. Valid until the next Read.
+    [[nodiscard]] const u8* Batched(s64 record) const
+    {
+        return m_batchFirst >= 0 && record >= m_batchFirst && record < m_batchFirst + m_batchCount
+                   ? m_batch.get() + static_cast<u64>(record - m_batchFirst) * m_recordBytes
+                   : nullptr;
+    }
 
 private:
     // How many of clusters clusters from reader sector startUnit on the device holds.

@@ -283,6 +283,17 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
         return kErrNotOpen;
     if (record < 0 || static_cast<u64>(record) >= m_recordCount)
         return kErrTransfer;
+    // Most records of a disk hold files in use, which are no finds: the header, read inside the
+    // read-ahead batch, tells them before the record is copied out of it.
+    if (const u8* batched = m_keepOpen ? m_mft.Batched(record) : nullptr)
+    {
+        MftRecordHeader header;
+        if (ParseRecordHeader(ByteView{batched, m_recordBytes}, info, &header) == kErrRecordInUse)
+        {
+            info.record = static_cast<u64>(record);
+            return kErrRecordInUse;
+        }
+    }
     if (!m_keepOpen)
     {
         const u32 rc = m_reader->Open(m_drive, kReaderSectorSize);

@@ -264,6 +264,10 @@ private:
         return !extent.hole && extent.lcn <= 0xFFFFFFFFu && extent.length <= 0xFFFFFFFFu;
     }
     [[nodiscard]] u32 ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info);
+    // The first step of a parse: clears info's per-record fields and decodes the header into
+    // *header. kOk, kErrBadNtfs, or kErrRecordInUse for a file record in use.
+    [[nodiscard]] static u32 ParseRecordHeader(ByteView bytes, NtfsRecordInfo& info,
+                                               MftRecordHeader* header);
     // Gathers the attributes of the file whose base record (number, fixups applied) is record,
     // following its $ATTRIBUTE_LIST into the extension records that name it as their base.
     // Returns kNtfsOk, or kNtfsCorrupt when the list or an extension record could not be read

@@ -209,7 +209,7 @@ u32 ExtractResidentValue(u8* record, u32 recordSize, u32 valueOffset, u64 size, 
     return valueOffset <= recordSize && size <= room ? kOk : kErrBadNtfs;
 }
 
-u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info)
+u32 CNtfs::ParseRecordHeader(ByteView bytes, NtfsRecordInfo& info, MftRecordHeader* header)
 {
     info.data = nullptr;
     info.size = 0;
@@ -219,13 +219,20 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info)
     info.parent = 0;
     info.parentSequence = 0;
 
-    MftRecordHeader header;
-    if (record.DecodeHeader(&header) != kNtfsOk)
+    if (DecodeMftRecordHeader(bytes, header) != kNtfsOk)
         return kErrBadNtfs;
-    info.sequence = header.sequence;
-    info.inUse = (header.flags & kRecFlagInUse) ? 1 : 0;
-    if ((header.flags & (kRecFlagInUse | kRecFlagDirectory)) == kRecFlagInUse)
+    info.sequence = header->sequence;
+    info.inUse = (header->flags & kRecFlagInUse) ? 1 : 0;
+    if ((header->flags & (kRecFlagInUse | kRecFlagDirectory)) == kRecFlagInUse)
         return kErrRecordInUse;
+    return kOk;
+}
+
+u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info)
+{
+    MftRecordHeader header;
+    if (const u32 rc = ParseRecordHeader(record.View(), info, &header); rc != kOk)
+        return rc;
     const bool directory = (header.flags & kRecFlagDirectory) != 0;
     info.attribute = directory ? 0x10 : 0x20;
 
