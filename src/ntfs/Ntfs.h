@@ -216,6 +216,29 @@ public:
     // FILETIME (UTC, 100 ns since 1601) to the local time of the machine's time zone.
     static void FileTimeToFoundTime(s64 fileTime, FoundTime& out);
 
+    // The zone's offsets from UTC by hour, as learnt: looking the zone up is the dearest step of
+    // a record's parse, and the files of a disk cluster in time. An hour is kept only when its
+    // first and last second have the same offset (no change of zone rule inside), so a kept
+    // offset is the one the lookup would give. Belongs to one parser: a change of the process's
+    // time zone meets a new parser.
+    class ZoneOffsets
+    {
+    public:
+        // The offset in seconds of local time from UTC at unixTime; false when the zone
+        // lookup fails.
+        bool At(s64 unixTime, s64* offset);
+
+    private:
+        struct Hour
+        {
+            s64 hour = -1; // hours since 1970 (floor); -1: empty (never an hour kept: see At)
+            s64 offset = 0;
+        };
+        Hour m_hours[64];
+    };
+    // FileTimeToFoundTime with the zone's offsets taken from (and learnt into) zones.
+    static void FileTimeToFoundTime(s64 fileTime, FoundTime& out, ZoneOffsets* zones);
+
     // Volume figures for recovery, in the reader's 512-byte sectors.
     [[nodiscard]] u32 GetSectorsPerCluster() const;
     [[nodiscard]] u32 GetBytesPerSector() const;
@@ -300,5 +323,6 @@ private:
     std::vector<CMftRecord> m_extensions; // its extension records, while gathered
     std::vector<u8> m_listBytes;          // its non-resident attribute list
     NtfsFileAttributes m_file;            // its attributes
+    ZoneOffsets m_zones;                  // the zone offsets its times met
     u32 m_unitsPerCluster = 0;            // 512-byte reader sectors per cluster
 };

@@ -248,17 +248,17 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info)
         return kErrTransfer;
     // The three times are often one instant: each distinct one is converted once (the zone
     // lookup is the dearest step of a parse).
-    FileTimeToFoundTime(si.created, info.created);
+    FileTimeToFoundTime(si.created, info.created, &m_zones);
     if (si.accessed == si.created)
         info.accessed = info.created;
     else
-        FileTimeToFoundTime(si.accessed, info.accessed);
+        FileTimeToFoundTime(si.accessed, info.accessed, &m_zones);
     if (si.modified == si.created)
         info.modified = info.created;
     else if (si.modified == si.accessed)
         info.modified = info.accessed;
     else
-        FileTimeToFoundTime(si.modified, info.modified);
+        FileTimeToFoundTime(si.modified, info.modified, &m_zones);
     // The file's data: its unnamed $DATA (the piece that starts it, which holds the sizes), or
     // in a record without an attribute list whatever $DATA comes first.
     const NtfsAttribute* unnamed = nullptr;

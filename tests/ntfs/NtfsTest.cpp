@@ -833,6 +833,40 @@ TEST(NtfsTest, ConvertsFileTimesToLocalTime)
     }
 }
 
+// The offsets a parser learns by the hour give the same local times as a lookup per time,
+// across changes of zone rule (whole hour, half hour, and a zone of quarter hours), both ways
+// in time order.
+TEST(NtfsTest, LearntZoneOffsetsAgreeWithTheLookup)
+{
+    struct Case
+    {
+        const char* zone;
+        s64 around; // FILETIME near a change of rule
+    };
+    const Case cases[] = {
+        {"America/New_York", FileTime(2024, 3, 10, 7, 0, 0)},
+        {"America/New_York", FileTime(2024, 11, 3, 6, 0, 0)},
+        {"Australia/Lord_Howe", FileTime(2024, 4, 6, 15, 0, 0)},
+        {"Asia/Kathmandu", FileTime(1986, 1, 1, 0, 0, 0)},
+        {"Europe/London", FileTime(1971, 10, 31, 2, 0, 0)},
+    };
+    constexpr s64 kMinute = 60 * 10000000LL;
+    for (const Case& c : cases)
+    {
+        TzGuard tz(c.zone);
+        CNtfs::ZoneOffsets zones;
+        for (s64 step : {7 * kMinute, -7 * kMinute})
+            for (s64 t = c.around - 600 * step; t != c.around + 600 * step; t += step)
+            {
+                FoundTime looked;
+                FoundTime learnt;
+                CNtfs::FileTimeToFoundTime(t, looked);
+                CNtfs::FileTimeToFoundTime(t, learnt, &zones);
+                ASSERT_EQ(learnt, looked) << c.zone << " at FILETIME " << t;
+            }
+    }
+}
+
 TEST(NtfsTest, ReportsVolumeFiguresInReaderSectors)
 {
     VolumeBuilder vb(32);
