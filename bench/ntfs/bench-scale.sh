@@ -4,7 +4,10 @@
 # ntfs-volume-gen (bench/ntfs/NtfsVolumeGen.cpp: every second file deleted, every 50th
 # deleted file named like the one before it); then the peak RSS of each with /usr/bin/time -v.
 #
-#   bench/ntfs/bench-scale.sh [FILES...]      (default: 200000 2000000)
+#   bench/ntfs/bench-scale.sh [FILES...]      (default: 200000 1000000 2000000)
+#
+# The memory goal is read off the last lines: orlavent-cli's peak RSS less the UTF-8 bytes of
+# the names it listed, per MFT record.
 #
 # ORL_CLI_BEFORE names another orlavent-cli (an earlier build) to time in the same run.
 # The generator and orlavent-cli are built in $WORK/build (Release) unless $ORL_BUILD names a
@@ -23,7 +26,7 @@ if [[ -z $build ]]; then
 fi
 gen=$build/bench/ntfs-volume-gen
 cli=$build/orlavent-cli
-(($# > 0)) || set -- 200000 2000000
+(($# > 0)) || set -- 200000 1000000 2000000
 
 for files in "$@"; do
     img=$work/ntfs-gen-$files.img
@@ -56,4 +59,15 @@ for files in "$@"; do
     done
     echo "lines: ntfsundelete $(ntfsundelete "$img" 2>/dev/null | grep -c ' FR\| DR' || true)," \
          "orlavent-cli $("$cli" scan --json "$img" | wc -l)"
+    # Peak RSS per MFT record, less the names' UTF-8 bytes.
+    /usr/bin/time -f "%M" "$cli" scan --json "$img" 2>"$work/time.log" >"$work/listing.json"
+    records=$("$gen" --mft-extents "$img" | awk '{ bytes += $2 } END { print bytes / 1024 }')
+    python3 - "$work/listing.json" "$(tail -1 "$work/time.log")" "$records" <<'PY'
+import json, sys
+names = sum(len(json.loads(line)["name"].encode()) for line in open(sys.argv[1]))
+rss = int(sys.argv[2]) * 1024
+records = float(sys.argv[3])
+print(f"peak RSS {rss / 2**20:.1f} MiB, names {names / 2**20:.1f} MiB, records {records:.0f}: "
+      f"{(rss - names) / records:.0f} bytes per record beyond the names")
+PY
 done
