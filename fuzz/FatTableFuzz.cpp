@@ -1,5 +1,6 @@
 // Fuzzes the FAT window over a small in-memory volume: boot sector, Attach, every entry and
-// cluster state (bounded), and chain following as the directory walk does it.
+// cluster state (bounded), and chain following as the directory walk does it; and the FAT kept
+// in memory against the window, entry by entry.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -71,5 +72,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FollowChain(table, 2);
     FollowChain(table, rootValue);
     FollowChain(table, last);
+
+    // The FAT in memory answers exactly as the window does (the limit keeps a hostile FAT
+    // length from taking the memory).
+    FatTable kept;
+    if (!kept.Attach(&reader, boot) || !kept.KeepInMemory(u64{64} << 20))
+        return 0;
+    for (u32 c = 0; c <= last + 1; ++c)
+        if (kept.GetEntry(c) != table.GetEntry(c) ||
+            kept.GetClusterState(c) != table.GetClusterState(c))
+            std::abort();
+    if (kept.GetEntry(limit) != table.GetEntry(limit))
+        std::abort();
+    FollowChain(kept, rootValue);
     return 0;
 }

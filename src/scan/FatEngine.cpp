@@ -97,6 +97,9 @@ void CFatEngine::EndSearch(VolumeEntry& entry) const
     // again.
     if (entry.reader)
         (void)entry.reader->Open(std::string(), kSectorSize);
+    // The FAT the search kept in memory is not needed any more.
+    if (entry.fatTable)
+        entry.fatTable->ReleaseMemory();
 }
 
 u64 CFatEngine::ClusterBytes(const VolumeEntry& entry) const

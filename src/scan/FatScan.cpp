@@ -33,6 +33,10 @@ constexpr u32 kRootChunkSectors = 4;
 constexpr u64 kMaxFolderBytes = 65536ull * kEntrySize;
 // The attribute bit of a volume label entry.
 constexpr u8 kAttrVolumeId = 0x08;
+// The largest FAT the search keeps in memory (that of a 2 TiB volume of 32 KiB clusters):
+// the walks, the cluster assignment and the condition pass then read each FAT sector once,
+// in large reads, instead of through the 4 KiB window again and again.
+constexpr u64 kFatInMemoryLimit = u64{256} << 20;
 
 // The state one directory walk shares with the handling of its finds.
 struct FolderWalk
@@ -424,6 +428,8 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
         return kErrBadFatBoot;
     if (!UsableGeometry(volume))
         return kErrBadFatBoot;
+    // Released when the search ends (CFatEngine::EndSearch); a FAT too large stays windowed.
+    (void)volume.fatTable->KeepInMemory(kFatInMemoryLimit);
     LiveEntries live;
     {
         PoolBlock chunk(static_cast<int>(kRootChunkSectors * volume.bytesPerSector));
