@@ -84,6 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     if (kept.GetEntry(limit) != table.GetEntry(limit))
         std::abort();
+    u32 block[97];
+    for (u32 from = 0; from <= last + 1; from += 97)
+    {
+        kept.GetEntries(from, 97, block);
+        for (u32 i = 0; i < 97 && from + i <= last + 1; ++i)
+            if (block[i] != table.GetEntry(from + i))
+                std::abort();
+    }
     FollowChain(kept, rootValue);
     return 0;
 }

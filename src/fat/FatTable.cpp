@@ -207,6 +207,33 @@ u32 FatTable::ReadEntry(u32 cluster)
     return raw & kFat32Mask;
 }
 
+void FatTable::GetEntries(u32 first, u32 count, u32* out)
+{
+    for (u32 k = 0; k < count;)
+    {
+        const u64 cluster = static_cast<u64>(first) + k;
+        // A stretch of FAT32 entries of one segment in memory: copied out and masked in one
+        // loop, without the checks GetEntry makes for each. The passes over the whole FAT
+        // (owners, allocation) are made of such stretches.
+        if (m_fatBits == 32 && cluster >= kFirstCluster && cluster <= m_clusterLimit &&
+            cluster * 4 + 4 <= m_memoryBytes &&
+            m_segments[static_cast<std::size_t>(cluster * 4 / kSegmentBytes)] == Segment::kLoaded)
+        {
+            const u64 offset = cluster * 4;
+            const u64 segmentEnd =
+                std::min<u64>((offset / kSegmentBytes + 1) * kSegmentBytes, m_memoryBytes);
+            const u64 n = std::min<u64>({count - k, (segmentEnd - offset) / 4,
+                                         static_cast<u64>(m_clusterLimit) - cluster + 1});
+            const u8* at = m_memory.get() + offset;
+            for (u64 i = 0; i < n; ++i)
+                out[k + i] = LoadLe32(at + i * 4) & kFat32Mask;
+            k += static_cast<u32>(n);
+            continue;
+        }
+        out[k++] = GetEntry(static_cast<u32>(cluster));
+    }
+}
+
 ClusterState FatTable::GetClusterState(u32 cluster)
 {
     if (cluster < kFirstCluster || cluster >= m_clusterLimit)

@@ -52,6 +52,8 @@ public:
         }
         return ReadEntry(cluster);
     }
+    // The entries of clusters first .. first + count - 1 into out, each as GetEntry gives it.
+    void GetEntries(u32 first, u32 count, u32* out);
     [[nodiscard]] ClusterState GetClusterState(u32 cluster);
 
     // Keeps the FAT's entries in memory from here on: each stretch of kSegmentBytes is read

@@ -2,6 +2,7 @@
 #include "scan/FatEngine.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <new>
 
@@ -78,15 +79,23 @@ u32 CFatEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
         return kErrNoMemory;
     map->Set(0);
     map->Set(1);
-    for (u32 cluster = 2; cluster <= limit; ++cluster)
+    // The entries come a block at a time (one call, a plain copy from a FAT the search keeps
+    // in memory); the run flag is polled per block.
+    constexpr u32 kBlock = 4096;
+    std::array<u32, kBlock> entries;
+    u8* bits = map->Bytes();
+    for (u64 from = 2; from <= limit; from += kBlock)
     {
-        // The window moves one FAT sector at a time; the run flag is polled between windows.
-        if (cluster % 0x10000 == 0 && g_bRunning.load(std::memory_order_relaxed) == 0)
+        if (g_bRunning.load(std::memory_order_relaxed) == 0)
             return kErrUnsupported;
-        if (table->GetEntry(cluster) != 0)
-            map->Set(cluster);
-        if (cluster == limit)
-            break; // a limit of 2^32 - 1 must not wrap the loop
+        const u32 count = static_cast<u32>(std::min<u64>(kBlock, limit - from + 1));
+        table->GetEntries(static_cast<u32>(from), count, entries.data());
+        for (u32 i = 0; i < count; ++i)
+        {
+            const u64 cluster = from + i;
+            if (entries[i] != 0)
+                bits[cluster / 8] = static_cast<u8>(bits[cluster / 8] | (1u << (cluster % 8)));
+        }
     }
     return kOk;
 }

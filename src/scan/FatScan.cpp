@@ -4,6 +4,7 @@
 #include "scan/FatScan.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -37,6 +38,8 @@ constexpr u8 kAttrVolumeId = 0x08;
 // the walks, the cluster assignment and the condition pass then read each FAT sector once,
 // in large reads, instead of through the 4 KiB window again and again.
 constexpr u64 kFatInMemoryLimit = u64{256} << 20;
+// FAT entries taken at a time by the passes over the whole FAT.
+constexpr u32 kEntryBlock = 4096;
 
 // The state one directory walk shares with the handling of its finds.
 struct FolderWalk
@@ -46,6 +49,7 @@ struct FolderWalk
     std::string path; // path of the folder's children
     NameList names;
     LiveEntries* live = nullptr; // where the live files met are recorded; null: not recorded
+    std::string notice;          // the text of the find notice, built here for every find
 };
 
 // Catalogues one find. name is the entry's name as the walk takes it; excludedToIndex says
@@ -56,19 +60,19 @@ void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u3
 {
     // Path separators cannot occur in a FAT name; one read from a damaged or hostile volume
     // would split the item's path and could lead a recovery out of its destination folder.
-    std::replace(name.begin(), name.end(), '\\', '_');
-    std::replace(name.begin(), name.end(), '/', '_');
+    for (char& c : name)
+        if (c == '\\' || c == '/')
+            c = '_';
     if (IsExcludedName(name))
     {
         if (excludedToIndex)
             walk.volume.dirIndex.push_back(info.firstCluster);
         return;
     }
-    name = walk.names.Unique(std::move(name));
 
     FoundItem item;
     item.path = walk.path;
-    item.name = name;
+    item.name = walk.names.Unique(std::move(name));
     item.attr = info.attr;
     item.deleted = deleted;
     item.created = info.created;
@@ -77,7 +81,11 @@ void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u3
     item.first = info.firstCluster;
     item.data = nullptr;
 
-    walk.catalog.Post(WM_SCAN_NOTIFY, 1, walk.path + "\\" + name, info.attr);
+    // The notice's text reuses one buffer: no string is made and freed per find.
+    walk.notice.assign(walk.path);
+    walk.notice += '\\';
+    walk.notice += item.name;
+    walk.catalog.Post(WM_SCAN_NOTIFY, 1, walk.notice, info.attr);
     walk.catalog.AddItem(item, walk.volume);
 }
 
@@ -157,7 +165,7 @@ void ScanFixedRoot(CCatalog& catalog, VolumeEntry& volume, u8* chunk, u64 rootDi
     const u32 rootSectors =
         static_cast<u32>((static_cast<u64>(rootEntryCount) * 32 + bps - 1) / bps);
     FatDirBuffer buffer;
-    FolderWalk walk{catalog, volume, volume.name, {}, live};
+    FolderWalk walk{catalog, volume, volume.name, {}, live, {}};
     FatEntryInfo info;
     u32 entryNumber = 0;
     u32 deleted = 0;
@@ -331,7 +339,7 @@ u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Liv
         return kOk;
     const u32 first = static_cast<u32>(dir.first);
 
-    FolderWalk walk{catalog, volume, std::move(path), {}, live};
+    FolderWalk walk{catalog, volume, std::move(path), {}, live, {}};
     if (deleted == 0)
         ScanLiveDirectory(walk, first, block.Bytes(), dirBuffer);
     else
@@ -364,17 +372,27 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
                     : table.FatBits() == 16 ? FatLayout::kFat16Bad
                                             : FatLayout::kFat32Bad;
     u32 unreadable = 0;
-    for (u32 c = 2; c <= last && c != 0; ++c)
+    // The entries come a block at a time (one call, a plain copy from a FAT in memory); the
+    // run flag is polled per block.
+    std::array<u32, kEntryBlock> entries;
+    for (u64 from = 2; from <= last; from += kEntryBlock)
     {
-        if ((c & 0xFFFF) == 0 && !Running())
+        if (!Running())
             return false;
-        // An entry that cannot be read counts as in use by an unknown file; a FAT that cannot
-        // be read for the most part gives no allocation to work from.
-        const bool inTable = c < table.ClusterLimit();
-        const u32 entry = inTable ? table.GetEntry(c) : FatTable::kUnreadable;
-        if (inTable && entry == FatTable::kUnreadable && ++unreadable > 4096 && unreadable > c / 2)
-            return false;
-        (*owner)[c] = entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown;
+        const u32 count = static_cast<u32>(std::min<u64>(kEntryBlock, last - from + 1));
+        table.GetEntries(static_cast<u32>(from), count, entries.data());
+        for (u32 i = 0; i < count; ++i)
+        {
+            const u32 c = static_cast<u32>(from + i);
+            // An entry that cannot be read counts as in use by an unknown file; a FAT that
+            // cannot be read for the most part gives no allocation to work from.
+            const bool inTable = c < table.ClusterLimit();
+            const u32 entry = inTable ? entries[i] : FatTable::kUnreadable;
+            if (inTable && entry == FatTable::kUnreadable && ++unreadable > 4096 &&
+                unreadable > c / 2)
+                return false;
+            (*owner)[c] = entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown;
+        }
     }
     // Each chain marks only allocated clusters no other chain holds, so the walks together
     // visit each cluster at most once. End-of-chain and bad values lie above every cluster.
