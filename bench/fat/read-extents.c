@@ -11,7 +11,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-enum { kBlock = 1 << 20, kMaxExtents = 1 << 16 };
+enum
+{
+    kBlock = 1 << 20,
+    kMaxExtents = 1 << 16
+};
 
 static uint64_t offsets[kMaxExtents];
 static uint64_t lengths[kMaxExtents];
@@ -19,12 +23,14 @@ static char block[kBlock];
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
+    if (argc != 3)
+    {
         fprintf(stderr, "usage: read-extents IMAGE EXTENTS\n");
         return 2;
     }
     FILE* list = fopen(argv[2], "r");
-    if (list == NULL) {
+    if (list == NULL)
+    {
         perror(argv[2]);
         return 1;
     }
@@ -34,16 +40,20 @@ int main(int argc, char** argv)
         ++count;
     fclose(list);
     int fd = open(argv[1], O_RDONLY);
-    if (fd < 0) {
+    if (fd < 0)
+    {
         perror(argv[1]);
         return 1;
     }
     uint64_t total = 0;
-    for (size_t i = 0; i < count; ++i) {
-        for (uint64_t at = 0; at < lengths[i];) {
+    for (size_t i = 0; i < count; ++i)
+    {
+        for (uint64_t at = 0; at < lengths[i];)
+        {
             size_t want = lengths[i] - at < kBlock ? (size_t)(lengths[i] - at) : kBlock;
             ssize_t got = pread(fd, block, want, (off_t)(offsets[i] + at));
-            if (got <= 0) {
+            if (got <= 0)
+            {
                 fprintf(stderr, "read failed at %" PRIu64 "\n", offsets[i] + at);
                 return 1;
             }
