@@ -100,8 +100,7 @@ bool FatTable::KeepInMemory(u64 maxBytes)
         std::min(fatBytes, (static_cast<u64>(m_clusterLimit) + 1) * m_fatBits / 8 + 4);
     if (bytes == 0 || bytes > maxBytes)
         return false;
-    m_memory.reset(new (std::nothrow) u8[bytes]);
-    if (!m_memory)
+    if (!m_memory.Allocate(bytes))
         return false;
     try
     {
@@ -109,7 +108,7 @@ bool FatTable::KeepInMemory(u64 maxBytes)
     }
     catch (const std::bad_alloc&)
     {
-        m_memory.reset();
+        m_memory.Release();
         return false;
     }
     m_memoryBytes = bytes;
@@ -118,7 +117,7 @@ bool FatTable::KeepInMemory(u64 maxBytes)
 
 void FatTable::ReleaseMemory()
 {
-    m_memory.reset();
+    m_memory.Release();
     m_memoryBytes = 0;
     m_segments.clear();
 }
@@ -131,7 +130,7 @@ bool FatTable::LoadSegment(std::size_t segment)
     const u64 length = std::min<u64>(kSegmentBytes, m_memoryBytes - start);
     const u64 sectors = (length + m_bytesPerSector - 1) / m_bytesPerSector;
     std::vector<u8> tail;
-    u8* target = m_memory.get() + start;
+    u8* target = m_memory.Bytes() + start;
     if (sectors * m_bytesPerSector != length)
     {
         // The kept bytes end inside a sector: read that one through a bounce buffer.
@@ -154,10 +153,10 @@ bool FatTable::LoadSegment(std::size_t segment)
         return false;
     }
     // A read that ends early at the end of the device leaves zeros, as the window does.
-    if (done < length && target == m_memory.get() + start)
+    if (done < length && target == m_memory.Bytes() + start)
         std::memset(target + done, 0, static_cast<std::size_t>(length - done));
     if (!tail.empty())
-        std::memcpy(m_memory.get() + start, tail.data(), static_cast<std::size_t>(length));
+        std::memcpy(m_memory.Bytes() + start, tail.data(), static_cast<std::size_t>(length));
     m_segments[segment] = Segment::kLoaded;
     return true;
 }
@@ -173,7 +172,8 @@ bool FatTable::EntryFromMemory(u64 offset, u32 entryBytes, u32* raw)
         if (m_segments[s] == Segment::kFailed ||
             (m_segments[s] == Segment::kUnread && !LoadSegment(s)))
             return false;
-    *raw = entryBytes == 4 ? LoadLe32(m_memory.get() + offset) : LoadLe16(m_memory.get() + offset);
+    *raw =
+        entryBytes == 4 ? LoadLe32(m_memory.Bytes() + offset) : LoadLe16(m_memory.Bytes() + offset);
     return true;
 }
 
@@ -224,7 +224,7 @@ void FatTable::GetEntries(u32 first, u32 count, u32* out)
                 std::min<u64>((offset / kSegmentBytes + 1) * kSegmentBytes, m_memoryBytes);
             const u64 n = std::min<u64>({count - k, (segmentEnd - offset) / 4,
                                          static_cast<u64>(m_clusterLimit) - cluster + 1});
-            const u8* at = m_memory.get() + offset;
+            const u8* at = m_memory.Bytes() + offset;
             for (u64 i = 0; i < n; ++i)
                 out[k + i] = LoadLe32(at + i * 4) & kFat32Mask;
             k += static_cast<u32>(n);

@@ -3,11 +3,11 @@
 // entries.
 #pragma once
 
-#include <memory>
 #include <vector>
 
 #include "fat/FatLayout.h"
 #include "platform/ByteOrder.h"
+#include "platform/LargeBlock.h"
 #include "platform/Types.h"
 
 class CDirectRW;
@@ -48,7 +48,7 @@ public:
             const u64 offset = static_cast<u64>(cluster) * 4;
             if (offset + 4 <= m_memoryBytes &&
                 m_segments[static_cast<std::size_t>(offset / kSegmentBytes)] == Segment::kLoaded)
-                return LoadLe32(m_memory.get() + offset) & FatLayout::kFat32Mask;
+                return LoadLe32(m_memory.Bytes() + offset) & FatLayout::kFat32Mask;
         }
         return ReadEntry(cluster);
     }
@@ -111,7 +111,7 @@ private:
     u32 m_fatSectors = 0;
     bool m_windowLoaded = false;
     // The FAT in memory (KeepInMemory): its first m_memoryBytes bytes, read a segment at a time.
-    std::unique_ptr<u8[]> m_memory;
+    LargeBlock m_memory; // in huge pages where the system allows
     u64 m_memoryBytes = 0;
     std::vector<Segment> m_segments;
 };

@@ -1,0 +1,47 @@
+// Large blocks: an anonymous mapping aligned to the huge-page size and advised to use huge
+// pages. The hint is only a hint: without transparent huge pages the block is ordinary memory.
+#include "platform/LargeBlock.h"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+
+namespace
+{
+constexpr u64 kHugePage = u64{2} << 20;
+} // namespace
+
+bool LargeBlock::Allocate(u64 bytes)
+{
+    Release();
+    if (bytes == 0 || bytes > (u64{1} << 40))
+        return false;
+    // Rounded up to whole huge pages, with one more to align the start.
+    const u64 rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    const u64 span = rounded + kHugePage;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED)
+        return false;
+    // The pointer is moved on to the next huge-page boundary; the slack in front of it and
+    // behind the block's end goes back at once.
+    u8* base = static_cast<u8*>(raw);
+    const u64 lead = (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) % kHugePage;
+    if (lead > 0)
+        munmap(base, lead);
+    if (span > lead + rounded)
+        munmap(base + lead + rounded, span - lead - rounded);
+    m_bytes = base + lead;
+    m_size = bytes;
+    m_mapped = rounded;
+    (void)madvise(m_bytes, m_mapped, MADV_HUGEPAGE);
+    return true;
+}
+
+void LargeBlock::Release()
+{
+    if (m_bytes != nullptr)
+        munmap(m_bytes, m_mapped);
+    m_bytes = nullptr;
+    m_size = 0;
+    m_mapped = 0;
+}
