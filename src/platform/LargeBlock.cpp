@@ -45,3 +45,14 @@ void LargeBlock::Release()
     m_size = 0;
     m_mapped = 0;
 }
+
+void AdviseHugePages(const void* p, u64 bytes)
+{
+    const auto start = reinterpret_cast<std::uintptr_t>(p);
+    const u64 lead = (kHugePage - start % kHugePage) % kHugePage;
+    if (p == nullptr || bytes < lead + kHugePage)
+        return;
+    // madvise takes a mutable pointer but changes no bytes.
+    u8* first = const_cast<u8*>(static_cast<const u8*>(p)) + lead;
+    (void)madvise(first, (bytes - lead) / kHugePage * kHugePage, MADV_HUGEPAGE);
+}

@@ -27,3 +27,7 @@ private:
     u64 m_size = 0;
     u64 m_mapped = 0; // bytes mapped from m_bytes on
 };
+
+// Advises the whole huge pages inside bytes bytes at p (memory not yet touched, as a
+// container's reserved capacity) to be backed by huge pages. A hint only, never an error.
+void AdviseHugePages(const void* p, u64 bytes);

@@ -20,6 +20,7 @@
 #include "fat/FatTable.h"
 #include "mempool/MemPool.h"
 #include "platform/ByteOrder.h"
+#include "platform/LargeBlock.h"
 #include "scan/ClusterAssignment.h"
 #include "scan/FindLayout.h"
 #include "scan/FindNames.h"
@@ -51,6 +52,28 @@ struct FolderWalk
     LiveEntries* live = nullptr; // where the live files met are recorded; null: not recorded
     std::string notice;          // the text of the find notice, built here for every find
 };
+
+// Makes room in the item list before a find is added: the list grows eightfold rather than
+// twofold while it is short of a million items. Each growth copies the list into memory
+// touched for the first time (a page fault per 4 KiB, the largest cost of a search of many
+// finds); capacity not yet used takes no memory. Without the memory the list grows as usual.
+void MakeRoom(std::vector<FoundItem>& items)
+{
+    constexpr std::size_t kFirst = 1024;
+    constexpr std::size_t kEightfoldUpTo = std::size_t{1} << 20;
+    if (items.size() < items.capacity() || items.capacity() >= kEightfoldUpTo)
+        return;
+    try
+    {
+        items.reserve(std::max(kFirst, items.capacity() * 8));
+        // The new part of the list in huge pages: a fault per 2 MiB instead of per 4 KiB.
+        AdviseHugePages(items.data() + items.size(),
+                        (items.capacity() - items.size()) * sizeof(FoundItem));
+    }
+    catch (const std::exception&)
+    {
+    }
+}
 
 // Catalogues one find. name is the entry's name as the walk takes it; excludedToIndex says
 // whether an excluded name ("Recycle", "System Volume Info") has its first cluster entered in
@@ -86,6 +109,7 @@ void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u3
     walk.notice += '\\';
     walk.notice += item.name;
     walk.catalog.Post(WM_SCAN_NOTIFY, 1, walk.notice, info.attr);
+    MakeRoom(walk.volume.items);
     walk.catalog.AddItem(item, walk.volume);
 }
 
@@ -362,6 +386,10 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
         return false;
     try
     {
+        // Reserved first and advised to use huge pages (a fault per 2 MiB instead of per
+        // 4 KiB: four bytes a cluster are megabytes), then filled.
+        owner->reserve(static_cast<std::size_t>(last) + 1);
+        AdviseHugePages(owner->data(), owner->capacity() * sizeof(u32));
         owner->assign(static_cast<std::size_t>(last) + 1, kOwnerFree);
     }
     catch (const std::bad_alloc&)
