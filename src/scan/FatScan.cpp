@@ -53,22 +53,21 @@ struct FolderWalk
     std::string notice;          // the text of the find notice, built here for every find
 };
 
-// Makes room in the item list before a find is added: the list grows eightfold rather than
-// twofold while it is short of a million items. Each growth copies the list into memory
-// touched for the first time (a page fault per 4 KiB, the largest cost of a search of many
-// finds); capacity not yet used takes no memory. Without the memory the list grows as usual.
-void MakeRoom(std::vector<FoundItem>& items)
+// Makes room for one more element of a list that grows through the whole search (the items,
+// the live entries): eightfold rather than twofold while it is short of a million elements.
+// Each growth copies the list into memory touched for the first time (a page fault per 4 KiB,
+// the largest cost of a search of many finds); capacity not yet used takes no memory, and is
+// advised to use huge pages (a fault per 2 MiB). Without the memory the list grows as usual.
+template <typename T> void MakeRoom(std::vector<T>& list)
 {
     constexpr std::size_t kFirst = 1024;
     constexpr std::size_t kEightfoldUpTo = std::size_t{1} << 20;
-    if (items.size() < items.capacity() || items.capacity() >= kEightfoldUpTo)
+    if (list.size() < list.capacity() || list.capacity() >= kEightfoldUpTo)
         return;
     try
     {
-        items.reserve(std::max(kFirst, items.capacity() * 8));
-        // The new part of the list in huge pages: a fault per 2 MiB instead of per 4 KiB.
-        AdviseHugePages(items.data() + items.size(),
-                        (items.capacity() - items.size()) * sizeof(FoundItem));
+        list.reserve(std::max(kFirst, list.capacity() * 8));
+        AdviseHugePages(list.data() + list.size(), (list.capacity() - list.size()) * sizeof(T));
     }
     catch (const std::exception&)
     {
@@ -178,6 +177,7 @@ void CollectLive(LiveEntries* live, const u8* block, u32 from, u32 valid)
         const u16 date = LoadLe16(entry + kCrtDate);
         FoundTime created;
         DecodeDosTime(created, date, LoadLe16(entry + kCrtTime), entry[kCrtTimeTenth]);
+        MakeRoom(live->entries);
         live->entries.push_back(LiveEntry{first, date == 0 ? kNoTime : TimeKey(created), 0, false});
     }
 }
