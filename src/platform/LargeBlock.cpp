@@ -11,17 +11,16 @@ namespace
 constexpr u64 kHugePage = u64{2} << 20;
 } // namespace
 
-bool LargeBlock::Allocate(u64 bytes)
+u8* MapHugePages(u64 bytes)
 {
-    Release();
     if (bytes == 0 || bytes > (u64{1} << 40))
-        return false;
+        return nullptr;
     // Rounded up to whole huge pages, with one more to align the start.
     const u64 rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
     const u64 span = rounded + kHugePage;
     void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED)
-        return false;
+        return nullptr;
     // The pointer is moved on to the next huge-page boundary; the slack in front of it and
     // behind the block's end goes back at once.
     u8* base = static_cast<u8*>(raw);
@@ -30,20 +29,31 @@ bool LargeBlock::Allocate(u64 bytes)
         munmap(base, lead);
     if (span > lead + rounded)
         munmap(base + lead + rounded, span - lead - rounded);
-    m_bytes = base + lead;
+    (void)madvise(base + lead, rounded, MADV_HUGEPAGE);
+    return base + lead;
+}
+
+void UnmapHugePages(u8* block, u64 bytes)
+{
+    if (block != nullptr && bytes != 0)
+        munmap(block, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+}
+
+bool LargeBlock::Allocate(u64 bytes)
+{
+    Release();
+    m_bytes = MapHugePages(bytes);
+    if (m_bytes == nullptr)
+        return false;
     m_size = bytes;
-    m_mapped = rounded;
-    (void)madvise(m_bytes, m_mapped, MADV_HUGEPAGE);
     return true;
 }
 
 void LargeBlock::Release()
 {
-    if (m_bytes != nullptr)
-        munmap(m_bytes, m_mapped);
+    UnmapHugePages(m_bytes, m_size);
     m_bytes = nullptr;
     m_size = 0;
-    m_mapped = 0;
 }
 
 void AdviseHugePages(const void* p, u64 bytes)

@@ -375,7 +375,7 @@ u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Liv
 // (never a file's), or the live file or folder whose cluster chain holds it; an allocated
 // cluster of no chain met is of unknown owner. False when the FAT cannot be read throughout.
 bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluster,
-                    std::vector<u32>* owner)
+                    OwnerTable* owner)
 {
     FatTable& table = *volume.fatTable;
     const u32 last = volume.clusterCount;
@@ -386,10 +386,6 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
         return false;
     try
     {
-        // Reserved first and advised to use huge pages (a fault per 2 MiB instead of per
-        // 4 KiB: four bytes a cluster are megabytes), then filled.
-        owner->reserve(static_cast<std::size_t>(last) + 1);
-        AdviseHugePages(owner->data(), owner->capacity() * sizeof(u32));
         owner->assign(static_cast<std::size_t>(last) + 1, kOwnerFree);
     }
     catch (const std::bad_alloc&)
@@ -444,7 +440,7 @@ void AssignFatFinds(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
     if (!Running() || !HasDeletedFinds(volume))
         return;
     const u64 clusterBytes = static_cast<u64>(volume.sectorsPerCluster) * volume.bytesPerSector;
-    std::vector<u32> owner;
+    OwnerTable owner;
     if (!BuildFatOwners(volume, live, rootCluster, &owner))
         return;
     AssignFindClusters(volume, std::move(owner), live,

@@ -14,7 +14,7 @@ bool HasDeletedFinds(const VolumeEntry& volume)
     return false;
 }
 
-void AssignFindClusters(VolumeEntry& volume, std::vector<u32>&& owner, const LiveEntries& live,
+void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, const LiveEntries& live,
                         const FindClusters& findClusters)
 {
     AssignInput input;

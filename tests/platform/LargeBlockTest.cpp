@@ -1,9 +1,10 @@
-// LargeBlock: sizes, alignment, zero-filled first use, release and reuse.
+// LargeBlock and HugePageAllocator: sizes, alignment, zero-filled first use, release, reuse.
 #include "platform/LargeBlock.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 TEST(LargeBlockTest, SizesAreUsableAlignedAndZero)
 {
@@ -38,4 +39,24 @@ TEST(LargeBlockTest, ZeroOrHugeSizeIsRefusedAndReleaseEmpties)
     EXPECT_EQ(block.Bytes(), nullptr);
     EXPECT_EQ(block.Size(), 0u);
     block.Release();
+}
+
+TEST(LargeBlockTest, HugePageVectorKeepsItsValuesAcrossTheMappedSize)
+{
+    // Grown element by element from the heap past the size from which blocks are mapped, then
+    // assigned and shrunk back: every value survives each move.
+    std::vector<u32, HugePageAllocator<u32>> table;
+    const u32 count = 3 * (1u << 20) / 4;
+    for (u32 i = 0; i < count; ++i)
+        table.push_back(i * 7);
+    ASSERT_EQ(table.size(), count);
+    for (u32 i = 0; i < count; i += 4099)
+        ASSERT_EQ(table[i], i * 7);
+    EXPECT_EQ(table.back(), (count - 1) * 7);
+    table.assign(600000, 5);
+    EXPECT_EQ(table[599999], 5u);
+    table.resize(10);
+    table.shrink_to_fit();
+    EXPECT_EQ(table.size(), 10u);
+    EXPECT_EQ(table[9], 5u);
 }
