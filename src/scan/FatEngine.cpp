@@ -5,6 +5,8 @@
 #include <array>
 #include <limits>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
@@ -134,7 +136,12 @@ u32 CFatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataSt
     // The data lies in the clusters the search assigned to the find (fragmented around what
     // other files held); without an assignment, or with the contiguous read asked for, it is
     // read as one stretch from the first cluster on, ending with the volume's last cluster.
+    // A fresh stream that keeps the capacity of the extent list: the condition pass asks for
+    // every find in turn through one stream, without an allocation per find.
+    std::vector<StreamExtent> extents = std::move(stream->extents);
+    extents.clear();
     *stream = DataStream{};
+    stream->extents = std::move(extents);
     stream->size = item.size;
     const FatBootSector* boot = entry.fatBoot.get();
     if (!boot)
