@@ -74,22 +74,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FollowChain(table, last);
 
     // The FAT in memory answers exactly as the window does (the limit keeps a hostile FAT
-    // length from taking the memory).
+    // length from taking the memory), both read in the volume's own sectors, as the engine
+    // reopens its reader.
+    CMem_RW sized(data, size, boot.GetBytesPerSector());
+    FatTable windowed;
     FatTable kept;
-    if (!kept.Attach(&reader, boot) || !kept.KeepInMemory(u64{64} << 20))
+    if (!windowed.Attach(&sized, boot) || !kept.Attach(&sized, boot) ||
+        !kept.KeepInMemory(u64{64} << 20))
         return 0;
     for (u32 c = 0; c <= last + 1; ++c)
-        if (kept.GetEntry(c) != table.GetEntry(c) ||
-            kept.GetClusterState(c) != table.GetClusterState(c))
+        if (kept.GetEntry(c) != windowed.GetEntry(c) ||
+            kept.GetClusterState(c) != windowed.GetClusterState(c))
             std::abort();
-    if (kept.GetEntry(limit) != table.GetEntry(limit))
+    if (kept.GetEntry(limit) != windowed.GetEntry(limit))
         std::abort();
     u32 block[97];
     for (u32 from = 0; from <= last + 1; from += 97)
     {
         kept.GetEntries(from, 97, block);
         for (u32 i = 0; i < 97 && from + i <= last + 1; ++i)
-            if (block[i] != table.GetEntry(from + i))
+            if (block[i] != windowed.GetEntry(from + i))
                 std::abort();
     }
     FollowChain(kept, rootValue);

@@ -104,7 +104,8 @@ bool FatTable::KeepInMemory(u64 maxBytes)
         return false;
     try
     {
-        m_segments.assign((bytes + kSegmentBytes - 1) / kSegmentBytes, Segment::kUnread);
+        m_segmentBytes = kSegmentBytes / m_bytesPerSector * m_bytesPerSector;
+        m_segments.assign((bytes + m_segmentBytes - 1) / m_segmentBytes, Segment::kUnread);
     }
     catch (const std::bad_alloc&)
     {
@@ -124,10 +125,10 @@ void FatTable::ReleaseMemory()
 
 bool FatTable::LoadSegment(std::size_t segment)
 {
-    // Segments start on sector bounds (kSegmentBytes is a multiple of every sector size); the
+    // Segments start on sector bounds (m_segmentBytes is whole sectors); the
     // last one is read to the sector that holds the last byte kept.
-    const u64 start = static_cast<u64>(segment) * kSegmentBytes;
-    const u64 length = std::min<u64>(kSegmentBytes, m_memoryBytes - start);
+    const u64 start = static_cast<u64>(segment) * m_segmentBytes;
+    const u64 length = std::min<u64>(m_segmentBytes, m_memoryBytes - start);
     const u64 sectors = (length + m_bytesPerSector - 1) / m_bytesPerSector;
     std::vector<u8> tail;
     u8* target = m_memory.Bytes() + start;
@@ -167,7 +168,7 @@ bool FatTable::EntryFromMemory(u64 offset, u32 entryBytes, u32* raw)
         return false;
     // An entry never spans two segments (FAT32 and FAT16 entries are aligned, a FAT12 is far
     // shorter than one), but its bytes are checked against both ends all the same.
-    for (std::size_t s = offset / kSegmentBytes; s <= (offset + entryBytes - 1) / kSegmentBytes;
+    for (std::size_t s = offset / m_segmentBytes; s <= (offset + entryBytes - 1) / m_segmentBytes;
          ++s)
         if (m_segments[s] == Segment::kFailed ||
             (m_segments[s] == Segment::kUnread && !LoadSegment(s)))
@@ -217,11 +218,11 @@ void FatTable::GetEntries(u32 first, u32 count, u32* out)
         // (owners, allocation) are made of such stretches.
         if (m_fatBits == 32 && cluster >= kFirstCluster && cluster <= m_clusterLimit &&
             cluster * 4 + 4 <= m_memoryBytes &&
-            m_segments[static_cast<std::size_t>(cluster * 4 / kSegmentBytes)] == Segment::kLoaded)
+            m_segments[static_cast<std::size_t>(cluster * 4 / m_segmentBytes)] == Segment::kLoaded)
         {
             const u64 offset = cluster * 4;
             const u64 segmentEnd =
-                std::min<u64>((offset / kSegmentBytes + 1) * kSegmentBytes, m_memoryBytes);
+                std::min<u64>((offset / m_segmentBytes + 1) * m_segmentBytes, m_memoryBytes);
             const u64 n = std::min<u64>({count - k, (segmentEnd - offset) / 4,
                                          static_cast<u64>(m_clusterLimit) - cluster + 1});
             const u8* at = m_memory.Bytes() + offset;

@@ -47,7 +47,7 @@ public:
         {
             const u64 offset = static_cast<u64>(cluster) * 4;
             if (offset + 4 <= m_memoryBytes &&
-                m_segments[static_cast<std::size_t>(offset / kSegmentBytes)] == Segment::kLoaded)
+                m_segments[static_cast<std::size_t>(offset / m_segmentBytes)] == Segment::kLoaded)
                 return LoadLe32(m_memory.Bytes() + offset) & FatLayout::kFat32Mask;
         }
         return ReadEntry(cluster);
@@ -56,7 +56,7 @@ public:
     void GetEntries(u32 first, u32 count, u32* out);
     [[nodiscard]] ClusterState GetClusterState(u32 cluster);
 
-    // Keeps the FAT's entries in memory from here on: each stretch of kSegmentBytes is read
+    // Keeps the FAT's entries in memory from here on: each segment (up to kSegmentBytes) is read
     // with one read when an entry in it is first asked for and served from memory after, so
     // that the passes of a search over the whole FAT and its chains read each FAT sector once.
     // A stretch whose read fails is served by the window, as before. False (the window alone
@@ -72,7 +72,8 @@ public:
     // FAT sector (counted from the first FAT sector) at which the window starts.
     [[nodiscard]] u64 WindowSector() const { return m_windowSector; }
 
-    // Bytes of FAT read at a time once the FAT is kept in memory.
+    // Bytes of FAT read at a time once the FAT is kept in memory, at most: a segment is whole
+    // sectors (1536-byte sectors make it 261,120 bytes).
     static constexpr u32 kSegmentBytes = 256 * 1024;
 
 private:
@@ -113,5 +114,6 @@ private:
     // The FAT in memory (KeepInMemory): its first m_memoryBytes bytes, read a segment at a time.
     LargeBlock m_memory; // in huge pages where the system allows
     u64 m_memoryBytes = 0;
+    u32 m_segmentBytes = kSegmentBytes; // whole sectors
     std::vector<Segment> m_segments;
 };

@@ -375,12 +375,13 @@ TEST_P(FatTableMemoryTest, AgreesWithTheWindow)
     const MemoryCase& c = GetParam();
     TestVolume vol(c.fields, c.bits);
     const u32 mask = c.bits == 12 ? 0xFFF : c.bits == 16 ? 0xFFFF : 0x0FFFFFFF;
+    const u32 bps = c.fields.bytesPerSector;
     for (u32 cl = 2; cl < 200000; ++cl)
-        if ((cl + 1) * c.bits / 8 <= c.fields.fatSectors16 * 512u + c.fields.fatSectors32 * 512u)
+        if ((cl + 1) * c.bits / 8 <= (c.fields.fatSectors16 + c.fields.fatSectors32) * bps)
             vol.SetEntry(cl, (cl * 2654435761u) & mask);
-    CMem_RW windowRw(vol.Image());
+    CMem_RW windowRw(vol.Image(), bps);
     Attached windowed(windowRw, vol.Bpb());
-    CMem_RW memoryRw(vol.Image());
+    CMem_RW memoryRw(vol.Image(), bps);
     Attached kept(memoryRw, vol.Bpb());
     ASSERT_TRUE(windowed.ok && kept.ok);
     ASSERT_TRUE(kept.table.KeepInMemory(u64{1} << 30));
@@ -407,11 +408,22 @@ TEST_P(FatTableMemoryTest, AgreesWithTheWindow)
     EXPECT_EQ(kept.table.GetEntry(limit / 2), windowed.table.GetEntry(limit / 2));
 }
 
+// 600 FAT sectors of 512 bytes: 307,200 bytes in two segments. With 1536-byte sectors a
+// segment is 170 whole sectors (261,120 bytes), not 256 KiB: the second starts on a sector.
+BpbFields Fat32LargeSectors()
+{
+    BpbFields f = Fat32Fields();
+    f.bytesPerSector = 1536;
+    f.fatSectors32 = 200;
+    f.totalSectors32 = 32 + 200 + 80000;
+    return f;
+}
+
 INSTANTIATE_TEST_SUITE_P(Widths, FatTableMemoryTest,
                          ::testing::Values(MemoryCase{12, Fat12FullFat(), 1},
                                            MemoryCase{16, Fat16FullFat(), 1},
-                                           // 600 FAT sectors: 307,200 bytes in two segments
-                                           MemoryCase{32, Fat32Fields(), 2}));
+                                           MemoryCase{32, Fat32Fields(), 2},
+                                           MemoryCase{32, Fat32LargeSectors(), 2}));
 
 TEST(FatTableTest, InMemoryFailedSegmentIsServedByTheWindow)
 {
