@@ -61,5 +61,6 @@ for cmd in "$reader $img $extents" "$cli scan $img" \
     # shellcheck disable=SC2086
     /usr/bin/time -f "%M %U %S" $cmd >/dev/null 2>"$work/time.log" || true
     read -r rss user sys < <(tail -1 "$work/time.log")
-    echo "peak RSS $((rss / 1024)) MiB, user+sys $(echo "$user + $sys" | bc) s: ${cmd//$work\//}"
+    echo "peak RSS $((rss / 1024)) MiB, user+sys $(awk -v u="$user" -v s="$sys" \
+        'BEGIN { printf "%.2f", u + s }') s: ${cmd//$work\//}"
 done
