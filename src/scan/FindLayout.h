@@ -8,8 +8,8 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/VolumeEngine.h"
-#include "scan/ClusterAssignment.h"
 #include "platform/Types.h"
+#include "scan/ClusterAssignment.h"
 
 // A live file or folder met by a folder walk.
 struct LiveEntry
