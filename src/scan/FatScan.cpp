@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <new>
 #include <string>
 #include <unordered_set>
