@@ -1,5 +1,6 @@
 // Fuzzes the FAT window over a small in-memory volume: boot sector, Attach, every entry and
-// cluster state (bounded), and chain following as the directory walk does it.
+// cluster state (bounded), and chain following as the directory walk does it; and the FAT kept
+// in memory against the window, entry by entry.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -71,5 +72,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FollowChain(table, 2);
     FollowChain(table, rootValue);
     FollowChain(table, last);
+
+    // The FAT in memory answers exactly as the window does (the limit keeps a hostile FAT
+    // length from taking the memory), both read in the volume's own sectors, as the engine
+    // reopens its reader.
+    CMem_RW sized(data, size, boot.GetBytesPerSector());
+    FatTable windowed;
+    FatTable kept;
+    if (!windowed.Attach(&sized, boot) || !kept.Attach(&sized, boot) ||
+        !kept.KeepInMemory(u64{64} << 20))
+        return 0;
+    for (u32 c = 0; c <= last + 1; ++c)
+        if (kept.GetEntry(c) != windowed.GetEntry(c) ||
+            kept.GetClusterState(c) != windowed.GetClusterState(c))
+            std::abort();
+    if (kept.GetEntry(limit) != windowed.GetEntry(limit))
+        std::abort();
+    u32 block[97];
+    for (u32 from = 0; from <= last + 1; from += 97)
+    {
+        kept.GetEntries(from, 97, block);
+        for (u32 i = 0; i < 97 && from + i <= last + 1; ++i)
+            if (block[i] != windowed.GetEntry(from + i))
+                std::abort();
+    }
+    FollowChain(kept, rootValue);
     return 0;
 }

@@ -46,6 +46,10 @@ constexpr u8 kAttrFolder = 0x10;
 // per block instead of a formatted fprintf per line.
 constexpr std::size_t kOutputBlock = std::size_t{1} << 20;
 
+// Room the buffer is given at once: a block and the longest usual line, so that it is never
+// copied as it grows (each copy lands in memory touched for the first time).
+constexpr std::size_t kOutputRoom = kOutputBlock + (std::size_t{64} << 10);
+
 // Writes out the buffer once it holds a block (or always, at the end).
 void FlushBlock(std::string& buffer, std::FILE* out, bool always)
 {
@@ -72,6 +76,7 @@ void PrintListing(const SearchRun& run, std::FILE* out)
             std::fprintf(out, "  %-7s  %-6s  %12s  %-19s  %-16s  %s\n", "state", "type", "size",
                          "accessed", "condition", "path");
         std::string buffer;
+        buffer.reserve(kOutputRoom);
         for (const FoundItem& item : volume.items)
         {
             buffer += "  ";
@@ -197,6 +202,7 @@ int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     if (json)
     {
         std::string buffer;
+        buffer.reserve(kOutputRoom);
         for (const VolumeEntry& volume : run.catalog.m_volumes)
             for (const FoundItem& item : volume.items)
             {

@@ -1,8 +1,10 @@
-// The FAT window: entries of FAT copy 1 read 4096 bytes at a time, and the cluster states the
-// directory walk follows chains with.
+// The FAT window: entries of FAT copy 1 read 4096 bytes at a time (or, kept in memory, a
+// segment at a time), and the cluster states the directory walk follows chains with.
 #include "fat/FatTable.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "disk/DirectRW.h"
 #include "fat/FatBootSector.h"
@@ -85,20 +87,116 @@ u32 FatTable::MapOffset(s64 offset)
     return static_cast<u32>(pos); // at most windowBytes: the FAT ends inside the window
 }
 
-u32 FatTable::GetEntry(u32 cluster)
+bool FatTable::KeepInMemory(u64 maxBytes)
+{
+    if (m_reader == nullptr)
+        return false;
+    if (m_memory)
+        return true;
+    // Only the bytes up to the last entry read are kept, whatever length the boot sector gives
+    // the FAT.
+    const u64 fatBytes = static_cast<u64>(m_fatSectors) * m_bytesPerSector;
+    const u64 bytes =
+        std::min(fatBytes, (static_cast<u64>(m_clusterLimit) + 1) * m_fatBits / 8 + 4);
+    if (bytes == 0 || bytes > maxBytes)
+        return false;
+    if (!m_memory.Allocate(bytes))
+        return false;
+    try
+    {
+        m_segmentBytes = kSegmentBytes / m_bytesPerSector * m_bytesPerSector;
+        m_segments.assign((bytes + m_segmentBytes - 1) / m_segmentBytes, Segment::kUnread);
+    }
+    catch (const std::bad_alloc&)
+    {
+        m_memory.Release();
+        return false;
+    }
+    m_memoryBytes = bytes;
+    return true;
+}
+
+void FatTable::ReleaseMemory()
+{
+    m_memory.Release();
+    m_memoryBytes = 0;
+    m_segments.clear();
+}
+
+bool FatTable::LoadSegment(std::size_t segment)
+{
+    // Segments start on sector bounds (m_segmentBytes is whole sectors); the
+    // last one is read to the sector that holds the last byte kept.
+    const u64 start = static_cast<u64>(segment) * m_segmentBytes;
+    const u64 length = std::min<u64>(m_segmentBytes, m_memoryBytes - start);
+    const u64 sectors = (length + m_bytesPerSector - 1) / m_bytesPerSector;
+    std::vector<u8> tail;
+    u8* target = m_memory.Bytes() + start;
+    if (sectors * m_bytesPerSector != length)
+    {
+        // The kept bytes end inside a sector: read that one through a bounce buffer.
+        try
+        {
+            tail.assign(sectors * m_bytesPerSector, 0);
+        }
+        catch (const std::bad_alloc&)
+        {
+            m_segments[segment] = Segment::kFailed;
+            return false;
+        }
+        target = tail.data();
+    }
+    u32 done = 0;
+    if (m_reader->ReadSectors(target, static_cast<u32>(sectors), &done,
+                              m_firstFatSector + start / m_bytesPerSector) != kOk)
+    {
+        m_segments[segment] = Segment::kFailed;
+        return false;
+    }
+    // A read that ends early at the end of the device leaves zeros, as the window does.
+    if (done < length && target == m_memory.Bytes() + start)
+        std::memset(target + done, 0, static_cast<std::size_t>(length - done));
+    if (!tail.empty())
+        std::memcpy(m_memory.Bytes() + start, tail.data(), static_cast<std::size_t>(length));
+    m_segments[segment] = Segment::kLoaded;
+    return true;
+}
+
+bool FatTable::EntryFromMemory(u64 offset, u32 entryBytes, u32* raw)
+{
+    if (offset + entryBytes > m_memoryBytes)
+        return false;
+    // An entry never spans two segments (FAT32 and FAT16 entries are aligned, a FAT12 is far
+    // shorter than one), but its bytes are checked against both ends all the same.
+    for (std::size_t s = offset / m_segmentBytes; s <= (offset + entryBytes - 1) / m_segmentBytes;
+         ++s)
+        if (m_segments[s] == Segment::kFailed ||
+            (m_segments[s] == Segment::kUnread && !LoadSegment(s)))
+            return false;
+    *raw =
+        entryBytes == 4 ? LoadLe32(m_memory.Bytes() + offset) : LoadLe16(m_memory.Bytes() + offset);
+    return true;
+}
+
+u32 FatTable::ReadEntry(u32 cluster)
 {
     if (cluster > m_clusterLimit || cluster < kFirstCluster || m_reader == nullptr)
         return kUnreadable;
     // 64-bit product: a 32-bit one wraps for FAT32 clusters from 2^27 on.
     const u64 offset = static_cast<u64>(cluster) * m_fatBits / 8;
     // An entry that runs past the end of the FAT has no value.
-    const u64 entryBytes = m_fatBits == 32 ? 4 : 2;
+    const u32 entryBytes = m_fatBits == 32 ? 4 : 2;
     if (offset + entryBytes > static_cast<u64>(m_fatSectors) * m_bytesPerSector)
         return kUnreadable;
-    const u32 pos = MapOffset(static_cast<s64>(offset));
-    if (pos > kWindowSize)
-        return kUnreadable;
-    u32 raw = LoadLe32(m_window + pos);
+    u32 raw = 0;
+    // The FAT in memory: no window to move, one read per segment for the whole search.
+    if (!m_memory || !EntryFromMemory(offset, entryBytes, &raw))
+    {
+        const u32 pos = MapOffset(static_cast<s64>(offset));
+        if (pos > kWindowSize)
+            return kUnreadable;
+        raw = LoadLe32(m_window + pos);
+    }
     if (m_fatBits == 12)
     {
         if (cluster & 1)
@@ -108,6 +206,33 @@ u32 FatTable::GetEntry(u32 cluster)
     if (m_fatBits == 16)
         return raw & kFat16Mask;
     return raw & kFat32Mask;
+}
+
+void FatTable::GetEntries(u32 first, u32 count, u32* out)
+{
+    for (u32 k = 0; k < count;)
+    {
+        const u64 cluster = static_cast<u64>(first) + k;
+        // A stretch of FAT32 entries of one segment in memory: copied out and masked in one
+        // loop, without the checks GetEntry makes for each. The passes over the whole FAT
+        // (owners, allocation) are made of such stretches.
+        if (m_fatBits == 32 && cluster >= kFirstCluster && cluster <= m_clusterLimit &&
+            cluster * 4 + 4 <= m_memoryBytes &&
+            m_segments[static_cast<std::size_t>(cluster * 4 / m_segmentBytes)] == Segment::kLoaded)
+        {
+            const u64 offset = cluster * 4;
+            const u64 segmentEnd =
+                std::min<u64>((offset / m_segmentBytes + 1) * m_segmentBytes, m_memoryBytes);
+            const u64 n = std::min<u64>({count - k, (segmentEnd - offset) / 4,
+                                         static_cast<u64>(m_clusterLimit) - cluster + 1});
+            const u8* at = m_memory.Bytes() + offset;
+            for (u64 i = 0; i < n; ++i)
+                out[k + i] = LoadLe32(at + i * 4) & kFat32Mask;
+            k += static_cast<u32>(n);
+            continue;
+        }
+        out[k++] = GetEntry(static_cast<u32>(cluster));
+    }
 }
 
 ClusterState FatTable::GetClusterState(u32 cluster)

@@ -247,6 +247,11 @@ AssignOutput AssignClusters(const AssignInput& in)
         ++c;
     }
 
+    // The runs of all finds gathered into one list, sized once.
+    std::size_t runTotal = 0;
+    for (const FindState& state : states)
+        runTotal += state.runs.size();
+    out.runs.reserve(runTotal);
     for (std::size_t i = 0; i < count; ++i)
     {
         FindState& state = states[i];

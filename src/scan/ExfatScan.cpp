@@ -153,7 +153,7 @@ u64 ClustersOf(u64 bytes, u64 clusterBytes)
 // The owner of every cluster of the heap: free or in use by the allocation bitmap, the root
 // folder (never a file's), or the live file or folder whose clusters hold it; an allocated
 // cluster of none met is of unknown owner. False without a readable bitmap.
-bool BuildExfatOwners(VolumeEntry& volume, const LiveEntries& live, std::vector<u32>* owner)
+bool BuildExfatOwners(VolumeEntry& volume, const LiveEntries& live, OwnerTable* owner)
 {
     ExfatTable& table = volume.exfat->table;
     const ExfatBoot& boot = volume.exfat->boot;
@@ -210,7 +210,7 @@ void AssignExfatFinds(VolumeEntry& volume, const LiveEntries& live)
 {
     if (!Running() || !HasDeletedFinds(volume))
         return;
-    std::vector<u32> owner;
+    OwnerTable owner;
     if (!BuildExfatOwners(volume, live, &owner))
         return;
     const u64 clusterBytes = volume.exfat->boot.ClusterBytes();

@@ -2,8 +2,11 @@
 #include "scan/FatEngine.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
@@ -78,15 +81,23 @@ u32 CFatEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
         return kErrNoMemory;
     map->Set(0);
     map->Set(1);
-    for (u32 cluster = 2; cluster <= limit; ++cluster)
+    // The entries come a block at a time (one call, a plain copy from a FAT the search keeps
+    // in memory); the run flag is polled per block.
+    constexpr u32 kBlock = 4096;
+    std::array<u32, kBlock> entries;
+    u8* bits = map->Bytes();
+    for (u64 from = 2; from <= limit; from += kBlock)
     {
-        // The window moves one FAT sector at a time; the run flag is polled between windows.
-        if (cluster % 0x10000 == 0 && g_bRunning.load(std::memory_order_relaxed) == 0)
+        if (g_bRunning.load(std::memory_order_relaxed) == 0)
             return kErrUnsupported;
-        if (table->GetEntry(cluster) != 0)
-            map->Set(cluster);
-        if (cluster == limit)
-            break; // a limit of 2^32 - 1 must not wrap the loop
+        const u32 count = static_cast<u32>(std::min<u64>(kBlock, limit - from + 1));
+        table->GetEntries(static_cast<u32>(from), count, entries.data());
+        for (u32 i = 0; i < count; ++i)
+        {
+            const u64 cluster = from + i;
+            if (entries[i] != 0)
+                bits[cluster / 8] = static_cast<u8>(bits[cluster / 8] | (1u << (cluster % 8)));
+        }
     }
     return kOk;
 }
@@ -97,6 +108,9 @@ void CFatEngine::EndSearch(VolumeEntry& entry) const
     // again.
     if (entry.reader)
         (void)entry.reader->Open(std::string(), kSectorSize);
+    // The FAT the search kept in memory is not needed any more.
+    if (entry.fatTable)
+        entry.fatTable->ReleaseMemory();
 }
 
 u64 CFatEngine::ClusterBytes(const VolumeEntry& entry) const
@@ -122,7 +136,12 @@ u32 CFatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataSt
     // The data lies in the clusters the search assigned to the find (fragmented around what
     // other files held); without an assignment, or with the contiguous read asked for, it is
     // read as one stretch from the first cluster on, ending with the volume's last cluster.
+    // A fresh stream that keeps the capacity of the extent list: the condition pass asks for
+    // every find in turn through one stream, without an allocation per find.
+    std::vector<StreamExtent> extents = std::move(stream->extents);
+    extents.clear();
     *stream = DataStream{};
+    stream->extents = std::move(extents);
     stream->size = item.size;
     const FatBootSector* boot = entry.fatBoot.get();
     if (!boot)

@@ -4,9 +4,11 @@
 #include "scan/FatScan.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <new>
 #include <string>
 #include <unordered_set>
@@ -19,6 +21,7 @@
 #include "fat/FatTable.h"
 #include "mempool/MemPool.h"
 #include "platform/ByteOrder.h"
+#include "platform/LargeBlock.h"
 #include "scan/ClusterAssignment.h"
 #include "scan/FindLayout.h"
 #include "scan/FindNames.h"
@@ -33,6 +36,12 @@ constexpr u32 kRootChunkSectors = 4;
 constexpr u64 kMaxFolderBytes = 65536ull * kEntrySize;
 // The attribute bit of a volume label entry.
 constexpr u8 kAttrVolumeId = 0x08;
+// The largest FAT the search keeps in memory (that of a 2 TiB volume of 32 KiB clusters):
+// the walks, the cluster assignment and the condition pass then read each FAT sector once,
+// in large reads, instead of through the 4 KiB window again and again.
+constexpr u64 kFatInMemoryLimit = u64{256} << 20;
+// FAT entries taken at a time by the passes over the whole FAT.
+constexpr u32 kEntryBlock = 4096;
 
 // The state one directory walk shares with the handling of its finds.
 struct FolderWalk
@@ -42,7 +51,29 @@ struct FolderWalk
     std::string path; // path of the folder's children
     NameList names;
     LiveEntries* live = nullptr; // where the live files met are recorded; null: not recorded
+    std::string notice;          // the text of the find notice, built here for every find
 };
+
+// Makes room for one more element of a list that grows through the whole search (the items,
+// the live entries): eightfold rather than twofold while it is short of a million elements.
+// Each growth copies the list into memory touched for the first time (a page fault per 4 KiB,
+// the largest cost of a search of many finds); capacity not yet used takes no memory, and is
+// advised to use huge pages (a fault per 2 MiB). Without the memory the list grows as usual.
+template <typename T> void MakeRoom(std::vector<T>& list)
+{
+    constexpr std::size_t kFirst = 1024;
+    constexpr std::size_t kEightfoldUpTo = std::size_t{1} << 20;
+    if (list.size() < list.capacity() || list.capacity() >= kEightfoldUpTo)
+        return;
+    try
+    {
+        list.reserve(std::max(kFirst, list.capacity() * 8));
+        AdviseHugePages(list.data() + list.size(), (list.capacity() - list.size()) * sizeof(T));
+    }
+    catch (const std::exception&)
+    {
+    }
+}
 
 // Catalogues one find. name is the entry's name as the walk takes it; excludedToIndex says
 // whether an excluded name ("Recycle", "System Volume Info") has its first cluster entered in
@@ -52,19 +83,19 @@ void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u3
 {
     // Path separators cannot occur in a FAT name; one read from a damaged or hostile volume
     // would split the item's path and could lead a recovery out of its destination folder.
-    std::replace(name.begin(), name.end(), '\\', '_');
-    std::replace(name.begin(), name.end(), '/', '_');
+    for (char& c : name)
+        if (c == '\\' || c == '/')
+            c = '_';
     if (IsExcludedName(name))
     {
         if (excludedToIndex)
             walk.volume.dirIndex.push_back(info.firstCluster);
         return;
     }
-    name = walk.names.Unique(std::move(name));
 
     FoundItem item;
     item.path = walk.path;
-    item.name = name;
+    item.name = walk.names.Unique(std::move(name));
     item.attr = info.attr;
     item.deleted = deleted;
     item.created = info.created;
@@ -73,7 +104,12 @@ void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u3
     item.first = info.firstCluster;
     item.data = nullptr;
 
-    walk.catalog.Post(WM_SCAN_NOTIFY, 1, walk.path + "\\" + name, info.attr);
+    // The notice's text reuses one buffer: no string is made and freed per find.
+    walk.notice.assign(walk.path);
+    walk.notice += '\\';
+    walk.notice += item.name;
+    walk.catalog.Post(WM_SCAN_NOTIFY, 1, walk.notice, info.attr);
+    MakeRoom(walk.volume.items);
     walk.catalog.AddItem(item, walk.volume);
 }
 
@@ -142,6 +178,7 @@ void CollectLive(LiveEntries* live, const u8* block, u32 from, u32 valid)
         const u16 date = LoadLe16(entry + kCrtDate);
         FoundTime created;
         DecodeDosTime(created, date, LoadLe16(entry + kCrtTime), entry[kCrtTimeTenth]);
+        MakeRoom(live->entries);
         live->entries.push_back(LiveEntry{first, date == 0 ? kNoTime : TimeKey(created), 0, false});
     }
 }
@@ -153,7 +190,7 @@ void ScanFixedRoot(CCatalog& catalog, VolumeEntry& volume, u8* chunk, u64 rootDi
     const u32 rootSectors =
         static_cast<u32>((static_cast<u64>(rootEntryCount) * 32 + bps - 1) / bps);
     FatDirBuffer buffer;
-    FolderWalk walk{catalog, volume, volume.name, {}, live};
+    FolderWalk walk{catalog, volume, volume.name, {}, live, {}};
     FatEntryInfo info;
     u32 entryNumber = 0;
     u32 deleted = 0;
@@ -327,7 +364,7 @@ u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Liv
         return kOk;
     const u32 first = static_cast<u32>(dir.first);
 
-    FolderWalk walk{catalog, volume, std::move(path), {}, live};
+    FolderWalk walk{catalog, volume, std::move(path), {}, live, {}};
     if (deleted == 0)
         ScanLiveDirectory(walk, first, block.Bytes(), dirBuffer);
     else
@@ -339,7 +376,7 @@ u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Liv
 // (never a file's), or the live file or folder whose cluster chain holds it; an allocated
 // cluster of no chain met is of unknown owner. False when the FAT cannot be read throughout.
 bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluster,
-                    std::vector<u32>* owner)
+                    OwnerTable* owner)
 {
     FatTable& table = *volume.fatTable;
     const u32 last = volume.clusterCount;
@@ -360,17 +397,27 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
                     : table.FatBits() == 16 ? FatLayout::kFat16Bad
                                             : FatLayout::kFat32Bad;
     u32 unreadable = 0;
-    for (u32 c = 2; c <= last && c != 0; ++c)
+    // The entries come a block at a time (one call, a plain copy from a FAT in memory); the
+    // run flag is polled per block.
+    std::array<u32, kEntryBlock> entries;
+    for (u64 from = 2; from <= last; from += kEntryBlock)
     {
-        if ((c & 0xFFFF) == 0 && !Running())
+        if (!Running())
             return false;
-        // An entry that cannot be read counts as in use by an unknown file; a FAT that cannot
-        // be read for the most part gives no allocation to work from.
-        const bool inTable = c < table.ClusterLimit();
-        const u32 entry = inTable ? table.GetEntry(c) : FatTable::kUnreadable;
-        if (inTable && entry == FatTable::kUnreadable && ++unreadable > 4096 && unreadable > c / 2)
-            return false;
-        (*owner)[c] = entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown;
+        const u32 count = static_cast<u32>(std::min<u64>(kEntryBlock, last - from + 1));
+        table.GetEntries(static_cast<u32>(from), count, entries.data());
+        for (u32 i = 0; i < count; ++i)
+        {
+            const u32 c = static_cast<u32>(from + i);
+            // An entry that cannot be read counts as in use by an unknown file; a FAT that
+            // cannot be read for the most part gives no allocation to work from.
+            const bool inTable = c < table.ClusterLimit();
+            const u32 entry = inTable ? entries[i] : FatTable::kUnreadable;
+            if (inTable && entry == FatTable::kUnreadable && ++unreadable > 4096 &&
+                unreadable > c / 2)
+                return false;
+            (*owner)[c] = entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown;
+        }
     }
     // Each chain marks only allocated clusters no other chain holds, so the walks together
     // visit each cluster at most once. End-of-chain and bad values lie above every cluster.
@@ -394,7 +441,7 @@ void AssignFatFinds(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
     if (!Running() || !HasDeletedFinds(volume))
         return;
     const u64 clusterBytes = static_cast<u64>(volume.sectorsPerCluster) * volume.bytesPerSector;
-    std::vector<u32> owner;
+    OwnerTable owner;
     if (!BuildFatOwners(volume, live, rootCluster, &owner))
         return;
     AssignFindClusters(volume, std::move(owner), live,
@@ -424,6 +471,8 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
         return kErrBadFatBoot;
     if (!UsableGeometry(volume))
         return kErrBadFatBoot;
+    // Released when the search ends (CFatEngine::EndSearch); a FAT too large stays windowed.
+    (void)volume.fatTable->KeepInMemory(kFatInMemoryLimit);
     LiveEntries live;
     {
         PoolBlock chunk(static_cast<int>(kRootChunkSectors * volume.bytesPerSector));

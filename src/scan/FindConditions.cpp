@@ -55,6 +55,10 @@ std::vector<Contested> ContestedStretches(const std::vector<FindClusters>& finds
 {
     std::unordered_map<u64, std::vector<std::size_t>> byHash;
     std::vector<std::pair<u64, int>> edges;
+    std::size_t runTotal = 0;
+    for (const FindClusters& find : finds)
+        runTotal += find.runs.size();
+    edges.reserve(2 * runTotal);
     for (std::size_t i = 0; i < finds.size(); ++i)
     {
         if (finds[i].runs.empty())
@@ -159,6 +163,9 @@ void AssessConditions(VolumeEntry& entry)
     // The files to judge and the runs of clusters each needs.
     std::vector<std::size_t> judged;
     std::vector<FindClusters> finds;
+    // Room for every item at once: the lists are not copied as they grow.
+    judged.reserve(entry.items.size());
+    finds.reserve(entry.items.size());
     DataStream stream;
     for (std::size_t i = 0; i < entry.items.size(); ++i)
     {

@@ -14,7 +14,7 @@ bool HasDeletedFinds(const VolumeEntry& volume)
     return false;
 }
 
-void AssignFindClusters(VolumeEntry& volume, std::vector<u32>&& owner, const LiveEntries& live,
+void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, const LiveEntries& live,
                         const FindClusters& findClusters)
 {
     AssignInput input;
@@ -25,6 +25,9 @@ void AssignFindClusters(VolumeEntry& volume, std::vector<u32>&& owner, const Liv
     for (const LiveEntry& entry : live.entries)
         input.liveCreated.push_back(entry.created);
     std::vector<std::size_t> itemOf;
+    // Room for every item at once: the lists are not copied as they grow.
+    input.finds.reserve(volume.items.size());
+    itemOf.reserve(volume.items.size());
     for (std::size_t i = 0; i < volume.items.size(); ++i)
     {
         const FoundItem& item = volume.items[i];
@@ -39,8 +42,8 @@ void AssignFindClusters(VolumeEntry& volume, std::vector<u32>&& owner, const Liv
         input.finds.push_back(find);
         itemOf.push_back(i);
     }
-    const AssignOutput out = AssignClusters(input);
-    volume.assignedRuns = out.runs;
+    AssignOutput out = AssignClusters(input);
+    volume.assignedRuns = std::move(out.runs);
     for (std::size_t f = 0; f < itemOf.size(); ++f)
     {
         const AssignResult& result = out.results[f];

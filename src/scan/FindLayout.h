@@ -9,6 +9,7 @@
 #include "catalog/Catalog.h"
 #include "catalog/VolumeEngine.h"
 #include "platform/Types.h"
+#include "scan/ClusterAssignment.h"
 
 // A live file or folder met by a folder walk.
 struct LiveEntry
@@ -32,7 +33,7 @@ using FindClusters = std::function<void(const FoundItem& item, u64* clusters, bo
 // (kOwnerFree, kOwnerSystem, kOwnerUnknown, or k for live[k - 1]), indexed by cluster number.
 // Writes the runs into volume.assignedRuns and runsAt, runCount, overwritten and inferred into
 // the items.
-void AssignFindClusters(VolumeEntry& volume, std::vector<u32>&& owner, const LiveEntries& live,
+void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, const LiveEntries& live,
                         const FindClusters& findClusters);
 
 // True when volume holds a deleted item that needs clusters: only then is the assignment worth

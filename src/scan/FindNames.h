@@ -15,16 +15,16 @@ public:
     // '.') when an earlier find of the folder had exactly this name.
     std::string Unique(std::string name)
     {
-        auto it = m_counters.find(name);
-        if (it != m_counters.end())
-        {
-            std::string counter = "_" + std::to_string(++it->second) + "_";
-            std::size_t dot = name.rfind('.');
-            if (dot == std::string::npos)
-                name += counter;
-            else
-                name.insert(dot, counter);
-        }
+        // One lookup that also records the name: nearly every name is the first of its kind.
+        auto [it, first] = m_counters.try_emplace(name, 0);
+        if (first)
+            return name;
+        std::string counter = "_" + std::to_string(++it->second) + "_";
+        std::size_t dot = name.rfind('.');
+        if (dot == std::string::npos)
+            name += counter;
+        else
+            name.insert(dot, counter);
         m_counters.try_emplace(name, 0);
         return name;
     }

@@ -11,7 +11,7 @@
 #include "ntfs/FileReference.h"
 #include "platform/EventSink.h"
 #include "platform/Format.h"
-#include "platform/LargeMemory.h"
+#include "platform/LargeBlock.h"
 #include "platform/Status.h"
 #include "scan/NtfsRecordFeed.h"
 

@@ -354,6 +354,134 @@ INSTANTIATE_TEST_SUITE_P(Sizes, FatTableSectorSizeTest,
                          ::testing::Values(SectorCase{1024, 4000}, SectorCase{1536, 1750},
                                            SectorCase{2048, 2047}, SectorCase{4096, 2500}));
 
+// --- The FAT kept in memory ---------------------------------------------------------------
+
+struct MemoryCase
+{
+    u32 bits;
+    BpbFields fields;
+    u64 segments; // reads KeepInMemory's table needs for every entry
+};
+
+class FatTableMemoryTest : public ::testing::TestWithParam<MemoryCase>
+{
+};
+
+// Every entry (and every cluster out of range) reads the same from memory as through the
+// window, the FAT is read one segment at a time, each segment once, however often and in
+// whatever order the entries are asked for.
+TEST_P(FatTableMemoryTest, AgreesWithTheWindow)
+{
+    const MemoryCase& c = GetParam();
+    TestVolume vol(c.fields, c.bits);
+    const u32 mask = c.bits == 12 ? 0xFFF : c.bits == 16 ? 0xFFFF : 0x0FFFFFFF;
+    const u32 bps = c.fields.bytesPerSector;
+    for (u32 cl = 2; cl < 200000; ++cl)
+        if ((cl + 1) * c.bits / 8 <= (c.fields.fatSectors16 + c.fields.fatSectors32) * bps)
+            vol.SetEntry(cl, (cl * 2654435761u) & mask);
+    CMem_RW windowRw(vol.Image(), bps);
+    Attached windowed(windowRw, vol.Bpb());
+    CMem_RW memoryRw(vol.Image(), bps);
+    Attached kept(memoryRw, vol.Bpb());
+    ASSERT_TRUE(windowed.ok && kept.ok);
+    ASSERT_TRUE(kept.table.KeepInMemory(u64{1} << 30));
+    const u32 limit = kept.table.ClusterLimit();
+    for (int pass = 0; pass < 2; ++pass)
+        for (u32 k = 0; k <= limit + 1; ++k)
+        {
+            // The second pass runs backwards.
+            const u32 cl = pass == 0 ? k : limit + 1 - k;
+            ASSERT_EQ(kept.table.GetEntry(cl), windowed.table.GetEntry(cl)) << cl;
+            ASSERT_EQ(kept.table.GetClusterState(cl), windowed.table.GetClusterState(cl)) << cl;
+        }
+    // In blocks of an odd size, so that blocks straddle the segments, from cluster 0 on.
+    std::vector<u32> block(777);
+    for (u32 from = 0; from <= limit + 1; from += 777)
+    {
+        kept.table.GetEntries(from, 777, block.data());
+        for (u32 i = 0; i < 777 && from + i <= limit + 1; ++i)
+            ASSERT_EQ(block[i], windowed.table.GetEntry(from + i)) << from + i;
+    }
+    EXPECT_EQ(memoryRw.ReadCount(), 1 + c.segments);
+    // Released, the window serves again.
+    kept.table.ReleaseMemory();
+    EXPECT_EQ(kept.table.GetEntry(limit / 2), windowed.table.GetEntry(limit / 2));
+}
+
+// 600 FAT sectors of 512 bytes: 307,200 bytes in two segments. With 1536-byte sectors a
+// segment is 170 whole sectors (261,120 bytes), not 256 KiB: the second starts on a sector.
+BpbFields Fat32LargeSectors()
+{
+    BpbFields f = Fat32Fields();
+    f.bytesPerSector = 1536;
+    f.fatSectors32 = 200;
+    f.totalSectors32 = 32 + 200 + 80000;
+    return f;
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, FatTableMemoryTest,
+                         ::testing::Values(MemoryCase{12, Fat12FullFat(), 1},
+                                           MemoryCase{16, Fat16FullFat(), 1},
+                                           MemoryCase{32, Fat32Fields(), 2},
+                                           MemoryCase{32, Fat32LargeSectors(), 2}));
+
+TEST(FatTableTest, InMemoryFailedSegmentIsServedByTheWindow)
+{
+    // FAT32: the second segment (FAT sectors 512 on) cannot be read at FAT sector 520; its
+    // other entries come through the window, those of sector 520 are unreadable until the
+    // device heals, and the first segment stays in memory.
+    TestVolume vol(Fat32Fields(), 32);
+    vol.SetEntry(100, 0x1234);
+    vol.SetEntry(512 * 128 + 5, 0x2345); // FAT sector 512
+    vol.SetEntry(520 * 128 + 7, 0x3456); // FAT sector 520
+    CFaulty_RW rw(vol.Image());
+    rw.FailSector(32 + 520);
+    Attached a(rw, vol.Bpb());
+    ASSERT_TRUE(a.ok);
+    ASSERT_TRUE(a.table.KeepInMemory(u64{1} << 30));
+    EXPECT_EQ(a.table.GetEntry(100), 0x1234u);
+    EXPECT_EQ(a.table.GetEntry(512 * 128 + 5), 0x2345u);
+    EXPECT_EQ(a.table.GetEntry(520 * 128 + 7), 1u);
+    std::vector<u32> block(256);
+    a.table.GetEntries(520 * 128, 256, block.data()); // FAT sectors 520 and 521
+    EXPECT_EQ(block[7], 1u);
+    EXPECT_EQ(block[128], 0u);
+    rw.Heal();
+    EXPECT_EQ(a.table.GetEntry(520 * 128 + 7), 0x3456u);
+    EXPECT_EQ(a.table.GetEntry(100), 0x1234u);
+}
+
+TEST(FatTableTest, InMemoryShortDeviceReadsZerosPastItsEnd)
+{
+    // The device ends after FAT sector 27 of 32: as through the window, entries past it are 0.
+    TestVolume vol(Fat16FullFat(), 16);
+    for (u32 c = 2; c < 8192; ++c)
+        vol.SetEntry(c, 0x7777);
+    std::vector<u8> cut = vol.Image();
+    cut.resize((1 + 28) * 512);
+    CMem_RW rw(cut);
+    Attached a(rw, vol.Bpb());
+    ASSERT_TRUE(a.ok);
+    ASSERT_TRUE(a.table.KeepInMemory(u64{1} << 30));
+    EXPECT_EQ(a.table.GetEntry(27 * 256 + 5), 0x7777u);
+    EXPECT_EQ(a.table.GetEntry(28 * 256 + 5), 0u);
+    EXPECT_EQ(a.table.GetEntry(8191), 0u);
+    EXPECT_EQ(a.table.GetEntry(8192), 1u); // past the FAT
+}
+
+TEST(FatTableTest, KeepInMemoryRefusesAFatAboveTheLimit)
+{
+    TestVolume vol(Fat32Fields(), 32);
+    vol.SetEntry(70000, 0x4567);
+    CMem_RW rw(vol.Image());
+    Attached a(rw, vol.Bpb());
+    ASSERT_TRUE(a.ok);
+    EXPECT_FALSE(a.table.KeepInMemory(300000));
+    EXPECT_EQ(a.table.GetEntry(70000), 0x4567u);
+    FatTable detached;
+    EXPECT_FALSE(detached.KeepInMemory(u64{1} << 30));
+}
+
 // --- Real volumes -------------------------------------------------------------------------
 
 struct ImageVolume

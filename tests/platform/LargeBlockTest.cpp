@@ -1,0 +1,62 @@
+// LargeBlock and HugePageAllocator: sizes, alignment, zero-filled first use, release, reuse.
+#include "platform/LargeBlock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+TEST(LargeBlockTest, SizesAreUsableAlignedAndZero)
+{
+    for (const u64 bytes : {u64{1}, u64{4096}, (u64{2} << 20) + 1, u64{5} << 20})
+    {
+        LargeBlock block;
+        ASSERT_TRUE(block.Allocate(bytes)) << bytes;
+        ASSERT_TRUE(block);
+        EXPECT_EQ(block.Size(), bytes);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block.Bytes()) % (u64{2} << 20), 0u);
+        u8* p = block.Bytes();
+        EXPECT_EQ(p[0], 0);
+        EXPECT_EQ(p[bytes - 1], 0);
+        p[bytes - 1] = 2;
+        p[0] = 1;
+        EXPECT_EQ(p[bytes - 1], bytes == 1 ? 1 : 2);
+    }
+}
+
+TEST(LargeBlockTest, ZeroOrHugeSizeIsRefusedAndReleaseEmpties)
+{
+    LargeBlock block;
+    EXPECT_FALSE(block.Allocate(0));
+    EXPECT_FALSE(block.Allocate(~u64{0}));
+    EXPECT_FALSE(block);
+    ASSERT_TRUE(block.Allocate(100));
+    // A second allocation releases the first; Release leaves the block empty.
+    ASSERT_TRUE(block.Allocate(200));
+    EXPECT_EQ(block.Size(), 200u);
+    block.Release();
+    EXPECT_FALSE(block);
+    EXPECT_EQ(block.Bytes(), nullptr);
+    EXPECT_EQ(block.Size(), 0u);
+    block.Release();
+}
+
+TEST(LargeBlockTest, HugePageVectorKeepsItsValuesAcrossTheMappedSize)
+{
+    // Grown element by element from the heap past the size from which blocks are mapped, then
+    // assigned and shrunk back: every value survives each move.
+    std::vector<u32, HugePageAllocator<u32>> table;
+    const u32 count = 3 * (1u << 20) / 4;
+    for (u32 i = 0; i < count; ++i)
+        table.push_back(i * 7);
+    ASSERT_EQ(table.size(), count);
+    for (u32 i = 0; i < count; i += 4099)
+        ASSERT_EQ(table[i], i * 7);
+    EXPECT_EQ(table.back(), (count - 1) * 7);
+    table.assign(600000, 5);
+    EXPECT_EQ(table[599999], 5u);
+    table.resize(10);
+    table.shrink_to_fit();
+    EXPECT_EQ(table.size(), 10u);
+    EXPECT_EQ(table[9], 5u);
+}
