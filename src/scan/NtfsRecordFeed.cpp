@@ -42,7 +42,6 @@ bool CNtfsRecordFeed::Start(const std::string& drive, s64 first, s64 end)
 void CNtfsRecordFeed::Run(s64 first, s64 end)
 {
     m_ntfs->SetReadAhead(true);
-    // One record info for every read, as a single-threaded search would use it.
     NtfsRecordInfo info;
     std::vector<Decoded> batch;
     bool more = true;
@@ -59,7 +58,7 @@ void CNtfsRecordFeed::Run(s64 first, s64 end)
             if (m_ntfs->ReadRecord(info, r) != kOk)
                 continue;
             batch.push_back(Decoded{r, std::move(info)});
-            info.data = nullptr; // the block went with the batch
+            info = NtfsRecordInfo{}; // its data block went with the batch
         }
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_stop || m_ready.size() < kBatchesAhead; });
