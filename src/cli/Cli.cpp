@@ -60,6 +60,21 @@ void PrintUsage(std::FILE* out)
 }
 } // namespace
 
+namespace
+{
+bool g_processEnds = false;
+} // namespace
+
+void EndProcessAfterCommand()
+{
+    g_processEnds = true;
+}
+
+bool ProcessEndsAfterCommand()
+{
+    return g_processEnds;
+}
+
 int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
 {
     if (args.empty())

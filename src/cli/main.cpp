@@ -9,6 +9,7 @@
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    EndProcessAfterCommand();
     int status = RunCli(args, stdout, stderr);
     if (std::fflush(stdout) != 0 && status == 0)
         status = 1;
