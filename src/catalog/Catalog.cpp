@@ -2,6 +2,7 @@
 #include "catalog/Catalog.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
@@ -91,7 +92,7 @@ int CCatalog::CompareTime(const FoundTime& a, const FoundTime& b)
     return 0;
 }
 
-void CCatalog::AddItem(const FoundItem& item, VolumeEntry& volume)
+void CCatalog::AddItem(FoundItem item, VolumeEntry& volume)
 {
     if (item.first > volume.clusterCount || item.first < 2)
         return;
@@ -113,12 +114,12 @@ void CCatalog::AddItem(const FoundItem& item, VolumeEntry& volume)
                 return;
             FoundItem& found = volume.items[*at];
             if ((found.attr & 0x10) && CompareTime(item.accessed, found.accessed) == 1)
-                found.name = item.name;
+                found.name = std::move(item.name);
             return;
         }
         volume.dirIndex.push_back(cluster);
     }
-    volume.items.push_back(item);
+    volume.items.push_back(std::move(item));
 }
 
 void CCatalog::ResetVolumes()

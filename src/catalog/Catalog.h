@@ -111,10 +111,10 @@ public:
     CCatalog(const CCatalog&) = delete;
     CCatalog& operator=(const CCatalog&) = delete;
 
-    // Appends a copy of item to volume.items unless its first cluster lies outside
+    // Appends item (taken, not copied) to volume.items unless its first cluster lies outside
     // [2, clusterCount] or it is a folder whose first cluster is already in volume.dirIndex
     // (then the catalogued folder may take the new name when the new entry is newer).
-    void AddItem(const FoundItem& item, VolumeEntry& volume);
+    void AddItem(FoundItem item, VolumeEntry& volume);
 
     // +1 when a is later than b, -1 when earlier, 0 when equal; year first.
     [[nodiscard]] static int CompareTime(const FoundTime& a, const FoundTime& b);

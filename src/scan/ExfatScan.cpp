@@ -69,7 +69,7 @@ void HandleSet(FolderWalk& walk, const ExfatEntrySet& set, u32 deleted, bool exc
     item.data = &exfat.streams.back();
 
     walk.catalog.Post(WM_SCAN_NOTIFY, 1, walk.path + "\\" + name, item.attr);
-    walk.catalog.AddItem(item, walk.volume);
+    walk.catalog.AddItem(std::move(item), walk.volume);
 }
 
 // Decodes the entry sets of one folder's bytes. In a live folder deleted sets and live folders

@@ -110,7 +110,7 @@ void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u3
     walk.notice += item.name;
     walk.catalog.Post(WM_SCAN_NOTIFY, 1, walk.notice, info.attr);
     MakeRoom(walk.volume.items);
-    walk.catalog.AddItem(item, walk.volume);
+    walk.catalog.AddItem(std::move(item), walk.volume);
 }
 
 bool Running()
