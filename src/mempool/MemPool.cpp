@@ -137,9 +137,8 @@ s32 CMemPool::UsedLength(const ChunkMap& chunk, const u8* p) const
         }
         next = (next / 64 + 1) * 64;
     }
+    // Chunks are whole multiples of 4 bytes, so the last step ends the chunk.
     const u8* end = chunk.start + std::min(next, steps) * 4;
-    if (static_cast<std::size_t>(chunk.bytes) % 4 != 0 && next >= steps)
-        end = chunk.start + chunk.bytes;
     // The next free block's start, when it comes first.
     auto free = std::upper_bound(m_free.begin(), m_free.end(), p,
                                  [](const u8* q, const Block& b) { return q < b.start; });
@@ -219,11 +218,11 @@ void CMemPool::Free(void** block)
     if (!block || !*block)
         return;
     std::lock_guard lock(m_mutex);
-    const auto* start = static_cast<u8*>(*block);
+    auto* start = static_cast<u8*>(*block);
     ChunkMap* chunk = ChunkOf(start);
     if (chunk == nullptr || !IsUsedStart(*chunk, start))
         return;
-    if (!ReleaseLocked(Block{const_cast<u8*>(start), UsedLength(*chunk, start)}))
+    if (!ReleaseLocked(Block{start, UsedLength(*chunk, start)}))
         return;
     MarkUsed(*chunk, start, false);
     *block = nullptr;

@@ -3,7 +3,6 @@
 #include "scan/FindConditions.h"
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <unordered_map>
 #include <utility>

@@ -256,18 +256,28 @@ INSTANTIATE_TEST_SUITE_P(Widths, FatTableEndTest,
                                            EndCase{16, Fat16FullFat(), 8191},
                                            EndCase{32, Fat32Fields(), 76799}));
 
+// A FAT16 volume whose every entry is 0x7777, on a device that ends after FAT sector 27 of 32.
+struct ShortFat16Device
+{
+    ShortFat16Device()
+    {
+        for (u32 c = 2; c < 8192; ++c)
+            volume.SetEntry(c, 0x7777);
+        bytes = volume.Image();
+        bytes.resize((1 + 28) * 512);
+    }
+    TestVolume volume{Fat16FullFat(), 16};
+    std::vector<u8> bytes;
+};
+
 TEST(FatTableTest, ShortDeviceLeavesNoStaleBytes)
 {
     // The device ends after FAT sector 27 of 32. The first window is full of entries; the
     // window pulled back to FAT sectors 24..31 gets only four sectors from the device, and the
     // rest must read as zero, not as what the earlier window held at those positions.
-    TestVolume vol(Fat16FullFat(), 16);
-    for (u32 c = 2; c < 8192; ++c)
-        vol.SetEntry(c, 0x7777);
-    std::vector<u8> cut = vol.Image();
-    cut.resize((1 + 28) * 512);
-    CMem_RW rw(cut);
-    Attached a(rw, vol.Bpb());
+    ShortFat16Device device;
+    CMem_RW rw(device.bytes);
+    Attached a(rw, device.volume.Bpb());
     ASSERT_TRUE(a.ok);
     const u32 inDevice = 27 * 256 + 5;                       // FAT sector 27
     const u32 pastDevice = 28 * 256 + 5;                     // FAT sector 28: beyond the device
@@ -454,13 +464,9 @@ TEST(FatTableTest, InMemoryFailedSegmentIsServedByTheWindow)
 TEST(FatTableTest, InMemoryShortDeviceReadsZerosPastItsEnd)
 {
     // The device ends after FAT sector 27 of 32: as through the window, entries past it are 0.
-    TestVolume vol(Fat16FullFat(), 16);
-    for (u32 c = 2; c < 8192; ++c)
-        vol.SetEntry(c, 0x7777);
-    std::vector<u8> cut = vol.Image();
-    cut.resize((1 + 28) * 512);
-    CMem_RW rw(cut);
-    Attached a(rw, vol.Bpb());
+    ShortFat16Device device;
+    CMem_RW rw(device.bytes);
+    Attached a(rw, device.volume.Bpb());
     ASSERT_TRUE(a.ok);
     ASSERT_TRUE(a.table.KeepInMemory(u64{1} << 30));
     EXPECT_EQ(a.table.GetEntry(27 * 256 + 5), 0x7777u);
