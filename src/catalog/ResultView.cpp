@@ -42,10 +42,10 @@ std::string SizeText(u64 size)
 }
 
 // The text after the last '.' of name; empty when the name has none.
-std::string ExtensionOf(const std::string& name)
+std::string ExtensionOf(std::string_view name)
 {
     std::size_t dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    return dot == std::string_view::npos ? std::string() : std::string(name.substr(dot + 1));
 }
 } // namespace
 
@@ -93,8 +93,8 @@ void CCatalog::ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* row
         }
         matched = true;
         if (item.attr & 0x10)
-            rows->push_back(
-                ResultRow{item.name, "Directory", {}, FormatTime(item.accessed), kImageFolder, {}});
+            rows->push_back(ResultRow{
+                item.name.str(), "Directory", {}, FormatTime(item.accessed), kImageFolder, {}});
         else
             files.push_back(&item);
     }
@@ -106,7 +106,7 @@ void CCatalog::ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* row
         std::string description = ExtensionOf(item.name);
         s32 image = kImageNone;
         GetFileType(description, &image);
-        rows->push_back(ResultRow{item.name, description, SizeText(item.size),
+        rows->push_back(ResultRow{item.name.str(), description, SizeText(item.size),
                                   FormatTime(item.accessed), image, ConditionLabel(item)});
     }
 }

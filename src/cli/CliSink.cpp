@@ -12,13 +12,28 @@ bool IsRoutine(u32 message, u32 code)
         return code == 1;
     return message == WM_RECOVER_NOTIFY && (code == 0 || code == 3 || code == 4);
 }
+
+// A search's finds are only counted and the latest one shown, so a find that follows another
+// of the same kind takes that one's place in the queue. Queued one by one, the finds of a large
+// volume held megabytes of texts between two polls, a heap block each.
+bool Folds(const CCliSink::Event& queued, u32 message, u32 code, u32 extra)
+{
+    return message == WM_SCAN_NOTIFY && code == 1 && queued.message == message &&
+           queued.code == code && queued.extra == extra;
+}
 } // namespace
 
 void CCliSink::Post(u32 message, u32 code, const std::string& text, u32 extra)
 {
     {
         std::lock_guard lock(m_mutex);
-        m_queue.push_back(Event{message, code, text, extra});
+        if (!m_queue.empty() && Folds(m_queue.back(), message, code, extra))
+        {
+            m_queue.back().text.assign(text);
+            ++m_queue.back().count;
+        }
+        else
+            m_queue.push_back(Event{message, code, text, extra});
     }
     if (!IsRoutine(message, code))
         m_arrived.notify_one();

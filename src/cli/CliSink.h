@@ -21,6 +21,9 @@ public:
         u32 code = 0;
         std::string text;
         u32 extra = 0;
+        // Finds of the search (WM_SCAN_NOTIFY, code 1) that follow one another with the same
+        // extra come as one event: how many, and the text of the last.
+        u32 count = 1;
     };
 
     void Post(u32 message, u32 code, const std::string& text, u32 extra) override;

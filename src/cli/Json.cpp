@@ -13,14 +13,14 @@ bool IsPlainAscii(char c)
 }
 } // namespace
 
-std::string JsonQuote(const std::string& text)
+std::string JsonQuote(std::string_view text)
 {
     std::string out;
     AppendJsonQuoted(out, text);
     return out;
 }
 
-void AppendJsonQuoted(std::string& out, const std::string& text)
+void AppendJsonQuoted(std::string& out, std::string_view text)
 {
     out += '"';
     for (std::size_t i = 0; i < text.size();)

@@ -75,7 +75,7 @@ std::string UpperDrive(std::string text)
     return text;
 }
 
-bool IsBelow(const std::string& path, const std::string& folder)
+bool IsBelow(std::string_view path, std::string_view folder)
 {
     return path == folder ||
            (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
@@ -318,8 +318,8 @@ RecoverGroup RootSelection(const VolumeEntry& volume)
         if (item.path == volume.name)
         {
             AddEntry(&groups, volume.name,
-                     SelEntry{item.name, (item.attr & kAttrFolder) ? 1u : 0u});
-            named.insert(item.name);
+                     SelEntry{item.name.str(), (item.attr & kAttrFolder) ? 1u : 0u});
+            named.insert(item.name.str());
         }
     const std::string prefix = volume.name + "\\";
     for (const FoundItem& item : volume.items)

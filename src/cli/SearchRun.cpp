@@ -150,9 +150,9 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
             else if (e.code == kScanFound)
             {
                 if (e.extra & kAttrArchive)
-                    ++run.files;
+                    run.files += e.count;
                 else
-                    ++run.folders;
+                    run.folders += e.count;
                 shown = &e.text;
             }
             else if (e.code == kScanVolumeStart)

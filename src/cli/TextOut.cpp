@@ -5,7 +5,7 @@
 
 #include "platform/Format.h"
 
-std::size_t DecodeUtf8(const std::string& text, std::size_t at, u32* codePoint)
+std::size_t DecodeUtf8(std::string_view text, std::size_t at, u32* codePoint)
 {
     auto byte = [&](std::size_t i) { return static_cast<u8>(text[i]); };
     u8 lead = byte(at);

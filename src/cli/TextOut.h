@@ -10,7 +10,7 @@
 // Decodes the UTF-8 sequence at text[at]: returns its length (1 to 4) and sets *codePoint, or
 // returns 0 when the bytes there are no well-formed sequence (stray continuation byte,
 // truncated or overlong sequence, surrogate, or above U+10FFFF).
-std::size_t DecodeUtf8(const std::string& text, std::size_t at, u32* codePoint);
+std::size_t DecodeUtf8(std::string_view text, std::size_t at, u32* codePoint);
 
 // text with every control character (C0, DEL, C1) and every byte that is not part of valid
 // UTF-8 written as \xNN, so that a hostile name cannot drive the terminal.

@@ -25,10 +25,11 @@ constexpr u64 kLow48 = 0x0000FFFFFFFFFFFFull;
 constexpr u32 kMaxNameUnits = 255; // the $FILE_NAME name length is one byte
 
 // The name of fn as UTF-8.
-std::string NameText(const NtfsFileName& fn)
+ItemText NameText(const NtfsFileName& fn)
 {
     char text[kMaxNameUnits * 3 + 1]; // UTF-8 takes at most three bytes per UTF-16 unit
-    return {text, Utf16LeToUtf8(fn.name.Data(), fn.NameUnits(), text, sizeof text, false)};
+    return std::string_view(
+        text, Utf16LeToUtf8(fn.name.Data(), fn.NameUnits(), text, sizeof text, false));
 }
 
 // What a parse takes from a record, gathered in one walk: the first $STANDARD_INFORMATION, the
@@ -445,7 +446,7 @@ u32 CNtfs::GetFileName(std::string& name, NtfsAttr& attr)
         return kErrTransfer;
     FillAttrHeader(*chosen, attr);
     FillFileName(fn, attr);
-    name = NameText(fn);
+    name = NameText(fn).str();
     return kOk;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/Types.h"
+#include "records/ItemText.h"
 
 // A point in time as decoded from the volume (local time, no zone). Packed into 8 bytes: a
 // search holds two per find, for millions of finds. Years run from 1601 to 30828 (the last
@@ -65,8 +66,8 @@ enum class FindCondition : u8
 // holes: a search keeps one per find, millions on a large disk.
 struct FoundItem
 {
-    std::string path;     // folder that holds the item: "C:" or "C:\docs"
-    std::string name;     // the item's own name, unique within path
+    ItemText path;        // folder that holds the item: "C:" or "C:\docs"
+    ItemText name;        // the item's own name, unique within path
     u64 size = 0;         // file size in bytes; 0 for folders
     u64 first = 0;        // FAT: first cluster; NTFS: sector of the item's MFT record
     void* data = nullptr; // NTFS: pool block with the base record's run list; FAT: null

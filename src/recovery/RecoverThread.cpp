@@ -121,7 +121,7 @@ void RecoveryRun::DoEntry(const SelEntry& entry)
         if (item.attr & 0x10)
             continue;
         std::vector<std::string> levels{top};
-        for (std::string& level : MapLevels(item.path, source))
+        for (std::string& level : MapLevels(item.path.str(), source))
             levels.push_back(std::move(level));
         RecoverFile(item, levels);
     }
@@ -132,7 +132,7 @@ void RecoveryRun::IndexItems()
     const std::vector<FoundItem>& items = m_volume->items;
     if (m_byFolder.empty())
         for (std::size_t i = 0; i < items.size(); ++i)
-            m_byFolder[items[i].path].push_back(i);
+            m_byFolder[items[i].path.str()].push_back(i);
 }
 
 // Indices of the items in folder and below it, in catalogue order. The items are grouped by
@@ -255,7 +255,7 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
 
     // A name present when the folder was first entered gets "New " in front; a name taken
     // since then, or "New " + name taken too, gets the next free "New (n) " name.
-    const std::string name = SafeName(item.name);
+    const std::string name = SafeName(item.name.str());
     const std::string fitted = FitName(name, target->maxName);
     const bool clash = target->names != nullptr && target->names->contains(UpperName(fitted));
     std::string path;

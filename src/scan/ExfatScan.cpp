@@ -25,7 +25,7 @@ struct FolderWalk
 {
     CCatalog& catalog;
     VolumeEntry& volume;
-    std::string path; // path of the folder's children
+    ItemText path; // path of the folder's children, shared by its finds
     NameList names;
     LiveEntries* live = nullptr; // where the live files met are recorded; null: not recorded
 };
@@ -130,7 +130,7 @@ void ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Li
         return;
     // Take what the walk needs now: the item list grows (and may move) while it runs.
     std::string path =
-        dir.name.empty() || dir.name == dir.path ? dir.path : dir.path + "\\" + dir.name;
+        dir.name.empty() || dir.name == dir.path ? dir.path.str() : dir.path + "\\" + dir.name;
     const bool deleted = dir.deleted != 0;
     const auto* info = static_cast<const ExfatStreamInfo*>(dir.data);
     const u64 bytes = info != nullptr ? info->dataLength : 0;

@@ -48,7 +48,7 @@ struct FolderWalk
 {
     CCatalog& catalog;
     VolumeEntry& volume;
-    std::string path; // path of the folder's children
+    ItemText path; // path of the folder's children, shared by its finds
     NameList names;
     LiveEntries* live = nullptr; // where the live files met are recorded; null: not recorded
     std::string notice;          // the text of the find notice, built here for every find
@@ -358,7 +358,7 @@ u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Liv
 
     // Take what the walk needs now: the item list grows (and may move) while it runs.
     std::string path =
-        dir.name.empty() || dir.name == dir.path ? dir.path : dir.path + "\\" + dir.name;
+        dir.name.empty() || dir.name == dir.path ? dir.path.str() : dir.path + "\\" + dir.name;
     const u32 deleted = dir.deleted;
     if (dir.first > 0xFFFFFFFFu)
         return kOk;

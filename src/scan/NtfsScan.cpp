@@ -34,7 +34,7 @@ public:
     explicit ItemTexts(const std::vector<FoundItem>& items) : m_items(items) {}
 
     // The slot of the item with the text path\name, or of the free slot where it would go.
-    [[nodiscard]] std::size_t Find(const std::string& path, const std::string& name, u64 hash) const
+    [[nodiscard]] std::size_t Find(std::string_view path, std::string_view name, u64 hash) const
     {
         const std::size_t mask = m_slots.size() - 1;
         for (std::size_t at = hash & mask;; at = (at + 1) & mask)
@@ -63,7 +63,7 @@ public:
     // Makes room for a Find before the first Add.
     void Reserve() { m_slots.assign(1024, Slot{}); }
 
-    static u64 Hash(const std::string& path, const std::string& name)
+    static u64 Hash(std::string_view path, std::string_view name)
     {
         u64 h = 14695981039346656037ULL; // FNV-1a over the bytes of path, '\' and name
         auto feed = [&h](char c) { h = (h ^ static_cast<u8>(c)) * 1099511628211ULL; };
@@ -85,17 +85,17 @@ private:
 
     // True when item's text equals path\name (a '\' inside a name can make texts equal whose
     // parts differ: they are compared as whole texts).
-    static bool SameText(const FoundItem& item, const std::string& path, const std::string& name)
+    static bool SameText(const FoundItem& item, std::string_view path, std::string_view name)
     {
         if (item.path.size() == path.size())
             return item.path == path && item.name == name;
         if (item.path.size() + item.name.size() != path.size() + name.size())
             return false;
-        auto at = [](const std::string& a, const std::string& b, std::size_t i) {
+        auto at = [](std::string_view a, std::string_view b, std::size_t i) {
             return i < a.size() ? a[i] : i == a.size() ? '\\' : b[i - a.size() - 1];
         };
         for (std::size_t i = 0; i <= path.size() + name.size(); ++i)
-            if (at(item.path, item.name, i) != at(path, name, i))
+            if (at(item.path.view(), item.name.view(), i) != at(path, name, i))
                 return false;
         return true;
     }
@@ -154,7 +154,7 @@ std::size_t MakeNameUnique(ItemTexts& texts, FoundItem& item, u64* hash)
     if (!texts.Taken(slot))
         return slot;
     u32& counter = texts.Counter(slot);
-    const std::string base = item.name;
+    const std::string base = item.name.str();
     const std::size_t dot = base.rfind('.');
     while (true)
     {
@@ -196,7 +196,7 @@ bool NtfsParentMatches(u16 referenced, u16 actual, bool inUse)
     return referenced == 0 || NtfsSequenceMatches(referenced, actual, inUse);
 }
 
-const std::string* NtfsFolderMap::Find(s64 record, u16 sequence) const
+const ItemText* NtfsFolderMap::Find(s64 record, u16 sequence) const
 {
     auto it = byRecord.find(record);
     if (it == byRecord.end())
@@ -209,17 +209,17 @@ const std::string* NtfsFolderMap::Find(s64 record, u16 sequence) const
     return nullptr;
 }
 
-void NtfsFolderMap::AddFolder(s64 record, u16 sequence, bool inUse, const std::string& path)
+void NtfsFolderMap::AddFolder(s64 record, u16 sequence, bool inUse, const ItemText& path)
 {
     byRecord[record].push_back(Entry{path, sequence, inUse, false});
 }
 
-void NtfsFolderMap::AddLost(s64 record, u16 sequence, const std::string& path)
+void NtfsFolderMap::AddLost(s64 record, u16 sequence, const ItemText& path)
 {
     byRecord[record].push_back(Entry{path, sequence, false, true});
 }
 
-void ResolveFolder(CCatalog& /*catalog*/, std::string& path, CNtfs& ntfs, s64 record, u16 sequence,
+void ResolveFolder(CCatalog& /*catalog*/, ItemText& path, CNtfs& ntfs, s64 record, u16 sequence,
                    NtfsFolderMap& folders)
 {
     struct Step
@@ -227,13 +227,14 @@ void ResolveFolder(CCatalog& /*catalog*/, std::string& path, CNtfs& ntfs, s64 re
         s64 record;
         u16 sequence;
         bool inUse;
-        std::string name;
+        ItemText name;
     };
     // Walk up iteratively: a chain of any depth costs no stack, and a record met twice on the
     // way (a loop) ends the walk as a lost parent.
     std::vector<Step> chain;
     std::unordered_set<s64> onChain;
-    std::string base;
+    // The path of the highest folder reached; a known one is shared, not copied.
+    ItemText base;
     s64 p = record;
     u16 q = sequence;
     while (true)
@@ -243,7 +244,7 @@ void ResolveFolder(CCatalog& /*catalog*/, std::string& path, CNtfs& ntfs, s64 re
             base = folders.root;
             break;
         }
-        if (const std::string* known = folders.Find(p, q))
+        if (const ItemText* known = folders.Find(p, q))
         {
             base = *known;
             break;
@@ -270,8 +271,9 @@ void ResolveFolder(CCatalog& /*catalog*/, std::string& path, CNtfs& ntfs, s64 re
     }
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
     {
-        base += '\\';
-        base += it->name;
+        std::string below = base + '\\';
+        below += it->name;
+        base = below;
         folders.AddFolder(it->record, it->sequence, it->inUse, base);
     }
     path = std::move(base);

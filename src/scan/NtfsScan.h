@@ -18,7 +18,7 @@ struct NtfsFolderMap
 {
     struct Entry
     {
-        std::string path;
+        ItemText path;    // shared with the finds of the folder
         u16 sequence = 0; // the folder record's own sequence number, or the lost reference's
         bool inUse = false;
         bool lost = false;
@@ -29,9 +29,9 @@ struct NtfsFolderMap
 
     // The earliest path registered for record that a reference with sequence number sequence
     // may name, or null.
-    [[nodiscard]] const std::string* Find(s64 record, u16 sequence) const;
-    void AddFolder(s64 record, u16 sequence, bool inUse, const std::string& path);
-    void AddLost(s64 record, u16 sequence, const std::string& path);
+    [[nodiscard]] const ItemText* Find(s64 record, u16 sequence) const;
+    void AddFolder(s64 record, u16 sequence, bool inUse, const ItemText& path);
+    void AddLost(s64 record, u16 sequence, const ItemText& path);
 };
 
 // True when a parent reference with sequence number referenced may name a folder record whose
@@ -53,5 +53,5 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread = fals
 // reading and registering the folders up to one already known, up to the root (record 5), or up
 // to a lost parent, which becomes "<volume>\Folder_<n>_". A chain that loops ends as a lost
 // parent.
-void ResolveFolder(CCatalog& catalog, std::string& path, CNtfs& ntfs, s64 record, u16 sequence,
+void ResolveFolder(CCatalog& catalog, ItemText& path, CNtfs& ntfs, s64 record, u16 sequence,
                    NtfsFolderMap& folders);

@@ -33,7 +33,7 @@ std::vector<std::string> Names(const VolumeEntry& volume)
 {
     std::vector<std::string> names;
     for (const FoundItem& item : volume.items)
-        names.push_back(item.name);
+        names.push_back(item.name.str());
     return names;
 }
 

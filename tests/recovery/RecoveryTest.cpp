@@ -201,8 +201,8 @@ TEST_F(RecoveryFat16, NameTooLongForTheDestinationIsShortenedWithAWarning)
     FoundItem item = *Item("C:", "_ELROOT.TXT");
     item.name = std::string(300, 'x') + ".txt";
     m_catalog.m_volumes[0].items.push_back(item);
-    ASSERT_EQ(Recover("C:", {{item.name, 0}, {"_ELROOT.TXT", 0}}, m_dest), kOk);
-    const std::string fitted = FitName(item.name, 255);
+    ASSERT_EQ(Recover("C:", {{item.name.str(), 0}, {"_ELROOT.TXT", 0}}, m_dest), kOk);
+    const std::string fitted = FitName(item.name.str(), 255);
     EXPECT_EQ(fitted.size(), 255u);
     EXPECT_TRUE(fitted.ends_with(".txt"));
     const std::vector<Event> warnings = m_sink.Of(kRecoverWarning);
@@ -692,7 +692,7 @@ TEST_F(RecoveryNtfs, ResidentAndNonResidentDataMatchIcat)
     {
         const FoundItem* item = Item(path, name);
         ASSERT_NE(item, nullptr) << path << "\\" << name;
-        const std::string rel = MapFolder(item->path, "N:", ".").substr(1) + "/" + name;
+        const std::string rel = MapFolder(item->path.str(), "N:", ".").substr(1) + "/" + name;
         expectedTree.push_back(rel.substr(1));
         const std::string ours = ReadText(m_dest + rel);
         EXPECT_EQ(ours.size(), item->size) << rel;

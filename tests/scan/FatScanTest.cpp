@@ -155,7 +155,7 @@ std::multiset<std::string> OursDeleted(const std::vector<FoundItem>& items)
             continue;
         std::string path = item.path.size() > 3 ? item.path.substr(3) + "/" : "";
         std::replace(path.begin(), path.end(), '\\', '/');
-        std::string name = std::regex_replace(item.name, kCounter, "");
+        std::string name = std::regex_replace(item.name.str(), kCounter, "");
         ours.insert(std::string(1, (item.attr & 0x10) ? 'd' : 'r') + " " + path + name);
     }
     return ours;

@@ -207,7 +207,7 @@ TEST_F(NtfsScanImageTest, AgreesWithFlsWhereBothResolveTheParent)
             if (info.inUse)
                 continue;
         }
-        ours[record] = item.path + "\\" + Strip(item.name);
+        ours[record] = item.path + "\\" + Strip(item.name.str());
     }
     EXPECT_EQ(ours, fls);
 }
