@@ -110,7 +110,7 @@ struct NtfsRecordInfo
     u64 record = 0;    // record number that was read
     u16 attribute = 0; // 0x10 folder, 0x20 file
     u8 resident = 0;   // 1 when $DATA is resident
-    ItemText name;     // UTF-8 name, empty when none
+    ItemName name;     // UTF-8 name, empty when none
     FoundTime created;
     FoundTime accessed;
     FoundTime modified;

@@ -25,7 +25,7 @@ constexpr u64 kLow48 = 0x0000FFFFFFFFFFFFull;
 constexpr u32 kMaxNameUnits = 255; // the $FILE_NAME name length is one byte
 
 // The name of fn as UTF-8.
-ItemText NameText(const NtfsFileName& fn)
+ItemName NameText(const NtfsFileName& fn)
 {
     char text[kMaxNameUnits * 3 + 1]; // UTF-8 takes at most three bytes per UTF-16 unit
     return std::string_view(

@@ -67,7 +67,7 @@ enum class FindCondition : u8
 struct FoundItem
 {
     ItemText path;        // folder that holds the item: "C:" or "C:\docs"
-    ItemText name;        // the item's own name, unique within path
+    ItemName name;        // the item's own name, unique within path
     u64 size = 0;         // file size in bytes; 0 for folders
     u64 first = 0;        // FAT: first cluster; NTFS: sector of the item's MFT record
     void* data = nullptr; // NTFS: pool block with the base record's run list; FAT: null

@@ -1,6 +1,7 @@
-// The text of a find's name or folder path, in 16 bytes: a search keeps two per find, for
-// millions of finds. A text of up to 15 bytes is kept in place; a longer one is kept once on
-// the heap and shared by its copies, so the finds of one folder share one path.
+// The texts of a find, its folder path and its name, in a few bytes each: a search keeps two
+// per find, for millions of finds. A text that fits is kept in place (15 bytes in an ItemText,
+// 23 in an ItemName: most names on a disk); a longer one is kept once on the heap and shared by
+// its copies, so the finds of one folder share one path.
 #pragma once
 
 #include <atomic>
@@ -14,59 +15,65 @@
 
 #include "platform/Types.h"
 
-class ItemText
+template <std::size_t kBytes> class BasicItemText
 {
+    static_assert(kBytes >= 16 && kBytes <= 256 && kBytes % 8 == 0);
+
 public:
     // The members std::string's callers know keep its names and meaning.
     // NOLINTBEGIN(readability-identifier-naming)
     static constexpr std::size_t npos = std::string_view::npos;
 
-    ItemText() noexcept
+    BasicItemText() noexcept
     {
         m_bytes[0] = '\0';
         m_bytes[kTag] = static_cast<char>(kSmallMax);
     }
     // Implicit, as from and to std::string: a find's texts are filled and read as strings.
-    ItemText(std::string_view text) { Set(text); }
-    ItemText(const char* text) : ItemText(std::string_view(text)) {}
-    ItemText(const std::string& text) : ItemText(std::string_view(text)) {}
-    ItemText(const ItemText& other) noexcept
+    BasicItemText(std::string_view text) { Set(text); }
+    BasicItemText(const char* text) : BasicItemText(std::string_view(text)) {}
+    BasicItemText(const std::string& text) : BasicItemText(std::string_view(text)) {}
+    template <std::size_t kOther>
+    BasicItemText(const BasicItemText<kOther>& text) : BasicItemText(text.view())
+    {
+    }
+    BasicItemText(const BasicItemText& other) noexcept
     {
         std::memcpy(m_bytes, other.m_bytes, sizeof m_bytes);
         if (IsShared())
             Refs().fetch_add(1, std::memory_order_relaxed);
     }
-    ItemText(ItemText&& other) noexcept
+    BasicItemText(BasicItemText&& other) noexcept
     {
         std::memcpy(m_bytes, other.m_bytes, sizeof m_bytes);
         other.m_bytes[kTag] = static_cast<char>(kSmallMax);
         other.m_bytes[0] = '\0';
     }
-    ~ItemText() { Release(); }
+    ~BasicItemText() { Release(); }
 
-    ItemText& operator=(const ItemText& other) noexcept
+    BasicItemText& operator=(const BasicItemText& other) noexcept
     {
         if (this != &other)
         {
-            ItemText copy(other);
+            BasicItemText copy(other);
             Swap(copy);
         }
         return *this;
     }
-    ItemText& operator=(ItemText&& other) noexcept
+    BasicItemText& operator=(BasicItemText&& other) noexcept
     {
-        ItemText moved(std::move(other));
+        BasicItemText moved(std::move(other));
         Swap(moved);
         return *this;
     }
-    ItemText& operator=(std::string_view text)
+    BasicItemText& operator=(std::string_view text)
     {
-        ItemText copy(text);
+        BasicItemText copy(text);
         Swap(copy);
         return *this;
     }
-    ItemText& operator=(const char* text) { return *this = std::string_view(text); }
-    ItemText& operator=(const std::string& text) { return *this = std::string_view(text); }
+    BasicItemText& operator=(const char* text) { return *this = std::string_view(text); }
+    BasicItemText& operator=(const std::string& text) { return *this = std::string_view(text); }
 
     [[nodiscard]] std::size_t size() const noexcept
     {
@@ -122,17 +129,17 @@ public:
     }
 
     // Appending makes a text of its own: the one shared with others stays as it was.
-    ItemText& operator+=(std::string_view more)
+    BasicItemText& operator+=(std::string_view more)
     {
         std::string joined(view());
         joined += more;
         return *this = std::string_view(joined);
     }
-    ItemText& operator+=(char c) { return *this += std::string_view(&c, 1); }
-    void clear() noexcept { *this = ItemText(); }
+    BasicItemText& operator+=(char c) { return *this += std::string_view(&c, 1); }
+    void clear() noexcept { *this = BasicItemText(); }
     // NOLINTEND(readability-identifier-naming)
 
-    void Swap(ItemText& other) noexcept
+    void Swap(BasicItemText& other) noexcept
     {
         char tmp[sizeof m_bytes];
         std::memcpy(tmp, m_bytes, sizeof m_bytes);
@@ -140,24 +147,59 @@ public:
         std::memcpy(other.m_bytes, tmp, sizeof m_bytes);
     }
 
-    friend bool operator==(const ItemText& a, std::string_view b) noexcept { return a.view() == b; }
-    friend std::strong_ordering operator<=>(const ItemText& a, std::string_view b) noexcept
+    friend bool operator==(const BasicItemText& a, std::string_view b) noexcept
+    {
+        return a.view() == b;
+    }
+    friend std::strong_ordering operator<=>(const BasicItemText& a, std::string_view b) noexcept
     {
         return a.view() <=> b;
     }
-    friend std::ostream& operator<<(std::ostream& out, const ItemText& text)
+    friend std::ostream& operator<<(std::ostream& out, const BasicItemText& text)
     {
         return out << text.view();
     }
+    friend std::string operator+(const BasicItemText& a, std::string_view b)
+    {
+        std::string out;
+        out.reserve(a.size() + b.size());
+        out.append(a.view()).append(b);
+        return out;
+    }
+    friend std::string operator+(const BasicItemText& a, const char* b)
+    {
+        return a + std::string_view(b);
+    }
+    friend std::string operator+(const BasicItemText& a, char b)
+    {
+        return a + std::string_view(&b, 1);
+    }
+    friend std::string operator+(std::string_view a, const BasicItemText& b)
+    {
+        std::string out;
+        out.reserve(a.size() + b.size());
+        out.append(a).append(b.view());
+        return out;
+    }
+    friend std::string operator+(const char* a, const BasicItemText& b)
+    {
+        return std::string_view(a) + b;
+    }
+    friend std::string operator+(std::string&& a, const BasicItemText& b)
+    {
+        a.append(b.view());
+        return std::move(a);
+    }
 
 private:
-    // The last byte tells the forms apart: in place, 15 less the size (so a text of 15 bytes
-    // ends in its own terminating zero); on the heap, kSharedTag.
-    static constexpr std::size_t kTag = 15;
-    static constexpr std::size_t kSmallMax = 15;
+    // The last byte tells the forms apart: in place, kSmallMax less the size (so a text of
+    // kSmallMax bytes ends in its own terminating zero); on the heap, kSharedTag.
+    static constexpr std::size_t kTag = kBytes - 1;
+    static constexpr std::size_t kSmallMax = kBytes - 1;
     static constexpr u8 kSharedTag = 0xFF;
-    // A heap block: the count of texts sharing it, 4 spare bytes, then the bytes and a zero.
-    static constexpr std::size_t kHeader = 8;
+    // A heap block: the count of texts sharing it, then the bytes and a zero. (The size is
+    // kept in the text itself: a name of 17 to 19 bytes then takes the heap's 32-byte block.)
+    static constexpr std::size_t kHeader = sizeof(u32);
 
     [[nodiscard]] bool IsShared() const noexcept
     {
@@ -206,39 +248,11 @@ private:
         }
     }
 
-    alignas(8) char m_bytes[16];
+    alignas(8) char m_bytes[kBytes];
 };
 
-static_assert(sizeof(ItemText) == 16);
-
-inline std::string operator+(const ItemText& a, std::string_view b)
-{
-    std::string out;
-    out.reserve(a.size() + b.size());
-    out.append(a.view()).append(b);
-    return out;
-}
-inline std::string operator+(const ItemText& a, const char* b)
-{
-    return a + std::string_view(b);
-}
-inline std::string operator+(const ItemText& a, char b)
-{
-    return a + std::string_view(&b, 1);
-}
-inline std::string operator+(std::string_view a, const ItemText& b)
-{
-    std::string out;
-    out.reserve(a.size() + b.size());
-    out.append(a).append(b.view());
-    return out;
-}
-inline std::string operator+(const char* a, const ItemText& b)
-{
-    return std::string_view(a) + b;
-}
-inline std::string operator+(std::string&& a, const ItemText& b)
-{
-    a.append(b.view());
-    return std::move(a);
-}
+// A folder path: most are longer than a name and shared by the finds of the folder.
+using ItemText = BasicItemText<16>;
+// An item's own name, in place up to 23 bytes.
+using ItemName = BasicItemText<24>;
+static_assert(sizeof(ItemText) == 16 && sizeof(ItemName) == 24);

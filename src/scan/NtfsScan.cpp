@@ -21,7 +21,8 @@ constexpr s64 kRootRecord = 5;       // the root folder's MFT record
 constexpr s64 kFirstUserRecord = 16; // records 0-15 belong to the metafiles
 constexpr u8 kAttrFolder = 0x10;
 constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked around
-constexpr s64 kMaxReservedItems = s64{1} << 24; // 16 Mi items, about 3 GiB of address space
+constexpr s64 kMaxReservedItems = s64{1} << 24; // 16 Mi items, about 2 GiB of address space
+constexpr std::size_t kHugePagesFrom = std::size_t{64} << 20; // 32 huge pages
 
 // The full texts ("PATH\NAME") of the items found so far, each with the number of later items
 // that clashed with it. The table holds indexes into the volume's items, not copies of the
@@ -137,7 +138,10 @@ void ReserveItems(std::vector<FoundItem>& items, s64 records)
     try
     {
         items.reserve(items.size() + wanted);
-        AdviseHugePages(items.data() + items.size(), wanted * sizeof(FoundItem));
+        // Huge pages spare a large list most of its page faults, but the last one is touched
+        // whole however little of it the items fill: not worth it for a small list.
+        if (wanted * sizeof(FoundItem) >= kHugePagesFrom)
+            AdviseHugePages(items.data() + items.size(), wanted * sizeof(FoundItem));
     }
     catch (const std::bad_alloc&)
     {
@@ -227,7 +231,7 @@ void ResolveFolder(CCatalog& /*catalog*/, ItemText& path, CNtfs& ntfs, s64 recor
         s64 record;
         u16 sequence;
         bool inUse;
-        ItemText name;
+        ItemName name;
     };
     // Walk up iteratively: a chain of any depth costs no stack, and a record met twice on the
     // way (a loop) ends the walk as a lost parent.

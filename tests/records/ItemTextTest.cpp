@@ -10,46 +10,57 @@
 
 namespace
 {
-// Every length around the change of form, and a long one.
+// Every length around the change of form of both sizes, and a long one.
 const std::vector<std::string> kTexts = {"",
                                          "C:",
                                          std::string(14, 'a'),
                                          std::string(15, 'b'),
                                          std::string(16, 'c'),
+                                         std::string(23, 'e'),
+                                         std::string(24, 'f'),
                                          "C:\\Users\\someone\\Pictures\\2019",
                                          std::string(1000, 'd') + "\xC3\xA9"};
 
-TEST(ItemTextTest, KeepsTextCopiesAndMovesAtEveryLength)
+template <typename Text> void CheckEveryLength()
 {
     for (const std::string& text : kTexts)
     {
         SCOPED_TRACE(text.size());
-        ItemText a(text);
+        Text a(text);
         EXPECT_EQ(a.size(), text.size());
         EXPECT_EQ(a.empty(), text.empty());
         EXPECT_EQ(a, text);
         EXPECT_EQ(std::string(a.c_str()), text); // terminated by a zero
         EXPECT_EQ(a.str(), text);
 
-        ItemText copy = a;
+        Text copy = a;
         EXPECT_EQ(copy, a);
         copy += ".x";
         EXPECT_EQ(copy, text + ".x");
         EXPECT_EQ(a, text); // a change to a copy leaves the original as it was
 
-        ItemText moved = std::move(a);
+        Text moved = std::move(a);
         EXPECT_EQ(moved, text);
         EXPECT_TRUE(a.empty()); // NOLINT(bugprone-use-after-move): a moved-from text is empty
         EXPECT_STREQ(a.c_str(), "");
 
-        ItemText assigned("old text that is long enough for the heap");
+        Text assigned("old text that is long enough for the heap");
         assigned = moved;
         moved = "other";
         EXPECT_EQ(assigned, text);
-        const ItemText& same = assigned;
+        const Text& same = assigned;
         assigned = same; // to itself: the text stays
         EXPECT_EQ(assigned, text);
+
+        const ItemName other = Text(text); // from one size to the other
+        EXPECT_EQ(other, text);
     }
+}
+
+TEST(ItemTextTest, KeepsTextCopiesAndMovesAtEveryLength)
+{
+    CheckEveryLength<ItemText>();
+    CheckEveryLength<ItemName>();
 }
 
 TEST(ItemTextTest, LongTextIsSharedByCopiesAndFreedWithTheLast)
