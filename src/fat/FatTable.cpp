@@ -42,6 +42,12 @@ bool FatTable::Attach(CDirectRW* reader, const FatBootSector& boot)
     return LoadWindow();
 }
 
+s64 FatTable::ByteOffset(u64 fatSector) const
+{
+    // Attach bounds the FAT's sectors, and a sector is at most 4 KiB: no overflow.
+    return static_cast<s64>((m_firstFatSector + fatSector) * m_bytesPerSector);
+}
+
 bool FatTable::LoadWindow()
 {
     // A read that ends early at the end of the device leaves zeros, never bytes of the
@@ -50,7 +56,10 @@ bool FatTable::LoadWindow()
     m_windowLoaded = false;
     const u32 perWindow = kWindowSize / m_bytesPerSector;
     u32 done = 0;
-    if (m_reader->ReadSectors(m_window, perWindow, &done, m_firstFatSector + m_windowSector) != kOk)
+    // Read by byte offset: the reader may since have been opened with another sector size (the
+    // data of the finds is read in 512-byte sectors).
+    if (m_reader->ReadBytes(m_window, perWindow * m_bytesPerSector, &done,
+                            ByteOffset(m_windowSector)) != kOk)
     {
         std::memset(m_window, 0, sizeof m_window);
         return false;
@@ -147,8 +156,8 @@ bool FatTable::LoadSegment(std::size_t segment)
         target = tail.data();
     }
     u32 done = 0;
-    if (m_reader->ReadSectors(target, static_cast<u32>(sectors), &done,
-                              m_firstFatSector + start / m_bytesPerSector) != kOk)
+    if (m_reader->ReadBytes(target, static_cast<u32>(sectors * m_bytesPerSector), &done,
+                            ByteOffset(start / m_bytesPerSector)) != kOk)
     {
         m_segments[segment] = Segment::kFailed;
         return false;

@@ -99,6 +99,8 @@ private:
     [[nodiscard]] u32 MapOffset(s64 offset);
     // Reads the window at m_windowSector; on failure the window is left empty and unloaded.
     [[nodiscard]] bool LoadWindow();
+    // The volume byte offset of a sector of the FAT.
+    [[nodiscard]] s64 ByteOffset(u64 fatSector) const;
 
     CDirectRW* m_reader = nullptr;
     u32 m_clusterLimit = 0;

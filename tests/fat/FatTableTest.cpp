@@ -19,16 +19,16 @@
 
 namespace
 {
-// A memory reader that remembers where each sector read started.
+// A memory reader that remembers the 512-byte sector where each read started.
 class CRecording_RW : public CMem_RW
 {
 public:
     using CMem_RW::CMem_RW;
-    [[nodiscard]] u32 ReadSectors(void* buffer, u32 sectorCount, u32* bytesDone,
-                                  u64 firstSector) override
+    [[nodiscard]] u32 ReadBytes(void* buffer, u32 byteCount, u32* bytesDone,
+                                s64 byteOffset) override
     {
-        starts.push_back(firstSector);
-        return CMem_RW::ReadSectors(buffer, sectorCount, bytesDone, firstSector);
+        starts.push_back(static_cast<u64>(byteOffset) / 512);
+        return CMem_RW::ReadBytes(buffer, byteCount, bytesDone, byteOffset);
     }
     std::vector<u64> starts;
 };
@@ -341,7 +341,8 @@ class FatTableSectorSizeTest : public ::testing::TestWithParam<SectorCase>
 };
 
 // Larger sectors: the window holds 4096 / bytesPerSector whole sectors (3072 bytes for 1536)
-// and entries beyond them load a new window.
+// and entries beyond them load a new window, also once the reader has been opened again with
+// 512-byte sectors (as it is to read the finds' data).
 TEST_P(FatTableSectorSizeTest, EntriesBeyondTheFirstWindow)
 {
     const SectorCase& c = GetParam();
@@ -356,6 +357,9 @@ TEST_P(FatTableSectorSizeTest, EntriesBeyondTheFirstWindow)
     Attached a(rw, vol.Bpb());
     ASSERT_TRUE(a.ok);
     EXPECT_EQ(a.table.GetEntry(100), 0x0101u);
+    EXPECT_EQ(a.table.GetEntry(c.cluster), 0x5A5Au);
+    EXPECT_EQ(a.table.GetEntry(100), 0x0101u);
+    ASSERT_EQ(rw.Open("C:", 512), kOk);
     EXPECT_EQ(a.table.GetEntry(c.cluster), 0x5A5Au);
     EXPECT_EQ(a.table.GetEntry(100), 0x0101u);
 }
