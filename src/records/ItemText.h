@@ -15,9 +15,9 @@
 
 #include "platform/Types.h"
 
-template <std::size_t kBytes> class BasicItemText
+template <std::size_t Bytes> class BasicItemText
 {
-    static_assert(kBytes >= 16 && kBytes <= 256 && kBytes % 8 == 0);
+    static_assert(Bytes >= 16 && Bytes <= 256 && Bytes % 8 == 0);
 
 public:
     // The members std::string's callers know keep its names and meaning.
@@ -33,8 +33,8 @@ public:
     BasicItemText(std::string_view text) { Set(text); }
     BasicItemText(const char* text) : BasicItemText(std::string_view(text)) {}
     BasicItemText(const std::string& text) : BasicItemText(std::string_view(text)) {}
-    template <std::size_t kOther>
-    BasicItemText(const BasicItemText<kOther>& text) : BasicItemText(text.view())
+    template <std::size_t Other>
+    BasicItemText(const BasicItemText<Other>& text) : BasicItemText(text.view())
     {
     }
     BasicItemText(const BasicItemText& other) noexcept
@@ -194,8 +194,8 @@ public:
 private:
     // The last byte tells the forms apart: in place, kSmallMax less the size (so a text of
     // kSmallMax bytes ends in its own terminating zero); on the heap, kSharedTag.
-    static constexpr std::size_t kTag = kBytes - 1;
-    static constexpr std::size_t kSmallMax = kBytes - 1;
+    static constexpr std::size_t kTag = Bytes - 1;
+    static constexpr std::size_t kSmallMax = Bytes - 1;
     static constexpr u8 kSharedTag = 0xFF;
     // A heap block: the count of texts sharing it, then the bytes and a zero. (The size is
     // kept in the text itself: a name of 17 to 19 bytes then takes the heap's 32-byte block.)
@@ -248,8 +248,15 @@ private:
         }
     }
 
-    alignas(8) char m_bytes[kBytes];
+    alignas(8) char m_bytes[Bytes];
 };
+
+// A name compared with a path, as texts.
+template <std::size_t A, std::size_t B>
+requires(A != B) bool operator==(const BasicItemText<A>& a, const BasicItemText<B>& b) noexcept
+{
+    return a.view() == b.view();
+}
 
 // A folder path: most are longer than a name and shared by the finds of the folder.
 using ItemText = BasicItemText<16>;

@@ -141,7 +141,7 @@ void ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Li
     std::vector<u8> content;
     // A cluster that cannot be read leaves zeros: the entries before it still count.
     (void)volume.exfat->table.ReadClusters(clusters, &content);
-    FolderWalk walk{catalog, volume, std::move(path), {}, live};
+    FolderWalk walk{catalog, volume, path, {}, live};
     WalkEntries(walk, content, deleted);
 }
 

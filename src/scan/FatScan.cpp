@@ -364,7 +364,7 @@ u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Liv
         return kOk;
     const u32 first = static_cast<u32>(dir.first);
 
-    FolderWalk walk{catalog, volume, std::move(path), {}, live, {}};
+    FolderWalk walk{catalog, volume, path, {}, live, {}};
     if (deleted == 0)
         ScanLiveDirectory(walk, first, block.Bytes(), dirBuffer);
     else
