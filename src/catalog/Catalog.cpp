@@ -12,7 +12,9 @@
 #include "mempool/MemPool.h"
 #include "ntfs/Ntfs.h"
 
-std::atomic<u32> g_bRunning{0};
+// On a cache line of its own: every worker reads it for each record, and a neighbour written as
+// often (the memory pool's lock) made that line travel between the cores at each read.
+alignas(64) std::atomic<u32> g_bRunning{0};
 std::vector<SelEntry> g_Selection;
 
 VolumeEntry::VolumeEntry() = default;

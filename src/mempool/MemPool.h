@@ -43,7 +43,8 @@ public:
     [[nodiscard]] std::size_t ChunkCount() const;
 
 private:
-    mutable std::mutex m_mutex;
+    // On a cache line of its own (see g_bRunning): a search takes it for every find.
+    alignas(64) mutable std::mutex m_mutex;
     // True when b starts where a ends inside one chunk. Two chunks the heap happened to
     // place back to back stay apart, so that no block ever spans two heap allocations.
     [[nodiscard]] bool Joinable(const Block& a, const Block& b) const;
