@@ -134,39 +134,21 @@ void FatTable::ReleaseMemory()
 
 bool FatTable::LoadSegment(std::size_t segment)
 {
-    // Segments start on sector bounds (m_segmentBytes is whole sectors); the
-    // last one is read to the sector that holds the last byte kept.
+    // Segments start on sector bounds (m_segmentBytes is whole sectors); the reader takes care
+    // of a last one that ends inside a sector.
     const u64 start = static_cast<u64>(segment) * m_segmentBytes;
     const u64 length = std::min<u64>(m_segmentBytes, m_memoryBytes - start);
-    const u64 sectors = (length + m_bytesPerSector - 1) / m_bytesPerSector;
-    std::vector<u8> tail;
     u8* target = m_memory.Bytes() + start;
-    if (sectors * m_bytesPerSector != length)
-    {
-        // The kept bytes end inside a sector: read that one through a bounce buffer.
-        try
-        {
-            tail.assign(sectors * m_bytesPerSector, 0);
-        }
-        catch (const std::bad_alloc&)
-        {
-            m_segments[segment] = Segment::kFailed;
-            return false;
-        }
-        target = tail.data();
-    }
     u32 done = 0;
-    if (m_reader->ReadBytes(target, static_cast<u32>(sectors * m_bytesPerSector), &done,
+    if (m_reader->ReadBytes(target, static_cast<u32>(length), &done,
                             ByteOffset(start / m_bytesPerSector)) != kOk)
     {
         m_segments[segment] = Segment::kFailed;
         return false;
     }
     // A read that ends early at the end of the device leaves zeros, as the window does.
-    if (done < length && target == m_memory.Bytes() + start)
+    if (done < length)
         std::memset(target + done, 0, static_cast<std::size_t>(length - done));
-    if (!tail.empty())
-        std::memcpy(m_memory.Bytes() + start, tail.data(), static_cast<std::size_t>(length));
     m_segments[segment] = Segment::kLoaded;
     return true;
 }
