@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "catalog/ResultView.h"
+#include "cli/BlockWriter.h"
 #include "cli/Cli.h"
 #include "cli/InterruptGuard.h"
 #include "cli/Json.h"
@@ -55,6 +56,10 @@ constexpr std::size_t kOutputBlock = std::size_t{1} << 20;
 // Room the buffer is given at once: a block and the longest usual line, so that it is never
 // copied as it grows (each copy lands in memory touched for the first time).
 constexpr std::size_t kOutputRoom = kOutputBlock + (std::size_t{64} << 10);
+
+// JSON lines formatted and written as one block: about a block's worth of the usual lines
+// (a find's line takes 200 to 300 bytes).
+constexpr std::size_t kJsonBlockItems = 4096;
 
 // Writes out the buffer once it holds a block (or always, at the end).
 void FlushBlock(std::string& buffer, std::FILE* out, bool always)
@@ -208,16 +213,21 @@ int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
         return status;
     if (json)
     {
-        std::string buffer;
-        buffer.reserve(kOutputRoom);
         for (const VolumeEntry& volume : run.catalog.m_volumes)
-            for (const FoundItem& item : volume.items)
-            {
-                AppendItemJson(buffer, volume, item);
-                buffer += '\n';
-                FlushBlock(buffer, out, false);
-            }
-        FlushBlock(buffer, out, true);
+            WriteInBlocks(
+                volume.items.size(), kJsonBlockItems,
+                [&volume](std::string& text, std::size_t from, std::size_t to)
+                {
+                    if (text.capacity() < kOutputRoom)
+                        text.reserve(kOutputRoom);
+                    for (std::size_t i = from; i < to; ++i)
+                    {
+                        AppendItemJson(text, volume, volume.items[i]);
+                        text += '\n';
+                    }
+                },
+                out);
+        std::fflush(out);
     }
     else
     {

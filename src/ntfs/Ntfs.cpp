@@ -12,6 +12,7 @@
 #include "ntfs/AttributeLayout.h"
 #include "ntfs/AttributeValues.h"
 #include "ntfs/NtfsResult.h"
+#include "platform/Prefetch.h"
 #include "platform/Status.h"
 
 using namespace ntfs;
@@ -20,6 +21,7 @@ namespace
 {
 constexpr u32 kMaxSectorBytes = 4096;
 constexpr u64 kMetafileRecords = 16; // MFT records 0-15 hold the metafiles
+constexpr s64 kHeaderLookAhead = 16; // records whose header is fetched ahead of the one read
 
 constexpr bool IsPowerOfTwo(u64 v)
 {
@@ -287,6 +289,11 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
     // read-ahead batch, tells them before the record is copied out of it.
     if (const u8* batched = m_keepOpen ? m_mft.Batched(record) : nullptr)
     {
+        // The header of a record a few ahead is fetched meanwhile: a batch the kernel has just
+        // copied in has mostly left the nearer caches, and records 1 KiB apart are a stride the
+        // processor does not follow across pages by itself.
+        if (const u8* ahead = m_mft.Batched(record + kHeaderLookAhead))
+            PrefetchLine(ahead);
         MftRecordHeader header;
         if (ParseRecordHeader(ByteView{batched, m_recordBytes}, info, &header) == kErrRecordInUse)
         {

@@ -31,23 +31,40 @@
 
 namespace
 {
+// What the sweep knows of one find that takes part: kept for those finds only, without a list
+// of its own (a heap block per find was most of the sweep's memory and time on a volume of many
+// small deleted files). Its runs go to one log for all finds, gathered per find at the end.
 struct FindState
 {
     u64 need = 0;      // clusters still wanted
     u64 lastGiven = 0; // the cluster it was given last
     u64 given = 0;
     u32 overwritten = 0;
-    std::vector<ClusterRun> runs;
+    u32 lastRun = kNoRun; // its newest run in the log
+    static constexpr u32 kNoRun = std::numeric_limits<u32>::max();
 };
 
-void Give(FindState& state, u64 cluster, bool overwritten)
+// A run as the sweep hands it out, tagged with the find (its state's number) it went to.
+struct LoggedRun
 {
-    if (!state.runs.empty() &&
-        static_cast<u64>(state.runs.back().first) + state.runs.back().length == cluster &&
-        state.runs.back().length < std::numeric_limits<u32>::max())
-        ++state.runs.back().length;
+    ClusterRun run;
+    u32 state = 0;
+};
+
+void Give(std::vector<LoggedRun>& log, FindState& state, u32 stateNumber, u64 cluster,
+          bool overwritten)
+{
+    ClusterRun* last = state.lastRun != FindState::kNoRun ? &log[state.lastRun].run : nullptr;
+    if (last != nullptr && static_cast<u64>(last->first) + last->length == cluster &&
+        last->length < std::numeric_limits<u32>::max())
+    {
+        ++last->length;
+    }
     else
-        state.runs.push_back(ClusterRun{static_cast<u32>(cluster), 1});
+    {
+        state.lastRun = static_cast<u32>(log.size());
+        log.push_back(LoggedRun{ClusterRun{static_cast<u32>(cluster), 1}, stateNumber});
+    }
     state.lastGiven = cluster;
     ++state.given;
     if (state.need > 0)
@@ -141,14 +158,20 @@ AssignOutput AssignClusters(const AssignInput& in)
                       return fa.created > fb.created;
                   return a < b;
               });
+    // The finds that take part, and the number of each among them (kNoState for the others).
+    constexpr u32 kNoState = std::numeric_limits<u32>::max();
     std::vector<u32> primaries;
     primaries.reserve(order.size());
+    std::vector<u32> stateOf(count, kNoState);
     for (std::size_t k = 0; k < order.size(); ++k)
     {
         if (k > 0 && in.finds[order[k]].first == in.finds[order[k - 1]].first)
+        {
             out.results[order[k]].shared = true;
-        else
-            primaries.push_back(order[k]);
+            continue;
+        }
+        stateOf[order[k]] = static_cast<u32>(primaries.size());
+        primaries.push_back(order[k]);
     }
 
     // Taken clusters: every first cluster, and the runs of the finds known to be one run.
@@ -158,16 +181,21 @@ AssignOutput AssignClusters(const AssignInput& in)
     for (u32 f : primaries)
         take(in.finds[f].first);
 
-    std::vector<FindState> states(count);
+    const std::size_t parts = primaries.size();
+    auto findOf = [&](u32 p) -> const AssignFind& { return in.finds[primaries[p]]; };
+    std::vector<FindState> states(parts);
+    std::vector<LoggedRun> log;
+    log.reserve(parts);
     std::vector<u32> sweep;
-    for (u32 f : primaries)
+    sweep.reserve(parts);
+    for (u32 p = 0; p < parts; ++p)
     {
-        const AssignFind& find = in.finds[f];
-        FindState& state = states[f];
+        const AssignFind& find = findOf(p);
+        FindState& state = states[p];
         state.need = find.clusters;
         if (!find.contiguous)
         {
-            sweep.push_back(f);
+            sweep.push_back(p);
             continue;
         }
         for (u64 c = find.first; state.need > 0 && c <= high; ++c)
@@ -178,25 +206,25 @@ AssignOutput AssignClusters(const AssignInput& in)
             if (owner == kOwnerSystem)
                 break;
             take(c);
-            Give(state, c, owner != kOwnerFree);
+            Give(log, state, p, c, owner != kOwnerFree);
         }
     }
 
     // The sweep.
     std::vector<u32> active; // started finds that want more, in the order they started
     std::size_t next = 0;
-    u64 c = sweep.empty() ? high + 1 : in.finds[sweep[0]].first;
+    u64 c = sweep.empty() ? high + 1 : findOf(sweep[0]).first;
     u32 weighed[kLookBack] = {};
     Take kinds[kLookBack] = {};
     while (c <= high)
     {
-        if (next < sweep.size() && in.finds[sweep[next]].first == c)
+        if (next < sweep.size() && findOf(sweep[next]).first == c)
         {
-            const u32 f = sweep[next++];
+            const u32 p = sweep[next++];
             const u32 owner = c < in.owner.size() ? in.owner[c] : kOwnerUnknown;
-            Give(states[f], c, owner != kOwnerFree);
-            if (states[f].need > 0)
-                active.push_back(f);
+            Give(log, states[p], p, c, owner != kOwnerFree);
+            if (states[p].need > 0)
+                active.push_back(p);
             ++c;
             continue;
         }
@@ -204,7 +232,7 @@ AssignOutput AssignClusters(const AssignInput& in)
         {
             if (next >= sweep.size())
                 break;
-            c = in.finds[sweep[next]].first;
+            c = findOf(sweep[next]).first;
             continue;
         }
         if (isTaken(c))
@@ -216,7 +244,7 @@ AssignOutput AssignClusters(const AssignInput& in)
         u32 n = 0;
         for (std::size_t k = active.size(); k-- > 0 && active.size() - k <= kLookBack;)
         {
-            const Take kind = Takeable(in, c, in.finds[active[k]]);
+            const Take kind = Takeable(in, c, findOf(active[k]));
             if (kind != Take::kNever)
             {
                 weighed[n] = static_cast<u32>(k);
@@ -229,42 +257,54 @@ AssignOutput AssignClusters(const AssignInput& in)
             continue;
         }
         u32 pick = 0;
-        const AssignFind& newest = in.finds[active[weighed[0]]];
+        const AssignFind& newest = findOf(active[weighed[0]]);
         for (u32 j = 1; j < n; ++j)
         {
             // Among the finds written at once with the newest, the one that waited longest;
             // on a tie the one started first.
-            const u32 f = active[weighed[j]];
-            if (Concurrent(in.finds[f], newest) &&
-                states[f].lastGiven <= states[active[weighed[pick]]].lastGiven)
+            const u32 p = active[weighed[j]];
+            if (Concurrent(findOf(p), newest) &&
+                states[p].lastGiven <= states[active[weighed[pick]]].lastGiven)
                 pick = j;
         }
         const std::size_t slot = weighed[pick];
-        const u32 f = active[slot];
-        Give(states[f], c, kinds[pick] == Take::kOverwritten);
-        if (states[f].need == 0)
+        const u32 p = active[slot];
+        Give(log, states[p], p, c, kinds[pick] == Take::kOverwritten);
+        if (states[p].need == 0)
             active.erase(active.begin() + static_cast<std::ptrdiff_t>(slot));
         ++c;
     }
 
-    // The runs of all finds gathered into one list, sized once.
-    std::size_t runTotal = 0;
-    for (const FindState& state : states)
-        runTotal += state.runs.size();
-    out.runs.reserve(runTotal);
+    // The runs of all finds gathered into one list, each find's together and in the order of
+    // the finds, sized once: a count per find, its place, then one pass over the log.
+    std::vector<u32> runCount(parts, 0);
+    for (const LoggedRun& logged : log)
+        ++runCount[logged.state];
+    std::vector<u32> place(parts, 0);
+    u64 total = 0;
     for (std::size_t i = 0; i < count; ++i)
     {
-        FindState& state = states[i];
         AssignResult& result = out.results[i];
-        if (state.runs.empty() ||
-            out.runs.size() + state.runs.size() > std::numeric_limits<u32>::max())
+        const u32 p = stateOf[i];
+        if (p == kNoState)
             continue;
-        result.runsAt = static_cast<u32>(out.runs.size());
-        result.runCount = static_cast<u32>(state.runs.size());
+        const FindState& state = states[p];
+        if (runCount[p] == 0 || total + runCount[p] > std::numeric_limits<u32>::max())
+        {
+            runCount[p] = 0; // its runs are left out
+            continue;
+        }
+        place[p] = static_cast<u32>(total);
+        result.runsAt = static_cast<u32>(total);
+        result.runCount = runCount[p];
         result.clusters = state.given;
         result.overwritten = state.overwritten;
-        result.inferred = state.runs.size() > 1;
-        out.runs.insert(out.runs.end(), state.runs.begin(), state.runs.end());
+        result.inferred = runCount[p] > 1;
+        total += runCount[p];
     }
+    out.runs.resize(static_cast<std::size_t>(total));
+    for (const LoggedRun& logged : log)
+        if (runCount[logged.state] != 0)
+            out.runs[place[logged.state]++] = logged.run;
     return out;
 }

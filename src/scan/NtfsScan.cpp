@@ -12,6 +12,7 @@
 #include "platform/EventSink.h"
 #include "platform/Format.h"
 #include "platform/LargeBlock.h"
+#include "platform/Prefetch.h"
 #include "platform/Status.h"
 #include "scan/NtfsRecordFeed.h"
 
@@ -65,16 +66,7 @@ public:
     void Reserve() { m_slots.assign(1024, Slot{}); }
 
     // Has the processor fetch the slot a text of this hash is looked for from.
-    void Prefetch(u64 hash) const
-    {
-        const Slot* slot = &m_slots[hash & (m_slots.size() - 1)];
-#if defined(__x86_64__)
-        // As an instruction of its own: the compiler drops a prefetch whose result nothing uses.
-        asm volatile("prefetcht0 %0" : : "m"(*slot));
-#else
-        __builtin_prefetch(slot);
-#endif
-    }
+    void Prefetch(u64 hash) const { PrefetchLine(&m_slots[hash & (m_slots.size() - 1)]); }
 
     static u64 Hash(std::string_view path, std::string_view name)
     {
