@@ -18,6 +18,26 @@ bool LookUpOffset(s64 unixTime, s64* offset)
     *offset = local.tm_gmtoff;
     return true;
 }
+
+// The date of a day counted from 1 January 1601 (proleptic Gregorian), by whole cycles: the
+// 400-year cycle, then the year within it from the day's place in its 4-, 100- and 400-year
+// cycles, counted from 1 March so that a leap day ends its year. (Walking the years one by one
+// took a loop of up to 400 steps for every time of every record.)
+void DateFromDays(s64 days, FoundTime& out)
+{
+    constexpr s64 kDaysFrom1600March = 306; // 1 March 1600 to 1 January 1601
+    const s64 z = days + kDaysFrom1600March; // never negative: days is
+    const s64 era = z / 146097;
+    const s64 dayOfEra = z % 146097;
+    const s64 yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const s64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const s64 monthFromMarch = (5 * dayOfYear + 2) / 153;
+    const s64 month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    out.year = static_cast<s32>(1600 + era * 400 + yearOfEra + (month <= 2 ? 1 : 0));
+    out.month = static_cast<s32>(month);
+    out.day = static_cast<s32>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
+}
 } // namespace
 
 bool CNtfs::ZoneOffsets::At(s64 unixTime, s64* offset)
@@ -60,36 +80,8 @@ void CNtfs::FileTimeToFoundTime(s64 fileTime, FoundTime& out, ZoneOffsets* zones
     if (s < 0)
         s = 0;
 
-    s64 days = s / 86400;
     out.hour = static_cast<s32>((s / 3600) % 24);
     out.minute = static_cast<s32>((s / 60) % 60);
     out.second = static_cast<s32>(s % 60);
-    s64 year = 1601;
-    year += days / 146097 * 400;
-    days %= 146097;
-    while (days > 365)
-    {
-        days -= IsLeapYear(year) ? 366 : 365;
-        ++year;
-    }
-    if (days == 365 && !IsLeapYear(year))
-    {
-        out.year = static_cast<s32>(year + 1);
-        out.month = 1;
-        out.day = 1;
-        return;
-    }
-    static constexpr s32 kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    s32 month = 0;
-    while (month < 11)
-    {
-        const s64 len = kMonthDays[month] + (month == 1 && IsLeapYear(year) ? 1 : 0);
-        if (days < len)
-            break;
-        days -= len;
-        ++month;
-    }
-    out.year = static_cast<s32>(year);
-    out.month = month + 1;
-    out.day = static_cast<s32>(days + 1);
+    DateFromDays(s / 86400, out);
 }

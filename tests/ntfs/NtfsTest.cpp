@@ -833,6 +833,32 @@ TEST(NtfsTest, ConvertsFileTimesToLocalTime)
     }
 }
 
+// Every day from 1601 to 2600, and every 97th day on to the last year a FILETIME reaches, has
+// the date the C library gives for it: leap years of every kind, and the ends of months, years,
+// centuries and 400-year cycles.
+TEST(NtfsTest, DatesAgreeWithTheCLibraryThroughoutTheFileTimeRange)
+{
+    TzGuard tz("UTC");
+    CNtfs::ZoneOffsets zones;
+    constexpr s64 kDay = 86400;
+    constexpr s64 kUnixEpochFrom1601 = 11644473600;
+    constexpr s64 kDenseDays = 365243; // about 1000 years
+    constexpr s64 kLastDay = 10675199; // the last whole day below the largest FILETIME
+    for (s64 day = 0; day <= kLastDay; day += day < kDenseDays ? 1 : 97)
+    {
+        // A second late in the day, so that a day taken one off would show.
+        const s64 seconds = day * kDay + 86399;
+        FoundTime t;
+        CNtfs::FileTimeToFoundTime(seconds * 10000000, t, &zones);
+        const auto unixTime = static_cast<time_t>(seconds - kUnixEpochFrom1601);
+        struct tm expected = {};
+        ASSERT_NE(gmtime_r(&unixTime, &expected), nullptr);
+        ASSERT_EQ(t, Time(expected.tm_year + 1900, expected.tm_mon + 1, expected.tm_mday, 23, 59,
+                          59))
+            << "day " << day;
+    }
+}
+
 // The offsets a parser learns by the hour give the same local times as a lookup per time,
 // across changes of zone rule (whole hour, half hour, and a zone of quarter hours), both ways
 // in time order.
