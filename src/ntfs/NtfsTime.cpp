@@ -25,12 +25,11 @@ bool LookUpOffset(s64 unixTime, s64* offset)
 // took a loop of up to 400 steps for every time of every record.)
 void DateFromDays(s64 days, FoundTime& out)
 {
-    constexpr s64 kDaysFrom1600March = 306; // 1 March 1600 to 1 January 1601
+    constexpr s64 kDaysFrom1600March = 306;  // 1 March 1600 to 1 January 1601
     const s64 z = days + kDaysFrom1600March; // never negative: days is
     const s64 era = z / 146097;
     const s64 dayOfEra = z % 146097;
-    const s64 yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const s64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
     const s64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     const s64 monthFromMarch = (5 * dayOfYear + 2) / 153;
     const s64 month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;

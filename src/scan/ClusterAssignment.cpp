@@ -51,7 +51,7 @@ struct LoggedRun
     u32 state = 0;
 };
 
-void Give(std::vector<LoggedRun>& log, FindState& state, u32 stateNumber, u64 cluster,
+void Give(std::pmr::vector<LoggedRun>& log, FindState& state, u32 stateNumber, u64 cluster,
           bool overwritten)
 {
     ClusterRun* last = state.lastRun != FindState::kNoRun ? &log[state.lastRun].run : nullptr;
@@ -131,7 +131,8 @@ u64 TimeKey(const FoundTime& t)
 
 AssignOutput AssignClusters(const AssignInput& in)
 {
-    AssignOutput out;
+    std::pmr::memory_resource* const memory = in.finds.get_allocator().resource();
+    AssignOutput out(memory);
     const std::size_t count = in.finds.size();
     out.results.resize(count);
     if (in.lastCluster < in.firstCluster || count == 0)
@@ -142,7 +143,7 @@ AssignOutput AssignClusters(const AssignInput& in)
 
     // One find per first cluster: of finds that share one, the most recently created takes part
     // (its entry is the last that used the cluster); the others get nothing.
-    std::vector<u32> order;
+    std::pmr::vector<u32> order(memory);
     order.reserve(count);
     for (std::size_t i = 0; i < count; ++i)
         if (in.finds[i].clusters > 0 && inVolume(in.finds[i].first))
@@ -160,9 +161,9 @@ AssignOutput AssignClusters(const AssignInput& in)
               });
     // The finds that take part, and the number of each among them (kNoState for the others).
     constexpr u32 kNoState = std::numeric_limits<u32>::max();
-    std::vector<u32> primaries;
+    std::pmr::vector<u32> primaries(memory);
     primaries.reserve(order.size());
-    std::vector<u32> stateOf(count, kNoState);
+    std::pmr::vector<u32> stateOf(count, kNoState, memory);
     for (std::size_t k = 0; k < order.size(); ++k)
     {
         if (k > 0 && in.finds[order[k]].first == in.finds[order[k - 1]].first)
@@ -175,7 +176,7 @@ AssignOutput AssignClusters(const AssignInput& in)
     }
 
     // Taken clusters: every first cluster, and the runs of the finds known to be one run.
-    std::vector<bool> taken(static_cast<std::size_t>(high - low + 1), false);
+    std::pmr::vector<bool> taken(static_cast<std::size_t>(high - low + 1), false, memory);
     auto isTaken = [&](u64 c) { return taken[static_cast<std::size_t>(c - low)]; };
     auto take = [&](u64 c) { taken[static_cast<std::size_t>(c - low)] = true; };
     for (u32 f : primaries)
@@ -183,10 +184,10 @@ AssignOutput AssignClusters(const AssignInput& in)
 
     const std::size_t parts = primaries.size();
     auto findOf = [&](u32 p) -> const AssignFind& { return in.finds[primaries[p]]; };
-    std::vector<FindState> states(parts);
-    std::vector<LoggedRun> log;
+    std::pmr::vector<FindState> states(parts, memory);
+    std::pmr::vector<LoggedRun> log(memory);
     log.reserve(parts);
-    std::vector<u32> sweep;
+    std::pmr::vector<u32> sweep(memory);
     sweep.reserve(parts);
     for (u32 p = 0; p < parts; ++p)
     {
@@ -211,7 +212,7 @@ AssignOutput AssignClusters(const AssignInput& in)
     }
 
     // The sweep.
-    std::vector<u32> active; // started finds that want more, in the order they started
+    std::pmr::vector<u32> active(memory); // started finds that want more, in starting order
     std::size_t next = 0;
     u64 c = sweep.empty() ? high + 1 : findOf(sweep[0]).first;
     u32 weighed[kLookBack] = {};
@@ -277,10 +278,10 @@ AssignOutput AssignClusters(const AssignInput& in)
 
     // The runs of all finds gathered into one list, each find's together and in the order of
     // the finds, sized once: a count per find, its place, then one pass over the log.
-    std::vector<u32> runCount(parts, 0);
+    std::pmr::vector<u32> runCount(parts, 0, memory);
     for (const LoggedRun& logged : log)
         ++runCount[logged.state];
-    std::vector<u32> place(parts, 0);
+    std::pmr::vector<u32> place(parts, 0, memory);
     u64 total = 0;
     for (std::size_t i = 0; i < count; ++i)
     {

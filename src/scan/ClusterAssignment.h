@@ -3,6 +3,7 @@
 // finds of the volume together, stepping over what live files created earlier hold.
 #pragma once
 
+#include <memory_resource>
 #include <vector>
 
 #include "platform/LargeBlock.h"
@@ -32,14 +33,21 @@ struct AssignFind
 
 struct AssignInput
 {
+    // The lists take their memory, and the sweep its working lists and the results, from
+    // memory (a ScratchArena's for a volume's assignment).
+    explicit AssignInput(std::pmr::memory_resource* memory = std::pmr::get_default_resource())
+        : liveCreated(memory), finds(memory)
+    {
+    }
+
     u32 firstCluster = 2; // the volume's clusters are firstCluster .. lastCluster
     u32 lastCluster = 0;
     // The owner of each cluster, indexed by cluster number (entries below firstCluster unused):
     // kOwnerFree, kOwnerSystem, kOwnerUnknown, or k for the live file liveCreated[k - 1].
     // Clusters past its end count as unknown.
     OwnerTable owner;
-    std::vector<u64> liveCreated; // creation time of each live file; kNoTime when missing
-    std::vector<AssignFind> finds;
+    std::pmr::vector<u64> liveCreated; // creation time of each live file; kNoTime when missing
+    std::pmr::vector<AssignFind> finds;
 };
 
 // What the sweep gave one find.
@@ -55,8 +63,13 @@ struct AssignResult
 
 struct AssignOutput
 {
-    std::vector<ClusterRun> runs;      // the runs of every find, each find's together
-    std::vector<AssignResult> results; // parallel to AssignInput::finds
+    explicit AssignOutput(std::pmr::memory_resource* memory = std::pmr::get_default_resource())
+        : results(memory)
+    {
+    }
+
+    std::vector<ClusterRun> runs;           // the runs of every find, each find's together
+    std::pmr::vector<AssignResult> results; // parallel to AssignInput::finds, in its memory
 };
 
 // Creation times within this many seconds count as written at once (two copies or downloads

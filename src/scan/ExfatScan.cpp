@@ -91,9 +91,11 @@ void WalkEntries(FolderWalk& walk, const std::vector<u8>& bytes, bool folderDele
         if (!folderDeleted && !set.deleted && walk.live != nullptr &&
             set.firstCluster >= kFirstCluster)
             walk.live->entries.push_back(LiveEntry{
-                set.firstCluster,
-                set.created.timestamp == 0 ? kNoTime : TimeKey(ExfatTimeToFoundTime(set.created)),
-                set.dataLength, set.NoFatChain()});
+                .created = set.created.timestamp == 0 ? kNoTime
+                                                      : TimeKey(ExfatTimeToFoundTime(set.created)),
+                .bytes = set.dataLength,
+                .first = set.firstCluster,
+                .contiguous = set.NoFatChain()});
         if (folderDeleted)
             HandleSet(walk, set, 1, false);
         else if (set.deleted)
@@ -206,7 +208,7 @@ bool BuildExfatOwners(VolumeEntry& volume, const LiveEntries& live, OwnerTable* 
 
 // Gives the deleted finds of the volume their most likely clusters (see ClusterAssignment.h).
 // Without a readable bitmap the finds keep none and are read as one stretch each.
-void AssignExfatFinds(VolumeEntry& volume, const LiveEntries& live)
+void AssignExfatFinds(VolumeEntry& volume, LiveEntries& live)
 {
     if (!Running() || !HasDeletedFinds(volume))
         return;

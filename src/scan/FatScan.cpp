@@ -59,8 +59,9 @@ struct FolderWalk
 // Each growth copies the list into memory touched for the first time (a page fault per 4 KiB,
 // the largest cost of a search of many finds); capacity not yet used takes no memory, and is
 // advised to use huge pages (a fault per 2 MiB). Without the memory the list grows as usual.
-template <typename T> void MakeRoom(std::vector<T>& list)
+template <typename List> void MakeRoom(List& list)
 {
+    using T = typename List::value_type;
     constexpr std::size_t kFirst = 1024;
     constexpr std::size_t kEightfoldUpTo = std::size_t{1} << 20;
     if (list.size() < list.capacity() || list.capacity() >= kEightfoldUpTo)
@@ -179,7 +180,8 @@ void CollectLive(LiveEntries* live, const u8* block, u32 from, u32 valid)
         FoundTime created;
         DecodeDosTime(created, date, LoadLe16(entry + kCrtTime), entry[kCrtTimeTenth]);
         MakeRoom(live->entries);
-        live->entries.push_back(LiveEntry{first, date == 0 ? kNoTime : TimeKey(created), 0, false});
+        live->entries.push_back(
+            LiveEntry{.created = date == 0 ? kNoTime : TimeKey(created), .first = first});
     }
 }
 
@@ -436,7 +438,7 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
 
 // Gives the deleted finds of the volume their most likely clusters (see ClusterAssignment.h).
 // Without a readable FAT the finds keep none and are read as one stretch each.
-void AssignFatFinds(VolumeEntry& volume, const LiveEntries& live, u32 rootCluster)
+void AssignFatFinds(VolumeEntry& volume, LiveEntries& live, u32 rootCluster)
 {
     if (!Running() || !HasDeletedFinds(volume))
         return;

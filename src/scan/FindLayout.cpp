@@ -14,17 +14,18 @@ bool HasDeletedFinds(const VolumeEntry& volume)
     return false;
 }
 
-void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, const LiveEntries& live,
+void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, LiveEntries& live,
                         const FindClusters& findClusters)
 {
-    AssignInput input;
+    std::pmr::memory_resource* const scratch = live.scratch.Resource();
+    AssignInput input(scratch);
     input.firstCluster = 2;
     input.lastCluster = volume.clusterCount;
     input.owner = std::move(owner);
     input.liveCreated.reserve(live.entries.size());
     for (const LiveEntry& entry : live.entries)
         input.liveCreated.push_back(entry.created);
-    std::vector<std::size_t> itemOf;
+    std::pmr::vector<std::size_t> itemOf(scratch);
     // Room for every item at once: the lists are not copied as they grow.
     input.finds.reserve(volume.items.size());
     itemOf.reserve(volume.items.size());

@@ -4,26 +4,30 @@
 #pragma once
 
 #include <functional>
+#include <memory_resource>
 #include <vector>
 
 #include "catalog/Catalog.h"
 #include "catalog/VolumeEngine.h"
+#include "platform/ScratchArena.h"
 #include "platform/Types.h"
 #include "scan/ClusterAssignment.h"
 
 // A live file or folder met by a folder walk.
 struct LiveEntry
 {
-    u32 first = 0;           // first cluster
     u64 created = 0;         // creation time (TimeKey); 0 when missing
     u64 bytes = 0;           // exFAT: data length; FAT: unused (the chain tells)
+    u32 first = 0;           // first cluster
     bool contiguous = false; // exFAT NoFatChain: bytes from first on, one run
 };
 
-// The live files of one volume's walk.
+// The live files of one volume's walk. They, and the working lists of the cluster assignment
+// that follows the walk, take their memory from the walk's arena.
 struct LiveEntries
 {
-    std::vector<LiveEntry> entries;
+    ScratchArena scratch;
+    std::pmr::vector<LiveEntry> entries{scratch.Resource()};
 };
 
 // How many clusters a deleted item needs and whether they are known to be one run.
@@ -33,7 +37,7 @@ using FindClusters = std::function<void(const FoundItem& item, u64* clusters, bo
 // (kOwnerFree, kOwnerSystem, kOwnerUnknown, or k for live[k - 1]), indexed by cluster number.
 // Writes the runs into volume.assignedRuns and runsAt, runCount, overwritten and inferred into
 // the items.
-void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, const LiveEntries& live,
+void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, LiveEntries& live,
                         const FindClusters& findClusters);
 
 // True when volume holds a deleted item that needs clusters: only then is the assignment worth

@@ -853,8 +853,8 @@ TEST(NtfsTest, DatesAgreeWithTheCLibraryThroughoutTheFileTimeRange)
         const auto unixTime = static_cast<time_t>(seconds - kUnixEpochFrom1601);
         struct tm expected = {};
         ASSERT_NE(gmtime_r(&unixTime, &expected), nullptr);
-        ASSERT_EQ(t, Time(expected.tm_year + 1900, expected.tm_mon + 1, expected.tm_mday, 23, 59,
-                          59))
+        ASSERT_EQ(t,
+                  Time(expected.tm_year + 1900, expected.tm_mon + 1, expected.tm_mday, 23, 59, 59))
             << "day " << day;
     }
 }

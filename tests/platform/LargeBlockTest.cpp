@@ -1,9 +1,12 @@
-// LargeBlock and HugePageAllocator: sizes, alignment, zero-filled first use, release, reuse.
+// LargeBlock, HugePageAllocator and ScratchArena: sizes, alignment, zero-filled first use, release,
+// reuse.
 #include "platform/LargeBlock.h"
+#include "platform/ScratchArena.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory_resource>
 #include <vector>
 
 TEST(LargeBlockTest, SizesAreUsableAlignedAndZero)
@@ -59,4 +62,27 @@ TEST(LargeBlockTest, HugePageVectorKeepsItsValuesAcrossTheMappedSize)
     table.shrink_to_fit();
     EXPECT_EQ(table.size(), 10u);
     EXPECT_EQ(table[9], 5u);
+}
+
+TEST(LargeBlockTest, ScratchArenaServesListsBeyondItsFirstBlock)
+{
+    // Lists that grow past the first block, and one larger than a block on its own, keep their
+    // values; small lists in between stay apart from them.
+    ScratchArena arena;
+    std::pmr::vector<u64> grown(arena.Resource());
+    std::pmr::vector<u8> small(arena.Resource());
+    for (u64 i = 0; i < (u64{3} << 20) / sizeof(u64); ++i)
+    {
+        grown.push_back(i * 3);
+        if (i % 65536 == 0)
+            small.push_back(static_cast<u8>(i >> 16));
+    }
+    std::pmr::vector<u32> large(std::size_t{5} << 20, 7, arena.Resource());
+    for (u64 i = 0; i < grown.size(); i += 4093)
+        ASSERT_EQ(grown[i], i * 3);
+    for (std::size_t k = 0; k < small.size(); ++k)
+        ASSERT_EQ(small[k], k);
+    EXPECT_EQ(large.front(), 7u);
+    EXPECT_EQ(large.back(), 7u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(large.data()) % alignof(u32), 0u);
 }

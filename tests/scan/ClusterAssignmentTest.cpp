@@ -50,8 +50,8 @@ AssignInput MakeInput(const Layout& layout)
                           : o == '?' ? kOwnerUnknown
                                      : static_cast<u32>(o - '0');
     }
-    in.liveCreated = layout.liveCreated;
-    in.finds = layout.finds;
+    in.liveCreated.assign(layout.liveCreated.begin(), layout.liveCreated.end());
+    in.finds.assign(layout.finds.begin(), layout.finds.end());
     return in;
 }
 
