@@ -10,6 +10,7 @@
 #include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
 #include "catalog/VolumeEngine.h"
+#include "platform/ScratchArena.h"
 #include "platform/Status.h"
 
 namespace
@@ -50,10 +51,11 @@ bool SameClaim(const FindClusters& a, const FindClusters& b)
 
 // The stretches that more than one distinct claim covers, in order and disjoint: a sweep over
 // the starts and ends of the runs of one find of each file seen more than once.
-std::vector<Contested> ContestedStretches(const std::vector<FindClusters>& finds)
+std::pmr::vector<Contested> ContestedStretches(std::span<const FindClusters> finds,
+                                               std::pmr::memory_resource* scratch)
 {
     std::unordered_map<u64, std::vector<std::size_t>> byHash;
-    std::vector<std::pair<u64, int>> edges;
+    std::pmr::vector<std::pair<u64, int>> edges(scratch);
     std::size_t runTotal = 0;
     for (const FindClusters& find : finds)
         runTotal += find.runs.size();
@@ -78,7 +80,7 @@ std::vector<Contested> ContestedStretches(const std::vector<FindClusters>& finds
     }
     // At one cluster number the ends come before the starts: touching runs do not overlap.
     std::sort(edges.begin(), edges.end());
-    std::vector<Contested> out;
+    std::pmr::vector<Contested> out(scratch);
     int depth = 0;
     for (const auto& [at, step] : edges)
     {
@@ -98,7 +100,7 @@ std::vector<Contested> ContestedStretches(const std::vector<FindClusters>& finds
 }
 
 // Clusters of run that are damaged: in use, or free but contested.
-u64 DamagedClusters(const AllocationMap& map, const std::vector<Contested>& contested,
+u64 DamagedClusters(const AllocationMap& map, const std::pmr::vector<Contested>& contested,
                     const ClaimedRun& run)
 {
     u64 damaged = map.CountInUse(run.lcn, run.length);
@@ -116,10 +118,10 @@ u64 DamagedClusters(const AllocationMap& map, const std::vector<Contested>& cont
 }
 } // namespace
 
-std::vector<FindJudgement> JudgeFinds(const AllocationMap& map,
-                                      const std::vector<FindClusters>& finds)
+std::vector<FindJudgement> JudgeFinds(const AllocationMap& map, std::span<const FindClusters> finds,
+                                      std::pmr::memory_resource* scratch)
 {
-    const std::vector<Contested> contested = ContestedStretches(finds);
+    const std::pmr::vector<Contested> contested = ContestedStretches(finds, scratch);
     std::vector<FindJudgement> out(finds.size());
     for (std::size_t i = 0; i < finds.size(); ++i)
     {
@@ -159,12 +161,13 @@ void AssessConditions(VolumeEntry& entry)
     AllocationMap map;
     const bool known = Running() && engine.LoadAllocation(entry, &map) == kOk;
 
-    // The files to judge and the runs of clusters each needs.
-    std::vector<std::size_t> judged;
-    std::vector<FindClusters> finds;
-    // Room for every item at once: the lists are not copied as they grow.
-    judged.reserve(entry.items.size());
-    finds.reserve(entry.items.size());
+    // The files to judge and the runs of clusters each needs: lists of this pass alone, in an
+    // arena (a cluster list per find was a heap block each). Room for every remaining item is
+    // made at the first file that needs it, so that the lists are not copied as they grow,
+    // and a volume whose files need no clusters touches none.
+    ScratchArena scratch;
+    std::pmr::vector<std::size_t> judged(scratch.Resource());
+    std::pmr::vector<FindClusters> finds(scratch.Resource());
     DataStream stream;
     for (std::size_t i = 0; i < entry.items.size(); ++i)
     {
@@ -184,7 +187,7 @@ void AssessConditions(VolumeEntry& entry)
             continue;
         // An NTFS item names its record: a file listed twice is the same data. FAT and exFAT
         // entries have no such identity.
-        FindClusters find;
+        FindClusters find{0, std::pmr::vector<ClaimedRun>(scratch.Resource())};
         if (item.record != 0)
             find.identity = item.record ^ (u64{item.stream} << 48);
         if (!inRecord && !stream.resident)
@@ -199,12 +202,17 @@ void AssessConditions(VolumeEntry& entry)
             item.condition = item.inferred != 0 ? FindCondition::kInferred : FindCondition::kGood;
             continue;
         }
+        if (finds.capacity() == 0)
+        {
+            judged.reserve(entry.items.size() - i);
+            finds.reserve(entry.items.size() - i);
+        }
         judged.push_back(i);
         finds.push_back(std::move(find));
     }
     if (!Running())
         return;
-    const std::vector<FindJudgement> results = JudgeFinds(map, finds);
+    const std::vector<FindJudgement> results = JudgeFinds(map, finds, scratch.Resource());
     for (std::size_t k = 0; k < judged.size(); ++k)
     {
         FoundItem& item = entry.items[judged[k]];

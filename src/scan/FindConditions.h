@@ -2,6 +2,8 @@
 // still free, and not claimed by another find, in the volume's allocation state.
 #pragma once
 
+#include <memory_resource>
+#include <span>
 #include <vector>
 
 #include "platform/Types.h"
@@ -21,7 +23,7 @@ struct ClaimedRun
 struct FindClusters
 {
     u64 identity = 0; // finds of one equal identity other than 0 are the same data seen twice
-    std::vector<ClaimedRun> runs;
+    std::pmr::vector<ClaimedRun> runs;
 };
 
 // What the clusters of one find say.
@@ -39,9 +41,11 @@ struct FindJudgement
 // same runs (one file seen twice) count once. Per find: overwritten when a live file holds its
 // first cluster or all of them, partial when any cluster is damaged (also when all of them
 // are, by other finds alone), good otherwise; overwrittenPct is the share of damaged clusters,
-// rounded up so that one damaged cluster of many still shows.
-[[nodiscard]] std::vector<FindJudgement> JudgeFinds(const AllocationMap& map,
-                                                    const std::vector<FindClusters>& finds);
+// rounded up so that one damaged cluster of many still shows. The working lists take their
+// memory from scratch.
+[[nodiscard]] std::vector<FindJudgement>
+JudgeFinds(const AllocationMap& map, std::span<const FindClusters> finds,
+           std::pmr::memory_resource* scratch = std::pmr::get_default_resource());
 
 // Sets the condition of every deleted file of entry (folders are not judged): loads the
 // volume's allocation state through its engine and asks the engine where each file's data
