@@ -22,8 +22,8 @@ VolumeEntry::~VolumeEntry() = default;
 VolumeEntry::VolumeEntry(VolumeEntry&&) noexcept = default;
 VolumeEntry& VolumeEntry::operator=(VolumeEntry&&) noexcept = default;
 
-const std::vector<std::size_t>*
-VolumeEntry::Lookup::ItemsWithFirst(const std::vector<FoundItem>& list, u64 first)
+const std::vector<std::size_t>* VolumeEntry::Lookup::ItemsWithFirst(const FoundItems& list,
+                                                                    u64 first)
 {
     if (list.size() < m_itemsSeen)
     {

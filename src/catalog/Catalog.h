@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/EventSink.h"
+#include "platform/LargeBlock.h"
 #include "platform/Types.h"
 #include "platform/UserFolders.h"
 #include "records/FoundItem.h"
@@ -33,6 +34,11 @@ inline constexpr u32 kFsFat32 = 3;
 inline constexpr u32 kFsNtfs = 4;
 inline constexpr u32 kFsExfat = 5;
 inline constexpr u32 kFsNone = 7;
+
+// The finds of a volume: a search of a large volume fills megabytes of them once, so their
+// list is mapped on huge pages once it passes a megabyte (a page fault per 2 MiB instead of per
+// 4 KiB).
+using FoundItems = std::vector<FoundItem, HugePageAllocator<FoundItem>>;
 
 // One volume of the scan job list with the engine objects it owns and everything found on it.
 //
@@ -57,7 +63,7 @@ struct VolumeEntry
     u32 bytesPerSector = 0;                 // FAT and exFAT
     u32 clusterCount = 0;                   // FAT, exFAT: highest cluster number of the volume
     std::vector<u32> dirIndex;              // first clusters of catalogued or excluded folders
-    std::vector<FoundItem> items;           // every found item, in the order added
+    FoundItems items;                       // every found item, in the order added
     std::unique_ptr<CNtfs> ntfs;            // NTFS volume parser; null otherwise
     std::unique_ptr<FatTable> fatTable;     // FAT table; null otherwise
     std::unique_ptr<FatBootSector> fatBoot; // FAT boot sector; null otherwise
@@ -75,8 +81,7 @@ struct VolumeEntry
     {
     public:
         // Indexes (ascending) of the items whose first equals first, or null when none.
-        const std::vector<std::size_t>* ItemsWithFirst(const std::vector<FoundItem>& list,
-                                                       u64 first);
+        const std::vector<std::size_t>* ItemsWithFirst(const FoundItems& list, u64 first);
         // Position of the first occurrence of cluster in dirIndex.
         bool FindDir(const std::vector<u32>& clusters, u32 cluster, std::size_t* position);
         void Clear();

@@ -66,3 +66,14 @@ void AdviseHugePages(const void* p, u64 bytes)
     u8* first = const_cast<u8*>(static_cast<const u8*>(p)) + lead;
     (void)madvise(first, (bytes - lead) / kHugePage * kHugePage, MADV_HUGEPAGE);
 }
+
+void AdviseSmallPages(const void* p, u64 bytes)
+{
+    constexpr u64 kPage = 4096;
+    const auto start = reinterpret_cast<std::uintptr_t>(p);
+    const u64 lead = (kPage - start % kPage) % kPage;
+    if (p == nullptr || bytes < lead + kPage)
+        return;
+    u8* first = const_cast<u8*>(static_cast<const u8*>(p)) + lead;
+    (void)madvise(first, (bytes - lead) / kPage * kPage, MADV_NOHUGEPAGE);
+}

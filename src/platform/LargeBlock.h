@@ -39,6 +39,10 @@ private:
 // container's reserved capacity) to be backed by huge pages. A hint only, never an error.
 void AdviseHugePages(const void* p, u64 bytes);
 
+// Advises the whole pages inside bytes bytes at p to stay small pages (a list reserved on huge
+// pages that will hold little: each huge page it touches counts whole). A hint, never an error.
+void AdviseSmallPages(const void* p, u64 bytes);
+
 // An allocator for containers of megabytes that one search fills once (the owner table of the
 // cluster assignment): their memory is mapped as a LargeBlock is, smaller ones come from the
 // heap.

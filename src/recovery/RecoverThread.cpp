@@ -91,7 +91,7 @@ void RecoveryRun::DoEntry(const SelEntry& entry)
     const std::string source = entry.isDir ? g_SelFolder + "\\" + entry.name : g_SelFolder;
     if (!TakeBuffer())
         return;
-    const std::vector<FoundItem>& items = m_volume->items;
+    const FoundItems& items = m_volume->items;
     if (!entry.isDir)
     {
         IndexItems();
@@ -129,7 +129,7 @@ void RecoveryRun::DoEntry(const SelEntry& entry)
 
 void RecoveryRun::IndexItems()
 {
-    const std::vector<FoundItem>& items = m_volume->items;
+    const FoundItems& items = m_volume->items;
     if (m_byFolder.empty())
         for (std::size_t i = 0; i < items.size(); ++i)
             m_byFolder[items[i].path.str()].push_back(i);

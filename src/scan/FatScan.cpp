@@ -62,7 +62,7 @@ struct FolderWalk
 template <typename List> void MakeRoom(List& list)
 {
     using T = typename List::value_type;
-    constexpr std::size_t kFirst = 1024;
+    constexpr std::size_t kFirst = 2048;
     constexpr std::size_t kEightfoldUpTo = std::size_t{1} << 20;
     if (list.size() < list.capacity() || list.capacity() >= kEightfoldUpTo)
         return;

@@ -33,7 +33,7 @@ constexpr std::size_t kHugePagesFrom = std::size_t{64} << 20; // 32 huge pages
 class ItemTexts
 {
 public:
-    explicit ItemTexts(const std::vector<FoundItem>& items) : m_items(items) {}
+    explicit ItemTexts(const FoundItems& items) : m_items(items) {}
 
     // The slot of the item with the text path\name, or of the free slot where it would go.
     [[nodiscard]] std::size_t Find(std::string_view path, std::string_view name, u64 hash) const
@@ -125,7 +125,7 @@ private:
     // random place in it: on huge pages, at least the page tables' walk is spared.
     using Slots = std::vector<Slot, HugePageAllocator<Slot>>;
 
-    const std::vector<FoundItem>& m_items;
+    const FoundItems& m_items;
     Slots m_slots;
     std::size_t m_count = 0;
     std::unordered_map<u32, u32> m_counters; // only texts that were clashed with
@@ -137,7 +137,7 @@ private:
 // the list) at once. A reservation the system refuses leaves the list to grow as it needs, and
 // so does an MFT of more than kMaxReservedItems records (a damaged size must not ask for
 // terabytes).
-void ReserveItems(std::vector<FoundItem>& items, s64 records)
+void ReserveItems(FoundItems& items, s64 records)
 {
     if (records <= kFirstUserRecord)
         return;
@@ -147,9 +147,10 @@ void ReserveItems(std::vector<FoundItem>& items, s64 records)
     {
         items.reserve(items.size() + wanted);
         // Huge pages spare a large list most of its page faults, but the last one is touched
-        // whole however little of it the items fill: not worth it for a small list.
-        if (wanted * sizeof(FoundItem) >= kHugePagesFrom)
-            AdviseHugePages(items.data() + items.size(), wanted * sizeof(FoundItem));
+        // whole however little of it the items fill: a list reserved for a small MFT stays on
+        // small pages.
+        if (wanted * sizeof(FoundItem) < kHugePagesFrom)
+            AdviseSmallPages(items.data(), items.capacity() * sizeof(FoundItem));
     }
     catch (const std::bad_alloc&)
     {
@@ -206,7 +207,7 @@ void PrefetchSlot(const ItemTexts& texts, const NtfsFolderMap& folders, const Nt
 
 // Appends item to the volume's items under a unique name and sets *text to its full text (one
 // buffer reused for every item: a heap block less per find).
-void AddItem(ItemTexts& texts, std::vector<FoundItem>& items, FoundItem&& item, std::string* text)
+void AddItem(ItemTexts& texts, FoundItems& items, FoundItem&& item, std::string* text)
 {
     u64 hash = 0;
     const std::size_t slot = MakeNameUnique(texts, item, &hash);

@@ -54,7 +54,7 @@ VolumeEntry Volume(const std::string& name, u32 fsType, std::vector<FoundItem> i
     volume.fsType = fsType;
     volume.engine =
         fsType == kFsNtfs ? static_cast<const IVolumeEngine*>(&NtfsEngine()) : &FatEngine();
-    volume.items = std::move(items);
+    volume.items.assign(items.begin(), items.end());
     return volume;
 }
 

@@ -21,7 +21,7 @@ struct Scanned
     bool opened = false;
     bool fromBackup = false;
     std::vector<std::string> listing; // path\name|deleted|size
-    std::vector<FoundItem> items;
+    FoundItems items;
     VolumeEntry volume;
 };
 
@@ -84,7 +84,7 @@ std::multiset<std::string> FlsDeleted(const std::string& image)
     return found;
 }
 
-std::multiset<std::string> OursDeleted(const std::vector<FoundItem>& items)
+std::multiset<std::string> OursDeleted(const FoundItems& items)
 {
     std::multiset<std::string> ours;
     for (const FoundItem& item : items)

@@ -19,7 +19,7 @@ namespace
 {
 struct Found
 {
-    std::vector<FoundItem> items;
+    FoundItems items;
     u32 folderFirst = 0; // first cluster of the deleted folder CAM
 };
 

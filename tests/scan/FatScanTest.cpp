@@ -24,7 +24,7 @@ struct ScanResult
     u32 status = 0;
     std::vector<std::string> listing; // path\name|attr|deleted|size|first
     std::vector<std::string> events;  // text|attr of every WM_SCAN_NOTIFY
-    std::vector<FoundItem> items;
+    FoundItems items;
     std::vector<u32> dirIndex;
     std::vector<ClusterRun> runs; // the volume's assigned runs
 };
@@ -145,7 +145,7 @@ std::multiset<std::string> FlsDeleted(const std::string& image)
 }
 
 // Our deleted items in the same form, with the "_N_" of repeated names taken out again.
-std::multiset<std::string> OursDeleted(const std::vector<FoundItem>& items)
+std::multiset<std::string> OursDeleted(const FoundItems& items)
 {
     static const std::regex kCounter("_[0-9]+_(?=\\.[^.]*$|$)");
     std::multiset<std::string> ours;

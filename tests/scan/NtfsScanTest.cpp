@@ -85,7 +85,7 @@ protected:
         m_catalog.m_volumes.push_back(std::move(entry));
         return out;
     }
-    const std::vector<FoundItem>& Items() const { return m_catalog.m_volumes.back().items; }
+    const FoundItems& Items() const { return m_catalog.m_volumes.back().items; }
 
     CCatalog m_catalog;
     RecordingSink m_sink;
