@@ -21,7 +21,6 @@
 #include "fat/FatTable.h"
 #include "mempool/MemPool.h"
 #include "platform/ByteOrder.h"
-#include "platform/LargeBlock.h"
 #include "scan/ClusterAssignment.h"
 #include "scan/FindLayout.h"
 #include "scan/FindNames.h"
@@ -54,14 +53,12 @@ struct FolderWalk
     std::string notice;          // the text of the find notice, built here for every find
 };
 
-// Makes room for one more element of a list that grows through the whole search (the items,
-// the live entries): eightfold rather than twofold while it is short of a million elements.
-// Each growth copies the list into memory touched for the first time (a page fault per 4 KiB,
-// the largest cost of a search of many finds); capacity not yet used takes no memory, and is
-// advised to use huge pages (a fault per 2 MiB). Without the memory the list grows as usual.
-template <typename List> void MakeRoom(List& list)
+// Makes room for one more find: eightfold rather than twofold while the list is short of a
+// million finds. Each growth copies the list into memory touched for the first time (a page
+// fault per 4 KiB, or per 2 MiB once the list is mapped on huge pages); capacity not yet used
+// takes no memory. Without the memory the list grows as usual.
+void MakeRoom(FoundItems& list)
 {
-    using T = typename List::value_type;
     constexpr std::size_t kFirst = 2048;
     constexpr std::size_t kEightfoldUpTo = std::size_t{1} << 20;
     if (list.size() < list.capacity() || list.capacity() >= kEightfoldUpTo)
@@ -69,7 +66,6 @@ template <typename List> void MakeRoom(List& list)
     try
     {
         list.reserve(std::max(kFirst, list.capacity() * 8));
-        AdviseHugePages(list.data() + list.size(), (list.capacity() - list.size()) * sizeof(T));
     }
     catch (const std::exception&)
     {
@@ -179,7 +175,6 @@ void CollectLive(LiveEntries* live, const u8* block, u32 from, u32 valid)
         const u16 date = LoadLe16(entry + kCrtDate);
         FoundTime created;
         DecodeDosTime(created, date, LoadLe16(entry + kCrtTime), entry[kCrtTimeTenth]);
-        MakeRoom(live->entries);
         live->entries.push_back(
             LiveEntry{.created = date == 0 ? kNoTime : TimeKey(created), .first = first});
     }
