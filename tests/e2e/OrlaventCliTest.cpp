@@ -227,6 +227,23 @@ TEST_F(OrlaventCliTest, ScanOfNoUsableVolumeFails)
     EXPECT_EQ(RunCli({"scan", "--bogus", blank}).status, 2);
 }
 
+// A listing that cannot be written (standard output on a full disk) is a failure, whether the
+// lines were buffered or written in blocks straight to the descriptor.
+TEST_F(OrlaventCliTest, UnwritableListingFails)
+{
+    const std::string image = Image("fat32");
+    ASSERT_FALSE(image.empty());
+    const std::string err = ScratchDir("e2e") + "/full.err";
+    for (const char* format : {"--json ", ""})
+    {
+        const std::string command = std::string(ORL_BINARY_DIR) + "/orlavent-cli scan " + format +
+                                    "'C:=" + image + "' >/dev/full 2>'" + err + "'";
+        EXPECT_EQ(RunCommand(command, nullptr), 1) << format;
+        EXPECT_NE(ReadText(err).find("the output could not be written in full"), std::string::npos)
+            << format;
+    }
+}
+
 // A named pipe holds no volume: the commands say so at once instead of waiting for a writer.
 TEST_F(OrlaventCliTest, NamedPipeSourceIsRefusedAtOnce)
 {
