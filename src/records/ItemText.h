@@ -4,6 +4,7 @@
 // its copies, so the finds of one folder share one path.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <compare>
 #include <cstdlib>
@@ -24,11 +25,7 @@ public:
     // NOLINTBEGIN(readability-identifier-naming)
     static constexpr std::size_t npos = std::string_view::npos;
 
-    BasicItemText() noexcept
-    {
-        m_bytes[0] = '\0';
-        m_bytes[kTag] = static_cast<char>(kSmallMax);
-    }
+    BasicItemText() noexcept { MakeEmpty(); }
     // Implicit, as from and to std::string: a find's texts are filled and read as strings.
     BasicItemText(std::string_view text) { Set(text); }
     BasicItemText(const char* text) : BasicItemText(std::string_view(text)) {}
@@ -46,8 +43,7 @@ public:
     BasicItemText(BasicItemText&& other) noexcept
     {
         std::memcpy(m_bytes, other.m_bytes, sizeof m_bytes);
-        other.m_bytes[kTag] = static_cast<char>(kSmallMax);
-        other.m_bytes[0] = '\0';
+        other.MakeEmpty();
     }
     ~BasicItemText() { Release(); }
 
@@ -136,13 +132,10 @@ public:
         return *this = std::string_view(joined);
     }
     BasicItemText& operator+=(char c) { return *this += std::string_view(&c, 1); }
-    // In place: an empty text built aside and moved in was stored byte by byte and read back
-    // whole, a stall the decoding of every record paid.
     void clear() noexcept
     {
         Release();
-        m_bytes[0] = '\0';
-        m_bytes[kTag] = static_cast<char>(kSmallMax);
+        MakeEmpty();
     }
     // NOLINTEND(readability-identifier-naming)
 
@@ -203,6 +196,18 @@ private:
     // kSmallMax bytes ends in its own terminating zero); on the heap, kSharedTag.
     static constexpr std::size_t kTag = Bytes - 1;
     static constexpr std::size_t kSmallMax = Bytes - 1;
+
+    // The empty text, written whole: set byte by byte, a text that is copied or moved right
+    // after (a fresh record's name, a find built and moved into its list) was read back in
+    // wider loads than it was stored in, which the processor cannot forward from its stores
+    // and waits for, once per record of a search.
+    static constexpr std::array<char, Bytes> kEmpty = []
+    {
+        std::array<char, Bytes> bytes{};
+        bytes[kTag] = static_cast<char>(kSmallMax);
+        return bytes;
+    }();
+    void MakeEmpty() noexcept { std::memcpy(m_bytes, kEmpty.data(), sizeof m_bytes); }
     static constexpr u8 kSharedTag = 0xFF;
     // A heap block: the count of texts sharing it, then the bytes and a zero. (The size is
     // kept in the text itself: a name of 17 to 19 bytes then takes the heap's 32-byte block.)
