@@ -62,6 +62,10 @@ void Give(std::pmr::vector<LoggedRun>& log, FindState& state, u32 stateNumber, u
     }
     else
     {
+        // A log numbered past u32 (billions of fragments) takes no more runs: the cluster is
+        // not given.
+        if (log.size() >= FindState::kNoRun)
+            return;
         state.lastRun = static_cast<u32>(log.size());
         log.push_back(LoggedRun{ClusterRun{static_cast<u32>(cluster), 1}, stateNumber});
     }
