@@ -18,25 +18,6 @@ bool LookUpOffset(s64 unixTime, s64* offset)
     *offset = local.tm_gmtoff;
     return true;
 }
-
-// The date of a day counted from 1 January 1601 (proleptic Gregorian), by whole cycles: the
-// 400-year cycle, then the year within it from the day's place in its 4-, 100- and 400-year
-// cycles, counted from 1 March so that a leap day ends its year. (Walking the years one by one
-// took a loop of up to 400 steps for every time of every record.)
-void DateFromDays(s64 days, FoundTime& out)
-{
-    constexpr s64 kDaysFrom1600March = 306;  // 1 March 1600 to 1 January 1601
-    const s64 z = days + kDaysFrom1600March; // never negative: days is
-    const s64 era = z / 146097;
-    const s64 dayOfEra = z % 146097;
-    const s64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const s64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const s64 monthFromMarch = (5 * dayOfYear + 2) / 153;
-    const s64 month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
-    out.year = static_cast<s32>(1600 + era * 400 + yearOfEra + (month <= 2 ? 1 : 0));
-    out.month = static_cast<s32>(month);
-    out.day = static_cast<s32>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
-}
 } // namespace
 
 bool CNtfs::ZoneOffsets::At(s64 unixTime, s64* offset)
@@ -82,5 +63,11 @@ void CNtfs::FileTimeToFoundTime(s64 fileTime, FoundTime& out, ZoneOffsets* zones
     out.hour = static_cast<s32>((s / 3600) % 24);
     out.minute = static_cast<s32>((s / 60) % 60);
     out.second = static_cast<s32>(s % 60);
-    DateFromDays(s / 86400, out);
+    s64 year = 0;
+    s64 month = 0;
+    s64 day = 0;
+    CivilFromDays(s / 86400 - kUnixEpochFrom1601 / 86400, &year, &month, &day);
+    out.year = static_cast<s32>(year);
+    out.month = static_cast<s32>(month);
+    out.day = static_cast<s32>(day);
 }

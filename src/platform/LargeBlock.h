@@ -8,6 +8,9 @@
 
 #include "platform/Types.h"
 
+// The size, and alignment, of a huge page.
+inline constexpr u64 kHugePageBytes = u64{2} << 20;
+
 // Maps bytes bytes aligned to 2 MiB and advised to use huge pages (zero until written); null
 // when bytes is 0 or the memory cannot be had. UnmapHugePages takes the same byte count.
 [[nodiscard]] u8* MapHugePages(u64 bytes);

@@ -8,8 +8,7 @@
 void* HugePageResource::do_allocate(std::size_t bytes, std::size_t alignment)
 {
     // The blocks start on a huge-page boundary, which satisfies any alignment up to 2 MiB.
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    u8* block = alignment <= kHugePage ? MapHugePages(bytes) : nullptr;
+    u8* block = alignment <= kHugePageBytes ? MapHugePages(bytes) : nullptr;
     if (block == nullptr)
         throw std::bad_alloc();
     return block;

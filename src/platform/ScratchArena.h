@@ -33,7 +33,7 @@ public:
     [[nodiscard]] std::pmr::memory_resource* Resource() { return &m_lists; }
 
 private:
-    // One huge page first; each further block twice the last.
+    // One huge page first; each further block half as large again as the last.
     static constexpr std::size_t kFirstBlock = std::size_t{2} << 20;
     HugePageResource m_pages;
     std::pmr::monotonic_buffer_resource m_lists{kFirstBlock, &m_pages};

@@ -69,3 +69,28 @@ u32 Utf16LeToUtf8(const u8* src, u32 units, char* out, u32 capacity, bool stopAt
     out[written] = '\0';
     return written;
 }
+
+// Both directions count from 1 March of year 0, whose 400-year eras start with a March and end
+// with a leap day (or none), and shift to 1970 by the 719,468 days between.
+s64 DaysFromCivil(s64 year, s64 month, s64 day)
+{
+    year -= month <= 2 ? 1 : 0;
+    const s64 era = (year >= 0 ? year : year - 399) / 400;
+    const s64 yearOfEra = year - era * 400;
+    const s64 dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const s64 dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+void CivilFromDays(s64 days, s64* year, s64* month, s64* day)
+{
+    const s64 z = days + 719468;
+    const s64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const s64 dayOfEra = z - era * 146097;
+    const s64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const s64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const s64 monthFromMarch = (5 * dayOfYear + 2) / 153;
+    *month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    *year = era * 400 + yearOfEra + (*month <= 2 ? 1 : 0);
+    *day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
+}

@@ -1,4 +1,5 @@
-// Text and calendar rules both file systems share: UTF-16LE names to UTF-8, and leap years.
+// Text and calendar rules both file systems share: UTF-16LE names to UTF-8, leap years, and
+// dates to day numbers and back.
 #pragma once
 
 #include "platform/Types.h"
@@ -18,3 +19,11 @@ u32 Utf16LeToUtf8(const u8* src, u32 units, char* out, u32 capacity, bool stopAt
 {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
+
+// Days from 1 January 1970 of a proleptic Gregorian date (month 1 to 12).
+[[nodiscard]] s64 DaysFromCivil(s64 year, s64 month, s64 day);
+
+// The proleptic Gregorian date of a day counted from 1 January 1970: the inverse of
+// DaysFromCivil, by whole 400-, 100- and 4-year cycles counted from 1 March, so that a leap day
+// ends its year (no loop over the years).
+void CivilFromDays(s64 days, s64* year, s64* month, s64* day);

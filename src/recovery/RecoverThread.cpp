@@ -130,9 +130,14 @@ void RecoveryRun::DoEntry(const SelEntry& entry)
 void RecoveryRun::IndexItems()
 {
     const FoundItems& items = m_volume->items;
-    if (m_byFolder.empty())
-        for (std::size_t i = 0; i < items.size(); ++i)
-            m_byFolder[items[i].path.str()].push_back(i);
+    if (!m_byFolder.empty())
+        return;
+    std::string folder; // one buffer for the lookups: the map copies a folder only when new
+    for (std::size_t i = 0; i < items.size(); ++i)
+    {
+        folder.assign(items[i].path.view());
+        m_byFolder[folder].push_back(i);
+    }
 }
 
 // Indices of the items in folder and below it, in catalogue order. The items are grouped by

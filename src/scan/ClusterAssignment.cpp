@@ -29,6 +29,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/Unicode.h"
+
 namespace
 {
 // What the sweep knows of one find that takes part: kept for those finds only, without a list
@@ -105,17 +107,6 @@ bool Concurrent(const AssignFind& a, const AssignFind& b)
         return false;
     const u64 d = a.created > b.created ? a.created - b.created : b.created - a.created;
     return d <= kConcurrentSeconds;
-}
-
-// Days from 1 January 1970 of a proleptic Gregorian date.
-s64 DaysFromCivil(s64 y, s64 m, s64 d)
-{
-    y -= m <= 2 ? 1 : 0;
-    const s64 era = (y >= 0 ? y : y - 399) / 400;
-    const s64 yoe = y - era * 400;
-    const s64 doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const s64 doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
 }
 } // namespace
 
