@@ -22,6 +22,7 @@
 #include "mempool/MemPool.h"
 #include "platform/ByteOrder.h"
 #include "scan/ClusterAssignment.h"
+#include "scan/FatFolderReads.h"
 #include "scan/FindLayout.h"
 #include "scan/FindNames.h"
 
@@ -53,19 +54,23 @@ struct FolderWalk
     std::string notice;          // the text of the find notice, built here for every find
 };
 
-// Makes room for one more find: eightfold rather than twofold while the list is short of a
-// million finds. Each growth copies the list into memory touched for the first time (a page
-// fault per 4 KiB, or per 2 MiB once the list is mapped on huge pages); capacity not yet used
-// takes no memory. Without the memory the list grows as usual.
+// Makes room for one more find: from 2,048 finds on the heap straight to 131,072 on huge
+// pages, then eightfold up to a million finds and twofold beyond. Each growth copies the list
+// into memory touched for the first time (a page fault per 4 KiB, or per 2 MiB once the list is
+// mapped on huge pages); capacity not yet used takes no memory, so the large first step costs
+// nothing a smaller one would not. Without the memory the list grows as usual.
 void MakeRoom(FoundItems& list)
 {
     constexpr std::size_t kFirst = 2048;
+    constexpr std::size_t kSecond = std::size_t{1} << 17;
     constexpr std::size_t kEightfoldUpTo = std::size_t{1} << 20;
     if (list.size() < list.capacity() || list.capacity() >= kEightfoldUpTo)
         return;
     try
     {
-        list.reserve(std::max(kFirst, list.capacity() * 8));
+        list.reserve(list.capacity() < kFirst    ? kFirst
+                     : list.capacity() < kSecond ? kSecond
+                                                 : list.capacity() * 8);
     }
     catch (const std::exception&)
     {
@@ -113,20 +118,6 @@ void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u3
 bool Running()
 {
     return g_bRunning.load(std::memory_order_relaxed) != 0;
-}
-
-// Reads count volume sectors of bytesPerSector bytes at sector into buffer. The byte form of
-// the read keeps the volume's own sector size, whatever the reader's. Returns bytes read (0 on
-// failure).
-u32 ReadVolumeSectors(CDirectRW& reader, u8* buffer, u32 count, u64 sector, u32 bytesPerSector)
-{
-    if (sector > static_cast<u64>(LLONG_MAX) / bytesPerSector)
-        return 0;
-    u32 done = 0;
-    if (reader.ReadBytes(buffer, count * bytesPerSector, &done,
-                         static_cast<s64>(sector * bytesPerSector)) != kOk)
-        return 0;
-    return done > count * bytesPerSector ? count * bytesPerSector : done;
 }
 
 FoundTime LocalNow()
@@ -221,6 +212,7 @@ void ScanLiveDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& di
     u32 deleted = 0;
     // Each cluster of the chain is read once: a chain that runs back into itself ends there.
     std::unordered_set<u32> visited;
+    FolderClusterReads reads(volume);
     while (Running() && (state == ClusterState::kLinked || state == ClusterState::kChainHead ||
                          state == ClusterState::kChainEnd))
     {
@@ -229,8 +221,7 @@ void ScanLiveDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& di
         s64 sector = cur;
         if (!volume.fatBoot->ClusterToSector(&sector))
             break;
-        u32 got =
-            ReadVolumeSectors(*volume.reader, buffer + carry, spc, static_cast<u64>(sector), bps);
+        u32 got = reads.Read(cur, static_cast<u64>(sector), buffer + carry);
         u32 valid = got + carry;
         if (!CheckDirBlock(buffer, valid, volume.clusterCount))
             break;
@@ -382,14 +373,18 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
     const u32 lastEntry = std::min(last, table.ClusterLimit() - 1);
     if (last < 2 || table.ClusterLimit() < 3 || table.GetEntry(lastEntry) == FatTable::kUnreadable)
         return false;
+    // Filled entry by entry below, so that its memory is written once.
     try
     {
-        owner->assign(static_cast<std::size_t>(last) + 1, kOwnerFree);
+        owner->clear();
+        owner->reserve(static_cast<std::size_t>(last) + 1);
     }
     catch (const std::bad_alloc&)
     {
         return false;
     }
+    owner->push_back(kOwnerFree); // clusters 0 and 1 are no clusters
+    owner->push_back(kOwnerFree);
     const u32 bad = table.FatBits() == 12   ? FatLayout::kFat12Bad
                     : table.FatBits() == 16 ? FatLayout::kFat16Bad
                                             : FatLayout::kFat32Bad;
@@ -413,7 +408,7 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
             if (inTable && entry == FatTable::kUnreadable && ++unreadable > 4096 &&
                 unreadable > c / 2)
                 return false;
-            (*owner)[c] = entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown;
+            owner->push_back(entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown);
         }
     }
     // Each chain marks only allocated clusters no other chain holds, so the walks together

@@ -12,6 +12,7 @@
 #include "platform/DriveDiscovery.h"
 #include "platform/DriveTable.h"
 #include "platform/EventSink.h"
+#include "platform/ScratchArena.h"
 #include "platform/Status.h"
 #include "platform/VolumeProbe.h"
 #include "scan/ExfatEngine.h"
@@ -137,6 +138,8 @@ u32 CCatalog::SearchThreadProc(void* catalogue)
         // leaves the files unjudged as unknown.
         AssessConditions(volume);
         volume.engine->EndSearch(volume);
+        // The working lists' memory is kept between the steps of one volume, not beyond.
+        ReleaseScratchSpares();
     }
     if (g_bRunning == 0)
         return 0;

@@ -86,3 +86,35 @@ TEST(LargeBlockTest, ScratchArenaServesListsBeyondItsFirstBlock)
     EXPECT_EQ(large.back(), 7u);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(large.data()) % alignof(u32), 0u);
 }
+
+TEST(LargeBlockTest, ADroppedArenasBlocksServeTheNextArenaUntilReleased)
+{
+    ReleaseScratchSpares();
+    ASSERT_EQ(ScratchSpareBytes(), 0u);
+    void* first = nullptr;
+    {
+        ScratchArena arena;
+        first = arena.Resource()->allocate(100, 8);
+        void* byte = arena.Resource()->allocate(1, 1);
+        void* aligned = arena.Resource()->allocate(64, 64);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(aligned) % 64, 0u);
+        EXPECT_GE(static_cast<u8*>(aligned), static_cast<u8*>(byte) + 1);
+    }
+    EXPECT_EQ(ScratchSpareBytes(), std::size_t{2} << 20);
+    {
+        // The spare is too small for a list of 5 MiB, which takes a block of its own.
+        ScratchArena arena;
+        EXPECT_EQ(arena.Resource()->allocate(100, 8), first);
+        EXPECT_EQ(ScratchSpareBytes(), 0u);
+        EXPECT_NE(arena.Resource()->allocate(std::size_t{5} << 20, 8), nullptr);
+    }
+    EXPECT_EQ(ScratchSpareBytes(), (std::size_t{2} << 20) + (std::size_t{6} << 20));
+    {
+        // Blocks beyond the spares' limit go back at once.
+        ScratchArena arena;
+        (void)arena.Resource()->allocate(kSpareBytes, 8);
+    }
+    EXPECT_LE(ScratchSpareBytes(), kSpareBytes);
+    ReleaseScratchSpares();
+    EXPECT_EQ(ScratchSpareBytes(), 0u);
+}

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "disk/Faulty_RW.h"
 #include "fat/FatDirBlock.h"
 #include "platform/ByteOrder.h"
 #include "platform/Format.h"
@@ -163,6 +164,67 @@ TEST_P(FatScanBigFolder, WalkStopsAtTheFirstClusterThatIsNoFreeFolderCluster)
         damage.apply(image, clusterAt(third), fatStart + third * (fat32 ? 4u : 2u), fat32);
         EXPECT_EQ(FolderFiles(ScanBytes(image)), RecipeFiles(kept)) << damage.what;
     }
+}
+
+// The folder made live again (its name and its chain of clusters restored): its clusters follow
+// one another, so the walk reads them in stretches. A sector that cannot be read ends the walk
+// at its cluster, as a chain ending there would, and keeps what came before.
+TEST_P(FatScanBigFolder, ALiveFolderReadsAsItsClustersOneByOne)
+{
+    std::vector<u8> image = ReadImage(TestImage(GetParam()));
+    ASSERT_FALSE(image.empty());
+    VolumeEntry volume;
+    ASSERT_TRUE(OpenFatVolume(image, volume));
+    const u32 first = ScanBytes(image).folderFirst;
+    ASSERT_NE(first, 0u);
+    const u32 bps = volume.bytesPerSector;
+    const u32 clusters = 502 * 32 / (bps * volume.sectorsPerCluster) + 1;
+    const bool fat32 = volume.fsType == kFsFat32;
+    const std::size_t fatStart = static_cast<std::size_t>(LoadLe16(&image[14])) * bps;
+    auto link = [&](std::vector<u8>& img, u32 cluster, u32 next)
+    {
+        if (fat32)
+            StoreLe32(&img[fatStart + cluster * 4u], next);
+        else
+            StoreLe16(&img[fatStart + cluster * 2u], static_cast<u16>(next));
+    };
+    for (u32 c = first; c + 1 < first + clusters; ++c)
+        link(image, c, c + 1);
+    link(image, first + clusters - 1, fat32 ? 0x0FFFFFFF : 0xFFFF);
+    // The folder's entry in the root: "\xE5AM" back to "CAM".
+    const u8 entry[12] = {0xE5, 'A', 'M', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0x10};
+    const auto at = std::search(image.begin(), image.end(), std::begin(entry), std::end(entry));
+    ASSERT_NE(at, image.end());
+    *at = 'C';
+    auto camFiles = [](const FoundItems& items)
+    {
+        std::vector<std::string> lines;
+        for (const FoundItem& item : items)
+            if (item.path == "C:\\CAM")
+                lines.push_back(Format("%s|%X|%llu", item.name.c_str(), unsigned(item.attr),
+                                       static_cast<unsigned long long>(item.size)));
+        return lines;
+    };
+    EXPECT_EQ(camFiles(ScanBytes(image).items), RecipeFiles());
+
+    // The chain cut after the second cluster, against a failed read of the third.
+    std::vector<u8> cut = image;
+    link(cut, first + 1, fat32 ? 0x0FFFFFFF : 0xFFFF);
+    const std::vector<std::string> expected = camFiles(ScanBytes(cut).items);
+    ASSERT_FALSE(expected.empty());
+    ASSERT_LT(expected.size(), 300u);
+    s64 third = first + 2;
+    ASSERT_TRUE(volume.fatBoot->ClusterToSector(&third));
+    CCatalog catalog;
+    VolumeEntry faulty;
+    ASSERT_TRUE(OpenFatVolume(image, faulty));
+    auto reader = std::make_unique<CFaulty_RW>(std::move(image));
+    reader->FailSector(static_cast<u64>(third) + volume.sectorsPerCluster - 1);
+    faulty.reader = std::move(reader);
+    ASSERT_TRUE(faulty.fatTable->Attach(faulty.reader.get(), *faulty.fatBoot));
+    g_bRunning = 1;
+    EXPECT_EQ(ScanFatVolume(catalog, faulty), 0u);
+    EXPECT_EQ(camFiles(faulty.items), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FatScanBigFolder, ::testing::Values("fatbigdel16", "fatbigdel32"),
