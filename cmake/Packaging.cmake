@@ -27,9 +27,11 @@ writes to the volume it searches.
 The package holds the command-line program orlavent-cli and, when built with
 wxWidgets, the desktop wizard orlavent, whose menu entry asks for the
 administrator's password through pkexec so that it can read the disks.")
+# The libraries come from dpkg-shlibdeps, but for libewf, which is loaded when an Expert Witness
+# image is opened. The menu entry starts the wizard through pkexec.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libewf2")
 if(TARGET orlavent)
-    # The menu entry starts the wizard through pkexec; the libraries come from dpkg-shlibdeps.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libewf2, pkexec")
 endif()
 
 include(CPack)

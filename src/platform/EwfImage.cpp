@@ -2,6 +2,7 @@
 // bounded by the media size.
 #include "platform/EwfImage.h"
 
+#include <dlfcn.h>
 #include <libewf.h>
 #include <unistd.h>
 
@@ -19,6 +20,73 @@ namespace
 {
 constexpr u64 kMaxOffset = static_cast<u64>(std::numeric_limits<s64>::max());
 
+// The libewf functions in use, loaded with the library when the first image is opened: linked
+// in, libewf and the libraries it needs cost every start of the program about a millisecond,
+// and most searches read no Expert Witness image.
+struct EwfApi
+{
+    decltype(&libewf_error_sprint) errorSprint = nullptr;
+    decltype(&libewf_error_free) errorFree = nullptr;
+    decltype(&libewf_glob) glob = nullptr;
+    decltype(&libewf_glob_free) globFree = nullptr;
+    decltype(&libewf_handle_initialize) initialize = nullptr;
+    decltype(&libewf_handle_open) open = nullptr;
+    decltype(&libewf_handle_close) close = nullptr;
+    decltype(&libewf_handle_free) free = nullptr;
+    decltype(&libewf_handle_get_media_size) mediaSize = nullptr;
+    decltype(&libewf_handle_get_bytes_per_sector) bytesPerSector = nullptr;
+    decltype(&libewf_handle_segment_files_corrupted) segmentFilesCorrupted = nullptr;
+    decltype(&libewf_handle_read_random) readRandom = nullptr;
+    decltype(&libewf_handle_get_number_of_checksum_errors) checksumErrors = nullptr;
+    std::string failure; // why the library could not be loaded, "" when it was
+};
+
+template <typename Fn> bool Resolve(void* library, const char* name, Fn* fn)
+{
+    *fn = reinterpret_cast<Fn>(dlsym(library, name));
+    return *fn != nullptr;
+}
+
+EwfApi LoadEwfApi()
+{
+    EwfApi api;
+    void* library = dlopen("libewf.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr)
+        library = dlopen("libewf.so", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr)
+    {
+        const char* why = dlerror();
+        api.failure = std::string("libewf could not be loaded") + (why != nullptr ? ": " : "") +
+                      (why != nullptr ? why : "");
+        return api;
+    }
+    // The library stays loaded for the life of the process.
+    const bool all =
+        Resolve(library, "libewf_error_sprint", &api.errorSprint) &&
+        Resolve(library, "libewf_error_free", &api.errorFree) &&
+        Resolve(library, "libewf_glob", &api.glob) &&
+        Resolve(library, "libewf_glob_free", &api.globFree) &&
+        Resolve(library, "libewf_handle_initialize", &api.initialize) &&
+        Resolve(library, "libewf_handle_open", &api.open) &&
+        Resolve(library, "libewf_handle_close", &api.close) &&
+        Resolve(library, "libewf_handle_free", &api.free) &&
+        Resolve(library, "libewf_handle_get_media_size", &api.mediaSize) &&
+        Resolve(library, "libewf_handle_get_bytes_per_sector", &api.bytesPerSector) &&
+        Resolve(library, "libewf_handle_segment_files_corrupted", &api.segmentFilesCorrupted) &&
+        Resolve(library, "libewf_handle_read_random", &api.readRandom) &&
+        Resolve(library, "libewf_handle_get_number_of_checksum_errors", &api.checksumErrors);
+    if (!all)
+        api.failure = "libewf lacks a function this program needs";
+    return api;
+}
+
+// The loaded functions; its failure says why there are none.
+const EwfApi& Ewf()
+{
+    static const EwfApi api = LoadEwfApi();
+    return api;
+}
+
 // Moves libewf's account of a failure into text and frees it.
 std::string TakeError(libewf_error_t* error)
 {
@@ -26,9 +94,9 @@ std::string TakeError(libewf_error_t* error)
         return {};
     char text[512] = {};
     std::string out;
-    if (libewf_error_sprint(error, text, sizeof text) > 0)
+    if (Ewf().errorSprint(error, text, sizeof text) > 0)
         out = text;
-    libewf_error_free(&error);
+    Ewf().errorFree(&error);
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
         out.pop_back();
     return out;
@@ -42,15 +110,14 @@ std::vector<std::string> SegmentFiles(const std::string& path)
     int count = 0;
     libewf_error_t* error = nullptr;
     std::vector<std::string> files;
-    if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) ==
-            1 &&
+    if (Ewf().glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) == 1 &&
         names != nullptr)
     {
         for (int i = 0; i < count; ++i)
             if (names[i] != nullptr)
                 files.emplace_back(names[i]);
         libewf_error_t* freeError = nullptr;
-        (void)libewf_glob_free(names, count, &freeError);
+        (void)Ewf().globFree(names, count, &freeError);
         (void)TakeError(freeError);
     }
     (void)TakeError(error);
@@ -103,10 +170,10 @@ void EwfImage::Close()
     if (m_handle == nullptr)
         return;
     libewf_error_t* error = nullptr;
-    (void)libewf_handle_close(m_handle, &error);
+    (void)Ewf().close(m_handle, &error);
     (void)TakeError(error);
     error = nullptr;
-    (void)libewf_handle_free(&m_handle, &error);
+    (void)Ewf().free(&m_handle, &error);
     (void)TakeError(error);
     m_handle = nullptr;
     m_mediaSize = 0;
@@ -129,6 +196,11 @@ u32 EwfImage::Open(const std::string& path)
     std::string real = std::filesystem::canonical(path, ec).string();
     if (ec)
         real = path;
+    if (!Ewf().failure.empty())
+    {
+        m_lastError = Ewf().failure;
+        return kErrOpenFailed;
+    }
     std::vector<std::string> files = SegmentFiles(real);
     std::vector<char*> names;
     names.reserve(files.size());
@@ -136,7 +208,7 @@ u32 EwfImage::Open(const std::string& path)
         names.push_back(f.data());
 
     libewf_error_t* ewfError = nullptr;
-    if (libewf_handle_initialize(&m_handle, &ewfError) != 1 || m_handle == nullptr)
+    if (Ewf().initialize(&m_handle, &ewfError) != 1 || m_handle == nullptr)
     {
         m_lastError = TakeError(ewfError);
         m_handle = nullptr;
@@ -144,9 +216,9 @@ u32 EwfImage::Open(const std::string& path)
     }
     size64_t size = 0;
     u32 bytesPerSector = 0;
-    if (libewf_handle_open(m_handle, names.data(), static_cast<int>(names.size()), LIBEWF_OPEN_READ,
-                           &ewfError) != 1 ||
-        libewf_handle_get_media_size(m_handle, &size, &ewfError) != 1)
+    if (Ewf().open(m_handle, names.data(), static_cast<int>(names.size()), LIBEWF_OPEN_READ,
+                   &ewfError) != 1 ||
+        Ewf().mediaSize(m_handle, &size, &ewfError) != 1)
     {
         m_lastError = TakeError(ewfError);
         Close();
@@ -154,14 +226,14 @@ u32 EwfImage::Open(const std::string& path)
     }
     // libewf opens a set whose last segments are missing and then serves zeros for their
     // chunks as if they were data; such a set is refused instead.
-    if (libewf_handle_segment_files_corrupted(m_handle, &ewfError) != 0)
+    if (Ewf().segmentFilesCorrupted(m_handle, &ewfError) != 0)
     {
         std::string detail = TakeError(ewfError);
         m_lastError = "segment files missing or incomplete" + (detail.empty() ? "" : ": " + detail);
         Close();
         return kErrOpenFailed;
     }
-    if (libewf_handle_get_bytes_per_sector(m_handle, &bytesPerSector, &ewfError) != 1)
+    if (Ewf().bytesPerSector(m_handle, &bytesPerSector, &ewfError) != 1)
         (void)TakeError(ewfError);
     m_mediaSize = size;
     m_bytesPerSector = bytesPerSector != 0 ? bytesPerSector : 512;
@@ -186,8 +258,8 @@ u32 EwfImage::Read(void* buffer, u32 count, u32* done, u64 offset)
     while (got < wanted)
     {
         libewf_error_t* error = nullptr;
-        ssize_t n = libewf_handle_read_random(m_handle, out + got, wanted - got,
-                                              static_cast<off64_t>(offset + got), &error);
+        ssize_t n = Ewf().readRandom(m_handle, out + got, wanted - got,
+                                     static_cast<off64_t>(offset + got), &error);
         if (n < 0)
         {
             m_lastError = TakeError(error);
@@ -211,7 +283,7 @@ u32 EwfImage::ChecksumErrors()
 {
     u32 count = 0;
     libewf_error_t* error = nullptr;
-    if (libewf_handle_get_number_of_checksum_errors(m_handle, &count, &error) != 1)
+    if (Ewf().checksumErrors(m_handle, &count, &error) != 1)
     {
         (void)TakeError(error);
         return std::numeric_limits<u32>::max(); // no count to be had

@@ -144,7 +144,8 @@ TEST_F(PackageTest, ControlNamesTheVersionAndTheDerivedDependencies)
     ASSERT_EQ(RunCommand("dpkg-deb -f " + Quote(m_deb) + " Version", &version), 0);
     ASSERT_EQ(RunCommand("dpkg-deb -f " + Quote(m_deb) + " Depends", &depends), 0);
     EXPECT_EQ(version, std::string(ORL_VERSION) + "\n");
-    for (const char* package : {"pkexec", "libc6", "libblkid1", "libwxgtk3.2-1", "libglib2.0-0"})
+    for (const char* package :
+         {"pkexec", "libc6", "libblkid1", "libewf2", "libwxgtk3.2-1", "libglib2.0-0"})
         EXPECT_NE(depends.find(package), std::string::npos) << package << " in " << depends;
     // apt resolves those dependencies on this Debian machine (it installs nothing here).
     std::string plan;
