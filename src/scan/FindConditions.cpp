@@ -55,11 +55,15 @@ std::pmr::vector<Contested> ContestedStretches(std::span<const FindClusters> fin
                                                std::pmr::memory_resource* scratch)
 {
     std::unordered_map<u64, std::vector<std::size_t>> byHash;
-    std::pmr::vector<std::pair<u64, int>> edges(scratch);
+    // The runs' starts and ends, each list sorted on its own and the two merged in the sweep:
+    // two sorts of plain numbers take half the time of one sort of (number, step) pairs.
+    std::pmr::vector<u64> starts(scratch);
+    std::pmr::vector<u64> ends(scratch);
     std::size_t runTotal = 0;
     for (const FindClusters& find : finds)
         runTotal += find.runs.size();
-    edges.reserve(2 * runTotal);
+    starts.reserve(runTotal);
+    ends.reserve(runTotal);
     for (std::size_t i = 0; i < finds.size(); ++i)
     {
         if (finds[i].runs.empty())
@@ -74,18 +78,21 @@ std::pmr::vector<Contested> ContestedStretches(std::span<const FindClusters> fin
         }
         for (const ClaimedRun& run : finds[i].runs)
         {
-            edges.emplace_back(run.lcn, +1);
-            edges.emplace_back(run.lcn + run.length, -1);
+            starts.push_back(run.lcn);
+            ends.push_back(run.lcn + run.length);
         }
     }
-    // At one cluster number the ends come before the starts: touching runs do not overlap.
-    std::sort(edges.begin(), edges.end());
+    std::sort(starts.begin(), starts.end());
+    std::sort(ends.begin(), ends.end());
     std::pmr::vector<Contested> out(scratch);
     int depth = 0;
-    for (const auto& [at, step] : edges)
+    // At one cluster number the ends come before the starts: touching runs do not overlap.
+    for (std::size_t s = 0, e = 0; s < starts.size() || e < ends.size();)
     {
+        const bool end = s == starts.size() || (e < ends.size() && ends[e] <= starts[s]);
+        const u64 at = end ? ends[e++] : starts[s++];
         const int before = depth;
-        depth += step;
+        depth += end ? -1 : +1;
         if (before < 2 && depth >= 2)
             out.push_back(Contested{at, at});
         else if (before >= 2 && depth < 2)
