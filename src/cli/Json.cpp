@@ -35,6 +35,13 @@ void AppendJsonQuoted(std::string& out, std::string_view text)
             i = plain;
             continue;
         }
+        // The separators of a path, between every two of its parts.
+        if (text[i] == '\\')
+        {
+            out += "\\\\";
+            ++i;
+            continue;
+        }
         u32 codePoint = 0;
         std::size_t length = DecodeUtf8(text, i, &codePoint);
         if (length == 0)

@@ -111,20 +111,29 @@ void PrintListing(const SearchRun& run, std::FILE* out)
 }
 } // namespace
 
-void AppendItemJson(std::string& out, const VolumeEntry& volume, const FoundItem& item)
+namespace
 {
-    bool dir = (item.attr & kAttrFolder) != 0;
-    out += "{\"volume\":";
-    AppendJsonQuoted(out, volume.name);
-    out += ",\"fs\":\"";
-    out += FileSystemText(volume.fsType);
-    out += "\",\"path\":";
+// What every JSON line of a volume begins with: {"volume":..., "fs":..., "path":
+std::string JsonLineStart(const VolumeEntry& volume)
+{
+    std::string start = "{\"volume\":";
+    AppendJsonQuoted(start, volume.name);
+    start += ",\"fs\":\"";
+    start += FileSystemText(volume.fsType);
+    start += "\",\"path\":";
+    return start;
+}
+
+// The JSON line of item after the start its volume's lines share.
+void AppendItemJsonAfter(std::string& out, std::string_view start, const FoundItem& item)
+{
+    const bool dir = (item.attr & kAttrFolder) != 0;
+    out += start;
     AppendJsonQuoted(out, item.path);
     out += ",\"name\":";
     AppendJsonQuoted(out, item.name);
     out += dir ? ",\"dir\":true" : ",\"dir\":false";
-    out += item.deleted != 0 ? ",\"deleted\":1" : ",\"deleted\":0";
-    out += ",\"size\":";
+    out += item.deleted != 0 ? ",\"deleted\":1,\"size\":" : ",\"deleted\":0,\"size\":";
     AppendDecimal(out, item.size);
     out += ",\"first\":";
     AppendDecimal(out, item.first);
@@ -137,6 +146,12 @@ void AppendItemJson(std::string& out, const VolumeEntry& volume, const FoundItem
     out += "\",\"overwritten_pct\":";
     AppendDecimal(out, item.overwrittenPct);
     out += '}';
+}
+} // namespace
+
+void AppendItemJson(std::string& out, const VolumeEntry& volume, const FoundItem& item)
+{
+    AppendItemJsonAfter(out, JsonLineStart(volume), item);
 }
 
 std::string FormatItemJson(const VolumeEntry& volume, const FoundItem& item)
@@ -220,19 +235,22 @@ int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     if (json)
     {
         for (const VolumeEntry& volume : run.catalog.m_volumes)
+        {
+            const std::string start = JsonLineStart(volume);
             WriteInBlocks(
                 volume.items.size(), kJsonBlockItems,
-                [&volume](std::string& text, std::size_t from, std::size_t to)
+                [&volume, &start](std::string& text, std::size_t from, std::size_t to)
                 {
                     if (text.capacity() < kJsonBlockRoom)
                         text.reserve(kJsonBlockRoom);
                     for (std::size_t i = from; i < to; ++i)
                     {
-                        AppendItemJson(text, volume, volume.items[i]);
+                        AppendItemJsonAfter(text, start, volume.items[i]);
                         text += '\n';
                     }
                 },
                 out);
+        }
         std::fflush(out);
     }
     else

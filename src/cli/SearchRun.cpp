@@ -2,6 +2,8 @@
 // main thread taking the workers' notifications until the finished notice or Ctrl-C.
 #include "cli/SearchRun.h"
 
+#include <cstring>
+
 #include "cli/InterruptGuard.h"
 #include "cli/TextOut.h"
 #include "platform/DriveDiscovery.h"
@@ -78,25 +80,29 @@ void AppendTimeText(std::string& out, const FoundTime& t)
                       t.second);
         return;
     }
-    // Digits written directly: printf's format parsing cost more than the listing's other
-    // work for every line.
+    // Digits written directly, two at a time from a table: printf's format parsing cost more
+    // than the listing's other work for every line, and a division per digit a fifth of it.
+    static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324"
+                                     "25262728293031323334353637383940414243444546474849"
+                                     "50515253545556575859606162636465666768697071727374"
+                                     "75767778798081828384858687888990919293949596979899";
     char text[19];
-    auto put = [&text](std::size_t at, s32 v, int digits)
+    auto put2 = [&text](std::size_t at, s32 v)
     {
-        for (int k = digits - 1; k >= 0; --k, v /= 10)
-            text[at + static_cast<std::size_t>(k)] = static_cast<char>('0' + v % 10);
+        std::memcpy(text + at, kPairs + 2 * v, 2); // v is 0 .. 99, checked above
     };
-    put(0, t.year, 4);
+    put2(0, t.year / 100);
+    put2(2, t.year % 100);
     text[4] = '-';
-    put(5, t.month, 2);
+    put2(5, t.month);
     text[7] = '-';
-    put(8, t.day, 2);
+    put2(8, t.day);
     text[10] = ' ';
-    put(11, t.hour, 2);
+    put2(11, t.hour);
     text[13] = ':';
-    put(14, t.minute, 2);
+    put2(14, t.minute);
     text[16] = ':';
-    put(17, t.second, 2);
+    put2(17, t.second);
     out.append(text, sizeof text);
 }
 
