@@ -5,6 +5,7 @@
 #include "cli/Json.h"
 #include "cli/Recover.h"
 #include "cli/Scan.h"
+#include "cli/SearchRun.h"
 #include "cli/TextOut.h"
 
 namespace
@@ -90,6 +91,22 @@ TEST(SearchCommandsTest, ItemLinesCarryEveryField)
     EXPECT_NE(FormatItemJson(volume, item).find("\"condition\":\"\",\"overwritten_pct\":0}"),
               std::string::npos);
     EXPECT_EQ(FormatItemText(item).substr(0, 30), "live     folder             - ");
+}
+
+TEST(SearchCommandsTest, TimesTakeFourAndTwoDigitsAndPrintfBeyond)
+{
+    const std::pair<FoundTime, const char*> cases[] = {
+        {{1601, 1, 1, 0, 0, 0}, "1601-01-01 00:00:00"},
+        {{601, 2, 9, 7, 5, 3}, "0601-02-09 07:05:03"},
+        {{9999, 12, 31, 24, 60, 61}, "9999-12-31 24:60:61"},
+        {{0, 0, 0, 0, 0, 0}, "0000-00-00 00:00:00"},
+        {{2024, 10, 99, 10, 10, 10}, "2024-10-99 10:10:10"},
+        {{10000, 1, 1, 0, 0, 0}, "10000-01-01 00:00:00"},
+        {{-5, 1, 1, 0, 0, 0}, "-005-01-01 00:00:00"},
+        {{2000, 1, 1, 0, 0, 200}, "2000-01-01 00:00:200"},
+    };
+    for (const auto& [time, text] : cases)
+        EXPECT_EQ(TimeText(time), text);
 }
 
 // A volume with a file and a folder in the root, a file below the folder, and a file in a
