@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "disk/DirectRW.h"
+#include "ntfs/AttributeValues.h"
 #include "ntfs/MftReader.h"
 #include "ntfs/MftRecord.h"
 #include "ntfs/NtfsBootSector.h"
@@ -114,6 +115,11 @@ struct NtfsRecordInfo
     FoundTime created;
     FoundTime accessed;
     FoundTime modified;
+    // A parser that leaves the times to its caller (CNtfs::LeaveTimesToCaller) sets these
+    // instead of the three above: $STANDARD_INFORMATION's creation and access FILETIMEs.
+    bool timesLeft = false;
+    s64 createdFileTime = 0;
+    s64 accessedFileTime = 0;
     u64 size = 0;                         // data size in bytes; 0 for folders
     u8* data = nullptr;                   // data block, null for folders; owned by the receiver
     u16 parentSequence = 0;               // sequence number of the parent reference (top 16 bits)
@@ -239,6 +245,15 @@ public:
     // FileTimeToFoundTime with the zone's offsets taken from (and learnt into) zones.
     static void FileTimeToFoundTime(s64 fileTime, FoundTime& out, ZoneOffsets* zones);
 
+    // When on, ReadRecord hands a record's creation and access times over as FILETIMEs
+    // (NtfsRecordInfo::timesLeft) and leaves its modification time unset: a search that
+    // decodes records on one thread and files them on another converts the times on the
+    // filing thread (TakeLeftTimes), which has time to spare, where the decoding thread has none.
+    void LeaveTimesToCaller(bool on) { m_timesLeftToCaller = on; }
+    // Converts the times a parser left in info (if any) into info.created and info.accessed,
+    // as ReadRecord would have, through this parser's zone offsets.
+    void TakeLeftTimes(NtfsRecordInfo& info);
+
     // Volume figures for recovery, in the reader's 512-byte sectors.
     [[nodiscard]] u32 GetSectorsPerCluster() const;
     [[nodiscard]] u32 GetBytesPerSector() const;
@@ -287,6 +302,8 @@ private:
         return !extent.hole && extent.lcn <= 0xFFFFFFFFu && extent.length <= 0xFFFFFFFFu;
     }
     [[nodiscard]] u32 ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info);
+    // info's three times from $STANDARD_INFORMATION's, each distinct instant converted once.
+    void ConvertTimes(const NtfsStandardInformation& si, NtfsRecordInfo& info);
     // The first step of a parse: clears info's per-record fields and decodes the header into
     // *header. kOk, kErrBadNtfs, or kErrRecordInUse for a file record in use.
     [[nodiscard]] static u32 ParseRecordHeader(ByteView bytes, NtfsRecordInfo& info,
@@ -324,5 +341,6 @@ private:
     std::vector<u8> m_listBytes;          // its non-resident attribute list
     NtfsFileAttributes m_file;            // its attributes
     ZoneOffsets m_zones;                  // the zone offsets its times met
+    bool m_timesLeftToCaller = false;     // see LeaveTimesToCaller
     u32 m_unitsPerCluster = 0;            // 512-byte reader sectors per cluster
 };

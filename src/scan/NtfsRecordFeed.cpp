@@ -31,6 +31,8 @@ bool CNtfsRecordFeed::Start(const std::string& drive, s64 first, s64 end)
         m_ntfs.reset();
         return false;
     }
+    // Decoding is the longer half of the two: the caller converts the times.
+    m_ntfs->LeaveTimesToCaller(true);
     try
     {
         m_thread = std::thread(&CNtfsRecordFeed::Run, this, first, end);

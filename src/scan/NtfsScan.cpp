@@ -385,6 +385,7 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
                     break;
                 if (k + kLookAhead < batch.size())
                     PrefetchSlot(texts, folders, batch[k + kLookAhead].info);
+                ntfs.TakeLeftTimes(batch[k].info);
                 add(batch[k].record, batch[k].info);
             }
         for (CNtfsRecordFeed::Decoded& decoded : batch)
