@@ -287,6 +287,8 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
         return kErrTransfer;
     // Most records of a disk hold files in use, which are no finds: the header, read inside the
     // read-ahead batch, tells them before the record is copied out of it.
+    MftRecordHeader header;
+    bool headerRead = false;
     if (const u8* batched = m_keepOpen ? m_mft.Batched(record) : nullptr)
     {
         // The header of a record a few ahead is fetched meanwhile: a batch the kernel has just
@@ -294,12 +296,13 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
         // processor does not follow across pages by itself.
         if (const u8* ahead = m_mft.Batched(record + kHeaderLookAhead))
             PrefetchLine(ahead);
-        MftRecordHeader header;
-        if (ParseRecordHeader(ByteView{batched, m_recordBytes}, info, &header) == kErrRecordInUse)
+        const u32 rc = ParseRecordHeader(ByteView{batched, m_recordBytes}, info, &header);
+        if (rc == kErrRecordInUse)
         {
             info.record = static_cast<u64>(record);
             return kErrRecordInUse;
         }
+        headerRead = rc == kOk;
     }
     if (!m_keepOpen)
     {
@@ -311,7 +314,9 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
     u32 rc = m_mft.Read(*m_reader, record, &m_record, &status);
     if (rc == kNtfsOk)
     {
-        rc = ParseRecordImpl(m_record, static_cast<u64>(record), info);
+        // The copy holds the bytes whose header was just read: it is not read again.
+        rc = ParseRecordImpl(m_record, static_cast<u64>(record), info,
+                             headerRead ? &header : nullptr);
         info.record = static_cast<u64>(record);
     }
     else

@@ -301,7 +301,10 @@ private:
     {
         return !extent.hole && extent.lcn <= 0xFFFFFFFFu && extent.length <= 0xFFFFFFFFu;
     }
-    [[nodiscard]] u32 ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info);
+    // known: the record's header as ParseRecordHeader already read it into info from the same
+    // bytes, or null to read it here.
+    [[nodiscard]] u32 ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info,
+                                      const MftRecordHeader* known = nullptr);
     // info's three times from $STANDARD_INFORMATION's, each distinct instant converted once.
     void ConvertTimes(const NtfsStandardInformation& si, NtfsRecordInfo& info);
     // The first step of a parse: clears info's per-record fields and decodes the header into

@@ -258,10 +258,13 @@ u32 CNtfs::ParseRecordHeader(ByteView bytes, NtfsRecordInfo& info, MftRecordHead
     return kOk;
 }
 
-u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info)
+u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info,
+                           const MftRecordHeader* known)
 {
     MftRecordHeader header;
-    if (const u32 rc = ParseRecordHeader(record.View(), info, &header); rc != kOk)
+    if (known != nullptr)
+        header = *known;
+    else if (const u32 rc = ParseRecordHeader(record.View(), info, &header); rc != kOk)
         return rc;
     const bool directory = (header.flags & kRecFlagDirectory) != 0;
     info.attribute = directory ? 0x10 : 0x20;
