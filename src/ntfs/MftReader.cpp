@@ -193,7 +193,7 @@ u32 CMftReader::Read(CDirectRW& reader, s64 record, CMftRecord* out, u32* status
     // leave the batch alone, and a reader that skips records (the finds of a search, read
     // again in order) still reads the MFT in batches.
     const s64 end = m_batchFirst + m_batchCount;
-    if (m_readAhead &&
+    if (m_readAhead && !m_batchHeld &&
         (m_batchFirst < 0 || (record >= end && record - end < static_cast<s64>(m_batchRecords))))
     {
         // From the batch's end when the records between can be read with it, else from record.

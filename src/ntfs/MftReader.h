@@ -45,12 +45,15 @@ public:
     [[nodiscard]] u32 Read(CDirectRW& reader, s64 record, CMftRecord* out, u32* status);
     // The record's bytes as read, fixups not applied, when the read-ahead batch holds them; null
     // otherwise. Valid until the next Read.
-    [[nodiscard]] const u8* Batched(s64 record) const
+    [[nodiscard]] u8* Batched(s64 record) const
     {
         return m_batchFirst >= 0 && record >= m_batchFirst && record < m_batchFirst + m_batchCount
                    ? m_batch.get() + static_cast<u64>(record - m_batchFirst) * m_recordBytes
                    : nullptr;
     }
+    // While held, no read starts a new batch (reads outside the batch are read one by one), so
+    // that a record worked on inside the batch (CMftRecord::Attach) stays as it is.
+    void HoldBatch(bool hold) { m_batchHeld = hold; }
 
 private:
     // How many of clusters clusters from reader sector startUnit on the device holds.
@@ -72,6 +75,7 @@ private:
         void operator()(u8* p) const { std::free(p); }
     };
     bool m_readAhead = false;
+    bool m_batchHeld = false; // see HoldBatch
     std::unique_ptr<u8[], AlignedFree> m_batch;
     s64 m_batchFirst = -1;
     s64 m_batchCount = 0;

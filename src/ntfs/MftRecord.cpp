@@ -62,15 +62,34 @@ u32 ApplyUpdateSequence(u8* bytes, std::size_t size)
 
 void CMftRecord::Assign(const u8* bytes, std::size_t size)
 {
+    Detach();
     m_bytes.assign(bytes, bytes + size);
     m_fixed = false;
 }
 
 u8* CMftRecord::Fill(std::size_t size)
 {
+    Detach();
     m_bytes.resize(size);
     m_fixed = false;
     return m_bytes.data();
+}
+
+void CMftRecord::Attach(u8* bytes, std::size_t size)
+{
+    m_attached = bytes;
+    m_attachedSize = bytes != nullptr ? size : 0;
+    m_fixed = false;
+}
+
+void CMftRecord::Detach()
+{
+    if (m_attached == nullptr)
+        return;
+    m_attached = nullptr;
+    m_attachedSize = 0;
+    m_bytes.clear();
+    m_fixed = false;
 }
 
 u32 CMftRecord::DecodeHeader(MftRecordHeader* out) const
@@ -82,7 +101,7 @@ u32 CMftRecord::ApplyFixups()
 {
     if (m_fixed)
         return kNtfsOk;
-    const u32 rc = ApplyUpdateSequence(m_bytes.data(), m_bytes.size());
+    const u32 rc = ApplyUpdateSequence(m_attached ? m_attached : m_bytes.data(), Size());
     m_fixed = rc == kNtfsOk;
     return rc;
 }

@@ -48,9 +48,16 @@ public:
     // applied yet.
     [[nodiscard]] u8* Fill(std::size_t size);
 
-    [[nodiscard]] const u8* Bytes() const { return m_bytes.data(); }
-    [[nodiscard]] std::size_t Size() const { return m_bytes.size(); }
-    [[nodiscard]] ByteView View() const { return {m_bytes.data(), m_bytes.size()}; }
+    // Works on size bytes the caller holds, in place, until Detach, Assign or Fill: the fixups
+    // are applied to them. For a record inside a read-ahead batch, whose copy cost a scan as
+    // much as the rest of the record's parse.
+    void Attach(u8* bytes, std::size_t size);
+    // Back to the record's own buffer (empty unless filled before).
+    void Detach();
+
+    [[nodiscard]] const u8* Bytes() const { return m_attached ? m_attached : m_bytes.data(); }
+    [[nodiscard]] std::size_t Size() const { return m_attached ? m_attachedSize : m_bytes.size(); }
+    [[nodiscard]] ByteView View() const { return {Bytes(), Size()}; }
 
     // See DecodeMftRecordHeader.
     [[nodiscard]] u32 DecodeHeader(MftRecordHeader* out) const;
@@ -61,5 +68,7 @@ public:
 
 private:
     std::vector<u8> m_bytes;
+    u8* m_attached = nullptr; // the caller's bytes, when attached
+    std::size_t m_attachedSize = 0;
     bool m_fixed = false;
 };

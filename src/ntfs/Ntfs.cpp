@@ -287,22 +287,37 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
         return kErrTransfer;
     // Most records of a disk hold files in use, which are no finds: the header, read inside the
     // read-ahead batch, tells them before the record is copied out of it.
-    MftRecordHeader header;
-    bool headerRead = false;
-    if (const u8* batched = m_keepOpen ? m_mft.Batched(record) : nullptr)
+    if (u8* batched = m_keepOpen ? m_mft.Batched(record) : nullptr)
     {
         // The header of a record a few ahead is fetched meanwhile: a batch the kernel has just
         // copied in has mostly left the nearer caches, and records 1 KiB apart are a stride the
         // processor does not follow across pages by itself.
         if (const u8* ahead = m_mft.Batched(record + kHeaderLookAhead))
             PrefetchLine(ahead);
-        const u32 rc = ParseRecordHeader(ByteView{batched, m_recordBytes}, info, &header);
-        if (rc == kErrRecordInUse)
+        MftRecordHeader header;
+        u32 rc = ParseRecordHeader(ByteView{batched, m_recordBytes}, info, &header);
+        if (rc != kErrRecordInUse)
         {
-            info.record = static_cast<u64>(record);
-            return kErrRecordInUse;
+            // The record is worked on where the batch holds it, without a copy (its fixups are
+            // applied there; a second application finds nothing to change). No read starts a
+            // new batch meanwhile, and the header just read is not read again.
+            struct InPlace
+            {
+                CMftRecord& record;
+                CMftReader& mft;
+                ~InPlace()
+                {
+                    mft.HoldBatch(false);
+                    record.Detach();
+                }
+            } inPlace{m_record, m_mft};
+            m_record.Attach(batched, m_recordBytes);
+            m_mft.HoldBatch(true);
+            if (rc == kOk)
+                rc = ParseRecordImpl(m_record, static_cast<u64>(record), info, &header);
         }
-        headerRead = rc == kOk;
+        info.record = static_cast<u64>(record);
+        return rc;
     }
     if (!m_keepOpen)
     {
@@ -314,9 +329,7 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
     u32 rc = m_mft.Read(*m_reader, record, &m_record, &status);
     if (rc == kNtfsOk)
     {
-        // The copy holds the bytes whose header was just read: it is not read again.
-        rc = ParseRecordImpl(m_record, static_cast<u64>(record), info,
-                             headerRead ? &header : nullptr);
+        rc = ParseRecordImpl(m_record, static_cast<u64>(record), info);
         info.record = static_cast<u64>(record);
     }
     else

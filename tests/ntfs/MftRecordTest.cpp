@@ -91,6 +91,11 @@ TEST_P(NtfsMftRecordFixupTest, ChecksEveryStrideBeforePatching)
         const u16 end = LoadLe16(&r[(k + 1) * 512 - 2]);
         EXPECT_EQ(end, k < c.patched ? 0x1000 + k : kUsn) << "stride " << k;
     }
+    // A record patched where a read-ahead batch holds it may be patched again when it is read
+    // a second time: that changes nothing.
+    const std::vector<u8> once = r;
+    (void)ApplyUpdateSequence(r.data(), r.size());
+    EXPECT_EQ(r, once);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -143,6 +148,15 @@ TEST(NtfsMftRecord, OwnsItsBytesAndDecodesItsHeader)
     EXPECT_EQ(h.flags, 3);
     EXPECT_EQ(h.bytesInUse, 0x1A8u);
     EXPECT_EQ(h.usaCount, 3);
+
+    // Attached, it patches the caller's bytes where they lie, until it is detached.
+    std::vector<u8> batch = asRead;
+    record.Attach(batch.data(), batch.size());
+    EXPECT_EQ(record.Bytes(), batch.data());
+    ASSERT_EQ(record.ApplyFixups(), kNtfsOk);
+    EXPECT_EQ(LoadLe16(&batch[1022]), 0x1001);
+    record.Detach();
+    EXPECT_EQ(record.Size(), 0u);
 
     std::memcpy(record.Fill(1024), "BAAD", 4);
     EXPECT_FALSE(record.FixupsApplied());
