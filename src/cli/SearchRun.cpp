@@ -89,7 +89,7 @@ void AppendTimeText(std::string& out, const FoundTime& t)
     char text[19];
     auto put2 = [&text](std::size_t at, s32 v)
     {
-        std::memcpy(text + at, kPairs + 2 * v, 2); // v is 0 .. 99, checked above
+        std::memcpy(text + at, kPairs + static_cast<std::size_t>(2 * v), 2); // v: 0 .. 99
     };
     put2(0, t.year / 100);
     put2(2, t.year % 100);

@@ -83,8 +83,8 @@ EwfApi LoadEwfApi()
 // The loaded functions; its failure says why there are none.
 const EwfApi& Ewf()
 {
-    static const EwfApi api = LoadEwfApi();
-    return api;
+    static const EwfApi kApi = LoadEwfApi();
+    return kApi;
 }
 
 // Moves libewf's account of a failure into text and frees it.
