@@ -132,6 +132,17 @@ void FatTable::ReleaseMemory()
     m_segments.clear();
 }
 
+bool FatTable::LoadAllSegments()
+{
+    if (!m_memory)
+        return false;
+    bool all = true;
+    for (std::size_t s = 0; s < m_segments.size(); ++s)
+        if (m_segments[s] != Segment::kLoaded)
+            all = (m_segments[s] == Segment::kUnread && LoadSegment(s)) && all;
+    return all;
+}
+
 bool FatTable::LoadSegment(std::size_t segment)
 {
     // Segments start on sector bounds (m_segmentBytes is whole sectors); the reader takes care

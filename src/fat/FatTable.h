@@ -64,6 +64,10 @@ public:
     bool KeepInMemory(u64 maxBytes);
     // Gives the memory back; the window serves every entry again.
     void ReleaseMemory();
+    // Reads every segment of a FAT kept in memory that is not read yet. True when the whole FAT
+    // is in memory: from then on entries are only read from memory, and threads may read the
+    // table side by side.
+    bool LoadAllSegments();
 
     // The highest cluster number whose entry is read (the boot sector's limit, capped to 32
     // bits); clusters 2 .. limit - 1 are classified.

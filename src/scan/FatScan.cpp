@@ -4,7 +4,6 @@
 #include "scan/FatScan.h"
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -23,6 +22,7 @@
 #include "platform/ByteOrder.h"
 #include "scan/ClusterAssignment.h"
 #include "scan/FatFolderReads.h"
+#include "scan/FatOwners.h"
 #include "scan/FindLayout.h"
 #include "scan/FindNames.h"
 
@@ -40,8 +40,6 @@ constexpr u8 kAttrVolumeId = 0x08;
 // the walks, the cluster assignment and the condition pass then read each FAT sector once,
 // in large reads, instead of through the 4 KiB window again and again.
 constexpr u64 kFatInMemoryLimit = u64{256} << 20;
-// FAT entries taken at a time by the passes over the whole FAT.
-constexpr u32 kEntryBlock = 4096;
 
 // The state one directory walk shares with the handling of its finds.
 struct FolderWalk
@@ -360,93 +358,15 @@ u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Liv
     return kOk;
 }
 
-// The owner of every cluster of the volume: free, bad (never a file's), the FAT32 root folder
-// (never a file's), or the live file or folder whose cluster chain holds it; an allocated
-// cluster of no chain met is of unknown owner. False when the FAT cannot be read throughout.
-bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluster,
-                    OwnerTable* owner)
-{
-    FatTable& table = *volume.fatTable;
-    const u32 last = volume.clusterCount;
-    // The table costs four bytes a cluster: only a FAT that can be read to its end (and so
-    // takes about as many bytes itself) is worth it.
-    const u32 lastEntry = std::min(last, table.ClusterLimit() - 1);
-    if (last < 2 || table.ClusterLimit() < 3 || table.GetEntry(lastEntry) == FatTable::kUnreadable)
-        return false;
-    // Filled entry by entry below, so that its memory is written once.
-    try
-    {
-        owner->clear();
-        owner->reserve(static_cast<std::size_t>(last) + 1);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return false;
-    }
-    owner->push_back(kOwnerFree); // clusters 0 and 1 are no clusters
-    owner->push_back(kOwnerFree);
-    const u32 bad = table.FatBits() == 12   ? FatLayout::kFat12Bad
-                    : table.FatBits() == 16 ? FatLayout::kFat16Bad
-                                            : FatLayout::kFat32Bad;
-    u32 unreadable = 0;
-    // The entries come a block at a time (one call, a plain copy from a FAT in memory); the
-    // run flag is polled per block. A block inside the table whose entries all read is
-    // classified in one tight pass (a million entries on a 4 GiB card); the others entry by
-    // entry, counting those that could not be read.
-    std::array<u32, kEntryBlock> entries;
-    std::array<u32, kEntryBlock> owners;
-    for (u64 from = 2; from <= last; from += kEntryBlock)
-    {
-        if (!Running())
-            return false;
-        const u32 count = static_cast<u32>(std::min<u64>(kEntryBlock, last - from + 1));
-        table.GetEntries(static_cast<u32>(from), count, entries.data());
-        bool plain = from + count <= table.ClusterLimit();
-        for (u32 i = 0; i < count; ++i)
-        {
-            const u32 entry = entries[i];
-            plain &= entry != FatTable::kUnreadable;
-            owners[i] = entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown;
-        }
-        if (!plain)
-            for (u32 i = 0; i < count; ++i)
-            {
-                const u32 c = static_cast<u32>(from + i);
-                // An entry that cannot be read counts as in use by an unknown file; a FAT that
-                // cannot be read for the most part gives no allocation to work from.
-                const bool inTable = c < table.ClusterLimit();
-                const u32 entry = inTable ? entries[i] : FatTable::kUnreadable;
-                if (inTable && entry == FatTable::kUnreadable && ++unreadable > 4096 &&
-                    unreadable > c / 2)
-                    return false;
-                owners[i] = entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown;
-            }
-        owner->insert(owner->end(), owners.begin(), owners.begin() + count);
-    }
-    // Each chain marks only allocated clusters no other chain holds, so the walks together
-    // visit each cluster at most once. End-of-chain and bad values lie above every cluster.
-    auto walkChain = [&](u32 first, u32 id)
-    {
-        for (u32 c = first; c >= 2 && c <= last && (*owner)[c] == kOwnerUnknown;
-             c = table.GetEntry(c))
-            (*owner)[c] = id;
-    };
-    if (rootCluster != 0)
-        walkChain(rootCluster, kOwnerSystem);
-    for (std::size_t k = 0; k < live.entries.size() && k + 1 < kOwnerSystem; ++k)
-        walkChain(live.entries[k].first, static_cast<u32>(k + 1));
-    return true;
-}
-
 // Gives the deleted finds of the volume their most likely clusters (see ClusterAssignment.h).
 // Without a readable FAT the finds keep none and are read as one stretch each.
-void AssignFatFinds(VolumeEntry& volume, LiveEntries& live, u32 rootCluster)
+void AssignFatFinds(VolumeEntry& volume, LiveEntries& live, u32 rootCluster, FatOwnerPass& pass)
 {
     if (!Running() || !HasDeletedFinds(volume))
         return;
     const u64 clusterBytes = static_cast<u64>(volume.sectorsPerCluster) * volume.bytesPerSector;
     OwnerTable owner;
-    if (!BuildFatOwners(volume, live, rootCluster, &owner))
+    if (!BuildFatOwners(volume, live, rootCluster, pass, &owner))
         return;
     AssignFindClusters(volume, std::move(owner), live,
                        [clusterBytes](const FoundItem& item, u64* clusters, bool* contiguous)
@@ -476,7 +396,11 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
     if (!UsableGeometry(volume))
         return kErrBadFatBoot;
     // Released when the search ends (CFatEngine::EndSearch); a FAT too large stays windowed.
-    (void)volume.fatTable->KeepInMemory(kFatInMemoryLimit);
+    // Wholly in memory, its own part of the owner table is worked out on a second thread
+    // while the folders are walked.
+    FatOwnerPass ownerPass;
+    if (volume.fatTable->KeepInMemory(kFatInMemoryLimit) && volume.fatTable->LoadAllSegments())
+        ownerPass.Start(volume);
     LiveEntries live;
     {
         PoolBlock chunk(static_cast<int>(kRootChunkSectors * volume.bytesPerSector));
@@ -513,6 +437,6 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
             (void)ScanFolder(catalog, dir, volume, &live);
         }
     }
-    AssignFatFinds(volume, live, volume.fsType == kFsFat32 ? countOrCluster : 0);
+    AssignFatFinds(volume, live, volume.fsType == kFsFat32 ? countOrCluster : 0, ownerPass);
     return kOk;
 }

@@ -425,8 +425,11 @@ TEST(FatScan, FailingDeviceFindsNothing)
     VolumeEntry volume;
     ASSERT_TRUE(OpenFatVolume(image, volume));
     auto faulty = std::make_unique<CFaulty_RW>(std::move(image));
-    faulty->FailAfter(0);
+    CFaulty_RW& device = *faulty;
     volume.reader = std::move(faulty);
+    // The FAT is read through the same device (attached while it still reads).
+    ASSERT_TRUE(volume.fatTable->Attach(volume.reader.get(), *volume.fatBoot));
+    device.FailAfter(0);
     g_bRunning = 1;
     EXPECT_EQ(ScanFatVolume(catalog, volume), 0u);
     EXPECT_TRUE(volume.items.empty());

@@ -1,0 +1,41 @@
+// The owner of every cluster of a FAT volume, for the cluster assignment of its deleted finds:
+// free, bad, the FAT32 root folder, a live file or folder, or unknown.
+#pragma once
+
+#include <thread>
+
+#include "catalog/Catalog.h"
+#include "scan/ClusterAssignment.h"
+#include "scan/FindLayout.h"
+
+// The FAT's own part of the owner table (free, bad or in use by a file not yet known, for every
+// cluster), worked out on a thread of its own while the folder walk runs. A million entries
+// take a tenth of a small search, and the walk leaves the second core idle. It runs only on a
+// FAT wholly in memory (FatTable::LoadAllSegments), which both threads then only read.
+class FatOwnerPass
+{
+public:
+    FatOwnerPass() = default;
+    ~FatOwnerPass();
+    FatOwnerPass(const FatOwnerPass&) = delete;
+    FatOwnerPass& operator=(const FatOwnerPass&) = delete;
+
+    // Starts the pass over the FAT of volume, whose table must stay in memory until Take.
+    // Without a thread the table is classified when BuildFatOwners asks for it.
+    void Start(const VolumeEntry& volume);
+    // Waits for the pass. True with its table in *owner when it classified the whole FAT; false
+    // when it was not started, or found the FAT unreadable for the most part, or was stopped.
+    bool Take(OwnerTable* owner);
+
+private:
+    std::thread m_thread;
+    bool m_classified = false;
+    OwnerTable m_owner;
+};
+
+// The owner of every cluster of the volume: free, bad (never a file's), the FAT32 root folder
+// (never a file's), or the live file or folder whose cluster chain holds it; an allocated
+// cluster of no chain met is of unknown owner. The FAT's part comes from pass when it ran.
+// False when the FAT cannot be read throughout.
+[[nodiscard]] bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluster,
+                                  FatOwnerPass& pass, OwnerTable* owner);
