@@ -13,9 +13,12 @@
 #include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
 #include "catalog/VolumeEngine.h"
+#include "platform/ByteOrder.h"
 #include "platform/DriveTable.h"
 #include "platform/EventSink.h"
 #include "platform/Status.h"
+#include "scan/FatEngine.h"
+#include "scan/FatScanSupport.h"
 #include "scan/NtfsEngine.h"
 #include "support/TestImages.h"
 
@@ -181,6 +184,43 @@ TEST(FindConditionsTest, SearchJudgesReusedClusters)
     catalog.StopWorkers(false);
     catalog.m_sink = nullptr;
     g_DriveTable.Clear();
+}
+
+// The FAT's map, built a block of entries at a time, against the entries read one by one.
+TEST(FindConditionsTest, FatMapHoldsEveryClusterWhoseEntryIsSet)
+{
+    for (const char* name : {"cond-fat", "fat16", "fat32", "fatbigdel32"})
+    {
+        std::vector<u8> image = ReadImage(TestImage(name));
+        ASSERT_GT(image.size(), 512u) << name;
+        if (std::string(name) == "fatbigdel32")
+        {
+            // Clusters in use where the pass's blocks of 4,096 entries meet, and the volume's
+            // last one.
+            const std::size_t fat = std::size_t{LoadLe16(&image[14])} * LoadLe16(&image[11]);
+            const u32 clusters =
+                (LoadLe32(&image[32]) - LoadLe16(&image[14]) - image[16] * LoadLe32(&image[36])) /
+                image[13];
+            for (const u32 c : {4096u, 4097u, 8193u, 8194u, clusters + 1})
+                StoreLe32(&image[fat + 4 * std::size_t{c}], 0x0FFFFFFF);
+        }
+        VolumeEntry volume;
+        ASSERT_TRUE(OpenFatVolume(std::move(image), volume)) << name;
+        g_bRunning = 1;
+        AllocationMap map;
+        ASSERT_EQ(FatEngine().LoadAllocation(volume, &map), kOk) << name;
+        g_bRunning = 0;
+        FatTable& table = *volume.fatTable;
+        ASSERT_EQ(map.Clusters(), u64{table.ClusterLimit()} + 1) << name;
+        EXPECT_TRUE(map.InUse(0) && map.InUse(1)) << name;
+        u64 used = 0;
+        for (u32 c = 2; c <= table.ClusterLimit(); ++c)
+        {
+            ASSERT_EQ(map.InUse(c), table.GetEntry(c) != 0) << name << " cluster " << c;
+            used += map.InUse(c) ? 1 : 0;
+        }
+        EXPECT_GT(used, 0u) << name;
+    }
 }
 
 TEST(FindConditionsTest, NtfsBitmapAgreesWithSleuthKit)
