@@ -52,7 +52,8 @@ public:
     // are applied to them. For a record inside a read-ahead batch, whose copy cost a scan as
     // much as the rest of the record's parse.
     void Attach(u8* bytes, std::size_t size);
-    // Back to the record's own buffer (empty unless filled before).
+    // Back to the record's own buffer, emptied, so that no earlier record's bytes stand in for
+    // the one that was attached.
     void Detach();
 
     [[nodiscard]] const u8* Bytes() const { return m_attached ? m_attached : m_bytes.data(); }

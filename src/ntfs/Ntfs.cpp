@@ -286,7 +286,7 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
     if (record < 0 || static_cast<u64>(record) >= m_recordCount)
         return kErrTransfer;
     // Most records of a disk hold files in use, which are no finds: the header, read inside the
-    // read-ahead batch, tells them before the record is copied out of it.
+    // read-ahead batch, tells them before the record is parsed.
     if (u8* batched = m_keepOpen ? m_mft.Batched(record) : nullptr)
     {
         // The header of a record a few ahead is fetched meanwhile: a batch the kernel has just
@@ -296,7 +296,7 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
             PrefetchLine(ahead);
         MftRecordHeader header;
         u32 rc = ParseRecordHeader(ByteView{batched, m_recordBytes}, info, &header);
-        if (rc != kErrRecordInUse)
+        if (rc == kOk)
         {
             // The record is worked on where the batch holds it, without a copy (its fixups are
             // applied there; a second application finds nothing to change). No read starts a
@@ -313,8 +313,7 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
             } inPlace{m_record, m_mft};
             m_record.Attach(batched, m_recordBytes);
             m_mft.HoldBatch(true);
-            if (rc == kOk)
-                rc = ParseRecordImpl(m_record, static_cast<u64>(record), info, &header);
+            rc = ParseRecordImpl(m_record, static_cast<u64>(record), info, &header);
         }
         info.record = static_cast<u64>(record);
         return rc;
