@@ -78,6 +78,47 @@ bool CopyRange(const DiskReadFn& read, u64 offset, int copy, u64 from, u64 count
     return true;
 }
 
+// Whether libblkid's ZFS prober could match the volume of size bytes at offset. That prober reads
+// four 256 KiB label areas into fresh buffers on every probe, more than all other probers
+// together cost, and it matches only on uberblocks, whose magic number 0x00bab10c sits in the
+// labels: two in the first 512 KiB, two in the last 768 KiB (the end ones on a 256 KiB
+// boundary). Where neither area holds the magic's middle bytes (0C B1 BA or BA B1 0C, one per
+// byte order) at any place, the prober cannot match and is left out. A read that fails or comes
+// back short answers true: libblkid then decides as before.
+bool MayHoldZfsLabels(int fd, u64 offset, u64 size)
+{
+    constexpr u64 kHead = u64{512} * 1024;
+    constexpr u64 kTail = u64{768} * 1024;
+    constexpr u64 kBlock = u64{32} * 1024;
+    constexpr u64 kCarry = 2; // a pattern across two blocks is seen whole in the second
+    std::vector<u8> block(kBlock);
+    auto holds = [&](u64 from, u64 to)
+    {
+        for (u64 at = from; at < to;)
+        {
+            const u64 want = std::min(kBlock, to - at);
+            if (::pread(fd, block.data(), want, static_cast<off_t>(offset + at)) !=
+                static_cast<ssize_t>(want))
+                return true;
+            const u8* end = block.data() + want;
+            for (const u8* p = block.data() + 1; p + 1 < end; ++p)
+            {
+                p = static_cast<const u8*>(
+                    std::memchr(p, 0xB1, static_cast<std::size_t>(end - 1 - p)));
+                if (p == nullptr)
+                    break;
+                if ((p[-1] == 0x0C && p[1] == 0xBA) || (p[-1] == 0xBA && p[1] == 0x0C))
+                    return true;
+            }
+            at = at + want < to ? at + want - kCarry : to;
+        }
+        return false;
+    };
+    if (size <= kHead + kTail)
+        return holds(0, size);
+    return holds(0, kHead) || holds(size - kTail, size);
+}
+
 // Where the first MFT records of an NTFS boot sector lie: the byte range of records 0 to 3
 // ($MFT to $Volume) inside a volume of length bytes. False when the fields give none.
 bool MftRecordsRange(const u8* sector, u64 length, u64* from, u64* count)
@@ -169,11 +210,19 @@ u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info)
     if (blkid_probe_set_device(probe.get(), fd, static_cast<blkid_loff_t>(offset),
                                static_cast<blkid_loff_t>(length)) != 0)
         return kErrTransfer;
-    if (blkid_probe_get_size(probe.get()) <= 0)
+    const blkid_loff_t size = blkid_probe_get_size(probe.get());
+    if (size <= 0)
         return kErrTransfer;
     blkid_probe_enable_superblocks(probe.get(), 1);
     blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL |
                                                        BLKID_SUBLKS_VERSION);
+    if (!MayHoldZfsLabels(fd, offset, static_cast<u64>(size)))
+    {
+        char zfs[] = "zfs_member";
+        char* names[] = {zfs, nullptr};
+        if (blkid_probe_filter_superblocks_type(probe.get(), BLKID_FLTR_NOTIN, names) != 0)
+            return kErrNoMemory;
+    }
     blkid_probe_enable_partitions(probe.get(), 0);
     int rc = blkid_do_safeprobe(probe.get());
     if (rc < 0 && rc != -2)

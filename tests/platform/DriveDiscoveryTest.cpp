@@ -144,6 +144,38 @@ INSTANTIATE_TEST_SUITE_P(
                  {{5, "FAT16", "LOOPFAT16"}, {6, "FAT12", "LOOPFAT12"}}}),
     [](const auto& tp) { return std::string(tp.param.image); });
 
+// The probe leaves libblkid's ZFS prober out where no label area holds an uberblock magic.
+// Wherever one does, in either byte order, the verdict must stay that of libblkid's full probe:
+// two file systems, searched as FAT with a note.
+TEST(VolumeProbeTest, ZfsMagicInALabelAreaKeepsLibblkidsVerdict)
+{
+    const std::pair<const char*, bool> cases[] = {{"zfs_none", false},
+                                                  {"zfs_head", true},
+                                                  {"zfs_tail", true},
+                                                  {"zfs_swapped", true},
+                                                  {"zfs_middle", false}};
+    for (const auto& [name, ambiguous] : cases)
+    {
+        SCOPED_TRACE(name);
+        std::string image = TestImage(name);
+        ASSERT_FALSE(image.empty());
+        SourceLayout layout;
+        int err = -1;
+        ASSERT_EQ(ReadSourceLayout(image, true, &layout, &err), 0u);
+        ASSERT_EQ(layout.volumes.size(), 1u);
+        const VolumeInfo& info = layout.volumes[0].info;
+        std::map<std::string, std::string> blkid = BlkidAt(image, 0);
+        EXPECT_EQ(blkid.count("TYPE") == 0, ambiguous) << "blkid's own verdict";
+        EXPECT_EQ(info.fileSystem, ambiguous ? "FAT" : "FAT32");
+        EXPECT_EQ(info.note, ambiguous ? kAmbiguousNote : "");
+        if (!ambiguous)
+        {
+            EXPECT_EQ(info.type, blkid["TYPE"]);
+            EXPECT_EQ(info.label, blkid["LABEL"]);
+        }
+    }
+}
+
 class DriveDiscoveryTest : public ::testing::Test
 {
 protected:

@@ -132,3 +132,40 @@ image_ntfs_scan_ambiguous()
     image_ntfs_scan "$1"
     _stray_swap_signature "$1"
 }
+
+# Volumes for the probe's ZFS shortcut: FAT32 "ZFSPROBE" of 73,800 KiB (over libblkid's 64 MiB
+# least ZFS size, and not a whole number of 256 KiB, so the end labels sit on an earlier
+# boundary), with the uberblock magic written at four uberblock places of one label.
+# zfs_none: no magic. zfs_head: little-endian magic in label 1 (at 256 KiB).
+# zfs_tail: little-endian magic in label 3 (the last whole 256 KiB on a 256 KiB boundary).
+# zfs_swapped: big-endian magic in label 2 (the 256 KiB before label 3).
+# zfs_middle: the magic 32 MiB in, where no label is.
+_zfs_fat() {
+    mkfs.fat -C --invariant -F 32 -n ZFSPROBE "$1" 73800 >/dev/null
+}
+
+# _zfs_magic IMAGE LABEL_OFFSET BYTES: BYTES (printf escapes) at the label's first four
+# uberblocks, 128 KiB into it and 1 KiB apart.
+_zfs_magic() {
+    local i
+    for i in 0 1 2 3; do
+        # shellcheck disable=SC2059
+        printf "$3" | dd of="$1" bs=1 seek=$(($2 + 131072 + i * 1024)) conv=notrunc status=none
+    done
+}
+
+_zfs_le='\014\261\272\000\000\000\000\000'
+_zfs_be='\000\000\000\000\000\272\261\014'
+
+# The offset of label 2 (END=2) or 3 (END=1): END labels before the last 256 KiB boundary.
+_zfs_end_label() {
+    local size
+    size=$(stat -c %s "$1")
+    echo $((size / 262144 * 262144 - $2 * 262144))
+}
+
+image_zfs_none() { _zfs_fat "$1"; }
+image_zfs_head() { _zfs_fat "$1" && _zfs_magic "$1" 262144 "$_zfs_le"; }
+image_zfs_tail() { _zfs_fat "$1" && _zfs_magic "$1" "$(_zfs_end_label "$1" 1)" "$_zfs_le"; }
+image_zfs_swapped() { _zfs_fat "$1" && _zfs_magic "$1" "$(_zfs_end_label "$1" 2)" "$_zfs_be"; }
+image_zfs_middle() { _zfs_fat "$1" && _zfs_magic "$1" $((32 * 1048576)) "$_zfs_le"; }
