@@ -78,28 +78,43 @@ bool CopyRange(const DiskReadFn& read, u64 offset, int copy, u64 from, u64 count
     return true;
 }
 
-// Whether libblkid's ZFS prober could match the volume of size bytes at offset. That prober reads
-// four 256 KiB label areas into fresh buffers on every probe, more than all other probers
-// together cost, and it matches only on uberblocks, whose magic number 0x00bab10c sits in the
-// labels: two in the first 512 KiB, two in the last 768 KiB (the end ones on a 256 KiB
-// boundary). Where neither area holds the magic's middle bytes (0C B1 BA or BA B1 0C, one per
-// byte order) at any place, the prober cannot match and is left out. A read that fails or comes
-// back short answers true: libblkid then decides as before.
-bool MayHoldZfsLabels(int fd, u64 offset, u64 size)
+// Two of libblkid's probers read 256 KiB buffers on every probe, which cost more in fresh memory
+// than all the other probers together; each matches only on a magic number that most volumes
+// lack in the places it looks, and is then left out of the probe:
+// - ZFS: uberblocks, magic 0x00bab10c, in four labels: two in the first 512 KiB, two in the last
+//   768 KiB (the end ones on a 256 KiB boundary). Looked for as the magic's middle bytes
+//   (0C B1 BA or BA B1 0C, one per byte order) anywhere in those areas.
+// - XFS external log: a record header, magic FE ED BA BE, at the start of one of the first 512
+//   sectors of 512 bytes.
+struct ProbersToSkip
+{
+    bool zfs = false;
+    bool xfsLog = false;
+};
+
+// Which of the two probers cannot match the volume of size bytes at offset. A read that fails
+// or comes back short skips neither: libblkid then decides as before.
+ProbersToSkip ProbersWithoutMagic(int fd, u64 offset, u64 size)
 {
     constexpr u64 kHead = u64{512} * 1024;
     constexpr u64 kTail = u64{768} * 1024;
+    constexpr u64 kLogArea = u64{256} * 1024;
+    constexpr u64 kSector = 512;
     constexpr u64 kBlock = u64{32} * 1024;
     constexpr u64 kCarry = 2; // a pattern across two blocks is seen whole in the second
+    const u8 kLogMagic[] = {0xFE, 0xED, 0xBA, 0xBE};
     std::vector<u8> block(kBlock);
-    auto holds = [&](u64 from, u64 to)
+    bool zfs = false;
+    bool xfsLog = false;
+    // Reads [from, to) and notes the magic numbers it holds; false when a read fails.
+    auto look = [&](u64 from, u64 to)
     {
         for (u64 at = from; at < to;)
         {
             const u64 want = std::min(kBlock, to - at);
             if (::pread(fd, block.data(), want, static_cast<off_t>(offset + at)) !=
                 static_cast<ssize_t>(want))
-                return true;
+                return false;
             const u8* end = block.data() + want;
             for (const u8* p = block.data() + 1; p + 1 < end; ++p)
             {
@@ -107,16 +122,21 @@ bool MayHoldZfsLabels(int fd, u64 offset, u64 size)
                     std::memchr(p, 0xB1, static_cast<std::size_t>(end - 1 - p)));
                 if (p == nullptr)
                     break;
-                if ((p[-1] == 0x0C && p[1] == 0xBA) || (p[-1] == 0xBA && p[1] == 0x0C))
-                    return true;
+                zfs = zfs || (p[-1] == 0x0C && p[1] == 0xBA) || (p[-1] == 0xBA && p[1] == 0x0C);
             }
+            for (u64 sector = (at + kSector - 1) / kSector * kSector;
+                 sector + sizeof kLogMagic <= at + want && sector < kLogArea; sector += kSector)
+                xfsLog = xfsLog || std::memcmp(block.data() + (sector - at), kLogMagic,
+                                               sizeof kLogMagic) == 0;
             at = at + want < to ? at + want - kCarry : to;
         }
-        return false;
+        return true;
     };
-    if (size <= kHead + kTail)
-        return holds(0, size);
-    return holds(0, kHead) || holds(size - kTail, size);
+    const bool read =
+        size <= kHead + kTail ? look(0, size) : look(0, kHead) && (zfs || look(size - kTail, size));
+    if (!read)
+        return {};
+    return {!zfs, !xfsLog};
 }
 
 // Where the first MFT records of an NTFS boot sector lie: the byte range of records 0 to 3
@@ -216,13 +236,18 @@ u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info)
     blkid_probe_enable_superblocks(probe.get(), 1);
     blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL |
                                                        BLKID_SUBLKS_VERSION);
-    if (!MayHoldZfsLabels(fd, offset, static_cast<u64>(size)))
-    {
-        char zfs[] = "zfs_member";
-        char* names[] = {zfs, nullptr};
-        if (blkid_probe_filter_superblocks_type(probe.get(), BLKID_FLTR_NOTIN, names) != 0)
-            return kErrNoMemory;
-    }
+    const ProbersToSkip skip = ProbersWithoutMagic(fd, offset, static_cast<u64>(size));
+    char zfs[] = "zfs_member";
+    char xfsLog[] = "xfs_external_log";
+    char* names[3] = {};
+    std::size_t named = 0;
+    if (skip.zfs)
+        names[named++] = zfs;
+    if (skip.xfsLog)
+        names[named++] = xfsLog;
+    if (named != 0 &&
+        blkid_probe_filter_superblocks_type(probe.get(), BLKID_FLTR_NOTIN, names) != 0)
+        return kErrNoMemory;
     blkid_probe_enable_partitions(probe.get(), 0);
     int rc = blkid_do_safeprobe(probe.get());
     if (rc < 0 && rc != -2)

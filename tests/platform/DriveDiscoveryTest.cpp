@@ -144,16 +144,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {{5, "FAT16", "LOOPFAT16"}, {6, "FAT12", "LOOPFAT12"}}}),
     [](const auto& tp) { return std::string(tp.param.image); });
 
-// The probe leaves libblkid's ZFS prober out where no label area holds an uberblock magic.
-// Wherever one does, in either byte order, the verdict must stay that of libblkid's full probe:
+// The probe leaves libblkid's ZFS and XFS external log probers out where their magic numbers
+// are not where they look. Wherever one is, the verdict must stay that of libblkid's full probe:
 // two file systems, searched as FAT with a note.
-TEST(VolumeProbeTest, ZfsMagicInALabelAreaKeepsLibblkidsVerdict)
+TEST(VolumeProbeTest, ProberMagicKeepsLibblkidsVerdict)
 {
-    const std::pair<const char*, bool> cases[] = {{"zfs_none", false},
-                                                  {"zfs_head", true},
-                                                  {"zfs_tail", true},
-                                                  {"zfs_swapped", true},
-                                                  {"zfs_middle", false}};
+    const std::pair<const char*, bool> cases[] = {
+        {"zfs_none", false},   {"zfs_head", true}, {"zfs_tail", true},    {"zfs_swapped", true},
+        {"zfs_middle", false}, {"xfs_log", true},  {"xfs_log_odd", false}};
     for (const auto& [name, ambiguous] : cases)
     {
         SCOPED_TRACE(name);

@@ -133,9 +133,9 @@ image_ntfs_scan_ambiguous()
     _stray_swap_signature "$1"
 }
 
-# Volumes for the probe's ZFS shortcut: FAT32 "ZFSPROBE" of 73,800 KiB (over libblkid's 64 MiB
+# Volumes for the probe's shortcuts past two probers: FAT32 "ZFSPROBE" of 73,800 KiB (over libblkid's 64 MiB
 # least ZFS size, and not a whole number of 256 KiB, so the end labels sit on an earlier
-# boundary), with the uberblock magic written at four uberblock places of one label.
+# boundary). Each zfs_ volume has the uberblock magic at four uberblock places of one label.
 # zfs_none: no magic. zfs_head: little-endian magic in label 1 (at 256 KiB).
 # zfs_tail: little-endian magic in label 3 (the last whole 256 KiB on a 256 KiB boundary).
 # zfs_swapped: big-endian magic in label 2 (the 256 KiB before label 3).
@@ -169,3 +169,13 @@ image_zfs_head() { _zfs_fat "$1" && _zfs_magic "$1" 262144 "$_zfs_le"; }
 image_zfs_tail() { _zfs_fat "$1" && _zfs_magic "$1" "$(_zfs_end_label "$1" 1)" "$_zfs_le"; }
 image_zfs_swapped() { _zfs_fat "$1" && _zfs_magic "$1" "$(_zfs_end_label "$1" 2)" "$_zfs_be"; }
 image_zfs_middle() { _zfs_fat "$1" && _zfs_magic "$1" $((32 * 1048576)) "$_zfs_le"; }
+
+# xfs_log: an XFS log record header (magic, version 2, length 512, format 1) in sector 100.
+# xfs_log_odd: the same header 4 bytes into sector 100, where no log looks for one.
+_xfs_log_header() {
+    printf '\376\355\272\276\000\000\000\001\000\000\000\002\000\000\002\000' |
+        dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+    printf '\000\000\000\001' | dd of="$1" bs=1 seek=$(($2 + 300)) conv=notrunc status=none
+}
+image_xfs_log() { _zfs_fat "$1" && _xfs_log_header "$1" 51200; }
+image_xfs_log_odd() { _zfs_fat "$1" && _xfs_log_header "$1" 51204; }
