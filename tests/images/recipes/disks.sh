@@ -133,9 +133,10 @@ image_ntfs_scan_ambiguous()
     _stray_swap_signature "$1"
 }
 
-# Volumes for the probe's shortcuts past two probers: FAT32 "ZFSPROBE" of 73,800 KiB (over libblkid's 64 MiB
-# least ZFS size, and not a whole number of 256 KiB, so the end labels sit on an earlier
-# boundary). Each zfs_ volume has the uberblock magic at four uberblock places of one label.
+# Volumes for the probe's shortcuts past two probers: FAT32 "ZFSPROBE" of 73,800 KiB (over
+# libblkid's 64 MiB least ZFS size, and not a whole number of 256 KiB, so the end labels sit on
+# an earlier boundary). Each zfs_ volume has the uberblock magic at four uberblock places of
+# one label.
 # zfs_none: no magic. zfs_head: little-endian magic in label 1 (at 256 KiB).
 # zfs_tail: little-endian magic in label 3 (the last whole 256 KiB on a 256 KiB boundary).
 # zfs_swapped: big-endian magic in label 2 (the 256 KiB before label 3).
