@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "catalog/AllocationMap.h"
 #include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
 #include "exfat/ExfatVolume.h"

@@ -17,6 +17,7 @@
 #include "records/FoundItem.h"
 #include "records/RecoveredFile.h"
 
+class AllocationMap;
 class CDirectRW;
 class IMessageBox;
 class IVolumeEngine;
@@ -68,6 +69,9 @@ struct VolumeEntry
     std::unique_ptr<FatTable> fatTable;     // FAT table; null otherwise
     std::unique_ptr<FatBootSector> fatBoot; // FAT boot sector; null otherwise
     std::unique_ptr<ExfatVolume> exfat;     // exFAT geometry, FAT and bitmap; null otherwise
+    // FAT: the clusters in use, worked out beside the folder walk, until the condition pass
+    // takes them; null otherwise.
+    std::unique_ptr<AllocationMap> fatAllocation;
     // FAT, exFAT: the clusters assigned to the deleted finds (FoundItem::runsAt, runCount).
     std::vector<ClusterRun> assignedRuns;
     // NTFS: the names of the named data streams the items stand for (FoundItem::stream).

@@ -14,6 +14,7 @@
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
 #include "platform/Status.h"
+#include "scan/FatOwners.h"
 #include "scan/FatScan.h"
 #include "scan/FindLayout.h"
 
@@ -71,35 +72,16 @@ u32 CFatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
 
 u32 CFatEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
 {
-    // A cluster whose FAT entry is not zero is in use: linked, an end of chain, or bad. An
-    // entry that cannot be read counts as in use, so that no find passes for intact by it.
-    FatTable* table = entry.fatTable.get();
-    if (!table || table->ClusterLimit() < 2)
-        return kErrUnsupported;
-    const u32 limit = table->ClusterLimit();
-    if (!map->Reset(u64{limit} + 1))
-        return kErrNoMemory;
-    map->Set(0);
-    map->Set(1);
-    // The entries come a block at a time (one call, a plain copy from a FAT the search keeps
-    // in memory); the run flag is polled per block.
-    constexpr u32 kBlock = 4096;
-    std::array<u32, kBlock> entries;
-    u8* bits = map->Bytes();
-    for (u64 from = 2; from <= limit; from += kBlock)
+    // The walk's owner pass has worked the map out already, from the same FAT in memory.
+    if (entry.fatAllocation)
     {
-        if (g_bRunning.load(std::memory_order_relaxed) == 0)
-            return kErrUnsupported;
-        const u32 count = static_cast<u32>(std::min<u64>(kBlock, limit - from + 1));
-        table->GetEntries(static_cast<u32>(from), count, entries.data());
-        for (u32 i = 0; i < count; ++i)
-        {
-            const u64 cluster = from + i;
-            if (entries[i] != 0)
-                bits[cluster / 8] = static_cast<u8>(bits[cluster / 8] | (1u << (cluster % 8)));
-        }
+        *map = std::move(*entry.fatAllocation);
+        entry.fatAllocation.reset();
+        return kOk;
     }
-    return kOk;
+    if (!entry.fatTable)
+        return kErrUnsupported;
+    return LoadFatAllocation(*entry.fatTable, map);
 }
 
 void CFatEngine::EndSearch(VolumeEntry& entry) const

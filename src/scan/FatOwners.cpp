@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <new>
 #include <system_error>
 
 #include "fat/FatLayout.h"
 #include "fat/FatTable.h"
+#include "platform/Status.h"
+#include "scan/FindLayout.h"
 
 namespace
 {
@@ -78,6 +81,35 @@ bool ClassifyFatClusters(FatTable& table, u32 last, OwnerTable* owner)
 }
 } // namespace
 
+u32 LoadFatAllocation(FatTable& table, AllocationMap* map)
+{
+    if (table.ClusterLimit() < 2)
+        return kErrUnsupported;
+    const u32 limit = table.ClusterLimit();
+    if (!map->Reset(u64{limit} + 1))
+        return kErrNoMemory;
+    map->Set(0);
+    map->Set(1);
+    // The entries come a block at a time (one call, a plain copy from a FAT the search keeps
+    // in memory); the run flag is polled per block.
+    std::array<u32, kEntryBlock> entries;
+    u8* bits = map->Bytes();
+    for (u64 from = 2; from <= limit; from += kEntryBlock)
+    {
+        if (!Running())
+            return kErrUnsupported;
+        const u32 count = static_cast<u32>(std::min<u64>(kEntryBlock, limit - from + 1));
+        table.GetEntries(static_cast<u32>(from), count, entries.data());
+        for (u32 i = 0; i < count; ++i)
+        {
+            const u64 cluster = from + i;
+            if (entries[i] != 0)
+                bits[cluster / 8] = static_cast<u8>(bits[cluster / 8] | (1u << (cluster % 8)));
+        }
+    }
+    return kOk;
+}
+
 FatOwnerPass::~FatOwnerPass()
 {
     if (m_thread.joinable())
@@ -92,8 +124,14 @@ void FatOwnerPass::Start(const VolumeEntry& volume)
         return;
     try
     {
-        m_thread = std::thread([this, table, last]
-                               { m_classified = ClassifyFatClusters(*table, last, &m_owner); });
+        // The allocation map for the condition pass follows on the same thread: it reads the
+        // same FAT, and the walk leaves the time.
+        m_thread = std::thread(
+            [this, table, last]
+            {
+                m_classified = ClassifyFatClusters(*table, last, &m_owner);
+                m_mapped = m_classified && LoadFatAllocation(*table, &m_map) == kOk;
+            });
     }
     catch (const std::system_error&)
     {
@@ -113,6 +151,17 @@ bool FatOwnerPass::Take(OwnerTable* owner)
     return true;
 }
 
+bool FatOwnerPass::TakeAllocation(AllocationMap* map)
+{
+    if (m_thread.joinable())
+        m_thread.join();
+    if (!m_mapped)
+        return false;
+    *map = std::move(m_map);
+    m_mapped = false;
+    return true;
+}
+
 bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluster,
                     FatOwnerPass& pass, OwnerTable* owner)
 {
@@ -122,6 +171,18 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
     // takes about as many bytes itself) is worth it. A pass started ahead waits here either way.
     const u32 lastEntry = std::min(last, table.ClusterLimit() - 1);
     const bool taken = pass.Take(owner);
+    AllocationMap map;
+    if (pass.TakeAllocation(&map))
+    {
+        try
+        {
+            volume.fatAllocation = std::make_unique<AllocationMap>(std::move(map));
+        }
+        catch (const std::bad_alloc&)
+        {
+            // The condition pass works the map out itself.
+        }
+    }
     if (last < 2 || table.ClusterLimit() < 3 || table.GetEntry(lastEntry) == FatTable::kUnreadable)
         return false;
     if (!taken && !ClassifyFatClusters(table, last, owner))

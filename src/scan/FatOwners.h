@@ -4,9 +4,11 @@
 
 #include <thread>
 
+#include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
 #include "scan/ClusterAssignment.h"
-#include "scan/FindLayout.h"
+
+struct LiveEntries;
 
 // The FAT's own part of the owner table (free, bad or in use by a file not yet known, for every
 // cluster), worked out on a thread of its own while the folder walk runs. A million entries
@@ -27,11 +29,22 @@ public:
     // when it was not started, or found the FAT unreadable for the most part, or was stopped.
     bool Take(OwnerTable* owner);
 
+    // Waits for the pass. True with the FAT's allocation map in *map when the pass worked it
+    // out (after its owner table); false otherwise.
+    bool TakeAllocation(AllocationMap* map);
+
 private:
     std::thread m_thread;
     bool m_classified = false;
+    bool m_mapped = false;
     OwnerTable m_owner;
+    AllocationMap m_map;
 };
+
+// The clusters in use by the FAT's entries: an entry that is not zero (linked, an end of chain
+// or bad) and one that cannot be read. Returns kOk; kErrUnsupported when the table holds no
+// cluster or the search stopped, kErrNoMemory when memory is short.
+[[nodiscard]] u32 LoadFatAllocation(FatTable& table, AllocationMap* map);
 
 // The owner of every cluster of the volume: free, bad (never a file's), the FAT32 root folder
 // (never a file's), or the live file or folder whose cluster chain holds it; an allocated

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -18,6 +19,7 @@
 #include "platform/EventSink.h"
 #include "platform/Status.h"
 #include "scan/FatEngine.h"
+#include "scan/FatOwners.h"
 #include "scan/FatScanSupport.h"
 #include "scan/NtfsEngine.h"
 #include "support/TestImages.h"
@@ -206,20 +208,36 @@ TEST(FindConditionsTest, FatMapHoldsEveryClusterWhoseEntryIsSet)
         }
         VolumeEntry volume;
         ASSERT_TRUE(OpenFatVolume(std::move(image), volume)) << name;
-        g_bRunning = 1;
-        AllocationMap map;
-        ASSERT_EQ(FatEngine().LoadAllocation(volume, &map), kOk) << name;
-        g_bRunning = 0;
         FatTable& table = *volume.fatTable;
-        ASSERT_EQ(map.Clusters(), u64{table.ClusterLimit()} + 1) << name;
-        EXPECT_TRUE(map.InUse(0) && map.InUse(1)) << name;
-        u64 used = 0;
-        for (u32 c = 2; c <= table.ClusterLimit(); ++c)
+        g_bRunning = 1;
+        // The map as the condition pass works it out, then as the owner pass does beside the
+        // walk and hands it over.
+        AllocationMap direct;
+        ASSERT_EQ(FatEngine().LoadAllocation(volume, &direct), kOk) << name;
+        ASSERT_TRUE(table.KeepInMemory(u64{64} << 20) && table.LoadAllSegments()) << name;
+        AllocationMap ahead;
         {
-            ASSERT_EQ(map.InUse(c), table.GetEntry(c) != 0) << name << " cluster " << c;
-            used += map.InUse(c) ? 1 : 0;
+            FatOwnerPass pass;
+            pass.Start(volume);
+            ASSERT_TRUE(pass.TakeAllocation(&ahead)) << name;
         }
-        EXPECT_GT(used, 0u) << name;
+        volume.fatAllocation = std::make_unique<AllocationMap>(std::move(ahead));
+        AllocationMap handed;
+        ASSERT_EQ(FatEngine().LoadAllocation(volume, &handed), kOk) << name;
+        EXPECT_EQ(volume.fatAllocation, nullptr) << name;
+        g_bRunning = 0;
+        for (const AllocationMap* map : {&direct, &handed})
+        {
+            ASSERT_EQ(map->Clusters(), u64{table.ClusterLimit()} + 1) << name;
+            EXPECT_TRUE(map->InUse(0) && map->InUse(1)) << name;
+            u64 used = 0;
+            for (u32 c = 2; c <= table.ClusterLimit(); ++c)
+            {
+                ASSERT_EQ(map->InUse(c), table.GetEntry(c) != 0) << name << " cluster " << c;
+                used += map->InUse(c) ? 1 : 0;
+            }
+            EXPECT_GT(used, 0u) << name;
+        }
     }
 }
 
