@@ -231,6 +231,25 @@ AssignOutput AssignClusters(const AssignInput& in)
             c = findOf(sweep[next]).first;
             continue;
         }
+        // One started find alone, before the next one starts: the free clusters ahead go to it
+        // one after the other, with nothing to weigh (a deleted file's own clusters, still
+        // free, are most of a sweep). Anything else is left to the weighing below.
+        if (active.size() == 1)
+        {
+            const u32 p = active[0];
+            FindState& state = states[p];
+            const u64 stop = next < sweep.size() ? findOf(sweep[next]).first : high + 1;
+            const u64 from = c;
+            while (c < stop && state.need > 0 && c < in.owner.size() &&
+                   in.owner[c] == kOwnerFree && !isTaken(c))
+                Give(log, state, p, c++, false);
+            if (c != from)
+            {
+                if (state.need == 0)
+                    active.clear();
+                continue;
+            }
+        }
         if (isTaken(c))
         {
             ++c;
