@@ -141,6 +141,7 @@ void CCatalog::ResetVolumes()
         volume.fatBoot.reset();
         volume.fatTable.reset();
         volume.exfat.reset();
+        volume.fatAllocation.reset();
         volume.reader.reset();
         volume.name.clear();
         volume.bytesPerSector = 0;
