@@ -43,30 +43,30 @@ bool IsLongNamePart(const u8* entry)
 
 FatDirBuffer::FatDirBuffer()
 {
-    Reset();
     m_work = static_cast<u8*>(g_MemPool.Alloc(static_cast<int>(kLongNameWorkSize)));
 }
 
 FatDirBuffer::~FatDirBuffer()
 {
-    Reset();
     g_MemPool.Free(&m_work);
-}
-
-void FatDirBuffer::Reset()
-{
-    m_data = nullptr;
-    m_size = 0;
-    m_indexCount = 0;
-    for (s32& slot : m_index)
-        slot = -1;
 }
 
 void FatDirBuffer::Attach(const u8* data, u32 size)
 {
-    Reset();
     m_data = data;
     m_size = size;
+    m_indexed = false;
+    m_indexCount = 0;
+}
+
+void FatDirBuffer::IndexEntries() const
+{
+    if (m_indexed)
+        return;
+    m_indexed = true;
+    m_indexCount = 0;
+    const u8* data = m_data;
+    const u32 size = m_size;
     if (data == nullptr || size < kEntrySize)
         return;
     u32 end = size - size % kEntrySize;

@@ -67,26 +67,36 @@ public:
     FatDirBuffer(const FatDirBuffer&) = delete;
     FatDirBuffer& operator=(const FatDirBuffer&) = delete;
 
-    // Attaches a block of size bytes and records its real entries: every entry except the
-    // block's last one that is not a long-name part and not all zero, at most 1000.
+    // Attaches a block of size bytes. Its real entries (every entry except the block's last
+    // one that is not a long-name part and not all zero, at most 1000) are recorded when first
+    // asked for: a live folder's walk never asks, and the index cost more than its decoding.
     void Attach(const u8* data, u32 size);
 
     [[nodiscard]] const u8* Data() const { return m_data; }
     [[nodiscard]] u32 Size() const { return m_size; }
     [[nodiscard]] u8* Work() const { return m_work; }
-    // Entry number of real entry n, or -1 for an empty slot (n below 1000).
-    [[nodiscard]] s32 Index(u32 n) const { return n < kDirIndexSlots ? m_index[n] : -1; }
-    // Number of used index slots.
-    [[nodiscard]] u32 IndexCount() const { return m_indexCount; }
+    // Entry number of real entry n, or -1 when there is none.
+    [[nodiscard]] s32 Index(u32 n) const
+    {
+        IndexEntries();
+        return n < m_indexCount ? m_index[n] : -1;
+    }
+    // Number of real entries recorded.
+    [[nodiscard]] u32 IndexCount() const
+    {
+        IndexEntries();
+        return m_indexCount;
+    }
 
 private:
-    void Reset();
+    void IndexEntries() const;
 
     u8* m_work = nullptr;
     const u8* m_data = nullptr;
     u32 m_size = 0;
-    s32 m_index[kDirIndexSlots];
-    u32 m_indexCount = 0;
+    mutable bool m_indexed = false;
+    mutable s32 m_index[kDirIndexSlots] = {};
+    mutable u32 m_indexCount = 0;
 };
 
 // Decodes the short entry at byte offset `offset` of the attached block into info: the long
