@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include "disk/DirectRW.h"
 #include "fat/FatTable.h"
@@ -26,7 +27,7 @@ u32 FolderClusterReads::Read(u32 cluster, u64 sector, u8* out)
     if (m_count != 0 && cluster >= m_first && cluster - m_first < m_count)
     {
         std::memcpy(out,
-                    m_stretch.data() + static_cast<std::size_t>(cluster - m_first) * clusterBytes,
+                    m_stretch.get() + static_cast<std::size_t>(cluster - m_first) * clusterBytes,
                     clusterBytes);
         return clusterBytes;
     }
@@ -41,15 +42,15 @@ u32 FolderClusterReads::Read(u32 cluster, u64 sector, u8* out)
         ++count;
     if (count > 1)
     {
-        if (m_stretch.size() < kStretchBytes)
-            m_stretch.resize(kStretchBytes);
+        if (!m_stretch)
+            m_stretch = std::make_unique_for_overwrite<u8[]>(kStretchBytes);
         const u32 got =
-            ReadVolumeSectors(*m_volume.reader, m_stretch.data(), count * spc, sector, bps);
+            ReadVolumeSectors(*m_volume.reader, m_stretch.get(), count * spc, sector, bps);
         if (got == count * clusterBytes)
         {
             m_first = cluster;
             m_count = count;
-            std::memcpy(out, m_stretch.data(), clusterBytes);
+            std::memcpy(out, m_stretch.get(), clusterBytes);
             return clusterBytes;
         }
     }

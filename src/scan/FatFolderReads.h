@@ -1,7 +1,7 @@
 // Reads of FAT folder clusters for the folder walks.
 #pragma once
 
-#include <vector>
+#include <memory>
 
 #include "catalog/Catalog.h"
 #include "platform/Types.h"
@@ -31,7 +31,7 @@ public:
 private:
     static constexpr u32 kStretchBytes = 64 * 1024;
     VolumeEntry& m_volume;
-    std::vector<u8> m_stretch;
+    std::unique_ptr<u8[]> m_stretch; // kStretchBytes, not cleared: only what a read filled is used
     u32 m_first = 0; // the stretch's first cluster
     u32 m_count = 0; // its clusters; 0: none held
 };

@@ -198,8 +198,6 @@ void ScanLiveDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& di
 {
     VolumeEntry& volume = walk.volume;
     const u32 bps = volume.bytesPerSector;
-    const u32 spc = volume.sectorsPerCluster;
-    const std::size_t blockBytes = static_cast<std::size_t>(spc + 1) * bps;
     FatEntryInfo info;
     u32 cur = first;
     ClusterState state = volume.fatTable->GetClusterState(cur);
@@ -225,17 +223,17 @@ void ScanLiveDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& di
         dirBuffer.Attach(buffer, valid);
         while (Running() && NextDirEntry(dirBuffer, info, entryNumber, deleted, bps / kEntrySize))
             HandleFind(walk, info, info.name, deleted, true);
+        // Only the first valid bytes of the block are read, so it is not cleared between
+        // clusters.
         if (entryNumber != 0 && valid >= bps)
         {
             // The block ended on a deleted entry or a long-name part: keep its last sector in front
             // of the next cluster so that long-name parts reach across the boundary.
             std::memmove(buffer, buffer + valid - bps, bps);
-            std::memset(buffer + bps, 0, blockBytes - bps);
             carry = bps;
         }
         else
         {
-            std::memset(buffer, 0, blockBytes);
             carry = 0;
             entryNumber = 0;
         }
