@@ -239,6 +239,26 @@ TEST(FatDir, ReadLongNameCutsAtCharacterBoundaryOfSmallBuffer)
     EXPECT_STREQ(out, "\u00E9\u00E9");
 }
 
+// A 0xFF byte anywhere among a part's 26 name bytes ends the name in front of it (a unit cut
+// in half is dropped, and a name cut to nothing gives the short name); a part without one is
+// read whole.
+TEST(FatDir, PaddingByteAtEachPlaceOfAPartEndsTheName)
+{
+    static const int kNameBytes[26] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 14, 15, 16,
+                                       17, 18, 19, 20, 21, 22, 23, 24, 25, 28, 29, 30, 31};
+    const std::string chars = "ABCDEFGHIJKLM";
+    for (int k = 0; k <= 26; ++k)
+    {
+        DirBlock block;
+        s32 at = block.Long(u"ABCDEFGHIJKLM", "ABCDEF~1   ", 0x20);
+        if (k < 26)
+            block.bytes[static_cast<std::size_t>(at - 32 + kNameBytes[k])] = 0xFF;
+        EXPECT_EQ(Decode(block, at),
+                  k < 2 ? "ABCDEF~1" : chars.substr(0, static_cast<std::size_t>(k / 2)))
+            << k;
+    }
+}
+
 TEST(FatDir, AttachRecordsRealEntriesExceptTheLast)
 {
     DirBlock block;
