@@ -35,7 +35,25 @@ u32 EncodeUtf8(u32 cp, u8 out[4])
 u32 Utf16LeToUtf8(const u8* src, u32 units, char* out, u32 capacity, bool stopAtNul)
 {
     u32 written = 0;
-    for (u32 i = 0; i < units; ++i)
+    u32 i = 0;
+    // Four ASCII units at a time while they and the terminator fit: most names are ASCII
+    // throughout. A group with another unit (or a NUL to stop at) goes to the loop below.
+    constexpr u64 kHighBits = 0xFF80FF80FF80FF80ULL; // set in a unit of 0x80 or above
+    constexpr u64 kLaneOnes = 0x0001000100010001ULL;
+    constexpr u64 kLaneTops = 0x8000800080008000ULL;
+    while (i + 4 <= units && written + 5 <= capacity)
+    {
+        const u64 group = LoadLe64(src + static_cast<std::size_t>(2) * i);
+        if ((group & kHighBits) != 0 || (stopAtNul && ((group - kLaneOnes) & ~group & kLaneTops)))
+            break;
+        const u32 four =
+            static_cast<u32>((group & 0xFF) | ((group >> 8) & 0xFF00) | ((group >> 16) & 0xFF0000) |
+                             ((group >> 24) & 0xFF000000));
+        StoreLe32(out + written, four);
+        written += 4;
+        i += 4;
+    }
+    for (; i < units; ++i)
     {
         u32 cp = LoadLe16(src + static_cast<std::size_t>(2) * i);
         if (cp == 0 && stopAtNul)

@@ -41,6 +41,19 @@ TEST(Utf16LeToUtf8Test, ConvertsAsciiMixedAndDamagedNames)
         {"stops at NUL", std::u16string(u"ab\0cd", 5), 64, true, "ab"},
         {"NUL kept without stopAtNul", std::u16string(u"a\0b", 3), 64, false,
          std::string("a\0b", 3)},
+        // Longer names, taken four units at a time while they are ASCII.
+        {"ascii past four", u"abcdefghij", 64, false, "abcdefghij"},
+        {"accent in the first four", u"ab\u00e9defgh", 64, false,
+         "ab\xC3\xA9"
+         "defgh"},
+        {"accent in the second four", u"abcdef\u00e9h", 64, false, "abcdef\xC3\xA9h"},
+        {"unit 0x80 after four", u"abcd\u0080", 64, false, "abcd\xC2\x80"},
+        {"stops at a NUL after four", std::u16string(u"abcde\0gh", 8), 64, true, "abcde"},
+        {"NUL after four kept", std::u16string(u"abcde\0gh", 8), 64, false,
+         std::string("abcde\0gh", 8)},
+        {"cut at four", u"abcdefghij", 5, false, "abcd"},
+        {"cut at five", u"abcdefghij", 6, false, "abcde"},
+        {"cut at eight", u"abcdefghij", 9, false, "abcdefgh"},
     };
     for (const Case& c : cases)
     {
