@@ -240,9 +240,34 @@ AssignOutput AssignClusters(const AssignInput& in)
             FindState& state = states[p];
             const u64 stop = next < sweep.size() ? findOf(sweep[next]).first : high + 1;
             const u64 from = c;
-            while (c < stop && state.need > 0 && c < in.owner.size() &&
-                   in.owner[c] == kOwnerFree && !isTaken(c))
-                Give(log, state, p, c++, false);
+            const u64 limit = std::min<u64>(stop, in.owner.size());
+            u64 end = c;
+            while (end < limit && end - c < state.need && in.owner[end] == kOwnerFree &&
+                   !isTaken(end))
+                ++end;
+            if (end != c)
+            {
+                // The first cluster as any other; the rest lengthen the run it is in.
+                Give(log, state, p, c, false);
+                const u64 rest = end - c - 1;
+                ClusterRun* run =
+                    state.lastRun != FindState::kNoRun ? &log[state.lastRun].run : nullptr;
+                if (rest > 0 && state.lastGiven == c && run != nullptr &&
+                    static_cast<u64>(run->first) + run->length == c + 1 &&
+                    run->length + rest <= std::numeric_limits<u32>::max())
+                {
+                    run->length += static_cast<u32>(rest);
+                    state.lastGiven = end - 1;
+                    state.given += rest;
+                    state.need -= rest;
+                }
+                else
+                {
+                    for (u64 k = c + 1; k < end; ++k)
+                        Give(log, state, p, k, false);
+                }
+                c = end;
+            }
             if (c != from)
             {
                 if (state.need == 0)
