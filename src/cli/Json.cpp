@@ -1,8 +1,11 @@
 // Minimal JSON text helpers for the command-line program's --json output.
 #include "cli/Json.h"
 
+#include <cstring>
+
 #include "cli/TextOut.h"
 #include "platform/Format.h"
+#include "platform/Types.h"
 
 namespace
 {
@@ -10,6 +13,24 @@ namespace
 bool IsPlainAscii(char c)
 {
     return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+}
+
+// Whether the eight bytes at p are all plain ASCII, tested at once on a 64-bit word.
+bool EightPlainAscii(const char* p)
+{
+    constexpr u64 kOnes = 0x0101010101010101ULL;
+    constexpr u64 kTops = 0x8080808080808080ULL;
+    u64 v = 0;
+    std::memcpy(&v, p, sizeof v);
+    // A byte below n (n at most 0x80), above 0x7E, or equal to c.
+    auto below = [v](u64 n) { return ((v - kOnes * n) & ~v & kTops) != 0; };
+    const bool above = (((v + kOnes) | v) & kTops) != 0;
+    auto equal = [v](u8 c)
+    {
+        const u64 x = v ^ (kOnes * c);
+        return ((x - kOnes) & ~x & kTops) != 0;
+    };
+    return !below(0x20) && !above && !equal('"') && !equal('\\');
 }
 } // namespace
 
@@ -27,6 +48,8 @@ void AppendJsonQuoted(std::string& out, std::string_view text)
     {
         // Runs of plain ASCII (nearly every name) are copied whole, without decoding.
         std::size_t plain = i;
+        while (plain + 8 <= text.size() && EightPlainAscii(text.data() + plain))
+            plain += 8;
         while (plain < text.size() && IsPlainAscii(text[plain]))
             ++plain;
         if (plain != i)

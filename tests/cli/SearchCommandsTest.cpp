@@ -57,6 +57,24 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{"\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\"",
                                "\\xF4\\x90\\x80\\x80"}));
 
+// Plain ASCII is taken eight bytes at a time: a byte that needs escaping, or one that is no
+// ASCII, is met at every place of a long name and quoted as it is on its own.
+TEST(SearchCommandsTest, EscapesAreFoundAtEveryPlaceOfALongName)
+{
+    const std::string specials[] = {"\x01", "\x1f", "\"", "\\", "\x7f", "\xc3\xa9", "\xff", "~ "};
+    const std::string plain = "abcdefghijklmnopq";
+    for (const std::string& special : specials)
+        for (std::size_t at = 0; at <= plain.size(); ++at)
+        {
+            const std::string name = plain.substr(0, at) + special + plain.substr(at);
+            const std::string alone = JsonQuote(special);
+            EXPECT_EQ(JsonQuote(name), "\"" + plain.substr(0, at) +
+                                           alone.substr(1, alone.size() - 2) + plain.substr(at) +
+                                           "\"")
+                << at << " " << PrintableText(special);
+        }
+}
+
 TEST(SearchCommandsTest, ItemLinesCarryEveryField)
 {
     VolumeEntry volume;
