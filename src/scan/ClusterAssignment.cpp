@@ -143,17 +143,20 @@ AssignOutput AssignClusters(const AssignInput& in)
     for (std::size_t i = 0; i < count; ++i)
         if (in.finds[i].clusters > 0 && inVolume(in.finds[i].first))
             order.push_back(static_cast<u32>(i));
-    std::sort(order.begin(), order.end(),
-              [&](u32 a, u32 b)
-              {
-                  const AssignFind& fa = in.finds[a];
-                  const AssignFind& fb = in.finds[b];
-                  if (fa.first != fb.first)
-                      return fa.first < fb.first;
-                  if (fa.created != fb.created)
-                      return fa.created > fb.created;
-                  return a < b;
-              });
+    auto before = [&](u32 a, u32 b)
+    {
+        const AssignFind& fa = in.finds[a];
+        const AssignFind& fb = in.finds[b];
+        if (fa.first != fb.first)
+            return fa.first < fb.first;
+        if (fa.created != fb.created)
+            return fa.created > fb.created;
+        return a < b;
+    };
+    // The finds of files written one after the other are met in the order of their first
+    // clusters already: one pass tells, where a sort of the sorted list takes many.
+    if (!std::is_sorted(order.begin(), order.end(), before))
+        std::sort(order.begin(), order.end(), before);
     // The finds that take part, and the number of each among them (kNoState for the others).
     constexpr u32 kNoState = std::numeric_limits<u32>::max();
     std::pmr::vector<u32> primaries(memory);

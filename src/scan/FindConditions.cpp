@@ -82,8 +82,10 @@ std::pmr::vector<Contested> ContestedStretches(std::span<const FindClusters> fin
             ends.push_back(run.lcn + run.length);
         }
     }
-    std::sort(starts.begin(), starts.end());
-    std::sort(ends.begin(), ends.end());
+    // Runs laid out in the order of their finds come sorted already: one pass tells.
+    for (std::pmr::vector<u64>* list : {&starts, &ends})
+        if (!std::is_sorted(list->begin(), list->end()))
+            std::sort(list->begin(), list->end());
     std::pmr::vector<Contested> out(scratch);
     int depth = 0;
     // At one cluster number the ends come before the starts: touching runs do not overlap.
