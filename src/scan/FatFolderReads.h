@@ -32,6 +32,6 @@ private:
     static constexpr u32 kStretchBytes = 64 * 1024;
     VolumeEntry& m_volume;
     std::unique_ptr<u8[]> m_stretch; // kStretchBytes, not cleared: only what a read filled is used
-    u32 m_first = 0; // the stretch's first cluster
-    u32 m_count = 0; // its clusters; 0: none held
+    u32 m_first = 0;                 // the stretch's first cluster
+    u32 m_count = 0;                 // its clusters; 0: none held
 };

@@ -81,10 +81,9 @@ void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u3
 {
     // Path separators cannot occur in a FAT name; one read from a damaged or hostile volume
     // would split the item's path and could lead a recovery out of its destination folder.
-    // Two scans of the whole name for the two bytes (nearly every name holds neither) cost less
-    // than a test of each byte for both.
-    if (std::memchr(name.data(), '\\', name.size()) != nullptr ||
-        std::memchr(name.data(), '/', name.size()) != nullptr)
+    // Two scans of the whole name for the two bytes (memchr; nearly every name holds neither)
+    // cost less than a test of each byte for both.
+    if (name.find('\\') != std::string::npos || name.find('/') != std::string::npos)
         for (char& c : name)
             if (c == '\\' || c == '/')
                 c = '_';
