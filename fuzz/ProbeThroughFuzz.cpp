@@ -1,7 +1,7 @@
 // Fuzzes the probe of volumes that only a read callback reaches (Expert Witness media): the
 // first eight input bytes give the volume's stated length, the rest are its first bytes, so
 // that NTFS boot sectors may place their MFT anywhere in a volume far larger than the input.
-// The probe must return one of its statuses and name only FAT or NTFS file systems.
+// The probe must return one of its statuses and name only FAT, exFAT or NTFS file systems.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     const std::string& fs = info.fileSystem;
     if (!fs.empty() && fs != "FAT" && fs != "FAT12" && fs != "FAT16" && fs != "FAT32" &&
-        fs != "NTFS")
+        fs != "exFAT" && fs != "NTFS")
         std::abort();
     return 0;
 }

@@ -91,9 +91,12 @@ u32 LoadFatAllocation(FatTable& table, AllocationMap* map)
     map->Set(0);
     map->Set(1);
     // The entries come a block at a time (one call, a plain copy from a FAT the search keeps
-    // in memory); the run flag is polled per block.
+    // in memory); the run flag is polled per block. A FAT that cannot be read for the most part
+    // (a boot sector that claims far more clusters than the volume holds) gives no map: each
+    // entry would be read again through the window, for hundreds of millions of clusters.
     std::array<u32, kEntryBlock> entries;
     u8* bits = map->Bytes();
+    u64 unreadable = 0;
     for (u64 from = 2; from <= limit; from += kEntryBlock)
     {
         if (!Running())
@@ -103,8 +106,14 @@ u32 LoadFatAllocation(FatTable& table, AllocationMap* map)
         for (u32 i = 0; i < count; ++i)
         {
             const u64 cluster = from + i;
+            unreadable += entries[i] == FatTable::kUnreadable ? 1 : 0;
             if (entries[i] != 0)
                 bits[cluster / 8] = static_cast<u8>(bits[cluster / 8] | (1u << (cluster % 8)));
+        }
+        if (unreadable > kEntryBlock && unreadable > (from + count) / 2)
+        {
+            (void)map->Reset(0);
+            return kErrUnsupported;
         }
     }
     return kOk;

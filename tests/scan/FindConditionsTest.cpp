@@ -14,6 +14,7 @@
 #include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
 #include "catalog/VolumeEngine.h"
+#include "disk/Faulty_RW.h"
 #include "platform/ByteOrder.h"
 #include "platform/DriveTable.h"
 #include "platform/EventSink.h"
@@ -239,6 +240,31 @@ TEST(FindConditionsTest, FatMapHoldsEveryClusterWhoseEntryIsSet)
             EXPECT_GT(used, 0u) << name;
         }
     }
+}
+
+// A FAT that cannot be read for the most part (a device that fails after the FAT's first
+// sector) gives no allocation map, and stops asking soon: the finds' condition is unknown, not
+// judged against entries that were never read, and a failing disk is not read again for every
+// one of its clusters.
+TEST(FindConditionsTest, FatMostlyUnreadableGivesNoMap)
+{
+    std::vector<u8> image = ReadImage(TestImage("fatbigdel32"));
+    ASSERT_GT(image.size(), 512u);
+    VolumeEntry volume;
+    ASSERT_TRUE(OpenFatVolume(image, volume));
+    auto faulty = std::make_unique<CFaulty_RW>(std::move(image));
+    CFaulty_RW& device = *faulty;
+    ASSERT_EQ(device.Open("C:", 512), kOk);
+    ASSERT_TRUE(volume.fatTable->Attach(&device, *volume.fatBoot));
+    volume.reader = std::move(faulty);
+    ASSERT_GT(volume.fatTable->ClusterLimit(), 4u * 4096);
+    device.FailAfter(0);
+    g_bRunning = 1;
+    AllocationMap map;
+    EXPECT_EQ(FatEngine().LoadAllocation(volume, &map), kErrUnsupported);
+    g_bRunning = 0;
+    EXPECT_EQ(map.Clusters(), 0u);
+    EXPECT_LT(device.FaultCount(), 3u * 4096);
 }
 
 TEST(FindConditionsTest, NtfsBitmapAgreesWithSleuthKit)
