@@ -242,7 +242,6 @@ AssignOutput AssignClusters(const AssignInput& in)
             const u32 p = active[0];
             FindState& state = states[p];
             const u64 stop = next < sweep.size() ? findOf(sweep[next]).first : high + 1;
-            const u64 from = c;
             const u64 limit = std::min<u64>(stop, in.owner.size());
             u64 end = c;
             while (end < limit && end - c < state.need && in.owner[end] == kOwnerFree &&
@@ -250,16 +249,15 @@ AssignOutput AssignClusters(const AssignInput& in)
                 ++end;
             if (end != c)
             {
-                // The first cluster as any other; the rest lengthen the run it is in.
+                // The first cluster as any other; once given, its run ends at it and the rest
+                // lengthen that run.
+                const u64 givenBefore = state.given;
                 Give(log, state, p, c, false);
                 const u64 rest = end - c - 1;
-                ClusterRun* run =
-                    state.lastRun != FindState::kNoRun ? &log[state.lastRun].run : nullptr;
-                if (rest > 0 && state.lastGiven == c && run != nullptr &&
-                    static_cast<u64>(run->first) + run->length == c + 1 &&
-                    run->length + rest <= std::numeric_limits<u32>::max())
+                if (state.given > givenBefore &&
+                    log[state.lastRun].run.length + rest <= std::numeric_limits<u32>::max())
                 {
-                    run->length += static_cast<u32>(rest);
+                    log[state.lastRun].run.length += static_cast<u32>(rest);
                     state.lastGiven = end - 1;
                     state.given += rest;
                     state.need -= rest;
@@ -270,9 +268,6 @@ AssignOutput AssignClusters(const AssignInput& in)
                         Give(log, state, p, k, false);
                 }
                 c = end;
-            }
-            if (c != from)
-            {
                 if (state.need == 0)
                     active.clear();
                 continue;

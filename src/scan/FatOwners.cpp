@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <new>
 #include <system_error>
 
@@ -21,6 +20,13 @@ constexpr u32 kEntryBlock = 4096;
 bool Running()
 {
     return g_bRunning.load(std::memory_order_relaxed) != 0;
+}
+
+// Whether a FAT is unreadable for the most part: more than a block of its entries, and more
+// than half of the first clusters entries up to. It then gives no allocation to work from.
+bool MostlyUnreadable(u64 unreadable, u64 clusters)
+{
+    return unreadable > kEntryBlock && unreadable > clusters / 2;
 }
 
 // The FAT's own part of the owner table of clusters 0 .. last: free, bad, or in use by a file
@@ -70,8 +76,7 @@ bool ClassifyFatClusters(FatTable& table, u32 last, OwnerTable* owner)
                 // cannot be read for the most part gives no allocation to work from.
                 const bool inTable = c < table.ClusterLimit();
                 const u32 entry = inTable ? entries[i] : FatTable::kUnreadable;
-                if (inTable && entry == FatTable::kUnreadable && ++unreadable > 4096 &&
-                    unreadable > c / 2)
+                if (inTable && entry == FatTable::kUnreadable && MostlyUnreadable(++unreadable, c))
                     return false;
                 owners[i] = entry == 0 ? kOwnerFree : entry == bad ? kOwnerSystem : kOwnerUnknown;
             }
@@ -92,8 +97,8 @@ u32 LoadFatAllocation(FatTable& table, AllocationMap* map)
     map->Set(1);
     // The entries come a block at a time (one call, a plain copy from a FAT the search keeps
     // in memory); the run flag is polled per block. A FAT that cannot be read for the most part
-    // (a boot sector that claims far more clusters than the volume holds) gives no map: each
-    // entry would be read again through the window, for hundreds of millions of clusters.
+    // (a failing device) gives no map, and stops being asked: each unreadable entry would be
+    // read again through the window.
     std::array<u32, kEntryBlock> entries;
     u8* bits = map->Bytes();
     u64 unreadable = 0;
@@ -110,7 +115,7 @@ u32 LoadFatAllocation(FatTable& table, AllocationMap* map)
             if (entries[i] != 0)
                 bits[cluster / 8] = static_cast<u8>(bits[cluster / 8] | (1u << (cluster % 8)));
         }
-        if (unreadable > kEntryBlock && unreadable > (from + count) / 2)
+        if (MostlyUnreadable(unreadable, from + count))
         {
             (void)map->Reset(0);
             return kErrUnsupported;
@@ -180,18 +185,6 @@ bool BuildFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluste
     // takes about as many bytes itself) is worth it. A pass started ahead waits here either way.
     const u32 lastEntry = std::min(last, table.ClusterLimit() - 1);
     const bool taken = pass.Take(owner);
-    AllocationMap map;
-    if (pass.TakeAllocation(&map))
-    {
-        try
-        {
-            volume.fatAllocation = std::make_unique<AllocationMap>(std::move(map));
-        }
-        catch (const std::bad_alloc&)
-        {
-            // The condition pass works the map out itself.
-        }
-    }
     if (last < 2 || table.ClusterLimit() < 3 || table.GetEntry(lastEntry) == FatTable::kUnreadable)
         return false;
     if (!taken && !ClassifyFatClusters(table, last, owner))

@@ -8,12 +8,14 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "catalog/AllocationMap.h"
 #include "disk/DirectRW.h"
 #include "fat/FatBootSector.h"
 #include "fat/FatDirBlock.h"
@@ -439,5 +441,18 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
         }
     }
     AssignFatFinds(volume, live, volume.fsType == kFsFat32 ? countOrCluster : 0, ownerPass);
+    // The allocation map the pass worked out after the owner table goes to the condition pass;
+    // without it that pass works the map out itself.
+    AllocationMap map;
+    if (ownerPass.TakeAllocation(&map))
+    {
+        try
+        {
+            volume.fatAllocation = std::make_unique<AllocationMap>(std::move(map));
+        }
+        catch (const std::bad_alloc&)
+        {
+        }
+    }
     return kOk;
 }
