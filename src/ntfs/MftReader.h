@@ -39,6 +39,13 @@ public:
     // Sequential scans: when on, Read reads the MFT ahead in large batches and serves the
     // following records from memory. Reads of other records do not disturb the batch.
     void SetReadAhead(bool on);
+    // The next read starts a new batch wherever it lies, for a scan that jumps ahead; the
+    // batch's buffer is kept.
+    void RestartReadAhead()
+    {
+        m_batchFirst = -1;
+        m_batchCount = 0;
+    }
 
     // Reads record into *out. Returns kNtfsOk, kNtfsNotFound (not in the extents), or
     // kNtfsIoError with *status set to the reader's code.

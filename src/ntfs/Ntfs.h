@@ -287,6 +287,8 @@ public:
     // Sequential scans: when on, ReadRecord reads the MFT ahead in large batches and serves
     // the following records from memory. Reads of other records do not disturb the batch.
     void SetReadAhead(bool on);
+    // The next ReadRecord starts a new batch wherever it lies (a scan that jumps ahead).
+    void RestartReadAhead() { m_mft.RestartReadAhead(); }
 
     // The boot sector's parameter block as read.
     using BootParams = NtfsBootParams;

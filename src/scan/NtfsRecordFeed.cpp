@@ -1,5 +1,6 @@
 #include "scan/NtfsRecordFeed.h"
 
+#include <algorithm>
 #include <new>
 #include <system_error>
 
@@ -10,12 +11,29 @@
 
 namespace
 {
-constexpr std::size_t kBatchRecords = 1024; // about 1 MiB of MFT per batch
-// Decoded batches waiting at most. Either thread stalls for stretches of its own (the filing
-// one on the first touch of the list's fresh pages, the decoding one on the kernel's copy of
-// the MFT): room for 16 MiB of MFT ahead lets the other go on meanwhile. With 4 MiB the
-// decoding thread waited up to a fifth of a 2-million-record search in some runs.
+// Decoded batches claimed at most ahead of the caller. Either thread stalls for stretches of
+// its own (the filing one on the first touch of the list's fresh pages, a decoding one on the
+// kernel's copy of the MFT): room for 16 MiB of MFT ahead lets the other go on meanwhile. With
+// 4 MiB the decoding thread waited up to a fifth of a 2-million-record search in some runs.
 constexpr std::size_t kBatchesAhead = 16;
+
+// Opens a parser of the volume on drive that leaves the times to the caller (decoding is the
+// longer half of the work, and the filing thread converts them). Null when it cannot.
+std::unique_ptr<CNtfs> OpenDecoder(const std::string& drive)
+{
+    std::unique_ptr<CNtfs> ntfs(new (std::nothrow) CNtfs(NewDriveReader(drive)));
+    if (!ntfs || ntfs->Open(drive, 1) != kOk)
+        return nullptr;
+    ntfs->LeaveTimesToCaller(true);
+    ntfs->SetReadAhead(true);
+    return ntfs;
+}
+
+void FreeData(std::vector<CNtfsRecordFeed::Decoded>& records)
+{
+    for (CNtfsRecordFeed::Decoded& d : records)
+        g_MemPool.Free(&d.info.data);
+}
 } // namespace
 
 CNtfsRecordFeed::~CNtfsRecordFeed()
@@ -23,68 +41,104 @@ CNtfsRecordFeed::~CNtfsRecordFeed()
     Stop();
 }
 
-bool CNtfsRecordFeed::Start(const std::string& drive, s64 first, s64 end)
+bool CNtfsRecordFeed::Start(const std::string& drive, s64 first, s64 end, std::size_t batchRecords)
 {
-    m_ntfs.reset(new (std::nothrow) CNtfs(NewDriveReader(drive)));
-    if (!m_ntfs || m_ntfs->Open(drive, 1) != kOk)
+    m_thread.ntfs = OpenDecoder(drive);
+    m_caller.ntfs = OpenDecoder(drive);
+    if (!m_thread.ntfs || !m_caller.ntfs || end <= first || batchRecords == 0)
     {
-        m_ntfs.reset();
+        m_thread.ntfs.reset();
+        m_caller.ntfs.reset();
         return false;
     }
-    // Decoding is the longer half of the two: the caller converts the times.
-    m_ntfs->LeaveTimesToCaller(true);
+    m_first = first;
+    m_end = end;
+    m_batchRecords = batchRecords;
+    const auto records = static_cast<std::size_t>(end - first);
+    m_batches = (records + batchRecords - 1) / batchRecords;
     try
     {
-        m_thread = std::thread(&CNtfsRecordFeed::Run, this, first, end);
+        m_worker = std::thread(&CNtfsRecordFeed::Run, this);
     }
     catch (const std::system_error&)
     {
-        m_ntfs.reset();
+        m_thread.ntfs.reset();
+        m_caller.ntfs.reset();
         return false;
     }
     return true;
 }
 
-void CNtfsRecordFeed::Run(s64 first, s64 end)
+bool CNtfsRecordFeed::Claim(std::size_t* index, std::vector<Decoded>* records)
 {
-    m_ntfs->SetReadAhead(true);
-    NtfsRecordInfo info;
-    std::vector<Decoded> batch;
-    bool more = true;
-    for (s64 r = first; more && r < end;)
+    if (m_stop || g_bRunning.load(std::memory_order_relaxed) == 0 || m_claimed == m_batches ||
+        m_claimed - m_taken >= kBatchesAhead)
+        return false;
+    *index = m_claimed++;
+    m_slots.emplace_back();
+    records->clear();
+    if (!m_spare.empty())
     {
-        batch.reserve(kBatchRecords);
-        for (; r < end && batch.size() < kBatchRecords; ++r)
-        {
-            if (g_bRunning.load(std::memory_order_relaxed) == 0)
-            {
-                more = false;
-                break;
-            }
-            if (m_ntfs->ReadRecord(info, r) != kOk)
-                continue;
-            batch.push_back(Decoded{r, std::move(info)});
-            info = NtfsRecordInfo{}; // its data block went with the batch
-        }
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_stop || m_ready.size() < kBatchesAhead; });
-        if (m_stop)
-            break;
-        m_ready.push_back(std::move(batch));
-        batch.clear();
-        if (!m_spare.empty())
-        {
-            batch = std::move(m_spare.back());
-            m_spare.pop_back();
-        }
-        m_changed.notify_all();
+        *records = std::move(m_spare.back());
+        m_spare.pop_back();
     }
-    for (Decoded& d : batch)
-        g_MemPool.Free(&d.info.data);
-    m_ntfs->SetReadAhead(false);
-    std::lock_guard lock(m_mutex);
-    m_finished = true;
+    return true;
+}
+
+void CNtfsRecordFeed::Decode(Decoder& decoder, std::size_t index,
+                             std::vector<Decoded>* records) const
+{
+    const s64 from = m_first + static_cast<s64>(index * m_batchRecords);
+    const s64 to = std::min<s64>(m_end, from + static_cast<s64>(m_batchRecords));
+    // A parser whose last batch ended elsewhere reads ahead from here, not from there.
+    if (decoder.next != from)
+        decoder.ntfs->RestartReadAhead();
+    records->reserve(m_batchRecords);
+    NtfsRecordInfo info;
+    s64 r = from;
+    for (; r < to; ++r)
+    {
+        if (g_bRunning.load(std::memory_order_relaxed) == 0)
+            break;
+        if (decoder.ntfs->ReadRecord(info, r) != kOk)
+            continue;
+        records->push_back(Decoded{r, std::move(info)});
+        info = NtfsRecordInfo{}; // its data block went with the batch
+    }
+    decoder.next = r;
+}
+
+void CNtfsRecordFeed::Store(std::size_t index, std::vector<Decoded>&& records)
+{
+    Slot& slot = m_slots[index - m_taken];
+    slot.records = std::move(records);
+    slot.ready = true;
     m_changed.notify_all();
+}
+
+void CNtfsRecordFeed::Run()
+{
+    std::unique_lock lock(m_mutex);
+    while (true)
+    {
+        std::vector<Decoded> records;
+        std::size_t index = 0;
+        bool claimed = false;
+        m_changed.wait(lock,
+                       [&]
+                       {
+                           claimed = Claim(&index, &records);
+                           return claimed || m_stop ||
+                                  g_bRunning.load(std::memory_order_relaxed) == 0 ||
+                                  m_claimed == m_batches;
+                       });
+        if (!claimed)
+            break; // stopped, or every batch is claimed
+        lock.unlock();
+        Decode(m_thread, index, &records);
+        lock.lock();
+        Store(index, std::move(records));
+    }
 }
 
 bool CNtfsRecordFeed::Next(std::vector<Decoded>* batch)
@@ -96,29 +150,48 @@ bool CNtfsRecordFeed::Next(std::vector<Decoded>* batch)
         m_spare.push_back(std::move(*batch));
         batch->clear();
     }
-    m_changed.wait(lock, [this] { return !m_ready.empty() || m_finished; });
-    if (m_ready.empty())
-        return false;
-    *batch = std::move(m_ready.front());
-    m_ready.pop_front();
-    m_changed.notify_all();
-    return true;
+    while (true)
+    {
+        if (!m_slots.empty() && m_slots.front().ready)
+        {
+            *batch = std::move(m_slots.front().records);
+            m_slots.pop_front();
+            ++m_taken;
+            m_changed.notify_all();
+            return true;
+        }
+        // The next batch is still being decoded, or not yet claimed: rather than wait, decode
+        // the first one no one has claimed.
+        std::size_t index = 0;
+        std::vector<Decoded> records;
+        if (Claim(&index, &records))
+        {
+            lock.unlock();
+            Decode(m_caller, index, &records);
+            lock.lock();
+            Store(index, std::move(records));
+            continue;
+        }
+        if (m_slots.empty())
+            return false; // every batch handed over, or the search stopped
+        m_changed.wait(lock);
+    }
 }
 
 void CNtfsRecordFeed::Stop()
 {
-    if (m_thread.joinable())
+    if (m_worker.joinable())
     {
         {
             std::lock_guard lock(m_mutex);
             m_stop = true;
             m_changed.notify_all();
         }
-        m_thread.join();
+        m_worker.join();
     }
-    for (std::vector<Decoded>& batch : m_ready)
-        for (Decoded& d : batch)
-            g_MemPool.Free(&d.info.data);
-    m_ready.clear();
-    m_ntfs.reset();
+    for (Slot& slot : m_slots)
+        FreeData(slot.records);
+    m_slots.clear();
+    m_thread.ntfs.reset();
+    m_caller.ntfs.reset();
 }

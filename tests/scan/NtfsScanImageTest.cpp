@@ -12,6 +12,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/DriveTable.h"
 #include "scan/NtfsEngine.h"
+#include "scan/NtfsRecordFeed.h"
 #include "scan/NtfsScan.h"
 #include "support/DriveSources.h"
 #include "support/TestImages.h"
@@ -298,3 +299,59 @@ INSTANTIATE_TEST_SUITE_P(Volumes, NtfsScanThreadsTest,
                          ::testing::Values("ntfs-scan", "ntfs-streams", "ntfs-attrlist",
                                            "ntfs-attrlist-freed", "ntfs-4k-sector",
                                            "ntfs-compressed", "cond-ntfs", "ntfs-scan-ambiguous"));
+
+// The record feed hands over every record that decodes, in record order and decoded as one
+// parser reading them in turn decodes it, whichever of its two threads decoded the batch: in
+// batches of one record, of a few, and of more than the MFT holds. A search stopped halfway
+// ends the feed without a hang.
+TEST(NtfsRecordFeedTest, HandsOverEveryRecordInOrder)
+{
+    const std::string image = TestImage("ntfs-scan");
+    ASSERT_FALSE(image.empty());
+    RegisterSource("F:", image);
+    CNtfs ntfs;
+    ASSERT_EQ(ntfs.Open("F:", 1), kOk);
+    const auto end = static_cast<s64>(ntfs.RecordCount());
+    ASSERT_GT(end, 40);
+    g_bRunning = 1;
+    std::vector<std::pair<s64, std::string>> expected;
+    for (s64 r = 0; r < end; ++r)
+    {
+        NtfsRecordInfo info;
+        if (ntfs.ReadRecord(info, r) == kOk)
+            expected.emplace_back(r, info.name.str());
+        g_MemPool.Free(&info.data);
+    }
+    ASSERT_GT(expected.size(), 12u);
+
+    for (const std::size_t batch : {std::size_t{1}, std::size_t{3}, std::size_t{1} << 20})
+    {
+        SCOPED_TRACE(batch);
+        for (const bool stop : {false, true})
+        {
+            g_bRunning = 1;
+            CNtfsRecordFeed feed;
+            ASSERT_TRUE(feed.Start("F:", 0, end, batch));
+            std::vector<std::pair<s64, std::string>> handed;
+            std::vector<CNtfsRecordFeed::Decoded> records;
+            while (feed.Next(&records))
+                for (CNtfsRecordFeed::Decoded& d : records)
+                {
+                    handed.emplace_back(d.record, d.info.name.str());
+                    g_MemPool.Free(&d.info.data);
+                    if (stop && handed.size() == expected.size() / 2)
+                        g_bRunning = 0;
+                }
+            feed.Stop();
+            if (stop)
+            {
+                EXPECT_LE(handed.size(), expected.size());
+                handed.resize(std::min(handed.size(), expected.size() / 2));
+                EXPECT_TRUE(std::equal(handed.begin(), handed.end(), expected.begin()));
+            }
+            else
+                EXPECT_EQ(handed, expected);
+        }
+    }
+    g_bRunning = 0;
+}
