@@ -32,12 +32,37 @@ bool CleanUtf8(const std::string& text, bool noC1)
     }
     return true;
 }
+
+// The literal JsonQuote must give, built one code point at a time.
+std::string PlainQuote(const std::string& text)
+{
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();)
+    {
+        u32 c = 0;
+        const std::size_t length = DecodeUtf8(text, i, &c);
+        static const char* const kHex = "0123456789abcdef";
+        if (length == 0)
+            out += "\\ufffd";
+        else if (c == '"' || c == '\\')
+            out += std::string("\\") + static_cast<char>(c);
+        else if (c == '\n' || c == '\t' || c == '\r')
+            out += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
+        else if (c < 0x20 || c == 0x7F)
+            out += std::string("\\u00") + kHex[c >> 4] + kHex[c & 0xF];
+        else
+            out.append(text, i, length);
+        i += length == 0 ? 1 : length;
+    }
+    return out + "\"";
+}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const std::string json = JsonQuote(text);
+    Check(json == PlainQuote(text));
     Check(json.size() >= 2 && json.front() == '"' && json.back() == '"');
     Check(CleanUtf8(json, false));
     // Inside the literal, every quote is escaped.

@@ -1,36 +1,33 @@
 // Minimal JSON text helpers for the command-line program's --json output.
 #include "cli/Json.h"
 
+#include <bit>
 #include <cstring>
 
 #include "cli/TextOut.h"
-#include "platform/Format.h"
+#include "platform/ByteOrder.h"
 #include "platform/Types.h"
 
 namespace
 {
-// Printable ASCII other than the quote and the backslash: copied as it is.
-bool IsPlainAscii(char c)
-{
-    return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
-}
-
-// Whether the eight bytes at p are all plain ASCII, tested at once on a 64-bit word.
-bool EightPlainAscii(const char* p)
+// How many of the eight bytes of v (read little-endian) lead it as plain ASCII, tested at once
+// on the word. Each test sets the top bit of a byte that fails it; a carry or borrow can set it
+// in the bytes above as well, but never below, so the lowest byte marked is the first one that
+// fails.
+unsigned PlainAsciiBytes(u64 v)
 {
     constexpr u64 kOnes = 0x0101010101010101ULL;
     constexpr u64 kTops = 0x8080808080808080ULL;
-    u64 v = 0;
-    std::memcpy(&v, p, sizeof v);
     // A byte below n (n at most 0x80), above 0x7E, or equal to c.
-    auto below = [v](u64 n) { return ((v - kOnes * n) & ~v & kTops) != 0; };
-    const bool above = (((v + kOnes) | v) & kTops) != 0;
+    auto below = [v](u64 n) { return (v - kOnes * n) & ~v & kTops; };
+    const u64 above = ((v + kOnes) | v) & kTops;
     auto equal = [v](u8 c)
     {
         const u64 x = v ^ (kOnes * c);
-        return ((x - kOnes) & ~x & kTops) != 0;
+        return (x - kOnes) & ~x & kTops;
     };
-    return !below(0x20) && !above && !equal('"') && !equal('\\');
+    const u64 marked = below(0x20) | above | equal('"') | equal('\\');
+    return marked == 0 ? 8 : static_cast<unsigned>(std::countr_zero(marked)) / 8;
 }
 } // namespace
 
@@ -43,61 +40,94 @@ std::string JsonQuote(std::string_view text)
 
 void AppendJsonQuoted(std::string& out, std::string_view text)
 {
-    out += '"';
+    char room[256];
+    if (JsonQuotedMost(text.size()) <= sizeof room)
+    {
+        out.append(room, WriteJsonQuoted(room, text));
+        return;
+    }
+    std::string literal(JsonQuotedMost(text.size()), '\0');
+    literal.resize(
+        static_cast<std::size_t>(WriteJsonQuoted(literal.data(), text) - literal.data()));
+    out += literal;
+}
+
+char* WriteJsonQuoted(char* p, std::string_view text)
+{
+    // Written straight into room known to be large enough: appending each piece to a string
+    // cost most of a listing line's time.
+    auto put = [&p](std::string_view piece)
+    {
+        std::memcpy(p, piece.data(), piece.size());
+        p += piece.size();
+    };
+    *p++ = '"';
     for (std::size_t i = 0; i < text.size();)
     {
-        // Runs of plain ASCII (nearly every name) are copied whole, without decoding.
-        std::size_t plain = i;
-        while (plain + 8 <= text.size() && EightPlainAscii(text.data() + plain))
-            plain += 8;
-        while (plain < text.size() && IsPlainAscii(text[plain]))
-            ++plain;
-        if (plain != i)
+        // Plain ASCII (nearly every name) is copied as it is, eight bytes at a time: the word is
+        // stored whole and the end moved on past its plain bytes. The text's last bytes are
+        // read into a word ended by zeros, which are no plain bytes.
+        const std::size_t left = text.size() - i;
+        u64 word = 0;
+        if (left >= 8)
+            word = LoadLe64(text.data() + i);
+        else if (text.size() >= 8)
+            word = LoadLe64(text.data() + text.size() - 8) >> (8 * (8 - left));
+        else
         {
-            out.append(text, i, plain - i);
-            i = plain;
-            continue;
+            u8 bytes[8] = {};
+            std::memcpy(bytes, text.data() + i, left);
+            word = LoadLe64(bytes);
         }
+        const unsigned plain = PlainAsciiBytes(word);
+        StoreLe64(p, word);
+        p += plain;
+        i += plain;
+        if (plain == 8 || i == text.size())
+            continue;
         // The separators of a path, between every two of its parts.
         if (text[i] == '\\')
         {
-            out += "\\\\";
+            put("\\\\");
             ++i;
             continue;
         }
         u32 codePoint = 0;
-        std::size_t length = DecodeUtf8(text, i, &codePoint);
+        const std::size_t length = DecodeUtf8(text, i, &codePoint);
         if (length == 0)
         {
             // A byte that is no part of valid UTF-8: JSON text must be Unicode.
-            out += "\\ufffd";
+            put("\\ufffd");
             ++i;
             continue;
         }
         switch (codePoint)
         {
         case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
+            put("\\\"");
             break;
         case '\n':
-            out += "\\n";
+            put("\\n");
             break;
         case '\t':
-            out += "\\t";
+            put("\\t");
             break;
         case '\r':
-            out += "\\r";
+            put("\\r");
             break;
         default:
             if (codePoint < 0x20 || codePoint == 0x7F)
-                out += Format("\\u%04x", codePoint);
+            {
+                static constexpr char kHex[] = "0123456789abcdef";
+                put("\\u00");
+                *p++ = kHex[codePoint >> 4];
+                *p++ = kHex[codePoint & 0xF];
+            }
             else
-                out.append(text, i, length);
+                put(text.substr(i, length));
         }
         i += length;
     }
-    out += '"';
+    *p++ = '"';
+    return p;
 }

@@ -2,6 +2,8 @@
 // main thread taking the workers' notifications until the finished notice or Ctrl-C.
 #include "cli/SearchRun.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "cli/InterruptGuard.h"
@@ -71,14 +73,21 @@ std::string TimeText(const FoundTime& t)
 
 void AppendTimeText(std::string& out, const FoundTime& t)
 {
+    char text[kTimeTextMost];
+    out.append(text, WriteTimeText(text, t));
+}
+
+char* WriteTimeText(char* p, const FoundTime& t)
+{
     auto inRange = [](s32 v, s32 limit) { return v >= 0 && v < limit; };
     if (!inRange(t.year, 10000) || !inRange(t.month, 100) || !inRange(t.day, 100) ||
         !inRange(t.hour, 100) || !inRange(t.minute, 100) || !inRange(t.second, 100))
     {
-        // A time no volume should hold (negative or too wide): printf pads it as it can.
-        out += Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                      t.second);
-        return;
+        // A time no volume should hold (negative or too wide): printf pads it as it can (six
+        // numbers of at most 11 characters and five separators fit).
+        const int n = std::snprintf(p, kTimeTextMost, "%04d-%02d-%02d %02d:%02d:%02d", t.year,
+                                    t.month, t.day, t.hour, t.minute, t.second);
+        return p + std::clamp<int>(n, 0, static_cast<int>(kTimeTextMost) - 1);
     }
     // Digits written directly, two at a time from a table: printf's format parsing cost more
     // than the listing's other work for every line, and a division per digit a fifth of it.
@@ -86,24 +95,23 @@ void AppendTimeText(std::string& out, const FoundTime& t)
                                      "25262728293031323334353637383940414243444546474849"
                                      "50515253545556575859606162636465666768697071727374"
                                      "75767778798081828384858687888990919293949596979899";
-    char text[19];
-    auto put2 = [&text](std::size_t at, s32 v)
+    auto put2 = [p](std::size_t at, s32 v)
     {
-        std::memcpy(text + at, kPairs + static_cast<std::size_t>(2 * v), 2); // v: 0 .. 99
+        std::memcpy(p + at, kPairs + static_cast<std::size_t>(2 * v), 2); // v: 0 .. 99
     };
     put2(0, t.year / 100);
     put2(2, t.year % 100);
-    text[4] = '-';
+    p[4] = '-';
     put2(5, t.month);
-    text[7] = '-';
+    p[7] = '-';
     put2(8, t.day);
-    text[10] = ' ';
+    p[10] = ' ';
     put2(11, t.hour);
-    text[13] = ':';
+    p[13] = ':';
     put2(14, t.minute);
-    text[16] = ':';
+    p[16] = ':';
     put2(17, t.second);
-    out.append(text, sizeof text);
+    return p + 19;
 }
 
 std::string FullPath(const FoundItem& item)

@@ -68,5 +68,9 @@ const char* FileSystemText(u32 fsType);
 std::string TimeText(const FoundTime& time);
 // The same text appended to out.
 void AppendTimeText(std::string& out, const FoundTime& time);
+// The most bytes WriteTimeText writes: 19, or a wider text for a time no volume should hold.
+inline constexpr std::size_t kTimeTextMost = 80;
+// The same text written to p, which has room for kTimeTextMost bytes; returns its end.
+char* WriteTimeText(char* p, const FoundTime& time);
 // The item's full catalogue path: its folder path, "\" and its name.
 std::string FullPath(const FoundItem& item);

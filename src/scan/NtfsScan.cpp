@@ -3,12 +3,14 @@
 #include "scan/NtfsScan.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "mempool/MemPool.h"
 #include "ntfs/FileReference.h"
+#include "platform/ByteOrder.h"
 #include "platform/EventSink.h"
 #include "platform/Format.h"
 #include "platform/LargeBlock.h"
@@ -68,15 +70,25 @@ public:
     // Has the processor fetch the slot a text of this hash is looked for from.
     void Prefetch(u64 hash) const { PrefetchLine(&m_slots[hash & (m_slots.size() - 1)]); }
 
-    static u64 Hash(std::string_view path, std::string_view name)
+    // The hash of a full text "PATH\NAME", taken eight bytes at a time (a byte at a time, the
+    // hashing of a million texts took a tenth of the filing thread's work).
+    static u64 Hash(std::string_view text)
     {
-        u64 h = 14695981039346656037ULL; // FNV-1a over the bytes of path, '\' and name
-        auto feed = [&h](char c) { h = (h ^ static_cast<u8>(c)) * 1099511628211ULL; };
-        for (char c : path)
-            feed(c);
-        feed('\\');
-        for (char c : name)
-            feed(c);
+        auto mix = [](u64 x)
+        {
+            x *= 0x9E3779B97F4A7C15ULL;
+            return x ^ (x >> 29);
+        };
+        u64 h = mix(text.size());
+        std::size_t at = 0;
+        for (; at + 8 <= text.size(); at += 8)
+            h = mix(h ^ LoadLe64(text.data() + at));
+        if (at < text.size())
+        {
+            u8 tail[8] = {};
+            std::memcpy(tail, text.data() + at, text.size() - at);
+            h = mix(h ^ LoadLe64(tail));
+        }
         return h ^ (h >> 32);
     }
 
@@ -157,12 +169,22 @@ void ReserveItems(FoundItems& items, s64 records)
     }
 }
 
+// Sets *text to the full text of path and name.
+void JoinText(std::string_view path, std::string_view name, std::string* text)
+{
+    text->assign(path);
+    *text += '\\';
+    *text += name;
+}
+
 // Numbers the item's name when an earlier item of the folder has it: the number goes before the
 // name's last '.', or at its end; a numbered name that is itself taken already moves the counter
-// on, so names stay unique in a folder. Returns the slot for the item's final text.
-std::size_t MakeNameUnique(ItemTexts& texts, FoundItem& item, u64* hash)
+// on, so names stay unique in a folder. Sets *text to the item's final text and returns its
+// slot.
+std::size_t MakeNameUnique(ItemTexts& texts, FoundItem& item, u64* hash, std::string* text)
 {
-    *hash = ItemTexts::Hash(item.path, item.name);
+    JoinText(item.path.view(), item.name.view(), text);
+    *hash = ItemTexts::Hash(*text);
     std::size_t slot = texts.Find(item.path, item.name, *hash);
     if (!texts.Taken(slot))
         return slot;
@@ -174,7 +196,8 @@ std::size_t MakeNameUnique(ItemTexts& texts, FoundItem& item, u64* hash)
         const std::string suffix = Format("_%u_", ++counter);
         item.name = dot == std::string::npos ? base + suffix
                                              : base.substr(0, dot) + suffix + base.substr(dot);
-        *hash = ItemTexts::Hash(item.path, item.name);
+        JoinText(item.path.view(), item.name.view(), text);
+        *hash = ItemTexts::Hash(*text);
         slot = texts.Find(item.path, item.name, *hash);
         if (!texts.Taken(slot))
             return slot;
@@ -197,12 +220,16 @@ u32 StreamIndex(VolumeEntry& volume, std::unordered_map<std::string, u32>& known
 // already: only a hint, the find's own lookup decides.
 constexpr std::size_t kLookAhead = 8;
 
-void PrefetchSlot(const ItemTexts& texts, const NtfsFolderMap& folders, const NtfsRecordInfo& info)
+void PrefetchSlot(const ItemTexts& texts, const NtfsFolderMap& folders, const NtfsRecordInfo& info,
+                  std::string* scratch)
 {
     if (info.parent == kRootRecord)
-        texts.Prefetch(ItemTexts::Hash(folders.root, info.name));
+        JoinText(folders.root, info.name.view(), scratch);
     else if (const ItemText* path = folders.Find(info.parent, info.parentSequence))
-        texts.Prefetch(ItemTexts::Hash(*path, info.name));
+        JoinText(path->view(), info.name.view(), scratch);
+    else
+        return;
+    texts.Prefetch(ItemTexts::Hash(*scratch));
 }
 
 // Appends item to the volume's items under a unique name and sets *text to its full text (one
@@ -210,10 +237,7 @@ void PrefetchSlot(const ItemTexts& texts, const NtfsFolderMap& folders, const Nt
 void AddItem(ItemTexts& texts, FoundItems& items, FoundItem&& item, std::string* text)
 {
     u64 hash = 0;
-    const std::size_t slot = MakeNameUnique(texts, item, &hash);
-    text->assign(item.path.view());
-    *text += '\\';
-    *text += item.name.view();
+    const std::size_t slot = MakeNameUnique(texts, item, &hash, text);
     items.push_back(std::move(item));
     texts.Add(slot, hash, items.size() - 1);
 }
@@ -378,13 +402,14 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
     if (!oneThread && feed.Start(volume.name, kFirstUserRecord, count))
     {
         std::vector<CNtfsRecordFeed::Decoded> batch;
+        std::string scratch;
         while (g_bRunning.load() != 0 && feed.Next(&batch))
             for (std::size_t k = 0; k < batch.size(); ++k)
             {
                 if (g_bRunning.load() == 0)
                     break;
                 if (k + kLookAhead < batch.size())
-                    PrefetchSlot(texts, folders, batch[k + kLookAhead].info);
+                    PrefetchSlot(texts, folders, batch[k + kLookAhead].info, &scratch);
                 ntfs.TakeLeftTimes(batch[k].info);
                 add(batch[k].record, batch[k].info);
             }
