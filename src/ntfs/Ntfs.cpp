@@ -11,6 +11,7 @@
 #include "ntfs/AttributeIterator.h"
 #include "ntfs/AttributeLayout.h"
 #include "ntfs/AttributeValues.h"
+#include "ntfs/MftRecordLayout.h"
 #include "ntfs/NtfsResult.h"
 #include "platform/Prefetch.h"
 #include "platform/Status.h"
@@ -277,6 +278,19 @@ u32 CNtfs::GetBytesPerSector() const
 void CNtfs::SetReadAhead(bool on)
 {
     m_mft.SetReadAhead(on);
+}
+
+bool CNtfs::BatchedFileInUse(s64 record) const
+{
+    const u8* batched = m_keepOpen && m_valid ? m_mft.Batched(record) : nullptr;
+    if (batched == nullptr)
+        return false;
+    // The header of a record a few ahead is fetched meanwhile, as ReadRecord does.
+    if (const u8* ahead = m_mft.Batched(record + kHeaderLookAhead))
+        PrefetchLine(ahead);
+    const ByteView bytes{batched, m_recordBytes};
+    return bytes.Has(0, kRecHeaderBytes) && bytes.U32(kRecSignature) == kFileSignature &&
+           (bytes.U16(kRecFlags) & (kRecFlagInUse | kRecFlagDirectory)) == kRecFlagInUse;
 }
 
 u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)

@@ -201,6 +201,10 @@ public:
     // Reads record n and parses it. Returns 0, 1 (not open), 5 (out of range; no attribute),
     // 6 (in-use file), 36 (no "FILE") or the reader's codes.
     [[nodiscard]] u32 ReadRecord(NtfsRecordInfo& info, s64 record);
+    // True when record lies in the read-ahead batch and its header marks a file in use, which
+    // ReadRecord would turn away (6): most records of a disk, told by two fields of their
+    // header without a decode. False tells nothing; ReadRecord decides then.
+    [[nodiscard]] bool BatchedFileInUse(s64 record) const;
     // Parses the record in the sector buffer (which it leaves as it is). Returns 0, 5, 6 or 36.
     [[nodiscard]] u32 ParseRecord(NtfsRecordInfo& info);
     // Finds the next attribute of type from cursor on in the record in the sector buffer, as it
