@@ -201,11 +201,15 @@ TEST_F(NtfsScanTest, NumbersClashingNames)
     vb.Set(27, File(u"x_1_.txt", 5, 5));
     vb.Set(28, File(u"x.txt", 5, 5));
     vb.Set(29, File(u"x.txt", 5, 5)); // x_1_.txt is taken: the counter moves on
-    EXPECT_EQ(Scan(vb), (std::vector<std::string>{
-                            "C:\\report.doc", "C:\\report_1_.doc", "C:\\report_2_.doc",
-                            "C:\\README", "C:\\README_1_", "C:\\a.b.c", "C:\\a.b_1_.c", "C:\\docs",
-                            "C:\\docs_1_", "C:\\docs_1_\\in.txt", "C:\\report_1__1_.doc",
-                            "C:\\x_1_.txt", "C:\\x.txt", "C:\\x_2_.txt"}));
+    // Whole texts are compared: a '\' inside a name can give the text of a file elsewhere.
+    vb.Set(30, File(u"a_long_name.txt", 23, 1));
+    vb.Set(31, File(u"docs\\a_long_name.txt", 5, 5));
+    EXPECT_EQ(Scan(vb),
+              (std::vector<std::string>{
+                  "C:\\report.doc", "C:\\report_1_.doc", "C:\\report_2_.doc", "C:\\README",
+                  "C:\\README_1_", "C:\\a.b.c", "C:\\a.b_1_.c", "C:\\docs", "C:\\docs_1_",
+                  "C:\\docs_1_\\in.txt", "C:\\report_1__1_.doc", "C:\\x_1_.txt", "C:\\x.txt",
+                  "C:\\x_2_.txt", "C:\\docs\\a_long_name.txt", "C:\\docs\\a_long_name_1_.txt"}));
     EXPECT_EQ(Items()[2].name, "report_2_.doc");
 }
 
