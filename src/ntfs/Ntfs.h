@@ -114,17 +114,12 @@ struct NtfsRecordInfo
     ItemName name;     // UTF-8 name, empty when none
     FoundTime created;
     FoundTime accessed;
-    FoundTime modified;
-    // A parser that leaves the times to its caller (CNtfs::LeaveTimesToCaller) sets these
-    // instead of the three above: $STANDARD_INFORMATION's creation and access FILETIMEs.
-    bool timesLeft = false;
-    s64 createdFileTime = 0;
-    s64 accessedFileTime = 0;
-    u64 size = 0;                         // data size in bytes; 0 for folders
-    u8* data = nullptr;                   // data block, null for folders; owned by the receiver
-    u16 parentSequence = 0;               // sequence number of the parent reference (top 16 bits)
-    u16 sequence = 0;                     // the record's own sequence number
-    u8 inUse = 0;                         // 1 when the record's in-use flag is set
+    FoundTime modified;     // unset by a parser that skips it (CNtfs::SkipModifiedTime)
+    u64 size = 0;           // data size in bytes; 0 for folders
+    u8* data = nullptr;     // data block, null for folders; owned by the receiver
+    u16 parentSequence = 0; // sequence number of the parent reference (top 16 bits)
+    u16 sequence = 0;       // the record's own sequence number
+    u8 inUse = 0;           // 1 when the record's in-use flag is set
     std::vector<NtfsNamedStream> streams; // a file's named $DATA streams, in record order
 };
 
@@ -249,14 +244,9 @@ public:
     // FileTimeToFoundTime with the zone's offsets taken from (and learnt into) zones.
     static void FileTimeToFoundTime(s64 fileTime, FoundTime& out, ZoneOffsets* zones);
 
-    // When on, ReadRecord hands a record's creation and access times over as FILETIMEs
-    // (NtfsRecordInfo::timesLeft) and leaves its modification time unset: a search that
-    // decodes records on one thread and files them on another converts the times on the
-    // filing thread (TakeLeftTimes), which has time to spare, where the decoding thread has none.
-    void LeaveTimesToCaller(bool on) { m_timesLeftToCaller = on; }
-    // Converts the times a parser left in info (if any) into info.created and info.accessed,
-    // as ReadRecord would have, through this parser's zone offsets.
-    void TakeLeftTimes(NtfsRecordInfo& info);
+    // When on, ReadRecord leaves NtfsRecordInfo::modified unset: a search shows the creation
+    // and access times only, and a zone lookup per record is spared.
+    void SkipModifiedTime(bool on) { m_skipModified = on; }
 
     // Volume figures for recovery, in the reader's 512-byte sectors.
     [[nodiscard]] u32 GetSectorsPerCluster() const;
@@ -350,6 +340,6 @@ private:
     std::vector<u8> m_listBytes;          // its non-resident attribute list
     NtfsFileAttributes m_file;            // its attributes
     ZoneOffsets m_zones;                  // the zone offsets its times met
-    bool m_timesLeftToCaller = false;     // see LeaveTimesToCaller
+    bool m_skipModified = false;          // see SkipModifiedTime
     u32 m_unitsPerCluster = 0;            // 512-byte reader sectors per cluster
 };

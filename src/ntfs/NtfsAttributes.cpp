@@ -219,24 +219,14 @@ void CNtfs::ConvertTimes(const NtfsStandardInformation& si, NtfsRecordInfo& info
         info.accessed = info.created;
     else
         FileTimeToFoundTime(si.accessed, info.accessed, &m_zones);
+    if (m_skipModified)
+        return;
     if (si.modified == si.created)
         info.modified = info.created;
     else if (si.modified == si.accessed)
         info.modified = info.accessed;
     else
         FileTimeToFoundTime(si.modified, info.modified, &m_zones);
-}
-
-void CNtfs::TakeLeftTimes(NtfsRecordInfo& info)
-{
-    if (!info.timesLeft)
-        return;
-    FileTimeToFoundTime(info.createdFileTime, info.created, &m_zones);
-    if (info.accessedFileTime == info.createdFileTime)
-        info.accessed = info.created;
-    else
-        FileTimeToFoundTime(info.accessedFileTime, info.accessed, &m_zones);
-    info.timesLeft = false;
 }
 
 u32 CNtfs::ParseRecordHeader(ByteView bytes, NtfsRecordInfo& info, MftRecordHeader* header)
@@ -279,14 +269,7 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info,
     NtfsStandardInformation si;
     if (!found.hasStandardInfo || DecodeStandardInformation(found.standardInfo, &si) != kNtfsOk)
         return kErrTransfer;
-    info.timesLeft = m_timesLeftToCaller;
-    if (m_timesLeftToCaller)
-    {
-        info.createdFileTime = si.created;
-        info.accessedFileTime = si.accessed;
-    }
-    else
-        ConvertTimes(si, info);
+    ConvertTimes(si, info);
     // The file's data: its unnamed $DATA (the piece that starts it, which holds the sizes), or
     // in a record without an attribute list whatever $DATA comes first.
     const NtfsAttribute* unnamed = nullptr;

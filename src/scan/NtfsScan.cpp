@@ -410,7 +410,6 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
                     break;
                 if (k + kLookAhead < batch.size())
                     PrefetchSlot(texts, folders, batch[k + kLookAhead].info, &scratch);
-                ntfs.TakeLeftTimes(batch[k].info);
                 add(batch[k].record, batch[k].info);
             }
         for (CNtfsRecordFeed::Decoded& decoded : batch)

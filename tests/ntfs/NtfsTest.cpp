@@ -453,6 +453,32 @@ TEST(NtfsTest, ReadRecordWithoutKeepOpenReopensAndCloses)
     EXPECT_EQ(closed.ReadRecord(info, 20), kErrNotOpen);
 }
 
+// A parser told to skip the modification time (a search shows the other two) gives the same
+// creation and access times and leaves the modification time unset.
+TEST(NtfsTest, SkippedModificationTimeLeavesTheOthersAlone)
+{
+    VolumeBuilder vb(32);
+    RecordLayout file = DeletedFile(u"a.txt");
+    file.created = static_cast<u64>(FileTime(2021, 3, 4, 5, 6, 7));
+    file.accessed = static_cast<u64>(FileTime(2022, 3, 4, 5, 6, 7));
+    file.modified = static_cast<u64>(FileTime(2023, 3, 4, 5, 6, 7));
+    vb.Set(20, file);
+    u32 rc = 0;
+    auto ntfs = OpenImage(vb.Image(), &rc, 1);
+    ASSERT_EQ(rc, kOk);
+    NtfsRecordInfo all;
+    NtfsRecordInfo two;
+    ASSERT_EQ(ntfs->ReadRecord(all, 20), kOk);
+    ntfs->SkipModifiedTime(true);
+    ASSERT_EQ(ntfs->ReadRecord(two, 20), kOk);
+    EXPECT_EQ(two.created, all.created);
+    EXPECT_EQ(two.accessed, all.accessed);
+    EXPECT_EQ(all.modified.year, 2023);
+    EXPECT_EQ(two.modified, FoundTime{});
+    g_MemPool.Free(&all.data);
+    g_MemPool.Free(&two.data);
+}
+
 TEST(NtfsTest, FixupsRestoreStrideEndsAndUndoOnMismatch)
 {
     RecordLayout layout = DeletedFile(u"f");
