@@ -67,20 +67,11 @@ char* WriteJsonQuoted(char* p, std::string_view text)
         // Plain ASCII (nearly every name) is copied as it is, eight bytes at a time: the word is
         // stored whole and the end moved on past its plain bytes. The text's last bytes are
         // read into a word ended by zeros, which are no plain bytes.
+        u8 word[8] = {};
         const std::size_t left = text.size() - i;
-        u64 word = 0;
-        if (left >= 8)
-            word = LoadLe64(text.data() + i);
-        else if (text.size() >= 8)
-            word = LoadLe64(text.data() + text.size() - 8) >> (8 * (8 - left));
-        else
-        {
-            u8 bytes[8] = {};
-            std::memcpy(bytes, text.data() + i, left);
-            word = LoadLe64(bytes);
-        }
-        const unsigned plain = PlainAsciiBytes(word);
-        StoreLe64(p, word);
+        std::memcpy(word, text.data() + i, left < 8 ? left : 8);
+        const unsigned plain = PlainAsciiBytes(LoadLe64(word));
+        std::memcpy(p, word, 8);
         p += plain;
         i += plain;
         if (plain == 8 || i == text.size())
