@@ -2,8 +2,8 @@
 // search's other half (folder paths, numbering, the items) runs meanwhile on the caller's
 // thread. A thread of its own decodes batches ahead; a caller that would wait for the next one
 // decodes a batch further on itself. Decoding is the longer half: shared this way, neither
-// thread waits while the other works, and on two cores a search of a large MFT takes about
-// half the time of one thread doing both.
+// thread waits while the other works (on the 2-million-record bench volume, 514 ms became 447
+// against one thread decoding while the other files).
 #pragma once
 
 #include <condition_variable>
