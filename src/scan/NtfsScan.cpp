@@ -70,8 +70,8 @@ public:
     // Has the processor fetch the slot a text of this hash is looked for from.
     void Prefetch(u64 hash) const { PrefetchLine(&m_slots[hash & (m_slots.size() - 1)]); }
 
-    // The hash of a full text "PATH\NAME", taken eight bytes at a time (a byte at a time, the
-    // hashing of a million texts took a tenth of the filing thread's work).
+    // The hash of a full text "PATH\NAME", taken eight bytes at a time: a step of the chain per
+    // word instead of one per byte, about 75 instructions fewer a find.
     static u64 Hash(std::string_view text)
     {
         auto mix = [](u64 x)
