@@ -85,7 +85,14 @@ struct FoundItem
     u32 runCount = 0;
     u32 overwritten = 0; // clusters of those runs that live files now hold
     u8 attr = 0;         // FAT attribute layout; 0x10 marks a folder
-    u8 inferred = 0;     // 1 when those clusters are not one run
+    // FAT, exFAT, of the clusters the layout search gave: 1 when they are not one run, or when
+    // the layout could not be told (the data is then read as one stretch).
+    u8 inferred : 1 = 0;
+    // 1 when another find's claim to a cluster both claim outweighs this one's: a later find
+    // was written over part of it, or its layout could not be told, or its size is clipped.
+    u8 yields : 1 = 0;
+    // 1 when its size is more than the volume can hold: its runs are all it has.
+    u8 clipped : 1 = 0;
     FindCondition condition = FindCondition::kNotJudged; // set once its volume is searched
     u8 overwrittenPct = 0; // share of its clusters that hold other data now, 0 .. 100
 };

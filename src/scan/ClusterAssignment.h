@@ -1,6 +1,6 @@
-// Which clusters each deleted file of a FAT or exFAT volume most likely had: a sweep over the
-// volume that hands the free clusters (and those now overwritten) to the deleted finds, all
-// finds of the volume together, stepping over what live files created earlier hold.
+// Which clusters each deleted file of a FAT or exFAT volume most likely had: the layout of all
+// the deleted finds of the volume together with the fewest gaps, stepping over what live files
+// created earlier hold.
 #pragma once
 
 #include <memory_resource>
@@ -56,9 +56,16 @@ struct AssignResult
     u32 runsAt = 0;        // its first run in AssignOutput::runs
     u32 runCount = 0;      // 0: nothing given (first cluster outside the volume, or shared)
     u64 clusters = 0;      // clusters given; fewer than asked when the volume ran out
-    u32 overwritten = 0;   // given clusters now held by live (or unknown) files
+    u32 overwritten = 0;   // given clusters now held by live (or unknown) files or later finds
     bool shared = false;   // another find with the same first cluster took it
-    bool inferred = false; // the clusters are not one run
+    bool inferred = false; // the clusters are not one run, or the layout could not be told
+    // Its clusters count as another find's where both claim them: a later find was written
+    // over part of it, or it is read as one stretch from its first cluster because two layouts
+    // were equally good (runCount 0 then), or it is clipped.
+    bool yields = false;
+    // The volume cannot hold its size: it has the free clusters from its first one up to the
+    // next cluster another find holds, and no more.
+    bool clipped = false;
 };
 
 struct AssignOutput
@@ -72,14 +79,18 @@ struct AssignOutput
     std::pmr::vector<AssignResult> results; // parallel to AssignInput::finds, in its memory
 };
 
-// Creation times within this many seconds count as written at once (two copies or downloads
-// running together), whose clusters alternate.
-inline constexpr u64 kConcurrentSeconds = 60;
-// Active finds the sweep weighs for each cluster: the most recently started ones.
+// Two finds count as written at once (two downloads running together), and their clusters
+// alternate, when the later one's first cluster lies inside the earlier one's own stretch
+// (had the earlier been finished, it would have had that cluster) and their creation times lie
+// within this many seconds (two downloads started together). Times in the same minute tell
+// nothing more: a batch copy writes many files in one minute, one after the other.
+inline constexpr u64 kConcurrentSeconds = 5;
+// Active finds the sweep weighs for each cluster, and earlier finds a find is compared with for
+// writing at once: the most recently started ones.
 inline constexpr u32 kLookBack = 8;
 
 // Assigns the clusters of every find. Never fails: finds the volume cannot serve get fewer
-// clusters or none.
+// clusters or none. See ClusterAssignment.cpp for the rules.
 [[nodiscard]] AssignOutput AssignClusters(const AssignInput& input);
 
 // Seconds since 1 January 1601 of a decoded time; kNoTime for a time that is not set.

@@ -51,7 +51,7 @@ bool SameClaim(const FindClusters& a, const FindClusters& b)
 
 // The stretches that more than one distinct claim covers, in order and disjoint: a sweep over
 // the starts and ends of the runs of one find of each file seen more than once.
-std::pmr::vector<Contested> ContestedStretches(std::span<const FindClusters> finds,
+std::pmr::vector<Contested> ContestedStretches(std::span<const FindClusters> finds, bool strongOnly,
                                                std::pmr::memory_resource* scratch)
 {
     std::unordered_map<u64, std::vector<std::size_t>> byHash;
@@ -66,7 +66,7 @@ std::pmr::vector<Contested> ContestedStretches(std::span<const FindClusters> fin
     ends.reserve(runTotal);
     for (std::size_t i = 0; i < finds.size(); ++i)
     {
-        if (finds[i].runs.empty())
+        if (finds[i].runs.empty() || (strongOnly && finds[i].yields))
             continue;
         if (finds[i].identity != 0)
         {
@@ -125,12 +125,36 @@ u64 DamagedClusters(const AllocationMap& map, const std::pmr::vector<Contested>&
     }
     return damaged;
 }
+// A find whose size the volume cannot hold is partial at most: the clusters it lacks count as
+// damaged.
+void ClipJudgement(FoundItem& item, u64 clusterBytes, const FindClusters& find)
+{
+    if (clusterBytes == 0 || item.condition == FindCondition::kOverwritten)
+        return;
+    u64 have = 0;
+    for (const ClaimedRun& run : find.runs)
+        have += run.length;
+    const u64 wanted = item.size / clusterBytes + (item.size % clusterBytes != 0 ? 1 : 0);
+    if (have >= wanted)
+        return;
+    // The damaged share of the clusters it has, then of those it lacks, as a share of all.
+    const u64 damaged = item.overwrittenPct * have / 100 + (wanted - have);
+    const u64 pct = damaged / wanted * 100 + (damaged % wanted * 100 + wanted - 1) / wanted;
+    item.condition = FindCondition::kPartial;
+    item.overwrittenPct = static_cast<u8>(std::min<u64>(pct, 100));
+}
 } // namespace
 
 std::vector<FindJudgement> JudgeFinds(const AllocationMap& map, std::span<const FindClusters> finds,
                                       std::pmr::memory_resource* scratch)
 {
-    const std::pmr::vector<Contested> contested = ContestedStretches(finds, scratch);
+    // Where one claim yields, a find that does not is damaged only where claims like its own
+    // meet.
+    const std::pmr::vector<Contested> contested = ContestedStretches(finds, false, scratch);
+    const bool anyYields =
+        std::any_of(finds.begin(), finds.end(), [](const FindClusters& f) { return f.yields; });
+    const std::pmr::vector<Contested> strong =
+        anyYields ? ContestedStretches(finds, true, scratch) : std::pmr::vector<Contested>(scratch);
     std::vector<FindJudgement> out(finds.size());
     for (std::size_t i = 0; i < finds.size(); ++i)
     {
@@ -141,7 +165,8 @@ std::vector<FindJudgement> JudgeFinds(const AllocationMap& map, std::span<const 
         {
             total += run.length;
             live += map.CountInUse(run.lcn, run.length);
-            damaged += DamagedClusters(map, contested, run);
+            damaged +=
+                DamagedClusters(map, anyYields && !finds[i].yields ? strong : contested, run);
         }
         FindJudgement& judged = out[i];
         if (total == 0)
@@ -199,6 +224,7 @@ void AssessConditions(VolumeEntry& entry)
         FindClusters find{0, std::pmr::vector<ClaimedRun>(scratch.Resource())};
         if (item.record != 0)
             find.identity = item.record ^ (u64{item.stream} << 48);
+        find.yields = item.yields != 0;
         if (!inRecord && !stream.resident)
             for (const StreamExtent& extent : stream.extents)
                 if (!extent.hole && extent.length > 0 && extent.lcn <= ~0ull - extent.length)
@@ -227,6 +253,8 @@ void AssessConditions(VolumeEntry& entry)
         FoundItem& item = entry.items[judged[k]];
         item.condition = results[k].condition;
         item.overwrittenPct = results[k].overwrittenPct;
+        if (item.clipped != 0)
+            ClipJudgement(item, engine.ClusterBytes(entry), finds[k]);
         // Clusters worked out around other files' data: likely right, not certain.
         if (item.condition == FindCondition::kGood && item.inferred != 0)
             item.condition = FindCondition::kInferred;

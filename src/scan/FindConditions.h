@@ -24,6 +24,9 @@ struct FindClusters
 {
     u64 identity = 0; // finds of one equal identity other than 0 are the same data seen twice
     std::pmr::vector<ClaimedRun> runs;
+    // Its claim gives way: a cluster it shares with a find whose claim does not is damaged for
+    // it alone (a later file was written there, as the cluster layout tells).
+    bool yields = false;
 };
 
 // What the clusters of one find say.
@@ -38,11 +41,12 @@ struct FindJudgement
 // cannot both hold their data there, and which of them was written there last cannot be told
 // from the clusters (a new file of the same length put on the same clusters claims exactly the
 // same runs), so the shared clusters count against each. Only finds of one identity with the
-// same runs (one file seen twice) count once. Per find: overwritten when a live file holds its
-// first cluster or all of them, partial when any cluster is damaged (also when all of them
-// are, by other finds alone), good otherwise; overwrittenPct is the share of damaged clusters,
-// rounded up so that one damaged cluster of many still shows. The working lists take their
-// memory from scratch.
+// same runs (one file seen twice) count once; a find that yields loses the clusters it shares
+// with one that does not, which keeps them undamaged. Per find: overwritten when a live file holds
+// its first cluster or all of them, partial when any cluster is damaged (also when all of them are,
+// by other finds alone), good otherwise; overwrittenPct is the share of damaged clusters, rounded
+// up so that one damaged cluster of many still shows. The working lists take their memory from
+// scratch.
 [[nodiscard]] std::vector<FindJudgement>
 JudgeFinds(const AllocationMap& map, std::span<const FindClusters> finds,
            std::pmr::memory_resource* scratch = std::pmr::get_default_resource());

@@ -53,6 +53,8 @@ void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, LiveEntries& li
         item.runCount = result.runCount;
         item.overwritten = result.overwritten;
         item.inferred = result.inferred ? 1 : 0;
+        item.yields = result.yields ? 1 : 0;
+        item.clipped = result.clipped ? 1 : 0;
     }
 }
 
@@ -70,7 +72,8 @@ bool AssignedExtents(const VolumeEntry& volume, const FoundItem& item, u64 wante
     for (u32 i = 0; i < item.runCount; ++i)
         total += volume.assignedRuns[item.runsAt + i].length;
     const ClusterRun& tail = volume.assignedRuns[item.runsAt + item.runCount - 1];
-    if (total < wanted && static_cast<u64>(tail.first) + tail.length - 1 < volume.clusterCount)
+    if (total < wanted && item.clipped == 0 &&
+        static_cast<u64>(tail.first) + tail.length - 1 < volume.clusterCount)
         return false;
     for (u32 i = 0; i < item.runCount && *clusters < wanted; ++i)
     {

@@ -45,8 +45,8 @@ void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, LiveEntries& li
 [[nodiscard]] bool HasDeletedFinds(const VolumeEntry& volume);
 
 // The extents of item's assigned clusters, at most wanted clusters of them, into *extents and
-// their count into *clusters. False when the item was given none, its runs were made for
-// another size, or the volume is read contiguously (recover --contiguous): the caller then
-// reads one stretch from the first cluster.
+// their count into *clusters (fewer than wanted for a clipped item). False when the item was
+// given none, its runs were made for another size, or the volume is read contiguously
+// (recover --contiguous): the caller then reads one stretch from the first cluster.
 [[nodiscard]] bool AssignedExtents(const VolumeEntry& volume, const FoundItem& item, u64 wanted,
                                    std::vector<StreamExtent>* extents, u64* clusters);

@@ -188,6 +188,123 @@ TEST(ClusterAssignment, HandMadeLayouts)
     }
 }
 
+// Layouts as an allocator handing out the lowest free cluster would have written them, each
+// with the one layout the evidence allows. Flags per find: 'y' yields its shared clusters,
+// 'c' clipped, 'i' inferred.
+TEST(ClusterAssignment, LayoutsAsWritten)
+{
+    struct Case
+    {
+        const char* name;
+        std::string owners;
+        std::vector<u64> liveCreated;
+        std::vector<AssignFind> finds;
+        std::vector<std::string> expected;
+        std::vector<std::string> flags; // empty: none set
+        std::vector<u32> overwritten;   // empty: all 0
+    };
+    // Ten files copied one after the other in a minute, created 6 s apart; the first was
+    // written over the start of an older deleted file (clusters 5-6), and the sixth goes
+    // around a live file at 17.
+    std::vector<AssignFind> batch = {{5, 2, kT - 86400, false}};
+    const u64 firsts[10] = {2, 6, 8, 12, 15, 16, 19, 22, 24, 25};
+    const u64 sizes[10] = {4, 2, 4, 3, 1, 2, 3, 2, 1, 3};
+    for (u64 k = 0; k < 10; ++k)
+        batch.push_back({firsts[k], sizes[k], kT + 6 * k, false});
+    const std::vector<std::string> batchRuns = {"5-6",   "2-5",   "6-7",   "8-11", "12-14", "15",
+                                                "16,18", "19-21", "22-23", "24",   "25-27"};
+    std::string batchOwners(30, '.');
+    batchOwners[17 - 2] = '1';
+    std::vector<std::string> batchFlags(11, "");
+    batchFlags[0] = "y";
+    batchFlags[6] = "i";
+    std::vector<u32> batchOver(11, 0);
+    batchOver[0] = 2;
+    const std::vector<Case> cases = {
+        {"A fragmented around B in a deleted folder",
+         std::string(30, '.'),
+         {},
+         {{16, 1, kT - 60, false}, {17, 2, kT, false}, {18, 2, kT + 30, false}},
+         {"16", "17,20", "18-19"},
+         {"", "i", ""},
+         {}},
+        {"middle file deleted, then a bigger one written over it",
+         "11..22......",
+         {kT, kT + 120},
+         {{4, 2, kT + 60, false}, {4, 3, kT + 600, false}},
+         {"", "4-5,8"},
+         {"", "i"},
+         {}},
+        {"two downloads interleaved",
+         std::string(12, '.'),
+         {},
+         {{2, 3, kT, false}, {3, 3, kT + 2, false}},
+         {"2,4,6", "3,5,7"},
+         {"i", "i"},
+         {}},
+        {"a file around a live file",
+         "..11......",
+         {kT - 600},
+         {{2, 4, kT, false}},
+         {"2-3,6-7"},
+         {"i"},
+         {}},
+        {"ten files copied in one minute",
+         batchOwners,
+         {kT - 600},
+         batch,
+         batchRuns,
+         batchFlags,
+         batchOver},
+        {"a deleted file written over an older deleted one",
+         std::string(20, '.'),
+         {},
+         {{10, 4, kT, false}, {9, 4, kT + 3600, false}},
+         {"10-13", "9-12"},
+         {"y", ""},
+         {3, 0}},
+        {"a size the volume cannot hold takes nothing from a later find",
+         std::string(30, '.'),
+         {},
+         {{4, 1000, kT, false}, {14, 3, kT + 12, false}},
+         {"4-13", "14-16"},
+         {"yc", ""},
+         {}},
+        {"a clipped find steps over a live file created before it",
+         "...1....",
+         {kT - 600},
+         {{3, 1000, kT, false}},
+         {"3-4,6-9"},
+         {"yci"},
+         {}},
+        {"equally good layouts fall back to the plain read",
+         "..1.......",
+         {kT - 600},
+         {{2, 2, kT, false}, {3, 2, kT + 3600, false}},
+         {"", ""},
+         {"yi", "yi"},
+         {}},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        const AssignOutput out =
+            AssignClusters(MakeInput(Layout{c.name, c.owners, c.liveCreated, c.finds, {}, {}}));
+        ASSERT_EQ(out.results.size(), c.finds.size());
+        for (std::size_t f = 0; f < c.finds.size(); ++f)
+        {
+            const AssignResult& r = out.results[f];
+            EXPECT_EQ(RunsText(out, f), c.expected[f]) << "find " << f;
+            std::string flags;
+            flags += r.yields ? "y" : "";
+            flags += r.clipped ? "c" : "";
+            flags += r.inferred ? "i" : "";
+            EXPECT_EQ(flags, c.flags.empty() ? "" : c.flags[f]) << "find " << f;
+            EXPECT_EQ(r.overwritten, c.overwritten.empty() ? 0 : c.overwritten[f]) << "find " << f;
+        }
+    }
+}
+
 TEST(ClusterAssignment, SharedAndClippedFlags)
 {
     AssignInput in;
