@@ -69,8 +69,8 @@ struct VolumeEntry
     std::unique_ptr<FatTable> fatTable;     // FAT table; null otherwise
     std::unique_ptr<FatBootSector> fatBoot; // FAT boot sector; null otherwise
     std::unique_ptr<ExfatVolume> exfat;     // exFAT geometry, FAT and bitmap; null otherwise
-    // FAT: the clusters in use, worked out beside the folder walk, until the condition pass
-    // takes them; null otherwise.
+    // FAT, exFAT: the clusters in use, worked out by the search (beside the FAT folder walk, or
+    // for the cluster assignment), until the condition pass takes them; null otherwise.
     std::unique_ptr<AllocationMap> fatAllocation;
     // FAT, exFAT: the clusters assigned to the deleted finds (FoundItem::runsAt, runCount).
     std::vector<ClusterRun> assignedRuns;

@@ -24,17 +24,16 @@
 //    waited longest, so that their clusters alternate. When neither tells, the layouts are
 //    equally good: the finds weighed are read as one stretch from their first cluster and
 //    marked inferred.
-// 4. The clipped finds take the clusters from their first one on up to the next cluster
-//    another find holds.
+// 4. The clipped finds take the free clusters from their first one on, up to the first one in
+//    use or held by another find.
 //
 // Cost: sorting the finds, O(F log F); the stretches of step 2 and the sweep of step 3 visit
-// each cluster from the lowest first cluster on a bounded number of times, O(C * kLookBack).
+// each cluster the finds reach a bounded number of times, O(R * kLookBack). Memory: the reach
+// (ClusterReach.h), a bit per cluster of it, and the runs.
 #include "scan/ClusterAssignment.h"
 
 #include <algorithm>
 #include <limits>
-
-#include "platform/Unicode.h"
 
 namespace
 {
@@ -96,7 +95,7 @@ enum class Take : u8
 
 Take Takeable(const AssignInput& in, u64 cluster, const AssignFind& find)
 {
-    const u32 owner = cluster < in.owner.size() ? in.owner[cluster] : kOwnerUnknown;
+    const u32 owner = in.reach.Owner(cluster);
     if (owner == kOwnerFree)
         return Take::kFree;
     if (owner == kOwnerSystem)
@@ -146,9 +145,19 @@ public:
 
 private:
     const AssignFind& FindOf(u32 p) const { return m_in.finds[m_primaries[p]]; }
-    u32 OwnerAt(u64 c) const { return c < m_in.owner.size() ? m_in.owner[c] : kOwnerUnknown; }
-    bool IsTaken(u64 c) const { return m_taken[static_cast<std::size_t>(c - m_low)]; }
-    void Claim(u64 c) { m_taken[static_cast<std::size_t>(c - m_low)] = true; }
+    u32 OwnerAt(u64 c) const { return m_in.reach.Owner(c); }
+    // Clusters outside the windows are taken by no find but a clipped one.
+    bool IsTaken(u64 c) const
+    {
+        const u64 slot = m_in.reach.Slot(c);
+        return slot != ClusterReach::kOutside && m_taken[static_cast<std::size_t>(slot)];
+    }
+    void Claim(u64 c)
+    {
+        const u64 slot = m_in.reach.Slot(c);
+        if (slot != ClusterReach::kOutside)
+            m_taken[static_cast<std::size_t>(slot)] = true;
+    }
     u32 Group(u32 p);
 
     void ChoosePrimaries();
@@ -193,7 +202,7 @@ void Assigner::Run()
 {
     ChoosePrimaries();
     const std::size_t parts = m_primaries.size();
-    m_taken.assign(static_cast<std::size_t>(m_high - m_low + 1), false);
+    m_taken.assign(static_cast<std::size_t>(m_in.reach.Size()), false);
     m_states.resize(parts);
     m_role.assign(parts, Role::kSweep);
     m_group.resize(parts);
@@ -257,19 +266,22 @@ void Assigner::ChoosePrimaries()
     }
 }
 
-// Step 1: one pass down from the last cluster counts the free clusters after each first one.
+// Step 1: the free clusters after each first one, counted from the last find down, a word of
+// the allocation map at a time.
 void Assigner::MarkClipped()
 {
-    const std::size_t parts = m_primaries.size();
-    if (parts == 0)
-        return;
+    const AllocationMap* map = m_in.reach.Allocation();
     u64 freeAfter = 0;
-    u64 c = m_high;
-    for (std::size_t k = parts; k-- > 0;)
+    u64 counted = m_high;
+    for (std::size_t k = m_primaries.size(); k-- > 0;)
     {
         const AssignFind& find = FindOf(static_cast<u32>(k));
-        for (; c > find.first; --c)
-            freeAfter += OwnerAt(c) == kOwnerFree ? 1 : 0;
+        if (find.first < counted)
+        {
+            const u64 span = counted - find.first;
+            freeAfter += span - (map != nullptr ? map->CountInUse(find.first + 1, span) : span);
+            counted = find.first;
+        }
         if (find.clusters - 1 > freeAfter)
             m_role[k] = Role::kClipped;
     }
@@ -386,9 +398,11 @@ void Assigner::TakeStretches()
             const u32 owner = OwnerAt(c);
             if (owner == kOwnerSystem)
                 break;
-            const std::size_t at = static_cast<std::size_t>(c - m_low);
-            const bool over = written[at] || owner != kOwnerFree;
-            written[at] = true;
+            const u64 slot = m_in.reach.Slot(c);
+            const bool wrote = slot != ClusterReach::kOutside && written[slot];
+            const bool over = wrote || owner != kOwnerFree;
+            if (slot != ClusterReach::kOutside)
+                written[slot] = true;
             Claim(c);
             Give(m_log, state, p, c, over);
             m_yields[p] = m_yields[p] || over;
@@ -441,9 +455,9 @@ bool Assigner::SweepAlone(u64& c, u64 stop)
 {
     const u32 p = m_active[0];
     FindState& state = m_states[p];
-    const u64 limit = std::min<u64>(stop, m_in.owner.size());
+    const u64 limit = std::min<u64>(stop, m_high + 1);
     u64 end = c;
-    while (end < limit && end - c < state.need && m_in.owner[end] == kOwnerFree && !IsTaken(end))
+    while (end < limit && end - c < state.need && OwnerAt(end) == kOwnerFree && !IsTaken(end))
         ++end;
     if (end == c)
         return false;
@@ -530,13 +544,11 @@ void Assigner::TakeClipped()
         const AssignFind& find = FindOf(p);
         FindState& state = m_states[p];
         Give(m_log, state, p, find.first, OwnerAt(find.first) != kOwnerFree);
-        for (u64 c = find.first + 1; state.need > 0 && c <= m_high && !IsTaken(c); ++c)
+        for (u64 c = find.first + 1;
+             state.need > 0 && c <= m_high && !IsTaken(c) && OwnerAt(c) == kOwnerFree; ++c)
         {
-            const Take kind = Takeable(m_in, c, find);
-            if (kind == Take::kNever)
-                continue;
             Claim(c);
-            Give(m_log, state, p, c, kind == Take::kOverwritten);
+            Give(m_log, state, p, c, false);
         }
         m_yields[p] = true;
     }
@@ -588,20 +600,6 @@ void Assigner::Gather()
             m_out.runs[place[logged.state]++] = logged.run;
 }
 } // namespace
-
-u64 TimeKey(const FoundTime& t)
-{
-    // A zero DOS date and time decodes as the first second of 1980: no time was kept.
-    const bool zeroDos = t.year == 1980 && t.month == 1 && t.day == 1 && t.hour == 0 &&
-                         t.minute == 0 && t.second == 0;
-    if (zeroDos || t.year < 1601 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 ||
-        t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 60)
-        return kNoTime;
-    constexpr s64 kDaysTo1970 = 134774; // 1 January 1601 to 1 January 1970
-    const s64 days = DaysFromCivil(t.year, t.month, t.day) + kDaysTo1970;
-    return static_cast<u64>(days) * 86400 + static_cast<u64>(t.hour) * 3600 +
-           static_cast<u64>(t.minute) * 60 + static_cast<u64>(t.second) + 1;
-}
 
 AssignOutput AssignClusters(const AssignInput& in)
 {

@@ -6,21 +6,12 @@
 #include <memory_resource>
 #include <vector>
 
-#include "platform/LargeBlock.h"
 #include "platform/Types.h"
 #include "records/FoundItem.h"
-
-// Owner values of a cluster besides a live file's number (1 .. live count).
-inline constexpr u32 kOwnerFree = 0;
-inline constexpr u32 kOwnerSystem = 0xFFFFFFFEu;  // never a file's: bad cluster, root folder
-inline constexpr u32 kOwnerUnknown = 0xFFFFFFFFu; // in use, by no live file that was found
+#include "scan/ClusterReach.h"
 
 // Creation times compare as seconds; 0 means the time is missing.
 inline constexpr u64 kNoTime = 0;
-
-// The owner of each cluster: four bytes a cluster are megabytes on a large volume, filled
-// once, so the table is mapped in huge pages (a page fault per 2 MiB instead of per 4 KiB).
-using OwnerTable = std::vector<u32, HugePageAllocator<u32>>;
 
 // One deleted find as the sweep sees it.
 struct AssignFind
@@ -36,16 +27,16 @@ struct AssignInput
     // The lists take their memory, and the sweep its working lists and the results, from
     // memory (a ScratchArena's for a volume's assignment).
     explicit AssignInput(std::pmr::memory_resource* memory = std::pmr::get_default_resource())
-        : liveCreated(memory), finds(memory)
+        : reach(memory), liveCreated(memory), finds(memory)
     {
     }
 
     u32 firstCluster = 2; // the volume's clusters are firstCluster .. lastCluster
     u32 lastCluster = 0;
-    // The owner of each cluster, indexed by cluster number (entries below firstCluster unused):
-    // kOwnerFree, kOwnerSystem, kOwnerUnknown, or k for the live file liveCreated[k - 1].
-    // Clusters past its end count as unknown.
-    OwnerTable owner;
+    // The owner of each cluster the finds reach (built for these finds): kOwnerFree,
+    // kOwnerSystem, kOwnerUnknown, or k for the live file liveCreated[k - 1]. A cluster in use
+    // outside its windows counts as unknown.
+    ClusterReach reach;
     std::pmr::vector<u64> liveCreated; // creation time of each live file; kNoTime when missing
     std::pmr::vector<AssignFind> finds;
 };
@@ -64,7 +55,7 @@ struct AssignResult
     // were equally good (runCount 0 then), or it is clipped.
     bool yields = false;
     // The volume cannot hold its size: it has the free clusters from its first one up to the
-    // next cluster another find holds, and no more.
+    // first one in use or held by another find, and no more.
     bool clipped = false;
 };
 
@@ -92,6 +83,3 @@ inline constexpr u32 kLookBack = 8;
 // Assigns the clusters of every find. Never fails: finds the volume cannot serve get fewer
 // clusters or none. See ClusterAssignment.cpp for the rules.
 [[nodiscard]] AssignOutput AssignClusters(const AssignInput& input);
-
-// Seconds since 1 January 1601 of a decoded time; kNoTime for a time that is not set.
-[[nodiscard]] u64 TimeKey(const FoundTime& time);

@@ -78,6 +78,13 @@ u32 CExfatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
 
 u32 CExfatEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
 {
+    // The search's cluster assignment has read the bitmap already.
+    if (entry.fatAllocation)
+    {
+        *map = std::move(*entry.fatAllocation);
+        entry.fatAllocation.reset();
+        return kOk;
+    }
     // The allocation bitmap, read through its window; clusters 0 and 1 are not in the heap.
     if (!entry.exfat || !entry.exfat->table.HasBitmap())
         return kErrUnsupported;

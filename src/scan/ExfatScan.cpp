@@ -152,78 +152,68 @@ u64 ClustersOf(u64 bytes, u64 clusterBytes)
     return bytes / clusterBytes + (bytes % clusterBytes != 0 ? 1 : 0);
 }
 
-// The owner of every cluster of the heap: free or in use by the allocation bitmap, the root
-// folder (never a file's), or the live file or folder whose clusters hold it; an allocated
-// cluster of none met is of unknown owner. False without a readable bitmap.
-bool BuildExfatOwners(VolumeEntry& volume, const LiveEntries& live, OwnerTable* owner)
+// The owners of the clusters in use that the deleted finds reach: the root folder (never a
+// file's), or the live file or folder whose clusters hold it; those of none met stay unknown.
+bool MarkExfatOwners(VolumeEntry& volume, const LiveEntries& live, ClusterReach& reach)
 {
     ExfatTable& table = volume.exfat->table;
     const ExfatBoot& boot = volume.exfat->boot;
     const u32 last = boot.HighestCluster();
     const u64 clusterBytes = boot.ClusterBytes();
-    bool lastInUse = false;
-    if (!table.HasBitmap() || clusterBytes == 0 || last < kFirstCluster ||
-        table.ClusterAllocated(last, &lastInUse) != kOk)
-        return false;
-    try
-    {
-        owner->assign(static_cast<std::size_t>(last) + 1, kOwnerFree);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return false;
-    }
-    for (u32 c = kFirstCluster; c <= last && c != 0; ++c)
-    {
-        bool inUse = false;
-        if (((c & 0xFFFF) == 0 && !Running()) || table.ClusterAllocated(c, &inUse) != kOk)
-            return false;
-        (*owner)[c] = inUse ? kOwnerUnknown : kOwnerFree;
-    }
-    // Only allocated clusters no other file holds are marked.
     auto mark = [&](const std::vector<u32>& clusters, u32 id)
     {
         for (u32 c : clusters)
-            if (c <= last && (*owner)[c] == kOwnerUnknown)
-                (*owner)[c] = id;
+            if (reach.Set(c, id) == ClusterReach::Mark::kHeld)
+                break;
     };
     mark(table.Chain(boot.rootCluster, last), kOwnerSystem);
     for (std::size_t k = 0; k < live.entries.size() && k + 1 < kOwnerSystem; ++k)
     {
+        if (!Running())
+            return false;
         const LiveEntry& entry = live.entries[k];
         const u64 clusters = std::min<u64>(ClustersOf(entry.bytes, clusterBytes), last);
-        if (entry.contiguous)
-        {
-            for (u64 c = entry.first; c < entry.first + clusters && c <= last; ++c)
-                if ((*owner)[c] == kOwnerUnknown)
-                    (*owner)[c] = static_cast<u32>(k + 1);
-        }
-        else
+        if (!entry.contiguous)
         {
             mark(table.Chain(entry.first, clusters), static_cast<u32>(k + 1));
+            continue;
         }
+        // One run: only the windows it crosses are visited.
+        const u64 end = std::min<u64>(u64{entry.first} + clusters, u64{last} + 1);
+        for (const ClusterReach::Window& window : reach.Windows())
+            for (u64 c = std::max<u64>(window.first, entry.first); c <= window.last && c < end; ++c)
+                (void)reach.Set(c, static_cast<u32>(k + 1));
     }
     return true;
 }
 
 // Gives the deleted finds of the volume their most likely clusters (see ClusterAssignment.h).
-// Without a readable bitmap the finds keep none and are read as one stretch each.
+// Without a readable bitmap the finds keep none and are read as one stretch each. The bitmap
+// read here goes on to the condition pass.
 void AssignExfatFinds(VolumeEntry& volume, LiveEntries& live)
 {
-    if (!Running() || !HasDeletedFinds(volume))
+    if (!Running() || !HasDeletedFinds(volume) || volume.engine == nullptr)
         return;
-    OwnerTable owner;
-    if (!BuildExfatOwners(volume, live, &owner))
+    AllocationMap map;
+    if (volume.engine->LoadAllocation(volume, &map) != kOk)
         return;
     const u64 clusterBytes = volume.exfat->boot.ClusterBytes();
-    AssignFindClusters(volume, std::move(owner), live,
-                       [clusterBytes](const FoundItem& item, u64* clusters, bool* contiguous)
-                       {
-                           const auto* info = static_cast<const ExfatStreamInfo*>(item.data);
-                           *clusters = ClustersOf(info != nullptr ? info->dataLength : item.size,
-                                                  clusterBytes);
-                           *contiguous = info != nullptr && info->noFatChain;
-                       });
+    AssignFindClusters(
+        volume, map, live,
+        [clusterBytes](const FoundItem& item, u64* clusters, bool* contiguous)
+        {
+            const auto* info = static_cast<const ExfatStreamInfo*>(item.data);
+            *clusters = ClustersOf(info != nullptr ? info->dataLength : item.size, clusterBytes);
+            *contiguous = info != nullptr && info->noFatChain;
+        },
+        [&](ClusterReach& reach) { return MarkExfatOwners(volume, live, reach); });
+    try
+    {
+        volume.fatAllocation = std::make_unique<AllocationMap>(std::move(map));
+    }
+    catch (const std::bad_alloc&)
+    {
+    }
 }
 } // namespace
 

@@ -363,23 +363,23 @@ u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Liv
 
 // Gives the deleted finds of the volume their most likely clusters (see ClusterAssignment.h).
 // Without a readable FAT the finds keep none and are read as one stretch each.
-void AssignFatFinds(VolumeEntry& volume, LiveEntries& live, u32 rootCluster, FatOwnerPass& pass)
+void AssignFatFinds(VolumeEntry& volume, LiveEntries& live, u32 rootCluster,
+                    const AllocationMap& map)
 {
-    if (!Running() || !HasDeletedFinds(volume))
+    if (!Running() || !HasDeletedFinds(volume) || map.Clusters() == 0)
         return;
     const u64 clusterBytes = static_cast<u64>(volume.sectorsPerCluster) * volume.bytesPerSector;
-    OwnerTable owner;
-    if (!BuildFatOwners(volume, live, rootCluster, pass, &owner))
-        return;
-    AssignFindClusters(volume, std::move(owner), live,
-                       [clusterBytes](const FoundItem& item, u64* clusters, bool* contiguous)
-                       {
-                           // A deleted folder is read from its first cluster alone.
-                           *clusters = (item.attr & kAttrDirectory) != 0
-                                           ? 1
-                                           : (item.size + clusterBytes - 1) / clusterBytes;
-                           *contiguous = false;
-                       });
+    AssignFindClusters(
+        volume, map, live,
+        [clusterBytes](const FoundItem& item, u64* clusters, bool* contiguous)
+        {
+            // A deleted folder is read from its first cluster alone.
+            *clusters = (item.attr & kAttrDirectory) != 0
+                            ? 1
+                            : (item.size + clusterBytes - 1) / clusterBytes;
+            *contiguous = false;
+        },
+        [&](ClusterReach& reach) { return MarkFatOwners(volume, live, rootCluster, reach); });
 }
 } // namespace
 
@@ -440,11 +440,15 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
             (void)ScanFolder(catalog, dir, volume, &live);
         }
     }
-    AssignFatFinds(volume, live, volume.fsType == kFsFat32 ? countOrCluster : 0, ownerPass);
-    // The allocation map the pass worked out after the owner table goes to the condition pass;
-    // without it that pass works the map out itself.
+    // The allocation map the pass worked out serves the cluster assignment, then goes to the
+    // condition pass; without it that pass works the map out itself. Only deleted finds make
+    // it worth working out here.
     AllocationMap map;
-    if (ownerPass.TakeAllocation(&map))
+    if (!ownerPass.TakeAllocation(&map) && Running() && HasDeletedFinds(volume) &&
+        LoadFatAllocation(*volume.fatTable, &map) != kOk)
+        (void)map.Reset(0);
+    AssignFatFinds(volume, live, volume.fsType == kFsFat32 ? countOrCluster : 0, map);
+    if (map.Clusters() != 0)
     {
         try
         {

@@ -4,7 +4,22 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/Unicode.h"
 #include "scan/ClusterAssignment.h"
+
+u64 TimeKey(const FoundTime& t)
+{
+    // A zero DOS date and time decodes as the first second of 1980: no time was kept.
+    const bool zeroDos = t.year == 1980 && t.month == 1 && t.day == 1 && t.hour == 0 &&
+                         t.minute == 0 && t.second == 0;
+    if (zeroDos || t.year < 1601 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 ||
+        t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 60)
+        return kNoTime;
+    constexpr s64 kDaysTo1970 = 134774; // 1 January 1601 to 1 January 1970
+    const s64 days = DaysFromCivil(t.year, t.month, t.day) + kDaysTo1970;
+    return static_cast<u64>(days) * 86400 + static_cast<u64>(t.hour) * 3600 +
+           static_cast<u64>(t.minute) * 60 + static_cast<u64>(t.second) + 1;
+}
 
 bool HasDeletedFinds(const VolumeEntry& volume)
 {
@@ -14,14 +29,13 @@ bool HasDeletedFinds(const VolumeEntry& volume)
     return false;
 }
 
-void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, LiveEntries& live,
-                        const FindClusters& findClusters)
+void AssignFindClusters(VolumeEntry& volume, const AllocationMap& allocation, LiveEntries& live,
+                        const FindClusters& findClusters, const MarkOwners& markOwners)
 {
     std::pmr::memory_resource* const scratch = live.scratch.Resource();
     AssignInput input(scratch);
     input.firstCluster = 2;
     input.lastCluster = volume.clusterCount;
-    input.owner = std::move(owner);
     input.liveCreated.reserve(live.entries.size());
     for (const LiveEntry& entry : live.entries)
         input.liveCreated.push_back(entry.created);
@@ -43,6 +57,16 @@ void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, LiveEntries& li
         input.finds.push_back(find);
         itemOf.push_back(i);
     }
+    // The reach of the finds, in the order of their first clusters.
+    std::pmr::vector<ReachStart> starts(scratch);
+    starts.reserve(input.finds.size());
+    for (const AssignFind& find : input.finds)
+        starts.push_back(ReachStart{find.first, find.clusters});
+    std::sort(starts.begin(), starts.end(),
+              [](const ReachStart& a, const ReachStart& b) { return a.first < b.first; });
+    if (!input.reach.Build(allocation, input.firstCluster, input.lastCluster, starts) ||
+        !markOwners(input.reach))
+        return;
     AssignOutput out = AssignClusters(input);
     volume.assignedRuns = std::move(out.runs);
     for (std::size_t f = 0; f < itemOf.size(); ++f)

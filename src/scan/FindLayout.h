@@ -33,12 +33,19 @@ struct LiveEntries
 // How many clusters a deleted item needs and whether they are known to be one run.
 using FindClusters = std::function<void(const FoundItem& item, u64* clusters, bool* contiguous)>;
 
-// Assigns the clusters of volume's deleted finds: owner gives each cluster's owner
-// (kOwnerFree, kOwnerSystem, kOwnerUnknown, or k for live[k - 1]), indexed by cluster number.
-// Writes the runs into volume.assignedRuns and runsAt, runCount, overwritten and inferred into
-// the items.
-void AssignFindClusters(VolumeEntry& volume, OwnerTable&& owner, LiveEntries& live,
-                        const FindClusters& findClusters);
+// Marks the owners of the clusters in use the finds reach (ClusterReach::Set): kOwnerSystem,
+// or k for live[k - 1]. False when the volume's tables cannot be read.
+using MarkOwners = std::function<bool(ClusterReach& reach)>;
+
+// Assigns the clusters of volume's deleted finds over the volume's allocation (a bit per
+// cluster), with the owners markOwners records over the clusters the finds reach. Writes the
+// runs into volume.assignedRuns and runsAt, runCount, overwritten and the layout flags into the
+// items. Without memory for the reach, or when markOwners fails, the finds keep none.
+void AssignFindClusters(VolumeEntry& volume, const AllocationMap& allocation, LiveEntries& live,
+                        const FindClusters& findClusters, const MarkOwners& markOwners);
+
+// Seconds since 1 January 1601 of a decoded time; kNoTime for a time that is not set.
+[[nodiscard]] u64 TimeKey(const FoundTime& time);
 
 // True when volume holds a deleted item that needs clusters: only then is the assignment worth
 // its memory.

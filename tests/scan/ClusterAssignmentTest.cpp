@@ -1,8 +1,12 @@
 // The cluster assignment of deleted finds on small hand-made layouts.
 #include "scan/ClusterAssignment.h"
 
+#include "catalog/AllocationMap.h"
+#include "scan/FindLayout.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -36,22 +40,33 @@ std::string RunsText(const AssignOutput& out, std::size_t find)
     return text;
 }
 
-AssignInput MakeInput(const Layout& layout)
+// The input of a layout: the allocation map (kept by the caller), the reach of the finds over
+// it, and the owners of the clusters in use.
+AssignInput MakeInput(const Layout& layout, AllocationMap& map)
 {
     AssignInput in;
     in.firstCluster = 2;
     in.lastCluster = static_cast<u32>(layout.owners.size() + 1);
-    in.owner.assign(in.lastCluster + 1, kOwnerFree);
+    EXPECT_TRUE(map.Reset(in.lastCluster + 1));
+    for (std::size_t i = 0; i < layout.owners.size(); ++i)
+        if (layout.owners[i] != '.')
+            map.Set(i + 2);
+    in.liveCreated.assign(layout.liveCreated.begin(), layout.liveCreated.end());
+    in.finds.assign(layout.finds.begin(), layout.finds.end());
+    std::vector<ReachStart> starts;
+    for (const AssignFind& find : layout.finds)
+        starts.push_back({find.first, find.clusters});
+    std::sort(starts.begin(), starts.end(),
+              [](const ReachStart& a, const ReachStart& b) { return a.first < b.first; });
+    EXPECT_TRUE(in.reach.Build(map, in.firstCluster, in.lastCluster, starts));
     for (std::size_t i = 0; i < layout.owners.size(); ++i)
     {
         const char o = layout.owners[i];
-        in.owner[i + 2] = o == '.'   ? kOwnerFree
-                          : o == 'S' ? kOwnerSystem
-                          : o == '?' ? kOwnerUnknown
-                                     : static_cast<u32>(o - '0');
+        if (o != '.')
+            (void)in.reach.Set(i + 2, o == 'S'   ? kOwnerSystem
+                                      : o == '?' ? kOwnerUnknown
+                                                 : static_cast<u32>(o - '0'));
     }
-    in.liveCreated.assign(layout.liveCreated.begin(), layout.liveCreated.end());
-    in.finds.assign(layout.finds.begin(), layout.finds.end());
     return in;
 }
 
@@ -176,7 +191,8 @@ TEST(ClusterAssignment, HandMadeLayouts)
     for (const Layout& layout : layouts)
     {
         SCOPED_TRACE(layout.name);
-        const AssignOutput out = AssignClusters(MakeInput(layout));
+        AllocationMap map;
+        const AssignOutput out = AssignClusters(MakeInput(layout, map));
         ASSERT_EQ(out.results.size(), layout.finds.size());
         for (std::size_t f = 0; f < layout.finds.size(); ++f)
         {
@@ -270,12 +286,12 @@ TEST(ClusterAssignment, LayoutsAsWritten)
          {"4-13", "14-16"},
          {"yc", ""},
          {}},
-        {"a clipped find steps over a live file created before it",
+        {"a clipped find stops at the first cluster in use",
          "...1....",
          {kT - 600},
          {{3, 1000, kT, false}},
-         {"3-4,6-9"},
-         {"yci"},
+         {"3-4"},
+         {"yc"},
          {}},
         {"equally good layouts fall back to the plain read",
          "..1.......",
@@ -288,8 +304,9 @@ TEST(ClusterAssignment, LayoutsAsWritten)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
-        const AssignOutput out =
-            AssignClusters(MakeInput(Layout{c.name, c.owners, c.liveCreated, c.finds, {}, {}}));
+        AllocationMap map;
+        const AssignOutput out = AssignClusters(
+            MakeInput(Layout{c.name, c.owners, c.liveCreated, c.finds, {}, {}}, map));
         ASSERT_EQ(out.results.size(), c.finds.size());
         for (std::size_t f = 0; f < c.finds.size(); ++f)
         {
@@ -307,11 +324,9 @@ TEST(ClusterAssignment, LayoutsAsWritten)
 
 TEST(ClusterAssignment, SharedAndClippedFlags)
 {
-    AssignInput in;
-    in.lastCluster = 5;
-    in.owner.assign(6, kOwnerFree);
-    in.finds = {{2, 9, kT, false}, {2, 1, kNoTime, false}};
-    const AssignOutput out = AssignClusters(in);
+    AllocationMap map;
+    const AssignOutput out = AssignClusters(MakeInput(
+        Layout{"", "....", {}, {{2, 9, kT, false}, {2, 1, kNoTime, false}}, {}, {}}, map));
     EXPECT_EQ(out.results[0].clusters, 4u);
     EXPECT_FALSE(out.results[0].shared);
     EXPECT_TRUE(out.results[1].shared);
@@ -328,4 +343,35 @@ TEST(ClusterAssignment, TimeKey)
     EXPECT_EQ(b - a, 1u);
     EXPECT_EQ(TimeKey(FoundTime{1601, 1, 1, 0, 0, 0}), 1u);
     EXPECT_EQ(TimeKey(FoundTime{2024, 13, 1, 0, 0, 0}), kNoTime);
+}
+
+// The assignment's state follows the finds and their reach, never the volume: a volume of 2^28
+// clusters (2 TiB at 8 KiB) keeps a few clusters' worth for a few finds.
+TEST(ClusterReach, FollowsTheFindsNotTheVolume)
+{
+    constexpr u64 kLast = (u64{1} << 28) + 1;
+    AllocationMap map;
+    ASSERT_TRUE(map.Reset(kLast + 1));
+    for (u64 c = 5001; c <= 5100; ++c)
+        map.Set(c); // a live file
+    struct Case
+    {
+        const char* what;
+        std::vector<ReachStart> starts;
+        u64 size;
+    };
+    const Case cases[] = {
+        {"no finds", {}, 0},
+        {"one find of three clusters", {{1000, 3}}, 3},
+        {"a size the volume cannot hold", {{1000, u64{1} << 40}}, 1},
+        {"close finds share a window", {{1000, 4}, {1002, 2}}, 6},
+        {"a find reaches over a live file", {{5000, 3}}, 103},
+        {"a find in use at the end", {{kLast, 1}}, 1},
+    };
+    for (const Case& c : cases)
+    {
+        ClusterReach reach;
+        ASSERT_TRUE(reach.Build(map, 2, kLast, c.starts)) << c.what;
+        EXPECT_EQ(reach.Size(), c.size) << c.what;
+    }
 }
