@@ -87,3 +87,23 @@ TEST(AssignCli, RightFilesStayRightAndAbsurdSizesTakeNothing)
         EXPECT_EQ(bytes, ReadText(std::filesystem::path(dest) / path)) << path;
     }
 }
+
+// On exFAT, a deleted file whose size was set to 1 TiB leaves the intact file behind it intact.
+TEST(AssignCli, ExfatAbsurdSizeLeavesItsNeighbourGood)
+{
+    const std::string image = TestImage("exfat-assign");
+    ASSERT_FALSE(image.empty());
+    CliResult scan = RunCli({"scan", "--json", "C:=" + image});
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    EXPECT_EQ(ConditionOf(scan.out, "intact.bin"), "\"condition\":\"good\",\"overwritten_pct\":0");
+    EXPECT_EQ(ConditionOf(scan.out, "bogus.bin"),
+              "\"condition\":\"partial\",\"overwritten_pct\":100");
+    const std::string dest = ScratchDir("assign-exfat");
+    CliResult run = RunCli({"recover", "--to", dest, "C:=" + image});
+    EXPECT_EQ(run.err.find("intact.bin is partial"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadText(std::filesystem::path(dest) / "intact.bin"),
+              FatContent("intact.bin", 3 * 4096));
+    // What bogus.bin had before its size was changed lies in its first clusters.
+    EXPECT_EQ(ReadText(std::filesystem::path(dest) / "bogus.bin").substr(0, 3 * 4096),
+              FatContent("bogus.bin", 3 * 4096));
+}

@@ -59,3 +59,54 @@ deltree|Gone
 EOF2
     _assign_size "$img" 100 4294967295
 }
+
+# exfat_assign (exFAT, 64 MiB, 4 KiB clusters; needs what exfat.sh needs): bogus.bin (three
+# clusters) is written, then intact.bin (three clusters) behind it; both are deleted, then the
+# stream entry of bogus.bin is given a size of 1 TiB (valid data too, the set checksum
+# recomputed).
+_assign_exfat_ops()
+{
+    _exfat_put "$1" bogus.bin $((3 * 4096))
+    _exfat_put "$1" intact.bin $((3 * 4096))
+    rm "$1/bogus.bin" "$1/intact.bin"
+}
+
+image_exfat_assign()
+{
+    _exfat_new "$1" 64M 4096
+    _exfat_with "$1" _assign_exfat_ops
+    python3 - "$1" <<'PY'
+import struct, sys
+with open(sys.argv[1], "r+b") as f:
+    boot = f.read(512)
+    heap, root = struct.unpack_from("<II", boot, 0x58)[0], struct.unpack_from("<I", boot, 0x60)[0]
+    sector = 1 << boot[0x6C]
+    cluster = sector << boot[0x6D]
+    at = heap * sector + (root - 2) * cluster
+    f.seek(at)
+    folder = bytearray(f.read(cluster))
+    for start in range(0, len(folder), 32):
+        if folder[start] != 0x05:
+            continue
+        count = folder[start + 1] + 1
+        entries = folder[start:start + 32 * count]
+        name = b"".join(entries[32 * i + 2:32 * i + 32] for i in range(2, count))
+        if not name.decode("utf-16-le").startswith("bogus.bin"):
+            continue
+        struct.pack_into("<Q", entries, 32 + 0x08, 1 << 40)  # ValidDataLength
+        struct.pack_into("<Q", entries, 32 + 0x18, 1 << 40)  # DataLength
+        total = 0
+        for i, byte in enumerate(entries):
+            if i in (2, 3):
+                continue
+            if i % 32 == 0:
+                byte |= 0x80
+            total = ((0x8000 if total & 1 else 0) + (total >> 1) + byte) & 0xFFFF
+        struct.pack_into("<H", entries, 2, total)
+        f.seek(at + start)
+        f.write(entries)
+        break
+    else:
+        sys.exit("assign.sh: no deleted bogus.bin")
+PY
+}
