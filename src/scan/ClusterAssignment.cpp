@@ -353,8 +353,10 @@ bool Assigner::OwnStretchFree(u32 p) const
             return false;
         if (q < m_primaries.size() && FindOf(q).first == c)
         {
+            // Only a find the sweep would lay out can give way: one known to be one run, a
+            // clipped one, or one written at once with another keeps its clusters.
             if (!Earlier(FindOf(q), find) || StretchEnd(FindOf(q)) <= end ||
-                m_role[q] == Role::kClipped)
+                m_role[q] != Role::kSweep || m_together[q])
                 return false;
             ++q;
             continue;
