@@ -19,11 +19,11 @@
 //    inside a later one's stretch is stepped around instead: with it the later find has one
 //    gap, without it a whole file would be lost, and a lost file weighs more than a gap.
 // 3. The rest are laid out by a forward sweep that hands each free cluster to one of the
-//    started, unfinished finds: to the one that continues without a gap (it had the cluster
-//    before), else, among finds written at once (see kConcurrentSeconds), to the one that
-//    waited longest, so that their clusters alternate. When neither tells, the layouts are
-//    equally good: the finds weighed are read as one stretch from their first cluster and
-//    marked inferred.
+//    started, unfinished finds: among finds written at once (see kConcurrentSeconds) to the
+//    one that waited longest, so that their clusters alternate; else to the one that continues
+//    without a gap (it had the cluster before). When neither tells, the layouts are equally
+//    good: the finds weighed are read as one stretch from their first cluster and marked
+//    inferred.
 // 4. The clipped finds take the free clusters from their first one on, up to the first one in
 //    use or held by another find.
 //
