@@ -8,11 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "catalog/AllocationMap.h"
 #include "exfat/ExfatEntrySet.h"
 #include "exfat/ExfatLayout.h"
 #include "exfat/ExfatVolume.h"
 #include "platform/Status.h"
 #include "scan/ClusterAssignment.h"
+#include "scan/ExfatEngine.h"
 #include "scan/FindLayout.h"
 #include "scan/FindNames.h"
 
@@ -192,10 +194,10 @@ bool MarkExfatOwners(VolumeEntry& volume, const LiveEntries& live, ClusterReach&
 // read here goes on to the condition pass.
 void AssignExfatFinds(VolumeEntry& volume, LiveEntries& live)
 {
-    if (!Running() || !HasDeletedFinds(volume) || volume.engine == nullptr)
+    if (!Running() || !HasDeletedFinds(volume))
         return;
     AllocationMap map;
-    if (volume.engine->LoadAllocation(volume, &map) != kOk)
+    if (ExfatEngine().LoadAllocation(volume, &map) != kOk)
         return;
     const u64 clusterBytes = volume.exfat->boot.ClusterBytes();
     AssignFindClusters(
