@@ -185,7 +185,8 @@ bool DeletedFolderBytes(VolumeEntry& volume, u32 first, u64 bytes,
             }
             deletedRead.insert(cluster);
         }
-        if (ends)
+        // The folder goes on only behind a cluster that it fills with entries.
+        if (!read || !entries || ends)
             break;
     }
     return true;
