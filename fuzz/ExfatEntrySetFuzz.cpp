@@ -28,5 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     u32 first = 0;
     u64 length = 0;
     (void)FindExfatBitmap(folder, &first, &length);
+    // The check of a cluster read on past a deleted folder's first: a cluster that holds
+    // entries opens with one.
+    bool ends = false;
+    if (HoldsExfatEntries(folder, &ends) && (!folder.Has(0, 32) || folder.U8(0) == 0))
+        std::abort();
     return 0;
 }

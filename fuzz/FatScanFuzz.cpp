@@ -62,8 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size)
     volume.engine = &FatEngine();
     AssessConditions(volume);
     for (const FoundItem& item : volume.items)
-        if (item.overwrittenPct > 100 ||
-            ((item.attr & 0x10) == 0) == (item.condition == FindCondition::kNotJudged))
+    {
+        // Only a deleted folder is ever judged (overwritten, when its cluster is in use again);
+        // a file without clusters is an empty one.
+        const bool folder = (item.attr & 0x10) != 0;
+        if (item.overwrittenPct > 100 || (!folder && item.condition == FindCondition::kNotJudged) ||
+            (folder && item.condition != FindCondition::kNotJudged &&
+             (item.deleted == 0 || item.condition != FindCondition::kOverwritten)) ||
+            (!folder && item.first < 2 && item.size != 0))
             std::abort();
+    }
     return 0;
 }

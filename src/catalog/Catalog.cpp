@@ -97,7 +97,9 @@ int CCatalog::CompareTime(const FoundTime& a, const FoundTime& b)
 
 void CCatalog::AddItem(FoundItem item, VolumeEntry& volume)
 {
-    if (item.first > volume.clusterCount || item.first < 2)
+    // A file of no bytes has no cluster (first 0): it is listed all the same.
+    const bool emptyFile = item.first == 0 && item.size == 0 && (item.attr & 0x10) == 0;
+    if (item.first > volume.clusterCount || (item.first < 2 && !emptyFile))
         return;
     if (item.attr & 0x10)
     {
@@ -116,6 +118,15 @@ void CCatalog::AddItem(FoundItem item, VolumeEntry& volume)
             if (at == same->end())
                 return;
             FoundItem& found = volume.items[*at];
+            // A live folder and a deleted entry of its cluster are two finds: the live one is
+            // never hidden behind the deleted one (which lost the cluster to it), nor renamed
+            // by it.
+            if ((found.attr & 0x10) && (found.deleted == 0) != (item.deleted == 0))
+            {
+                if (item.deleted == 0)
+                    volume.items.push_back(std::move(item));
+                return;
+            }
             if ((found.attr & 0x10) && CompareTime(item.accessed, found.accessed) == 1)
                 found.name = std::move(item.name);
             return;

@@ -121,8 +121,10 @@ public:
     CCatalog& operator=(const CCatalog&) = delete;
 
     // Appends item (taken, not copied) to volume.items unless its first cluster lies outside
-    // [2, clusterCount] or it is a folder whose first cluster is already in volume.dirIndex
-    // (then the catalogued folder may take the new name when the new entry is newer).
+    // [2, clusterCount] (first 0 is kept for a file of size 0) or it is a folder whose first
+    // cluster is already in volume.dirIndex (then the catalogued folder may take the new name when
+    // the new entry is newer; a live folder that meets a deleted one of its cluster is appended,
+    // and a deleted one that meets a live one dropped).
     void AddItem(FoundItem item, VolumeEntry& volume);
 
     // +1 when a is later than b, -1 when earlier, 0 when equal; year first.

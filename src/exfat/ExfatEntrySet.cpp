@@ -120,6 +120,49 @@ ExfatSetResult DecodeExfatEntrySet(ByteView entries, ExfatEntrySet* out)
     return ExfatSetResult::kDecoded;
 }
 
+namespace
+{
+// Entry types without their in-use bit: allocation bitmap, up-case table, volume label, file,
+// volume GUID, padding, access control, stream extension, file name, vendor extension and
+// vendor allocation.
+bool KnownEntryType(u8 type)
+{
+    switch (type & static_cast<u8>(~kInUse))
+    {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x05:
+    case 0x20:
+    case 0x21:
+    case 0x22:
+    case 0x40:
+    case 0x41:
+    case 0x60:
+    case 0x61:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+bool HoldsExfatEntries(ByteView cluster, bool* ends)
+{
+    *ends = false;
+    if (!cluster.Has(0, kEntrySize) || cluster.U8(kEntryType) == kTypeEndOfDirectory)
+        return false;
+    for (std::size_t at = 0; cluster.Has(at, kEntrySize); at += kEntrySize)
+    {
+        const u8 type = cluster.U8(at + kEntryType);
+        if (type == kTypeEndOfDirectory)
+            *ends = true;
+        else if (*ends || !KnownEntryType(type))
+            return false;
+    }
+    return true;
+}
+
 bool FindExfatBitmap(ByteView directory, u32* firstCluster, u64* length)
 {
     for (std::size_t at = 0; directory.Has(at, kEntrySize); at += kEntrySize)

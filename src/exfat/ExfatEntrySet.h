@@ -56,6 +56,12 @@ enum class ExfatSetResult : u32
 // was made while it was in use).
 [[nodiscard]] u16 ExfatSetChecksum(ByteView set, u32 count, bool restoreInUse);
 
+// Whether a cluster read on past a deleted folder's first cluster holds directory entries and
+// nothing else: its first slot is not the end-of-directory mark, every slot before that mark
+// has the type of an exFAT directory entry (in use or not), and every slot after it is of type
+// 0. *ends tells whether the mark is in the cluster.
+[[nodiscard]] bool HoldsExfatEntries(ByteView cluster, bool* ends);
+
 // The Allocation Bitmap entry of the first FAT in a root directory's bytes: false when there is
 // none before the end of the directory.
 [[nodiscard]] bool FindExfatBitmap(ByteView directory, u32* firstCluster, u64* length);

@@ -40,6 +40,56 @@ bool IsLongNamePart(const u8* entry)
     return (entry[kAttr] & kAttrLongNameMask) == kAttrLongName;
 }
 
+// Whether b can open a short name: no blank, no lower-case letter, none of the bytes a short
+// name never holds, and 0x05 for a name that starts with the byte 0xE5.
+bool PlausibleFirstByte(u8 b)
+{
+    if (b <= 0x20 || b == kDeletedMark || b == 0x7F || (b >= 'a' && b <= 'z'))
+        return b == 0x05;
+    constexpr char kNever[] = "\"*+,./:;<=>?[\\]|";
+    for (const char c : kNever)
+        if (c != '\0' && static_cast<u8>(c) == b)
+            return false;
+    return true;
+}
+
+// The lost first byte of a deleted short name whose long-name parts carry checksum: the byte
+// rebuilt from the long name's first character when it gives that checksum, else the one
+// plausible byte that does (the checksum changes with every value of the first byte, so at
+// most one of the 256 gives it). False when none does.
+bool RestoreFirstByte(u8* shortName, u16 firstUnit, u8 checksum)
+{
+    u8 first[4];
+    u32 cp = firstUnit;
+    if (cp >= 0xD800 && cp <= 0xDFFF)
+        cp = 0xFFFD;
+    EncodeUtf8(cp, first);
+    shortName[0] = first[0];
+    if (shortName[0] >= 'a' && shortName[0] <= 'z')
+        shortName[0] = static_cast<u8>(shortName[0] - 'a' + 'A');
+    if (ShortNameChecksum(shortName) == checksum)
+        return true;
+    for (u32 b = 0; b < 256; ++b)
+    {
+        shortName[0] = static_cast<u8>(b);
+        if (PlausibleFirstByte(shortName[0]) && ShortNameChecksum(shortName) == checksum)
+            return true;
+    }
+    return false;
+}
+
+// Appends count bytes of a short name from name to raw, lowering A-Z when lower is set.
+void AppendShortPart(const u8* name, u32 count, bool lower, u8* raw, u32& rawLength)
+{
+    for (u32 i = 0; i < count; ++i)
+    {
+        u8 b = name[i];
+        if (lower && b >= 'A' && b <= 'Z')
+            b = static_cast<u8>(b - 'A' + 'a');
+        raw[rawLength++] = b;
+    }
+}
+
 // The name bytes of a long-name part: characters 1-5, 6-11 and 12-13, two bytes each.
 constexpr u32 kLongNamePartBytes = 26;
 
@@ -235,40 +285,37 @@ void DecodeEntry(const FatDirBuffer& buffer, FatEntryInfo& info, s32 offset)
 
     if (offset >= static_cast<s32>(kEntrySize) && IsLongNamePart(entry - kEntrySize))
     {
+        const u8* part = entry - kEntrySize;
         u8 shortName[11];
         std::memcpy(shortName, entry + kName, 11);
-        if (shortName[0] == kDeletedMark)
-        {
-            // The lost first byte is taken from the first character of the long name.
-            u8 first[4];
-            u32 cp = LoadLe16(entry - kEntrySize + kLfnName1);
-            if (cp >= 0xD800 && cp <= 0xDFFF)
-                cp = 0xFFFD;
-            EncodeUtf8(cp, first);
-            shortName[0] = first[0];
-            if (shortName[0] >= 'a' && shortName[0] <= 'z')
-                shortName[0] = static_cast<u8>(shortName[0] - 'a' + 'A');
-        }
+        // The lost first byte of a deleted name is found again through the parts' checksum;
+        // without one that fits, the parts are not this entry's.
+        const bool restored =
+            shortName[0] != kDeletedMark ||
+            RestoreFirstByte(shortName, LoadLe16(part + kLfnName1), part[kLfnChksum]);
         u32 size = kFatNameSize;
-        ReadLongName(buffer, info.name, size, ShortNameChecksum(shortName),
-                     offset - static_cast<s32>(kEntrySize));
+        if (restored)
+            ReadLongName(buffer, info.name, size, ShortNameChecksum(shortName),
+                         offset - static_cast<s32>(kEntrySize));
     }
 
     if (info.name[0] == '\0')
     {
+        // Without a long name, the case flags say which parts of the 8.3 name are shown in
+        // lower case.
+        const u8 caseFlags = entry[kNtRes];
         u8 raw[12];
         u32 rawLength = 0;
         s32 last = -1;
         for (s32 i = 0; i < 8; ++i)
             if (entry[i] != ' ')
                 last = i;
-        for (s32 i = 0; i <= last; ++i)
-            raw[rawLength++] = entry[i];
+        AppendShortPart(entry, static_cast<u32>(last + 1), (caseFlags & kCaseLowerBase) != 0, raw,
+                        rawLength);
         if (entry[8] != ' ' || entry[9] != ' ' || entry[10] != ' ')
         {
             raw[rawLength++] = '.';
-            for (u32 i = 8; i < 11; ++i)
-                raw[rawLength++] = entry[i];
+            AppendShortPart(entry + 8, 3, (caseFlags & kCaseLowerExt) != 0, raw, rawLength);
         }
         if (rawLength > 0 && raw[0] == kDeletedMark)
             raw[0] = '_';

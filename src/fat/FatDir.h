@@ -12,6 +12,7 @@ namespace FatDirLayout
 inline constexpr u32 kEntrySize = 32;
 inline constexpr u32 kName = 0x00;         // 8 + 3 bytes, space padded; 0xE5 deleted, 0x00 free
 inline constexpr u32 kAttr = 0x0B;         // attribute byte
+inline constexpr u32 kNtRes = 0x0C;        // case flags of a name without a long name
 inline constexpr u32 kCrtTimeTenth = 0x0D; // creation time, 10 ms units (0-199)
 inline constexpr u32 kCrtTime = 0x0E;      // creation time hh:5 mm:6 ss/2:5
 inline constexpr u32 kCrtDate = 0x10;      // creation date (year-1980):7 month:4 day:5
@@ -35,13 +36,17 @@ inline constexpr u8 kAttrDirectory = 0x10;
 inline constexpr u8 kAttrArchive = 0x20;
 inline constexpr u8 kAttrLongNameMask = 0x3F;
 inline constexpr u8 kAttrLongName = 0x0F;
+// Case flags in kNtRes: the base name, or the extension, is shown in lower case.
+inline constexpr u8 kCaseLowerBase = 0x08;
+inline constexpr u8 kCaseLowerExt = 0x10;
 } // namespace FatDirLayout
 
-// Bytes of the collected long name: 128 UTF-16 characters.
-inline constexpr u32 kLongNameWorkSize = 256;
-// Name field of a decoded entry: the UTF-8 form of 128 UTF-16 units (at most 3 bytes per unit;
+// Bytes of the collected long name: 255 UTF-16 units, the longest name FAT stores (20 parts of
+// 13 units hold 260; the units past 255 are never part of a name).
+inline constexpr u32 kLongNameWorkSize = 255 * 2;
+// Name field of a decoded entry: the UTF-8 form of 255 UTF-16 units (at most 3 bytes per unit;
 // a surrogate pair takes 4 bytes for 2 units) plus the terminating NUL.
-inline constexpr u32 kFatNameSize = 128 * 3 + 1;
+inline constexpr u32 kFatNameSize = 255 * 3 + 1;
 // Slots of the per-block index of real entries.
 inline constexpr u32 kDirIndexSlots = 1000;
 
@@ -101,7 +106,8 @@ private:
 
 // Decodes the short entry at byte offset `offset` of the attached block into info: the long
 // name when the parts in front of it carry its checksum (for a deleted entry the lost first
-// short-name byte is rebuilt from the long name), else the 8.3 name. An offset that is
+// short-name byte is rebuilt from the long name, or else is the one plausible byte that gives
+// the parts' checksum), else the 8.3 name with its case flags applied. An offset that is
 // negative, not a multiple of 32 or not wholly inside the block leaves info untouched.
 void DecodeEntry(const FatDirBuffer& buffer, FatEntryInfo& info, s32 offset);
 

@@ -1,10 +1,12 @@
-// The exFAT deleted-entry scan: folders read whole (within their own clusters), entry sets
-// decoded one after the other, deleted sets and live folders catalogued.
+// The exFAT deleted-entry scan: live folders read whole (within their own clusters), deleted
+// ones cluster by cluster up to their end, entry sets decoded one after the other, deleted sets
+// and live folders catalogued.
 #include "scan/ExfatScan.h"
 
 #include <algorithm>
 #include <new>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -128,25 +130,99 @@ std::vector<u32> ExfatFolderClusters(VolumeEntry& volume, u32 first, u64 bytes, 
 
 namespace
 {
-void ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, LiveEntries* live)
+// Bytes read at most of a deleted folder whose entry keeps no length: the largest FAT folder.
+constexpr u64 kMaxDeletedFolderBytes = 65536ull * kEntrySize;
+
+// Whether cluster is marked in use by the allocation bitmap (false when that is not known).
+bool InUse(ExfatTable& table, u32 cluster)
+{
+    bool inUse = false;
+    return table.ClusterAllocated(cluster, &inUse) == kOk && inUse;
+}
+
+// The bytes of a deleted folder: its chain is gone, so its clusters are taken one by one from
+// the first on as one stretch, up to the length its entry keeps (or, without one, the largest
+// FAT folder), and only while they are free, hold entries and nothing else, are neither read
+// for another deleted folder (deletedRead) nor the first cluster of a catalogued folder, and
+// the folder has not ended. Returns false when the first cluster is in use again: what it holds
+// now is another file's or folder's, and the deleted folder keeps no children.
+bool DeletedFolderBytes(VolumeEntry& volume, u32 first, u64 bytes,
+                        std::unordered_set<u32>& deletedRead, std::vector<u8>* content)
+{
+    ExfatTable& table = volume.exfat->table;
+    const ExfatBoot& boot = volume.exfat->boot;
+    if (first < kFirstCluster || first > boot.HighestCluster())
+        return true;
+    if (InUse(table, first))
+        return false;
+    // Read already as part of another deleted folder: its entries are listed there.
+    if (!deletedRead.insert(first).second)
+        return true;
+    const u64 clusterBytes = boot.ClusterBytes();
+    const u64 limit = bytes != 0 ? std::min(bytes, kMaxDirectoryBytes) : kMaxDeletedFolderBytes;
+    // Each step reads the next cluster, so the walk ends at the heap's end at the latest.
+    for (u64 c = first; Running() && c <= boot.HighestCluster() && content->size() < limit; ++c)
+    {
+        const u32 cluster = static_cast<u32>(c);
+        std::size_t position = 0;
+        if (cluster != first && (InUse(table, cluster) || deletedRead.contains(cluster) ||
+                                 volume.lookup.FindDir(volume.dirIndex, cluster, &position)))
+            break;
+        const std::size_t at = content->size();
+        // A first cluster that cannot be read leaves zeros, as a live folder's cluster does.
+        const bool read = table.ReadClusters({cluster}, content);
+        if (content->size() != at + clusterBytes)
+        {
+            content->resize(at);
+            break;
+        }
+        bool ends = false;
+        const bool entries = HoldsExfatEntries(ByteView(content->data() + at, clusterBytes), &ends);
+        if (cluster != first)
+        {
+            if (!read || !entries)
+            {
+                content->resize(at);
+                break;
+            }
+            deletedRead.insert(cluster);
+        }
+        // The folder goes on only behind a cluster that it fills with entries.
+        if (!read || !entries || ends)
+            break;
+    }
+    return true;
+}
+
+// Walks one folder. Returns false when a deleted folder's first cluster is in use again.
+bool ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, LiveEntries* live,
+                std::unordered_set<u32>& deletedRead)
 {
     if (!volume.exfat || dir.first > 0xFFFFFFFFu)
-        return;
+        return true;
     // Take what the walk needs now: the item list grows (and may move) while it runs.
     std::string path =
         dir.name.empty() || dir.name == dir.path ? dir.path.str() : dir.path + "\\" + dir.name;
     const bool deleted = dir.deleted != 0;
     const auto* info = static_cast<const ExfatStreamInfo*>(dir.data);
     const u64 bytes = info != nullptr ? info->dataLength : 0;
-    // A deleted folder's chain is gone: its clusters are read as one stretch.
-    const bool contiguous = deleted || (info != nullptr && info->noFatChain);
-    const std::vector<u32> clusters =
-        ExfatFolderClusters(volume, static_cast<u32>(dir.first), bytes, contiguous);
     std::vector<u8> content;
-    // A cluster that cannot be read leaves zeros: the entries before it still count.
-    (void)volume.exfat->table.ReadClusters(clusters, &content);
+    if (deleted)
+    {
+        if (!DeletedFolderBytes(volume, static_cast<u32>(dir.first), bytes, deletedRead, &content))
+            return false;
+    }
+    else
+    {
+        const bool contiguous = info != nullptr && info->noFatChain;
+        const std::vector<u32> clusters =
+            ExfatFolderClusters(volume, static_cast<u32>(dir.first), bytes, contiguous);
+        // A cluster that cannot be read leaves zeros: the entries before it still count.
+        (void)volume.exfat->table.ReadClusters(clusters, &content);
+    }
     FolderWalk walk{catalog, volume, path, {}, live};
     WalkEntries(walk, content, deleted);
+    return true;
 }
 
 u64 ClustersOf(u64 bytes, u64 clusterBytes)
@@ -221,7 +297,8 @@ void AssignExfatFinds(VolumeEntry& volume, LiveEntries& live)
 
 u32 ScanExfatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume)
 {
-    ScanFolder(catalog, dir, volume, nullptr);
+    std::unordered_set<u32> deletedRead;
+    (void)ScanFolder(catalog, dir, volume, nullptr, deletedRead);
     return kOk;
 }
 
@@ -235,9 +312,10 @@ u32 ScanExfatVolume(CCatalog& catalog, VolumeEntry& volume)
     root.attr = kAttrFolder;
     root.first = volume.exfat->boot.rootCluster;
     LiveEntries live;
+    std::unordered_set<u32> deletedRead;
     volume.dirIndex.push_back(volume.exfat->boot.rootCluster);
     // The root is walked but not catalogued.
-    ScanFolder(catalog, root, volume, &live);
+    (void)ScanFolder(catalog, root, volume, &live, deletedRead);
 
     // Breadth-first over the catalogue: every accepted folder is walked once, in the order of
     // acceptance; the list grows while it is walked.
@@ -246,7 +324,9 @@ u32 ScanExfatVolume(CCatalog& catalog, VolumeEntry& volume)
         if (volume.items[i].attr & kAttrFolder)
         {
             FoundItem dir = volume.items[i];
-            ScanFolder(catalog, dir, volume, &live);
+            // A deleted folder whose first cluster is in use again is listed without children.
+            if (!ScanFolder(catalog, dir, volume, &live, deletedRead))
+                volume.items[i].condition = FindCondition::kOverwritten;
         }
     }
     AssignExfatFinds(volume, live);

@@ -12,7 +12,8 @@
 [[nodiscard]] u32 ScanExfatVolume(CCatalog& catalog, VolumeEntry& volume);
 
 // Scans one folder item: a live folder through its cluster chain (or its one stretch of
-// clusters), a deleted folder as one stretch from its first cluster. Returns 0.
+// clusters), a deleted folder cluster by cluster from its first cluster on while the clusters
+// are free and hold entries, up to its end. Returns 0.
 [[nodiscard]] u32 ScanExfatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume);
 
 // The clusters of a folder: one stretch when contiguous, else its chain in the FAT; at most

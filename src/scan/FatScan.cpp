@@ -38,6 +38,8 @@ constexpr u32 kRootChunkSectors = 4;
 constexpr u64 kMaxFolderBytes = 65536ull * kEntrySize;
 // The attribute bit of a volume label entry.
 constexpr u8 kAttrVolumeId = 0x08;
+// The name field of a folder's "." entry, which opens the folder's first cluster.
+constexpr u8 kDotName[11] = {'.', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
 // The largest FAT the search keeps in memory (that of a 2 TiB volume of 32 KiB clusters):
 // the walks, the cluster assignment and the condition pass then read each FAT sector once,
 // in large reads, instead of through the 4 KiB window again and again.
@@ -52,6 +54,9 @@ struct FolderWalk
     NameList names;
     LiveEntries* live = nullptr; // where the live files met are recorded; null: not recorded
     std::string notice;          // the text of the find notice, built here for every find
+    // Clusters already read as part of a deleted folder: a cluster's entries belong to one
+    // folder, and are never read again for another.
+    std::unordered_set<u32>* deletedRead = nullptr;
 };
 
 // Makes room for one more find: from 2,048 finds on the heap straight to 131,072 on huge
@@ -83,6 +88,11 @@ void MakeRoom(FoundItems& list)
 void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u32 deleted,
                 bool excludedToIndex)
 {
+    // An entry without clusters is a find only as an empty file with a name (a nameless one is
+    // a slot that was never used).
+    if (info.firstCluster == 0 &&
+        (info.size != 0 || (info.attr & kAttrDirectory) != 0 || name.empty()))
+        return;
     // Path separators cannot occur in a FAT name; one read from a damaged or hostile volume
     // would split the item's path and could lead a recovery out of its destination folder.
     // Two scans of the whole name for the two bytes (memchr; nearly every name holds neither)
@@ -279,10 +289,18 @@ void ScanDeletedContinuation(FolderWalk& walk, u32 first, u8* buffer, FatDirBuff
             break;
         std::memmove(buffer, buffer + carry + clusterBytes - bps, bps);
         carry = bps;
+        // A cluster read for another deleted folder is that folder's.
+        if (walk.deletedRead != nullptr && walk.deletedRead->contains(cluster))
+            break;
         u32 got = ReadVolumeSectors(*volume.reader, buffer + carry, volume.sectorsPerCluster,
                                     static_cast<u64>(sector), bps);
         if (got != clusterBytes || !CheckDirContinuation(buffer + carry, got, volume.clusterCount))
             break;
+        // A cluster that opens with a "." entry starts a folder of its own.
+        if (std::memcmp(buffer + carry, kDotName, sizeof kDotName) == 0)
+            break;
+        if (walk.deletedRead != nullptr)
+            walk.deletedRead->insert(cluster);
         folderBytes += clusterBytes;
         dirBuffer.Attach(buffer, carry + clusterBytes);
         for (u32 offset = carry; Running() && offset < carry + clusterBytes; offset += kEntrySize)
@@ -291,6 +309,8 @@ void ScanDeletedContinuation(FolderWalk& walk, u32 first, u8* buffer, FatDirBuff
             if (entry[kName] == 0x00)
                 return; // the end of the folder
             if ((entry[kAttr] & kAttrLongNameMask) == kAttrLongName)
+                continue;
+            if ((entry[kAttr] & kAttrVolumeId) != 0)
                 continue;
             DecodeEntry(dirBuffer, info, static_cast<s32>(offset));
             std::string name = TrimRight(info.name);
@@ -301,24 +321,36 @@ void ScanDeletedContinuation(FolderWalk& walk, u32 first, u8* buffer, FatDirBuff
     }
 }
 
-void ScanDeletedDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& dirBuffer)
+// Reads a deleted folder's entries from its first cluster on. Returns false when that cluster
+// is in use again: what it holds now is another file's or folder's, and the deleted folder keeps
+// no children.
+bool ScanDeletedDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& dirBuffer)
 {
     VolumeEntry& volume = walk.volume;
     if (!Running())
-        return;
+        return true;
+    // A FAT entry that cannot be read leaves the cluster's use open: its entries are read.
+    const u32 use = volume.fatTable->GetEntry(first);
+    if (use != 0 && use != FatTable::kUnreadable)
+        return false;
+    // Read already as part of another deleted folder: its entries are listed there.
+    if (walk.deletedRead != nullptr && !walk.deletedRead->insert(first).second)
+        return true;
     s64 sector = first;
     if (!volume.fatBoot->ClusterToSector(&sector))
-        return;
+        return true;
     u32 got = ReadVolumeSectors(*volume.reader, buffer, volume.sectorsPerCluster,
                                 static_cast<u64>(sector), volume.bytesPerSector);
     if (!CheckDirBlock(buffer, got, volume.clusterCount))
-        return;
+        return true;
     dirBuffer.Attach(buffer, got);
     FatEntryInfo info;
     for (u32 n = 0; Running(); ++n)
     {
         if (GetEntryByIndex(dirBuffer, info, n) != kOk)
             break;
+        if ((info.attr & kAttrLongNameMask) != kAttrLongName && (info.attr & kAttrVolumeId) != 0)
+            continue;
         std::string name = TrimRight(info.name);
         if (IsDotName(name))
             continue;
@@ -328,13 +360,17 @@ void ScanDeletedDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer&
     }
     if (got == volume.sectorsPerCluster * volume.bytesPerSector)
         ScanDeletedContinuation(walk, first, buffer, dirBuffer);
+    return true;
 }
 } // namespace
 
 namespace
 {
-u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, LiveEntries* live)
+// Walks one folder. *overwritten tells whether a deleted folder's first cluster is in use again.
+u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, LiveEntries* live,
+               std::unordered_set<u32>* deletedRead, bool* overwritten)
 {
+    *overwritten = false;
     if (!UsableGeometry(volume))
         return kOk;
     const u64 blockBytes = static_cast<u64>(volume.sectorsPerCluster + 1) * volume.bytesPerSector;
@@ -353,11 +389,11 @@ u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Liv
         return kOk;
     const u32 first = static_cast<u32>(dir.first);
 
-    FolderWalk walk{catalog, volume, path, {}, live, {}};
+    FolderWalk walk{catalog, volume, path, {}, live, {}, deletedRead};
     if (deleted == 0)
         ScanLiveDirectory(walk, first, block.Bytes(), dirBuffer);
     else
-        ScanDeletedDirectory(walk, first, block.Bytes(), dirBuffer);
+        *overwritten = !ScanDeletedDirectory(walk, first, block.Bytes(), dirBuffer);
     return kOk;
 }
 
@@ -385,7 +421,9 @@ void AssignFatFinds(VolumeEntry& volume, LiveEntries& live, u32 rootCluster,
 
 u32 ScanFatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume)
 {
-    return ScanFolder(catalog, dir, volume, nullptr);
+    std::unordered_set<u32> deletedRead;
+    bool overwritten = false;
+    return ScanFolder(catalog, dir, volume, nullptr, &deletedRead, &overwritten);
 }
 
 u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
@@ -405,6 +443,8 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
     if (volume.fatTable->KeepInMemory(kFatInMemoryLimit) && volume.fatTable->LoadAllSegments())
         ownerPass.Start(volume);
     LiveEntries live;
+    std::unordered_set<u32> deletedRead;
+    bool overwritten = false;
     {
         PoolBlock chunk(static_cast<int>(kRootChunkSectors * volume.bytesPerSector));
         if (!chunk)
@@ -422,7 +462,7 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
             root.first = countOrCluster;
             volume.dirIndex.push_back(countOrCluster);
             // The root is walked but not catalogued; a failed walk only leaves the root empty.
-            (void)ScanFolder(catalog, root, volume, &live);
+            (void)ScanFolder(catalog, root, volume, &live, &deletedRead, &overwritten);
         }
         else
         {
@@ -437,7 +477,10 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
         if (volume.items[i].attr & kAttrDirectory)
         {
             FoundItem dir = volume.items[i];
-            (void)ScanFolder(catalog, dir, volume, &live);
+            (void)ScanFolder(catalog, dir, volume, &live, &deletedRead, &overwritten);
+            // A deleted folder whose first cluster is in use again is listed without children.
+            if (overwritten)
+                volume.items[i].condition = FindCondition::kOverwritten;
         }
     }
     // The allocation map the pass worked out serves the cluster assignment, then goes to the

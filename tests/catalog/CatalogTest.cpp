@@ -55,14 +55,20 @@ TEST(CCatalog, AddItemDropsFirstClusterOutsideVolume)
     VolumeEntry volume = FatVolume(1000);
     for (u64 first : {0ull, 1ull, 1001ull, 0x100000000ull})
     {
-        catalog.AddItem(Item("F.TXT", 0x20, first), volume);
+        FoundItem file = Item("F.TXT", 0x20, first);
+        file.size = 1;
+        catalog.AddItem(std::move(file), volume);
         catalog.AddItem(Item("D", 0x10, first), volume);
     }
+    // Without a cluster only an empty file is listed: a file of no bytes has none.
+    for (u64 first : {1ull, 1001ull})
+        catalog.AddItem(Item("NOCLUS.TXT", 0x20, first), volume);
     EXPECT_TRUE(volume.items.empty());
     EXPECT_TRUE(volume.dirIndex.empty());
     catalog.AddItem(Item("LOW.TXT", 0x20, 2), volume);
     catalog.AddItem(Item("HIGH.TXT", 0x20, 1000), volume);
-    EXPECT_EQ(Names(volume), (std::vector<std::string>{"LOW.TXT", "HIGH.TXT"}));
+    catalog.AddItem(Item("EMPTY.TXT", 0x20, 0), volume);
+    EXPECT_EQ(Names(volume), (std::vector<std::string>{"LOW.TXT", "HIGH.TXT", "EMPTY.TXT"}));
 }
 
 struct RepeatedFolderCase

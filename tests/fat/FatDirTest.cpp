@@ -123,16 +123,23 @@ INSTANTIATE_TEST_SUITE_P(
                      "final report.txt"},
         LongNameCase{"DeletedLongNameOfThreeParts", u"Deleted Long Name Over Two Parts.txt",
                      "DELETE~1TXT", true, "Deleted Long Name Over Two Parts.txt"},
-        LongNameCase{"DeletedNameStartingWithDotUsesShortName", u".profile backup", "PROFIL~1   ",
-                     true, "_ROFIL~1"},
+        // The first byte rebuilt from the long name ('.') fails the checksum: the one byte that
+        // gives it is found, and the long name kept.
+        LongNameCase{"DeletedNameStartingWithDotKeepsLongName", u".profile backup", "PROFIL~1   ",
+                     true, ".profile backup"},
+        LongNameCase{"DeletedNonAsciiNameKeepsLongName",
+                     u"\u043F\u0440\u0438\u0432\u0435\u0442.txt", "______~1TXT", true,
+                     "\u043F\u0440\u0438\u0432\u0435\u0442.txt"},
         LongNameCase{"CharacterWithFFByteEndsName", u"ab\u00FFcd.txt", "ABCD~1  TXT", false, "ab"},
         LongNameCase{"NonLatinName", u"\u6587\u4EF6\u540D.txt", "6587~1  TXT", false,
                      "\u6587\u4EF6\u540D.txt"},
         LongNameCase{"SurrogatePair", u"x\U0001F600.txt", "X~1     TXT", false, "x\U0001F600.txt"},
         LongNameCase{"UnpairedSurrogateBecomesReplacement", u"a\xD800z.txt", "AZ~1    TXT", false,
                      "a\uFFFDz.txt"},
-        LongNameCase{"NameOfOver128CharactersCut", Repeat(u'n', 140), "NNNNNN~1   ", false,
-                     std::string(128, 'n')},
+        LongNameCase{"NameOfOver128CharactersKeptWhole", Repeat(u'n', 140), "NNNNNN~1   ", false,
+                     std::string(140, 'n')},
+        LongNameCase{"NameOf255CharactersKeptWhole", Repeat(u'n', 255), "NNNNNN~1   ", true,
+                     std::string(255, 'n')},
         LongNameCase{"NonLatinNameOf128CharactersKeptWhole", Repeat(u'\u4E2D', 128), "4E2D~1     ",
                      false,
                      []
@@ -158,6 +165,36 @@ TEST(FatDir, ShortNameFallbacks)
     EXPECT_EQ(Decode(block, noExt), "README");
     EXPECT_EQ(Decode(block, oem), "M\u00FCLLER.TXT");
     EXPECT_EQ(Decode(block, dot), ".");
+}
+
+TEST(FatDir, CaseFlagsOfShortNamesWithoutLongName)
+{
+    struct Case
+    {
+        const char* name11;
+        u8 flags; // byte 12
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"README  TXT", 0x18, "readme.txt"},  {"README  TXT", 0x08, "readme.TXT"},
+        {"README  TXT", 0x10, "README.txt"},  {"README  TXT", 0x00, "README.TXT"},
+        {"\xE5ONE    TXT", 0x18, "_one.txt"}, {"A1_B    C9 ", 0x18, "a1_b.c9 "},
+        {"NOEXT      ", 0x08, "noext"},
+    };
+    for (const Case& c : cases)
+    {
+        DirBlock block;
+        s32 at = block.Short(c.name11, 0x20);
+        block.bytes[static_cast<std::size_t>(at) + 12] = c.flags;
+        block.Short("LAST    TXT", 0x20);
+        EXPECT_EQ(Decode(block, at), c.expected) << c.name11 << " " << int(c.flags);
+    }
+    // With a long name the flags do not count.
+    DirBlock block;
+    s32 at = block.Long(u"Mixed Case.txt", "MIXEDC~1TXT", 0x20);
+    block.bytes[static_cast<std::size_t>(at) + 12] = 0x18;
+    block.Short("LAST    TXT", 0x20);
+    EXPECT_EQ(Decode(block, at), "Mixed Case.txt");
 }
 
 TEST(FatDir, LongNameWithOtherChecksumFallsBackToShortName)
