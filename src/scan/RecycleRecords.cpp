@@ -152,21 +152,26 @@ RecycleName ClassifyRecycleName(std::string_view name, std::string_view* suffix,
         *suffix = name.substr(2);
         return second == 'i' ? RecycleName::kIndex : RecycleName::kData;
     }
-    std::string lowered(name.size(), '\0');
-    std::transform(name.begin(), name.end(), lowered.begin(), Lower);
-    if (lowered == "info2" || lowered == "_nfo2")
+    // Every name of a volume passes here: no copy is made of it.
+    const auto equalsLower = [](std::string_view text, std::string_view lower)
+    {
+        return text.size() == lower.size() &&
+               std::equal(text.begin(), text.end(), lower.begin(),
+                          [](char c, char l) { return Lower(c) == l; });
+    };
+    if (equalsLower(name, "info2") || equalsLower(name, "_nfo2"))
         return RecycleName::kInfo2;
-    if ((lowered[0] == 'd' || lowered[0] == '_') && lowered[1] == 'c')
+    if ((Lower(lead) == 'd' || lead == '_') && second == 'c')
     {
         u64 value = 0;
         std::size_t i = 2;
-        for (; i < lowered.size() && lowered[i] >= '0' && lowered[i] <= '9'; ++i)
+        for (; i < name.size() && name[i] >= '0' && name[i] <= '9'; ++i)
         {
-            value = value * 10 + static_cast<u64>(lowered[i] - '0');
+            value = value * 10 + static_cast<u64>(name[i] - '0');
             if (value > 0xFFFFFFFFull)
                 return RecycleName::kOther;
         }
-        if (i == 2 || (i < lowered.size() && lowered[i] != '.'))
+        if (i == 2 || (i < name.size() && name[i] != '.'))
             return RecycleName::kOther;
         *number = static_cast<u32>(value);
         return RecycleName::kDc;
