@@ -11,6 +11,7 @@
 #include "catalog/Catalog.h"
 #include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
+#include "platform/Status.h"
 #include "scan/RecycleRecords.h"
 
 namespace
