@@ -147,6 +147,7 @@ void CCatalog::ResetVolumes()
         volume.items.clear();
         volume.assignedRuns.clear();
         volume.streamNames.clear();
+        volume.recycledFrom.clear();
         volume.lookup.Clear();
         volume.ntfs.reset();
         volume.fatBoot.reset();

@@ -77,6 +77,9 @@ struct VolumeEntry
     // NTFS: the names of the named data streams the items stand for (FoundItem::stream).
     std::vector<std::string> streamNames;
     bool contiguousRead = false; // recovery: every find as one stretch from its first cluster
+    // The recycled finds listed under the made-up Recycle Bin folder: the full path each was
+    // found at, by its index in items.
+    std::unordered_map<std::size_t, std::string> recycledFrom;
 
     // Hash lookups over dirIndex and items for AddItem. They index the two vectors
     // incrementally (both only grow until the entry is reset), so code that appends to them

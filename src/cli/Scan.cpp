@@ -31,13 +31,18 @@ const char* const kScanHelp =
     "no other find claims them), partial (some hold other data now), overwritten (its first\n"
     "cluster, or all of them, belong to live files), or unknown.\n"
     "\n"
+    "A file or folder of a Recycle Bin whose record there names where it was before it was\n"
+    "recycled is listed under the made-up folder X:\\Recycle Bin (X: its volume), in that\n"
+    "folder and under that name.\n"
+    "\n"
     "Options:\n"
     "  --json      print one JSON object per line and item, with the keys volume, fs, path,\n"
     "              name, dir, deleted, size, first, created, accessed,\n"
     "              condition (good, inferred, partial, overwritten or unknown; empty for\n"
     "              folders, but overwritten for a deleted folder whose first cluster is in\n"
     "              use again) and overwritten_pct (the share of its clusters that hold\n"
-    "              other data now)\n"
+    "              other data now); a recycled find listed under the made-up folder\n"
+    "              Recycle Bin also has recycled_from (the path it was found at)\n"
     "  -h, --help  show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the search; Ctrl-C stops it and\n"
@@ -138,10 +143,22 @@ std::string JsonLineStart(const VolumeEntry& volume)
 // of 20 digits at most, two times and the condition.
 constexpr std::size_t kJsonLineFixedMost = 256 + 3 * 20 + 2 * kTimeTextMost;
 
+// The path the find at index of volume's items was found at when it is listed under the
+// made-up Recycle Bin folder; null for every other find.
+const std::string* RecycledFrom(const VolumeEntry& volume, std::size_t index)
+{
+    if (volume.recycledFrom.empty())
+        return nullptr;
+    auto it = volume.recycledFrom.find(index);
+    return it == volume.recycledFrom.end() ? nullptr : &it->second;
+}
+
 // Writes the JSON line of item after the start its volume's lines share to p, which has room
 // for JsonLineMost bytes; returns its end. The line is written straight into room known to be
-// large enough: appended to a string piece by piece, it took twice as long.
-char* WriteItemJsonAfter(char* p, std::string_view start, const FoundItem& item)
+// large enough: appended to a string piece by piece, it took twice as long. A recycled find
+// (recycledFrom not null) gets the key recycled_from.
+char* WriteItemJsonAfter(char* p, std::string_view start, const FoundItem& item,
+                         const std::string* recycledFrom)
 {
     auto put = [&p](std::string_view piece)
     {
@@ -167,38 +184,52 @@ char* WriteItemJsonAfter(char* p, std::string_view start, const FoundItem& item)
     put(ConditionText(item.condition));
     put("\",\"overwritten_pct\":");
     decimal(item.overwrittenPct);
+    if (recycledFrom != nullptr)
+    {
+        put(",\"recycled_from\":");
+        p = WriteJsonQuoted(p, *recycledFrom);
+    }
     *p++ = '}';
     return p;
 }
 
 // The room WriteItemJsonAfter needs for item's line.
-std::size_t JsonLineMost(std::string_view start, const FoundItem& item)
+std::size_t JsonLineMost(std::string_view start, const FoundItem& item,
+                         const std::string* recycledFrom)
 {
     return start.size() + JsonQuotedMost(item.path.size()) + JsonQuotedMost(item.name.size()) +
-           kJsonLineFixedMost + std::strlen(ConditionText(item.condition));
+           kJsonLineFixedMost + std::strlen(ConditionText(item.condition)) +
+           (recycledFrom != nullptr ? JsonQuotedMost(recycledFrom->size()) + 20 : 0);
 }
 
 // The JSON line of item after the start its volume's lines share, appended to out.
-void AppendItemJsonAfter(std::string& out, std::string_view start, const FoundItem& item)
+void AppendItemJsonAfter(std::string& out, std::string_view start, const FoundItem& item,
+                         const std::string* recycledFrom)
 {
     // Nearly every line fits a buffer on the stack; a longer one gets one of its own.
     char room[1024];
-    const std::size_t most = JsonLineMost(start, item);
+    const std::size_t most = JsonLineMost(start, item, recycledFrom);
     if (most <= sizeof room)
     {
-        out.append(room, WriteItemJsonAfter(room, start, item));
+        out.append(room, WriteItemJsonAfter(room, start, item, recycledFrom));
         return;
     }
     std::string line(most, '\0');
-    line.resize(
-        static_cast<std::size_t>(WriteItemJsonAfter(line.data(), start, item) - line.data()));
+    line.resize(static_cast<std::size_t>(
+        WriteItemJsonAfter(line.data(), start, item, recycledFrom) - line.data()));
     out += line;
 }
 } // namespace
 
 void AppendItemJson(std::string& out, const VolumeEntry& volume, const FoundItem& item)
 {
-    AppendItemJsonAfter(out, JsonLineStart(volume), item);
+    // An item of the volume's own list may be a recycled find.
+    const FoundItem* first = volume.items.data();
+    const bool listed =
+        !volume.items.empty() && &item >= first && &item < first + volume.items.size();
+    AppendItemJsonAfter(out, JsonLineStart(volume), item,
+                        listed ? RecycledFrom(volume, static_cast<std::size_t>(&item - first))
+                               : nullptr);
 }
 
 std::string FormatItemJson(const VolumeEntry& volume, const FoundItem& item)
@@ -294,7 +325,7 @@ int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
                         text.reserve(room);
                     for (std::size_t i = from; i < to; ++i)
                     {
-                        AppendItemJsonAfter(text, start, volume.items[i]);
+                        AppendItemJsonAfter(text, start, volume.items[i], RecycledFrom(volume, i));
                         text += '\n';
                     }
                 },

@@ -39,21 +39,14 @@ bool Running()
     return g_bRunning.load(std::memory_order_relaxed) != 0;
 }
 
-// Catalogues one entry set; excludedToIndex as in the FAT scan: an excluded folder of a live
-// folder has its cluster entered in dirIndex so that no folder with it is ever catalogued.
-void HandleSet(FolderWalk& walk, const ExfatEntrySet& set, u32 deleted, bool excludedToIndex)
+// Catalogues one entry set.
+void HandleSet(FolderWalk& walk, const ExfatEntrySet& set, u32 deleted)
 {
     std::string name = set.name;
     // Path separators cannot occur in an exFAT name; one read from a damaged or hostile volume
     // would split the item's path and could lead a recovery out of its destination folder.
     std::replace(name.begin(), name.end(), '\\', '_');
     std::replace(name.begin(), name.end(), '/', '_');
-    if (IsExcludedName(name))
-    {
-        if (excludedToIndex)
-            walk.volume.dirIndex.push_back(set.firstCluster);
-        return;
-    }
     name = walk.names.Unique(std::move(name));
 
     const bool folder = (set.attributes & kAttrFolder) != 0;
@@ -100,12 +93,10 @@ void WalkEntries(FolderWalk& walk, const std::vector<u8>& bytes, bool folderDele
                 .bytes = set.dataLength,
                 .first = set.firstCluster,
                 .contiguous = set.NoFatChain()});
-        if (folderDeleted)
-            HandleSet(walk, set, 1, false);
-        else if (set.deleted)
-            HandleSet(walk, set, 1, true);
+        if (folderDeleted || set.deleted)
+            HandleSet(walk, set, 1);
         else if (set.attributes & kAttrFolder)
-            HandleSet(walk, set, 0, true);
+            HandleSet(walk, set, 0);
     }
 }
 } // namespace

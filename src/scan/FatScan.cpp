@@ -82,11 +82,8 @@ void MakeRoom(FoundItems& list)
     }
 }
 
-// Catalogues one find. name is the entry's name as the walk takes it; excludedToIndex says
-// whether an excluded name ("Recycle", "System Volume Info") has its first cluster entered in
-// dirIndex so that no folder with that cluster is ever catalogued.
-void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u32 deleted,
-                bool excludedToIndex)
+// Catalogues one find. name is the entry's name as the walk takes it.
+void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u32 deleted)
 {
     // An entry without clusters is a find only as an empty file with a name (a nameless one is
     // a slot that was never used).
@@ -101,13 +98,6 @@ void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u3
         for (char& c : name)
             if (c == '\\' || c == '/')
                 c = '_';
-    if (IsExcludedName(name))
-    {
-        if (excludedToIndex)
-            walk.volume.dirIndex.push_back(info.firstCluster);
-        return;
-    }
-
     FoundItem item;
     item.path = walk.path;
     item.name = walk.names.Unique(std::move(name));
@@ -203,7 +193,7 @@ void ScanFixedRoot(CCatalog& catalog, VolumeEntry& volume, u8* chunk, u64 rootDi
         buffer.Attach(chunk, got);
         CollectLive(live, chunk, 0, got);
         while (NextDirEntry(buffer, info, entryNumber, deleted, bps / kEntrySize))
-            HandleFind(walk, info, info.name, deleted, true);
+            HandleFind(walk, info, info.name, deleted);
         // When the chunk ended on a deleted entry or a long-name part, the next chunk starts with
         // this chunk's last sector again, so that long-name parts in it stay in front of the
         // entries after it; the scan of that chunk resumes behind the carried sector.
@@ -239,7 +229,7 @@ void ScanLiveDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& di
         CollectLive(walk.live, buffer, carry, valid);
         dirBuffer.Attach(buffer, valid);
         while (Running() && NextDirEntry(dirBuffer, info, entryNumber, deleted, bps / kEntrySize))
-            HandleFind(walk, info, info.name, deleted, true);
+            HandleFind(walk, info, info.name, deleted);
         // Only the first valid bytes of the block are read, so it is not cleared between
         // clusters.
         if (entryNumber != 0 && valid >= bps)
@@ -314,9 +304,9 @@ void ScanDeletedContinuation(FolderWalk& walk, u32 first, u8* buffer, FatDirBuff
                 continue;
             DecodeEntry(dirBuffer, info, static_cast<s32>(offset));
             std::string name = TrimRight(info.name);
-            if (IsDotName(name) || IsExcludedName(name))
+            if (IsDotName(name))
                 continue;
-            HandleFind(walk, info, std::move(name), 1, false);
+            HandleFind(walk, info, std::move(name), 1);
         }
     }
 }
@@ -354,9 +344,7 @@ bool ScanDeletedDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer&
         std::string name = TrimRight(info.name);
         if (IsDotName(name))
             continue;
-        if (IsExcludedName(name))
-            continue;
-        HandleFind(walk, info, std::move(name), 1, false);
+        HandleFind(walk, info, std::move(name), 1);
     }
     if (got == volume.sectorsPerCluster * volume.bytesPerSector)
         ScanDeletedContinuation(walk, first, buffer, dirBuffer);

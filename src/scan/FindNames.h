@@ -1,5 +1,4 @@
-// Names of finds as the FAT-family scans give them: clashing names within one folder numbered,
-// and the system folders that are never listed.
+// Names of finds as the FAT-family scans give them: clashing names within one folder numbered.
 #pragma once
 
 #include <string>
@@ -40,10 +39,3 @@ private:
     std::vector<Entry> m_entries;
     std::vector<u32> m_slots; // entry number + 1, or 0 for a free slot; a power of two long
 };
-
-// The recycle bin and "System Volume Information" are left out, with all they hold.
-inline bool IsExcludedName(const std::string& name)
-{
-    return name.find("Recycle") != std::string::npos ||
-           name.find("System Volume Info") != std::string::npos;
-}

@@ -19,6 +19,7 @@
 #include "scan/FatEngine.h"
 #include "scan/FindConditions.h"
 #include "scan/NtfsEngine.h"
+#include "scan/RecycleBin.h"
 
 namespace
 {
@@ -137,6 +138,8 @@ u32 CCatalog::SearchThreadProc(void* catalogue)
         // While the reader is still open: the allocation state and the files' clusters. A stop
         // leaves the files unjudged as unknown.
         AssessConditions(volume);
+        // The recycled files under the names they had, read from the records beside them.
+        ListRecycledFinds(volume);
         volume.engine->EndSearch(volume);
         // The working lists' memory is kept between the steps of one volume, not beyond.
         ReleaseScratchSpares();

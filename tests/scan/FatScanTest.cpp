@@ -83,6 +83,7 @@ const GoldenRow kCommonTree[] = {
     {"C:\\_ELROOT.TXT", 0x20, 1, 333},
     {"C:\\Deleted Long Name.txt", 0x20, 1, 1200},
     {"C:\\_LDDIR", 0x10, 1, 0},
+    {"C:\\System Volume Information", 0x10, 0, 0},
     {"C:\\RECYCLER", 0x10, 0, 0},
     {"C:\\MANY", 0x10, 0, 0},
     {"C:\\DOCS\\SUB", 0x10, 0, 0},
@@ -93,7 +94,9 @@ const GoldenRow kCommonTree[] = {
     {"C:\\_LDDIR\\_EEP1.TXT", 0x20, 1, 500},
     {"C:\\_LDDIR\\Old Long Name.txt", 0x20, 1, 600},
     {"C:\\_LDDIR\\_NNER", 0x10, 1, 0},
+    {"C:\\System Volume Information\\_RACKING.LOG", 0x20, 1, 120},
     {"C:\\RECYCLER\\_C1.TXT", 0x20, 1, 130},
+    {"C:\\RECYCLER\\Recycled Long Name.txt", 0x20, 1, 140},
     {"C:\\MANY\\_05.TXT", 0x20, 1, 105},
     {"C:\\MANY\\_17.TXT", 0x20, 1, 117},
     {"C:\\MANY\\_60.TXT", 0x20, 1, 160},
@@ -161,12 +164,6 @@ std::multiset<std::string> OursDeleted(const FoundItems& items)
     return ours;
 }
 
-bool ExcludedByName(const std::string& path)
-{
-    return path.find("Recycle") != std::string::npos ||
-           path.find("System Volume Info") != std::string::npos;
-}
-
 std::vector<std::string> Difference(const std::multiset<std::string>& a,
                                     const std::multiset<std::string>& b)
 {
@@ -229,8 +226,7 @@ TEST_P(FatScanGolden, AgreesWithFlsOnDeletedEntries)
     ScanResult r = Scan(ReadImage(image));
     std::multiset<std::string> fls;
     for (const std::string& e : FlsDeleted(image))
-        if (!ExcludedByName(e))
-            fls.insert(e);
+        fls.insert(e);
     std::multiset<std::string> ours = OursDeleted(r.items);
     EXPECT_EQ(Difference(fls, ours), std::vector<std::string>{}) << "fls finds, we do not";
     EXPECT_EQ(Difference(ours, fls), std::vector<std::string>{}) << "we find, fls does not";
@@ -238,12 +234,12 @@ TEST_P(FatScanGolden, AgreesWithFlsOnDeletedEntries)
 
 INSTANTIATE_TEST_SUITE_P(
     Volumes, FatScanGolden,
-    ::testing::Values(GoldenCase{"fat12", {10, 38, 39, 49, 56, 59, 11,  43,  64, 76, 120,
-                                           50, 51, 52, 57, 64, 76, 120, 126, 46, 53}},
-                      GoldenCase{"fat16", {6,  23, 24, 32, 39, 42, 7,   27,  47, 59, 102,
-                                           33, 34, 35, 40, 47, 59, 102, 108, 30, 36}},
-                      GoldenCase{"fat32", {23, 74, 75, 90,  99,  102, 24,  81,  182, 181, 179,
-                                           91, 92, 94, 100, 107, 120, 165, 171, 84,  95}}),
+    ::testing::Values(GoldenCase{"fat12", {10, 38, 39, 49, 54, 56, 59, 11, 43,  64,  76, 120,
+                                           50, 51, 52, 55, 57, 58, 64, 76, 120, 126, 46, 53}},
+                      GoldenCase{"fat16", {6,  23, 24, 32, 37, 39, 42, 7,  27,  47,  59, 102,
+                                           33, 34, 35, 38, 40, 41, 47, 59, 102, 108, 30, 36}},
+                      GoldenCase{"fat32", {23, 74, 75, 90, 97,  99,  102, 24,  81,  182, 181, 179,
+                                           91, 92, 94, 98, 100, 101, 107, 120, 165, 171, 84,  95}}),
     [](const ::testing::TestParamInfo<GoldenCase>& p) { return std::string(p.param.image); });
 
 TEST(FatScan, Fat32RootIsWalkedButNotListed)
@@ -265,6 +261,7 @@ TEST(FatScan, ScanVolumeListing)
     EXPECT_EQ(r.status, 0u);
     const std::vector<std::string> expected = {
         "C:\\lower case start.txt|20|1|70|3",
+        "C:\\$Recycle.Bin|10|0|0|5",
         "C:\\DUPS|10|0|0|7",
         "C:\\DUPS2|10|0|0|8",
         "C:\\OTHER|10|0|0|9",
@@ -272,6 +269,7 @@ TEST(FatScan, ScanVolumeListing)
         "C:\\STRAD2|10|0|0|11",
         "C:\\_OARDIR|10|1|0|12",
         "C:\\_IGDEL|10|1|0|14",
+        "C:\\$Recycle.Bin\\Old Thing.txt|20|1|90|7",
         "C:\\DUPS\\_EPORT.DOC|20|1|333|8",
         "C:\\DUPS\\_EPORT_1_.DOC|20|1|222|9",
         "C:\\DUPS\\_EPORT_2_.DOC|20|1|111|10",
@@ -286,11 +284,12 @@ TEST(FatScan, ScanVolumeListing)
     for (int i = 1; i <= 14; ++i)
         all.push_back(Format("C:\\_IGDEL\\_%02d.TXT|20|1|30|%d", i, 43 + i));
     // Not found: live files, NOARCH.TXT (deleted without the archive bit in a live folder),
-    // everything of "$Recycle.Bin", and BIGDEL's entries in its second cluster (_15 to _20).
+    // and BIGDEL's entries in its second cluster (_15 to _20). "$Recycle.Bin" and the deleted
+    // file in it are listed as any other folder and file.
     // Long names straddling a cluster boundary are read in full, for the deleted file of STRAD
     // and the live folder of STRAD2.
     EXPECT_EQ(r.listing, all);
-    // "$Recycle.Bin" is not catalogued, and its first cluster is kept out of the catalogue.
+    // "$Recycle.Bin" is catalogued with its first cluster, as every folder is.
     std::vector<u8> image = ReadImage(TestImage("fatscan12"));
     const char* shortName = "$RECYCLEBIN";
     auto at = std::search(image.begin(), image.end(), shortName, shortName + 11);
@@ -306,8 +305,7 @@ TEST(FatScan, ScanVolumeAgreesWithFlsExceptTheArchiveRule)
     ScanResult r = Scan(ReadImage(image));
     std::multiset<std::string> fls;
     for (const std::string& e : FlsDeleted(image))
-        if (!ExcludedByName(e))
-            fls.insert(e);
+        fls.insert(e);
     EXPECT_EQ(Difference(fls, OursDeleted(r.items)), (std::vector<std::string>{"r _OARCH.TXT"}));
     EXPECT_EQ(Difference(OursDeleted(r.items), fls), std::vector<std::string>{});
 }

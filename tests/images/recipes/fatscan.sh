@@ -4,7 +4,7 @@
 # fatscan12 (FAT12, 1 MiB, 512-byte clusters):
 #   root:    deleted "lower case start.txt" (long name starting with a lower-case letter),
 #            deleted NOARCH.TXT without the archive attribute, live KEEP.TXT;
-#   $Recycle.Bin/: live folder holding a deleted file (excluded with all it holds);
+#   $Recycle.Bin/: live folder holding a deleted file (listed as any other);
 #   DUPS/:   REPORT.DOC deleted three times, every deleted entry intact (placeholders are
 #            given up one by one so that each new version lands in front of the last);
 #   DUPS2/:  README deleted twice, likewise;
