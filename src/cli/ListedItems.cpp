@@ -1,0 +1,38 @@
+// Which found items the scan listings show.
+#include "cli/ListedItems.h"
+
+#include <string>
+
+namespace
+{
+constexpr u8 kAttrFolder = 0x10;
+} // namespace
+
+CListedItems::CListedItems(const VolumeEntry& volume)
+{
+    for (const FoundItem& item : volume.items)
+    {
+        if (item.deleted == 0)
+            continue;
+        // The item's folder and every folder above it, up to the volume ("C:"); a folder met
+        // before has had its own folders noted already.
+        std::string_view folder = item.path.view();
+        while (!folder.empty() && m_holding.insert(folder).second)
+        {
+            const std::size_t cut = folder.rfind('\\');
+            if (cut == std::string_view::npos)
+                break;
+            folder = folder.substr(0, cut);
+        }
+    }
+}
+
+bool CListedItems::Listed(const FoundItem& item) const
+{
+    if (item.deleted != 0 || (item.attr & kAttrFolder) == 0)
+        return true;
+    std::string full(item.path.view());
+    full += '\\';
+    full += item.name.view();
+    return m_holding.count(full) != 0;
+}
