@@ -1,5 +1,5 @@
-// The bootinfo command: reads sector 0 of each source through the device reader and prints
-// what its FAT boot sector says.
+// The bootinfo command: reads sector 0 of each source, or of each partition of a partitioned
+// disk, through the device reader and prints what its FAT boot sector says.
 #include "cli/BootInfo.h"
 
 #include <cerrno>
