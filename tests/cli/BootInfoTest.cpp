@@ -473,4 +473,16 @@ TEST(BootInfo, PartitionedDiskBesideOtherSources)
         drives += f.at("drive") + (f.count("partition") ? "/" + f.at("partition") : "") + " ";
     EXPECT_EQ(drives, "C: M:/1 N:/5 O:/6 P:/7 Q:/8 R:/9 D: ");
     EXPECT_NE(run.err.find("D: " + nofs + ": not a FAT volume"), std::string::npos) << run.err;
+
+    // A chain of extended boot records that loops: what was read is shown, the damage named.
+    std::string loop = TestImage("disk_loop");
+    ASSERT_FALSE(loop.empty());
+    CliRun looped = RunOrlaventCli("bootinfo " + ShellQuote(loop));
+    EXPECT_EQ(looped.status, 1);
+    EXPECT_NE(looped.out.find("D: " + loop + " (partition 6)\n  FAT type:             FAT12\n"),
+              std::string::npos)
+        << looped.out;
+    EXPECT_NE(looped.err.find("the partition table of '" + loop + "' is damaged"),
+              std::string::npos)
+        << looped.err;
 }
