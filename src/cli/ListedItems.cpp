@@ -10,13 +10,17 @@ constexpr u8 kAttrFolder = 0x10;
 
 CListedItems::CListedItems(const VolumeEntry& volume)
 {
+    std::string_view last;
     for (const FoundItem& item : volume.items)
     {
-        if (item.deleted == 0)
+        // Finds come folder by folder: one already noted for the find before is skipped at
+        // the cost of a comparison instead of a hash.
+        if (item.deleted == 0 || (!last.empty() && item.path.view() == last))
             continue;
+        last = item.path.view();
         // The item's folder and every folder above it, up to the volume ("C:"); a folder met
         // before has had its own folders noted already.
-        std::string_view folder = item.path.view();
+        std::string_view folder = last;
         while (!folder.empty() && m_holding.insert(folder).second)
         {
             const std::size_t cut = folder.rfind('\\');
