@@ -31,7 +31,7 @@ void Run(const std::vector<std::uint8_t>& disk, u64 diskSize, u32 sectorSize)
     if (ReadPartitionTable(read, diskSize, sectorSize, &table) != 0)
         return;
     Check(
-        table.entries.size() <= 4 + 4 * kMaxLogicalPartitions ||
+        table.entries.size() <= 4 + kMaxLogicalPartitions ||
         (table.scheme == PartitionScheme::Gpt && table.entries.size() <= kMaxGptEntryBytes / 128));
     for (const PartitionEntry& e : table.entries)
     {

@@ -1,11 +1,12 @@
-// The bootinfo command: reads sector 0 of each source through the device reader and prints
-// what its FAT boot sector says.
+// The bootinfo command: reads sector 0 of each source, or of each partition of a partitioned
+// disk, through the device reader and prints what its FAT boot sector says.
 #include "cli/BootInfo.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <system_error>
 
 #include <unistd.h>
@@ -13,6 +14,8 @@
 #include "cli/Json.h"
 #include "disk/DriveReader.h"
 #include "fat/FatBootSector.h"
+#include "platform/DriveDiscovery.h"
+#include "platform/DriveTable.h"
 #include "platform/Format.h"
 #include "platform/SourceOpen.h"
 #include "platform/Status.h"
@@ -27,14 +30,18 @@ const char* const kBootInfoHelp =
     "\n"
     "SOURCE is an image file, an Expert Witness image (.E01) or a block device, opened\n"
     "read-only. Sources are registered as drives C:, D:, ... in order; X:=PATH registers PATH\n"
-    "as drive X: instead.\n"
+    "as drive X: instead. A whole disk whose sector 0 holds a partition table (MBR with its\n"
+    "logical partitions, or GPT) is shown partition by partition, each with the drive letter\n"
+    "that 'drives' gives it; a partition that holds NTFS or exFAT is named with its file\n"
+    "system.\n"
     "\n"
     "Options:\n"
     "  --json      print one JSON array with an object per source\n"
     "  -h, --help  show this help\n"
     "\n"
-    "Exit status: 0 when every source holds a FAT boot sector, 1 when any source cannot be\n"
-    "read or is not FAT, 2 for a usage error.\n";
+    "Exit status: 0 when every source holds a FAT boot sector or a partition table with a FAT\n"
+    "volume, 1 when any source cannot be read, is not FAT, holds no FAT partition or has a\n"
+    "damaged partition table, 2 for a usage error.\n";
 
 namespace
 {
@@ -74,6 +81,154 @@ std::string DescribeNonFat(const u8* sector)
     if (oem == "EXFAT   ")
         return "not a FAT volume: its boot sector is exFAT";
     return "not a FAT volume: sector 0 holds no valid FAT boot sector";
+}
+
+constexpr char kFirstLetter = 'C';
+
+// The next letter from 'from' on that is not taken, wrapping round to C:; 0 when none is left.
+char NextFreeLetter(const std::set<char>& taken, char from)
+{
+    for (char c = from; c >= kFirstLetter && c <= 'Z'; ++c)
+        if (taken.count(c) == 0)
+            return c;
+    for (char c = kFirstLetter; c <= 'Z'; ++c)
+        if (taken.count(c) == 0)
+            return c;
+    return 0;
+}
+
+// What bootinfo shows of one source: the source itself, or the partitions of its table.
+struct SourcePlan
+{
+    SourceArg source;
+    bool ownLetter = false; // given as X:=PATH
+    BootInfo whole;         // the source read from sector 0
+    SourceLayout layout;    // its partitions, when split
+    bool split = false;
+    std::vector<std::string> drives; // one per volume shown; "" when no letter was left
+};
+
+// Reads the partition table of a source whose sector 0 is no FAT boot sector; true when the
+// table lists a volume that the probe recognises.
+bool ReadPartitions(const std::string& path, SourceLayout* layout)
+{
+    int error = 0;
+    return ReadSourceLayout(path, true, layout, &error) == kOk &&
+           layout->scheme != PartitionScheme::None && !layout->volumes.empty() &&
+           layout->volumes.front().partition != 0;
+}
+
+// Gives every volume shown its drive letter as the drives command does: the first volume of a
+// source takes the letter given with X:=PATH, every further one the next free letter after the
+// one before it; sources without a letter follow in command-line order from C: on.
+void AssignVolumeLetters(std::vector<SourcePlan>* plans)
+{
+    std::set<char> taken;
+    for (const SourcePlan& p : *plans)
+        if (p.ownLetter)
+            taken.insert(p.source.drive[0]);
+    for (int pass = 0; pass < 2; ++pass)
+        for (SourcePlan& p : *plans)
+        {
+            if (p.ownLetter != (pass == 0))
+                continue;
+            std::size_t count = p.split ? p.layout.volumes.size() : 1;
+            char previous = 0;
+            for (std::size_t k = 0; k < count; ++k)
+            {
+                char letter =
+                    k == 0 && p.ownLetter
+                        ? p.source.drive[0]
+                        : NextFreeLetter(taken, previous != 0 ? static_cast<char>(previous + 1)
+                                                              : kFirstLetter);
+                if (letter != 0)
+                    taken.insert(letter);
+                if (letter != 0)
+                    previous = letter;
+                p.drives.push_back(letter != 0 ? std::string{letter, ':'} : std::string());
+            }
+        }
+}
+
+// The boot information of one partition of a split source under its drive letter.
+BootInfo ReadPartitionInfo(const SourcePlan& plan, const SourceVolume& volume,
+                           const std::string& drive)
+{
+    BootInfo info;
+    SourceArg source{drive, plan.source.path};
+    const std::string& fs = volume.info.fileSystem;
+    if (fs.rfind("FAT", 0) == 0)
+    {
+        DriveSource entry;
+        entry.drive = drive;
+        entry.path = plan.source.path;
+        entry.offset = volume.offset;
+        entry.length = volume.length;
+        entry.format = plan.layout.format;
+        g_DriveTable.Register(entry);
+        (void)ReadBootInfo(source, &info);
+    }
+    else
+    {
+        info.source = source;
+        info.fileSystem = fs;
+    }
+    info.partition = volume.partition;
+    return info;
+}
+
+// The boot information of every volume the plans show, in command-line order; messages for
+// what cannot be shown go to err. Returns 1 when something could not be shown, else 0.
+int CollectInfos(const std::vector<SourcePlan>& plans, std::FILE* err, std::vector<BootInfo>* infos)
+{
+    int exitStatus = 0;
+    for (const SourcePlan& p : plans)
+    {
+        if (!p.split && p.drives.front().empty())
+        {
+            exitStatus = 1;
+            std::fprintf(err, "orlavent-cli bootinfo: no drive letter left for '%s'\n",
+                         p.source.path.c_str());
+            continue;
+        }
+        if (!p.split)
+        {
+            infos->push_back(p.whole);
+            infos->back().source.drive = p.drives.front();
+            continue;
+        }
+        if (p.layout.damaged)
+        {
+            exitStatus = 1;
+            std::fprintf(err,
+                         "orlavent-cli bootinfo: the partition table of '%s' is damaged; only "
+                         "part of it was read\n",
+                         p.source.path.c_str());
+        }
+        bool anyFat = false;
+        for (std::size_t k = 0; k < p.layout.volumes.size(); ++k)
+        {
+            const SourceVolume& v = p.layout.volumes[k];
+            if (p.drives[k].empty())
+            {
+                exitStatus = 1;
+                std::fprintf(
+                    err, "orlavent-cli bootinfo: no drive letter left for '%s (partition %u)'\n",
+                    p.source.path.c_str(), v.partition);
+                continue;
+            }
+            infos->push_back(ReadPartitionInfo(p, v, p.drives[k]));
+            anyFat = anyFat || infos->back().fileSystem.empty();
+        }
+        if (!anyFat)
+        {
+            exitStatus = 1;
+            std::fprintf(err, "orlavent-cli bootinfo: %s: no partition holds a FAT volume\n",
+                         p.source.path.c_str());
+        }
+    }
+
+    return exitStatus;
 }
 } // namespace
 
@@ -164,8 +319,19 @@ u32 DecodeBootInfo(CDirectRW& reader, const SourceArg& source, BootInfo* info)
     return kOk;
 }
 
+std::string BootInfoSourceText(const BootInfo& info)
+{
+    if (info.partition == 0)
+        return info.source.path;
+    return Format("%s (partition %u)", info.source.path.c_str(), info.partition);
+}
+
 std::string FormatBootInfoText(const BootInfo& info)
 {
+    if (!info.fileSystem.empty())
+        return Format("%s %s\n  File system:          %s (no FAT boot sector to show)\n",
+                      info.source.drive.c_str(), BootInfoSourceText(info).c_str(),
+                      info.fileSystem.c_str());
     std::string root =
         info.fatType == 3
             ? Format("sector %llu (cluster %u)",
@@ -185,10 +351,11 @@ std::string FormatBootInfoText(const BootInfo& info)
                   "  First data sector:    %llu\n"
                   "  Total sectors:        %llu\n"
                   "  Cluster limit:        %llu\n",
-                  info.source.drive.c_str(), info.source.path.c_str(), FatTypeName(info.fatType),
-                  info.bytesPerSector, info.sectorsPerCluster, info.reservedSectors, info.fatCount,
-                  info.fatSectors, ull(info.firstFatSector), root.c_str(),
-                  ull(info.firstDataSector), ull(info.totalSectors), ull(info.clusterLimit));
+                  info.source.drive.c_str(), BootInfoSourceText(info).c_str(),
+                  FatTypeName(info.fatType), info.bytesPerSector, info.sectorsPerCluster,
+                  info.reservedSectors, info.fatCount, info.fatSectors, ull(info.firstFatSector),
+                  root.c_str(), ull(info.firstDataSector), ull(info.totalSectors),
+                  ull(info.clusterLimit));
 }
 
 std::string FormatBootInfoJson(const std::vector<BootInfo>& infos)
@@ -201,6 +368,13 @@ std::string FormatBootInfoJson(const std::vector<BootInfo>& infos)
         out += i == 0 ? "\n" : ",\n";
         out += Format("  {\"drive\": %s, \"source\": %s", JsonQuote(b.source.drive).c_str(),
                       JsonQuote(b.source.path).c_str());
+        if (b.partition != 0)
+            out += Format(", \"partition\": %u", b.partition);
+        if (!b.fileSystem.empty())
+        {
+            out += Format(", \"fileSystem\": %s}", JsonQuote(b.fileSystem).c_str());
+            continue;
+        }
         if (b.status != kOk)
         {
             out += Format(", \"status\": %u, \"error\": %s}", b.status, JsonQuote(b.error).c_str());
@@ -267,21 +441,34 @@ int RunBootInfo(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     }
     RegisterSources(sources);
 
-    int exitStatus = 0;
-    bool printedAny = false;
-    std::vector<BootInfo> infos(sources.size());
+    std::vector<SourcePlan> plans(sources.size());
     for (std::size_t i = 0; i < sources.size(); ++i)
     {
-        if (ReadBootInfo(sources[i], &infos[i]) != kOk)
+        SourcePlan& p = plans[i];
+        std::string drive;
+        std::string path;
+        p.source = sources[i];
+        p.ownLetter = SplitDriveSpec(paths[i], &drive, &path);
+        if (ReadBootInfo(p.source, &p.whole) == kErrBadFatBoot)
+            p.split = ReadPartitions(p.source.path, &p.layout);
+    }
+    AssignVolumeLetters(&plans);
+
+    std::vector<BootInfo> infos;
+    int exitStatus = CollectInfos(plans, err, &infos);
+    bool printedAny = false;
+    for (const BootInfo& info : infos)
+    {
+        if (info.status != kOk)
         {
             exitStatus = 1;
-            std::fprintf(err, "orlavent-cli bootinfo: %s %s: %s\n", sources[i].drive.c_str(),
-                         sources[i].path.c_str(), infos[i].error.c_str());
+            std::fprintf(err, "orlavent-cli bootinfo: %s %s: %s\n", info.source.drive.c_str(),
+                         BootInfoSourceText(info).c_str(), info.error.c_str());
             continue;
         }
         if (!json)
         {
-            std::fprintf(out, "%s%s", printedAny ? "\n" : "", FormatBootInfoText(infos[i]).c_str());
+            std::fprintf(out, "%s%s", printedAny ? "\n" : "", FormatBootInfoText(info).c_str());
             printedAny = true;
         }
     }

@@ -13,9 +13,11 @@
 struct BootInfo
 {
     SourceArg source;
-    u32 status = 0;    // 0, or the status of the step that failed
-    std::string error; // why the source could not be decoded, when status is not 0
-    u32 fatType = 7;   // 1 FAT12, 2 FAT16, 3 FAT32
+    u32 partition = 0;      // partition number of a volume inside a partitioned source, else 0
+    std::string fileSystem; // a partition that holds another file system: "NTFS", "exFAT", ...
+    u32 status = 0;         // 0, or the status of the step that failed
+    std::string error;      // why the source could not be decoded, when status is not 0
+    u32 fatType = 7;        // 1 FAT12, 2 FAT16, 3 FAT32
     u32 bytesPerSector = 0;
     u32 sectorsPerCluster = 0;
     u32 reservedSectors = 0;
@@ -44,13 +46,20 @@ struct BootInfo
 // "FAT12", "FAT16", "FAT32" or "unknown".
 const char* FatTypeName(u32 fatType);
 
-// One block of "name: value" lines for a decoded source.
+// "PATH", or "PATH (partition N)" for a partition of a partitioned source.
+std::string BootInfoSourceText(const BootInfo& info);
+
+// One block of "name: value" lines for a decoded source, or the file system of a partition
+// that holds no FAT volume.
 std::string FormatBootInfoText(const BootInfo& info);
 // A JSON array with one object per source; failed sources carry an "error" member.
 std::string FormatBootInfoJson(const std::vector<BootInfo>& infos);
 
-// The bootinfo command with its arguments (the command word excluded). Exit status: 0 when
-// every source is a FAT volume, 1 when any is not or cannot be read, 2 for a usage error.
+// The bootinfo command with its arguments (the command word excluded). A source whose sector 0
+// is no FAT boot sector but a partition table is shown partition by partition, each under its
+// own drive letter as the drives command gives them. Exit status: 0 when every source is a FAT
+// volume or holds one in an intact partition table, 1 when any is not or cannot be read, 2 for
+// a usage error.
 int RunBootInfo(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 extern const char* const kBootInfoHelp;

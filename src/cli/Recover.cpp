@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
+#include <string_view>
 
 #include "cli/InterruptGuard.h"
 #include "cli/RecoveryReport.h"
@@ -58,9 +59,14 @@ const char* const kRecoverHelp =
     "Every file that is not written whole, or not where it was asked for, is named in a\n"
     "warning with the reason; so is every file copied from clusters that other data has\n"
     "taken since it was deleted (its condition partial or overwritten, as 'scan' lists it).\n"
+    "The last line counts these files, and also the files rebuilt from inferred clusters\n"
+    "(condition inferred: clusters worked out around other data, not one stretch), which\n"
+    "leave the exit status as it is.\n"
     "\n"
-    "Exit status: 0 after \"Finished Recovery Successfully.\" (every file written whole),\n"
-    "3 when some files were not (the last line counts them), 1 when the search failed or a\n"
+    "Exit status: 0 after \"Finished Recovery Successfully.\" (every file came back intact\n"
+    "where it was asked for), 3 when some file did not come back intact: not written whole,\n"
+    "or written from clusters known to hold other data (partial or overwritten), or written\n"
+    "below the default folder instead of the destination; 1 when the search failed or a\n"
     "recovery could not start or ended early, 2 for a usage error, 130 when stopped.\n";
 
 namespace
@@ -98,6 +104,20 @@ void AddEntry(std::vector<RecoverGroup>* groups, const std::string& folder, cons
     group->entries.push_back(entry);
 }
 
+// What a kRecoverFile text says before the item's path and name.
+constexpr std::string_view kRecoveringPrefix = "Recovering ";
+
+// The "path\name" of every find whose clusters were inferred, for the closing counts.
+std::set<std::string, std::less<>> InferredPaths(const std::vector<VolumeEntry>& volumes)
+{
+    std::set<std::string, std::less<>> paths;
+    for (const VolumeEntry& volume : volumes)
+        for (const FoundItem& item : volume.items)
+            if (item.condition == FindCondition::kInferred)
+                paths.insert(FullPath(item));
+    return paths;
+}
+
 // What the recovery threads said, printed as it arrives.
 struct RecoverPrinter
 {
@@ -109,6 +129,8 @@ struct RecoverPrinter
     u32 incomplete = 0; // files not written whole
     u32 diverted = 0;   // files written below the default folder
     u32 damaged = 0;    // files copied from clusters that other data has taken
+    u32 inferred = 0;   // files rebuilt from inferred clusters
+    const std::set<std::string, std::less<>>* inferredPaths = nullptr; // their "path\name"
     bool stoppedInFile = false;
     std::string current;
 
@@ -132,6 +154,9 @@ struct RecoverPrinter
         case kRecoverFile:
             progress.Clear();
             ++files;
+            if (inferredPaths != nullptr && e.text.starts_with(kRecoveringPrefix) &&
+                inferredPaths->count(std::string_view(e.text).substr(kRecoveringPrefix.size())))
+                ++inferred;
             current = PrintableText(e.text);
             std::fprintf(out, "%s\n", current.c_str());
             return false;
@@ -525,6 +550,8 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
 
     run.catalog.m_maxReadRate = maxRate;
     RecoverPrinter printer(out, err, run.progress);
+    const std::set<std::string, std::less<>> inferredPaths = InferredPaths(run.catalog.m_volumes);
+    printer.inferredPaths = &inferredPaths;
     for (const RecoverGroup& group : groups)
     {
         status = RecoverGroupRun(run, group, destination, printer);
@@ -534,9 +561,13 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
     if (printer.warnings > 0)
         std::fprintf(err, "orlavent-cli: %u warning(s)\n", printer.warnings);
     std::fflush(err);
+    // Files rebuilt from inferred clusters are counted; they leave the exit status as it is.
+    const std::string inferred =
+        printer.inferred > 0 ? Format("%u rebuilt from inferred clusters", printer.inferred) : "";
     if (printer.incomplete == 0 && printer.diverted == 0 && printer.damaged == 0)
     {
-        std::fprintf(out, "%s\n", kFinishedText);
+        std::fprintf(out, "%s%s%s\n", kFinishedText, inferred.empty() ? "" : " ",
+                     inferred.empty() ? "" : (inferred + ".").c_str());
         return kExitOk;
     }
     std::string last;
@@ -550,6 +581,8 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
         last += Format("%s%u file(s) were written below the default folder instead of the "
                        "destination",
                        last.empty() ? "" : "; ", printer.diverted);
+    if (!inferred.empty())
+        last += "; " + inferred;
     std::fprintf(out, "%s (see the warnings).\n", last.c_str());
     return kExitIncomplete;
 }

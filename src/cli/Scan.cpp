@@ -2,6 +2,7 @@
 // every volume, in catalogue order, as a plain listing or as JSON lines.
 #include "cli/Scan.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "cli/Cli.h"
 #include "cli/InterruptGuard.h"
 #include "cli/Json.h"
+#include "cli/ListedItems.h"
 #include "cli/SearchRun.h"
 #include "cli/TextOut.h"
 #include "platform/DriveTable.h"
@@ -20,7 +22,8 @@ const char* const kScanHelp =
     "Usage: orlavent-cli scan [--json] SOURCE...\n"
     "\n"
     "Searches each SOURCE for deleted files and folders and lists every find: the deleted\n"
-    "files and folders, and the folders that hold them.\n"
+    "files and folders, and the live folders that hold a deleted find at any depth (live\n"
+    "folders with nothing deleted below them are left out).\n"
     "\n"
     "SOURCE is an image file, an Expert Witness image (.E01, further segments beside it) or a\n"
     "block device, opened read-only; a disk with a partition table gives one volume per FAT,\n"
@@ -104,13 +107,17 @@ void PrintListing(const SearchRun& run, std::FILE* out)
         firstVolume = false;
         u32 files = 0;
         u32 folders = 0;
-        if (!volume.items.empty())
+        const CListedItems listed(volume);
+        if (std::any_of(volume.items.begin(), volume.items.end(),
+                        [&listed](const FoundItem& item) { return listed.Listed(item); }))
             std::fprintf(out, "  %-7s  %-6s  %12s  %-19s  %-16s  %s\n", "state", "type", "size",
                          "accessed", "condition", "path");
         std::string buffer;
         buffer.reserve(kOutputRoom);
         for (const FoundItem& item : volume.items)
         {
+            if (!listed.Listed(item))
+                continue;
             buffer += "  ";
             AppendItemText(buffer, item);
             buffer += '\n';
@@ -317,14 +324,18 @@ int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
             const std::string start = JsonLineStart(volume);
             const std::size_t blockItems = JsonBlockItems(volume.items.size());
             const std::size_t room = blockItems * kJsonLineRoom;
+            const CListedItems listed(volume);
             WriteInBlocks(
                 volume.items.size(), blockItems,
-                [&volume, &start, room](std::string& text, std::size_t from, std::size_t to)
+                [&volume, &start, &listed, room](std::string& text, std::size_t from,
+                                                 std::size_t to)
                 {
                     if (text.capacity() < room)
                         text.reserve(room);
                     for (std::size_t i = from; i < to; ++i)
                     {
+                        if (!listed.Listed(volume.items[i]))
+                            continue;
                         AppendItemJsonAfter(text, start, volume.items[i], RecycledFrom(volume, i));
                         text += '\n';
                     }

@@ -22,6 +22,7 @@ constexpr std::size_t kPeStartLba = 0x08;      // relative sector of the first s
 constexpr std::size_t kPeSectorCount = 0x0C;   // total sectors
 
 constexpr u8 kTypeProtectiveGpt = 0xEE;
+constexpr u32 kFirstLogicalNumber = 5; // logical partitions are numbered from 5 on
 
 // GPT header.
 constexpr std::size_t kGhSignature = 0x00; // "EFI PART"
@@ -121,8 +122,10 @@ public:
     }
 
     // Walks the chain of extended boot records of the extended partition at extStart.
-    // Logical partitions lie relative to their own EBR, the next EBR relative to extStart.
-    // The walk ends at the end of the chain, at a repeated EBR or at kMaxLogicalPartitions.
+    // Every slot of an EBR that is neither empty nor extended is a logical partition, relative
+    // to its own EBR; the first extended slot links to the next EBR, relative to extStart.
+    // The walk ends at the end of the chain, at a repeated EBR, or once kMaxLogicalPartitions
+    // EBRs have been read or logical partitions listed.
     void WalkExtended(u64 extStart, u32* nextLogical)
     {
         std::set<u64> visited;
@@ -148,23 +151,38 @@ public:
                     m_table->damaged = true;
                 return;
             }
-            MbrSlot logical = DecodeSlot(view, 0);
-            MbrSlot link = DecodeSlot(view, 1);
-            if (logical.type != 0 && !IsExtendedType(logical.type))
+            const MbrSlot* link = nullptr;
+            std::array<MbrSlot, 4> slots{};
+            for (u32 i = 0; i < 4; ++i)
             {
-                if (logical.start == 0)
-                    m_table->damaged = true; // would cover the EBR itself
-                else
-                    Add((*nextLogical)++, ebr + logical.start, logical.count, logical.type, {});
+                slots[i] = DecodeSlot(view, i);
+                if (link == nullptr && IsExtendedType(slots[i].type))
+                    link = &slots[i];
             }
-            if (!IsExtendedType(link.type) || link.count == 0)
+            for (const MbrSlot& logical : slots)
+            {
+                if (logical.type == 0 || IsExtendedType(logical.type))
+                    continue;
+                if (logical.start == 0)
+                {
+                    m_table->damaged = true; // would cover the EBR itself
+                    continue;
+                }
+                if (*nextLogical - kFirstLogicalNumber >= kMaxLogicalPartitions)
+                {
+                    m_table->damaged = true;
+                    return;
+                }
+                Add((*nextLogical)++, ebr + logical.start, logical.count, logical.type, {});
+            }
+            if (link == nullptr || link->count == 0)
                 return;
-            if (link.start == 0)
+            if (link->start == 0)
             {
                 m_table->damaged = true; // a link back to the first EBR
                 return;
             }
-            ebr = extStart + link.start;
+            ebr = extStart + link->start;
         }
     }
 
@@ -363,7 +381,7 @@ u32 ReadPartitionTable(const DiskReadFn& read, u64 diskSize, u32 sectorSize, Par
         }
         mbr.Add(i + 1, s.start, s.count, s.type, {});
     }
-    u32 nextLogical = 5;
+    u32 nextLogical = kFirstLogicalNumber;
     for (const MbrSlot& s : slots)
         if (IsExtendedType(s.type) && s.start != 0 && s.count != 0)
             mbr.WalkExtended(s.start, &nextLogical);

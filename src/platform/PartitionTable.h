@@ -36,7 +36,8 @@ struct PartitionTable
     std::vector<PartitionEntry> entries; // data partitions, extended containers left out
 };
 
-// Upper bounds on what a table may make us read or list.
+// Upper bounds on what a table may make us read or list: kMaxLogicalPartitions bounds both the
+// extended boot records read and the logical partitions listed.
 inline constexpr u32 kMaxLogicalPartitions = 128;
 inline constexpr u32 kMaxGptEntryBytes = 1024 * 1024;
 

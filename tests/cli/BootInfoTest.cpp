@@ -66,11 +66,13 @@ struct FsStat
     u64 lastCluster = 0;
 };
 
-FsStat RunFsstat(const std::string& image)
+// fsstat of the FAT volume at sector of image (a partition's start, or 0).
+FsStat RunFsstat(const std::string& image, u64 sector = 0)
 {
     std::string text;
     FsStat s;
-    int rc = RunCommand("fsstat -f fat " + ShellQuote(image) + " 2>&1", &text);
+    int rc = RunCommand(
+        "fsstat -f fat -o " + std::to_string(sector) + " " + ShellQuote(image) + " 2>&1", &text);
     EXPECT_EQ(rc, 0) << "fsstat failed (is sleuthkit installed?):\n" << text;
     std::istringstream lines(text);
     std::string line;
@@ -352,4 +354,135 @@ TEST(BootInfo, GoodSourcesStillPrintedBesideABadOne)
     EXPECT_EQ(run.out.rfind("D: " + fat16 + "\n  FAT type:             FAT16\n", 0), 0u) << run.out;
     EXPECT_NE(run.err.find("C: " + missing + ": no such file"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("D:"), std::string::npos) << run.err;
+}
+
+namespace
+{
+struct PartitionVolume
+{
+    const char* drive;
+    u32 partition;
+    const char* fileSystem; // "FAT12", "FAT16", "FAT32", or the file system of another volume
+    u64 start;              // first sector of the partition
+};
+
+struct PartitionedDisk
+{
+    const char* image;
+    std::vector<PartitionVolume> volumes;
+};
+
+void PrintTo(const PartitionedDisk& c, std::ostream* os)
+{
+    *os << c.image;
+}
+
+class BootInfoPartitioned : public ::testing::TestWithParam<PartitionedDisk>
+{
+};
+} // namespace
+
+// A partitioned disk is shown partition by partition under the letters that drives gives:
+// every FAT volume in full (checked against fsstat at the partition's start), the others named
+// with their file system.
+TEST_P(BootInfoPartitioned, ShowsEveryPartitionAsDrivesListsIt)
+{
+    const PartitionedDisk& c = GetParam();
+    std::string image = TestImage(c.image);
+    ASSERT_FALSE(image.empty());
+
+    CliRun drives = RunOrlaventCli("drives " + ShellQuote(image));
+    EXPECT_EQ(drives.status, 0) << drives.err;
+    CliRun json = RunOrlaventCli("bootinfo --json " + ShellQuote(image));
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.err, "");
+    CliRun text = RunOrlaventCli("bootinfo " + ShellQuote(image));
+    ASSERT_EQ(text.status, 0) << text.err;
+    std::vector<Fields> objects = ParseJsonObjects(json.out);
+    ASSERT_EQ(objects.size(), c.volumes.size()) << json.out;
+    for (std::size_t i = 0; i < c.volumes.size(); ++i)
+    {
+        const PartitionVolume& v = c.volumes[i];
+        const Fields& f = objects[i];
+        const std::string fs = v.fileSystem;
+        const std::string source = image + " (partition " + std::to_string(v.partition) + ")";
+        SCOPED_TRACE(source);
+        EXPECT_EQ(f.at("drive"), v.drive);
+        EXPECT_EQ(f.at("source"), image);
+        EXPECT_EQ(Num(f, "partition"), v.partition);
+        std::regex listed("(^|\\n)" + std::string(v.drive) + " +Fixed +" + fs + " .*\\(partition " +
+                          std::to_string(v.partition) + "\\)\\n");
+        EXPECT_TRUE(std::regex_search(drives.out, listed)) << drives.out;
+        if (fs.rfind("FAT", 0) != 0)
+        {
+            EXPECT_EQ(f.at("fileSystem"), fs);
+            EXPECT_EQ(f.count("fatType"), 0u);
+            EXPECT_NE(text.out.find(std::string(v.drive) + " " + source +
+                                    "\n  File system:          " + fs +
+                                    " (no FAT boot sector to show)\n"),
+                      std::string::npos)
+                << text.out;
+            continue;
+        }
+        FsStat tsk = RunFsstat(image, v.start);
+        EXPECT_EQ(f.at("fatType"), fs);
+        EXPECT_EQ(tsk.type, fs);
+        EXPECT_EQ(Num(f, "totalSectors"), tsk.totalSectors);
+        EXPECT_EQ(Num(f, "reservedSectors"), tsk.reservedSectors);
+        EXPECT_EQ(Num(f, "firstFatSector"), tsk.fat0First);
+        EXPECT_EQ(Num(f, "firstDataSector"), tsk.clusterAreaFirst);
+        EXPECT_EQ(Num(f, "rootDirSector"), tsk.rootFirst);
+        EXPECT_NE(text.out.find(std::string(v.drive) + " " + source +
+                                "\n  FAT type:             " + fs + "\n"),
+                  std::string::npos)
+            << text.out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BootInfo, BootInfoPartitioned,
+    ::testing::Values(
+        // Two logical partitions in each of the first two extended boot records.
+        PartitionedDisk{"disk_ebr_pairs",
+                        {{"C:", 1, "FAT16", 2048},
+                         {"D:", 5, "FAT12", 20480},
+                         {"E:", 6, "FAT16", 24576},
+                         {"F:", 7, "FAT12", 43008},
+                         {"G:", 8, "NTFS", 47104},
+                         {"H:", 9, "exFAT", 65536}}},
+        // sfdisk's own layout: one logical partition in each record.
+        PartitionedDisk{
+            "disk_mbr",
+            {{"C:", 1, "FAT16", 2048}, {"D:", 5, "FAT32", 20480}, {"E:", 6, "NTFS", 96256}}}),
+    [](const auto& p) { return std::string(p.param.image); });
+
+// Letters given on the command line stay with their sources; a partitioned disk's further
+// partitions take the letters after its own, and a disk with no FAT partition is named.
+TEST(BootInfo, PartitionedDiskBesideOtherSources)
+{
+    std::string pairs = TestImage("disk_ebr_pairs");
+    std::string fat12 = TestImage("fat12");
+    std::string nofs = TestImage("disk_nofs");
+    ASSERT_FALSE(pairs.empty() || fat12.empty() || nofs.empty());
+    CliRun run = RunOrlaventCli("bootinfo --json " + ShellQuote(fat12) +
+                                " M:=" + ShellQuote(pairs) + " " + ShellQuote(nofs));
+    EXPECT_EQ(run.status, 1);
+    std::vector<Fields> objects = ParseJsonObjects(run.out);
+    std::string drives;
+    for (const Fields& f : objects)
+        drives += f.at("drive") + (f.count("partition") ? "/" + f.at("partition") : "") + " ";
+    EXPECT_EQ(drives, "C: M:/1 N:/5 O:/6 P:/7 Q:/8 R:/9 D: ");
+    EXPECT_NE(run.err.find("D: " + nofs + ": not a FAT volume"), std::string::npos) << run.err;
+
+    // A chain of extended boot records that loops: what was read is shown, the damage named.
+    std::string loop = TestImage("disk_loop");
+    ASSERT_FALSE(loop.empty());
+    CliRun looped = RunOrlaventCli("bootinfo " + ShellQuote(loop));
+    EXPECT_EQ(looped.status, 1);
+    EXPECT_NE(looped.out.find("D: " + loop + " (partition 6)\n  FAT type:             FAT12\n"),
+              std::string::npos)
+        << looped.out;
+    EXPECT_NE(looped.err.find("the partition table of '" + loop + "' is damaged"),
+              std::string::npos)
+        << looped.err;
 }

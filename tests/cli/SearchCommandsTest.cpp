@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/Json.h"
+#include "cli/ListedItems.h"
 #include "cli/Recover.h"
 #include "cli/Scan.h"
 #include "cli/SearchRun.h"
@@ -109,6 +110,50 @@ TEST(SearchCommandsTest, ItemLinesCarryEveryField)
     EXPECT_NE(FormatItemJson(volume, item).find("\"condition\":\"\",\"overwritten_pct\":0}"),
               std::string::npos);
     EXPECT_EQ(FormatItemText(item).substr(0, 30), "live     folder             - ");
+}
+
+// The listings show a live folder only when a deleted find lies below it, at any depth; a
+// folder whose name merely begins like a holding folder's ("docsx" beside "docs") is no
+// parent of it.
+TEST(SearchCommandsTest, LiveFoldersAreListedOnlyAboveADeletedFind)
+{
+    struct Row
+    {
+        const char* path;
+        const char* name;
+        bool folder;
+        bool deleted;
+        bool listed;
+    };
+    const Row rows[] = {
+        {"C:", "docs", true, false, true}, // holds a find three levels down
+        {"C:\\docs", "a", true, false, true},
+        {"C:\\docs\\a", "b", true, false, true},
+        {"C:\\docs\\a\\b", "gone.txt", false, true, true},
+        {"C:\\docs", "empty", true, false, false}, // nothing below it
+        {"C:", "docsx", true, false, false},       // a name that begins like docs
+        {"C:", "$Extend", true, false, false},
+        {"C:\\$Extend", "$Deleted", true, false, false},
+        {"C:", "old", true, true, true},             // deleted folders are finds themselves
+        {"C:\\old", "live.txt", false, false, true}, // live files stay as they are
+        {"C:", "keep", true, false, true},           // holds a deleted folder only
+        {"C:\\keep", "gone", true, true, true},
+    };
+    VolumeEntry volume;
+    volume.name = "C:";
+    for (const Row& r : rows)
+    {
+        FoundItem item;
+        item.path = r.path;
+        item.name = r.name;
+        item.attr = r.folder ? 0x10 : 0x20;
+        item.deleted = r.deleted ? 1 : 0;
+        volume.items.push_back(std::move(item));
+    }
+    const CListedItems listed(volume);
+    for (std::size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_EQ(listed.Listed(volume.items[i]), rows[i].listed)
+            << rows[i].path << "\\" << rows[i].name;
 }
 
 TEST(SearchCommandsTest, TimesTakeFourAndTwoDigitsAndPrintfBeyond)

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "CliProcess.h"
@@ -79,4 +80,39 @@ TEST(FragmentCli, FragmentedFilesComeBackAsWritten)
               FatContent("Interleaved B.bin", 1400).substr(0, kCluster));
     EXPECT_EQ(ReadText(std::filesystem::path(literal) / "Single.bin"),
               FatContent("Single.bin", 400));
+}
+
+// The last line of recover counts the files that did not come back intact and those rebuilt
+// from inferred clusters; the inferred ones leave the exit status at 0. Both counts are taken
+// from what scan lists for the volume.
+TEST(FragmentCli, LastLineCountsInferredAndDamagedFiles)
+{
+    for (const char* name : {"fat-frag", "exfat-4k"})
+    {
+        SCOPED_TRACE(name);
+        const std::string image = TestImage(name);
+        ASSERT_FALSE(image.empty());
+        CliResult scan = RunCli({"scan", "--json", "C:=" + image});
+        ASSERT_EQ(scan.status, 0) << scan.err;
+        unsigned inferred = 0;
+        unsigned damaged = 0;
+        std::istringstream lines(scan.out);
+        for (std::string line; std::getline(lines, line);)
+        {
+            inferred += line.find("\"condition\":\"inferred\"") != std::string::npos;
+            damaged += line.find("\"condition\":\"partial\"") != std::string::npos ||
+                       line.find("\"condition\":\"overwritten\"") != std::string::npos;
+        }
+        ASSERT_GT(inferred, 0u) << "the volume holds no inferred find to count";
+        const std::string rebuilt = std::to_string(inferred) + " rebuilt from inferred clusters";
+        const std::string last =
+            damaged == 0 ? "Finished Recovery Successfully. " + rebuilt + ".\n"
+                         : std::to_string(damaged) +
+                               " file(s) were copied from clusters that other data has taken; " +
+                               rebuilt + " (see the warnings).\n";
+
+        CliResult run = RunCli({"recover", "--to", ScratchDir("frag-last-line"), "C:=" + image});
+        EXPECT_EQ(run.status, damaged == 0 ? 0 : 3) << run.err;
+        EXPECT_TRUE(run.out.ends_with("\n" + last)) << run.out;
+    }
 }

@@ -153,6 +153,52 @@ INSTANTIATE_TEST_SUITE_P(Images, OrlaventCliListingTest,
                              return name;
                          });
 
+// scan lists a live folder only when a deleted find lies below it, in the text listing as in
+// the JSON one, and the text listing's count line counts what it lists.
+TEST_F(OrlaventCliTest, ScanListsOnlyTheLiveFoldersAboveFinds)
+{
+    static const std::regex item(
+        R"re("path":"((?:[^"\\]|\\.)*)","name":"((?:[^"\\]|\\.)*)","dir":(true|false),"deleted":(\d))re");
+    // Names and paths here hold no escapes but the doubled backslash.
+    auto plain = [](const std::string& t)
+    { return std::regex_replace(t, std::regex(R"(\\\\)"), "\\"); };
+    for (const char* name : {"ntfs-scan", "fat32", "exfat-4k"})
+    {
+        SCOPED_TRACE(name);
+        const std::string image = Image(name);
+        ASSERT_FALSE(image.empty());
+        CliResult json = RunCli({"scan", "--json", "C:=" + image});
+        CliResult text = RunCli({"scan", "C:=" + image});
+        ASSERT_EQ(json.status, 0) << json.err;
+        ASSERT_EQ(text.status, 0) << text.err;
+        std::vector<std::string> liveFolders;
+        std::vector<std::string> deletedPaths;
+        unsigned files = 0;
+        unsigned folders = 0;
+        for (const std::string& line : Lines(json.out))
+        {
+            std::smatch m;
+            ASSERT_TRUE(std::regex_search(line, m, item)) << line;
+            const std::string full = plain(m[1]) + "\\" + plain(m[2]);
+            (m[3] == "true" ? folders : files) += 1;
+            if (m[4] == "1")
+                deletedPaths.push_back(full);
+            else if (m[3] == "true")
+                liveFolders.push_back(full);
+            EXPECT_NE(text.out.find("  " + full + "\n"), std::string::npos) << full;
+        }
+        for (const std::string& folder : liveFolders)
+            EXPECT_TRUE(std::any_of(deletedPaths.begin(), deletedPaths.end(),
+                                    [&](const std::string& p)
+                                    { return p.starts_with(folder + "\\"); }))
+                << folder << " holds no deleted find";
+        EXPECT_NE(text.out.find("  " + std::to_string(files) + " file(s), " +
+                                std::to_string(folders) + " folder(s)\n"),
+                  std::string::npos)
+            << text.out;
+    }
+}
+
 TEST_F(OrlaventCliTest, AmbiguousVolumeIsListedWithANote)
 {
     std::string fat = Image("fat32-ambiguous");

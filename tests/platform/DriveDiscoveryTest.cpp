@@ -106,7 +106,8 @@ TEST_P(DriveDiscoveryDiskTest, VolumesMatchMmlsBlkidAndFsstat)
     ASSERT_EQ(layout.volumes.size(), c.volumes.size());
 
     std::set<std::pair<u64, u64>> mmls = MmlsPartitions(image);
-    EXPECT_EQ(mmls.size(), c.volumes.size()) << "every partition of the image is FAT or NTFS";
+    EXPECT_EQ(mmls.size(), c.volumes.size())
+        << "every partition of the image is FAT, exFAT or NTFS";
     for (std::size_t i = 0; i < c.volumes.size(); ++i)
     {
         const SourceVolume& v = layout.volumes[i];
@@ -141,7 +142,16 @@ INSTANTIATE_TEST_SUITE_P(
         DiskCase{"disk_loop",
                  PartitionScheme::Mbr,
                  true,
-                 {{5, "FAT16", "LOOPFAT16"}, {6, "FAT12", "LOOPFAT12"}}}),
+                 {{5, "FAT16", "LOOPFAT16"}, {6, "FAT12", "LOOPFAT12"}}},
+        DiskCase{"disk_ebr_pairs",
+                 PartitionScheme::Mbr,
+                 false,
+                 {{1, "FAT16", "PRIMARY16"},
+                  {5, "FAT12", "PAIRA12"},
+                  {6, "FAT16", "PAIRB16"},
+                  {7, "FAT12", "PAIRC12"},
+                  {8, "NTFS", "PairNtfs"},
+                  {9, "exFAT", "PAIREXFAT"}}}),
     [](const auto& tp) { return std::string(tp.param.image); });
 
 // The probe leaves libblkid's ZFS and XFS external log probers out where their magic numbers

@@ -151,6 +151,56 @@ TEST(PartitionTableTest, ExtendedChainListsLogicalsRelativeToTheirOwnRecord)
     ExpectEntries(table, {{1, 64, 100}, {5, 1063, 500}, {6, 4001, 300}});
 }
 
+TEST(PartitionTableTest, EveryLogicalSlotOfARecordIsListed)
+{
+    Disk disk(8192);
+    disk.Slot(0, 0, 0x0F, 1000, 7000);
+    // EBR 1 at 1000: logicals in slots 0 and 1, the link in slot 2.
+    disk.Slot(1000, 0, 0x06, 63, 400);
+    disk.Slot(1000, 1, 0x0C, 500, 400);
+    disk.Slot(1000, 2, 0x05, 2000, 600);
+    // EBR 2 at 3000: the link first, logicals in slots 1 and 3; a second link is not followed.
+    disk.Slot(3000, 0, 0x05, 3000, 600);
+    disk.Slot(3000, 1, 0x07, 10, 100);
+    disk.Slot(3000, 2, 0x05, 2000, 600);
+    disk.Slot(3000, 3, 0x01, 200, 50);
+    // EBR 3 at 4000: four logicals, no link.
+    for (u32 i = 0; i < 4; ++i)
+        disk.Slot(4000, i, 0x0B, 1 + 100 * i, 100);
+    PartitionTable table;
+    ASSERT_EQ(disk.Read(&table), kOk);
+    EXPECT_FALSE(table.damaged);
+    ExpectEntries(table, {{5, 1063, 400},
+                          {6, 1500, 400},
+                          {7, 3010, 100},
+                          {8, 3200, 50},
+                          {9, 4001, 100},
+                          {10, 4101, 100},
+                          {11, 4201, 100},
+                          {12, 4301, 100}});
+}
+
+TEST(PartitionTableTest, LogicalsOfFullRecordsStopAtTheBound)
+{
+    // Three logicals and a link in every EBR: the bound on logicals comes before the one on
+    // records.
+    const u32 records = kMaxLogicalPartitions / 2;
+    Disk disk(16 + 8 * records + 8);
+    disk.Slot(0, 0, 0x05, 16, 8 * records + 4);
+    for (u32 i = 0; i < records; ++i)
+    {
+        u64 ebr = 16 + 8ull * i;
+        for (u32 slot = 0; slot < 3; ++slot)
+            disk.Slot(ebr, slot, 0x01, 1 + slot, 1);
+        disk.Slot(ebr, 3, 0x05, 8 * (i + 1), 8);
+    }
+    PartitionTable table;
+    ASSERT_EQ(disk.Read(&table), kOk);
+    EXPECT_TRUE(table.damaged);
+    ASSERT_EQ(table.entries.size(), kMaxLogicalPartitions);
+    EXPECT_EQ(table.entries.back().number, kMaxLogicalPartitions + 4);
+}
+
 struct LoopCase
 {
     const char* name;
