@@ -15,10 +15,16 @@ public:
     // bytesPerSecond 0: no limit, Pace returns at once.
     explicit CReadPacer(u64 bytesPerSecond) : m_rate(bytesPerSecond) {}
 
-    // Counts bytes read and waits until all bytes counted so far are due at the rate. The wait
-    // is cut into short sleeps and ends early once running() turns false. False when it was
-    // cut short.
+    // Counts bytes about to be read and waits until all bytes counted so far are due at the
+    // rate, counted from the first call: called before each read, no read runs ahead of the
+    // rate, the first one included. The wait is cut into short sleeps and ends early once
+    // running() turns false. False when it was cut short.
     bool Pace(u64 bytes, const std::function<bool()>& running);
+
+    // Bytes the next read may take: most without a limit; under one, whole units of unit bytes
+    // worth at most a tenth of a second at the rate (so that a low rate is not met by one large
+    // read and a long wait), never less than one unit nor more than most.
+    [[nodiscard]] u64 Portion(u64 unit, u64 most) const;
 
 private:
     u64 m_rate;
