@@ -280,7 +280,7 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
     {
         m_record.destination = path;
         m_record.written = m_written;
-        m_record.sha256 = DigestOf(fd);
+        m_record.sha256 = DigestOf(fd, copied != Copied::Stopped);
         m_record.whole = copied == Copied::Whole;
         m_record.stopped = copied == Copied::Stopped;
     }
@@ -330,28 +330,14 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
              kWarnDiverted);
 }
 
-std::string RecoveryRun::DigestOf(int fd)
+std::string RecoveryRun::DigestOf(int fd, bool stoppable)
 {
-    struct stat st = {};
-    if (::fstat(fd, &st) != 0 || st.st_size < 0)
-        return std::string();
-    const u64 size = static_cast<u64>(st.st_size);
     const u64 room = m_chunkBytes * m_batchChunks;
     if (!m_buffer || room == 0)
         return std::string();
-    Sha256 sha;
-    for (u64 at = 0; at < size;)
-    {
-        const u64 want = std::min(room, size - at);
-        const ssize_t got = ::pread(fd, Data(), want, static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return std::string();
-        sha.Update(Data(), static_cast<u64>(got));
-        at += static_cast<u64>(got);
-    }
-    return sha.HexDigest();
+    // A file the stop left short is still hashed whole; a stop while hashing a whole one (the
+    // zeros of a huge hole) leaves its digest out.
+    return DigestOfFile(fd, Data(), room, nullptr, [stoppable] { return !stoppable || Running(); });
 }
 
 // Free space of the destination, in 64 bits: a file of 4 GiB or more must not pass. Asking the
