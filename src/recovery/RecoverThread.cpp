@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "catalog/Catalog.h"
 #include "platform/DriveTable.h"
@@ -27,6 +28,40 @@ constexpr auto kSpaceAge = std::chrono::milliseconds(200);
 bool Running()
 {
     return g_bRunning.load(std::memory_order_relaxed) != 0;
+}
+
+// Bytes of the destination the copy of stream takes: what its extents hold, holes left out (they
+// are written as holes), at most its readable size. A compressed stream takes a whole unit for
+// each unit that has a cluster stored.
+u64 BytesToStore(const DataStream& stream)
+{
+    const u64 readable = stream.ReadableBytes();
+    if (stream.resident || stream.clusterBytes == 0)
+        return readable;
+    const u64 unit = stream.compressionUnit;
+    u64 clusters = 0;
+    u64 nextUnit = 0; // a compressed stream's first unit not counted yet
+    for (const StreamExtent& e : stream.extents)
+    {
+        if (e.hole || e.length == 0)
+            continue;
+        if (unit == 0)
+        {
+            clusters += std::min(e.length, UINT64_MAX - clusters);
+            continue;
+        }
+        const u64 first = std::max(e.vcn / unit, nextUnit);
+        const u64 last =
+            (e.length - 1 > UINT64_MAX - e.vcn ? UINT64_MAX : e.vcn + e.length - 1) / unit;
+        if (last >= first)
+        {
+            const u64 units = last - first + 1;
+            const u64 room = UINT64_MAX - clusters;
+            clusters += units > room / unit ? room : units * unit;
+            nextUnit = last + 1;
+        }
+    }
+    return clusters > readable / stream.clusterBytes ? readable : clusters * stream.clusterBytes;
 }
 
 std::string JoinLevels(const std::string& root, const std::vector<std::string>& levels)
@@ -82,6 +117,10 @@ void RecoveryRun::Warn(const std::string& text, u32 kind)
 {
     if (m_record.item != nullptr)
         m_record.warnings.push_back(text);
+    // A file left short, stopped, or copied from clusters other data has taken did not come
+    // back intact, whatever its copy said; a renamed or diverted one did.
+    if (kind == kWarnIncomplete || kind == kWarnStopped || kind == kWarnDamaged)
+        m_intact = false;
     m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverWarning, text, kind);
 }
 
@@ -229,7 +268,9 @@ void RecoveryRun::RecoverFile(const FoundItem& item, const std::vector<std::stri
     m_record = RecoveredFile{};
     m_record.item = &item;
     m_record.volume = m_volume->name;
+    m_intact = true;
     WriteFile(item, levels);
+    m_record.whole = m_record.whole && m_intact;
     observer->FileDone(m_record);
     m_record = RecoveredFile{};
 }
@@ -247,7 +288,7 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
                               ? m_volume->engine->DescribeStream(*m_volume, item, &stream)
                               : kStreamUnreadable;
     const u64 size = stream.ReadableBytes();
-    if (!EnoughSpace(JoinLevels(m_destDir, levels), size))
+    if (!EnoughSpace(JoinLevels(m_destDir, levels), BytesToStore(stream)))
     {
         Fatal(kNoSpaceText);
         return;
