@@ -152,7 +152,12 @@ CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options
         {
             kill(child, SIGINT);
             if (options.interruptGroupToo)
+            {
+                // A moment later, as a busy machine delivers the two: the first one has been
+                // handled by then.
+                usleep(20000);
                 kill(-child, SIGINT);
+            }
             result.interruptSent = true;
         }
     }
