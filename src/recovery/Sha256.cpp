@@ -158,7 +158,7 @@ std::string DigestOfFile(int fd, u8* buffer, u64 room, u64* bytesRead,
         return std::string();
     const u64 size = static_cast<u64>(st.st_size);
     Sha256 sha;
-    u64 read = 0;
+    u64 readBytes = 0;
     for (u64 at = 0; at < size;)
     {
         if (running && !running())
@@ -183,10 +183,10 @@ std::string DigestOfFile(int fd, u8* buffer, u64 room, u64* bytesRead,
                 return std::string();
             sha.Update(buffer, static_cast<u64>(got));
             at += static_cast<u64>(got);
-            read += static_cast<u64>(got);
+            readBytes += static_cast<u64>(got);
         }
     }
     if (bytesRead != nullptr)
-        *bytesRead = read;
+        *bytesRead = readBytes;
     return sha.HexDigest();
 }
