@@ -15,15 +15,15 @@ public:
     // bytesPerSecond 0: no limit, Pace returns at once.
     explicit CReadPacer(u64 bytesPerSecond) : m_rate(bytesPerSecond) {}
 
-    // Counts bytes about to be read and waits until all bytes counted so far are due at the
-    // rate, counted from the first call: called before each read, no read runs ahead of the
-    // rate, the first one included. The wait is cut into short sleeps and ends early once
-    // running() turns false. False when it was cut short.
+    // Counts bytes read and waits until all bytes counted so far are due at the rate. The wait
+    // is cut into short sleeps and ends early once running() turns false. False when it was
+    // cut short.
     bool Pace(u64 bytes, const std::function<bool()>& running);
 
     // Bytes the next read may take: most without a limit; under one, whole units of unit bytes
-    // worth at most a tenth of a second at the rate (so that a low rate is not met by one large
-    // read and a long wait), never less than one unit nor more than most.
+    // worth at most a tenth of a second at the rate, never less than one unit nor more than
+    // most. The first read goes ahead of the pacing: with reads of that size, no second of the
+    // copy reads much more than the rate, the first one included.
     [[nodiscard]] u64 Portion(u64 unit, u64 most) const;
 
 private:

@@ -110,9 +110,7 @@ RecoveryRun::Copied RecoveryRun::CopyCompressed(const FoundItem& item, const Dat
             else
                 storedClusters += r.length;
         }
-        // Stored clusters: read them in order, once the rate allows.
-        if (storedClusters != 0 && !Paced(storedClusters * stream.clusterBytes))
-            return Copied::Stopped;
+        // Stored clusters: read them in order.
         u64 filled = 0;
         for (const UnitRun& r : runs)
         {
@@ -126,6 +124,7 @@ RecoveryRun::Copied RecoveryRun::CopyCompressed(const FoundItem& item, const Dat
             }
             filled += bytes;
         }
+        (void)Paced(filled);
         if (storedClusters == unitClusters)
             unit.swap(stored); // stored whole
         else if (storedClusters != 0)

@@ -200,9 +200,6 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
                 std::min<u64>({std::max<u64>(batch, 1), (left + m_chunkBytes - 1) / m_chunkBytes,
                                (remaining + m_chunkBytes - 1) / m_chunkBytes});
             const u64 count = std::min(chunks * m_chunkBytes, left);
-            // Paced before the read: no read runs ahead of the rate, the first one included.
-            if (!Paced(count))
-                break;
             const bool reachable = at <= static_cast<u64>(LLONG_MAX);
             u32 done = 0;
             u32 status = reachable ? m_reader->ReadBytes(Data(), static_cast<u32>(count), &done,
@@ -233,6 +230,7 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
                       path, &failed))
                 return Copied::Failed;
             hole = false;
+            (void)Paced(count);
         }
     }
     // A hole at the end gives the file its length only once the length is set; so do the
