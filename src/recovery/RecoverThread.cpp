@@ -117,9 +117,10 @@ void RecoveryRun::Warn(const std::string& text, u32 kind)
 {
     if (m_record.item != nullptr)
         m_record.warnings.push_back(text);
-    // A file left short, stopped, or copied from clusters other data has taken did not come
-    // back intact, whatever its copy said; a renamed or diverted one did.
-    if (kind == kWarnIncomplete || kind == kWarnStopped || kind == kWarnDamaged)
+    // By the rule of the command line's exit status: a file left short, stopped, copied from
+    // clusters other data has taken, or written elsewhere than asked did not come back as
+    // asked, whatever its copy said; one written under a shortened name did.
+    if (kind != kWarnRenamed)
         m_intact = false;
     m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverWarning, text, kind);
 }

@@ -99,7 +99,7 @@ private:
     u32 m_batchChunks = 1; // chunks the transfer buffer holds
     u32 m_counter = 0;     // chunk counter of the current file
     bool m_continue = true;
-    bool m_intact = true; // no warning of the current file said it came back short or damaged
+    bool m_intact = true; // no warning of the current file said it is short, damaged or astray
     // What became of the current file, for the observer (when one is set).
     RecoveredFile m_record;
 };

@@ -84,8 +84,9 @@ protected:
 } // namespace
 
 // "complete" in the report follows the same rule as the run's exit status: a file clipped to
-// what its clusters hold, an encrypted file copied as stored, and a file copied from clusters
-// other data has taken are not intact; the file as found is.
+// what its clusters hold, an encrypted file copied as stored, a file copied from clusters other
+// data has taken and a file written below the default folder did not come back as asked; the
+// file as found did.
 TEST_F(RecoveryTruth, OnlyFilesThatCameBackIntactAreWhole)
 {
     const std::string image = TestImage("ntfs-scan");
@@ -95,7 +96,8 @@ TEST_F(RecoveryTruth, OnlyFilesThatCameBackIntactAreWhole)
         None,
         Clipped,
         Encrypted,
-        Partial
+        Partial,
+        Diverted
     };
     const struct
     {
@@ -108,7 +110,9 @@ TEST_F(RecoveryTruth, OnlyFilesThatCameBackIntactAreWhole)
         {Change::Clipped, "D:", false, "more than its clusters on the volume hold"},
         {Change::Encrypted, "E:", false, "is encrypted"},
         {Change::Partial, "F:", false, "is partial"},
+        {Change::Diverted, "G:", false, "its folder below"},
     };
+    HomeOverride home(ScratchDir("home"));
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.drive);
@@ -132,13 +136,19 @@ TEST_F(RecoveryTruth, OnlyFilesThatCameBackIntactAreWhole)
         m_observer.files.clear();
         m_sink.events.clear();
         m_catalog.m_recoveryObserver = &m_observer;
-        const std::string dest = ScratchDir("truth");
+        std::string dest = ScratchDir("truth");
+        if (c.change == Change::Diverted)
+        {
+            // A file where the destination's folder belongs: the run goes to the default folder.
+            WriteText(dest + "/plain", "x");
+            dest += "/plain/sub";
+        }
         ASSERT_EQ(Recover(folder, {{"big.bin", 0}}, dest), kOk);
         ASSERT_EQ(m_observer.files.size(), 1u);
         const RecoveredFile& file = m_observer.files[0];
         EXPECT_EQ(file.whole, c.whole);
         EXPECT_FALSE(file.stopped);
-        EXPECT_EQ(file.written, std::filesystem::file_size(dest + "/big.bin"));
+        EXPECT_EQ(file.written, std::filesystem::file_size(file.destination));
         const std::vector<Event> warnings = m_sink.Of(kRecoverWarning);
         ASSERT_EQ(warnings.size(), *c.warning == '\0' ? 0u : 1u);
         if (!warnings.empty())
