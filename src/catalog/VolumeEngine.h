@@ -38,6 +38,8 @@ struct DataStream
     u64 initializedSize = ~0ull; // bytes past it were never written and read as zeros
     u32 compressionUnit = 0;     // clusters of one LZNT1 compression unit; 0: stored as is
     bool encrypted = false;      // the bytes are stored encrypted and copied as they are
+    // Compressed in units other than those its metadata names: damaged, read in the usual ones.
+    bool compressionDamaged = false;
 
     // Bytes the extents can give, at most size.
     [[nodiscard]] u64 ReadableBytes() const

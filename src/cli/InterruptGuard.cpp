@@ -1,29 +1,47 @@
 // Ctrl-C while the workers run: a flag raised by the handler and polled by the main thread;
-// a second interrupt ends the process.
+// a second interrupt ends the process, unless it is the first one delivered again.
 #include "cli/InterruptGuard.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 
 namespace
 {
-// Lock-free, so the handler may touch it.
-std::atomic<bool> g_interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// When the first interrupt arrived (CLOCK_MONOTONIC, nanoseconds); 0 before it. Lock-free, so
+// the handler may touch it.
+std::atomic<long long> g_firstInterrupt{0};
+static_assert(std::atomic<long long>::is_always_lock_free);
+// A second signal this soon after the first is the same interrupt delivered twice (timeout(1)
+// signals the process and then its process group): ending the process then would cut short
+// the stop that names the file left incomplete. A user's second Ctrl-C comes later.
+constexpr long long kSameInterruptNs = 250'000'000;
+
+long long Now()
+{
+    timespec ts = {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const long long ns = static_cast<long long>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+    return ns > 0 ? ns : 1;
+}
 
 extern "C" void OnInterrupt(int signal)
 {
     // The first interrupt only asks the workers to stop. A second one means the user will not
     // wait for that: end at once, with the status a shell gives a process the signal ended.
-    if (g_interrupted.exchange(true))
+    const long long now = Now();
+    long long first = 0;
+    if (g_firstInterrupt.compare_exchange_strong(first, now))
+        return;
+    if (now - first >= kSameInterruptNs)
         _exit(128 + signal);
 }
 } // namespace
 
 CInterruptGuard::CInterruptGuard()
 {
-    g_interrupted.store(false);
+    g_firstInterrupt.store(0);
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
@@ -41,5 +59,5 @@ CInterruptGuard::~CInterruptGuard()
 
 bool CInterruptGuard::Interrupted()
 {
-    return g_interrupted.load();
+    return g_firstInterrupt.load() != 0;
 }

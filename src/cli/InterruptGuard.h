@@ -1,6 +1,7 @@
 // Ctrl-C while the workers run: the signal handler only raises a flag, and the main thread,
 // which polls it, stops the workers. A second Ctrl-C (or SIGTERM) ends the process at once
-// with status 128 + the signal's number (130 for SIGINT, 143 for SIGTERM).
+// with status 128 + the signal's number (130 for SIGINT, 143 for SIGTERM); one that follows the
+// first within a quarter of a second is taken for the same interrupt delivered twice.
 #pragma once
 
 #include <csignal>

@@ -20,8 +20,9 @@ namespace
 constexpr u64 kMaxAttributeListBytes = 256u << 10;
 // Extension records read for one file at most: an attribute list of 256 KiB names fewer.
 constexpr std::size_t kMaxExtensionRecords = 4096;
-// Compression units of up to 2^16 clusters; NTFS writes 2^4.
-constexpr u16 kMaxCompressionShift = 16;
+// NTFS compresses in units of 2^4 clusters, on volumes whose clusters hold at most 4 KiB.
+constexpr u16 kCompressionShift = 4;
+constexpr u64 kMaxCompressedClusterBytes = 4096;
 
 // Walks one record's attributes up to $DATA into out; the base record also gives its
 // $STANDARD_INFORMATION and $ATTRIBUTE_LIST (*list).
@@ -199,9 +200,14 @@ u32 CNtfs::DescribeData(u64 number, const std::string& stream, NtfsStreamLayout*
     out->size = first.dataSize;
     out->initializedSize = first.initializedSize;
     out->encrypted = (first.flags & kNtfsAttrEncrypted) != 0;
-    if ((first.flags & kNtfsAttrCompressedMask) != 0 && first.compressionUnit != 0 &&
-        first.compressionUnit <= kMaxCompressionShift)
-        out->compressionUnit = 1u << first.compressionUnit;
+    if ((first.flags & kNtfsAttrCompressedMask) != 0)
+    {
+        // Another unit (0 included) is damage: the data is still read in the units NTFS
+        // writes, never copied as stored, and the copy is known not to be sound.
+        out->compressionUnit = 1u << kCompressionShift;
+        out->compressionDamaged = first.compressionUnit != kCompressionShift ||
+                                  ClusterBytes() > kMaxCompressedClusterBytes;
+    }
     // The pieces follow one another without a gap; the runs stop at the first that does not.
     u64 next = 0;
     for (const NtfsAttribute* piece : pieces)

@@ -48,6 +48,9 @@ struct NtfsStreamLayout
     std::vector<NtfsExtent> extents; // every piece's runs in VCN order
     bool complete = true; // false when a piece is missing or a run list is damaged: extents
                           // hold the runs in front of the gap
+    // Compressed, but its unit field is not the one NTFS writes (compressionUnit then holds the
+    // one NTFS writes).
+    bool compressionDamaged = false;
 };
 
 // True when the UTF-16LE name of a $DATA attribute equals the UTF-8 name (empty: unnamed).

@@ -16,7 +16,9 @@ struct RecoveredFile
                                        // when none was created
     u64 written = 0;                   // bytes the file holds (holes included)
     std::string sha256;                // digest of the written file's bytes; "" when none
-    bool whole = false;                // written with every byte it was asked for
+    bool whole = false;                // came back intact where asked: every byte written, and
+                                       // no warning said it is short, encrypted, partly other
+                                       // data or written below the default folder
     bool stopped = false;              // the stop of the run left it short
     std::vector<std::string> warnings; // what the recovery said about this file, in order
 };

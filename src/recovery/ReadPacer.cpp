@@ -9,7 +9,17 @@ namespace
 {
 // Longest single sleep: a stop is noticed within this time.
 constexpr auto kSlice = std::chrono::milliseconds(20);
+// Under a limit, one read takes at most the bytes of this share of a second.
+constexpr u64 kPortionsPerSecond = 10;
 } // namespace
+
+u64 CReadPacer::Portion(u64 unit, u64 most) const
+{
+    if (m_rate == 0 || unit == 0 || most <= unit)
+        return most;
+    const u64 units = std::max<u64>(1, m_rate / kPortionsPerSecond / unit);
+    return std::min(most, units > most / unit ? most : units * unit);
+}
 
 bool CReadPacer::Pace(u64 bytes, const std::function<bool()>& running)
 {

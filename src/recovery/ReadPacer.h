@@ -20,6 +20,12 @@ public:
     // cut short.
     bool Pace(u64 bytes, const std::function<bool()>& running);
 
+    // Bytes the next read may take: most without a limit; under one, whole units of unit bytes
+    // worth at most a tenth of a second at the rate, never less than one unit nor more than
+    // most. The first read goes ahead of the pacing: with reads of that size, no second of the
+    // copy reads much more than the rate, the first one included.
+    [[nodiscard]] u64 Portion(u64 unit, u64 most) const;
+
 private:
     u64 m_rate;
     u64 m_bytes = 0;

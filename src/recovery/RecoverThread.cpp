@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "catalog/Catalog.h"
 #include "platform/DriveTable.h"
@@ -27,6 +28,40 @@ constexpr auto kSpaceAge = std::chrono::milliseconds(200);
 bool Running()
 {
     return g_bRunning.load(std::memory_order_relaxed) != 0;
+}
+
+// Bytes of the destination the copy of stream takes: what its extents hold, holes left out (they
+// are written as holes), at most its readable size. A compressed stream takes a whole unit for
+// each unit that has a cluster stored.
+u64 BytesToStore(const DataStream& stream)
+{
+    const u64 readable = stream.ReadableBytes();
+    if (stream.resident || stream.clusterBytes == 0)
+        return readable;
+    const u64 unit = stream.compressionUnit;
+    u64 clusters = 0;
+    u64 nextUnit = 0; // a compressed stream's first unit not counted yet
+    for (const StreamExtent& e : stream.extents)
+    {
+        if (e.hole || e.length == 0)
+            continue;
+        if (unit == 0)
+        {
+            clusters += std::min(e.length, UINT64_MAX - clusters);
+            continue;
+        }
+        const u64 first = std::max(e.vcn / unit, nextUnit);
+        const u64 last =
+            (e.length - 1 > UINT64_MAX - e.vcn ? UINT64_MAX : e.vcn + e.length - 1) / unit;
+        if (last >= first)
+        {
+            const u64 units = last - first + 1;
+            const u64 room = UINT64_MAX - clusters;
+            clusters += units > room / unit ? room : units * unit;
+            nextUnit = last + 1;
+        }
+    }
+    return clusters > readable / stream.clusterBytes ? readable : clusters * stream.clusterBytes;
 }
 
 std::string JoinLevels(const std::string& root, const std::vector<std::string>& levels)
@@ -82,6 +117,11 @@ void RecoveryRun::Warn(const std::string& text, u32 kind)
 {
     if (m_record.item != nullptr)
         m_record.warnings.push_back(text);
+    // By the rule of the command line's exit status: a file left short, stopped, copied from
+    // clusters other data has taken, or written elsewhere than asked did not come back as
+    // asked, whatever its copy said; one written under a shortened name did.
+    if (kind != kWarnRenamed)
+        m_intact = false;
     m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverWarning, text, kind);
 }
 
@@ -229,7 +269,9 @@ void RecoveryRun::RecoverFile(const FoundItem& item, const std::vector<std::stri
     m_record = RecoveredFile{};
     m_record.item = &item;
     m_record.volume = m_volume->name;
+    m_intact = true;
     WriteFile(item, levels);
+    m_record.whole = m_record.whole && m_intact;
     observer->FileDone(m_record);
     m_record = RecoveredFile{};
 }
@@ -247,7 +289,7 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
                               ? m_volume->engine->DescribeStream(*m_volume, item, &stream)
                               : kStreamUnreadable;
     const u64 size = stream.ReadableBytes();
-    if (!EnoughSpace(JoinLevels(m_destDir, levels), size))
+    if (!EnoughSpace(JoinLevels(m_destDir, levels), BytesToStore(stream)))
     {
         Fatal(kNoSpaceText);
         return;
@@ -280,7 +322,7 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
     {
         m_record.destination = path;
         m_record.written = m_written;
-        m_record.sha256 = DigestOf(fd);
+        m_record.sha256 = DigestOf(fd, copied != Copied::Stopped);
         m_record.whole = copied == Copied::Whole;
         m_record.stopped = copied == Copied::Stopped;
     }
@@ -330,28 +372,14 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
              kWarnDiverted);
 }
 
-std::string RecoveryRun::DigestOf(int fd)
+std::string RecoveryRun::DigestOf(int fd, bool stoppable)
 {
-    struct stat st = {};
-    if (::fstat(fd, &st) != 0 || st.st_size < 0)
-        return std::string();
-    const u64 size = static_cast<u64>(st.st_size);
     const u64 room = m_chunkBytes * m_batchChunks;
     if (!m_buffer || room == 0)
         return std::string();
-    Sha256 sha;
-    for (u64 at = 0; at < size;)
-    {
-        const u64 want = std::min(room, size - at);
-        const ssize_t got = ::pread(fd, Data(), want, static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return std::string();
-        sha.Update(Data(), static_cast<u64>(got));
-        at += static_cast<u64>(got);
-    }
-    return sha.HexDigest();
+    // A file the stop left short is still hashed whole; a stop while hashing a whole one (the
+    // zeros of a huge hole) leaves its digest out.
+    return DigestOfFile(fd, Data(), room, nullptr, [stoppable] { return !stoppable || Running(); });
 }
 
 // Free space of the destination, in 64 bits: a file of 4 GiB or more must not pass. Asking the

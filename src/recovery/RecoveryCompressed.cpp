@@ -171,6 +171,15 @@ RecoveryRun::Copied RecoveryRun::CopyCompressed(const FoundItem& item, const Dat
              kWarnIncomplete);
         return Copied::Failed;
     }
+    if (stream.compressionDamaged)
+    {
+        Warn(Format("The compression unit of %s\\%s is damaged; %s holds its data decompressed "
+                    "in units of %llu clusters, which may not be its content.",
+                    item.path.c_str(), item.name.c_str(), path.c_str(),
+                    static_cast<unsigned long long>(unitClusters)),
+             kWarnIncomplete);
+        return Copied::Failed;
+    }
     if (damaged)
     {
         Warn(Format("The compressed data of %s\\%s is damaged; %s holds what could be "

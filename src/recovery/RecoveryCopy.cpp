@@ -190,11 +190,14 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
         }
         u64 at = stream.ByteOf(extent.lcn);
         u64 left = bytes;
+        // Under a rate limit a batch is no larger than a share of a second's reads.
+        const u64 batch =
+            m_pacer.Portion(m_chunkBytes, m_chunkBytes * m_batchChunks) / m_chunkBytes;
         while (Running() && left > 0 && remaining > 0)
         {
             // Whole chunks of the extent, the last one cut to what the extent has left.
             const u64 chunks =
-                std::min<u64>({m_batchChunks, (left + m_chunkBytes - 1) / m_chunkBytes,
+                std::min<u64>({std::max<u64>(batch, 1), (left + m_chunkBytes - 1) / m_chunkBytes,
                                (remaining + m_chunkBytes - 1) / m_chunkBytes});
             const u64 count = std::min(chunks * m_chunkBytes, left);
             const bool reachable = at <= static_cast<u64>(LLONG_MAX);

@@ -56,8 +56,9 @@ private:
     std::vector<std::size_t> ItemsBelow(const std::string& folder);
     void RecoverFile(const FoundItem& item, const std::vector<std::string>& levels);
     void WriteFile(const FoundItem& item, const std::vector<std::string>& levels);
-    // The digest of the file open as fd, read back from its start; "" when it cannot be read.
-    std::string DigestOf(int fd);
+    // The digest of the file open as fd, read back from its start; "" when it cannot be read
+    // or (stoppable) the run is stopped meanwhile.
+    std::string DigestOf(int fd, bool stoppable);
     DestinationFolder* EnterFolder(const std::vector<std::string>& levels, bool* diverted);
     bool EnoughSpace(const std::string& folder, u64 size);
     bool CheckNotSource(const DestinationFolder& folder);
@@ -98,6 +99,7 @@ private:
     u32 m_batchChunks = 1; // chunks the transfer buffer holds
     u32 m_counter = 0;     // chunk counter of the current file
     bool m_continue = true;
+    bool m_intact = true; // no warning of the current file said it is short, damaged or astray
     // What became of the current file, for the observer (when one is set).
     RecoveredFile m_record;
 };

@@ -2,6 +2,11 @@
 // bit length.
 #include "recovery/Sha256.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace
@@ -112,4 +117,76 @@ std::string Sha256::HexDigest()
         for (int shift = 28; shift >= 0; shift -= 4)
             hex += kHex[(word >> shift) & 15];
     return hex;
+}
+
+void Sha256::UpdateZeros(u64 count)
+{
+    static constexpr u8 kZeros[4096] = {};
+    while (count > 0)
+    {
+        const u64 take = count < sizeof kZeros ? count : sizeof kZeros;
+        Update(kZeros, take);
+        count -= take;
+    }
+}
+
+namespace
+{
+// Where the next data at or after at begins in fd: at itself when the file system cannot tell
+// holes, size when only a hole follows.
+u64 NextData(int fd, u64 at, u64 size)
+{
+    const off_t data = ::lseek(fd, static_cast<off_t>(at), SEEK_DATA);
+    if (data >= 0)
+        return std::min<u64>(static_cast<u64>(data), size);
+    return errno == ENXIO ? size : at;
+}
+
+// Where the data that begins at at ends (the next hole), at most size.
+u64 NextHole(int fd, u64 at, u64 size)
+{
+    const off_t hole = ::lseek(fd, static_cast<off_t>(at), SEEK_HOLE);
+    return hole > static_cast<off_t>(at) ? std::min<u64>(static_cast<u64>(hole), size) : size;
+}
+} // namespace
+
+std::string DigestOfFile(int fd, u8* buffer, u64 room, u64* bytesRead,
+                         const std::function<bool()>& running)
+{
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || st.st_size < 0 || room == 0)
+        return std::string();
+    const u64 size = static_cast<u64>(st.st_size);
+    Sha256 sha;
+    u64 readBytes = 0;
+    for (u64 at = 0; at < size;)
+    {
+        if (running && !running())
+            return std::string();
+        // A hole: its zeros go to the digest without a read.
+        const u64 data = NextData(fd, at, size);
+        if (data > at)
+        {
+            const u64 zeros = std::min<u64>(data - at, u64{1} << 26);
+            sha.UpdateZeros(zeros);
+            at += zeros;
+            continue;
+        }
+        const u64 end = NextHole(fd, at, size);
+        while (at < end)
+        {
+            const u64 want = std::min(room, end - at);
+            const ssize_t got = ::pread(fd, buffer, want, static_cast<off_t>(at));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return std::string();
+            sha.Update(buffer, static_cast<u64>(got));
+            at += static_cast<u64>(got);
+            readBytes += static_cast<u64>(got);
+        }
+    }
+    if (bytesRead != nullptr)
+        *bytesRead = readBytes;
+    return sha.HexDigest();
 }

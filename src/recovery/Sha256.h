@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 
 #include "platform/Types.h"
@@ -14,6 +15,8 @@ public:
 
     // Adds count bytes of data to the message.
     void Update(const u8* data, u64 count);
+    // Adds count zero bytes, without a buffer of that size.
+    void UpdateZeros(u64 count);
     // The digest of everything added, as 64 lower-case hex digits. The object is spent after.
     [[nodiscard]] std::string HexDigest();
 
@@ -25,3 +28,10 @@ private:
     u32 m_pendingBytes = 0;
     u64 m_totalBytes = 0;
 };
+
+// The digest of the file open as fd, read from its start with buffer (room bytes). The file's
+// holes are not read: their zeros are fed to the digest as they are. "" when the file cannot be
+// read, or when running, if given, turns false before the end (hashing the zeros of a hole of
+// terabytes takes long). *bytesRead, when given, counts the bytes read.
+[[nodiscard]] std::string DigestOfFile(int fd, u8* buffer, u64 room, u64* bytesRead = nullptr,
+                                       const std::function<bool()>& running = nullptr);

@@ -119,6 +119,7 @@ u32 CNtfsEngine::FromLayout(const CNtfs& ntfs, const FoundItem& item,
         return item.size == 0 ? kOk : kStreamUnreadable;
     stream->initializedSize = layout.initializedSize;
     stream->compressionUnit = layout.compressionUnit;
+    stream->compressionDamaged = layout.compressionDamaged;
     AddExtents(layout.extents, ntfs.VolumeClusters(), stream);
     // A compressed stream is read unit by unit: its clusters tell nothing of its length.
     if (stream->compressionUnit != 0)

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -76,6 +77,8 @@ CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options
     pid_t child = fork();
     if (child == 0)
     {
+        if (options.interruptGroupToo)
+            setpgid(0, 0);
         dup2(outPipe[1], STDOUT_FILENO);
         dup2(errPipe[1], STDERR_FILENO);
         if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0)
@@ -104,6 +107,8 @@ CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     int open = 2;
     char buffer[65536];
+    bool seen = false; // the text to interrupt on has appeared
+    auto interruptAt = std::chrono::steady_clock::now();
     while (open > 0)
     {
         if (std::chrono::steady_clock::now() > deadline)
@@ -113,7 +118,14 @@ CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options
                           << " seconds";
             break;
         }
-        if (poll(fds, 2, 200) < 0 && errno != EINTR)
+        int wait = 200;
+        if (seen && !result.interruptSent)
+            wait =
+                std::clamp(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                interruptAt - std::chrono::steady_clock::now())
+                                                .count()),
+                           0, wait);
+        if (poll(fds, 2, wait) < 0 && errno != EINTR)
             break;
         for (int i = 0; i < 2; ++i)
         {
@@ -129,10 +141,23 @@ CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options
             }
             (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
         }
-        if (!options.interruptOn.empty() && !result.interruptSent &&
+        if (!options.interruptOn.empty() && !seen &&
             result.out.find(options.interruptOn) != std::string::npos)
         {
+            seen = true;
+            interruptAt = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(options.interruptDelayMs);
+        }
+        if (seen && !result.interruptSent && std::chrono::steady_clock::now() >= interruptAt)
+        {
             kill(child, SIGINT);
+            if (options.interruptGroupToo)
+            {
+                // A moment later, as a busy machine delivers the two: the first one has been
+                // handled by then.
+                usleep(20000);
+                kill(-child, SIGINT);
+            }
             result.interruptSent = true;
         }
     }

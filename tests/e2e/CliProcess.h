@@ -18,6 +18,9 @@ struct CliOptions
 {
     std::map<std::string, std::string> env; // variables set in the child's environment
     std::string interruptOn;                // send SIGINT once stdout contains this text
+    int interruptDelayMs = 0;               // ... this many milliseconds after it appeared
+    bool interruptGroupToo = false;         // then to the child's process group too, as timeout(1)
+                                            // does (the child gets a group of its own)
     std::string workDir;                    // working folder of the child ("" keeps ours)
     std::string user;    // run the child as this user, groups dropped ("" keeps ours; needs root)
     std::string program; // the program to run ("" is build/orlavent-cli)

@@ -168,3 +168,35 @@ TEST(RecoveryReportCliTest, FilesOfADeletedFoldersLaterClustersAreRecovered)
             << image;
     }
 }
+
+// However the copy is occupied when the interrupt comes (reading, writing, waiting for the
+// rate), and even when it comes twice at once as timeout(1) sends it (to the process, then to
+// its group), the file it leaves short is named: the warning, then the last line, exit 130.
+TEST(RecoveryReportCliTest, StopAtAnyMomentNamesTheIncompleteFile)
+{
+    const std::string big = TestImage("e2e-big");
+    ASSERT_FALSE(big.empty());
+    for (const int delayMs : {0, 5, 20, 60, 130, 210, 350, 480, 700, 1100})
+    {
+        SCOPED_TRACE(delayMs);
+        const std::string dest = ScratchDir("stop") + "/out";
+        CliOptions options;
+        options.interruptOn = "Recovering C:\\_IG.DAT";
+        options.interruptDelayMs = delayMs;
+        options.interruptGroupToo = true;
+        CliResult run = RunCli(
+            {"recover", "--to", dest, "--max-rate", "10M", "--item", "C:\\_IG.DAT", big}, options);
+        ASSERT_TRUE(run.interruptSent) << run.out << run.err;
+        EXPECT_EQ(run.status, 130) << run.err;
+        const std::uintmax_t written = fs::file_size(dest + "/_IG.DAT");
+        EXPECT_LT(written, 157286400u);
+        EXPECT_NE(run.err.find("orlavent-cli: warning: Stopped while copying C:\\_IG.DAT: " + dest +
+                               "/_IG.DAT holds " + std::to_string(written) +
+                               " of its 157286400 bytes."),
+                  std::string::npos)
+            << run.err;
+        EXPECT_TRUE(
+            run.err.ends_with("orlavent-cli: recovery stopped; C:\\_IG.DAT was left incomplete\n"))
+            << run.err;
+    }
+}

@@ -93,3 +93,43 @@ TEST(ReadPacer, HugeCountsDoNotOverflowIntoNoWait)
     EXPECT_FALSE(pacer.Pace(1ull << 62, [&asked] { return ++asked < 3; }));
     EXPECT_EQ(asked, 3);
 }
+
+TEST(ReadPacer, PortionIsATenthOfASecondInWholeUnits)
+{
+    const struct
+    {
+        u64 rate, unit, most, portion;
+    } cases[] = {
+        {0, 16384, 1 << 20, 1 << 20},              // no limit: the whole batch
+        {100 << 10, 16384, 1 << 20, 16384},        // 100 KiB/s: one unit, not 1 MiB
+        {1024, 16384, 1 << 20, 16384},             // below one unit a second: still one unit
+        {5 << 20, 16384, 1 << 20, 524288},         // 5 MiB/s: 32 units
+        {1ull << 40, 16384, 1 << 20, 1 << 20},     // a high rate: the whole batch
+        {100 << 10, 16384, 4096, 4096},            // a batch below one unit
+        {1ull << 50, 1, ~0ull, (1ull << 50) / 10}, // no overflow
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CReadPacer(c.rate).Portion(c.unit, c.most), c.portion)
+            << c.rate << " " << c.unit << " " << c.most;
+}
+
+TEST(ReadPacer, FirstReadsKeepToTheRate)
+{
+    // 100 KiB a second, each read of a portion paced after it as the copy does: at no moment
+    // have more bytes been read than the rate allows since the start, plus the one portion
+    // read ahead (not the 1 MiB batch of a copy without a limit). A busy machine only reads
+    // fewer.
+    constexpr u64 kRate = 100 << 10;
+    CReadPacer pacer(kRate);
+    const auto start = Clock::now();
+    u64 taken = 0;
+    while (SecondsSince(start) < 0.5)
+    {
+        const u64 portion = pacer.Portion(16384, 1 << 20);
+        EXPECT_LE(static_cast<double>(taken + portion), kRate * SecondsSince(start) + 16384.0 + 1.0)
+            << taken;
+        taken += portion;
+        ASSERT_TRUE(pacer.Pace(portion, [] { return true; }));
+    }
+    EXPECT_GT(taken, 16384u);
+}

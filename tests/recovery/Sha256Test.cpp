@@ -1,9 +1,13 @@
 // SHA-256 against sha256sum: lengths around the padding boundaries, data given in pieces of
-// every size, and a message of a few MiB.
+// every size, and a message of a few MiB; the digest of a file with holes.
 #include "recovery/Sha256.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
@@ -58,4 +62,36 @@ TEST(Sha256, AgreesWithSha256sum)
     Sha256 abc;
     abc.Update(reinterpret_cast<const u8*>("abc"), 3);
     EXPECT_EQ(abc.HexDigest(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+// A file with holes: the digest is that of its bytes, zeros of the holes included, and the
+// holes are not read.
+TEST(Sha256, FileDigestFeedsHolesWithoutReadingThem)
+{
+    const std::string path = ScratchDir("sha256") + "/holes";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    const std::vector<u8> head = Pattern(5000);
+    const std::vector<u8> middle = Pattern(70000);
+    constexpr u64 kMiddleAt = 12ull << 20;
+    constexpr u64 kSize = 20ull << 20; // a hole at the end too
+    ASSERT_EQ(::pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
+    ASSERT_EQ(::pwrite(fd, middle.data(), middle.size(), kMiddleAt),
+              static_cast<ssize_t>(middle.size()));
+    ASSERT_EQ(::ftruncate(fd, kSize), 0);
+    std::vector<u8> whole(kSize);
+    std::copy(head.begin(), head.end(), whole.begin());
+    std::copy(middle.begin(), middle.end(), whole.begin() + kMiddleAt);
+    Sha256 sha;
+    sha.Update(whole.data(), whole.size());
+    const std::string expected = sha.HexDigest();
+    for (const u64 room : {u64{4096}, u64{1} << 20})
+    {
+        std::vector<u8> buffer(room);
+        u64 read = 0;
+        EXPECT_EQ(DigestOfFile(fd, buffer.data(), room, &read), expected) << room;
+        EXPECT_GE(read, head.size() + middle.size());
+        EXPECT_LT(read, u64{1} << 20) << "the holes were read";
+    }
+    ::close(fd);
 }
