@@ -15,6 +15,7 @@
 #include "scan/ClusterAssignment.h"
 #include "scan/FindLayout.h"
 #include "scan/FindNames.h"
+#include "scan/ReadFailures.h"
 
 using namespace ExfatLayout;
 
@@ -142,7 +143,9 @@ void ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Li
         ExfatFolderClusters(volume, static_cast<u32>(dir.first), bytes, contiguous);
     std::vector<u8> content;
     // A cluster that cannot be read leaves zeros: the entries before it still count.
-    (void)volume.exfat->table.ReadClusters(clusters, &content);
+    u64 failed = ~u64{0};
+    if (!volume.exfat->table.ReadClusters(clusters, &content, &failed) && failed != ~u64{0})
+        ReportUnreadableFolder(catalog, path, failed, volume.exfat->boot.ClusterBytes());
     FolderWalk walk{catalog, volume, path, {}, live};
     WalkEntries(walk, content, deleted);
 }
