@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -177,8 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "C: MFT records 64 to 71 could not be read: ", "deleted.txt"},
         DamagedCase{"src-fat-cut", "fat16", "C:\\DOCS could not be read: ", "Same Name Thrice"},
         DamagedCase{"src-ntfs-cut", "ntfs-scan",
-                    "C: MFT records 32 to 87 could not be read: they lie past the end",
-                    "deleted.txt"}),
+                    "could not be read: they lie past the end of the source", "deleted.txt"}),
     [](const ::testing::TestParamInfo<DamagedCase>& param)
     {
         std::string name = param.param.image;
@@ -245,7 +245,10 @@ TEST_P(SourceNoticeCliTest, VolumeIsSearchedAndTheDamageNamed)
     CliResult expected = RunCli({"scan", "--json", intact});
     ASSERT_EQ(expected.status, 0) << expected.err;
     EXPECT_NE(expected.out.find("\"condition\":\"good\""), std::string::npos) << expected.out;
-    EXPECT_EQ(scan.out, expected.out);
+    // Folder times are those of the images' builds, which may differ.
+    const std::regex times("\"(created|accessed)\":\"[^\"]*\"");
+    EXPECT_EQ(std::regex_replace(scan.out, times, "T"),
+              std::regex_replace(expected.out, times, "T"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
