@@ -306,11 +306,11 @@ int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     {
         PrintListing(run, out);
     }
+    if (status == kExitOk && run.unreadable != 0)
+        status = kExitUnreadable;
     // When the process ends with this command, the catalogue is left for its end to reclaim:
     // taking a million finds apart one by one (their names, data blocks and notices) cost a
     // tenth of a search of a large disk. The search has ended, so nothing runs on it.
-    if (status == kExitOk && run.unreadable != 0)
-        status = kExitUnreadable;
     if (ProcessEndsAfterCommand())
         g_runKeptToTheEnd = owned.release();
     return status;
