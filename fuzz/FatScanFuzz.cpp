@@ -1,12 +1,13 @@
 // A whole FAT volume scan over a mutated small volume held in memory. Inputs shorter than the
-// volume are padded with zeros, so that seeds can leave out an image's empty tail.
+// volume are padded with zeros, so that seeds can leave out an image's empty tail. Two bytes of
+// the boot sector's code area (0x1FC, 0x1FD), when not zero, name a sector whose reads fail.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "catalog/Catalog.h"
-#include "disk/Mem_RW.h"
+#include "disk/Faulty_RW.h"
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
 #include "scan/FatEngine.h"
@@ -41,7 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size)
     catalog.m_sink = &sink;
     VolumeEntry volume;
     volume.name = "C:";
-    volume.reader = std::make_unique<CMem_RW>(image.data(), image.size(), 512);
+    auto reader = std::make_unique<CFaulty_RW>(image.data(), image.size(), 512);
+    const u64 failing = image[0x1FC] | (image[0x1FD] << 8);
+    if (failing != 0)
+        reader->FailSector(failing);
+    volume.reader = std::move(reader);
     volume.fatBoot = std::make_unique<FatBootSector>();
     if (!volume.fatBoot->Parse(image.data() + 11))
         return 0;

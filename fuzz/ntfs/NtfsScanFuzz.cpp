@@ -1,11 +1,13 @@
 // Fuzzes a whole scan: the input is laid over a small template volume built here (a boot
 // sector and 48 MFT records with live and deleted folders and files), from the MFT's first
-// byte on, or from the boot sector on when the input starts with 'B'.
+// byte on, or from the boot sector on when the input starts with 'B'. An input that starts
+// with 'F' names in its next two bytes a 512-byte sector whose reads fail (an unreadable
+// stretch of the MFT or of the boot sector), before the rest is laid over the volume.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "disk/Mem_RW.h"
+#include "disk/Faulty_RW.h"
 #include "mempool/MemPool.h"
 #include "ntfs/NtfsRecordBuilder.h"
 #include "scan/FindConditions.h"
@@ -86,6 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, std::size_t size)
     static const std::vector<u8> base = Template();
     std::vector<u8> image = base;
     std::size_t at = 4 * 1024;
+    long failing = -1;
+    if (size >= 3 && data[0] == 'F')
+    {
+        failing = data[1] | (data[2] << 8);
+        data += 3;
+        size -= 3;
+    }
     if (size > 0 && data[0] == 'B')
     {
         at = 0;
@@ -102,7 +111,10 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, std::size_t size)
     entry.fsType = kFsNtfs;
     entry.engine = &NtfsEngine();
     entry.name = "C:";
-    entry.ntfs = std::make_unique<CNtfs>(std::make_unique<CMem_RW>(std::move(image)));
+    auto reader = std::make_unique<CFaulty_RW>(std::move(image));
+    if (failing >= 0)
+        reader->FailSector(static_cast<u64>(failing));
+    entry.ntfs = std::make_unique<CNtfs>(std::move(reader));
     if (entry.ntfs->Open("C:", 1) == 0)
     {
         g_bRunning = 1;

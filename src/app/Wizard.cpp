@@ -10,6 +10,8 @@ namespace
 constexpr u32 kScanVolumeStart = 0;
 constexpr u32 kScanFind = 1;
 constexpr u32 kScanFinished = 2;
+constexpr u32 kScanWarning = 3;    // damage the scan worked around
+constexpr u32 kScanUnreadable = 4; // a part of the volume that could not be read
 
 // WM_RECOVER_NOTIFY codes.
 constexpr u32 kRecoverFile = 0;
@@ -57,6 +59,8 @@ void CWizard::OnButton1()
         m_host.ShowResultColumns();
         m_host.SetProgressRange(kProgressFull);
         m_host.SetProgress(0);
+        m_unreadableCount = 0;
+        m_firstUnreadable.clear();
         if (m_host.StartSearch(selection) != 0)
         {
             m_host.ShowMessageBox(
@@ -164,6 +168,13 @@ void CWizard::OnScanNotify(u32 code, const std::string& text, u32 attr)
         m_host.SetMessage(text);
         break;
 
+    case kScanWarning:
+    case kScanUnreadable:
+        m_host.SetMessage(text);
+        if (code == kScanUnreadable && m_unreadableCount++ == 0)
+            m_firstUnreadable = text;
+        break;
+
     case kScanFind:
         m_host.SetMessage(text);
         ++m_progressCounter;
@@ -182,8 +193,16 @@ void CWizard::OnScanNotify(u32 code, const std::string& text, u32 attr)
             break;
         m_host.ShowCurrentFolder();
         m_host.SetProgress(kProgressFull);
-        m_host.SetMessage(
-            Format("Result:Found %u File(s) and %u Directories.", m_fileCount, m_folderCount));
+        // A part of the volume that could not be read stays named under the result.
+        if (m_unreadableCount == 0)
+            m_host.SetMessage(
+                Format("Result:Found %u File(s) and %u Directories.", m_fileCount, m_folderCount));
+        else
+            m_host.SetMessage(Format("Result:Found %u File(s) and %u Directories. %s%s",
+                                     m_fileCount, m_folderCount, m_firstUnreadable.c_str(),
+                                     m_unreadableCount > 1
+                                         ? Format(" (and %u more)", m_unreadableCount - 1).c_str()
+                                         : ""));
         m_host.SetButtonText(kSaveToText);
         m_host.EnableReset(true);
         m_worker = Worker::None;

@@ -78,7 +78,9 @@ public:
     // A double-click (or activation) of a row: a file recovers the selection, a folder, a
     // volume or ".." is opened. Only in the results state.
     void OnDoubleClick();
-    // WM_SCAN_NOTIFY: code 0 volume start, 1 a find (attr: its attribute byte), 2 finished.
+    // WM_SCAN_NOTIFY: code 0 volume start, 1 a find (attr: its attribute byte), 2 finished,
+    // 3 a warning, 4 a part of the volume that could not be read (both shown on the message
+    // line; the first unreadable part stays named under the result).
     void OnScanNotify(u32 code, const std::string& text, u32 attr);
     // WM_RECOVER_NOTIFY: code 0 file, 1 warning, 2 fatal, 3 range, 0xFF summary, other a
     // chunk counter in value.
@@ -110,6 +112,8 @@ private:
     std::string m_destination;      // the folder chosen with "Save to"
     u32 m_fileCount = 0;            // files found by the running search
     u32 m_folderCount = 0;          // folders found by the running search
+    u32 m_unreadableCount = 0;      // parts of the volumes it could not read
+    std::string m_firstUnreadable;  // the notice of the first of them
     u32 m_progressCounter = 0;      // search progress, 1 to 99 and round again
     u32 m_warningCount = 0;         // warnings of the running recovery
     u32 m_damagedCount = 0;         // of them, files copied from clusters other data has taken

@@ -63,6 +63,7 @@ struct VolumeEntry
     u32 sectorsPerCluster = 0;              // FAT and exFAT
     u32 bytesPerSector = 0;                 // FAT and exFAT
     u32 clusterCount = 0;                   // FAT, exFAT: highest cluster number of the volume
+    u64 backupBootSector = 0;               // FAT32: boot sector read from this backup; 0: none
     std::vector<u32> dirIndex;              // first clusters of catalogued or excluded folders
     FoundItems items;                       // every found item, in the order added
     std::unique_ptr<CNtfs> ntfs;            // NTFS volume parser; null otherwise

@@ -52,7 +52,8 @@ const char* const kScanHelp =
     "lists what was found so far, and a second Ctrl-C ends the program at once.\n"
     "\n"
     "Exit status: 0 when a volume was searched, 1 when none could be, 2 for a usage error,\n"
-    "130 when the search was stopped.\n";
+    "4 when searched, but parts of the volume could not be read (each is named on standard\n"
+    "error), 130 when the search was stopped.\n";
 
 namespace
 {
@@ -348,6 +349,8 @@ int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     {
         PrintListing(run, out);
     }
+    if (status == kExitOk && run.unreadable != 0)
+        status = kExitUnreadable;
     // When the process ends with this command, the catalogue is left for its end to reclaim:
     // taking a million finds apart one by one (their names, data blocks and notices) cost a
     // tenth of a search of a large disk. The search has ended, so nothing runs on it.

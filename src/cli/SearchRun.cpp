@@ -18,6 +18,7 @@ constexpr u32 kScanVolumeStart = 0;
 constexpr u32 kScanFound = 1;
 constexpr u32 kScanFinished = 2;
 constexpr u32 kScanWarning = 3;
+constexpr u32 kScanUnreadable = 4; // a part of the volume could not be read
 constexpr u32 kAttrArchive = 0x20; // the front ends count an item with this bit as a file
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 } // namespace
@@ -173,8 +174,10 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
                 shown = &e.text;
             else if (e.code == kScanFinished)
                 finished = true;
-            else if (e.code == kScanWarning)
+            else if (e.code == kScanWarning || e.code == kScanUnreadable)
             {
+                if (e.code == kScanUnreadable)
+                    ++run.unreadable;
                 run.progress.Clear();
                 std::fprintf(run.err, "orlavent-cli: %s\n", PrintableText(e.text).c_str());
             }

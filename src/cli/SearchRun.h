@@ -16,6 +16,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitIncomplete = 3;    // recovered, but not every file whole where asked
+inline constexpr int kExitUnreadable = 4;    // searched, but parts of the volume could not be read
 inline constexpr int kExitInterrupted = 130; // stopped by Ctrl-C (128 + SIGINT)
 
 // The failure text of a search that could not start.
@@ -50,6 +51,7 @@ struct SearchRun
     std::vector<std::string> drives; // drive texts registered, in argument order
     u32 files = 0;                   // files found so far
     u32 folders = 0;                 // folders found so far
+    u32 unreadable = 0;              // parts of the volumes that could not be read (named on err)
 };
 
 // Registers the sources (each "PATH" or "X:=PATH") in the drive table and searches them

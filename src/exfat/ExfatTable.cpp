@@ -80,7 +80,8 @@ std::vector<u32> ExfatTable::Chain(u32 first, u64 maxClusters)
     return chain;
 }
 
-bool ExfatTable::ReadClusters(const std::vector<u32>& clusters, std::vector<u8>* out)
+bool ExfatTable::ReadClusters(const std::vector<u32>& clusters, std::vector<u8>* out,
+                              u64* failedOffset)
 {
     const u64 clusterBytes = m_boot.ClusterBytes();
     bool whole = true;
@@ -91,7 +92,12 @@ bool ExfatTable::ReadClusters(const std::vector<u32>& clusters, std::vector<u8>*
             return false;
         const std::size_t at = out->size();
         out->resize(at + clusterBytes);
-        whole = ReadAt(out->data() + at, static_cast<u32>(clusterBytes), offset) && whole;
+        if (!ReadAt(out->data() + at, static_cast<u32>(clusterBytes), offset))
+        {
+            if (whole && failedOffset != nullptr)
+                *failedOffset = offset;
+            whole = false;
+        }
     }
     return whole;
 }

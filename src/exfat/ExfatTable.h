@@ -28,8 +28,11 @@ public:
     [[nodiscard]] std::vector<u32> Chain(u32 first, u64 maxClusters);
 
     // Appends the bytes of clusters, in order, to *out (zeros where a read fails). False when a
-    // cluster lies outside the heap or a read failed.
-    bool ReadClusters(const std::vector<u32>& clusters, std::vector<u8>* out);
+    // cluster lies outside the heap or a read failed; *failedOffset (when given) is then the
+    // volume byte offset of the first cluster whose read failed (unchanged for a cluster
+    // outside the heap).
+    bool ReadClusters(const std::vector<u32>& clusters, std::vector<u8>* out,
+                      u64* failedOffset = nullptr);
 
     // Locates the allocation bitmap: bytes long, from firstCluster on through its chain (or
     // contiguous when the FAT holds no chain for it). False when it cannot cover the heap.

@@ -80,9 +80,12 @@ int CMftReader::RecordToByte(s64 record, u64* byte) const
     return 0;
 }
 
-u64 CMftReader::ReadableClusters(CDirectRW& reader, u64 volumeUnits, u64 budget) const
+u64 CMftReader::ReadableClusters(CDirectRW& reader, u64 volumeUnits, u64 budget,
+                                 u64* pastDevice) const
 {
     u64 clusters = 0;
+    if (pastDevice != nullptr)
+        *pastDevice = 0;
     for (const NtfsExtent& extent : m_extents)
     {
         u64 count = 0;
@@ -91,8 +94,11 @@ u64 CMftReader::ReadableClusters(CDirectRW& reader, u64 volumeUnits, u64 budget)
             count = std::min(extent.length, (volumeUnits - start) / m_unitsPerCluster);
         count = std::min(count, budget);
         budget -= count;
+        const u64 wanted = count;
         count = ClustersOnDevice(reader, start, count);
         clusters += count;
+        if (pastDevice != nullptr)
+            *pastDevice = wanted - count;
         if (count != extent.length)
             break;
     }
@@ -171,8 +177,17 @@ bool CMftReader::ReadBatch(CDirectRW& reader, s64 record, u64 byte)
     // instead of the whole batch before it, saves a pass over a megabyte per batch.
     const u64 filled = std::min<u64>(done, units * kUnitBytes);
     std::memset(m_batch.get() + filled, 0, units * kUnitBytes - filled);
+    // Records the read did not reach (the source ends inside the batch) are left out of it:
+    // read alone, each fails as a record the device did not deliver.
+    const s64 whole = static_cast<s64>(filled / m_recordBytes);
+    if (whole == 0)
+    {
+        m_batchFirst = -1;
+        m_batchCount = 0;
+        return false;
+    }
     m_batchFirst = record;
-    m_batchCount = count;
+    m_batchCount = std::min(count, whole);
     return true;
 }
 
@@ -216,9 +231,9 @@ u32 CMftReader::Read(CDirectRW& reader, s64 record, CMftRecord* out, u32* status
         u8* bytes = out->Fill(m_recordBytes);
         std::memset(bytes, 0, m_recordBytes);
         const u32 rc = reader.ReadSectors(bytes, m_unitsPerRecord, &done, byte / kUnitBytes);
-        if (rc != kOk)
+        if (rc != kOk || done == 0)
         {
-            *status = rc;
+            *status = rc != kOk ? rc : kErrTransfer;
             return kNtfsIoError;
         }
         return kNtfsOk;
@@ -226,9 +241,9 @@ u32 CMftReader::Read(CDirectRW& reader, s64 record, CMftRecord* out, u32* status
     // A record smaller than a reader sector shares it with its neighbours.
     u8 unit[kUnitBytes] = {};
     const u32 rc = reader.ReadSectors(unit, 1, &done, byte / kUnitBytes);
-    if (rc != kOk)
+    if (rc != kOk || done == 0)
     {
-        *status = rc;
+        *status = rc != kOk ? rc : kErrTransfer;
         return kNtfsIoError;
     }
     out->Assign(unit + skip, std::min<u64>(m_recordBytes, kUnitBytes - skip));

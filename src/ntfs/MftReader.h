@@ -33,8 +33,10 @@ public:
 
     // Clusters of the extents, from the first on, that lie inside the volume's volumeUnits
     // reader sectors and on the device, and no more than budget; the count stops at the first
-    // extent that is cut, and at a hole.
-    [[nodiscard]] u64 ReadableClusters(CDirectRW& reader, u64 volumeUnits, u64 budget) const;
+    // extent that is cut, and at a hole. *pastDevice (when given) is set to the clusters that
+    // lie inside the volume and the budget but past the device's end (a source cut short).
+    [[nodiscard]] u64 ReadableClusters(CDirectRW& reader, u64 volumeUnits, u64 budget,
+                                       u64* pastDevice = nullptr) const;
 
     // Sequential scans: when on, Read reads the MFT ahead in large batches and serves the
     // following records from memory. Reads of other records do not disturb the batch.

@@ -58,6 +58,7 @@ u32 CNtfs::Open(const std::string& drive, int keepOpen)
     m_recordCount = 0;
     m_mftRecordsClaimed = 0;
     m_mftRecordsHeld = 0;
+    m_mftRecordsPastSource = 0;
     m_mft.Reset();
     m_unitsPerCluster = 0;
 
@@ -68,15 +69,86 @@ u32 CNtfs::Open(const std::string& drive, int keepOpen)
     u32 rc = m_reader->Open(drive, kReaderSectorSize);
     if (rc != kOk)
         return rc;
-    // A failed read leaves the buffer zero, which the boot check refuses.
-    (void)ReadSectors(m_sector.data(), 1, 0);
+    // A failed read leaves the buffer zero, which the boot check refuses; when sector 0 does
+    // not arrive at all, the backup boot sector in the volume's last sector stands in for it.
+    m_backupBootSector = 0;
+    m_claimedSectors = 0;
+    if (ReadSectors(m_sector.data(), 1, 0) != kOk)
+        ReadBackupBootSector();
 
     rc = ParseBootSector();
     if (rc == kOk)
+    {
+        // A boot sector that claims more sectors than the source holds: the volume is searched
+        // as far as the source reaches (its $Bitmap, run lists and records within it).
+        FitVolumeToSource();
         rc = LoadMftRuns();
+    }
     if (!m_keepOpen)
         Close();
     return rc;
+}
+
+bool CNtfs::SectorOnSource(u64 sector) const
+{
+    // The reader delivers nothing past the source's end; a sector that fails to read lies
+    // before it all the same.
+    u8 probe[kReaderSectorSize];
+    u32 done = 0;
+    const u32 rc = m_reader->ReadSectors(probe, 1, &done, sector);
+    return rc == kOk ? done != 0 : rc != kErrSeek;
+}
+
+u64 CNtfs::SourceSectors() const
+{
+    u64 hi = 1; // a sector found past the end
+    while (SectorOnSource(hi))
+    {
+        if (hi > (u64{1} << 62))
+            return ~u64{0};
+        hi *= 2;
+    }
+    u64 lo = hi / 2; // on the source (sector 0 counts as on it)
+    while (hi - lo > 1)
+    {
+        const u64 mid = lo + (hi - lo) / 2;
+        if (SectorOnSource(mid))
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return lo + 1;
+}
+
+void CNtfs::ReadBackupBootSector()
+{
+    std::fill(m_sector.begin(), m_sector.end(), u8{0});
+    const u64 sectors = SourceSectors();
+    if (sectors < 2 || sectors == ~u64{0} || ReadSectors(m_sector.data(), 1, sectors - 1) != kOk)
+    {
+        std::fill(m_sector.begin(), m_sector.end(), u8{0});
+        return;
+    }
+    m_backupBootSector = sectors - 1;
+}
+
+void CNtfs::FitVolumeToSource()
+{
+    m_claimedSectors = 0;
+    // The reader counts 512-byte sectors whatever the volume's own sector size.
+    const u64 ratio = m_boot.bytesPerSector / kReaderSectorSize;
+    if (ratio == 0 || m_boot.totalSectors == 0)
+        return;
+    const u64 claimedUnits = m_boot.totalSectors > std::numeric_limits<u64>::max() / ratio
+                                 ? std::numeric_limits<u64>::max()
+                                 : m_boot.totalSectors * ratio;
+    if (SectorOnSource(claimedUnits - 1))
+        return;
+    const u64 units = SourceSectors();
+    if (units == ~u64{0} || units / ratio >= m_boot.totalSectors)
+        return;
+    m_claimedSectors = m_boot.totalSectors;
+    m_boot.totalSectors = units / ratio;
 }
 
 void CNtfs::Close()
@@ -125,6 +197,7 @@ u32 CNtfs::LoadMftRuns()
 {
     m_mftRecordsClaimed = 0;
     m_mftRecordsHeld = 0;
+    m_mftRecordsPastSource = 0;
     m_recordCount = 0;
     m_mft.Reset();
     if (!m_reader || m_unitsPerCluster == 0)
@@ -169,12 +242,16 @@ u32 CNtfs::LoadMftRuns()
     // The count stops where the extent leaves the volume or the device, and where the $DATA
     // sizes end, so that a damaged run list cannot send a scan through billions of records
     // that are not there.
+    // Measured against the volume the boot sector claims: records that lie in it but past the
+    // source's end are counted as such (MftRecordsPastSource).
     const u64 ratio = m_boot.bytesPerSector / kReaderSectorSize;
-    const u64 volumeUnits = m_boot.totalSectors > std::numeric_limits<u64>::max() / ratio
+    const u64 total = m_claimedSectors != 0 ? m_claimedSectors : m_boot.totalSectors;
+    const u64 volumeUnits = total > std::numeric_limits<u64>::max() / ratio
                                 ? std::numeric_limits<u64>::max()
-                                : m_boot.totalSectors * ratio + ratio; // + the backup boot sector
+                                : total * ratio + ratio; // + the backup boot sector
     const u64 sizeClusters = MftSizeClusters(data.allocatedSize, data.size);
-    const u64 clusters = m_mft.ReadableClusters(*m_reader, volumeUnits, sizeClusters);
+    u64 pastSource = 0;
+    const u64 clusters = m_mft.ReadableClusters(*m_reader, volumeUnits, sizeClusters, &pastSource);
     // Records and clusters are powers of two: a cluster holds whole records, or a record whole
     // clusters.
     auto records = [this](u64 c)
@@ -187,6 +264,7 @@ u32 CNtfs::LoadMftRuns()
                                                                 : c * perCluster;
     };
     m_recordCount = records(clusters);
+    m_mftRecordsPastSource = records(clusters + pastSource) - m_recordCount;
     if (claimed > sizeClusters)
     {
         // What the run list claims, held below 2^63 records for the message.
@@ -295,6 +373,7 @@ bool CNtfs::BatchedFileInUse(s64 record) const
 
 u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
 {
+    m_lastReadFailed = false;
     if (!m_valid || !m_reader)
         return kErrNotOpen;
     if (record < 0 || static_cast<u64>(record) >= m_recordCount)
@@ -348,6 +427,7 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
     else
     {
         // A record outside the extent is not there; a failed read passes its code on.
+        m_lastReadFailed = rc == kNtfsIoError;
         rc = rc == kNtfsIoError ? status : kErrTransfer;
     }
     if (!m_keepOpen)

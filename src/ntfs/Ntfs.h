@@ -196,6 +196,9 @@ public:
     // Reads record n and parses it. Returns 0, 1 (not open), 5 (out of range; no attribute),
     // 6 (in-use file), 36 (no "FILE") or the reader's codes.
     [[nodiscard]] u32 ReadRecord(NtfsRecordInfo& info, s64 record);
+    // True when the last ReadRecord failed because the device did not deliver the record (not
+    // because its bytes break the format or it holds no find).
+    [[nodiscard]] bool LastReadFailed() const { return m_lastReadFailed; }
     // True when record lies in the read-ahead batch and its header marks a file in use, which
     // ReadRecord would turn away (6): most records of a disk, told by two fields of their
     // header without a decode. False tells nothing; ReadRecord decides then.
@@ -270,6 +273,15 @@ public:
     // stops. Both 0 when the run list agrees with the sizes.
     [[nodiscard]] u64 MftRecordsClaimed() const { return m_mftRecordsClaimed; }
     [[nodiscard]] u64 MftRecordsHeld() const { return m_mftRecordsHeld; }
+    // MFT records after RecordCount that lie inside the volume but past the end of its source
+    // (an image cut short): not searched, 0 when none.
+    [[nodiscard]] u64 MftRecordsPastSource() const { return m_mftRecordsPastSource; }
+    // The sector whose backup boot sector Open used because sector 0 could not be read (the
+    // volume's last), 0 when sector 0 was read.
+    [[nodiscard]] u64 BackupBootSector() const { return m_backupBootSector; }
+    // The total sectors the boot sector claims when the source holds fewer (Boot() then gives
+    // those the source holds, and the volume is searched that far), 0 when it holds them all.
+    [[nodiscard]] u64 ClaimedSectors() const { return m_claimedSectors; }
     [[nodiscard]] u32 IsValid() const { return m_valid; }
     // The MFT's extents, and the same as NtfsRun (up to the first one an NtfsRun cannot hold).
     [[nodiscard]] const std::vector<NtfsExtent>& MftExtents() const { return m_mft.Extents(); }
@@ -289,6 +301,7 @@ public:
     [[nodiscard]] const BootParams& Boot() const { return m_boot; }
 
 private:
+    bool m_lastReadFailed = false; // see LastReadFailed
     // One UTF-16 name of up to 255 units: the $FILE_NAME name length is one byte.
     static constexpr u32 kNameBufferBytes = 255 * 2;
 
@@ -322,12 +335,24 @@ private:
     // too small to be the MFT's.
     [[nodiscard]] u64 MftSizeClusters(u64 allocatedSize, u64 dataSize) const;
     [[nodiscard]] u32 ReadSectors(void* buffer, u32 count, u64 sector);
+    // Reads the backup boot sector, the volume's last, into the sector buffer (zeros when it
+    // cannot be found or read) and notes where it lies.
+    void ReadBackupBootSector();
+    // True when reader sector sector lies on the source (delivered, or failing to read).
+    [[nodiscard]] bool SectorOnSource(u64 sector) const;
+    // The reader sectors the source holds (found by reads), ~0 when past 2^62.
+    [[nodiscard]] u64 SourceSectors() const;
+    // Cuts the boot sector's total sectors to what the source holds, keeping the claim.
+    void FitVolumeToSource();
 
     std::unique_ptr<CDirectRW> m_reader;
     u64 m_recordCount = 0;
-    u64 m_mftRecordsClaimed = 0; // records a run list that overstates the MFT claims
-    u64 m_mftRecordsHeld = 0;    // records its $DATA sizes hold then
-    u8* m_nameBuffer = nullptr;  // 510 bytes from g_MemPool: one UTF-16 name of 255 units
+    u64 m_mftRecordsClaimed = 0;    // records a run list that overstates the MFT claims
+    u64 m_mftRecordsHeld = 0;       // records its $DATA sizes hold then
+    u64 m_mftRecordsPastSource = 0; // see MftRecordsPastSource
+    u64 m_backupBootSector = 0;     // see BackupBootSector
+    u64 m_claimedSectors = 0;       // see ClaimedSectors
+    u8* m_nameBuffer = nullptr;     // 510 bytes from g_MemPool: one UTF-16 name of 255 units
     BootParams m_boot;
     std::vector<u8> m_sector = std::vector<u8>(kRecordSize); // at least one record
     u32 m_recordBytes = kRecordSize;

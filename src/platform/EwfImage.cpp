@@ -38,6 +38,7 @@ struct EwfApi
     decltype(&libewf_handle_segment_files_corrupted) segmentFilesCorrupted = nullptr;
     decltype(&libewf_handle_read_random) readRandom = nullptr;
     decltype(&libewf_handle_get_number_of_checksum_errors) checksumErrors = nullptr;
+    decltype(&libewf_handle_get_checksum_error) checksumError = nullptr;
     std::string failure; // why the library could not be loaded, "" when it was
 };
 
@@ -74,7 +75,8 @@ EwfApi LoadEwfApi()
         Resolve(library, "libewf_handle_get_bytes_per_sector", &api.bytesPerSector) &&
         Resolve(library, "libewf_handle_segment_files_corrupted", &api.segmentFilesCorrupted) &&
         Resolve(library, "libewf_handle_read_random", &api.readRandom) &&
-        Resolve(library, "libewf_handle_get_number_of_checksum_errors", &api.checksumErrors);
+        Resolve(library, "libewf_handle_get_number_of_checksum_errors", &api.checksumErrors) &&
+        Resolve(library, "libewf_handle_get_checksum_error", &api.checksumError);
     if (!all)
         api.failure = "libewf lacks a function this program needs";
     return api;
@@ -178,6 +180,8 @@ void EwfImage::Close()
     m_handle = nullptr;
     m_mediaSize = 0;
     m_bytesPerSector = 512;
+    m_damaged.clear();
+    m_errorsNoted = 0;
 }
 
 u32 EwfImage::Open(const std::string& path)
@@ -202,6 +206,19 @@ u32 EwfImage::Open(const std::string& path)
         return kErrOpenFailed;
     }
     std::vector<std::string> files = SegmentFiles(real);
+    // Every segment is checked as a source is: libewf opens them with a blocking open(), in
+    // which a named pipe among them would hold the program until a writer came.
+    for (const std::string& file : files)
+    {
+        int error = 0;
+        const int fd = OpenSource(file, &error);
+        if (fd < 0)
+        {
+            m_lastError = "segment file " + file + ": " + SourceErrorText(error);
+            return kErrOpenFailed;
+        }
+        ::close(fd);
+    }
     std::vector<char*> names;
     names.reserve(files.size());
     for (std::string& f : files)
@@ -270,13 +287,52 @@ u32 EwfImage::Read(void* buffer, u32 count, u32* done, u64 offset)
             break; // the media ends earlier than its stated size
         got += static_cast<u64>(n);
     }
-    if (ChecksumErrors() != errorsBefore)
+    const u32 errorsAfter = ChecksumErrors();
+    if (errorsAfter != errorsBefore)
+        NoteDamage(errorsAfter, offset, got);
+    // A chunk that failed before fails whenever it is read again, from libewf's cache or not.
+    if (errorsAfter != errorsBefore || Damaged(offset, got))
     {
         m_lastError = "a chunk of the image failed its checksum";
         return kErrTransfer;
     }
     *done = static_cast<u32>(got);
     return kOk;
+}
+
+void EwfImage::NoteDamage(u32 count, u64 offset, u64 bytes)
+{
+    const u32 most = 1u << 20; // ranges kept at most: a wholly damaged image needs no more
+    bool named = false;
+    for (; count != std::numeric_limits<u32>::max() && m_errorsNoted < count &&
+           m_damaged.size() < most;
+         ++m_errorsNoted)
+    {
+        u64 first = 0;
+        u64 sectors = 0;
+        libewf_error_t* error = nullptr;
+        if (Ewf().checksumError(m_handle, m_errorsNoted, &first, &sectors, &error) != 1)
+        {
+            (void)TakeError(error);
+            continue;
+        }
+        const u64 bps = m_bytesPerSector;
+        if (first > kMaxOffset / bps || sectors > kMaxOffset / bps - first)
+            continue;
+        m_damaged.push_back(DamagedRange{first * bps, (first + sectors) * bps});
+        named = true;
+    }
+    if (!named && m_damaged.size() < most)
+        m_damaged.push_back(DamagedRange{offset, offset + std::max<u64>(bytes, 1)});
+}
+
+bool EwfImage::Damaged(u64 offset, u64 bytes) const
+{
+    const u64 end = offset + std::max<u64>(bytes, 1);
+    for (const DamagedRange& range : m_damaged)
+        if (offset < range.to && range.from < end)
+            return true;
+    return false;
 }
 
 u32 EwfImage::ChecksumErrors()

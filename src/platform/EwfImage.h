@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Types.h"
 
@@ -51,9 +52,24 @@ public:
 private:
     // libewf's count of chunks that failed their checksum so far.
     [[nodiscard]] u32 ChecksumErrors();
+    // Takes the media ranges of libewf's checksum errors from index m_damaged.size() up to
+    // count into m_damaged; where libewf names none, the range [offset, offset + bytes).
+    void NoteDamage(u32 count, u64 offset, u64 bytes);
+    // True when [offset, offset + bytes) meets a range that failed its checksum.
+    [[nodiscard]] bool Damaged(u64 offset, u64 bytes) const;
+
+    // A range of media bytes whose chunk failed its checksum: libewf counts the failure once,
+    // and hands the same chunk out again from its cache as if it were sound.
+    struct DamagedRange
+    {
+        u64 from = 0;
+        u64 to = 0;
+    };
 
     std::intptr_t* m_handle = nullptr; // the libewf_handle_t of the open image
     u64 m_mediaSize = 0;
     u32 m_bytesPerSector = 512;
     std::string m_lastError;
+    std::vector<DamagedRange> m_damaged;
+    u32 m_errorsNoted = 0; // libewf's checksum errors taken into m_damaged
 };

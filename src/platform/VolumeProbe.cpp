@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/ByteOrder.h"
@@ -53,24 +54,44 @@ private:
     int m_fd;
 };
 
-// Copies [from, from + count) of the volume into the same place of the copy, in blocks; a
-// block that cannot be read stays zero. False only when the copy cannot be written.
+// Writes n bytes of p at byte at of the copy. False when they cannot be written.
+bool WriteCopy(int copy, const u8* p, u32 n, u64 at)
+{
+    for (u32 put = 0; put < n;)
+    {
+        ssize_t w = ::pwrite(copy, p + put, n - put, static_cast<off_t>(at + put));
+        if (w <= 0)
+            return false;
+        put += static_cast<u32>(w);
+    }
+    return true;
+}
+
+// Copies [from, from + count) of the volume into the same place of the copy, in blocks. A
+// block that cannot be read is read again sector by sector (one damaged image chunk must not
+// take the boot sector or the FAT beside it along); a sector that cannot be read stays zero.
+// False only when the copy cannot be written.
 bool CopyRange(const DiskReadFn& read, u64 offset, int copy, u64 from, u64 count)
 {
     constexpr u32 kBlock = 64 * 1024;
+    constexpr u32 kSector = 512;
     std::vector<u8> block(kBlock);
     for (u64 done = 0; done < count;)
     {
         const u32 n = static_cast<u32>(std::min<u64>(kBlock, count - done));
         if (read(offset + from + done, block.data(), n))
         {
-            const u8* p = block.data();
-            for (u32 put = 0; put < n;)
+            if (!WriteCopy(copy, block.data(), n, from + done))
+                return false;
+        }
+        else
+        {
+            for (u32 at = 0; at < n; at += kSector)
             {
-                ssize_t w = ::pwrite(copy, p + put, n - put, static_cast<off_t>(from + done + put));
-                if (w <= 0)
+                const u32 part = std::min(kSector, n - at);
+                if (read(offset + from + done + at, block.data(), part) &&
+                    !WriteCopy(copy, block.data(), part, from + done + at))
                     return false;
-                put += static_cast<u32>(w);
             }
         }
         done += n;
@@ -172,6 +193,106 @@ bool MftRecordsRange(const u8* sector, u64 length, u64* from, u64* count)
     *count = std::min(kRecords * record, length - *from);
     return *count != 0;
 }
+// The sector a backup boot sector of the file system fs lies in, for a volume of length
+// bytes: NTFS keeps it in the volume's last sector, FAT32 in sector 6, exFAT its backup boot
+// region from sector 12 on.
+struct BackupBoot
+{
+    const char* fileSystem;
+    u64 sector; // in 512-byte sectors; ~0 for "the last one"
+};
+constexpr BackupBoot kBackupBoots[] = {{"NTFS", ~u64{0}}, {"FAT", 6}, {"exFAT", 12}};
+constexpr u64 kLastSector = ~u64{0};
+constexpr u64 kExfatRegionSectors = 12;
+
+// When sector 0 of the volume cannot be read: looks for a backup boot sector that names its
+// own file system, and puts it (with exFAT, its whole boot region) where the main one lies in
+// the copy. Fills *sector with it and returns the sector it was found in, or ~0 when none was.
+u64 UseBackupBoot(const DiskReadFn& read, u64 offset, u64 length, int copy, u8* sector)
+{
+    constexpr u64 kSector = 512;
+    for (const BackupBoot& backup : kBackupBoots)
+    {
+        const u64 at = backup.sector == kLastSector ? length / kSector - 1 : backup.sector;
+        if (at == 0 || (at + 1) * kSector > length ||
+            !read(offset + at * kSector, sector, kSector) ||
+            BootSectorFileSystem(sector, kSector) != backup.fileSystem)
+            continue;
+        u64 sectors = 1;
+        if (std::strcmp(backup.fileSystem, "exFAT") == 0)
+            sectors = std::min(kExfatRegionSectors, length / kSector - at);
+        for (u64 k = 0; k < sectors; ++k)
+        {
+            u8 bytes[kSector] = {};
+            if (read(offset + (at + k) * kSector, bytes, kSector) &&
+                !WriteCopy(copy, bytes, kSector, k * kSector))
+                return ~u64{0};
+        }
+        return at;
+    }
+    return ~u64{0};
+}
+// True when region holds a whole exFAT boot region of 2^shift-byte sectors (shift 0: the
+// boot sector's own) whose checksum sector agrees with it.
+bool ExfatRegionSound(const u8* region, std::size_t size, u32 shift)
+{
+    constexpr std::size_t kSectorShift = 0x6C; // BytesPerSectorShift
+    constexpr std::size_t kVolumeFlags = 0x6A;
+    constexpr std::size_t kPercentInUse = 0x70;
+    constexpr std::size_t kChecksumSector = 11;
+    if (size < 512 || BootSectorFileSystem(region, 512) != "exFAT")
+        return false;
+    const u32 own = region[kSectorShift];
+    if (own < 9 || own > 12 || (shift != 0 && own != shift))
+        return false;
+    const std::size_t bps = std::size_t{1} << own;
+    if (size < (kChecksumSector + 1) * bps)
+        return false;
+    u32 sum = 0;
+    for (std::size_t i = 0; i < kChecksumSector * bps; ++i)
+        if (i != kVolumeFlags && i != kVolumeFlags + 1 && i != kPercentInUse)
+            sum = ((sum & 1) ? 0x80000000u : 0u) + (sum >> 1) + region[i];
+    for (std::size_t i = 0; i < bps; i += 4)
+        if (LoadLe32(region + kChecksumSector * bps + i) != sum)
+            return false;
+    return true;
+}
+
+// An exFAT volume whose main boot region is damaged and whose backup region (sector 12) is
+// sound is read through the backup: the drive list says so, and names the file system where
+// libblkid, which reads the main boot sector alone, found none.
+void NoteExfatBackup(int fd, u64 offset, u64 size, VolumeInfo* info)
+{
+    if (!info->type.empty() && info->type != "exfat")
+        return;
+    constexpr std::size_t kHead = 2 * kExfatRegionSectors * 4096;
+    std::vector<u8> head(static_cast<std::size_t>(std::min<u64>(kHead, size)));
+    std::size_t got = 0;
+    while (got < head.size())
+    {
+        const ssize_t n =
+            ::pread(fd, head.data() + got, head.size() - got, static_cast<off_t>(offset + got));
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (ExfatRegionSound(head.data(), got, 0))
+        return;
+    for (u32 shift = 9; shift <= 12; ++shift)
+    {
+        const std::size_t at = kExfatRegionSectors << shift;
+        if (at < got && ExfatRegionSound(head.data() + at, got - at, shift))
+        {
+            if (info->fileSystem.empty())
+            {
+                info->type = "exfat";
+                info->fileSystem = "exFAT";
+            }
+            info->note = kExfatBackupNote;
+            return;
+        }
+    }
+}
 } // namespace
 
 std::string BootSectorFileSystem(const u8* sector, std::size_t size)
@@ -272,11 +393,13 @@ u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info)
         }
         return kOk;
     }
-    if (rc != 0)
-        return kOk; // 1: nothing found
-    info->type = LookUp(probe.get(), "TYPE");
-    info->label = LookUp(probe.get(), "LABEL");
-    info->fileSystem = FileSystemName(info->type, LookUp(probe.get(), "VERSION"));
+    if (rc == 0)
+    {
+        info->type = LookUp(probe.get(), "TYPE");
+        info->label = LookUp(probe.get(), "LABEL");
+        info->fileSystem = FileSystemName(info->type, LookUp(probe.get(), "VERSION"));
+    }
+    NoteExfatBackup(fd, offset, static_cast<u64>(size), info);
     return kOk;
 }
 
@@ -287,8 +410,9 @@ u32 ProbeVolumeThrough(const DiskReadFn& read, u64 offset, u64 length, VolumeInf
     if (length == 0 || offset > kMaxOff || length > kMaxOff - offset)
         return kErrTransfer;
     u8 sector[512] = {};
-    if (length < sizeof sector || !read(offset, sector, sizeof sector))
+    if (length < sizeof sector)
         return kErrTransfer;
+    const bool bootRead = read(offset, sector, sizeof sector);
     // A sparse copy as long as the volume: libblkid sees its size and reads zeros wherever
     // nothing was copied. Only the copied ranges take memory.
     FdCloser copy(::memfd_create("orlavent-probe", MFD_CLOEXEC));
@@ -298,6 +422,14 @@ u32 ProbeVolumeThrough(const DiskReadFn& read, u64 offset, u64 length, VolumeInf
     const u64 tail = std::min(length - head, kProbeTailBytes);
     bool copied = CopyRange(read, offset, copy.Get(), 0, head) &&
                   CopyRange(read, offset, copy.Get(), length - tail, tail);
+    u64 backup = ~u64{0};
+    if (!bootRead)
+    {
+        // Sector 0 did not arrive: a backup boot sector stands in for it, or nothing is found.
+        backup = UseBackupBoot(read, offset, length, copy.Get(), sector);
+        if (backup == ~u64{0})
+            return kErrTransfer;
+    }
     u64 from = 0;
     u64 count = 0;
     if (copied && BootSectorFileSystem(sector, sizeof sector) == "NTFS" &&
@@ -305,5 +437,8 @@ u32 ProbeVolumeThrough(const DiskReadFn& read, u64 offset, u64 length, VolumeInf
         copied = CopyRange(read, offset, copy.Get(), from, count);
     if (!copied)
         return kErrNoMemory;
-    return ProbeVolume(copy.Get(), 0, length, info);
+    const u32 rc = ProbeVolume(copy.Get(), 0, length, info);
+    if (rc == kOk && backup != ~u64{0} && !info->fileSystem.empty())
+        info->note = kBackupBootNote + std::to_string(backup);
+    return rc;
 }

@@ -20,6 +20,15 @@ struct VolumeInfo
 inline constexpr const char* kAmbiguousNote =
     "other file-system signatures found too; searched as sector 0 says";
 
+// The note of a volume whose sector 0 could not be read and that a backup boot sector (in the
+// sector the number gives) describes.
+inline constexpr const char* kBackupBootNote =
+    "sector 0 could not be read; read through the backup boot sector in sector ";
+// The note of an exFAT volume whose main boot region is damaged and whose backup region is
+// read instead.
+inline constexpr const char* kExfatBackupNote =
+    "main boot region damaged; read through the backup boot region (sector 12)";
+
 // The file system a boot sector names by its own fields: "NTFS" and "exFAT" for their OEM
 // names, "FAT" for a plausible FAT BIOS parameter block, "" otherwise. Both need the 0x55AA end
 // marker.

@@ -11,6 +11,7 @@
 #include "exfat/ExfatEntrySet.h"
 #include "exfat/ExfatLayout.h"
 #include "exfat/ExfatVolume.h"
+#include "platform/EventSink.h"
 #include "platform/Status.h"
 #include "scan/ExfatScan.h"
 #include "scan/FindLayout.h"
@@ -18,6 +19,7 @@
 namespace
 {
 constexpr u32 kSectorSize = 512;
+constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked around
 // Both boot regions at the largest sector size.
 constexpr u32 kBootBytes = 2 * ExfatLayout::kBootRegionSectors << ExfatLayout::kMaxSectorShift;
 } // namespace
@@ -34,7 +36,21 @@ bool AttachExfatVolume(VolumeEntry& entry)
         return false;
     std::vector<u8> start(kBootBytes);
     u32 done = 0;
-    if (entry.reader->ReadBytes(start.data(), kBootBytes, &done, 0) != kOk || done == 0)
+    if (entry.reader->ReadBytes(start.data(), kBootBytes, &done, 0) != kOk)
+    {
+        // A sector that cannot be read (a damaged image chunk) must not take the other boot
+        // region along: the sectors are read one by one, those that fail left as zeros.
+        done = 0;
+        for (u32 at = 0; at < kBootBytes; at += kSectorSize)
+        {
+            u32 got = 0;
+            if (entry.reader->ReadBytes(start.data() + at, kSectorSize, &got, at) != kOk)
+                std::fill_n(start.begin() + at, kSectorSize, u8{0});
+            else if (got != 0)
+                done = at + got;
+        }
+    }
+    if (done == 0)
         return false;
     entry.exfat.reset(new (std::nothrow) ExfatVolume());
     if (!entry.exfat)
@@ -73,6 +89,11 @@ bool CExfatEngine::Open(VolumeEntry& entry) const
 
 u32 CExfatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
 {
+    if (entry.exfat && entry.exfat->fromBackup)
+        catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
+                     entry.name + " the main boot region is damaged; the volume is read through "
+                                  "its backup boot region (sector 12)",
+                     0);
     return ScanExfatVolume(catalog, entry);
 }
 

@@ -19,6 +19,7 @@
 #include "scan/ExfatEngine.h"
 #include "scan/FindLayout.h"
 #include "scan/FindNames.h"
+#include "scan/ReadFailures.h"
 
 using namespace ExfatLayout;
 
@@ -209,7 +210,9 @@ bool ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Li
         const std::vector<u32> clusters =
             ExfatFolderClusters(volume, static_cast<u32>(dir.first), bytes, contiguous);
         // A cluster that cannot be read leaves zeros: the entries before it still count.
-        (void)volume.exfat->table.ReadClusters(clusters, &content);
+        u64 failed = ~u64{0};
+        if (!volume.exfat->table.ReadClusters(clusters, &content, &failed) && failed != ~u64{0})
+            ReportUnreadableFolder(catalog, path, failed, volume.exfat->boot.ClusterBytes());
     }
     FolderWalk walk{catalog, volume, path, {}, live};
     WalkEntries(walk, content, deleted);

@@ -5,6 +5,7 @@
 #include <array>
 #include <limits>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "disk/DriveReader.h"
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
+#include "platform/EventSink.h"
 #include "platform/Status.h"
 #include "scan/FatOwners.h"
 #include "scan/FatScan.h"
@@ -21,7 +23,9 @@
 namespace
 {
 constexpr u32 kSectorSize = 512;
-constexpr u32 kBpbOffset = 11; // the BIOS parameter block follows the jump and the OEM name
+constexpr u32 kBpbOffset = 11;        // the BIOS parameter block follows the jump and the OEM name
+constexpr u64 kFat32BackupSector = 6; // where FAT32 keeps a copy of its boot sector
+constexpr u32 kScanWarning = 3;       // WM_SCAN_NOTIFY code: damage the scan worked around
 } // namespace
 
 const CFatEngine& FatEngine()
@@ -38,8 +42,14 @@ bool CFatEngine::Open(VolumeEntry& entry) const
         return false;
     u8 sector[kSectorSize] = {};
     u32 done = 0;
+    entry.backupBootSector = 0;
     if (entry.reader->ReadSectors(sector, 1, &done, 0) != kOk)
-        return false;
+    {
+        // Sector 0 does not arrive: FAT32 keeps a backup of it in sector 6.
+        if (entry.reader->ReadSectors(sector, 1, &done, kFat32BackupSector) != kOk)
+            return false;
+        entry.backupBootSector = kFat32BackupSector;
+    }
     entry.fatBoot.reset(new (std::nothrow) FatBootSector());
     if (!entry.fatBoot || !entry.fatBoot->Parse(sector + kBpbOffset))
         return false;
@@ -47,6 +57,8 @@ bool CFatEngine::Open(VolumeEntry& entry) const
     (void)entry.fatBoot->GetFatType(&fatType);
     // A parsed BPB always names a variant; anything else would be searched as no file system.
     if (fatType != kFsFat12 && fatType != kFsFat16 && fatType != kFsFat32)
+        return false;
+    if (entry.backupBootSector != 0 && fatType != kFsFat32)
         return false;
     entry.fsType = fatType;
     // Sector 0 was read in 512-byte units; the FAT table reads its window in the volume's own
@@ -67,6 +79,13 @@ bool CFatEngine::Open(VolumeEntry& entry) const
 
 u32 CFatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
 {
+    if (entry.backupBootSector != 0)
+        catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
+                     entry.name +
+                         " sector 0 could not be read; the volume is read through its "
+                         "backup boot sector in sector " +
+                         std::to_string(entry.backupBootSector),
+                     0);
     return ScanFatVolume(catalog, entry);
 }
 

@@ -27,6 +27,7 @@
 #include "scan/FatOwners.h"
 #include "scan/FindLayout.h"
 #include "scan/FindNames.h"
+#include "scan/ReadFailures.h"
 
 using namespace FatDirLayout;
 
@@ -190,6 +191,8 @@ void ScanFixedRoot(CCatalog& catalog, VolumeEntry& volume, u8* chunk, u64 rootDi
         std::memset(chunk, 0, static_cast<std::size_t>(kRootChunkSectors) * bps);
         u32 count = rootSectors - pos < kRootChunkSectors ? rootSectors - pos : kRootChunkSectors;
         u32 got = ReadVolumeSectors(*volume.reader, chunk, count, rootDirSector + pos, bps);
+        if (got < count * bps)
+            ReportUnreadableFolder(catalog, volume.name, (rootDirSector + pos) * bps, count * bps);
         buffer.Attach(chunk, got);
         CollectLive(live, chunk, 0, got);
         while (NextDirEntry(buffer, info, entryNumber, deleted, bps / kEntrySize))
@@ -223,6 +226,9 @@ void ScanLiveDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& di
         if (!volume.fatBoot->ClusterToSector(&sector))
             break;
         u32 got = reads.Read(cur, static_cast<u64>(sector), buffer + carry);
+        if (got < volume.sectorsPerCluster * bps)
+            ReportUnreadableFolder(walk.catalog, walk.path.str(), static_cast<u64>(sector) * bps,
+                                   volume.sectorsPerCluster * bps);
         u32 valid = got + carry;
         if (!CheckDirBlock(buffer, valid, volume.clusterCount))
             break;
@@ -284,6 +290,9 @@ void ScanDeletedContinuation(FolderWalk& walk, u32 first, u8* buffer, FatDirBuff
             break;
         u32 got = ReadVolumeSectors(*volume.reader, buffer + carry, volume.sectorsPerCluster,
                                     static_cast<u64>(sector), bps);
+        if (got != clusterBytes)
+            ReportUnreadableFolder(walk.catalog, walk.path.str(), static_cast<u64>(sector) * bps,
+                                   clusterBytes);
         if (got != clusterBytes || !CheckDirContinuation(buffer + carry, got, volume.clusterCount))
             break;
         // A cluster that opens with a "." entry starts a folder of its own.
@@ -331,6 +340,10 @@ bool ScanDeletedDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer&
         return true;
     u32 got = ReadVolumeSectors(*volume.reader, buffer, volume.sectorsPerCluster,
                                 static_cast<u64>(sector), volume.bytesPerSector);
+    if (got < volume.sectorsPerCluster * volume.bytesPerSector)
+        ReportUnreadableFolder(walk.catalog, walk.path.str(),
+                               static_cast<u64>(sector) * volume.bytesPerSector,
+                               volume.sectorsPerCluster * volume.bytesPerSector);
     if (!CheckDirBlock(buffer, got, volume.clusterCount))
         return true;
     dirBuffer.Attach(buffer, got);

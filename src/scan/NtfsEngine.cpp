@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
@@ -13,8 +14,14 @@
 #include "ntfs/NtfsFile.h"
 #include "ntfs/NtfsResult.h"
 #include "ntfs/RunList.h"
+#include "platform/EventSink.h"
 #include "platform/Status.h"
 #include "scan/NtfsScan.h"
+
+namespace
+{
+constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked around
+} // namespace
 
 const CNtfsEngine& NtfsEngine()
 {
@@ -33,6 +40,21 @@ bool CNtfsEngine::Open(VolumeEntry& entry) const
 
 u32 CNtfsEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
 {
+    if (entry.ntfs && entry.ntfs->BackupBootSector() != 0)
+        catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
+                     entry.name +
+                         " sector 0 could not be read; the volume is read through its "
+                         "backup boot sector in sector " +
+                         std::to_string(entry.ntfs->BackupBootSector()),
+                     0);
+    if (entry.ntfs && entry.ntfs->ClaimedSectors() != 0)
+        catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
+                     entry.name + " the boot sector claims " +
+                         std::to_string(entry.ntfs->ClaimedSectors()) +
+                         " sectors, but the source holds " +
+                         std::to_string(entry.ntfs->Boot().totalSectors) +
+                         "; the volume is searched as far as the source reaches",
+                     0);
     return ScanNtfsVolume(catalog, entry);
 }
 

@@ -101,8 +101,14 @@ void CNtfsRecordFeed::Decode(Decoder& decoder, std::size_t index,
         if (g_bRunning.load(std::memory_order_relaxed) == 0)
             break;
         // Files in use, most records of a disk, are no finds: their header tells so.
-        if (decoder.ntfs->BatchedFileInUse(r) || decoder.ntfs->ReadRecord(info, r) != kOk)
+        if (decoder.ntfs->BatchedFileInUse(r))
             continue;
+        if (decoder.ntfs->ReadRecord(info, r) != kOk)
+        {
+            if (decoder.ntfs->LastReadFailed())
+                records->push_back(Decoded{.record = r, .info = {}, .unreadable = true});
+            continue;
+        }
         records->push_back(Decoded{r, std::move(info)});
         info = NtfsRecordInfo{}; // its data block went with the batch
     }

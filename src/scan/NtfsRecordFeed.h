@@ -21,11 +21,13 @@
 class CNtfsRecordFeed
 {
 public:
-    // A record that read and decoded as a find: its number and what it holds.
+    // A record that read and decoded as a find: its number and what it holds; or a record the
+    // device did not deliver (unreadable, info empty).
     struct Decoded
     {
         s64 record = 0;
         NtfsRecordInfo info;
+        bool unreadable = false;
     };
 
     CNtfsRecordFeed() = default;

@@ -17,6 +17,7 @@
 #include "platform/Prefetch.h"
 #include "platform/Status.h"
 #include "scan/NtfsRecordFeed.h"
+#include "scan/ReadFailures.h"
 
 namespace
 {
@@ -352,6 +353,11 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
                             static_cast<unsigned long long>(ntfs.MftRecordsHeld())),
                      0);
 
+    if (ntfs.MftRecordsPastSource() != 0)
+        ReportUnreadableRecords(
+            catalog, volume.name, count,
+            count + static_cast<s64>(std::min<u64>(ntfs.MftRecordsPastSource(), u64{1} << 62)));
+
     FoundItem item;
     std::string text;
     std::unordered_map<std::string, u32> streamIndex;
@@ -399,6 +405,7 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
     // The records are read and decoded on a second thread while this one files them; when no
     // second reader of the volume can be had, this thread reads them itself.
     CNtfsRecordFeed feed;
+    UnreadableRecords unreadable(catalog, volume.name);
     if (!oneThread && feed.Start(volume.name, kFirstUserRecord, count))
     {
         std::vector<CNtfsRecordFeed::Decoded> batch;
@@ -410,7 +417,10 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
                     break;
                 if (k + kLookAhead < batch.size())
                     PrefetchSlot(texts, folders, batch[k + kLookAhead].info, &scratch);
-                add(batch[k].record, batch[k].info);
+                if (batch[k].unreadable)
+                    unreadable.Add(batch[k].record);
+                else
+                    add(batch[k].record, batch[k].info);
             }
         for (CNtfsRecordFeed::Decoded& decoded : batch)
             g_MemPool.Free(&decoded.info.data);
@@ -421,6 +431,8 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
     for (s64 r = kFirstUserRecord; r < count && g_bRunning.load() != 0; ++r)
         if (ntfs.ReadRecord(info, r) == kOk)
             add(r, info);
+        else if (ntfs.LastReadFailed())
+            unreadable.Add(r);
     ntfs.SetReadAhead(false);
     return kOk;
 }

@@ -139,6 +139,33 @@ TEST_F(CWizardTest, SearchCountsFilesAndFoldersAndFinishes)
     EXPECT_EQ(wizard.State(), kWizardResults);
 }
 
+// A part of the volume that could not be read is shown as it comes, and stays named under the
+// result; a warning is shown as it comes. A new search starts without the old parts.
+TEST_F(CWizardTest, UnreadablePartsAreShownAndStayNamedUnderTheResult)
+{
+    const std::string unreadable = "E:\\docs could not be read: no data came from bytes 0 to 1";
+    for (u32 parts : {1u, 3u})
+    {
+        SCOPED_TRACE(parts);
+        wizard.OnReset(); // back to the drive choice
+        wizard.OnButton1();
+        ASSERT_EQ(wizard.State(), kWizardRunning);
+        wizard.OnScanNotify(0, "Finding deleted File(s)...", 0);
+        wizard.OnScanNotify(3, "E:\\ a warning", 0);
+        EXPECT_EQ(host.message, "E:\\ a warning");
+        for (u32 k = 0; k < parts; ++k)
+        {
+            wizard.OnScanNotify(4, k == 0 ? unreadable : "E:\\other could not be read: x", 0);
+            EXPECT_EQ(host.message, k == 0 ? unreadable : "E:\\other could not be read: x");
+            wizard.OnScanNotify(1, "E:\\found", 0x20);
+        }
+        wizard.OnScanNotify(2, "", 0);
+        EXPECT_EQ(host.message, "Result:Found " + std::to_string(parts) +
+                                    " File(s) and 0 Directories. " + unreadable +
+                                    (parts == 1 ? "" : " (and 2 more)"));
+    }
+}
+
 TEST_F(CWizardTest, SearchProgressClimbsWrapsAndReachesHundredOnlyAtTheEnd)
 {
     wizard.OnButton1();
