@@ -224,6 +224,108 @@ bool ReadFindBytes(VolumeEntry& volume, const FoundItem& item, u64 most, std::ve
     return true;
 }
 
+namespace
+{
+// The paths in use below the made-up folder bin: the items already there and the levels they
+// lie in.
+std::unordered_set<std::string> TakenBelow(const VolumeEntry& volume, const std::string& bin)
+{
+    const std::string binLevels = bin + "\\";
+    std::unordered_set<std::string> taken;
+    for (const FoundItem& item : volume.items)
+    {
+        if (item.path != bin && !item.path.starts_with(binLevels))
+            continue;
+        for (std::size_t cut = item.path.find('\\', binLevels.size()); cut != std::string::npos;
+             cut = item.path.find('\\', cut + 1))
+            taken.insert(item.path.substr(0, cut));
+        taken.insert(item.path.str());
+        taken.insert(FullPath(item));
+    }
+    return taken;
+}
+
+// Gives each moved find its folder and name below the made-up folder, and records in *moved
+// and *from which items moved and where they were. The recycled folders are placed first and
+// hand their new path down to everything below them; the files recycled on their own come
+// last, so that none of them takes the name of a file below a recycled folder.
+void PlaceMoves(VolumeEntry& volume, const std::vector<Move>& moves, std::vector<bool>* moved,
+                std::unordered_map<std::size_t, std::string>* from)
+{
+    const std::string bin = volume.name + "\\" + kRecycleBinFolder;
+    std::unordered_set<std::string> taken = TakenBelow(volume, bin);
+    std::vector<std::pair<std::string, std::string>> subtrees; // old full path, new full path
+    const auto place = [&](const Move& move)
+    {
+        FoundItem& item = volume.items[move.item];
+        std::string folder = bin;
+        for (std::size_t i = 0; i + 1 < move.levels.size(); ++i)
+            folder += "\\" + move.levels[i];
+        const std::string name = UniqueName(folder, move.levels.back(), &taken);
+        std::string old = FullPath(item);
+        if (item.attr & kAttrFolder)
+            subtrees.emplace_back(old, folder + "\\" + name);
+        from->emplace(move.item, std::move(old));
+        (*moved)[move.item] = true;
+        item.path = folder;
+        item.name = name;
+    };
+    for (const Move& move : moves)
+        if (volume.items[move.item].attr & kAttrFolder)
+            place(move);
+    for (std::size_t i = 0; i < volume.items.size() && !subtrees.empty(); ++i)
+    {
+        FoundItem& item = volume.items[i];
+        for (const auto& [old, now] : subtrees)
+        {
+            if (!item.path.starts_with(old) ||
+                (item.path.size() != old.size() && item.path[old.size()] != '\\'))
+                continue;
+            from->emplace(i, FullPath(item));
+            item.path = now + item.path.substr(old.size());
+            (*moved)[i] = true;
+            // Two folders recycled from one place share it: a file of the second with a name
+            // the first has is numbered.
+            if (item.attr & kAttrFolder)
+                taken.insert(FullPath(item));
+            else
+                item.name = UniqueName(item.path.str(), item.name.str(), &taken);
+            break;
+        }
+    }
+    for (const Move& move : moves)
+        if (!(volume.items[move.item].attr & kAttrFolder))
+            place(move);
+}
+
+// Puts the moved finds at the end of the list, those of one folder together and in the order
+// found, so that a folder's finds stand in one run as the walks left them; from (where each
+// was, by its old index) becomes volume.recycledFrom by the new index.
+void MoveToEnd(VolumeEntry& volume, const std::vector<bool>& moved,
+               std::unordered_map<std::size_t, std::string>& from)
+{
+    std::vector<std::size_t> order;
+    std::vector<std::size_t> tail;
+    order.reserve(volume.items.size());
+    for (std::size_t i = 0; i < volume.items.size(); ++i)
+        (moved[i] ? tail : order).push_back(i);
+    std::stable_sort(tail.begin(), tail.end(),
+                     [&volume](std::size_t a, std::size_t b)
+                     { return volume.items[a].path.view() < volume.items[b].path.view(); });
+    const std::size_t firstMoved = order.size();
+    order.insert(order.end(), tail.begin(), tail.end());
+    FoundItems items;
+    items.reserve(volume.items.size());
+    for (std::size_t i : order)
+        items.push_back(std::move(volume.items[i]));
+    volume.items = std::move(items);
+    volume.lookup.Clear();
+    volume.recycledFrom.clear();
+    for (std::size_t k = firstMoved; k < order.size(); ++k)
+        volume.recycledFrom.emplace(k, std::move(from[order[k]]));
+}
+} // namespace
+
 void ListRecycledFinds(VolumeEntry& volume)
 {
     if (!Running() || volume.engine == nullptr)
@@ -244,67 +346,8 @@ void ListRecycledFinds(VolumeEntry& volume)
     std::sort(moves.begin(), moves.end(),
               [](const Move& a, const Move& b)
               { return a.deletedAt != b.deletedAt ? a.deletedAt > b.deletedAt : a.item < b.item; });
-
-    const std::string bin = volume.name + "\\" + kRecycleBinFolder;
-    std::unordered_set<std::string> taken;
-    for (const FoundItem& item : volume.items)
-        if (item.path == bin || item.path.starts_with(bin + "\\"))
-            taken.insert(FullPath(item));
-
-    // Where each moved find was, and the folder and name it gets; a recycled folder's new path
-    // is handed down to everything below it.
     std::vector<bool> moved(volume.items.size(), false);
     std::unordered_map<std::size_t, std::string> from;
-    std::vector<std::pair<std::string, std::string>> subtrees; // old full path, new full path
-    for (Move& move : moves)
-    {
-        FoundItem& item = volume.items[move.item];
-        std::string folder = bin;
-        for (std::size_t i = 0; i + 1 < move.levels.size(); ++i)
-            folder += "\\" + move.levels[i];
-        const std::string name = UniqueName(folder, move.levels.back(), &taken);
-        const std::string old = FullPath(item);
-        if (item.attr & kAttrFolder)
-            subtrees.emplace_back(old, folder + "\\" + name);
-        from.emplace(move.item, old);
-        moved[move.item] = true;
-        item.path = folder;
-        item.name = name;
-    }
-    for (std::size_t i = 0; i < volume.items.size() && !subtrees.empty(); ++i)
-    {
-        FoundItem& item = volume.items[i];
-        for (const auto& [old, now] : subtrees)
-        {
-            if (item.path == old || item.path.starts_with(old + "\\"))
-            {
-                from.emplace(i, FullPath(item));
-                item.path = now + item.path.substr(old.size());
-                moved[i] = true;
-                break;
-            }
-        }
-    }
-
-    // The moved finds go to the end, those of one folder together and in the order found, so
-    // that a folder's finds stand in one run as the walks left them.
-    std::vector<std::size_t> order;
-    std::vector<std::size_t> tail;
-    order.reserve(volume.items.size());
-    for (std::size_t i = 0; i < volume.items.size(); ++i)
-        (moved[i] ? tail : order).push_back(i);
-    std::stable_sort(tail.begin(), tail.end(),
-                     [&volume](std::size_t a, std::size_t b)
-                     { return volume.items[a].path.view() < volume.items[b].path.view(); });
-    const std::size_t firstMoved = order.size();
-    order.insert(order.end(), tail.begin(), tail.end());
-    FoundItems items;
-    items.reserve(volume.items.size());
-    for (std::size_t i : order)
-        items.push_back(std::move(volume.items[i]));
-    volume.items = std::move(items);
-    volume.lookup.Clear();
-    volume.recycledFrom.clear();
-    for (std::size_t k = firstMoved; k < order.size(); ++k)
-        volume.recycledFrom.emplace(k, std::move(from[order[k]]));
+    PlaceMoves(volume, moves, &moved, &from);
+    MoveToEnd(volume, moved, from);
 }

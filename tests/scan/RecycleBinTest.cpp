@@ -101,6 +101,9 @@ TEST(RecycleBin, MovesEachRecycledFindOnceWithItsSubtree)
         {bin.c_str(), "$REEE555.txt", false, u""},                   // no record
         {bin.c_str(), "$IFFF666.txt", false, u"C:\\", 6},            // no name in it
         {bin.c_str(), "$RFFF666.txt", false, u""},
+        // Recycled on its own from the folder recycled above, whose file of that name keeps it.
+        {bin.c_str(), "$IGGG777.txt", false, u"C:\\..\\..\\Old\\inner.txt", 9},
+        {bin.c_str(), "$RGGG777.txt", false, u""},
         {"C:\\docs", "x.txt", false, u""},
     };
     RecordEngine engine;
@@ -137,11 +140,13 @@ TEST(RecycleBin, MovesEachRecycledFindOnceWithItsSubtree)
         bin + "\\$REEE555.txt",
         bin + "\\$IFFF666.txt",
         bin + "\\$RFFF666.txt",
+        bin + "\\$IGGG777.txt",
         "C:\\docs\\x.txt",
         "C:\\Recycle Bin\\_..\\_..\\Old",
         "C:\\Recycle Bin\\_..\\_..\\Old\\inner.txt",
         "C:\\Recycle Bin\\_..\\_..\\Old\\$IDDD444",
         "C:\\Recycle Bin\\_..\\_..\\Old\\$RDDD444",
+        "C:\\Recycle Bin\\_..\\_..\\Old\\inner_1_.txt",
         "C:\\Recycle Bin\\a\\b_2_.txt",
         "C:\\Recycle Bin\\a\\b_1_.txt",
     };
@@ -154,6 +159,7 @@ TEST(RecycleBin, MovesEachRecycledFindOnceWithItsSubtree)
         {"C:\\Recycle Bin\\_..\\_..\\Old\\inner.txt", bin + "\\$RCCC333\\inner.txt"},
         {"C:\\Recycle Bin\\_..\\_..\\Old\\$IDDD444", bin + "\\$RCCC333\\$IDDD444"},
         {"C:\\Recycle Bin\\_..\\_..\\Old\\$RDDD444", bin + "\\$RCCC333\\$RDDD444"},
+        {"C:\\Recycle Bin\\_..\\_..\\Old\\inner_1_.txt", bin + "\\$RGGG777.txt"},
         {"C:\\Recycle Bin\\a\\b_1_.txt", bin + "\\_RBBB222.TXT"},
         {"C:\\Recycle Bin\\a\\b_2_.txt", bin + "\\$RAAA111.txt"},
     };
