@@ -6,8 +6,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define ORL_SHA_NI 1
+#else
+#define ORL_SHA_NI 0
+#endif
 
 namespace
 {
@@ -32,7 +41,72 @@ u32 LoadBe32(const u8* p)
     return (static_cast<u32>(p[0]) << 24) | (static_cast<u32>(p[1]) << 16) |
            (static_cast<u32>(p[2]) << 8) | p[3];
 }
+
+std::atomic<bool> g_portableOnly{false};
+
+#if ORL_SHA_NI
+// The rounds of one block through the x86 SHA extensions, several times the speed of the
+// portable rounds: the digest of a file with holes of gigabytes is bound by them. The state is
+// held as ABEF and CDGH; each group of four rounds adds its constants to four message words,
+// and the message words of later groups are made four at a time.
+__attribute__((target("sha,sse4.1,ssse3"))) void BlockShaNi(u32* state, const u8* block)
+{
+    const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+    __m128i tmp = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)),
+                                    0xB1); // CDAB
+    __m128i state1 = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)),
+                                       0x1B);         // EFGH
+    __m128i state0 = _mm_alignr_epi8(tmp, state1, 8); // ABEF
+    state1 = _mm_blend_epi16(state1, tmp, 0xF0);      // CDGH
+    const __m128i abefSaved = state0;
+    const __m128i cdghSaved = state1;
+    __m128i w[4];
+    for (int i = 0; i < 4; ++i)
+        w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i)),
+                                byteSwap);
+    for (int g = 0; g < 16; ++g)
+    {
+        __m128i msg = _mm_add_epi32(
+            w[g % 4], _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g)));
+        state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
+        if (g >= 3 && g <= 14)
+        {
+            // The words of group g + 1.
+            __m128i& next = w[(g + 1) % 4];
+            next = _mm_add_epi32(next, _mm_alignr_epi8(w[g % 4], w[(g + 3) % 4], 4));
+            next = _mm_sha256msg2_epu32(next, w[g % 4]);
+        }
+        msg = _mm_shuffle_epi32(msg, 0x0E);
+        state0 = _mm_sha256rnds2_epu32(state0, state1, msg);
+        if (g >= 1 && g <= 12)
+            w[(g + 3) % 4] = _mm_sha256msg1_epu32(w[(g + 3) % 4], w[g % 4]);
+    }
+    state0 = _mm_add_epi32(state0, abefSaved);
+    state1 = _mm_add_epi32(state1, cdghSaved);
+    tmp = _mm_shuffle_epi32(state0, 0x1B);       // FEBA
+    state1 = _mm_shuffle_epi32(state1, 0xB1);    // DCHG
+    state0 = _mm_blend_epi16(tmp, state1, 0xF0); // DCBA
+    state1 = _mm_alignr_epi8(state1, tmp, 8);    // ABEF
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), state0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), state1);
+}
+
+bool HasShaNi()
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_SSE4_1) == 0 || (c & bit_SSSE3) == 0)
+        return false;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & bit_SHA) != 0;
+}
+
+const bool kShaNi = HasShaNi();
+#endif
 } // namespace
+
+void Sha256PortableRoundsOnly(bool portable)
+{
+    g_portableOnly.store(portable, std::memory_order_relaxed);
+}
 
 Sha256::Sha256()
     : m_state{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
@@ -42,6 +116,13 @@ Sha256::Sha256()
 
 void Sha256::Block(const u8* block)
 {
+#if ORL_SHA_NI
+    if (kShaNi && !g_portableOnly.load(std::memory_order_relaxed))
+    {
+        BlockShaNi(m_state.data(), block);
+        return;
+    }
+#endif
     u32 w[64];
     for (u32 i = 0; i < 16; ++i)
         w[i] = LoadBe32(block + static_cast<std::size_t>(i) * 4);

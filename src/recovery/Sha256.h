@@ -29,6 +29,10 @@ private:
     u64 m_totalBytes = 0;
 };
 
+// For tests: true makes every digest take the portable rounds, false (the default) the
+// processor's SHA instructions where it has them.
+void Sha256PortableRoundsOnly(bool portable);
+
 // The digest of the file open as fd, read from its start with buffer (room bytes). The file's
 // holes are not read: their zeros are fed to the digest as they are. "" when the file cannot be
 // read, or when running, if given, turns false before the end (hashing the zeros of a hole of

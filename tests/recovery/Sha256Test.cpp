@@ -41,23 +41,30 @@ std::vector<u8> Pattern(std::size_t size)
 
 TEST(Sha256, AgreesWithSha256sum)
 {
-    for (std::size_t size :
-         {0u, 1u, 3u, 55u, 56u, 57u, 63u, 64u, 65u, 119u, 120u, 128u, 1000u, 4u * 1024 * 1024 + 7})
+    // The processor's SHA instructions (where it has them), then the portable rounds.
+    for (const bool portable : {false, true})
     {
-        const std::vector<u8> data = Pattern(size);
-        const std::string expected = Sha256Sum(data);
-        // Whole, and in pieces of 1, 7, 64 and 100 bytes.
-        for (std::size_t piece :
-             {size, std::size_t{1}, std::size_t{7}, std::size_t{64}, std::size_t{100}})
+        SCOPED_TRACE(portable ? "portable rounds" : "SHA instructions");
+        Sha256PortableRoundsOnly(portable);
+        for (std::size_t size : {0u, 1u, 3u, 55u, 56u, 57u, 63u, 64u, 65u, 119u, 120u, 128u, 1000u,
+                                 4u * 1024 * 1024 + 7})
         {
-            if (piece == 1 && size > 100000)
-                continue;
-            Sha256 sha;
-            for (std::size_t at = 0; at < size; at += piece)
-                sha.Update(data.data() + at, std::min(piece, size - at));
-            EXPECT_EQ(sha.HexDigest(), expected) << size << " bytes in pieces of " << piece;
+            const std::vector<u8> data = Pattern(size);
+            const std::string expected = Sha256Sum(data);
+            // Whole, and in pieces of 1, 7, 64 and 100 bytes.
+            for (std::size_t piece :
+                 {size, std::size_t{1}, std::size_t{7}, std::size_t{64}, std::size_t{100}})
+            {
+                if (piece == 1 && size > 100000)
+                    continue;
+                Sha256 sha;
+                for (std::size_t at = 0; at < size; at += piece)
+                    sha.Update(data.data() + at, std::min(piece, size - at));
+                EXPECT_EQ(sha.HexDigest(), expected) << size << " bytes in pieces of " << piece;
+            }
         }
     }
+    Sha256PortableRoundsOnly(false);
     // The digest of "abc" (FIPS 180-4).
     Sha256 abc;
     abc.Update(reinterpret_cast<const u8*>("abc"), 3);
