@@ -132,14 +132,23 @@ void FolderMoves(VolumeEntry& volume, const FolderFinds& finds, std::vector<Move
 std::string UniqueName(const std::string& folder, const std::string& name,
                        std::unordered_set<std::string>* taken)
 {
-    std::string candidate = name;
     const std::size_t dot = name.rfind('.');
     const std::size_t cut = dot == std::string::npos || dot == 0 ? name.size() : dot;
+    std::string path = folder;
+    path += '\\';
+    const std::size_t at = path.size();
+    path += name;
     // Every other item holds one path at most, so the count ends the search.
-    for (std::size_t n = 1; !taken->insert(folder + "\\" + candidate).second && n <= taken->size();
-         ++n)
-        candidate = name.substr(0, cut) + "_" + std::to_string(n) + "_" + name.substr(cut);
-    return candidate;
+    for (std::size_t n = 1; !taken->insert(path).second && n <= taken->size(); ++n)
+    {
+        path.resize(at);
+        path.append(name, 0, cut);
+        path += '_';
+        path += std::to_string(n);
+        path += '_';
+        path.append(name, cut);
+    }
+    return path.substr(at);
 }
 
 // Drops the moves of finds that lie below a recycled folder that moves itself: they move with

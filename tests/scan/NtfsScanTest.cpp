@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "disk/Faulty_RW.h"
 #include "disk/Mem_RW.h"
 #include "mempool/MemPool.h"
 #include "ntfs/NtfsRecordBuilder.h"
@@ -236,6 +237,44 @@ TEST_F(NtfsScanTest, SkipsUnreadableRecordsAndGoesOn)
     vb.SetRaw(17, bad);
     vb.Set(18, File(u"ok2", 5, 5));
     EXPECT_EQ(Scan(vb), (std::vector<std::string>{"C:\\ok1", "C:\\ok2"}));
+}
+
+// Records the device does not deliver are named once per run of consecutive records (code 4),
+// and the scan goes on behind them.
+TEST_F(NtfsScanTest, NamesRecordsTheDeviceDoesNotDeliver)
+{
+    VolumeBuilder vb(40);
+    for (s64 r = 16; r < 20; ++r)
+        vb.Set(r, File(u"f" + std::u16string(1, static_cast<char16_t>(u'0' + r - 16)), 5, 5));
+    auto reader = std::make_unique<CFaulty_RW>(vb.Image());
+    {
+        CNtfs probe(std::make_unique<CMem_RW>(vb.Image()));
+        ASSERT_EQ(probe.Open("C:", 1), kOk);
+        for (s64 r : {17, 18})
+        {
+            s64 sector = r;
+            ASSERT_TRUE(probe.RecordToSector(sector));
+            reader->FailSector(static_cast<u64>(sector));
+        }
+    }
+    VolumeEntry entry;
+    entry.fsType = kFsNtfs;
+    entry.engine = &NtfsEngine();
+    entry.name = "C:";
+    entry.ntfs = std::make_unique<CNtfs>(std::move(reader));
+    ASSERT_EQ(entry.ntfs->Open("C:", 1), kOk);
+    EXPECT_EQ(ScanNtfsVolume(m_catalog, entry), kOk);
+    std::vector<std::string> found;
+    for (const FoundItem& item : entry.items)
+        found.push_back(item.path + "\\" + item.name);
+    EXPECT_EQ(found, (std::vector<std::string>{"C:\\f0", "C:\\f3"}));
+    std::vector<std::string> named;
+    for (const Event& e : m_sink.events)
+        if (e.message == WM_SCAN_NOTIFY && e.code == 4)
+            named.push_back(e.text);
+    EXPECT_EQ(named, (std::vector<std::string>{
+                         "C: MFT records 17 to 18 could not be read: the source gave no data for "
+                         "them"}));
 }
 
 TEST_F(NtfsScanTest, ReadsTheMftInBatches)
