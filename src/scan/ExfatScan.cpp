@@ -137,9 +137,11 @@ bool InUse(ExfatTable& table, u32 cluster)
 // FAT folder), and only while they are free, hold entries and nothing else, are neither read
 // for another deleted folder (deletedRead) nor the first cluster of a catalogued folder, and
 // the folder has not ended. Returns false when the first cluster is in use again: what it holds
-// now is another file's or folder's, and the deleted folder keeps no children.
+// now is another file's or folder's, and the deleted folder keeps no children. *unreadableAt
+// is set to the volume byte offset of the first cluster when that cannot be read.
 bool DeletedFolderBytes(VolumeEntry& volume, u32 first, u64 bytes,
-                        std::unordered_set<u32>& deletedRead, std::vector<u8>* content)
+                        std::unordered_set<u32>& deletedRead, std::vector<u8>* content,
+                        u64* unreadableAt)
 {
     ExfatTable& table = volume.exfat->table;
     const ExfatBoot& boot = volume.exfat->boot;
@@ -162,7 +164,8 @@ bool DeletedFolderBytes(VolumeEntry& volume, u32 first, u64 bytes,
             break;
         const std::size_t at = content->size();
         // A first cluster that cannot be read leaves zeros, as a live folder's cluster does.
-        const bool read = table.ReadClusters({cluster}, content);
+        const bool read =
+            table.ReadClusters({cluster}, content, cluster == first ? unreadableAt : nullptr);
         if (content->size() != at + clusterBytes)
         {
             content->resize(at);
@@ -201,8 +204,12 @@ bool ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Li
     std::vector<u8> content;
     if (deleted)
     {
-        if (!DeletedFolderBytes(volume, static_cast<u32>(dir.first), bytes, deletedRead, &content))
+        u64 failed = ~u64{0};
+        if (!DeletedFolderBytes(volume, static_cast<u32>(dir.first), bytes, deletedRead, &content,
+                                &failed))
             return false;
+        if (failed != ~u64{0})
+            ReportUnreadableFolder(catalog, path, failed, volume.exfat->boot.ClusterBytes());
     }
     else
     {

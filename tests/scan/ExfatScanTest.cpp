@@ -191,8 +191,8 @@ INSTANTIATE_TEST_SUITE_P(Volumes, ExfatScanImageTest,
                          ::testing::Values("exfat-4k", "exfat-32k", "exfat-128k"));
 } // namespace
 
-// A folder cluster the device does not deliver is named with the folder's path (code 4), and
-// the rest of the volume is searched as before.
+// A folder cluster the device does not deliver, of a live or a deleted folder, is named with
+// the folder's path (code 4), and the rest of the volume is searched as before.
 TEST(ExfatScanReadFailureTest, UnreadableFolderClusterIsNamed)
 {
     const std::string image = TestImage("exfat-4k");
@@ -200,31 +200,46 @@ TEST(ExfatScanReadFailureTest, UnreadableFolderClusterIsNamed)
     Scanned whole;
     Scan(ReadImage(image), whole);
     ASSERT_TRUE(whole.opened);
-    u64 first = 0;
-    for (const FoundItem& item : whole.items)
-        first = item.name == "Docs" ? item.first : first;
-    u64 docs = 0;
-    ASSERT_TRUE(whole.volume.exfat->boot.ClusterOffset(first, &docs));
+    struct Case
+    {
+        const char* folder;
+        const char* lost; // a find the folder holds, missing when its cluster is not read
+        std::size_t lostCount;
+    };
+    for (const Case& c : {Case{"Docs", "C:\\Docs\\gone.txt", 3}, // Sub, gone.txt, what Sub held
+                          Case{"OldDir", "C:\\OldDir\\Inner", 0}})
+    {
+        SCOPED_TRACE(c.folder);
+        u64 first = 0;
+        for (const FoundItem& item : whole.items)
+            first = item.name == c.folder ? item.first : first;
+        u64 at = 0;
+        ASSERT_TRUE(whole.volume.exfat->boot.ClusterOffset(first, &at));
 
-    CCatalog catalog;
-    RecordingSink sink;
-    catalog.m_sink = &sink;
-    VolumeEntry volume;
-    volume.name = "C:";
-    volume.engine = &ExfatEngine();
-    auto reader = std::make_unique<CFaulty_RW>(ReadImage(image));
-    reader->FailSector(docs / 512);
-    volume.reader = std::move(reader);
-    ASSERT_TRUE(AttachExfatVolume(volume));
-    g_bRunning = 1;
-    EXPECT_EQ(ScanExfatVolume(catalog, volume), 0u);
-    std::vector<std::string> named;
-    for (const RecordingSink::Event& e : sink.events)
-        if (e.message == WM_SCAN_NOTIFY && e.code == 4)
-            named.push_back(e.text);
-    ASSERT_EQ(named.size(), 1u);
-    EXPECT_EQ(named[0].rfind("C:\\Docs could not be read: ", 0), 0u) << named[0];
-    for (const FoundItem& item : volume.items)
-        EXPECT_NE(item.path + "\\" + item.name, "C:\\Docs\\gone.txt");
-    EXPECT_EQ(volume.items.size(), whole.items.size() - 3); // Sub, gone.txt and what Sub held
+        CCatalog catalog;
+        RecordingSink sink;
+        catalog.m_sink = &sink;
+        VolumeEntry volume;
+        volume.name = "C:";
+        volume.engine = &ExfatEngine();
+        auto reader = std::make_unique<CFaulty_RW>(ReadImage(image));
+        reader->FailSector(at / 512);
+        volume.reader = std::move(reader);
+        ASSERT_TRUE(AttachExfatVolume(volume));
+        g_bRunning = 1;
+        EXPECT_EQ(ScanExfatVolume(catalog, volume), 0u);
+        std::vector<std::string> named;
+        for (const RecordingSink::Event& e : sink.events)
+            if (e.message == WM_SCAN_NOTIFY && e.code == 4)
+                named.push_back(e.text);
+        ASSERT_EQ(named.size(), 1u);
+        const std::string prefix = std::string("C:\\") + c.folder + " could not be read: ";
+        EXPECT_EQ(named[0].rfind(prefix, 0), 0u) << named[0];
+        for (const FoundItem& item : volume.items)
+            EXPECT_NE(item.path + "\\" + item.name, c.lost);
+        if (c.lostCount != 0)
+        {
+            EXPECT_EQ(volume.items.size(), whole.items.size() - c.lostCount);
+        }
+    }
 }
