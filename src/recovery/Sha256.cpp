@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 #if defined(__x86_64__)
@@ -62,12 +63,13 @@ __attribute__((target("sha,sse4.1,ssse3"))) void BlockShaNi(u32* state, const u8
     const __m128i cdghSaved = state1;
     __m128i w[4];
     for (int i = 0; i < 4; ++i)
-        w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i)),
-                                byteSwap);
+        w[i] = _mm_shuffle_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + std::ptrdiff_t{16} * i)),
+            byteSwap);
     for (int g = 0; g < 16; ++g)
     {
-        __m128i msg = _mm_add_epi32(
-            w[g % 4], _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g)));
+        __m128i msg = _mm_add_epi32(w[g % 4], _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                                  kRound + std::ptrdiff_t{4} * g)));
         state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
         if (g >= 3 && g <= 14)
         {

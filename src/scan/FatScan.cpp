@@ -192,7 +192,9 @@ void ScanFixedRoot(CCatalog& catalog, VolumeEntry& volume, u8* chunk, u64 rootDi
         u32 count = rootSectors - pos < kRootChunkSectors ? rootSectors - pos : kRootChunkSectors;
         u32 got = ReadVolumeSectors(*volume.reader, chunk, count, rootDirSector + pos, bps);
         if (got < count * bps)
-            ReportUnreadableFolder(catalog, volume.name, (rootDirSector + pos) * bps, count * bps);
+            ReportUnreadableFolder(catalog, volume.name,
+                                   (static_cast<u64>(rootDirSector) + pos) * bps,
+                                   static_cast<u64>(count) * bps);
         buffer.Attach(chunk, got);
         CollectLive(live, chunk, 0, got);
         while (NextDirEntry(buffer, info, entryNumber, deleted, bps / kEntrySize))
@@ -228,7 +230,7 @@ void ScanLiveDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer& di
         u32 got = reads.Read(cur, static_cast<u64>(sector), buffer + carry);
         if (got < volume.sectorsPerCluster * bps)
             ReportUnreadableFolder(walk.catalog, walk.path.str(), static_cast<u64>(sector) * bps,
-                                   volume.sectorsPerCluster * bps);
+                                   static_cast<u64>(volume.sectorsPerCluster) * bps);
         u32 valid = got + carry;
         if (!CheckDirBlock(buffer, valid, volume.clusterCount))
             break;
@@ -343,7 +345,7 @@ bool ScanDeletedDirectory(FolderWalk& walk, u32 first, u8* buffer, FatDirBuffer&
     if (got < volume.sectorsPerCluster * volume.bytesPerSector)
         ReportUnreadableFolder(walk.catalog, walk.path.str(),
                                static_cast<u64>(sector) * volume.bytesPerSector,
-                               volume.sectorsPerCluster * volume.bytesPerSector);
+                               static_cast<u64>(volume.sectorsPerCluster) * volume.bytesPerSector);
     if (!CheckDirBlock(buffer, got, volume.clusterCount))
         return true;
     dirBuffer.Attach(buffer, got);

@@ -9,7 +9,7 @@ void ReportUnreadableFolder(const CCatalog& catalog, const std::string& folder, 
     catalog.Post(WM_SCAN_NOTIFY, kScanUnreadable,
                  Format("%s could not be read: no data came from bytes %llu to %llu of the volume",
                         folder.c_str(), static_cast<unsigned long long>(byteOffset),
-                        static_cast<unsigned long long>(byteOffset + (bytes != 0 ? bytes - 1 : 0))),
+                        static_cast<unsigned long long>(byteOffset) + (bytes != 0 ? bytes - 1 : 0)),
                  0);
 }
 
