@@ -81,5 +81,35 @@ inline constexpr u64 kConcurrentSeconds = 5;
 inline constexpr u32 kLookBack = 8;
 
 // Assigns the clusters of every find. Never fails: finds the volume cannot serve get fewer
-// clusters or none. See ClusterAssignment.cpp for the rules.
+// clusters or none.
+//
+// The rules every layout keeps: a find's clusters start at its first cluster and go forward; no
+// cluster goes to two finds, except where a later find was written over an earlier one; a
+// cluster held by a live file created before the find (or in the same second) was never the
+// find's and is stepped over, while one held by a live file created after it, or when a time is
+// missing, was probably the find's and is now overwritten (given, and counted).
+//
+// 1. A find whose size is more than the free clusters from its first one to the end of the
+//    volume can hold is clipped: its size is wrong, so it says nothing of where its clusters
+//    lie. It takes part last, and takes no cluster another find has (step 4).
+// 2. A find whose own stretch (from its first cluster, as many clusters as its size needs) is
+//    free and holds no other find's first cluster takes exactly that stretch: zero gaps is the
+//    strongest evidence there is. Files known to be one run (exFAT NoFatChain) take theirs too.
+//    A later find's stretch may hold an earlier find's first cluster when the earlier one
+//    reaches past its end: the later file was written over the start of the earlier one, which
+//    keeps its stretch and counts the shared clusters overwritten. An earlier find lying wholly
+//    inside a later one's stretch is stepped around instead: with it the later find has one
+//    gap, without it a whole file would be lost, and a lost file weighs more than a gap.
+// 3. The rest are laid out by a forward sweep that hands each free cluster to one of the
+//    started, unfinished finds: among finds written at once (see kConcurrentSeconds) to the
+//    one that waited longest, so that their clusters alternate; else to the one that continues
+//    without a gap (it had the cluster before). When neither tells, the layouts are equally
+//    good: the finds weighed are read as one stretch from their first cluster and marked
+//    inferred.
+// 4. The clipped finds take the free clusters from their first one on, up to the first one in
+//    use or held by another find.
+//
+// Cost: sorting the finds, O(F log F); the stretches of step 2 and the sweep of step 3 visit
+// each cluster the finds reach a bounded number of times, O(R * kLookBack). Memory: the reach
+// (ClusterReach.h), a bit per cluster of it, and the runs.
 [[nodiscard]] AssignOutput AssignClusters(const AssignInput& input);
