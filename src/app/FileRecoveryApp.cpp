@@ -53,6 +53,13 @@ bool CFileRecoveryApp::OnInit()
         m_driveNotice = kRunAsAdministratorText;
         std::fprintf(stderr, "orlavent: %s\n", kRunAsAdministratorText);
     }
+    // What the probe noted of a drive (a boot sector read from its backup, an ambiguous
+    // volume) is said before the drive is chosen, as `orlavent-cli drives` says it.
+    for (const std::string& note : g_DriveTable.Notes())
+    {
+        std::fprintf(stderr, "orlavent: %s\n", note.c_str());
+        m_driveNotice += (m_driveNotice.empty() ? "" : " ") + note + ".";
+    }
     return true;
 }
 

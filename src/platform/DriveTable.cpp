@@ -71,6 +71,16 @@ std::vector<DriveSource> DriveTable::All() const
     return m_sources;
 }
 
+std::vector<std::string> DriveTable::Notes() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> notes;
+    for (const DriveSource& e : m_sources)
+        if (!e.note.empty())
+            notes.push_back(e.drive + " " + e.note);
+    return notes;
+}
+
 void DriveTable::Clear()
 {
     std::lock_guard lock(m_mutex);

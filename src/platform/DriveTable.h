@@ -54,6 +54,8 @@ public:
     std::string RegisterNext(const std::string& path, u64 offset = 0, u64 length = 0);
     [[nodiscard]] std::optional<DriveSource> Find(const std::string& drive) const;
     [[nodiscard]] std::vector<DriveSource> All() const;
+    // The probe's notes of the drives that have one, each as "X: note", in drive order.
+    [[nodiscard]] std::vector<std::string> Notes() const;
     void Clear();
 
 private:

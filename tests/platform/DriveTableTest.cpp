@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <utility>
+#include <vector>
 #include <string>
 
 namespace
@@ -95,5 +97,22 @@ TEST(DriveTableTest, ClearEmptiesTheTable)
     EXPECT_TRUE(table.All().empty());
     EXPECT_FALSE(table.Find("C:").has_value());
     EXPECT_EQ(table.RegisterNext("/images/b.img"), "C:");
+}
+
+// The notes the wizard says before a drive is chosen: only drives that have one, in drive order.
+TEST(DriveTableTest, NotesNameTheirDrivesInOrder)
+{
+    DriveTable table;
+    for (const auto& [drive, note] :
+         {std::pair{"E:", "main boot region damaged"},
+          std::pair{"C:", "sector 0 could not be read"}, std::pair{"D:", ""}})
+    {
+        DriveSource source;
+        source.drive = drive;
+        source.note = note;
+        table.Register(source);
+    }
+    EXPECT_EQ(table.Notes(), (std::vector<std::string>{"C: sector 0 could not be read",
+                                                       "E: main boot region damaged"}));
 }
 } // namespace
