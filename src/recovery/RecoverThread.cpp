@@ -316,20 +316,18 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
              kWarnIncomplete);
         return;
     }
-    m_written = 0;
-    Copied copied = CopyStream(item, stream, described, fd, path);
+    CopyWriter out(fd, path, [this](const std::string& text) { Warn(text, kWarnIncomplete); });
+    Copied copied = CopyStream(item, stream, described, out);
     if (m_record.item != nullptr)
     {
         m_record.destination = path;
-        m_record.written = m_written;
+        m_record.written = out.Written();
         m_record.sha256 = DigestOf(fd, copied != Copied::Stopped);
         m_record.whole = copied == Copied::Whole;
         m_record.stopped = copied == Copied::Stopped;
     }
-    if (::close(fd) != 0 && copied == Copied::Whole)
+    if (!out.Close(copied == Copied::Whole) && copied == Copied::Whole)
     {
-        Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
-             kWarnIncomplete);
         copied = Copied::Failed;
         m_record.whole = false;
     }
@@ -337,7 +335,7 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
     {
         Warn(Format("Stopped while copying %s\\%s: %s holds %llu of its %llu bytes.",
                     item.path.c_str(), item.name.c_str(), path.c_str(),
-                    static_cast<unsigned long long>(m_written),
+                    static_cast<unsigned long long>(out.Written()),
                     static_cast<unsigned long long>(item.size)),
              kWarnStopped);
         return;
