@@ -1,14 +1,12 @@
-// The copy of a stream stored in compression units (NTFS LZNT1): each unit of 16 clusters is
-// stored whole (all its clusters on the volume), compressed (fewer clusters, then a hole), or
-// not at all (a hole: zeros).
+// The copy of a stream stored in compression units: each unit of 16 clusters is stored whole
+// (all its clusters on the volume), compressed (fewer clusters, then a hole; the engine decodes
+// it), or not at all (a hole: zeros).
 #include <algorithm>
 #include <climits>
 #include <vector>
 
 #include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
-#include "ntfs/Lznt1.h"
-#include "ntfs/NtfsResult.h"
 #include "platform/Format.h"
 #include "platform/Status.h"
 #include "recovery/CopyWriter.h"
@@ -101,11 +99,13 @@ bool RecoveryRun::LoadUnit(const DataStream& stream, u64 first, std::vector<u8>&
     *data = clusters == unitClusters ? stored.data() : unit.data();
     if (clusters != 0 && clusters != unitClusters)
     {
-        std::size_t produced = 0;
-        const u32 rc = DecompressLznt1(stored.data(), filled, unit.data(), unit.size(), &produced);
+        // The engine decodes: the copy knows units, not their coding.
+        u64 produced = 0;
+        const bool decoded = m_volume->engine->DecodeUnit(stored.data(), filled, unit.data(),
+                                                          unit.size(), &produced);
         std::fill(unit.begin() + static_cast<std::ptrdiff_t>(std::min<u64>(produced, unit.size())),
                   unit.end(), u8{0});
-        *damaged = *damaged || rc != kNtfsOk || !ordered;
+        *damaged = *damaged || !decoded || !ordered;
     }
     return true;
 }

@@ -77,7 +77,7 @@ private:
     bool CopyExtent(const FoundItem& item, u64 at, u64 bytes, u64& remaining, CopyWriter& out);
     u64 ReadBatch(u64 at, u64 count, u64 chunks);
     bool Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& item, CopyWriter& out);
-    // A stream stored in LZNT1 compression units (RecoveryCompressed.cpp).
+    // A stream stored in compression units, decoded by the engine (RecoveryCompressed.cpp).
     Copied CopyCompressed(const FoundItem& item, const DataStream& stream, u32 described,
                           CopyWriter& out);
     bool LoadUnit(const DataStream& stream, u64 first, std::vector<u8>& stored,
