@@ -57,6 +57,7 @@ private:
     std::vector<std::size_t> ItemsBelow(const std::string& folder);
     void RecoverFile(const FoundItem& item, const std::vector<std::string>& levels);
     void WriteFile(const FoundItem& item, const std::vector<std::string>& levels);
+    void WarnWhole(const FoundItem& item, const DataStream& stream, const std::string& path);
     // The digest of the file open as fd, read back from its start; "" when it cannot be read
     // or (stoppable) the run is stopped meanwhile.
     std::string DigestOf(int fd, bool stoppable);
