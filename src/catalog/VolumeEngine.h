@@ -87,6 +87,16 @@ public:
     // kStreamUnreadable.
     [[nodiscard]] virtual u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
                                              DataStream* stream) const = 0;
+    // Decodes one compression unit of a stream whose compressionUnit is set: in holds the unit's
+    // stored clusters (fewer than the unit has), out receives the unit's bytes. *produced: bytes
+    // decoded into out. False when the stored bytes do not decode (out then holds the part that
+    // did); an engine without compressed streams decodes nothing.
+    [[nodiscard]] virtual bool DecodeUnit(const u8* /*in*/, u64 /*inSize*/, u8* /*out*/,
+                                          u64 /*outSize*/, u64* produced) const
+    {
+        *produced = 0;
+        return false;
+    }
     // True when the search already knows that item's data needs no cluster (it is kept inside
     // the file's own record): judging such a find then reads nothing. False when it cannot tell
     // without DescribeStream.

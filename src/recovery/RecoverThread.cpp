@@ -288,7 +288,6 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
     const u32 described = m_volume->engine != nullptr
                               ? m_volume->engine->DescribeStream(*m_volume, item, &stream)
                               : kStreamUnreadable;
-    const u64 size = stream.ReadableBytes();
     if (!EnoughSpace(JoinLevels(m_destDir, levels), BytesToStore(stream)))
     {
         Fatal(kNoSpaceText);
@@ -316,20 +315,18 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
              kWarnIncomplete);
         return;
     }
-    m_written = 0;
-    Copied copied = CopyStream(item, stream, described, fd, path);
+    CopyWriter out(fd, path, [this](const std::string& text) { Warn(text, kWarnIncomplete); });
+    Copied copied = CopyStream(item, stream, described, out);
     if (m_record.item != nullptr)
     {
         m_record.destination = path;
-        m_record.written = m_written;
+        m_record.written = out.Written();
         m_record.sha256 = DigestOf(fd, copied != Copied::Stopped);
         m_record.whole = copied == Copied::Whole;
         m_record.stopped = copied == Copied::Stopped;
     }
-    if (::close(fd) != 0 && copied == Copied::Whole)
+    if (!out.Close(copied == Copied::Whole) && copied == Copied::Whole)
     {
-        Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
-             kWarnIncomplete);
         copied = Copied::Failed;
         m_record.whole = false;
     }
@@ -337,30 +334,13 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
     {
         Warn(Format("Stopped while copying %s\\%s: %s holds %llu of its %llu bytes.",
                     item.path.c_str(), item.name.c_str(), path.c_str(),
-                    static_cast<unsigned long long>(m_written),
+                    static_cast<unsigned long long>(out.Written()),
                     static_cast<unsigned long long>(item.size)),
              kWarnStopped);
         return;
     }
-    if (copied == Copied::Whole && !stream.resident && size < item.size)
-        Warn(Format("%s\\%s claims %llu bytes, more than its clusters on the volume hold; %s "
-                    "holds the %llu bytes that could be read.",
-                    item.path.c_str(), item.name.c_str(),
-                    static_cast<unsigned long long>(item.size), path.c_str(),
-                    static_cast<unsigned long long>(size)),
-             kWarnIncomplete);
-    if (copied == Copied::Whole && (item.condition == FindCondition::kPartial ||
-                                    item.condition == FindCondition::kOverwritten))
-        Warn(Format("%s\\%s is %s: %u%% of its clusters are in use by live files or claimed by "
-                    "other finds; %s may hold other data.",
-                    item.path.c_str(), item.name.c_str(), ConditionText(item.condition),
-                    static_cast<unsigned>(item.overwrittenPct), path.c_str()),
-             kWarnDamaged);
-    if (copied == Copied::Whole && stream.encrypted)
-        Warn(Format("%s\\%s is encrypted; %s holds its encrypted bytes as stored, which only the "
-                    "key of its owner opens.",
-                    item.path.c_str(), item.name.c_str(), path.c_str()),
-             kWarnIncomplete);
+    if (copied == Copied::Whole)
+        WarnWhole(item, stream, path);
     if (fitted != name)
         Warn(Format("The name of %s\\%s is too long for the destination; it was written as %s.",
                     item.path.c_str(), item.name.c_str(), path.c_str()),
@@ -370,6 +350,32 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
                     item.path.c_str(), item.name.c_str(), path.c_str(),
                     m_catalog.m_askedDest.c_str()),
              kWarnDiverted);
+}
+
+// What a file copied whole may still lack: bytes its clusters do not hold, clusters in other
+// use, or a key.
+void RecoveryRun::WarnWhole(const FoundItem& item, const DataStream& stream,
+                            const std::string& path)
+{
+    const u64 size = stream.ReadableBytes();
+    if (!stream.resident && size < item.size)
+        Warn(Format("%s\\%s claims %llu bytes, more than its clusters on the volume hold; %s "
+                    "holds the %llu bytes that could be read.",
+                    item.path.c_str(), item.name.c_str(),
+                    static_cast<unsigned long long>(item.size), path.c_str(),
+                    static_cast<unsigned long long>(size)),
+             kWarnIncomplete);
+    if (item.condition == FindCondition::kPartial || item.condition == FindCondition::kOverwritten)
+        Warn(Format("%s\\%s is %s: %u%% of its clusters are in use by live files or claimed by "
+                    "other finds; %s may hold other data.",
+                    item.path.c_str(), item.name.c_str(), ConditionText(item.condition),
+                    static_cast<unsigned>(item.overwrittenPct), path.c_str()),
+             kWarnDamaged);
+    if (stream.encrypted)
+        Warn(Format("%s\\%s is encrypted; %s holds its encrypted bytes as stored, which only the "
+                    "key of its owner opens.",
+                    item.path.c_str(), item.name.c_str(), path.c_str()),
+             kWarnIncomplete);
 }
 
 std::string RecoveryRun::DigestOf(int fd, bool stoppable)

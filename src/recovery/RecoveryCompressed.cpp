@@ -1,19 +1,15 @@
-// The copy of a stream stored in compression units (NTFS LZNT1): each unit of 16 clusters is
-// stored whole (all its clusters on the volume), compressed (fewer clusters, then a hole), or
-// not at all (a hole: zeros).
-#include <unistd.h>
-
+// The copy of a stream stored in compression units: each unit of 16 clusters is stored whole
+// (all its clusters on the volume), compressed (fewer clusters, then a hole; the engine decodes
+// it), or not at all (a hole: zeros).
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <vector>
 
 #include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
-#include "ntfs/Lznt1.h"
-#include "ntfs/NtfsResult.h"
 #include "platform/Format.h"
 #include "platform/Status.h"
+#include "recovery/CopyWriter.h"
 #include "recovery/Recovery.h"
 #include "recovery/RecoveryRun.h"
 
@@ -64,8 +60,58 @@ bool RecoveryRun::ReadExactly(u8* out, u64 count, u64 at)
            done == count;
 }
 
+// Reads the stored clusters of the unit that starts at cluster first into stored and gives its
+// bytes in *data: the stored clusters themselves when the unit is stored whole, else unit holding
+// them decompressed (zeros past what decodes). *storedClusters is 0 for a unit never written.
+// False when the unit cannot be placed or read.
+bool RecoveryRun::LoadUnit(const DataStream& stream, u64 first, std::vector<u8>& stored,
+                           std::vector<u8>& unit, u8** data, u64* storedClusters, bool* damaged)
+{
+    const u64 unitClusters = stream.compressionUnit;
+    std::vector<UnitRun> runs;
+    if (!UnitRuns(stream, first, unitClusters, &runs))
+        return false; // the extents end before the data: the rest cannot be placed
+    u64 clusters = 0;
+    bool holeSeen = false;
+    bool ordered = true; // stored clusters first, then the hole
+    for (const UnitRun& r : runs)
+    {
+        if (r.hole)
+            holeSeen = true;
+        else if (holeSeen)
+            ordered = false;
+        else
+            clusters += r.length;
+    }
+    // Stored clusters: read them in order.
+    u64 filled = 0;
+    for (const UnitRun& r : runs)
+    {
+        if (r.hole || filled >= clusters * stream.clusterBytes)
+            break;
+        const u64 bytes = r.length * stream.clusterBytes;
+        if (!ReadExactly(stored.data() + filled, bytes, stream.ByteOf(r.lcn)))
+            return false;
+        filled += bytes;
+    }
+    (void)Paced(filled);
+    *storedClusters = clusters;
+    *data = clusters == unitClusters ? stored.data() : unit.data();
+    if (clusters != 0 && clusters != unitClusters)
+    {
+        // The engine decodes: the copy knows units, not their coding.
+        u64 produced = 0;
+        const bool decoded = m_volume->engine->DecodeUnit(stored.data(), filled, unit.data(),
+                                                          unit.size(), &produced);
+        std::fill(unit.begin() + static_cast<std::ptrdiff_t>(std::min<u64>(produced, unit.size())),
+                  unit.end(), u8{0});
+        *damaged = *damaged || !decoded || !ordered;
+    }
+    return true;
+}
+
 RecoveryRun::Copied RecoveryRun::CopyCompressed(const FoundItem& item, const DataStream& stream,
-                                                u32 described, int fd, const std::string& path)
+                                                u32 described, CopyWriter& out)
 {
     m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverRange, std::string(), 10);
     m_counter = 0;
@@ -76,106 +122,43 @@ RecoveryRun::Copied RecoveryRun::CopyCompressed(const FoundItem& item, const Dat
             : 0;
     if (described == kStreamUnreadable || m_reader == nullptr || unitBytes == 0)
     {
-        ReadFailed(item, path);
+        ReadFailed(item, out);
         return Copied::Failed;
     }
     std::vector<u8> stored(unitBytes);
     std::vector<u8> unit(unitBytes);
-    std::vector<UnitRun> runs;
     const u64 size = stream.size;
     const u64 valid = std::min(size, stream.initializedSize);
     bool damaged = false;
-    bool tailHole = false;
-    u64 at = 0; // bytes of the file done
-    for (u64 first = 0; at < size; first += unitClusters)
+    for (u64 first = 0, at = 0; at < size; first += unitClusters)
     {
         if (!Running())
             return Copied::Stopped;
         Step();
-        if (!UnitRuns(stream, first, unitClusters, &runs))
-        {
-            // The extents end before the data: the rest cannot be placed.
-            ReadFailed(item, path);
-            return Copied::Failed;
-        }
+        u8* data = nullptr;
         u64 storedClusters = 0;
-        bool holeSeen = false;
-        bool ordered = true; // stored clusters first, then the hole
-        for (const UnitRun& r : runs)
+        if (!LoadUnit(stream, first, stored, unit, &data, &storedClusters, &damaged))
         {
-            if (r.hole)
-                holeSeen = true;
-            else if (holeSeen)
-                ordered = false;
-            else
-                storedClusters += r.length;
-        }
-        // Stored clusters: read them in order.
-        u64 filled = 0;
-        for (const UnitRun& r : runs)
-        {
-            if (r.hole || filled >= storedClusters * stream.clusterBytes)
-                break;
-            const u64 bytes = r.length * stream.clusterBytes;
-            if (!ReadExactly(stored.data() + filled, bytes, stream.ByteOf(r.lcn)))
-            {
-                ReadFailed(item, path);
-                return Copied::Failed;
-            }
-            filled += bytes;
-        }
-        (void)Paced(filled);
-        if (storedClusters == unitClusters)
-            unit.swap(stored); // stored whole
-        else if (storedClusters != 0)
-        {
-            std::size_t produced = 0;
-            const u32 rc =
-                DecompressLznt1(stored.data(), filled, unit.data(), unit.size(), &produced);
-            std::fill(unit.begin() +
-                          static_cast<std::ptrdiff_t>(std::min<u64>(produced, unitBytes)),
-                      unit.end(), u8{0});
-            damaged = damaged || rc != kNtfsOk || !ordered;
+            ReadFailed(item, out);
+            return Copied::Failed;
         }
         // Bytes past the initialized size were never written.
         const u64 take = std::min(unitBytes, size - at);
         if (at + take > valid)
-        {
-            const u64 from = valid > at ? valid - at : 0;
-            std::fill(unit.begin() + static_cast<std::ptrdiff_t>(from),
-                      unit.begin() + static_cast<std::ptrdiff_t>(take), u8{0});
-        }
-        if (storedClusters == 0)
-        {
-            // A unit never written stays a hole in the copy too.
-            if (::lseek(fd, static_cast<off_t>(take), SEEK_CUR) < 0)
-            {
-                Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
-                     kWarnIncomplete);
-                return Copied::Failed;
-            }
-            m_written += take;
-            tailHole = true;
-        }
-        else if (!Write(fd, unit.data(), take, path))
+            std::fill(data + static_cast<std::ptrdiff_t>(valid > at ? valid - at : 0),
+                      data + static_cast<std::ptrdiff_t>(take), u8{0});
+        // A unit never written stays a hole in the copy too.
+        if (!(storedClusters == 0 ? out.Hole(take) : out.Write(data, take)))
             return Copied::Failed;
-        else
-            tailHole = false;
         at += take;
-        if (storedClusters == unitClusters)
-            unit.swap(stored);
     }
-    if (tailHole && ::ftruncate(fd, static_cast<off_t>(size)) != 0)
-    {
-        Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
-             kWarnIncomplete);
+    if (!out.Finish(0))
         return Copied::Failed;
-    }
     if (stream.compressionDamaged)
     {
         Warn(Format("The compression unit of %s\\%s is damaged; %s holds its data decompressed "
                     "in units of %llu clusters, which may not be its content.",
-                    item.path.c_str(), item.name.c_str(), path.c_str(),
+                    item.path.c_str(), item.name.c_str(), out.Path().c_str(),
                     static_cast<unsigned long long>(unitClusters)),
              kWarnIncomplete);
         return Copied::Failed;
@@ -184,7 +167,7 @@ RecoveryRun::Copied RecoveryRun::CopyCompressed(const FoundItem& item, const Dat
     {
         Warn(Format("The compressed data of %s\\%s is damaged; %s holds what could be "
                     "decompressed, with zeros for the rest.",
-                    item.path.c_str(), item.name.c_str(), path.c_str()),
+                    item.path.c_str(), item.name.c_str(), out.Path().c_str()),
              kWarnIncomplete);
         return Copied::Failed;
     }

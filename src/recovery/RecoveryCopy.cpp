@@ -1,10 +1,7 @@
 // The copy of one file's data, for every file system alike: the engine says where the data lies
 // (bytes held in its metadata, or extents of clusters, holes among them), and the copy reads
 // the extents in chunks of four clusters, a batch of chunks per system call.
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 
@@ -12,6 +9,7 @@
 #include "disk/DirectRW.h"
 #include "platform/Format.h"
 #include "platform/Status.h"
+#include "recovery/CopyWriter.h"
 #include "recovery/Recovery.h"
 #include "recovery/RecoveryRun.h"
 
@@ -32,25 +30,6 @@ bool Running()
     return g_bRunning.load(std::memory_order_relaxed) != 0;
 }
 
-// Writes all of [data, data + count) or returns the errno that stopped it.
-int WriteAll(int fd, const u8* data, u64 count)
-{
-    while (count > 0)
-    {
-        const ssize_t n = ::write(fd, data, count);
-        if (n < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return EIO;
-        data += n;
-        count -= static_cast<u64>(n);
-    }
-    return 0;
-}
 } // namespace
 
 u8* RecoveryRun::Data() const
@@ -100,41 +79,29 @@ bool RecoveryRun::TakeBuffer()
     return true;
 }
 
-bool RecoveryRun::Write(int fd, const u8* data, u64 count, const std::string& path)
-{
-    const int error = WriteAll(fd, data, count);
-    if (error == 0)
-    {
-        m_written += count;
-        return true;
-    }
-    Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(error).c_str()), kWarnIncomplete);
-    return false;
-}
-
-void RecoveryRun::ReadFailed(const FoundItem& item, const std::string& path)
+void RecoveryRun::ReadFailed(const FoundItem& item, const CopyWriter& out)
 {
     Warn(Format("Could not read %s\\%s from the volume; %s is incomplete.", item.path.c_str(),
-                item.name.c_str(), path.c_str()),
+                item.name.c_str(), out.Path().c_str()),
          kWarnIncomplete);
 }
 
 RecoveryRun::Copied RecoveryRun::CopyResident(const FoundItem& item, const DataStream& stream,
-                                              u32 described, int fd, const std::string& path)
+                                              u32 described, CopyWriter& out)
 {
     // Held in the metadata: copied in one piece, without progress messages.
     if (described == kStreamUnreadable)
     {
-        ReadFailed(item, path);
+        ReadFailed(item, out);
         return Copied::Failed;
     }
     (void)Paced(kResidentReadBytes);
-    if (!Write(fd, stream.residentBytes.data(), stream.residentBytes.size(), path))
+    if (!out.Write(stream.residentBytes.data(), stream.residentBytes.size()))
         return Copied::Failed;
     if (described == kStreamClipped)
     {
         Warn(Format("The data of %s\\%s reaches past its MFT record; %s holds the part inside it.",
-                    item.path.c_str(), item.name.c_str(), path.c_str()),
+                    item.path.c_str(), item.name.c_str(), out.Path().c_str()),
              kWarnIncomplete);
         return Copied::Failed;
     }
@@ -142,26 +109,24 @@ RecoveryRun::Copied RecoveryRun::CopyResident(const FoundItem& item, const DataS
 }
 
 RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStream& stream,
-                                            u32 described, int fd, const std::string& path)
+                                            u32 described, CopyWriter& out)
 {
     if (stream.resident)
-        return CopyResident(item, stream, described, fd, path);
+        return CopyResident(item, stream, described, out);
     if (stream.compressionUnit != 0)
-        return CopyCompressed(item, stream, described, fd, path);
+        return CopyCompressed(item, stream, described, out);
     m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverRange, std::string(), 10);
     m_counter = 0;
     const u64 readable = stream.ReadableBytes();
     if (readable > 0 && (described == kStreamUnreadable || m_reader == nullptr))
     {
-        ReadFailed(item, path);
+        ReadFailed(item, out);
         return Copied::Failed;
     }
     // Bytes past the initialized size were never written: they read as zeros, whatever their
     // clusters hold now.
     const u64 unwritten = readable > stream.initializedSize ? readable - stream.initializedSize : 0;
     u64 remaining = readable - unwritten;
-    const u64 size = remaining;
-    bool hole = false;
     for (const StreamExtent& extent : stream.extents)
     {
         if (!Running() || remaining == 0)
@@ -177,89 +142,86 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
             // whatever lies at the volume's start.
             Step();
             const u64 take = std::min(bytes, remaining);
-            if (::lseek(fd, static_cast<off_t>(take), SEEK_CUR) < 0)
-            {
-                Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
-                     kWarnIncomplete);
+            if (!out.Hole(take))
                 return Copied::Failed;
-            }
-            m_written += take;
             remaining -= take;
-            hole = take > 0;
-            continue;
         }
-        u64 at = stream.ByteOf(extent.lcn);
-        u64 left = bytes;
-        // Under a rate limit a batch is no larger than a share of a second's reads.
-        const u64 batch =
-            m_pacer.Portion(m_chunkBytes, m_chunkBytes * m_batchChunks) / m_chunkBytes;
-        while (Running() && left > 0 && remaining > 0)
-        {
-            // Whole chunks of the extent, the last one cut to what the extent has left.
-            const u64 chunks =
-                std::min<u64>({std::max<u64>(batch, 1), (left + m_chunkBytes - 1) / m_chunkBytes,
-                               (remaining + m_chunkBytes - 1) / m_chunkBytes});
-            const u64 count = std::min(chunks * m_chunkBytes, left);
-            const bool reachable = at <= static_cast<u64>(LLONG_MAX);
-            u32 done = 0;
-            u32 status = reachable ? m_reader->ReadBytes(Data(), static_cast<u32>(count), &done,
-                                                         static_cast<s64>(at))
-                                   : kErrSeek;
-            if (status != kOk && reachable && chunks > 1)
-            {
-                // A failed batch is read again chunk by chunk, so that the chunks in front of
-                // a bad sector are still saved.
-                done = 0;
-                for (u64 offset = 0; offset < count; offset += m_chunkBytes)
-                {
-                    const u64 n = std::min(m_chunkBytes, count - offset);
-                    u32 part = 0;
-                    if (m_reader->ReadBytes(Data() + offset, static_cast<u32>(n), &part,
-                                            static_cast<s64>(at + offset)) != kOk)
-                        break;
-                    done += part;
-                    if (part < n)
-                        break;
-                }
-                status = kOk;
-            }
-            at += count;
-            left -= count;
-            bool failed = false;
-            if (!Hand(chunks, status == kOk ? std::min<u64>(done, count) : 0, remaining, item, fd,
-                      path, &failed))
-                return Copied::Failed;
-            hole = false;
-            (void)Paced(count);
-        }
+        else if (!CopyExtent(item, stream.ByteOf(extent.lcn), bytes, remaining, out))
+            return Copied::Failed;
     }
     // A hole at the end gives the file its length only once the length is set; so do the
     // bytes never written.
-    const u64 zeros = remaining == 0 ? unwritten : 0;
-    if ((hole || zeros > 0) && ::ftruncate(fd, static_cast<off_t>(size - remaining + zeros)) != 0)
-    {
-        Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
-             kWarnIncomplete);
+    if (!out.Finish(remaining == 0 ? unwritten : 0))
         return Copied::Failed;
-    }
-    m_written += zeros;
     if (remaining == 0)
         return Copied::Whole;
     if (!Running())
         return Copied::Stopped;
     // Extents that end before the data does leave the file short.
-    ReadFailed(item, path);
+    ReadFailed(item, out);
     return Copied::Failed;
+}
+
+// Reads count bytes at byte offset at in one call; a failed batch is read again chunk by chunk,
+// so that the chunks in front of a bad sector are still saved. Returns the bytes read.
+u64 RecoveryRun::ReadBatch(u64 at, u64 count, u64 chunks)
+{
+    if (at > static_cast<u64>(LLONG_MAX))
+        return 0;
+    u32 done = 0;
+    const u32 status =
+        m_reader->ReadBytes(Data(), static_cast<u32>(count), &done, static_cast<s64>(at));
+    if (status == kOk)
+        return std::min<u64>(done, count);
+    if (chunks <= 1)
+        return 0;
+    done = 0;
+    for (u64 offset = 0; offset < count; offset += m_chunkBytes)
+    {
+        const u64 n = std::min(m_chunkBytes, count - offset);
+        u32 part = 0;
+        if (m_reader->ReadBytes(Data() + offset, static_cast<u32>(n), &part,
+                                static_cast<s64>(at + offset)) != kOk)
+            break;
+        done += part;
+        if (part < n)
+            break;
+    }
+    return std::min<u64>(done, count);
+}
+
+// Copies the extent of bytes bytes at byte offset at, at most remaining of them, in batches of
+// whole chunks. False when the copy of the file ends there (warned).
+bool RecoveryRun::CopyExtent(const FoundItem& item, u64 at, u64 bytes, u64& remaining,
+                             CopyWriter& out)
+{
+    u64 left = bytes;
+    // Under a rate limit a batch is no larger than a share of a second's reads.
+    const u64 batch = m_pacer.Portion(m_chunkBytes, m_chunkBytes * m_batchChunks) / m_chunkBytes;
+    while (Running() && left > 0 && remaining > 0)
+    {
+        // Whole chunks of the extent, the last one cut to what the extent has left.
+        const u64 chunks =
+            std::min<u64>({std::max<u64>(batch, 1), (left + m_chunkBytes - 1) / m_chunkBytes,
+                           (remaining + m_chunkBytes - 1) / m_chunkBytes});
+        const u64 count = std::min(chunks * m_chunkBytes, left);
+        const u64 done = ReadBatch(at, count, chunks);
+        at += count;
+        left -= count;
+        if (!Hand(chunks, done, remaining, item, out))
+            return false;
+        (void)Paced(count);
+    }
+    return true;
 }
 
 // Hands out the chunks of one batch read in order: each is counted and reported, then the bytes
 // that belong to the file are written together. A chunk that the read did not reach ends the
 // file with a warning (false); a stop between chunks ends the batch early.
-bool RecoveryRun::Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& item, int fd,
-                       const std::string& path, bool* failed)
+bool RecoveryRun::Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& item, CopyWriter& out)
 {
     u64 ready = 0;
-    *failed = false;
+    bool failed = false;
     for (u64 c = 0; c < chunks && remaining > ready; ++c)
     {
         if (c > 0 && !Running())
@@ -268,17 +230,17 @@ bool RecoveryRun::Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& it
         const u64 start = c * m_chunkBytes;
         if (done <= start)
         {
-            *failed = true;
+            failed = true;
             break;
         }
         ready += std::min<u64>({done - start, m_chunkBytes, remaining - ready});
     }
-    if (ready > 0 && !Write(fd, Data(), ready, path))
+    if (ready > 0 && !out.Write(Data(), ready))
         return false;
     remaining -= ready;
-    if (*failed)
+    if (failed)
     {
-        ReadFailed(item, path);
+        ReadFailed(item, out);
         return false;
     }
     return true;

@@ -12,6 +12,7 @@
 #include "catalog/Catalog.h"
 #include "catalog/VolumeEngine.h"
 #include "mempool/MemPool.h"
+#include "recovery/CopyWriter.h"
 #include "recovery/DestinationFolders.h"
 #include "recovery/ReadPacer.h"
 
@@ -56,6 +57,7 @@ private:
     std::vector<std::size_t> ItemsBelow(const std::string& folder);
     void RecoverFile(const FoundItem& item, const std::vector<std::string>& levels);
     void WriteFile(const FoundItem& item, const std::vector<std::string>& levels);
+    void WarnWhole(const FoundItem& item, const DataStream& stream, const std::string& path);
     // The digest of the file open as fd, read back from its start; "" when it cannot be read
     // or (stoppable) the run is stopped meanwhile.
     std::string DigestOf(int fd, bool stoppable);
@@ -68,19 +70,22 @@ private:
     u8* Data() const;
     bool Paced(u64 bytes);
     void Step();
-    Copied CopyStream(const FoundItem& item, const DataStream& stream, u32 described, int fd,
-                      const std::string& path);
-    Copied CopyResident(const FoundItem& item, const DataStream& stream, u32 described, int fd,
-                        const std::string& path);
-    bool Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& item, int fd,
-              const std::string& path, bool* failed);
-    // A stream stored in LZNT1 compression units (RecoveryCompressed.cpp).
-    Copied CopyCompressed(const FoundItem& item, const DataStream& stream, u32 described, int fd,
-                          const std::string& path);
+    // The copy of one stream into out, whatever holds it.
+    Copied CopyStream(const FoundItem& item, const DataStream& stream, u32 described,
+                      CopyWriter& out);
+    Copied CopyResident(const FoundItem& item, const DataStream& stream, u32 described,
+                        CopyWriter& out);
+    bool CopyExtent(const FoundItem& item, u64 at, u64 bytes, u64& remaining, CopyWriter& out);
+    u64 ReadBatch(u64 at, u64 count, u64 chunks);
+    bool Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& item, CopyWriter& out);
+    // A stream stored in compression units, decoded by the engine (RecoveryCompressed.cpp).
+    Copied CopyCompressed(const FoundItem& item, const DataStream& stream, u32 described,
+                          CopyWriter& out);
+    bool LoadUnit(const DataStream& stream, u64 first, std::vector<u8>& stored,
+                  std::vector<u8>& unit, u8** data, u64* storedClusters, bool* damaged);
     // Reads count bytes at byte offset at of the reader into out; false when any is missing.
     bool ReadExactly(u8* out, u64 count, u64 at);
-    bool Write(int fd, const u8* data, u64 count, const std::string& path);
-    void ReadFailed(const FoundItem& item, const std::string& path);
+    void ReadFailed(const FoundItem& item, const CopyWriter& out);
 
     CCatalog& m_catalog;
     VolumeEntry* m_volume = nullptr;
@@ -94,7 +99,6 @@ private:
     Space m_space;
     CDirectRW* m_reader = nullptr; // the engine's data reader for the current entry
     std::unique_ptr<PoolBlock> m_buffer;
-    u64 m_written = 0;     // bytes of the current file written (or left as a hole)
     u64 m_chunkBytes = 0;  // four clusters
     u32 m_batchChunks = 1; // chunks the transfer buffer holds
     u32 m_counter = 0;     // chunk counter of the current file

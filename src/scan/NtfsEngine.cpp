@@ -10,6 +10,7 @@
 #include "catalog/Catalog.h"
 #include "disk/DriveReader.h"
 #include "mempool/MemPool.h"
+#include "ntfs/Lznt1.h"
 #include "ntfs/Ntfs.h"
 #include "ntfs/NtfsFile.h"
 #include "ntfs/NtfsResult.h"
@@ -27,6 +28,16 @@ const CNtfsEngine& NtfsEngine()
 {
     static const CNtfsEngine kEngine;
     return kEngine;
+}
+
+bool CNtfsEngine::DecodeUnit(const u8* in, u64 inSize, u8* out, u64 outSize, u64* produced) const
+{
+    // LZNT1, the one compression NTFS writes.
+    std::size_t made = 0;
+    const u32 rc = DecompressLznt1(in, static_cast<std::size_t>(inSize), out,
+                                   static_cast<std::size_t>(outSize), &made);
+    *produced = made;
+    return rc == kNtfsOk;
 }
 
 bool CNtfsEngine::Open(VolumeEntry& entry) const
