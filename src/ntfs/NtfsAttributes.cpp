@@ -265,7 +265,8 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info,
     // A missing or damaged attribute skips the record: nothing found (5). Attributes that did
     // not fit the base record are read from its extension records.
     NtfsFileAttributes& found = m_file;
-    (void)GatherFile(record, number, &found);
+    GatherScratch scratch;
+    (void)GatherFile(record, number, &found, &scratch);
     NtfsStandardInformation si;
     if (!found.hasStandardInfo || DecodeStandardInformation(found.standardInfo, &si) != kNtfsOk)
         return kErrTransfer;
