@@ -2,6 +2,7 @@
 // every stride before any stride is patched.
 #include "ntfs/MftRecord.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ntfs/MftRecordLayout.h"
@@ -43,21 +44,38 @@ u32 ApplyUpdateSequence(u8* bytes, std::size_t size)
     if (offset % 2 != 0 || count < least || offset + 2 * count > kUpdateStride - 2 ||
         offset + 2 * count > size)
         return kNtfsCorrupt;
-    const std::size_t strides = count - 1;
-    if (strides > size / kUpdateStride)
+    if (count - 1 > size / kUpdateStride)
         return kNtfsCorrupt;
-    const u16 usn = LoadLe16(bytes + offset);
-    // Writers never use 0; a record that holds it was never protected by this array.
-    if (usn == 0)
-        return kNtfsCorrupt;
+    // Writers never use 0 as the update sequence number; a record that holds it was never
+    // protected by this array (PatchUpdateSequence refuses it).
+    u16 entries[kUpdateStride / 2]; // the array ends inside the first stride
+    for (u32 i = 0; i < count; ++i)
+        entries[i] = LoadLe16(bytes + offset + 2 * i);
+    return PatchUpdateSequence(bytes, size, entries, count, true) ? kNtfsOk : kNtfsCorrupt;
+}
+
+bool PatchUpdateSequence(u8* bytes, std::size_t size, const u16* entries, std::size_t count,
+                         bool apply)
+{
+    if (!bytes || !entries || count < 1 || entries[0] == 0)
+        return false;
+    const std::size_t strides = std::min(count - 1, size / kUpdateStride);
+    auto last = [bytes](std::size_t k) { return bytes + (k + 1) * kUpdateStride - 2; };
+    if (!apply)
+    {
+        for (std::size_t k = 0; k < strides; ++k)
+            StoreLe16(last(k), entries[0]);
+        return true;
+    }
+    // Every stride is checked before any is patched: a torn record stays as read.
     for (std::size_t k = 0; k < strides; ++k)
     {
-        if (LoadLe16(bytes + (k + 1) * kUpdateStride - 2) != usn)
-            return kNtfsCorrupt;
+        if (LoadLe16(last(k)) != entries[0])
+            return false;
     }
     for (std::size_t k = 0; k < strides; ++k)
-        std::memcpy(bytes + (k + 1) * kUpdateStride - 2, bytes + offset + 2 * (k + 1), 2);
-    return kNtfsOk;
+        StoreLe16(last(k), entries[k + 1]);
+    return true;
 }
 
 void CMftRecord::Assign(const u8* bytes, std::size_t size)

@@ -39,6 +39,16 @@ struct MftRecordHeader
 // were (a torn or stale record, or a broken array).
 [[nodiscard]] u32 ApplyUpdateSequence(u8* bytes, std::size_t size);
 
+// The stride work of the update sequence, with the entries given: entries[0] is the update
+// sequence number, entries[1..count-1] the saved values, one for each 512-byte stride from the
+// start of bytes (as many strides as both count and size hold). apply true checks that every
+// stride ends in the update sequence number and only then puts the saved values back; apply
+// false writes the update sequence number over each stride's last word. False (bytes left as
+// they were) for null bytes or entries, a count below 1, an update sequence number of 0, or a
+// stride that does not end in it.
+[[nodiscard]] bool PatchUpdateSequence(u8* bytes, std::size_t size, const u16* entries,
+                                       std::size_t count, bool apply);
+
 class CMftRecord
 {
 public:

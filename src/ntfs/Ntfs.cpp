@@ -212,14 +212,15 @@ u32 CNtfs::LoadMftRuns()
     if (rc != kOk)
         return rc;
 
-    m_record.Assign(m_sector.data(), m_recordBytes);
+    CMftRecord record0;
+    record0.Assign(m_sector.data(), m_recordBytes);
     MftRecordHeader header;
-    if (m_record.DecodeHeader(&header) != kNtfsOk)
+    if (record0.DecodeHeader(&header) != kNtfsOk)
         return kErrBadNtfs;
     // Record 0 is read with its fixups applied: a run list that crosses the end of the first
     // stride would otherwise carry the update sequence number in place of its own bytes.
-    (void)m_record.ApplyFixups();
-    CAttributeIterator walk(m_record.View());
+    (void)record0.ApplyFixups();
+    CAttributeIterator walk(record0.View());
     NtfsAttribute attr;
     if (walk.Find(kTypeData, &attr) != kNtfsOk)
         return kErrTransfer;
@@ -233,7 +234,7 @@ u32 CNtfs::LoadMftRuns()
     if (DecodeRunList(data.runList.Data(), data.runList.Size(), &extents) != kNtfsOk)
         rc = kErrBadNtfs;
     m_mft.SetExtents(extents, m_unitsPerCluster, m_recordBytes);
-    if (rc == kOk && ExtendMftExtents(&extents))
+    if (rc == kOk && ExtendMftExtents(record0, &extents))
         m_mft.SetExtents(extents, m_unitsPerCluster, m_recordBytes);
     u64 claimed = 0; // the decoder holds each piece below 2^63 clusters
     for (const NtfsExtent& extent : extents)
@@ -275,15 +276,17 @@ u32 CNtfs::LoadMftRuns()
     return rc;
 }
 
-bool CNtfs::ExtendMftExtents(std::vector<NtfsExtent>* extents)
+bool CNtfs::ExtendMftExtents(const CMftRecord& record, std::vector<NtfsExtent>* extents)
 {
     // A fragmented MFT keeps the runs that do not fit record 0 in extension records that its
     // $ATTRIBUTE_LIST names; those lie in the part of the MFT that the first runs map.
-    (void)GatherFile(m_record, 0, &m_file);
-    if (!m_file.hasAttributeList)
+    NtfsFileAttributes file;
+    GatherScratch scratch;
+    (void)GatherFile(record, 0, &file, &scratch);
+    if (!file.hasAttributeList)
         return false;
     std::vector<const NtfsAttribute*> pieces;
-    for (const NtfsAttribute& data : m_file.datas)
+    for (const NtfsAttribute& data : file.datas)
     {
         if (data.nonResident && data.name.Size() == 0 && data.lowestVcn > 0)
             pieces.push_back(&data);
@@ -396,17 +399,13 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
             // new batch meanwhile, and the header just read is not read again.
             struct InPlace
             {
-                CMftRecord& record;
                 CMftReader& mft;
-                ~InPlace()
-                {
-                    mft.HoldBatch(false);
-                    record.Detach();
-                }
-            } inPlace{m_record, m_mft};
-            m_record.Attach(batched, m_recordBytes);
+                ~InPlace() { mft.HoldBatch(false); }
+            } inPlace{m_mft};
+            CMftRecord inBatch;
+            inBatch.Attach(batched, m_recordBytes);
             m_mft.HoldBatch(true);
-            rc = ParseRecordImpl(m_record, static_cast<u64>(record), info, &header);
+            rc = ParseRecordImpl(inBatch, static_cast<u64>(record), info, &header);
         }
         info.record = static_cast<u64>(record);
         return rc;
@@ -418,10 +417,11 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
             return rc;
     }
     u32 status = kOk;
-    u32 rc = m_mft.Read(*m_reader, record, &m_record, &status);
+    CMftRecord read;
+    u32 rc = m_mft.Read(*m_reader, record, &read, &status);
     if (rc == kNtfsOk)
     {
-        rc = ParseRecordImpl(m_record, static_cast<u64>(record), info);
+        rc = ParseRecordImpl(read, static_cast<u64>(record), info);
         info.record = static_cast<u64>(record);
     }
     else
@@ -437,8 +437,9 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
 
 u32 CNtfs::ParseRecord(NtfsRecordInfo& info)
 {
-    m_record.Assign(m_sector.data(), m_recordBytes);
+    CMftRecord copy;
+    copy.Assign(m_sector.data(), m_recordBytes);
     MftRecordHeader header;
-    (void)m_record.DecodeHeader(&header);
-    return ParseRecordImpl(m_record, header.recordNumber, info);
+    (void)copy.DecodeHeader(&header);
+    return ParseRecordImpl(copy, header.recordNumber, info);
 }

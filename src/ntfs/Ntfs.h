@@ -320,17 +320,26 @@ private:
     // *header. kOk, kErrBadNtfs, or kErrRecordInUse for a file record in use.
     [[nodiscard]] static u32 ParseRecordHeader(ByteView bytes, NtfsRecordInfo& info,
                                                MftRecordHeader* header);
+    // What a gather reads besides the base record, held by its caller: the extension records,
+    // into which the gathered attributes point (so it outlives their use), and a non-resident
+    // attribute list. Empty, it costs a record without an attribute list nothing.
+    struct GatherScratch
+    {
+        std::vector<CMftRecord> extensions;
+        std::vector<u8> listBytes;
+    };
     // Gathers the attributes of the file whose base record (number, fixups applied) is record,
     // following its $ATTRIBUTE_LIST into the extension records that name it as their base.
     // Returns kNtfsOk, or kNtfsCorrupt when the list or an extension record could not be read
     // or belongs elsewhere (*out holds what could be gathered).
-    [[nodiscard]] u32 GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* out);
+    [[nodiscard]] u32 GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* out,
+                                 GatherScratch* scratch);
     // The value of a non-resident attribute of at most limit bytes, read through its runs.
     [[nodiscard]] u32 ReadNonResidentValue(const NtfsAttribute& attr, u64 limit,
                                            std::vector<u8>* out);
-    // Appends to extents the MFT's runs held in the extension records of record 0 (in m_record)
-    // that its $ATTRIBUTE_LIST names. True when any were added.
-    bool ExtendMftExtents(std::vector<NtfsExtent>* extents);
+    // Appends to extents the MFT's runs held in the extension records of record 0 (record,
+    // fixups applied) that its $ATTRIBUTE_LIST names. True when any were added.
+    bool ExtendMftExtents(const CMftRecord& record, std::vector<NtfsExtent>* extents);
     // Clusters of the MFT that its $DATA attribute's sizes account for; u64 max when they are
     // too small to be the MFT's.
     [[nodiscard]] u64 MftSizeClusters(u64 allocatedSize, u64 dataSize) const;
@@ -359,12 +368,11 @@ private:
     u32 m_valid = 0;
     int m_keepOpen = 0;
     std::string m_drive;
-    CMftReader m_mft;                     // the MFT's extents and the reads of its records
-    CMftRecord m_record;                  // the record being parsed, in a buffer of its own
-    std::vector<CMftRecord> m_extensions; // its extension records, while gathered
-    std::vector<u8> m_listBytes;          // its non-resident attribute list
-    NtfsFileAttributes m_file;            // its attributes
-    ZoneOffsets m_zones;                  // the zone offsets its times met
-    bool m_skipModified = false;          // see SkipModifiedTime
-    u32 m_unitsPerCluster = 0;            // 512-byte reader sectors per cluster
+    CMftReader m_mft; // the MFT's extents and the reads of its records
+    // The attributes of the record being parsed, kept so that their lists keep their room from
+    // one record to the next; they point into the parse's own buffers and are read only in it.
+    NtfsFileAttributes m_file;
+    ZoneOffsets m_zones;         // the zone offsets the parsed times met
+    bool m_skipModified = false; // see SkipModifiedTime
+    u32 m_unitsPerCluster = 0;   // 512-byte reader sectors per cluster
 };

@@ -265,7 +265,8 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info,
     // A missing or damaged attribute skips the record: nothing found (5). Attributes that did
     // not fit the base record are read from its extension records.
     NtfsFileAttributes& found = m_file;
-    (void)GatherFile(record, number, &found);
+    GatherScratch scratch;
+    (void)GatherFile(record, number, &found, &scratch);
     NtfsStandardInformation si;
     if (!found.hasStandardInfo || DecodeStandardInformation(found.standardInfo, &si) != kNtfsOk)
         return kErrTransfer;
@@ -356,29 +357,10 @@ int CNtfs::ApplyFixups(const u16* entries, int apply, int count)
 {
     if (!entries)
         return 1;
-    if (entries[0] == 0 || count < 1)
-        return 0;
-    const int strides = static_cast<int>(m_recordBytes / kUpdateStride);
-    count = std::min(count, strides + 1);
-    auto word = [this](int k) {
-        return m_sector.data() + static_cast<std::size_t>(kUpdateStride) * static_cast<u32>(k + 1) -
-               2;
-    };
-    if (!apply)
-    {
-        for (int k = 0; k <= count - 2; ++k)
-            StoreLe16(word(k), entries[0]);
-        return 1;
-    }
-    // Every stride is checked before any is patched: a torn record stays as read.
-    for (int k = 0; k <= count - 2; ++k)
-    {
-        if (LoadLe16(word(k)) != entries[0])
-            return 0;
-    }
-    for (int k = 0; k <= count - 2; ++k)
-        StoreLe16(word(k), entries[k + 1]);
-    return 1;
+    return PatchUpdateSequence(m_sector.data(), m_recordBytes, entries,
+                               count > 0 ? static_cast<std::size_t>(count) : 0, apply != 0)
+               ? 1
+               : 0;
 }
 
 u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type)

@@ -98,7 +98,8 @@ u32 CNtfs::ReadNonResidentValue(const NtfsAttribute& attr, u64 limit, std::vecto
     return decoded == kNtfsOk && at >= out->size() ? kNtfsOk : kNtfsCorrupt;
 }
 
-u32 CNtfs::GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* out)
+u32 CNtfs::GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* out,
+                      GatherScratch* scratch)
 {
     out->Clear();
     NtfsAttribute list;
@@ -113,9 +114,10 @@ u32 CNtfs::GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* 
     ByteView value = list.value;
     if (list.nonResident)
     {
-        if (ReadNonResidentValue(list, kMaxAttributeListBytes, &m_listBytes) != kNtfsOk)
+        std::vector<u8>& listBytes = scratch->listBytes;
+        if (ReadNonResidentValue(list, kMaxAttributeListBytes, &listBytes) != kNtfsOk)
             return kNtfsCorrupt;
-        value = ByteView(m_listBytes.data(), m_listBytes.size());
+        value = ByteView(listBytes.data(), listBytes.size());
     }
     std::vector<NtfsAttrListEntry> entries;
     u32 rc = DecodeAttributeList(value, &entries);
@@ -129,14 +131,15 @@ u32 CNtfs::GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* 
             numbers.push_back(entry.record);
     }
     // Views into the extension records stay valid: the vector never grows past this.
-    m_extensions.clear();
-    m_extensions.reserve(numbers.size());
+    std::vector<CMftRecord>& extensions = scratch->extensions;
+    extensions.clear();
+    extensions.reserve(numbers.size());
     const bool inUse = (header.flags & 1) != 0;
     for (const u64 ext : numbers)
     {
         u32 status = kOk;
-        m_extensions.emplace_back();
-        CMftRecord& extension = m_extensions.back();
+        extensions.emplace_back();
+        CMftRecord& extension = extensions.back();
         MftRecordHeader extHeader;
         if (ext > static_cast<u64>(INT64_MAX) ||
             m_mft.Read(*m_reader, static_cast<s64>(ext), &extension, &status) != kNtfsOk ||
@@ -144,7 +147,7 @@ u32 CNtfs::GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* 
             !NtfsExtensionBelongs(extHeader.baseRecord, number, header.sequence, inUse))
         {
             // A record that cannot be read or belongs to another file adds nothing.
-            m_extensions.pop_back();
+            extensions.pop_back();
             rc = kNtfsCorrupt;
             continue;
         }
@@ -169,9 +172,10 @@ u32 CNtfs::DescribeData(u64 number, const std::string& stream, NtfsStreamLayout*
         return kNtfsCorrupt;
     (void)record.ApplyFixups();
     NtfsFileAttributes file;
+    GatherScratch scratch;
     // An extension record that cannot be read or belongs elsewhere adds nothing: the pieces it
     // would hold are missing, which the gap between pieces shows.
-    (void)GatherFile(record, number, &file);
+    (void)GatherFile(record, number, &file, &scratch);
     std::vector<const NtfsAttribute*> pieces;
     for (const NtfsAttribute& data : file.datas)
     {
