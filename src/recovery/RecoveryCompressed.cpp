@@ -54,6 +54,42 @@ bool UnitRuns(const DataStream& stream, u64 firstVcn, u64 clusters, std::vector<
     }
     return vcn == end;
 }
+
+// The clusters of a unit stored on the volume: those in front of its hole. ordered turns false
+// when stored clusters follow the hole, as no writer leaves them.
+u64 StoredClusters(const std::vector<UnitRun>& runs, bool* ordered)
+{
+    u64 stored = 0;
+    bool holeSeen = false;
+    for (const UnitRun& r : runs)
+    {
+        if (r.hole)
+            holeSeen = true;
+        else if (holeSeen)
+            *ordered = false;
+        else
+            stored += r.length;
+    }
+    return stored;
+}
+
+// Decompresses the first filled bytes of stored into the unit, zeros after what they give;
+// false when the data is not sound LZNT1.
+bool DecompressUnit(const std::vector<u8>& stored, u64 filled, std::vector<u8>* unit)
+{
+    std::size_t produced = 0;
+    const u32 rc = DecompressLznt1(stored.data(), filled, unit->data(), unit->size(), &produced);
+    std::fill(unit->begin() + static_cast<std::ptrdiff_t>(std::min<u64>(produced, unit->size())),
+              unit->end(), u8{0});
+    return rc == kNtfsOk;
+}
+
+// Zeros the bytes of the unit from from up to (not including) to.
+void ZeroFrom(std::vector<u8>* unit, u64 from, u64 to)
+{
+    std::fill(unit->begin() + static_cast<std::ptrdiff_t>(from),
+              unit->begin() + static_cast<std::ptrdiff_t>(to), u8{0});
+}
 } // namespace
 
 bool RecoveryRun::ReadExactly(u8* out, u64 count, u64 at)
@@ -98,18 +134,8 @@ RecoveryRun::Copied RecoveryRun::CopyCompressed(const FoundItem& item, const Dat
             ReadFailed(item, path);
             return Copied::Failed;
         }
-        u64 storedClusters = 0;
-        bool holeSeen = false;
-        bool ordered = true; // stored clusters first, then the hole
-        for (const UnitRun& r : runs)
-        {
-            if (r.hole)
-                holeSeen = true;
-            else if (holeSeen)
-                ordered = false;
-            else
-                storedClusters += r.length;
-        }
+        bool ordered = true;
+        const u64 storedClusters = StoredClusters(runs, &ordered);
         // Stored clusters: read them in order.
         u64 filled = 0;
         for (const UnitRun& r : runs)
@@ -128,33 +154,16 @@ RecoveryRun::Copied RecoveryRun::CopyCompressed(const FoundItem& item, const Dat
         if (storedClusters == unitClusters)
             unit.swap(stored); // stored whole
         else if (storedClusters != 0)
-        {
-            std::size_t produced = 0;
-            const u32 rc =
-                DecompressLznt1(stored.data(), filled, unit.data(), unit.size(), &produced);
-            std::fill(unit.begin() +
-                          static_cast<std::ptrdiff_t>(std::min<u64>(produced, unitBytes)),
-                      unit.end(), u8{0});
-            damaged = damaged || rc != kNtfsOk || !ordered;
-        }
+            damaged = !DecompressUnit(stored, filled, &unit) || !ordered || damaged;
         // Bytes past the initialized size were never written.
         const u64 take = std::min(unitBytes, size - at);
         if (at + take > valid)
-        {
-            const u64 from = valid > at ? valid - at : 0;
-            std::fill(unit.begin() + static_cast<std::ptrdiff_t>(from),
-                      unit.begin() + static_cast<std::ptrdiff_t>(take), u8{0});
-        }
+            ZeroFrom(&unit, valid > at ? valid - at : 0, take);
         if (storedClusters == 0)
         {
             // A unit never written stays a hole in the copy too.
-            if (::lseek(fd, static_cast<off_t>(take), SEEK_CUR) < 0)
-            {
-                Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
-                     kWarnIncomplete);
+            if (!SkipHole(fd, take, path))
                 return Copied::Failed;
-            }
-            m_written += take;
             tailHole = true;
         }
         else if (!Write(fd, unit.data(), take, path))
@@ -165,12 +174,8 @@ RecoveryRun::Copied RecoveryRun::CopyCompressed(const FoundItem& item, const Dat
         if (storedClusters == unitClusters)
             unit.swap(stored);
     }
-    if (tailHole && ::ftruncate(fd, static_cast<off_t>(size)) != 0)
-    {
-        Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
-             kWarnIncomplete);
+    if (tailHole && !SetLength(fd, size, path))
         return Copied::Failed;
-    }
     if (stream.compressionDamaged)
     {
         Warn(Format("The compression unit of %s\\%s is damaged; %s holds its data decompressed "

@@ -177,13 +177,8 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
             // whatever lies at the volume's start.
             Step();
             const u64 take = std::min(bytes, remaining);
-            if (::lseek(fd, static_cast<off_t>(take), SEEK_CUR) < 0)
-            {
-                Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
-                     kWarnIncomplete);
+            if (!SkipHole(fd, take, path))
                 return Copied::Failed;
-            }
-            m_written += take;
             remaining -= take;
             hole = take > 0;
             continue;
@@ -200,29 +195,8 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
                 std::min<u64>({std::max<u64>(batch, 1), (left + m_chunkBytes - 1) / m_chunkBytes,
                                (remaining + m_chunkBytes - 1) / m_chunkBytes});
             const u64 count = std::min(chunks * m_chunkBytes, left);
-            const bool reachable = at <= static_cast<u64>(LLONG_MAX);
             u32 done = 0;
-            u32 status = reachable ? m_reader->ReadBytes(Data(), static_cast<u32>(count), &done,
-                                                         static_cast<s64>(at))
-                                   : kErrSeek;
-            if (status != kOk && reachable && chunks > 1)
-            {
-                // A failed batch is read again chunk by chunk, so that the chunks in front of
-                // a bad sector are still saved.
-                done = 0;
-                for (u64 offset = 0; offset < count; offset += m_chunkBytes)
-                {
-                    const u64 n = std::min(m_chunkBytes, count - offset);
-                    u32 part = 0;
-                    if (m_reader->ReadBytes(Data() + offset, static_cast<u32>(n), &part,
-                                            static_cast<s64>(at + offset)) != kOk)
-                        break;
-                    done += part;
-                    if (part < n)
-                        break;
-                }
-                status = kOk;
-            }
+            const u32 status = ReadBatch(at, count, chunks, &done);
             at += count;
             left -= count;
             bool failed = false;
@@ -236,12 +210,8 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
     // A hole at the end gives the file its length only once the length is set; so do the
     // bytes never written.
     const u64 zeros = remaining == 0 ? unwritten : 0;
-    if ((hole || zeros > 0) && ::ftruncate(fd, static_cast<off_t>(size - remaining + zeros)) != 0)
-    {
-        Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
-             kWarnIncomplete);
+    if ((hole || zeros > 0) && !SetLength(fd, size - remaining + zeros, path))
         return Copied::Failed;
-    }
     m_written += zeros;
     if (remaining == 0)
         return Copied::Whole;
@@ -250,6 +220,53 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
     // Extents that end before the data does leave the file short.
     ReadFailed(item, path);
     return Copied::Failed;
+}
+
+u32 RecoveryRun::ReadBatch(u64 at, u64 count, u64 chunks, u32* done)
+{
+    *done = 0;
+    if (at > static_cast<u64>(LLONG_MAX))
+        return kErrSeek;
+    const u32 status =
+        m_reader->ReadBytes(Data(), static_cast<u32>(count), done, static_cast<s64>(at));
+    if (status == kOk || chunks <= 1)
+        return status;
+    *done = 0;
+    for (u64 offset = 0; offset < count; offset += m_chunkBytes)
+    {
+        const u64 n = std::min(m_chunkBytes, count - offset);
+        u32 part = 0;
+        if (m_reader->ReadBytes(Data() + offset, static_cast<u32>(n), &part,
+                                static_cast<s64>(at + offset)) != kOk)
+            break;
+        *done += part;
+        if (part < n)
+            break;
+    }
+    return kOk;
+}
+
+bool RecoveryRun::SkipHole(int fd, u64 bytes, const std::string& path)
+{
+    if (::lseek(fd, static_cast<off_t>(bytes), SEEK_CUR) < 0)
+    {
+        Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
+             kWarnIncomplete);
+        return false;
+    }
+    m_written += bytes;
+    return true;
+}
+
+bool RecoveryRun::SetLength(int fd, u64 size, const std::string& path)
+{
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0)
+    {
+        Warn(Format("Failed to write %s: %s", path.c_str(), ErrorText(errno).c_str()),
+             kWarnIncomplete);
+        return false;
+    }
+    return true;
 }
 
 // Hands out the chunks of one batch read in order: each is counted and reported, then the bytes

@@ -74,6 +74,14 @@ private:
                         const std::string& path);
     bool Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& item, int fd,
               const std::string& path, bool* failed);
+    // Reads count bytes at byte offset at into the buffer, chunks of them; a batch of several
+    // chunks that fails is read again chunk by chunk, so that the chunks in front of a bad sector
+    // are still saved. The read's status, and in done the bytes read.
+    u32 ReadBatch(u64 at, u64 count, u64 chunks, u32* done);
+    // Leaves bytes of the file as a hole; false, with a warning, when the file cannot seek.
+    bool SkipHole(int fd, u64 bytes, const std::string& path);
+    // Gives the file its length; false, with a warning, when it cannot.
+    bool SetLength(int fd, u64 size, const std::string& path);
     // A stream stored in LZNT1 compression units (RecoveryCompressed.cpp).
     Copied CopyCompressed(const FoundItem& item, const DataStream& stream, u32 described, int fd,
                           const std::string& path);
