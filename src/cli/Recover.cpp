@@ -403,9 +403,9 @@ namespace
 // The selection of items, then one recovery run per folder of it.
 int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
                      const std::string& destination, u64 maxRate, std::FILE* out, std::FILE* err);
-} // namespace
 
-int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
+// The arguments of the recover command.
+struct RecoverArgs
 {
     std::string destination;
     std::string rate;
@@ -413,6 +413,13 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     std::vector<std::string> items;
     std::vector<std::string> sources;
     bool contiguous = false;
+};
+
+// Reads the options and sources; false, with the exit status, when the command ends here
+// (its help printed, or an option it does not know or that lacks its value).
+bool ParseRecoverArgs(const std::vector<std::string>& args, RecoverArgs* parsed, std::FILE* out,
+                      std::FILE* err, int* status)
+{
     bool options = true;
     for (std::size_t i = 0; i < args.size(); ++i)
     {
@@ -420,11 +427,12 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         if (options && (a == "-h" || a == "--help"))
         {
             std::fputs(kRecoverHelp, out);
-            return kExitOk;
+            *status = kExitOk;
+            return false;
         }
         if (options && a == "--contiguous")
         {
-            contiguous = true;
+            parsed->contiguous = true;
             continue;
         }
         if (options && (a == "--to" || a == "--item" || a == "--max-rate" || a == "--report"))
@@ -432,32 +440,44 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
             if (i + 1 == args.size() || args[i + 1].empty())
             {
                 std::fprintf(err, "orlavent-cli recover: %s needs a value\n", a.c_str());
-                return kExitUsage;
+                *status = kExitUsage;
+                return false;
             }
-            (a == "--to"         ? destination
-             : a == "--max-rate" ? rate
-             : a == "--report"   ? reportPath
-                                 : items.emplace_back()) = args[++i];
+            (a == "--to"         ? parsed->destination
+             : a == "--max-rate" ? parsed->rate
+             : a == "--report"   ? parsed->reportPath
+                                 : parsed->items.emplace_back()) = args[++i];
         }
         else if (options && a.starts_with("--to="))
-            destination = a.substr(5);
+            parsed->destination = a.substr(5);
         else if (options && a.starts_with("--max-rate="))
-            rate = a.substr(11);
+            parsed->rate = a.substr(11);
         else if (options && a.starts_with("--report=") && a.size() > 9)
-            reportPath = a.substr(9);
+            parsed->reportPath = a.substr(9);
         else if (options && a.starts_with("--item="))
-            items.push_back(a.substr(7));
+            parsed->items.push_back(a.substr(7));
         else if (options && a == "--")
             options = false;
         else if (options && a.size() > 1 && a[0] == '-')
         {
             std::fprintf(err, "orlavent-cli recover: unknown option '%s'\n",
                          PrintableText(a).c_str());
-            return kExitUsage;
+            *status = kExitUsage;
+            return false;
         }
         else
-            sources.push_back(a);
+            parsed->sources.push_back(a);
     }
+    return true;
+}
+} // namespace
+
+int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
+{
+    RecoverArgs parsed;
+    if (int status = kExitOk; !ParseRecoverArgs(args, &parsed, out, err, &status))
+        return status;
+    const auto& [destination, rate, reportPath, items, sources, contiguous] = parsed;
     u64 maxRate = 0;
     if (!rate.empty() && !ParseRate(rate, &maxRate))
     {

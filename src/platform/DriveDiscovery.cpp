@@ -148,6 +148,24 @@ std::string VolumeDisplay(const std::string& path, const SourceVolume& volume)
     return path + " (partition " + std::to_string(volume.partition) + ")";
 }
 
+// The drive of one volume of the source at path, under the given letter.
+DriveSource VolumeSource(char letter, const std::string& path, const SourceVolume& volume,
+                         DriveType type, bool fromCommandLine)
+{
+    DriveSource source;
+    source.drive = std::string{letter, ':'};
+    source.path = path;
+    source.offset = volume.offset;
+    source.length = volume.length;
+    source.fromCommandLine = fromCommandLine;
+    source.driveType = type;
+    source.fileSystem = volume.info.fileSystem;
+    source.label = volume.info.label;
+    source.note = volume.info.note;
+    source.display = VolumeDisplay(path, volume);
+    return source;
+}
+
 // The identity of a source for spotting the same device under two names.
 struct SourceId
 {
@@ -438,18 +456,8 @@ void RegisterCommandLineSource(const ParsedSource& s, std::set<char>* taken,
         }
         taken->insert(letter);
         previous = letter;
-        DriveSource source;
-        source.drive = std::string{letter, ':'};
-        source.path = s.path;
-        source.offset = v.offset;
-        source.length = v.length;
+        DriveSource source = VolumeSource(letter, s.path, v, type, true);
         source.format = layout.format;
-        source.fromCommandLine = true;
-        source.driveType = type;
-        source.fileSystem = v.info.fileSystem;
-        source.label = v.info.label;
-        source.note = v.info.note;
-        source.display = VolumeDisplay(s.path, v);
         g_DriveTable.Register(source);
         drives->push_back(source.drive);
     }
@@ -579,17 +587,7 @@ std::vector<std::string> DiscoverBlockDevices(const std::string& sysRoot,
             if (letter == 0)
                 return added;
             taken.insert(letter);
-            DriveSource source;
-            source.drive = std::string{letter, ':'};
-            source.path = path;
-            source.offset = v.offset;
-            source.length = v.length;
-            source.fromCommandLine = false;
-            source.driveType = type;
-            source.fileSystem = v.info.fileSystem;
-            source.label = v.info.label;
-            source.note = v.info.note;
-            source.display = VolumeDisplay(path, v);
+            const DriveSource source = VolumeSource(letter, path, v, type, false);
             g_DriveTable.Register(source);
             added.push_back(source.drive);
         }

@@ -332,6 +332,49 @@ void ResolveFolder(CCatalog& /*catalog*/, ItemText& path, CNtfs& ntfs, s64 recor
     path = std::move(base);
 }
 
+namespace
+{
+// The find of record r, which read as info: it takes over the record's data and name.
+FoundItem RecordItem(CNtfs& ntfs, s64 r, NtfsRecordInfo& info)
+{
+    FoundItem item{};
+    // Folders still in use are listed for orientation; only they read as not deleted.
+    item.deleted = info.inUse != 0 ? 0 : 1;
+    item.attr = static_cast<u8>(info.attribute);
+    item.size = info.size;
+    item.data = info.data;
+    info.data = nullptr;
+    item.name = std::move(info.name);
+    item.created = info.created;
+    item.accessed = info.accessed;
+    s64 sector = r;
+    if (ntfs.RecordToSector(sector))
+        item.first = static_cast<u64>(sector);
+    else
+        item.first = 0;
+    item.record = static_cast<u64>(r);
+    return item;
+}
+
+// Tells of the records the MFT claims but that cannot be searched: past its $DATA attribute, or
+// past the end of the source.
+void ReportShortMft(CCatalog& catalog, const std::string& name, CNtfs& ntfs, s64 count)
+{
+    if (ntfs.MftRecordsClaimed() != 0)
+        catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
+                     Format("%s the MFT's run list claims %llu records, but its $DATA attribute "
+                            "holds %llu; the records beyond are not searched",
+                            name.c_str(), static_cast<unsigned long long>(ntfs.MftRecordsClaimed()),
+                            static_cast<unsigned long long>(ntfs.MftRecordsHeld())),
+                     0);
+
+    if (ntfs.MftRecordsPastSource() != 0)
+        ReportUnreadableRecords(
+            catalog, name, count,
+            count + static_cast<s64>(std::min<u64>(ntfs.MftRecordsPastSource(), u64{1} << 62)));
+}
+} // namespace
+
 u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
 {
     if (!volume.ntfs)
@@ -344,19 +387,7 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
     texts.Reserve();
     ReserveItems(volume.items, count);
 
-    if (ntfs.MftRecordsClaimed() != 0)
-        catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
-                     Format("%s the MFT's run list claims %llu records, but its $DATA attribute "
-                            "holds %llu; the records beyond are not searched",
-                            volume.name.c_str(),
-                            static_cast<unsigned long long>(ntfs.MftRecordsClaimed()),
-                            static_cast<unsigned long long>(ntfs.MftRecordsHeld())),
-                     0);
-
-    if (ntfs.MftRecordsPastSource() != 0)
-        ReportUnreadableRecords(
-            catalog, volume.name, count,
-            count + static_cast<s64>(std::min<u64>(ntfs.MftRecordsPastSource(), u64{1} << 62)));
+    ReportShortMft(catalog, volume.name, ntfs, count);
 
     FoundItem item;
     std::string text;
@@ -364,23 +395,7 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
     // Makes a find of record r, which read as info, and of each of its named streams.
     auto add = [&](s64 r, NtfsRecordInfo& info)
     {
-        item = FoundItem{};
-        // Folders still in use are listed for orientation; only they read as not deleted.
-        item.deleted = info.inUse != 0 ? 0 : 1;
-        item.attr = static_cast<u8>(info.attribute);
-        item.size = info.size;
-        item.data = info.data;
-        info.data = nullptr;
-        item.name = std::move(info.name);
-        item.created = info.created;
-        item.accessed = info.accessed;
-        s64 sector = r;
-        if (ntfs.RecordToSector(sector))
-            item.first = static_cast<u64>(sector);
-        else
-            item.first = 0;
-        item.record = static_cast<u64>(r);
-
+        item = RecordItem(ntfs, r, info);
         ResolveFolder(catalog, item.path, ntfs, info.parent, info.parentSequence, folders);
         const u8 attr = item.attr;
         AddItem(texts, volume.items, std::move(item), &text);
