@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <string>
 #include <utility>
 #include <vector>
-#include <string>
 
 namespace
 {
