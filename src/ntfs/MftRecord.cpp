@@ -50,7 +50,7 @@ u32 ApplyUpdateSequence(u8* bytes, std::size_t size)
     // protected by this array (PatchUpdateSequence refuses it).
     u16 entries[kUpdateStride / 2]; // the array ends inside the first stride
     for (u32 i = 0; i < count; ++i)
-        entries[i] = LoadLe16(bytes + offset + 2 * i);
+        entries[i] = LoadLe16(bytes + offset + std::size_t{2} * i);
     return PatchUpdateSequence(bytes, size, entries, count, true) ? kNtfsOk : kNtfsCorrupt;
 }
 
