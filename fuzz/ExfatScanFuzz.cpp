@@ -8,9 +8,9 @@
 
 #include "catalog/Catalog.h"
 #include "disk/Mem_RW.h"
-#include "scan/ExfatEngine.h"
-#include "scan/ExfatScan.h"
 #include "scan/FindConditions.h"
+#include "scan/exfat/ExfatEngine.h"
+#include "scan/exfat/ExfatScan.h"
 
 namespace
 {

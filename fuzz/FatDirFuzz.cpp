@@ -6,7 +6,7 @@
 
 #include "fat/FatDir.h"
 #include "fat/FatDirBlock.h"
-#include "scan/FatScan.h"
+#include "scan/fat/FatScan.h"
 
 namespace
 {

@@ -10,9 +10,9 @@
 #include "disk/Faulty_RW.h"
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
-#include "scan/FatEngine.h"
-#include "scan/FatScan.h"
 #include "scan/FindConditions.h"
+#include "scan/fat/FatEngine.h"
+#include "scan/fat/FatScan.h"
 
 namespace
 {

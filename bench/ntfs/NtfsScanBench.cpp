@@ -10,7 +10,7 @@
 #include "mempool/MemPool.h"
 #include "ntfs/Ntfs.h"
 #include "platform/DriveTable.h"
-#include "scan/NtfsScan.h"
+#include "scan/ntfs/NtfsScan.h"
 
 namespace
 {

@@ -11,8 +11,8 @@
 #include "mempool/MemPool.h"
 #include "ntfs/NtfsRecordBuilder.h"
 #include "scan/FindConditions.h"
-#include "scan/NtfsEngine.h"
-#include "scan/NtfsScan.h"
+#include "scan/ntfs/NtfsEngine.h"
+#include "scan/ntfs/NtfsScan.h"
 
 using namespace ntfstest;
 

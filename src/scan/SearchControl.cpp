@@ -15,11 +15,11 @@
 #include "platform/ScratchArena.h"
 #include "platform/Status.h"
 #include "platform/VolumeProbe.h"
-#include "scan/ExfatEngine.h"
-#include "scan/FatEngine.h"
 #include "scan/FindConditions.h"
-#include "scan/NtfsEngine.h"
 #include "scan/RecycleBin.h"
+#include "scan/exfat/ExfatEngine.h"
+#include "scan/fat/FatEngine.h"
+#include "scan/ntfs/NtfsEngine.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 
 #include "disk/Mem_RW.h"
 #include "mempool/MemPool.h"
-#include "scan/NtfsEngine.h"
+#include "scan/ntfs/NtfsEngine.h"
 
 namespace
 {

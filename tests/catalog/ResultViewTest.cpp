@@ -9,8 +9,8 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/VolumeEngine.h"
-#include "scan/FatEngine.h"
-#include "scan/NtfsEngine.h"
+#include "scan/fat/FatEngine.h"
+#include "scan/ntfs/NtfsEngine.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 
 #include "recovery/RecoveryFixture.h"
-#include "scan/NtfsEngine.h"
+#include "scan/ntfs/NtfsEngine.h"
 
 using namespace recoverytest;
 

@@ -1,7 +1,7 @@
 // Whole scans of exFAT volumes made by mkfs.exfat and written through exfat-fuse (4 KiB to
 // 128 KiB clusters), checked against a golden listing and against The Sleuth Kit's fls; the
 // backup boot region standing in for a damaged main one; the allocation bitmap.
-#include "scan/ExfatScan.h"
+#include "scan/exfat/ExfatScan.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 
 #include "disk/Faulty_RW.h"
 #include "exfat/ExfatVolume.h"
-#include "scan/ExfatEngine.h"
 #include "scan/FatScanSupport.h"
+#include "scan/exfat/ExfatEngine.h"
 #include "support/TestImages.h"
 
 namespace

@@ -9,11 +9,11 @@
 #include <sstream>
 
 #include "exfat/ExfatVolume.h"
-#include "scan/ExfatEngine.h"
-#include "scan/ExfatScan.h"
-#include "scan/FatScan.h"
 #include "scan/FatScanSupport.h"
 #include "scan/FindConditions.h"
+#include "scan/exfat/ExfatEngine.h"
+#include "scan/exfat/ExfatScan.h"
+#include "scan/fat/FatScan.h"
 #include "support/TestImages.h"
 
 namespace

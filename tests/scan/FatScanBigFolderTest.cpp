@@ -12,8 +12,8 @@
 #include "fat/FatDirBlock.h"
 #include "platform/ByteOrder.h"
 #include "platform/Format.h"
-#include "scan/FatScan.h"
 #include "scan/FatScanSupport.h"
+#include "scan/fat/FatScan.h"
 #include "support/TestImages.h"
 
 namespace

@@ -12,7 +12,7 @@
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
 #include "platform/EventSink.h"
-#include "scan/FatEngine.h"
+#include "scan/fat/FatEngine.h"
 
 // A sink that keeps every notification.
 class RecordingSink final : public IEventSink

@@ -1,7 +1,7 @@
 // Whole scans of FAT12/16/32 volumes made by mkfs.fat and mtools, checked against golden
 // listings and against The Sleuth Kit's fls; crafted damage to real volumes; byte-array tests
 // of the directory-block helpers.
-#include "scan/FatScan.h"
+#include "scan/fat/FatScan.h"
 
 #include <gtest/gtest.h>
 

@@ -19,10 +19,10 @@
 #include "platform/DriveTable.h"
 #include "platform/EventSink.h"
 #include "platform/Status.h"
-#include "scan/FatEngine.h"
-#include "scan/FatOwners.h"
 #include "scan/FatScanSupport.h"
-#include "scan/NtfsEngine.h"
+#include "scan/fat/FatEngine.h"
+#include "scan/fat/FatOwners.h"
+#include "scan/ntfs/NtfsEngine.h"
 #include "support/TestImages.h"
 
 namespace

@@ -11,9 +11,9 @@
 #include "mempool/MemPool.h"
 #include "platform/ByteOrder.h"
 #include "platform/DriveTable.h"
-#include "scan/NtfsEngine.h"
-#include "scan/NtfsRecordFeed.h"
-#include "scan/NtfsScan.h"
+#include "scan/ntfs/NtfsEngine.h"
+#include "scan/ntfs/NtfsRecordFeed.h"
+#include "scan/ntfs/NtfsScan.h"
 #include "support/DriveSources.h"
 #include "support/TestImages.h"
 

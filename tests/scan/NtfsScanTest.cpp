@@ -8,8 +8,8 @@
 #include "disk/Mem_RW.h"
 #include "mempool/MemPool.h"
 #include "ntfs/NtfsRecordBuilder.h"
-#include "scan/NtfsEngine.h"
-#include "scan/NtfsScan.h"
+#include "scan/ntfs/NtfsEngine.h"
+#include "scan/ntfs/NtfsScan.h"
 
 using namespace ntfstest;
 

@@ -1,5 +1,5 @@
 // Reads of FAT folder clusters: single clusters, and stretches of a chain read at once.
-#include "scan/FatFolderReads.h"
+#include "scan/fat/FatFolderReads.h"
 
 #include <climits>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The FAT engine: opening a volume entry, the search, and where a find's data lies.
-#include "scan/FatEngine.h"
+#include "scan/fat/FatEngine.h"
 
 #include <algorithm>
 #include <array>
@@ -16,9 +16,9 @@
 #include "fat/FatTable.h"
 #include "platform/EventSink.h"
 #include "platform/Status.h"
-#include "scan/FatOwners.h"
-#include "scan/FatScan.h"
 #include "scan/FindLayout.h"
+#include "scan/fat/FatOwners.h"
+#include "scan/fat/FatScan.h"
 
 namespace
 {

@@ -1,5 +1,5 @@
 // The exFAT engine: opening a volume entry, the search, and where a find's data lies.
-#include "scan/ExfatEngine.h"
+#include "scan/exfat/ExfatEngine.h"
 
 #include <algorithm>
 #include <new>
@@ -13,8 +13,8 @@
 #include "exfat/ExfatVolume.h"
 #include "platform/EventSink.h"
 #include "platform/Status.h"
-#include "scan/ExfatScan.h"
 #include "scan/FindLayout.h"
+#include "scan/exfat/ExfatScan.h"
 
 namespace
 {

@@ -1,7 +1,7 @@
 // The FAT deleted-entry scan: the fixed root directory (FAT12/16) or the root cluster chain
 // (FAT32), live folders through their cluster chains, deleted folders from their first cluster
 // on through the free clusters after it that hold directory entries.
-#include "scan/FatScan.h"
+#include "scan/fat/FatScan.h"
 
 #include <algorithm>
 #include <climits>
@@ -23,11 +23,11 @@
 #include "mempool/MemPool.h"
 #include "platform/ByteOrder.h"
 #include "scan/ClusterAssignment.h"
-#include "scan/FatFolderReads.h"
-#include "scan/FatOwners.h"
 #include "scan/FindLayout.h"
 #include "scan/FindNames.h"
 #include "scan/ReadFailures.h"
+#include "scan/fat/FatFolderReads.h"
+#include "scan/fat/FatOwners.h"
 
 using namespace FatDirLayout;
 

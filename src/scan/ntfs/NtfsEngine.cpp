@@ -1,5 +1,5 @@
 // The NTFS engine: opening a volume entry, the search, and where a find's data lies.
-#include "scan/NtfsEngine.h"
+#include "scan/ntfs/NtfsEngine.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,7 +17,7 @@
 #include "ntfs/RunList.h"
 #include "platform/EventSink.h"
 #include "platform/Status.h"
-#include "scan/NtfsScan.h"
+#include "scan/ntfs/NtfsScan.h"
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "scan/NtfsRecordFeed.h"
+#include "scan/ntfs/NtfsRecordFeed.h"
 
 #include <algorithm>
 #include <new>

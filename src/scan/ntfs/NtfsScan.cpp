@@ -1,6 +1,6 @@
 // The NTFS deleted-file scan: a pass over the MFT in record order, with folder paths rebuilt
 // from parent references and clashing names made unique within their folder.
-#include "scan/NtfsScan.h"
+#include "scan/ntfs/NtfsScan.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,8 +16,8 @@
 #include "platform/LargeBlock.h"
 #include "platform/Prefetch.h"
 #include "platform/Status.h"
-#include "scan/NtfsRecordFeed.h"
 #include "scan/ReadFailures.h"
+#include "scan/ntfs/NtfsRecordFeed.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
 // The owner table of a FAT volume: the FAT's own part, on a thread of its own while the walk
 // runs, and the live chains after it.
-#include "scan/FatOwners.h"
+#include "scan/fat/FatOwners.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 // The exFAT deleted-entry scan: live folders read whole (within their own clusters), deleted
 // ones cluster by cluster up to their end, entry sets decoded one after the other, deleted sets
 // and live folders catalogued.
-#include "scan/ExfatScan.h"
+#include "scan/exfat/ExfatScan.h"
 
 #include <algorithm>
 #include <new>
@@ -16,10 +16,10 @@
 #include "exfat/ExfatVolume.h"
 #include "platform/Status.h"
 #include "scan/ClusterAssignment.h"
-#include "scan/ExfatEngine.h"
 #include "scan/FindLayout.h"
 #include "scan/FindNames.h"
 #include "scan/ReadFailures.h"
+#include "scan/exfat/ExfatEngine.h"
 
 using namespace ExfatLayout;
 
