@@ -18,7 +18,7 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
     new wxStaticBitmap(this, wxID_ANY, AppIcon(32), at(11, 17), size(20, 20));
     new wxStaticText(this, wxID_ANY, "Orlavent Version 3.2", at(40, 10), size(119, 8),
                      wxST_NO_AUTORESIZE);
-    new wxStaticText(this, wxID_ANY, "Recovers deleted files\nfrom FAT and NTFS volumes.",
+    new wxStaticText(this, wxID_ANY, "Recovers deleted files\nfrom FAT, exFAT and NTFS volumes.",
                      at(40, 25), size(119, 20), wxST_NO_AUTORESIZE);
     auto* ok = new wxButton(this, wxID_OK, "OK", at(178, 7), size(50, 16));
     ok->SetDefault();

@@ -1,5 +1,5 @@
 // orlavent [SOURCE...]: the desktop wizard. Each SOURCE (an image file or a block device,
-// "PATH" or "X:=PATH") joins the machine's FAT and NTFS drives in the drive list.
+// "PATH" or "X:=PATH") joins the machine's FAT, exFAT and NTFS drives in the drive list.
 #include "app/FileRecoveryApp.h"
 
 #include <algorithm>
@@ -22,7 +22,7 @@ namespace
 constexpr const char* kUsage =
     "Usage: orlavent [SOURCE...]\n"
     "\n"
-    "Opens the wizard that finds deleted files and folders on FAT and NTFS volumes and copies\n"
+    "Opens the wizard that finds deleted files and folders on FAT, exFAT and NTFS volumes and copies\n"
     "them to a folder. The drive list shows the machine's fixed block devices that hold FAT or\n"
     "NTFS volumes (reading them needs root: the menu entry starts the wizard through pkexec)\n"
     "and every SOURCE, an image file or a block device, as drives C:, D:, ...; X:=PATH\n"

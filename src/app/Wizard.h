@@ -33,8 +33,8 @@ class IWizardHost
 public:
     virtual ~IWizardHost() = default;
 
-    // Fills the list with the fixed FAT and NTFS drives (and the command-line sources), large
-    // icons, icon view.
+    // Fills the list with the fixed FAT, exFAT and NTFS drives (and the command-line sources),
+    // large icons, icon view.
     virtual void ShowDriveChoice() = 0;
     // The selected-drive string: a letter and a colon per selected drive, in list order.
     virtual std::string SelectedDrives() = 0;

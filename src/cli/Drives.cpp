@@ -19,7 +19,7 @@ const char* const kDrivesHelp =
     "Options:\n"
     "  -h, --help  show this help\n"
     "\n"
-    "Exit status: 0, 1 when a SOURCE holds no FAT or NTFS volume, 2 for a usage error.\n";
+    "Exit status: 0, 1 when a SOURCE holds no FAT, exFAT or NTFS volume, 2 for a usage error.\n";
 
 const char* DriveTypeText(DriveType type)
 {
@@ -91,6 +91,6 @@ int RunDrives(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
                      d.note.empty() ? "" : ")");
     }
     if (drives.empty())
-        std::fputs("No FAT or NTFS drive was found.\n", out);
+        std::fputs("No FAT, exFAT or NTFS drive was found.\n", out);
     return errors.empty() ? kExitOk : kExitFailed;
 }

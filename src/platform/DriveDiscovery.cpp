@@ -431,7 +431,7 @@ void RegisterCommandLineSource(const ParsedSource& s, std::set<char>* taken,
                             "' is damaged; only part of it was read");
     if (layout.volumes.empty())
     {
-        messages->push_back("'" + s.path + "' holds no FAT or NTFS " +
+        messages->push_back("'" + s.path + "' holds no FAT, exFAT or NTFS " +
                             (layout.partitionCount != 0 ? "partition" : "volume"));
         return;
     }

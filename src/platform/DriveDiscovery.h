@@ -1,6 +1,6 @@
 // Filling the drive table: the image files and block devices named on the command line, and
-// the machine's block devices that hold FAT or NTFS volumes. A whole disk with a partition
-// table becomes one drive per FAT or NTFS partition, read at the partition's offset.
+// the machine's block devices that hold FAT, exFAT or NTFS volumes. A whole disk with a partition
+// table becomes one drive per FAT, exFAT or NTFS partition, read at the partition's offset.
 #pragma once
 
 #include <string>
@@ -11,7 +11,7 @@
 #include "platform/Types.h"
 #include "platform/VolumeProbe.h"
 
-// One FAT or NTFS volume inside an image file or block device.
+// One FAT, exFAT or NTFS volume inside an image file or block device.
 struct SourceVolume
 {
     u64 offset = 0;    // byte offset inside the source
@@ -29,17 +29,17 @@ struct SourceLayout
     PartitionScheme scheme = PartitionScheme::None; // table the volumes were found through
     u32 partitionCount = 0;                         // partitions the table lists
     bool damaged = false;                           // the partition table is partly unusable
-    std::vector<SourceVolume> volumes;              // FAT and NTFS volumes only
+    std::vector<SourceVolume> volumes;              // FAT, exFAT and NTFS volumes only
 };
 
-// Opens path read-only and lists its FAT and NTFS volumes: the whole source when it holds one
-// itself, otherwise (with splitPartitions) one per FAT or NTFS partition of its partition table.
-// An image file that begins with the Expert Witness signature is read as the media libewf
-// decodes from it and its sibling segments (.E02, ...).
-// Returns 0 (*layout filled; it may list no volume), 3 (path cannot be opened, or is neither a
-// regular file nor a block device, or is an Expert Witness image that libewf cannot open;
-// nothing else is opened) or 5 (its first sector cannot be read); on failure *errorNumber holds
-// the system error number, kErrNotImageOrDevice or kErrBadEwfImage (SourceErrorText words each).
+// Opens path read-only and lists its FAT, exFAT and NTFS volumes: the whole source when it holds
+// one itself, otherwise (with splitPartitions) one per FAT, exFAT or NTFS partition of its
+// partition table. An image file that begins with the Expert Witness signature is read as the media
+// libewf decodes from it and its sibling segments (.E02, ...). Returns 0 (*layout filled; it may
+// list no volume), 3 (path cannot be opened, or is neither a regular file nor a block device, or is
+// an Expert Witness image that libewf cannot open; nothing else is opened) or 5 (its first sector
+// cannot be read); on failure *errorNumber holds the system error number, kErrNotImageOrDevice or
+// kErrBadEwfImage (SourceErrorText words each).
 [[nodiscard]] u32 ReadSourceLayout(const std::string& path, bool splitPartitions,
                                    SourceLayout* layout, int* errorNumber);
 
@@ -65,7 +65,7 @@ struct DeniedDevice
     DriveType driveType = DriveType::Fixed;
 };
 
-// Registers the machine's block devices that hold FAT or NTFS volumes under the next free
+// Registers the machine's block devices that hold FAT, exFAT or NTFS volumes under the next free
 // letters, in device-name order: partitions the kernel knows, whole disks without such
 // partitions (split through their own partition table), attached loop devices. Devices of size
 // 0, devices that cannot be opened, and sources already in the table are left out of the

@@ -36,7 +36,7 @@ inline constexpr const char* kExfatBackupNote =
 
 // Probes the byte range [offset, offset + length) of the open descriptor fd for a file system;
 // length 0 means up to the end. When libblkid finds signatures of several file systems and
-// names none, a boot sector that names FAT or NTFS decides, with info->note set. Returns 0
+// names none, a boot sector that names FAT, exFAT or NTFS decides, with info->note set. Returns 0
 // (probe done: info->type is empty when nothing was recognised), 5 (the range could not be probed:
 // empty, outside the device, unreadable) or 8 (no memory for the probe).
 [[nodiscard]] u32 ProbeVolume(int fd, u64 offset, u64 length, VolumeInfo* info);

@@ -107,7 +107,7 @@ TEST_P(DriveDiscoveryDiskTest, VolumesMatchMmlsBlkidAndFsstat)
 
     std::set<std::pair<u64, u64>> mmls = MmlsPartitions(image);
     EXPECT_EQ(mmls.size(), c.volumes.size())
-        << "every partition of the image is FAT, exFAT or NTFS";
+        << "every partition of the image is FAT, exFAT, exFAT or NTFS";
     for (std::size_t i = 0; i < c.volumes.size(); ++i)
     {
         const SourceVolume& v = layout.volumes[i];
@@ -296,10 +296,10 @@ TEST_F(DriveDiscoveryTest, SourcesThatYieldNoDriveAreNamedInTheMessage)
         {missing, "cannot open '" + missing + "': No such file or directory"},
         {dir, "cannot open '" + dir + "': Is a directory"},
         {"/dev/null", "cannot open '/dev/null': Block device required"},
-        {empty, "'" + empty + "' holds no FAT or NTFS volume"},
-        {zeros, "'" + zeros + "' holds no FAT or NTFS volume"},
-        {tiny, "'" + tiny + "' holds no FAT or NTFS volume"},
-        {nofs, "'" + nofs + "' holds no FAT or NTFS partition"},
+        {empty, "'" + empty + "' holds no FAT, exFAT or NTFS volume"},
+        {zeros, "'" + zeros + "' holds no FAT, exFAT or NTFS volume"},
+        {tiny, "'" + tiny + "' holds no FAT, exFAT or NTFS volume"},
+        {nofs, "'" + nofs + "' holds no FAT, exFAT or NTFS partition"},
         {"K:=", "no path given for drive K: in 'K:='"},
         {"", "empty source name"},
     };
