@@ -2,26 +2,11 @@
 #include "app/Wizard.h"
 
 #include "catalog/Catalog.h"
+#include "platform/EventSink.h"
 #include "platform/Format.h"
 
 namespace
 {
-// WM_SCAN_NOTIFY codes.
-constexpr u32 kScanVolumeStart = 0;
-constexpr u32 kScanFind = 1;
-constexpr u32 kScanFinished = 2;
-constexpr u32 kScanWarning = 3;    // damage the scan worked around
-constexpr u32 kScanUnreadable = 4; // a part of the volume that could not be read
-
-// WM_RECOVER_NOTIFY codes.
-constexpr u32 kRecoverFile = 0;
-constexpr u32 kRecoverWarning = 1;
-constexpr u32 kRecoverFatal = 2;
-constexpr u32 kRecoverRange = 3;
-constexpr u32 kRecoverSummary = 0xFF; // all bits of the low byte set
-// Warning kind of a file copied from clusters that other data has taken.
-constexpr u32 kWarnDamaged = 4;
-
 constexpr u32 kProgressFull = 100;
 constexpr u32 kRecoverProgressEnd = 10;
 
@@ -218,13 +203,13 @@ void CWizard::OnRecoverNotify(u32 code, const std::string& text, u32 value)
 {
     switch (code)
     {
-    case kRecoverSummary:
+    case kRecoverFinished:
     case kRecoverFatal:
     {
         std::string shown = text;
-        if (code == kRecoverSummary)
+        if (code == kRecoverFinished)
             shown += Format(" (%d) warnings.", static_cast<int>(m_warningCount));
-        if (code == kRecoverSummary && m_damagedCount > 0)
+        if (code == kRecoverFinished && m_damagedCount > 0)
             shown += Format(" %d file(s) partly or wholly overwritten.",
                             static_cast<int>(m_damagedCount));
         m_warningCount = 0;

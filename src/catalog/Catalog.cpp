@@ -1,4 +1,5 @@
-// The catalogue: volume entries, the rule by which FAT finds are added, and the reset.
+// The catalogue: volume entries, the rule by which FAT finds are added, the reset, and the
+// result view's operations as the catalogue names them.
 #include "catalog/Catalog.h"
 
 #include <algorithm>
@@ -164,4 +165,36 @@ void CCatalog::ResetVolumes()
     }
     m_volumes.clear();
     m_fileCount = 0;
+}
+
+// The result view's operations, on the job list.
+
+void CCatalog::InitFileTypes()
+{
+    m_view.InitFileTypes();
+}
+
+void CCatalog::ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* rows)
+{
+    m_view.ShowFolder(m_volumes, volume, rows);
+}
+
+void CCatalog::AddLevelRows(const VolumeEntry& volume, std::vector<ResultRow>* rows)
+{
+    m_view.AddLevelRows(volume, rows);
+}
+
+bool CCatalog::Navigate(const std::string& text, std::vector<ResultRow>* rows)
+{
+    return m_view.Navigate(m_volumes, text, rows);
+}
+
+void CCatalog::GetFileType(std::string& extension, s32* image)
+{
+    m_view.GetFileType(extension, image);
+}
+
+std::string CCatalog::FormatTime(const FoundTime& time)
+{
+    return m_view.FormatTime(time);
 }

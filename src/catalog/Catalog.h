@@ -1,5 +1,6 @@
-// The catalogue: the scan job list of volume entries, every found item, the run flag and the
-// plain state of the result view and of the recovery.
+// The catalogue: the scan job list of volume entries, every found item and the run flag, and the
+// facade through which the front ends reach the search control (src/scan/SearchControl.h), the
+// result view (catalog/ResultView.h) and the recovery (src/recovery/Recovery.h).
 #pragma once
 
 #include <atomic>
@@ -10,10 +11,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "catalog/RecoveryRequest.h"
+#include "catalog/ResultView.h"
 #include "platform/EventSink.h"
 #include "platform/LargeBlock.h"
 #include "platform/Types.h"
-#include "platform/UserFolders.h"
 #include "records/FoundItem.h"
 #include "records/RecoveredFile.h"
 
@@ -25,8 +27,6 @@ class CNtfs;
 class FatTable;
 class FatBootSector;
 struct ExfatVolume;
-class IFileTypes;
-struct ResultRow;
 
 // File-system codes of a volume entry.
 inline constexpr u32 kFsFat12 = 1;
@@ -103,19 +103,16 @@ struct VolumeEntry
     Lookup lookup;
 };
 
-// One selected row handed from the result view to the recovery.
-struct SelEntry
-{
-    std::string name; // first-column text of the row, at most 255 characters
-    u32 isDir = 0;    // 1 when the row is a folder
-};
-
-// Selected rows of the last recovery request, in row order.
+// Selected rows handed from the wizard's result view to StartRecovery, in row order.
 extern std::vector<SelEntry> g_Selection;
 
 // Process-wide run flag: 1 while worker threads may go on. Workers poll it without a lock.
 extern std::atomic<u32> g_bRunning;
 
+// The catalogue owns the job list, the worker threads and the front end's sink. Its operations
+// forward to the role that does them: the search control (src/scan/SearchControl.cpp), the
+// result view (m_view) and the recovery (src/recovery/Recovery.cpp, which takes an explicit
+// request). The view's and the recovery's state keep their names here as references.
 class CCatalog
 {
 public:
@@ -137,15 +134,12 @@ public:
     // Frees everything the scan job list owns (engine objects, NTFS data blocks) and empties it.
     void ResetVolumes();
 
-    // Search start, worker stop, result view and recovery operations are added with the scan
-    // control, result view and recovery engine.
-
-    // Scan control (src/scan/SearchControl.cpp). Stops the workers, empties the job list and
-    // builds it afresh from selection (a letter and a colon per drive, in selection order, no
-    // separator), then starts the search thread, which searches the last volume first and
-    // posts WM_SCAN_NOTIFY code 2 once when every volume is done; the receiver then lists
-    // m_curPath (entry 0) on its own thread. Returns 0 (started), 5 (no drive yielded a
-    // volume; no thread started) or 64 (the thread could not be created; the list is emptied).
+    // Search control (CSearchControl). Stops the workers, empties the job list and builds it
+    // afresh from selection (a letter and a colon per drive, in selection order, no separator),
+    // then starts the search thread, which searches the last volume first and posts
+    // WM_SCAN_NOTIFY kScanFinished once when every volume is done; the receiver then lists
+    // m_curPath (entry 0) on its own thread. Returns 0 (started), 5 (no drive yielded a volume;
+    // no thread started) or 64 (the thread could not be created; the list is emptied).
     [[nodiscard]] u32 StartSearch(const std::string& selection);
     // The search thread's procedure; catalogue is the CCatalog. Returns 0.
     static u32 SearchThreadProc(void* catalogue);
@@ -159,18 +153,22 @@ public:
     // "NTFS", 5 for "exFAT", 7 for anything else, an empty text, or a drive not in the table.
     [[nodiscard]] static u32 DetectFileSystem(const std::string& drive);
 
-    // Recovery (src/recovery/Recovery.cpp). Prepares the destination (m_lastDest when
-    // destination is empty) and starts the recovery thread over g_Selection in the folder
-    // m_curPath. Returns 0 (started), 5 (no volume is being browsed), 512 (the destination
-    // cannot be prepared, or lies on the volume being read) or 64 (no thread).
+    // Recovery. The wizard's start: the request of g_Selection in the folder m_curPath, with the
+    // options set here, to destination (m_lastDest when empty). Returns as the explicit start.
     [[nodiscard]] u32 StartRecovery(const std::string& destination);
+    // Prepares the destination of request (m_lastDest when it names none) and starts the
+    // recovery thread over its entries. View state and g_Selection are neither read nor
+    // changed. Returns 0 (started), 5 (no volume of the job list is named), 512 (the
+    // destination cannot be prepared, or lies on the volume being read) or 64 (no thread).
+    [[nodiscard]] u32 StartRecovery(const RecoveryRequest& request);
     // Creates the missing levels of folder (a native path), falling back to the default
     // folder, and lists its names upper-cased into m_destNames. Returns 0 or 512.
     [[nodiscard]] u32 PrepareFolder(std::string& folder);
-    // The recovery thread's procedure; catalogue is the CCatalog. Returns 0.
-    static u32 RecoverThreadProc(void* catalogue);
+    // The recovery thread's procedure; job is the run the start prepared (a RecoveryJob,
+    // src/recovery/RecoveryRun.h), which it takes over. Returns 0.
+    static u32 RecoverThreadProc(void* job);
 
-    // Result view (src/catalog/ResultView.cpp); dialog thread only.
+    // Result view (m_view); dialog thread only.
     // Puts in the two built-in file types ("Directory" and "File"/"Unknown File") and forgets
     // every other one.
     void InitFileTypes();
@@ -193,27 +191,30 @@ public:
     // Posts one notification to the front end; dropped when no sink is set.
     void Post(u32 message, u32 code, const std::string& text, u32 extra) const;
 
-    u32 m_entryIsDir = 0;          // the selection entry being recovered is a folder
-    u32 m_recoverVolume = 0;       // index in m_volumes of the volume the recovery reads
-    std::string m_destDir;         // destination folder of the current recovery run
-    std::string m_askedDest;       // the destination asked for, before any fall-back
+    CResultView m_view;       // the result view's state
+    RecoveryState m_recovery; // the recovery's state between runs
+
+    u32& m_entryIsDir = m_recovery.m_entryIsDir;
+    u32& m_recoverVolume = m_recovery.m_recoverVolume;
+    std::string& m_destDir = m_recovery.m_destDir;
+    std::string& m_askedDest = m_recovery.m_askedDest;
     u64 m_maxReadRate = 0;         // bytes a second the recovery reads at most; 0: no limit
     bool m_contiguousRead = false; // recovery: FAT and exFAT finds read as one stretch each
-    char m_timeBuf[160] = {};      // date text (first 80 bytes) and time text (last 80 bytes)
-    s32 m_curVolume = 0;           // index in m_volumes of the volume shown
-    std::string m_lastDest = WorkingFolderDestination(); // destination remembered between runs
-    std::vector<VolumeEntry> m_volumes;                  // the scan job list, owner of all items
-    std::string m_curPath;                // folder shown in the result view; empty: the volume list
-    std::thread m_searchThread;           // search worker
-    std::thread m_recoverThread;          // recovery worker
-    std::vector<std::string> m_typeExts;  // file-type keys known to the view
-    std::vector<std::string> m_typeNames; // file-type descriptions, parallel to m_typeExts
-    std::vector<std::string> m_destNames; // upper-cased names in the last prepared folder
-    u32 m_fileCount = 0;                  // files shown in the result view
+    char (&m_timeBuf)[160] = m_view.m_timeBuf;
+    s32& m_curVolume = m_view.m_curVolume;
+    std::string& m_lastDest = m_recovery.m_lastDest;
+    std::vector<VolumeEntry> m_volumes; // the scan job list, owner of all items
+    std::string& m_curPath = m_view.m_curPath;
+    std::thread m_searchThread;  // search worker
+    std::thread m_recoverThread; // recovery worker
+    std::vector<std::string>& m_typeExts = m_view.m_typeExts;
+    std::vector<std::string>& m_typeNames = m_view.m_typeNames;
+    std::vector<std::string>& m_destNames = m_recovery.m_destNames;
+    u32& m_fileCount = m_view.m_fileCount;
     IEventSink* m_sink = nullptr; // receiver of WM_SCAN_NOTIFY and WM_RECOVER_NOTIFY; not owned
     IMessageBox* m_messageBox = nullptr; // shows the recovery's message boxes; not owned
     IRecoveryObserver* m_recoveryObserver = nullptr; // told about each file the recovery
                                                      // attempted; not owned, may be null
-    std::vector<std::string> m_typeIcons; // icon names of each file type, parallel to m_typeExts
-    IFileTypes* m_fileTypes = nullptr;    // the desktop's file-type database; not owned
+    std::vector<std::string>& m_typeIcons = m_view.m_typeIcons;
+    IFileTypes*& m_fileTypes = m_view.m_fileTypes;
 };

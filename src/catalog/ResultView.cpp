@@ -57,20 +57,21 @@ std::string ConditionLabel(const FoundItem& item)
     return label;
 }
 
-void CCatalog::InitFileTypes()
+void CResultView::InitFileTypes()
 {
     m_typeExts = {"Directory", "File"};
     m_typeNames = {"Directory", "Unknown File"};
     m_typeIcons = {kFolderIconName, kFileIconName};
 }
 
-void CCatalog::ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* rows)
+void CResultView::ShowFolder(const std::vector<VolumeEntry>& volumes, const VolumeEntry& volume,
+                             std::vector<ResultRow>* rows)
 {
     rows->clear();
     m_fileCount = 0;
     if (m_curPath.empty())
     {
-        for (const VolumeEntry& entry : m_volumes)
+        for (const VolumeEntry& entry : volumes)
             rows->push_back(ResultRow{entry.name, {}, {}, {}, kImageNone, {}});
         return;
     }
@@ -111,7 +112,7 @@ void CCatalog::ShowFolder(const VolumeEntry& volume, std::vector<ResultRow>* row
     }
 }
 
-void CCatalog::AddLevelRows(const VolumeEntry& volume, std::vector<ResultRow>* rows)
+void CResultView::AddLevelRows(const VolumeEntry& volume, std::vector<ResultRow>* rows)
 {
     // A folder that items lie below but that has no item of its own (an NTFS file whose parent
     // record is lost lies in "Folder_N_") still gets a row leading to them, with the time of
@@ -129,7 +130,7 @@ void CCatalog::AddLevelRows(const VolumeEntry& volume, std::vector<ResultRow>* r
         auto [it, added] = newest.try_emplace(level, item.accessed);
         if (added)
             levels.push_back(std::move(level));
-        else if (CompareTime(item.accessed, it->second) > 0)
+        else if (CCatalog::CompareTime(item.accessed, it->second) > 0)
             it->second = item.accessed;
     }
     if (levels.empty())
@@ -144,26 +145,27 @@ void CCatalog::AddLevelRows(const VolumeEntry& volume, std::vector<ResultRow>* r
                 ResultRow{level, "Directory", {}, FormatTime(newest[level]), kImageFolder, {}});
 }
 
-bool CCatalog::Navigate(const std::string& text, std::vector<ResultRow>* rows)
+bool CResultView::Navigate(const std::vector<VolumeEntry>& volumes, const std::string& text,
+                           std::vector<ResultRow>* rows)
 {
     if (text.empty())
         return false;
     if (IsVolumeText(text))
     {
-        for (std::size_t i = m_volumes.size(); i-- > 0;)
+        for (std::size_t i = volumes.size(); i-- > 0;)
         {
-            if (m_volumes[i].name == text)
+            if (volumes[i].name == text)
             {
                 m_curVolume = static_cast<s32>(i);
                 m_curPath = text;
-                ShowFolder(m_volumes[i], rows);
+                ShowFolder(volumes, volumes[i], rows);
                 return true;
             }
         }
         return false;
     }
     // Every other move lists the volume being browsed; without one there is nothing to show.
-    if (m_curVolume < 0 || static_cast<std::size_t>(m_curVolume) >= m_volumes.size())
+    if (m_curVolume < 0 || static_cast<std::size_t>(m_curVolume) >= volumes.size())
         return false;
     if (text != "..")
     {
@@ -178,7 +180,7 @@ bool CCatalog::Navigate(const std::string& text, std::vector<ResultRow>* rows)
         if (IsVolumeText(m_curPath))
         {
             m_curPath.clear();
-            ShowFolder(m_volumes[static_cast<std::size_t>(m_curVolume)], rows);
+            ShowFolder(volumes, volumes[static_cast<std::size_t>(m_curVolume)], rows);
             return true;
         }
         std::size_t slash = m_curPath.rfind('\\');
@@ -186,11 +188,11 @@ bool CCatalog::Navigate(const std::string& text, std::vector<ResultRow>* rows)
             return false;
         m_curPath.erase(slash);
     }
-    ShowFolder(m_volumes[static_cast<std::size_t>(m_curVolume)], rows);
+    ShowFolder(volumes, volumes[static_cast<std::size_t>(m_curVolume)], rows);
     return true;
 }
 
-void CCatalog::GetFileType(std::string& extension, s32* image)
+void CResultView::GetFileType(std::string& extension, s32* image)
 {
     if (m_typeExts.size() < kBuiltInTypes)
         InitFileTypes();
@@ -225,7 +227,7 @@ void CCatalog::GetFileType(std::string& extension, s32* image)
     extension = description;
 }
 
-std::string CCatalog::FormatTime(const FoundTime& time)
+std::string CResultView::FormatTime(const FoundTime& time)
 {
     // A damaged entry may hold any field values: a date or time of day that is no calendar
     // value gives an empty text for that half, as the system's date formatting refuses it.

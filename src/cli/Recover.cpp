@@ -1,5 +1,5 @@
-// The recover command: the search, then one recovery run per selected folder through
-// StartRecovery, printing the recovery thread's messages as they arrive.
+// The recover command: the search, then one recovery run per selected folder, each an explicit
+// request to StartRecovery, printing the recovery thread's messages as they arrive.
 #include "cli/Recover.h"
 
 #include <sys/stat.h>
@@ -160,13 +160,17 @@ struct RecoverPrinter
 // One recovery run of group into destination. Returns kExitOk, kExitFailed or
 // kExitInterrupted.
 int RecoverGroupRun(SearchRun& run, const RecoverGroup& group, const std::string& destination,
-                    RecoverPrinter& printer)
+                    const RecoveryOptions& options, RecoverPrinter& printer)
 {
-    run.catalog.m_curPath = group.folder;
-    g_Selection = group.entries;
+    RecoveryRequest request;
+    request.volume = group.folder.substr(0, 2);
+    request.folder = group.folder;
+    request.entries = group.entries;
+    request.destination = destination;
+    request.options = options;
     std::vector<CCliSink::Event> events;
     bool fatal = false;
-    if (run.catalog.StartRecovery(destination) != kOk)
+    if (run.catalog.StartRecovery(request) != kOk)
     {
         run.sink.Take(&events, std::chrono::milliseconds(0));
         for (const CCliSink::Event& e : events)
@@ -222,7 +226,8 @@ namespace
 {
 // The selection of items, then one recovery run per folder of it.
 int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
-                     const std::string& destination, u64 maxRate, std::FILE* out, std::FILE* err);
+                     const std::string& destination, const RecoveryOptions& options, std::FILE* out,
+                     std::FILE* err);
 
 // The arguments of the recover command.
 struct RecoverArgs
@@ -341,11 +346,9 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
             std::fprintf(err, "orlavent-cli recover: %s\n", PrintableText(error).c_str());
             return kExitFailed;
         }
-        run.catalog.m_recoveryObserver = &report;
     }
-    run.catalog.m_contiguousRead = contiguous;
-    status = RecoverSelection(run, items, destination, maxRate, out, err);
-    run.catalog.m_recoveryObserver = nullptr;
+    const RecoveryOptions options{maxRate, contiguous, reportPath.empty() ? nullptr : &report};
+    status = RecoverSelection(run, items, destination, options, out, err);
     std::string error;
     if (!report.Close(&error))
     {
@@ -359,7 +362,8 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 namespace
 {
 int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
-                     const std::string& destination, u64 maxRate, std::FILE* out, std::FILE* err)
+                     const std::string& destination, const RecoveryOptions& options, std::FILE* out,
+                     std::FILE* err)
 {
     int status = kExitOk;
 
@@ -388,13 +392,12 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
         return kExitOk;
     }
 
-    run.catalog.m_maxReadRate = maxRate;
     RecoverPrinter printer(out, err, run.progress);
     const std::set<std::string, std::less<>> inferredPaths = InferredPaths(run.catalog.m_volumes);
     printer.inferredPaths = &inferredPaths;
     for (const RecoverGroup& group : groups)
     {
-        status = RecoverGroupRun(run, group, destination, printer);
+        status = RecoverGroupRun(run, group, destination, options, printer);
         if (status != kExitOk)
             return status;
     }

@@ -9,16 +9,12 @@
 #include "cli/InterruptGuard.h"
 #include "cli/TextOut.h"
 #include "platform/DriveDiscovery.h"
+#include "platform/EventSink.h"
 #include "platform/Format.h"
 #include "platform/Status.h"
 
 namespace
 {
-constexpr u32 kScanVolumeStart = 0;
-constexpr u32 kScanFound = 1;
-constexpr u32 kScanFinished = 2;
-constexpr u32 kScanWarning = 3;
-constexpr u32 kScanUnreadable = 4; // a part of the volume could not be read
 constexpr u32 kAttrArchive = 0x20; // the front ends count an item with this bit as a file
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 } // namespace
@@ -162,7 +158,7 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
             }
             else if (e.message != WM_SCAN_NOTIFY)
                 continue;
-            else if (e.code == kScanFound)
+            else if (e.code == kScanFind)
             {
                 if (e.extra & kAttrArchive)
                     run.files += e.count;

@@ -78,15 +78,15 @@ std::string JoinLevels(const std::string& root, const std::vector<std::string>& 
 
 void RecoveryRun::Run()
 {
-    if (m_catalog.m_recoverVolume < m_catalog.m_volumes.size())
+    if (m_job.volume != nullptr)
     {
-        m_volume = &m_catalog.m_volumes[m_catalog.m_recoverVolume];
-        m_destDir = m_catalog.m_destDir;
-        m_destDiverted = !m_catalog.m_askedDest.empty() && m_destDir != m_catalog.m_askedDest;
+        m_volume = m_job.volume;
+        m_destDir = m_job.destDir;
+        m_destDiverted = !m_job.askedDest.empty() && m_destDir != m_job.askedDest;
         int error = 0;
-        if (!m_folders.Open(m_destDir, &m_catalog.m_destNames, &error))
+        if (!m_folders.Open(m_destDir, &m_job.destNames, &error))
             Fatal(kNoSavePathText);
-        for (const SelEntry& entry : g_Selection)
+        for (const SelEntry& entry : m_job.entries)
         {
             if (!m_continue || !Running())
                 break;
@@ -97,7 +97,7 @@ void RecoveryRun::Run()
     m_folders.Close();
     m_fallback.Close();
     if (m_continue)
-        m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverFinished, kFinishedText, kRecoverFinishedExtra);
+        m_job.Post(WM_RECOVER_NOTIFY, kRecoverFinished, kFinishedText, kRecoverFinishedExtra);
 }
 
 void RecoveryRun::Fatal(const char* text)
@@ -109,7 +109,7 @@ void RecoveryRun::Fatal(const std::string& text)
 {
     if (m_record.item != nullptr)
         m_record.warnings.push_back(text);
-    m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverFatal, text, 0);
+    m_job.Post(WM_RECOVER_NOTIFY, kRecoverFatal, text, 0);
     m_continue = false;
 }
 
@@ -122,13 +122,14 @@ void RecoveryRun::Warn(const std::string& text, u32 kind)
     // asked, whatever its copy said; one written under a shortened name did.
     if (kind != kWarnRenamed)
         m_intact = false;
-    m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverWarning, text, kind);
+    m_job.Post(WM_RECOVER_NOTIFY, kRecoverWarning, text, kind);
 }
 
 void RecoveryRun::DoEntry(const SelEntry& entry)
 {
-    m_catalog.m_entryIsDir = entry.isDir;
-    const std::string source = entry.isDir ? g_SelFolder + "\\" + entry.name : g_SelFolder;
+    if (m_job.entryIsDir != nullptr)
+        *m_job.entryIsDir = entry.isDir;
+    const std::string source = entry.isDir ? m_job.folder + "\\" + entry.name : m_job.folder;
     if (!TakeBuffer())
         return;
     const FoundItems& items = m_volume->items;
@@ -219,8 +220,8 @@ DestinationFolder* RecoveryRun::EnterFolder(const std::vector<std::string>& leve
         m_failedFolders.insert(key);
         // As for the destination itself: a level above the last is named, then the default
         // folder is announced.
-        if (m_catalog.m_messageBox != nullptr && failed != JoinLevels(m_destDir, levels))
-            m_catalog.m_messageBox->Show("Unable to create directory:\n\n" + failed, "Error");
+        if (m_job.messageBox != nullptr && failed != JoinLevels(m_destDir, levels))
+            m_job.messageBox->Show("Unable to create directory:\n\n" + failed, "Error");
     }
     if (!m_fallback.IsOpen())
     {
@@ -240,8 +241,8 @@ DestinationFolder* RecoveryRun::EnterFolder(const std::vector<std::string>& leve
             return nullptr;
         }
     }
-    if (m_catalog.m_messageBox != nullptr && !failedBefore)
-        m_catalog.m_messageBox->Show(
+    if (m_job.messageBox != nullptr && !failedBefore)
+        m_job.messageBox->Show(
             Format("Use default directory due to a failed directory creation:\n\n   %s!",
                    m_fallback.Root().c_str()),
             "Error");
@@ -260,7 +261,7 @@ DestinationFolder* RecoveryRun::EnterFolder(const std::vector<std::string>& leve
 // Writes one file and tells the observer, if one is set, what became of it.
 void RecoveryRun::RecoverFile(const FoundItem& item, const std::vector<std::string>& levels)
 {
-    IRecoveryObserver* observer = m_catalog.m_recoveryObserver;
+    IRecoveryObserver* observer = m_job.options.observer;
     if (observer == nullptr)
     {
         WriteFile(item, levels);
@@ -278,8 +279,8 @@ void RecoveryRun::RecoverFile(const FoundItem& item, const std::vector<std::stri
 
 void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string>& levels)
 {
-    m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverFile,
-                   Format("Recovering %s\\%s", item.path.c_str(), item.name.c_str()), item.attr);
+    m_job.Post(WM_RECOVER_NOTIFY, kRecoverFile,
+               Format("Recovering %s\\%s", item.path.c_str(), item.name.c_str()), item.attr);
 
     // Where the data lies. A size the volume cannot hold (a damaged entry) is cut to what can
     // be read, so that it neither passes for a file too large for the destination nor ends the
@@ -347,8 +348,7 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
              kWarnRenamed);
     if (diverted)
         Warn(Format("%s\\%s was written to %s: its folder below %s could not be used.",
-                    item.path.c_str(), item.name.c_str(), path.c_str(),
-                    m_catalog.m_askedDest.c_str()),
+                    item.path.c_str(), item.name.c_str(), path.c_str(), m_job.askedDest.c_str()),
              kWarnDiverted);
 }
 
@@ -436,10 +436,10 @@ bool RecoveryRun::CheckNotSource(const DestinationFolder& folder)
     return false;
 }
 
-u32 CCatalog::RecoverThreadProc(void* catalogue)
+u32 CCatalog::RecoverThreadProc(void* job)
 {
     // No start-up pause: the front end takes the events from a queue in order.
-    RecoveryRun run(*static_cast<CCatalog*>(catalogue));
+    RecoveryRun run(*static_cast<RecoveryJob*>(job));
     run.Run();
     return 0;
 }

@@ -1,10 +1,12 @@
 // Recovery start: the destination folder (created level by level, with the fall-back to the
-// default folder), the check that it does not lie on the volume being read, and the thread.
+// default folder), the check that it does not lie on the volume being read, and the thread
+// that runs the request.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -16,13 +18,14 @@
 #include "platform/UserFolders.h"
 #include "recovery/Recovery.h"
 #include "recovery/RecoveryHost.h"
+#include "recovery/RecoveryRun.h"
 
 namespace
 {
-void ShowBox(const CCatalog& catalog, const std::string& text, const std::string& caption)
+void ShowBox(IMessageBox* messageBox, const std::string& text, const std::string& caption)
 {
-    if (catalog.m_messageBox != nullptr)
-        catalog.m_messageBox->Show(text, caption);
+    if (messageBox != nullptr)
+        messageBox->Show(text, caption);
 }
 
 bool IsDirectory(const std::string& path)
@@ -45,7 +48,7 @@ bool MakeLevel(const std::string& path)
 // Creates every missing level of folder. A level above the last that cannot be created is
 // reported with a message box; the last one fails silently. A last level that exists as
 // something other than a folder is a failure too: nothing could be written into it.
-bool CreateLevels(const CCatalog& catalog, const std::string& folder)
+bool CreateLevels(IMessageBox* messageBox, const std::string& folder)
 {
     std::vector<std::string> levels;
     std::size_t at = 0;
@@ -66,7 +69,7 @@ bool CreateLevels(const CCatalog& catalog, const std::string& folder)
         built += levels[i];
         if (!MakeLevel(built))
         {
-            ShowBox(catalog, "Unable to create directory:\n\n" + built, "Error");
+            ShowBox(messageBox, "Unable to create directory:\n\n" + built, "Error");
             return false;
         }
         built += '/';
@@ -76,9 +79,8 @@ bool CreateLevels(const CCatalog& catalog, const std::string& folder)
 }
 
 // The refusal text when folder lies on the volume that the run reads, else an empty text.
-std::string SourceClash(const CCatalog& catalog, const std::string& folder)
+std::string SourceClash(const VolumeEntry& volume, const std::string& folder)
 {
-    const VolumeEntry& volume = catalog.m_volumes[catalog.m_recoverVolume];
     const std::optional<DriveSource> source = g_DriveTable.Find(volume.name);
     if (!source)
         return std::string();
@@ -90,19 +92,33 @@ std::string SourceClash(const CCatalog& catalog, const std::string& folder)
                   shown.c_str());
 }
 
+// The index of the job list's first volume whose name is drive, ignoring case.
+bool FindVolume(const std::vector<VolumeEntry>& volumes, const std::string& drive, u32* index)
+{
+    for (std::size_t i = 0; i < volumes.size(); ++i)
+    {
+        if (UpperName(volumes[i].name) == UpperName(drive))
+        {
+            *index = static_cast<u32>(i);
+            return true;
+        }
+    }
+    return false;
+}
 } // namespace
 
-u32 CCatalog::PrepareFolder(std::string& folder)
+u32 PrepareDestination(std::string& folder, std::vector<std::string>* names,
+                       IMessageBox* messageBox)
 {
-    m_destNames.clear();
+    names->clear();
     if (folder.empty())
         folder = DefaultRecoveryFolder();
-    if (!CreateLevels(*this, folder))
+    if (!CreateLevels(messageBox, folder))
     {
         folder = DefaultRecoveryFolder();
         if (!MakeLevel(folder) || !IsDirectory(folder))
             return kErrDestination;
-        ShowBox(*this,
+        ShowBox(messageBox,
                 Format("Use default directory due to a failed directory creation:\n\n   %s!",
                        folder.c_str()),
                 "Error");
@@ -110,43 +126,49 @@ u32 CCatalog::PrepareFolder(std::string& folder)
     if (DIR* dir = ::opendir(folder.c_str()))
     {
         while (const dirent* entry = ::readdir(dir))
-            m_destNames.push_back(UpperName(entry->d_name));
+            names->push_back(UpperName(entry->d_name));
         ::closedir(dir);
     }
     return kOk;
 }
 
+// The catalogue's recovery members, as the recovery does them.
+
+u32 CCatalog::PrepareFolder(std::string& folder)
+{
+    return PrepareDestination(folder, &m_destNames, m_messageBox);
+}
+
 u32 CCatalog::StartRecovery(const std::string& destination)
 {
-    if (!destination.empty())
-        m_lastDest = destination;
-    const std::string drive = m_curPath.substr(0, 2);
-    if (drive.empty())
+    RecoveryRequest request;
+    request.volume = m_curPath.substr(0, 2);
+    request.folder = m_curPath;
+    request.entries = g_Selection;
+    request.destination = destination;
+    request.options = RecoveryOptions{m_maxReadRate, m_contiguousRead, m_recoveryObserver};
+    return StartRecovery(request);
+}
+
+u32 CCatalog::StartRecovery(const RecoveryRequest& request)
+{
+    if (!request.destination.empty())
+        m_lastDest = request.destination;
+    if (request.volume.empty() || !FindVolume(m_volumes, request.volume, &m_recoverVolume))
         return kErrTransfer;
-    bool found = false;
-    for (std::size_t i = 0; i < m_volumes.size() && !found; ++i)
-    {
-        if (UpperName(m_volumes[i].name) == UpperName(drive))
-        {
-            m_recoverVolume = static_cast<u32>(i);
-            found = true;
-        }
-    }
-    if (!found)
-        return kErrTransfer;
-    m_volumes[m_recoverVolume].contiguousRead = m_contiguousRead;
+    VolumeEntry& volume = m_volumes[m_recoverVolume];
+    volume.contiguousRead = request.options.contiguousRead;
     m_destDir = m_lastDest;
     m_askedDest = m_destDir.empty() ? DefaultRecoveryFolder() : m_destDir;
-    g_SelFolder = m_curPath;
 
     // Writing into the volume being read would overwrite the very clusters the run is about
     // to save: refuse before a single folder is made there.
-    std::string clash = SourceClash(*this, m_destDir);
+    std::string clash = SourceClash(volume, m_destDir);
     if (clash.empty())
     {
         if (PrepareFolder(m_destDir) != kOk)
         {
-            ShowBox(*this,
+            ShowBox(m_messageBox,
                     Format("Failed to create the given directory:\n\n%s!\n\nProgram will exit. "
                            "Reset the directory and try again please!",
                            m_destDir.c_str()),
@@ -154,7 +176,7 @@ u32 CCatalog::StartRecovery(const std::string& destination)
             return kErrDestination;
         }
         // The default folder may have taken its place.
-        clash = SourceClash(*this, m_destDir);
+        clash = SourceClash(volume, m_destDir);
     }
     if (!clash.empty())
     {
@@ -162,6 +184,9 @@ u32 CCatalog::StartRecovery(const std::string& destination)
         return kErrDestination;
     }
 
+    auto job = std::make_unique<RecoveryJob>(
+        RecoveryJob{&volume, request.folder, request.entries, m_destDir, m_askedDest, m_destNames,
+                    request.options, m_sink, m_messageBox, &m_entryIsDir});
     // A finished earlier run still holds its thread object until it is joined.
     if (m_recoverThread.joinable())
         m_recoverThread.join();
@@ -169,7 +194,8 @@ u32 CCatalog::StartRecovery(const std::string& destination)
     bool started = true;
     try
     {
-        m_recoverThread = std::thread(&CCatalog::RecoverThreadProc, static_cast<void*>(this));
+        m_recoverThread =
+            std::thread([run = std::move(job)] { (void)RecoverThreadProc(run.get()); });
     }
     catch (const std::system_error&)
     {
@@ -179,7 +205,8 @@ u32 CCatalog::StartRecovery(const std::string& destination)
     if (!started)
     {
         g_bRunning = 0;
-        ShowBox(*this, "Failed to startup undeleting thread!\n\n  Program has exited.", "Sorry:");
+        ShowBox(m_messageBox, "Failed to startup undeleting thread!\n\n  Program has exited.",
+                "Sorry:");
         return kErrNoThread;
     }
     return kOk;

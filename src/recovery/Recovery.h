@@ -1,28 +1,12 @@
-// The recovery: notification codes of WM_RECOVER_NOTIFY, the folder the selection was made in,
-// and the helpers that turn catalogue names into safe native paths and files.
+// The recovery: its message texts, and the helpers that turn catalogue names into safe native paths
+// and files.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "platform/EventSink.h"
 #include "platform/Types.h"
-
-// Low byte of a WM_RECOVER_NOTIFY (the code argument of IEventSink::Post).
-inline constexpr u32 kRecoverFile = 0;    // text "Recovering <path>\<name>", extra: attr
-inline constexpr u32 kRecoverWarning = 1; // text: what went wrong; the run goes on
-inline constexpr u32 kRecoverFatal = 2;   // text: why the run ended
-inline constexpr u32 kRecoverRange = 3;   // extra: the progress range (10)
-inline constexpr u32 kRecoverStep = 4;    // extra: the chunk counter of the current file
-inline constexpr u32 kRecoverFinished =
-    0xFF; // all bits set; text "Finished Recovery Successfully."
-inline constexpr u32 kRecoverFinishedExtra = 0xFFFFFF;
-
-// Extra of a kRecoverWarning: what the warning means for the file it names.
-inline constexpr u32 kWarnIncomplete = 0; // not written whole: missing or short
-inline constexpr u32 kWarnDiverted = 1;   // written whole, but below the default folder
-inline constexpr u32 kWarnRenamed = 2;    // written whole under a shortened name
-inline constexpr u32 kWarnStopped = 3;    // the stop left it short
-inline constexpr u32 kWarnDamaged = 4;    // copied, but other data has taken some of its clusters
 
 // Message texts of the recovery.
 inline constexpr const char* kFinishedText = "Finished Recovery Successfully.";
@@ -32,9 +16,13 @@ inline constexpr const char* kNoSavePathText =
 inline constexpr const char* kNoMemoryText =
     "Memory NOT enough. Please close some Windows and retry.";
 
-// The folder shown in the result view (m_curPath) when the recovery was started; item paths
-// are compared with it. Written by StartRecovery before the thread starts, then read only.
-extern std::string g_SelFolder;
+class IMessageBox;
+
+// Creates the missing levels of folder (a native path), falling back to the default folder
+// (with a message box through messageBox, which may be null), and lists the names found in it
+// upper-cased into *names. Returns 0, or 512 when neither folder could be made.
+[[nodiscard]] u32 PrepareDestination(std::string& folder, std::vector<std::string>* names,
+                                     IMessageBox* messageBox);
 
 // A catalogue name made fit to be one level of a native path: '/', NUL and the other control
 // characters become '_', "." and ".." become "_." and "_..", an empty name becomes "_".

@@ -113,7 +113,7 @@ bool RecoveryRun::LoadUnit(const DataStream& stream, u64 first, std::vector<u8>&
 RecoveryRun::Copied RecoveryRun::CopyCompressed(const FoundItem& item, const DataStream& stream,
                                                 u32 described, CopyWriter& out)
 {
-    m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverRange, std::string(), 10);
+    m_job.Post(WM_RECOVER_NOTIFY, kRecoverRange, std::string(), 10);
     m_counter = 0;
     const u64 unitClusters = stream.compressionUnit;
     const u64 unitBytes =

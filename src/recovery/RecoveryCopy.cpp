@@ -46,7 +46,7 @@ bool RecoveryRun::Paced(u64 bytes)
 void RecoveryRun::Step()
 {
     ++m_counter;
-    m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverStep, std::string(), m_counter);
+    m_job.Post(WM_RECOVER_NOTIFY, kRecoverStep, std::string(), m_counter);
 }
 
 bool RecoveryRun::TakeBuffer()
@@ -115,7 +115,7 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
         return CopyResident(item, stream, described, out);
     if (stream.compressionUnit != 0)
         return CopyCompressed(item, stream, described, out);
-    m_catalog.Post(WM_RECOVER_NOTIFY, kRecoverRange, std::string(), 10);
+    m_job.Post(WM_RECOVER_NOTIFY, kRecoverRange, std::string(), 10);
     m_counter = 0;
     const u64 readable = stream.ReadableBytes();
     if (readable > 0 && (described == kStreamUnreadable || m_reader == nullptr))

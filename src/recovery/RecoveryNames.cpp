@@ -9,8 +9,6 @@
 #include "platform/Status.h"
 #include "recovery/Recovery.h"
 
-std::string g_SelFolder;
-
 namespace
 {
 // Candidates after "New " + name before creation gives up; each one exists already when tried.

@@ -16,10 +16,35 @@
 #include "recovery/DestinationFolders.h"
 #include "recovery/ReadPacer.h"
 
+class IMessageBox;
+
+// One recovery run as its start prepared it: the volume and the entries to write, the
+// destination and what was in it, the options, and where to report. The run works on nothing
+// else of the catalogue.
+struct RecoveryJob
+{
+    VolumeEntry* volume = nullptr;      // the volume read; its items stay put while the run goes
+    std::string folder;                 // catalogue folder the entries lie in
+    std::vector<SelEntry> entries;      // the names selected in folder, in order
+    std::string destDir;                // the destination, prepared
+    std::string askedDest;              // the destination asked for, before any fall-back
+    std::vector<std::string> destNames; // upper-cased names in destDir when it was prepared
+    RecoveryOptions options;
+    IEventSink* sink = nullptr;        // not owned; may be null
+    IMessageBox* messageBox = nullptr; // not owned; may be null
+    u32* entryIsDir = nullptr;         // told whether the entry being written is a folder
+
+    void Post(u32 message, u32 code, const std::string& text, u32 extra) const
+    {
+        if (sink != nullptr)
+            sink->Post(message, code, text, extra);
+    }
+};
+
 class RecoveryRun
 {
 public:
-    explicit RecoveryRun(CCatalog& catalog) : m_catalog(catalog), m_pacer(catalog.m_maxReadRate) {}
+    explicit RecoveryRun(RecoveryJob& job) : m_job(job), m_pacer(job.options.maxReadRate) {}
 
     void Run();
 
@@ -87,7 +112,7 @@ private:
     bool ReadExactly(u8* out, u64 count, u64 at);
     void ReadFailed(const FoundItem& item, const CopyWriter& out);
 
-    CCatalog& m_catalog;
+    RecoveryJob& m_job;
     VolumeEntry* m_volume = nullptr;
     std::string m_destDir;
     bool m_destDiverted = false;    // the whole run writes into the default folder

@@ -7,10 +7,8 @@
 #include <utility>
 
 #include "catalog/Catalog.h"
+#include "platform/EventSink.h"
 #include "platform/Types.h"
-
-// WM_SCAN_NOTIFY code of a part of the volume that could not be read; the text names it.
-inline constexpr u32 kScanUnreadable = 4;
 
 // Names folder (its full path, "C:\docs") of which bytes [byteOffset, byteOffset + bytes) of
 // the volume could not be read: "C:\docs could not be read: ...".

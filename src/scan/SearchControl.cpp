@@ -1,5 +1,7 @@
 // Scan control: the drive selection turned into the scan job list, file-system detection per
 // drive, the search thread, and the stop of both worker threads.
+#include "scan/SearchControl.h"
+
 #include <algorithm>
 #include <chrono>
 #include <optional>
@@ -28,10 +30,6 @@ constexpr u32 kDetectFat = 0;
 constexpr u32 kDetectNtfs = 4;
 constexpr u32 kDetectExfat = 5;
 constexpr u32 kDetectOther = 7;
-
-// WM_SCAN_NOTIFY codes the search thread posts.
-constexpr u32 kScanVolumeStart = 0;
-constexpr u32 kScanFinished = 2;
 
 const char kFindingText[] = "Finding deleted File(s)...";
 
@@ -68,7 +66,7 @@ void JoinWorker(std::thread& worker)
 }
 } // namespace
 
-u32 CCatalog::DetectFileSystem(const std::string& drive)
+u32 CSearchControl::DetectFileSystem(const std::string& drive)
 {
     if (drive.empty())
         return kDetectOther;
@@ -88,10 +86,11 @@ u32 CCatalog::DetectFileSystem(const std::string& drive)
     return kDetectOther;
 }
 
-u32 CCatalog::StartSearch(const std::string& selection)
+u32 CSearchControl::Start(const std::string& selection)
 {
-    StopWorkers(false);
-    ResetVolumes();
+    Stop(false);
+    m_catalog.ResetVolumes();
+    std::vector<VolumeEntry>& volumes = m_catalog.m_volumes;
 
     std::string rest = selection;
     for (std::size_t colon = rest.find(':'); colon != std::string::npos; colon = rest.find(':'))
@@ -104,37 +103,37 @@ u32 CCatalog::StartSearch(const std::string& selection)
         const IVolumeEngine* engine = EngineFor(DetectFileSystem(token));
         // A drive that does not open is left out; entry's destructor frees what was made.
         if (engine != nullptr && engine->Open(entry))
-            m_volumes.push_back(std::move(entry));
+            volumes.push_back(std::move(entry));
     }
-    if (m_volumes.empty())
+    if (volumes.empty())
         return kErrTransfer;
 
     g_bRunning = 1;
     try
     {
-        m_searchThread = std::thread(SearchThreadProc, this);
+        m_catalog.m_searchThread = std::thread(&CCatalog::SearchThreadProc, &m_catalog);
     }
     catch (const std::system_error&)
     {
         g_bRunning = 0;
-        ResetVolumes();
+        m_catalog.ResetVolumes();
         return kErrNoThread;
     }
     return kOk;
 }
 
-u32 CCatalog::SearchThreadProc(void* catalogue)
+void CSearchControl::Search()
 {
     // No start-up pause: events are queued, so the front end sees them after it has taken in
     // the search start, however early the first one comes.
-    CCatalog& catalog = *static_cast<CCatalog*>(catalogue);
+    std::vector<VolumeEntry>& volumes = m_catalog.m_volumes;
 
     // The last selected volume is searched first, the first selected last.
-    for (std::size_t i = catalog.m_volumes.size(); i-- > 0 && g_bRunning != 0;)
+    for (std::size_t i = volumes.size(); i-- > 0 && g_bRunning != 0;)
     {
-        VolumeEntry& volume = catalog.m_volumes[i];
-        catalog.Post(WM_SCAN_NOTIFY, kScanVolumeStart, kFindingText, 0);
-        (void)volume.engine->Search(catalog, volume);
+        VolumeEntry& volume = volumes[i];
+        m_catalog.Post(WM_SCAN_NOTIFY, kScanVolumeStart, kFindingText, 0);
+        (void)volume.engine->Search(m_catalog, volume);
         // While the reader is still open: the allocation state and the files' clusters. A stop
         // leaves the files unjudged as unknown.
         AssessConditions(volume);
@@ -145,28 +144,52 @@ u32 CCatalog::SearchThreadProc(void* catalogue)
         ReleaseScratchSpares();
     }
     if (g_bRunning == 0)
-        return 0;
+        return;
 
     // The view state is set before the notice, so that the receiver finds it ready when it
     // lists the first selected volume.
-    catalog.m_curPath = catalog.m_volumes[0].name;
-    catalog.m_curVolume = 0;
-    catalog.Post(WM_SCAN_NOTIFY, kScanFinished, std::string(), 0);
+    m_catalog.m_curPath = volumes[0].name;
+    m_catalog.m_curVolume = 0;
+    m_catalog.Post(WM_SCAN_NOTIFY, kScanFinished, std::string(), 0);
+}
+
+void CSearchControl::Stop(bool showResults)
+{
+    g_bRunning = 0;
+    std::thread& search = m_catalog.m_searchThread;
+    std::thread& recover = m_catalog.m_recoverThread;
+    bool onWorker = std::this_thread::get_id() == search.get_id() ||
+                    std::this_thread::get_id() == recover.get_id();
+    JoinWorker(search);
+    JoinWorker(recover);
+    if (onWorker)
+        return;
+    if (showResults && !m_catalog.m_volumes.empty())
+    {
+        m_catalog.m_curPath = m_catalog.m_volumes[0].name;
+        m_catalog.m_curVolume = 0;
+    }
+}
+
+// The catalogue's search members, as the search control does them.
+
+u32 CCatalog::StartSearch(const std::string& selection)
+{
+    return CSearchControl(*this).Start(selection);
+}
+
+u32 CCatalog::SearchThreadProc(void* catalogue)
+{
+    CSearchControl(*static_cast<CCatalog*>(catalogue)).Search();
     return 0;
 }
 
 void CCatalog::StopWorkers(bool showResults)
 {
-    g_bRunning = 0;
-    bool onWorker = std::this_thread::get_id() == m_searchThread.get_id() ||
-                    std::this_thread::get_id() == m_recoverThread.get_id();
-    JoinWorker(m_searchThread);
-    JoinWorker(m_recoverThread);
-    if (onWorker)
-        return;
-    if (showResults && !m_volumes.empty())
-    {
-        m_curPath = m_volumes[0].name;
-        m_curVolume = 0;
-    }
+    CSearchControl(*this).Stop(showResults);
+}
+
+u32 CCatalog::DetectFileSystem(const std::string& drive)
+{
+    return CSearchControl::DetectFileSystem(drive);
 }

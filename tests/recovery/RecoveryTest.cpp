@@ -432,6 +432,30 @@ TEST_F(RecoveryFat16, NoVolumeBeingBrowsedGivesFiveAndNoThread)
     EXPECT_EQ(Recover("c:", {{"_ELROOT.TXT", 0}}, m_dest), kOk);
 }
 
+// The command line's way: a request names its volume, folder, entries, destination and
+// options; the view shown and the wizard's selection are neither read nor changed.
+TEST_F(RecoveryFat16, ExplicitRequestLeavesTheViewAndTheSelectionAlone)
+{
+    AddFat(m_image);
+    m_catalog.m_sink = &m_sink;
+    m_catalog.m_curPath = "C:\\_LDDIR";
+    m_catalog.m_curVolume = 0;
+    g_Selection = {{"_EEP1.TXT", 0}};
+    RecoveryRequest request{"c:", "C:\\DOCS", {{"_ONE.TXT", 0}, {"SUB", 1}}, m_dest, {}};
+    EXPECT_EQ(m_catalog.StartRecovery(RecoveryRequest{"Q:", "Q:", {}, m_dest, {}}), kErrTransfer);
+    EXPECT_EQ(m_catalog.StartRecovery(RecoveryRequest{"", "", {}, m_dest, {}}), kErrTransfer);
+    ASSERT_EQ(m_catalog.StartRecovery(request), kOk);
+    m_catalog.m_recoverThread.join();
+    EXPECT_EQ(Tree(m_dest),
+              (std::vector<std::string>{"SUB/", "SUB/Old Draft Notes.txt", "_ONE.TXT"}));
+    EXPECT_EQ(ReadText(m_dest + "/_ONE.TXT"), FatContent("DOCS/GONE.TXT", 444));
+    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_EQ(m_catalog.m_curPath, "C:\\_LDDIR");
+    ASSERT_EQ(g_Selection.size(), 1u);
+    EXPECT_EQ(g_Selection[0].name, "_EEP1.TXT");
+    EXPECT_EQ(m_catalog.m_lastDest, m_dest);
+}
+
 TEST_F(RecoveryFat16, DestinationOnTheVolumeBeingReadIsRefused)
 {
     AddFat(m_image);

@@ -19,7 +19,6 @@
 namespace
 {
 constexpr u32 kSectorSize = 512;
-constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked around
 // Both boot regions at the largest sector size.
 constexpr u32 kBootBytes = 2 * ExfatLayout::kBootRegionSectors << ExfatLayout::kMaxSectorShift;
 } // namespace

@@ -66,7 +66,7 @@ void HandleSet(FolderWalk& walk, const ExfatEntrySet& set, u32 deleted)
     item.first = set.firstCluster;
     item.data = &exfat.streams.back();
 
-    walk.catalog.Post(WM_SCAN_NOTIFY, 1, walk.path + "\\" + name, item.attr);
+    walk.catalog.Post(WM_SCAN_NOTIFY, kScanFind, walk.path + "\\" + name, item.attr);
     walk.catalog.AddItem(std::move(item), walk.volume);
 }
 

@@ -25,7 +25,6 @@ namespace
 constexpr u32 kSectorSize = 512;
 constexpr u32 kBpbOffset = 11;        // the BIOS parameter block follows the jump and the OEM name
 constexpr u64 kFat32BackupSector = 6; // where FAT32 keeps a copy of its boot sector
-constexpr u32 kScanWarning = 3;       // WM_SCAN_NOTIFY code: damage the scan worked around
 } // namespace
 
 const CFatEngine& FatEngine()

@@ -114,7 +114,7 @@ void HandleFind(FolderWalk& walk, const FatEntryInfo& info, std::string name, u3
     walk.notice.assign(walk.path);
     walk.notice += '\\';
     walk.notice += item.name;
-    walk.catalog.Post(WM_SCAN_NOTIFY, 1, walk.notice, info.attr);
+    walk.catalog.Post(WM_SCAN_NOTIFY, kScanFind, walk.notice, info.attr);
     MakeRoom(walk.volume.items);
     walk.catalog.AddItem(std::move(item), walk.volume);
 }

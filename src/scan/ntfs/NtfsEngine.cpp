@@ -19,11 +19,6 @@
 #include "platform/Status.h"
 #include "scan/ntfs/NtfsScan.h"
 
-namespace
-{
-constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked around
-} // namespace
-
 const CNtfsEngine& NtfsEngine()
 {
     static const CNtfsEngine kEngine;

@@ -24,7 +24,6 @@ namespace
 constexpr s64 kRootRecord = 5;       // the root folder's MFT record
 constexpr s64 kFirstUserRecord = 16; // records 0-15 belong to the metafiles
 constexpr u8 kAttrFolder = 0x10;
-constexpr u32 kScanWarning = 3; // WM_SCAN_NOTIFY code: damage the scan worked around
 constexpr s64 kMaxReservedItems = s64{1} << 24; // 16 Mi items, about 2 GiB of address space
 constexpr std::size_t kHugePagesFrom = std::size_t{64} << 20; // 32 huge pages
 
@@ -401,7 +400,7 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
         AddItem(texts, volume.items, std::move(item), &text);
         if (attr & kAttrFolder)
             folders.AddFolder(r, info.sequence, info.inUse != 0, text);
-        catalog.Post(WM_SCAN_NOTIFY, 1, text, attr);
+        catalog.Post(WM_SCAN_NOTIFY, kScanFind, text, attr);
         // Each named data stream is an item of its own beside the file: "NAME:STREAM".
         const std::size_t file = volume.items.size() - 1;
         for (NtfsNamedStream& stream : info.streams)
@@ -413,7 +412,7 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
             named.size = stream.size;
             named.stream = StreamIndex(volume, streamIndex, stream.name);
             AddItem(texts, volume.items, std::move(named), &text);
-            catalog.Post(WM_SCAN_NOTIFY, 1, text, attr);
+            catalog.Post(WM_SCAN_NOTIFY, kScanFind, text, attr);
         }
     };
 
