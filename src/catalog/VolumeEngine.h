@@ -1,13 +1,16 @@
 // The seam between the file systems and everything above them. Each file system implements one
 // engine: it opens a volume entry, searches it into the catalogue, says where a find's data
-// lies as a stream of extents (or as bytes held in its metadata), and answers whether a cluster
-// is in use. The search control picks the engine; the recovery copies any stream through one
-// loop; nothing above the engines asks which file system it has.
+// lies as a stream of extents (or as bytes held in its metadata), hands out a reader of those
+// bytes in order, and answers whether a cluster is in use. The search control picks the engine;
+// the recovery copies any stream through one loop over that reader; nothing above the engines
+// asks which file system it has.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "catalog/StreamReader.h"
 #include "platform/Types.h"
 #include "records/FoundItem.h"
 
@@ -87,15 +90,15 @@ public:
     // kStreamUnreadable.
     [[nodiscard]] virtual u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
                                              DataStream* stream) const = 0;
-    // Decodes one compression unit of a stream whose compressionUnit is set: in holds the unit's
-    // stored clusters (fewer than the unit has), out receives the unit's bytes. *produced: bytes
-    // decoded into out. False when the stored bytes do not decode (out then holds the part that
-    // did); an engine without compressed streams decodes nothing.
-    [[nodiscard]] virtual bool DecodeUnit(const u8* /*in*/, u64 /*inSize*/, u8* /*out*/,
-                                          u64 /*outSize*/, u64* produced) const
+    // A reader of stream's bytes in order, for a copy of chunkBytes a chunk (see StreamReader.h):
+    // stream is what DescribeStream gave for a find of this engine's volume, reader what
+    // DataReader gave; both must outlive the reader. nullptr when the stream cannot be read.
+    // Engines whose streams are stored as they are keep this one; one whose streams may be
+    // coded (NTFS compression) hands those out decoded.
+    [[nodiscard]] virtual std::unique_ptr<IStreamReader>
+    OpenStream(CDirectRW* reader, const DataStream& stream, u64 chunkBytes) const
     {
-        *produced = 0;
-        return false;
+        return OpenExtentStream(reader, stream, chunkBytes);
     }
     // True when the search already knows that item's data needs no cluster (it is kept inside
     // the file's own record): judging such a find then reads nothing. False when it cannot tell

@@ -1,12 +1,12 @@
 // The copy of one file's data, for every file system alike: the engine says where the data lies
-// (bytes held in its metadata, or extents of clusters, holes among them), and the copy reads
-// the extents in chunks of four clusters, a batch of chunks per system call.
+// and hands out its bytes in order (held in its metadata, read from extents of clusters in
+// chunks of four clusters, a batch of chunks per system call, holes among them, or decoded),
+// and one loop counts, paces and writes them.
 #include <algorithm>
-#include <climits>
 #include <cstdint>
+#include <memory>
 
 #include "catalog/VolumeEngine.h"
-#include "disk/DirectRW.h"
 #include "platform/Format.h"
 #include "platform/Status.h"
 #include "recovery/CopyWriter.h"
@@ -22,8 +22,6 @@ constexpr u64 kBatchBytes = 1u << 20;
 // The transfer buffer starts on a page boundary: the kernel copies to and from a misaligned
 // buffer at half the speed or less. The pool block holds this much slack in front.
 constexpr u64 kPage = 4096;
-// What a value held in metadata costs the reader: one MFT record.
-constexpr u64 kResidentReadBytes = 1024;
 
 bool Running()
 {
@@ -86,75 +84,48 @@ void RecoveryRun::ReadFailed(const FoundItem& item, const CopyWriter& out)
          kWarnIncomplete);
 }
 
-RecoveryRun::Copied RecoveryRun::CopyResident(const FoundItem& item, const DataStream& stream,
-                                              u32 described, CopyWriter& out)
-{
-    // Held in the metadata: copied in one piece, without progress messages.
-    if (described == kStreamUnreadable)
-    {
-        ReadFailed(item, out);
-        return Copied::Failed;
-    }
-    (void)Paced(kResidentReadBytes);
-    if (!out.Write(stream.residentBytes.data(), stream.residentBytes.size()))
-        return Copied::Failed;
-    if (described == kStreamClipped)
-    {
-        Warn(Format("The data of %s\\%s reaches past its MFT record; %s holds the part inside it.",
-                    item.path.c_str(), item.name.c_str(), out.Path().c_str()),
-             kWarnIncomplete);
-        return Copied::Failed;
-    }
-    return Copied::Whole;
-}
-
 RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStream& stream,
                                             u32 described, CopyWriter& out)
 {
-    if (stream.resident)
-        return CopyResident(item, stream, described, out);
-    if (stream.compressionUnit != 0)
-        return CopyCompressed(item, stream, described, out);
-    m_job.Post(WM_RECOVER_NOTIFY, kRecoverRange, std::string(), 10);
-    m_counter = 0;
-    const u64 readable = stream.ReadableBytes();
-    if (readable > 0 && (described == kStreamUnreadable || m_reader == nullptr))
+    // Bytes held in the metadata are copied in one piece, without progress messages.
+    if (!stream.resident)
+    {
+        m_job.Post(WM_RECOVER_NOTIFY, kRecoverRange, std::string(), 10);
+        m_counter = 0;
+    }
+    const IVolumeEngine* engine = m_volume->engine;
+    std::unique_ptr<IStreamReader> reader;
+    if (engine != nullptr && !Unreadable(stream, described))
+        reader = engine->OpenStream(m_reader, stream, m_chunkBytes);
+    if (!reader)
     {
         ReadFailed(item, out);
         return Copied::Failed;
     }
-    // Bytes past the initialized size were never written: they read as zeros, whatever their
-    // clusters hold now.
-    const u64 unwritten = readable > stream.initializedSize ? readable - stream.initializedSize : 0;
-    u64 remaining = readable - unwritten;
-    for (const StreamExtent& extent : stream.extents)
+    bool whole = false;
+    for (;;)
     {
-        if (!Running() || remaining == 0)
+        whole = reader->AtEnd();
+        if (whole || !Running())
             break;
-        // A hole may claim more clusters than any volume holds: saturate rather than wrap.
-        const u64 bytes =
-            stream.clusterBytes != 0 && extent.length > UINT64_MAX / stream.clusterBytes
-                ? UINT64_MAX
-                : extent.length * stream.clusterBytes;
-        if (extent.hole)
-        {
-            // Clusters never written hold zeros: leave a hole in the file rather than reading
-            // whatever lies at the volume's start.
-            Step();
-            const u64 take = std::min(bytes, remaining);
-            if (!out.Hole(take))
-                return Copied::Failed;
-            remaining -= take;
-        }
-        else if (!CopyExtent(item, stream.ByteOf(extent.lcn), bytes, remaining, out))
+        // Under a rate limit a batch is no larger than a share of a second's reads.
+        const StreamPiece piece =
+            reader->Next(Data(), m_pacer.Portion(m_chunkBytes, m_chunkBytes * m_batchChunks));
+        if (piece.bytes == 0)
+            break; // the stream ends before its data does
+        const Handed handed = Hand(item, piece, out);
+        if (handed == Handed::Failed)
             return Copied::Failed;
+        (void)Paced(piece.volumeBytes);
+        if (handed == Handed::Cut)
+            break;
     }
     // A hole at the end gives the file its length only once the length is set; so do the
     // bytes never written.
-    if (!out.Finish(remaining == 0 ? unwritten : 0))
+    if (!out.Finish(whole ? reader->TailZeros() : 0))
         return Copied::Failed;
-    if (remaining == 0)
-        return Copied::Whole;
+    if (whole)
+        return Ended(item, stream, described, *reader, out);
     if (!Running())
         return Copied::Stopped;
     // Extents that end before the data does leave the file short.
@@ -162,86 +133,79 @@ RecoveryRun::Copied RecoveryRun::CopyStream(const FoundItem& item, const DataStr
     return Copied::Failed;
 }
 
-// Reads count bytes at byte offset at in one call; a failed batch is read again chunk by chunk,
-// so that the chunks in front of a bad sector are still saved. Returns the bytes read.
-u64 RecoveryRun::ReadBatch(u64 at, u64 count, u64 chunks)
+// True when the metadata that says where the data lies could not be read, and there is data to
+// be had: bytes held in a record that could not be read, a compressed stream, or clusters.
+bool RecoveryRun::Unreadable(const DataStream& stream, u32 described)
 {
-    if (at > static_cast<u64>(LLONG_MAX))
-        return 0;
-    u32 done = 0;
-    const u32 status =
-        m_reader->ReadBytes(Data(), static_cast<u32>(count), &done, static_cast<s64>(at));
-    if (status == kOk)
-        return std::min<u64>(done, count);
-    if (chunks <= 1)
-        return 0;
-    done = 0;
-    for (u64 offset = 0; offset < count; offset += m_chunkBytes)
-    {
-        const u64 n = std::min(m_chunkBytes, count - offset);
-        u32 part = 0;
-        if (m_reader->ReadBytes(Data() + offset, static_cast<u32>(n), &part,
-                                static_cast<s64>(at + offset)) != kOk)
-            break;
-        done += part;
-        if (part < n)
-            break;
-    }
-    return std::min<u64>(done, count);
+    return described == kStreamUnreadable &&
+           (stream.resident || stream.compressionUnit != 0 || stream.ReadableBytes() > 0);
 }
 
-// Copies the extent of bytes bytes at byte offset at, at most remaining of them, in batches of
-// whole chunks. False when the copy of the file ends there (warned).
-bool RecoveryRun::CopyExtent(const FoundItem& item, u64 at, u64 bytes, u64& remaining,
-                             CopyWriter& out)
+// Hands one piece to the file: each progress step it counts is posted, then its bytes are
+// written (or left as a hole) together. A step that the read did not reach ends the file with a
+// warning; a stop between steps ends the piece early.
+RecoveryRun::Handed RecoveryRun::Hand(const FoundItem& item, const StreamPiece& piece,
+                                      CopyWriter& out)
 {
-    u64 left = bytes;
-    // Under a rate limit a batch is no larger than a share of a second's reads.
-    const u64 batch = m_pacer.Portion(m_chunkBytes, m_chunkBytes * m_batchChunks) / m_chunkBytes;
-    while (Running() && left > 0 && remaining > 0)
-    {
-        // Whole chunks of the extent, the last one cut to what the extent has left.
-        const u64 chunks =
-            std::min<u64>({std::max<u64>(batch, 1), (left + m_chunkBytes - 1) / m_chunkBytes,
-                           (remaining + m_chunkBytes - 1) / m_chunkBytes});
-        const u64 count = std::min(chunks * m_chunkBytes, left);
-        const u64 done = ReadBatch(at, count, chunks);
-        at += count;
-        left -= count;
-        if (!Hand(chunks, done, remaining, item, out))
-            return false;
-        (void)Paced(count);
-    }
-    return true;
-}
-
-// Hands out the chunks of one batch read in order: each is counted and reported, then the bytes
-// that belong to the file are written together. A chunk that the read did not reach ends the
-// file with a warning (false); a stop between chunks ends the batch early.
-bool RecoveryRun::Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& item, CopyWriter& out)
-{
-    u64 ready = 0;
-    bool failed = false;
-    for (u64 c = 0; c < chunks && remaining > ready; ++c)
+    const u64 step = piece.stepBytes;
+    const u64 steps = step == 0 ? 0 : piece.bytes / step + (piece.bytes % step != 0 ? 1 : 0);
+    u64 ready = steps == 0 ? piece.ready : 0;
+    bool failed = steps == 0 && piece.ready < piece.bytes;
+    bool cut = false;
+    for (u64 c = 0; c < steps; ++c)
     {
         if (c > 0 && !Running())
+        {
+            cut = true;
             break;
+        }
         Step();
-        const u64 start = c * m_chunkBytes;
-        if (done <= start)
+        const u64 start = c * step;
+        if (piece.ready <= start)
         {
             failed = true;
             break;
         }
-        ready += std::min<u64>({done - start, m_chunkBytes, remaining - ready});
+        ready = std::min({piece.ready, piece.bytes, start + std::min(step, piece.bytes - start)});
     }
-    if (ready > 0 && !out.Write(Data(), ready))
-        return false;
-    remaining -= ready;
+    if (ready > 0 && !(piece.hole ? out.Hole(ready) : out.Write(piece.data, ready)))
+        return Handed::Failed;
     if (failed)
     {
         ReadFailed(item, out);
-        return false;
+        return Handed::Failed;
     }
-    return true;
+    return cut ? Handed::Cut : Handed::All;
+}
+
+// The end of a stream handed out whole: what it may still lack.
+RecoveryRun::Copied RecoveryRun::Ended(const FoundItem& item, const DataStream& stream,
+                                       u32 described, const IStreamReader& reader,
+                                       const CopyWriter& out)
+{
+    if (stream.resident && described == kStreamClipped)
+    {
+        Warn(Format("The data of %s\\%s reaches past its MFT record; %s holds the part inside it.",
+                    item.path.c_str(), item.name.c_str(), out.Path().c_str()),
+             kWarnIncomplete);
+        return Copied::Failed;
+    }
+    if (stream.compressionUnit != 0 && stream.compressionDamaged)
+    {
+        Warn(Format("The compression unit of %s\\%s is damaged; %s holds its data decompressed "
+                    "in units of %llu clusters, which may not be its content.",
+                    item.path.c_str(), item.name.c_str(), out.Path().c_str(),
+                    static_cast<unsigned long long>(stream.compressionUnit)),
+             kWarnIncomplete);
+        return Copied::Failed;
+    }
+    if (reader.Damaged())
+    {
+        Warn(Format("The compressed data of %s\\%s is damaged; %s holds what could be "
+                    "decompressed, with zeros for the rest.",
+                    item.path.c_str(), item.name.c_str(), out.Path().c_str()),
+             kWarnIncomplete);
+        return Copied::Failed;
+    }
+    return Copied::Whole;
 }

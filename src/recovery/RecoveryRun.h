@@ -91,25 +91,24 @@ private:
     bool CheckNotSource(const DestinationFolder& folder);
 
     // The copy (RecoveryCopy.cpp).
+    // How the hand-over of one piece of a stream ended.
+    enum class Handed
+    {
+        All,   // every byte of it is in the file
+        Cut,   // the run flag was cleared between its steps
+        Failed // the file ends here; a warning naming it was posted
+    };
     bool TakeBuffer();
     u8* Data() const;
     bool Paced(u64 bytes);
     void Step();
-    // The copy of one stream into out, whatever holds it.
+    // The copy of one stream into out, whatever holds it: one loop over the engine's reader.
     Copied CopyStream(const FoundItem& item, const DataStream& stream, u32 described,
                       CopyWriter& out);
-    Copied CopyResident(const FoundItem& item, const DataStream& stream, u32 described,
-                        CopyWriter& out);
-    bool CopyExtent(const FoundItem& item, u64 at, u64 bytes, u64& remaining, CopyWriter& out);
-    u64 ReadBatch(u64 at, u64 count, u64 chunks);
-    bool Hand(u64 chunks, u64 done, u64& remaining, const FoundItem& item, CopyWriter& out);
-    // A stream stored in compression units, decoded by the engine (RecoveryCompressed.cpp).
-    Copied CopyCompressed(const FoundItem& item, const DataStream& stream, u32 described,
-                          CopyWriter& out);
-    bool LoadUnit(const DataStream& stream, u64 first, std::vector<u8>& stored,
-                  std::vector<u8>& unit, u8** data, u64* storedClusters, bool* damaged);
-    // Reads count bytes at byte offset at of the reader into out; false when any is missing.
-    bool ReadExactly(u8* out, u64 count, u64 at);
+    static bool Unreadable(const DataStream& stream, u32 described);
+    Handed Hand(const FoundItem& item, const StreamPiece& piece, CopyWriter& out);
+    Copied Ended(const FoundItem& item, const DataStream& stream, u32 described,
+                 const IStreamReader& reader, const CopyWriter& out);
     void ReadFailed(const FoundItem& item, const CopyWriter& out);
 
     RecoveryJob& m_job;

@@ -235,3 +235,33 @@ TEST_F(RecoveryTruth, DamagedCompressionUnitIsNeverCopiedAsStored)
             << warnings[0].text;
     }
 }
+
+// A stop right after a unit never written leaves the file as long as the warning says it is:
+// the hole gets its length, as at the end of a copy. The file is in units of 64 KiB: two of
+// text, one of noise, two never written, then a last part unit of text.
+TEST_F(RecoveryTruth, StopAfterAHoleUnitLeavesTheLengthTheWarningNames)
+{
+    const std::string image = TestImage("ntfs-compressed");
+    ASSERT_FALSE(image.empty());
+    Open(image, "N:");
+    const FoundItem* mixed = Item("N:\\packed", "mixed.bin");
+    ASSERT_NE(mixed, nullptr);
+    const std::string whole = Icat(*mixed, image);
+    ASSERT_EQ(whole.size(), 357680u);
+    m_sink.onPost = [](const Event& e)
+    {
+        if (e.code == kRecoverStep && e.extra == 5)
+            g_bRunning = 0;
+    };
+    m_catalog.m_recoveryObserver = &m_observer;
+    const std::string dest = ScratchDir("stopped");
+    ASSERT_EQ(Recover("N:\\packed", {{"mixed.bin", 0}}, dest), kOk);
+    const std::vector<Event> warnings = m_sink.Of(kRecoverWarning);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].text, "Stopped while copying N:\\packed\\mixed.bin: " + dest +
+                                    "/mixed.bin holds 327680 of its 357680 bytes.");
+    ASSERT_EQ(m_observer.files.size(), 1u);
+    EXPECT_EQ(m_observer.files[0].written, 327680u);
+    EXPECT_TRUE(ReadText(dest + "/mixed.bin") == whole.substr(0, 327680))
+        << "not the first five units icat gives";
+}

@@ -10,29 +10,19 @@
 #include "catalog/Catalog.h"
 #include "disk/DriveReader.h"
 #include "mempool/MemPool.h"
-#include "ntfs/Lznt1.h"
 #include "ntfs/Ntfs.h"
 #include "ntfs/NtfsFile.h"
 #include "ntfs/NtfsResult.h"
 #include "ntfs/RunList.h"
 #include "platform/EventSink.h"
 #include "platform/Status.h"
+#include "scan/ntfs/NtfsCompressedStream.h"
 #include "scan/ntfs/NtfsScan.h"
 
 const CNtfsEngine& NtfsEngine()
 {
     static const CNtfsEngine kEngine;
     return kEngine;
-}
-
-bool CNtfsEngine::DecodeUnit(const u8* in, u64 inSize, u8* out, u64 outSize, u64* produced) const
-{
-    // LZNT1, the one compression NTFS writes.
-    std::size_t made = 0;
-    const u32 rc = DecompressLznt1(in, static_cast<std::size_t>(inSize), out,
-                                   static_cast<std::size_t>(outSize), &made);
-    *produced = made;
-    return rc == kNtfsOk;
 }
 
 bool CNtfsEngine::Open(VolumeEntry& entry) const
@@ -128,6 +118,15 @@ u32 CNtfsEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataS
             return item.size == 0 ? kOk : kStreamUnreadable;
     }
     return FromDataBlock(entry, item, stream);
+}
+
+std::unique_ptr<IStreamReader> CNtfsEngine::OpenStream(CDirectRW* reader, const DataStream& stream,
+                                                       u64 chunkBytes) const
+{
+    // A compressed stream comes out decoded, unit by unit; any other as it is stored.
+    if (!stream.resident && stream.compressionUnit != 0)
+        return OpenCompressedStream(reader, stream);
+    return OpenExtentStream(reader, stream, chunkBytes);
 }
 
 u32 CNtfsEngine::FromLayout(const CNtfs& ntfs, const FoundItem& item,

@@ -1,5 +1,6 @@
 // The NTFS engine: the CNtfs parser of a volume entry, the MFT search, and a find's data as the
-// extents of its run list or the value held in its MFT record.
+// extents of its run list or the value held in its MFT record, compressed streams handed out
+// decoded.
 #pragma once
 
 #include "catalog/VolumeEngine.h"
@@ -20,8 +21,8 @@ public:
                                             const FoundItem& item) const override;
     [[nodiscard]] u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
                                      DataStream* stream) const override;
-    [[nodiscard]] bool DecodeUnit(const u8* in, u64 inSize, u8* out, u64 outSize,
-                                  u64* produced) const override;
+    [[nodiscard]] std::unique_ptr<IStreamReader>
+    OpenStream(CDirectRW* reader, const DataStream& stream, u64 chunkBytes) const override;
     [[nodiscard]] u32 ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const override;
     [[nodiscard]] bool FoldersContiguous() const override { return false; }
     void ReleaseItems(VolumeEntry& entry) const override;
