@@ -210,23 +210,25 @@ u32 ExtractResidentValue(u8* record, u32 recordSize, u32 valueOffset, u64 size, 
     return valueOffset <= recordSize && size <= room ? kOk : kErrBadNtfs;
 }
 
-void CNtfs::ConvertTimes(const NtfsStandardInformation& si, NtfsRecordInfo& info)
+void CNtfs::ConvertTimes(RecordReads& reads, const NtfsStandardInformation& si,
+                         NtfsRecordInfo& info)
 {
+    ZoneOffsets* zones = &reads.m_zones;
     // The three times are often one instant: each distinct one is converted once (the zone
     // lookup is the dearest step of a parse).
-    FileTimeToFoundTime(si.created, info.created, &m_zones);
+    FileTimeToFoundTime(si.created, info.created, zones);
     if (si.accessed == si.created)
         info.accessed = info.created;
     else
-        FileTimeToFoundTime(si.accessed, info.accessed, &m_zones);
-    if (m_skipModified)
+        FileTimeToFoundTime(si.accessed, info.accessed, zones);
+    if (reads.m_skipModified)
         return;
     if (si.modified == si.created)
         info.modified = info.created;
     else if (si.modified == si.accessed)
         info.modified = info.accessed;
     else
-        FileTimeToFoundTime(si.modified, info.modified, &m_zones);
+        FileTimeToFoundTime(si.modified, info.modified, zones);
 }
 
 u32 CNtfs::ParseRecordHeader(ByteView bytes, NtfsRecordInfo& info, MftRecordHeader* header)
@@ -248,8 +250,8 @@ u32 CNtfs::ParseRecordHeader(ByteView bytes, NtfsRecordInfo& info, MftRecordHead
     return kOk;
 }
 
-u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info,
-                           const MftRecordHeader* known)
+u32 CNtfs::ParseRecordImpl(RecordReads& reads, CMftRecord& record, u64 number, NtfsRecordInfo& info,
+                           const MftRecordHeader* known) const
 {
     MftRecordHeader header;
     if (known != nullptr)
@@ -264,13 +266,13 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info,
 
     // A missing or damaged attribute skips the record: nothing found (5). Attributes that did
     // not fit the base record are read from its extension records.
-    NtfsFileAttributes& found = m_file;
+    NtfsFileAttributes& found = reads.m_file;
     GatherScratch scratch;
-    (void)GatherFile(record, number, &found, &scratch);
+    (void)GatherFile(reads.m_reader, *reads.m_mft, record, number, &found, &scratch);
     NtfsStandardInformation si;
     if (!found.hasStandardInfo || DecodeStandardInformation(found.standardInfo, &si) != kNtfsOk)
         return kErrTransfer;
-    ConvertTimes(si, info);
+    ConvertTimes(reads, si, info);
     // The file's data: its unnamed $DATA (the piece that starts it, which holds the sizes), or
     // in a record without an attribute list whatever $DATA comes first.
     const NtfsAttribute* unnamed = nullptr;
