@@ -37,7 +37,6 @@ CNtfs::CNtfs() : CNtfs(std::make_unique<CFile_RW>())
 
 CNtfs::CNtfs(std::unique_ptr<CDirectRW> reader) : m_reader(std::move(reader))
 {
-    m_nameBuffer = static_cast<u8*>(g_MemPool.Alloc(kNameBufferBytes));
 }
 
 CNtfs::~CNtfs()
@@ -45,7 +44,6 @@ CNtfs::~CNtfs()
     if (m_reader)
         Close();
     m_reader.reset();
-    g_MemPool.Free(&m_nameBuffer);
 }
 
 u32 CNtfs::Open(const std::string& drive, int keepOpen)
@@ -476,10 +474,10 @@ u32 CNtfs::ReadRecord(RecordReads& reads, NtfsRecordInfo& info, s64 record) cons
     return rc;
 }
 
-u32 CNtfs::ParseRecord(NtfsRecordInfo& info)
+u32 CNtfs::ParseRecord(NtfsRecordInfo& info, const u8* record, u32 size)
 {
     CMftRecord copy;
-    copy.Assign(m_sector.data(), m_recordBytes);
+    copy.Assign(record, record != nullptr ? size : 0);
     MftRecordHeader header;
     (void)copy.DecodeHeader(&header);
     return ParseRecordImpl(OwnReads(), copy, header.recordNumber, info);

@@ -159,7 +159,7 @@ public:
     // Largest cluster: 2 MiB.
     static constexpr u64 kMaxClusterBytes = 2u << 20;
 
-    // Takes a device reader on the drive table (CFile_RW) and the name buffer.
+    // Takes a device reader on the drive table (CFile_RW).
     CNtfs();
     // Uses the given reader instead (tests and fuzzers hand in a CMem_RW).
     explicit CNtfs(std::unique_ptr<CDirectRW> reader);
@@ -184,15 +184,17 @@ public:
     // value in: record number; out: the record's first sector (512-byte units). 1 found,
     // 0 not in the MFT's extent.
     [[nodiscard]] int RecordToSector(s64& value) const;
-    // Header of the record in the sector buffer at offset. Returns 0 or 36 (no "FILE").
-    [[nodiscard]] u32 ParseRecordHeader(NtfsRecordHeader& header, u32 offset = 0);
-    // Update sequence fixups on the record in the sector buffer, with the entries given (the
-    // update sequence number first, count of them). apply 1 checks the strides in order and
-    // patches them, putting the record back as read at the first mismatch; apply 0 writes the
-    // update sequence number back. Returns 1 (done, or no entries) or 0 (mismatch, an update
-    // sequence number of 0, or count below 1).
-    int ApplyFixups(const u16* entries, int apply, int count);
-
+    // The record operations: thin forms of the record, attribute and run-list parsers (ntfs/)
+    // on a FILE record of size bytes handed in, which they leave as it is unless named.
+    // Header of the record. Returns 0 or 36 (no "FILE").
+    [[nodiscard]] static u32 ParseRecordHeader(NtfsRecordHeader& header, const u8* record,
+                                               u32 size);
+    // Update sequence fixups on the record, with the entries given (the update sequence number
+    // first, count of them). apply 1 checks the strides in order and patches them, putting the
+    // record back as read at the first mismatch; apply 0 writes the update sequence number
+    // back. Returns 1 (done, or no entries) or 0 (mismatch, an update sequence number of 0, or
+    // count below 1).
+    static int ApplyFixups(const u16* entries, int apply, int count, u8* record, u32 size);
     class RecordReads;
     // Reads record n and parses it. Returns 0, 1 (not open), 5 (out of range; no attribute),
     // 6 (in-use file), 36 (no "FILE") or the reader's codes.
@@ -211,15 +213,17 @@ public:
     // volume), reading ahead. Null when the volume is not open or there is no memory.
     [[nodiscard]] std::unique_ptr<RecordReads>
     NewRecordReads(std::unique_ptr<CDirectRW> reader) const;
-    // Parses the record in the sector buffer (which it leaves as it is). Returns 0, 5, 6 or 36.
-    [[nodiscard]] u32 ParseRecord(NtfsRecordInfo& info);
-    // Finds the next attribute of type from cursor on in the record in the sector buffer, as it
-    // lies there (no fixups applied). Returns 0 (cursor at it) or 5 (none, or the walk met a
-    // damaged attribute; cursor set to 0xFFFFFFFF).
-    [[nodiscard]] u32 FindAttribute(NtfsAttr& attr, u32& cursor, u32 type);
-    // The preferred name of the record in the sector buffer (a Win32 or POSIX name over a DOS
-    // one). Returns 0, 5, 36.
-    [[nodiscard]] u32 GetFileName(std::string& name, NtfsAttr& attr);
+    // Parses the record, as ReadRecord does one it read. Returns 0, 5, 6 or 36.
+    [[nodiscard]] u32 ParseRecord(NtfsRecordInfo& info, const u8* record, u32 size);
+    // Finds the next attribute of type from cursor on in the record, as it lies there (no
+    // fixups applied). Returns 0 (cursor at it) or 5 (none, or the walk met a damaged
+    // attribute; cursor set to 0xFFFFFFFF).
+    [[nodiscard]] static u32 FindAttribute(NtfsAttr& attr, u32& cursor, u32 type, const u8* record,
+                                           u32 size);
+    // The preferred name of the record (a Win32 or POSIX name over a DOS one). Returns 0, 5,
+    // 36.
+    [[nodiscard]] static u32 GetFileName(std::string& name, NtfsAttr& attr, const u8* record,
+                                         u32 size);
     // Decodes a run list of at most limit bytes (see DecodeRunList), yielding the runs in order
     // up to the first one an NtfsRun cannot hold: a hole, or a start cluster or a cluster count
     // of 2^32 or more. Returns 0; 5 (null); 36 when the list ended early (no end within limit,
@@ -329,9 +333,6 @@ public:
     // The MFT's extents, and the same as NtfsRun (up to the first one an NtfsRun cannot hold).
     [[nodiscard]] const std::vector<NtfsExtent>& MftExtents() const { return m_mft.Extents(); }
     [[nodiscard]] std::vector<NtfsRun> MftRuns() const;
-    // The sector buffer (the boot sector, record 0, and the record the record operations work
-    // on), for tests and fuzzers.
-    [[nodiscard]] u8* RecordBuffer() { return m_sector.data(); }
 
     // Sequential scans: when on, ReadRecord reads the MFT ahead in large batches and serves
     // the following records from memory. Reads of other records do not disturb the batch.
@@ -344,9 +345,6 @@ public:
     [[nodiscard]] const BootParams& Boot() const { return m_boot; }
 
 private:
-    // One UTF-16 name of up to 255 units: the $FILE_NAME name length is one byte.
-    static constexpr u32 kNameBufferBytes = 255 * 2;
-
     // An NtfsRun holds an extent with clusters whose start and count lie below 2^32.
     [[nodiscard]] static bool FitsNtfsRun(const NtfsExtent& extent)
     {
@@ -408,9 +406,8 @@ private:
     u64 m_mftRecordsPastSource = 0; // see MftRecordsPastSource
     u64 m_backupBootSector = 0;     // see BackupBootSector
     u64 m_claimedSectors = 0;       // see ClaimedSectors
-    u8* m_nameBuffer = nullptr;     // 510 bytes from g_MemPool: one UTF-16 name of 255 units
     BootParams m_boot;
-    std::vector<u8> m_sector = std::vector<u8>(kRecordSize); // at least one record
+    std::vector<u8> m_sector = std::vector<u8>(kRecordSize); // the boot sector, then record 0
     u32 m_recordBytes = kRecordSize;
     u32 m_valid = 0;
     int m_keepOpen = 0;

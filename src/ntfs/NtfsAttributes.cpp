@@ -1,6 +1,6 @@
 // The NTFS volume parser, its record side: what the search and the recovery take from one MFT
-// record (state, times, name, parent, data block), the attribute and header operations on the
-// sector buffer, and the 32-bit run list.
+// record (state, times, name, parent, data block), the record operations on a record handed in,
+// and the 32-bit run list.
 #include "ntfs/Ntfs.h"
 
 #include <algorithm>
@@ -320,12 +320,10 @@ u32 CNtfs::ParseRecordImpl(RecordReads& reads, CMftRecord& record, u64 number, N
     return kOk;
 }
 
-u32 CNtfs::ParseRecordHeader(NtfsRecordHeader& header, u32 offset)
+u32 CNtfs::ParseRecordHeader(NtfsRecordHeader& header, const u8* record, u32 size)
 {
     header = NtfsRecordHeader{};
-    if (offset >= m_recordBytes)
-        return kErrBadNtfs;
-    const ByteView r(m_sector.data() + offset, m_recordBytes - offset);
+    const ByteView r(record, record != nullptr ? size : 0);
     MftRecordHeader h;
     if (DecodeMftRecordHeader(r, &h) != kNtfsOk)
         return kErrBadNtfs;
@@ -355,20 +353,22 @@ u32 CNtfs::ParseRecordHeader(NtfsRecordHeader& header, u32 offset)
     return kOk;
 }
 
-int CNtfs::ApplyFixups(const u16* entries, int apply, int count)
+int CNtfs::ApplyFixups(const u16* entries, int apply, int count, u8* record, u32 size)
 {
     if (!entries)
         return 1;
-    return PatchUpdateSequence(m_sector.data(), m_recordBytes, entries,
+    if (record == nullptr)
+        return 0;
+    return PatchUpdateSequence(record, size, entries,
                                count > 0 ? static_cast<std::size_t>(count) : 0, apply != 0)
                ? 1
                : 0;
 }
 
-u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type)
+u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type, const u8* bytes, u32 size)
 {
     attr = NtfsAttr{};
-    const ByteView record(m_sector.data(), m_recordBytes);
+    const ByteView record(bytes, bytes != nullptr ? size : 0);
     CAttributeIterator walk(record, cursor);
     NtfsAttribute a;
     if (walk.Find(type, &a) != kNtfsOk)
@@ -403,17 +403,15 @@ u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type)
         if (DecodeFileName(a, &fn) == kNtfsOk)
         {
             FillFileName(fn, attr);
-            // The name goes through the name buffer into a pool block of UTF-8 (at most three
-            // bytes per UTF-16 unit); the zero-filled block ends the text.
+            // The name goes into a pool block of UTF-8 (at most three bytes per UTF-16 unit),
+            // the text ended by a zero byte.
             const u32 units = fn.NameUnits();
-            if (units > 0 && m_nameBuffer)
+            if (units > 0)
             {
-                std::memset(m_nameBuffer, 0, kNameBufferBytes);
-                std::memcpy(m_nameBuffer, fn.name.Data(), static_cast<std::size_t>(units) * 2);
                 attr.nameText =
                     static_cast<char*>(g_MemPool.Alloc(static_cast<int>(units * 3 + 1)));
                 if (attr.nameText)
-                    (void)Utf16LeToUtf8(m_nameBuffer, units, attr.nameText, units * 3 + 1, false);
+                    (void)Utf16LeToUtf8(fn.name.Data(), units, attr.nameText, units * 3 + 1, false);
             }
         }
     }
@@ -426,14 +424,15 @@ u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type)
     return kOk;
 }
 
-u32 CNtfs::GetFileName(std::string& name, NtfsAttr& attr)
+u32 CNtfs::GetFileName(std::string& name, NtfsAttr& attr, const u8* record, u32 size)
 {
     name.clear();
     attr = NtfsAttr{};
-    if (LoadLe32(m_sector.data()) != kFileSignature)
+    const ByteView bytes(record, record != nullptr ? size : 0);
+    if (!bytes.Has(0, 4) || bytes.U32(0) != kFileSignature)
         return kErrBadNtfs;
     RecordAttributes found;
-    GatherAttributes(ByteView(m_sector.data(), m_recordBytes), &found);
+    GatherAttributes(bytes, &found);
     const NtfsAttribute* chosen = nullptr;
     NtfsFileName fn;
     if (ChooseFileName(found, &chosen, &fn) != kNtfsOk)
