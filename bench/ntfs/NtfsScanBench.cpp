@@ -61,9 +61,13 @@ int main(int argc, char** argv)
     if (mode == "--mft-extent")
     {
         const u64 cluster = u64{entry.ntfs->GetSectorsPerCluster()} * 512;
-        for (const NtfsRun& run : entry.ntfs->MftRuns())
-            std::printf("%llu %llu\n", static_cast<unsigned long long>(run.startCluster * cluster),
-                        static_cast<unsigned long long>(run.clusterCount * cluster));
+        for (const NtfsExtent& extent : entry.ntfs->MftExtents())
+        {
+            if (extent.hole)
+                break;
+            std::printf("%llu %llu\n", static_cast<unsigned long long>(extent.lcn * cluster),
+                        static_cast<unsigned long long>(extent.length * cluster));
+        }
         return 0;
     }
     g_bRunning = 1;

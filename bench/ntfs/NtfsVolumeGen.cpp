@@ -28,14 +28,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ntfs/NtfsResult.h"
+#include "ntfs/RunList.h"
+#include "platform/Types.h"
+
 namespace
 {
-using u8 = std::uint8_t;
-using u16 = std::uint16_t;
-using u32 = std::uint32_t;
-using u64 = std::uint64_t;
-using s64 = std::int64_t;
-
 constexpr u32 kRecordBytes = 1024;
 constexpr u32 kAttrStandardInformation = 0x10;
 constexpr u32 kAttrFileName = 0x30;
@@ -136,27 +134,19 @@ void Fix(u8* record, u32 sectorBytes)
     }
 }
 
+// The runs of a mapping-pairs array, through the engine's run-list decoder; metafiles written
+// by mkntfs hold no holes.
 std::vector<Run> DecodeRuns(const u8* p, const u8* end)
 {
+    std::vector<NtfsExtent> extents;
+    if (end < p || DecodeRunList(p, static_cast<std::size_t>(end - p), &extents) != kNtfsOk)
+        Die("unexpected run list in a metafile record");
     std::vector<Run> runs;
-    s64 lcn = 0;
-    while (p < end && *p != 0)
+    for (const NtfsExtent& extent : extents)
     {
-        const u32 lengthBytes = *p & 0x0F;
-        const u32 offsetBytes = *p >> 4;
-        ++p;
-        s64 length = 0;
-        for (u32 i = 0; i < lengthBytes; ++i)
-            length |= static_cast<s64>(p[i]) << (8 * i);
-        p += lengthBytes;
-        s64 delta = 0;
-        for (u32 i = 0; i < offsetBytes; ++i)
-            delta |= static_cast<s64>(p[i]) << (8 * i);
-        if (offsetBytes > 0 && offsetBytes < 8 && (p[offsetBytes - 1] & 0x80))
-            delta -= static_cast<s64>(1) << (8 * offsetBytes);
-        p += offsetBytes;
-        lcn += delta;
-        runs.push_back(Run{lcn, length});
+        if (extent.hole)
+            Die("unexpected hole in a metafile's run list");
+        runs.push_back(Run{static_cast<s64>(extent.lcn), static_cast<s64>(extent.length)});
     }
     return runs;
 }
@@ -239,7 +229,7 @@ std::vector<Attribute> SplitAttributes(const u8* record)
     return attrs;
 }
 
-Attribute* FindAttribute(std::vector<Attribute>& attrs, u32 type)
+Attribute* FindUnnamed(std::vector<Attribute>& attrs, u32 type)
 {
     for (Attribute& a : attrs)
         if (a.type == type && a.bytes[9] == 0)
@@ -474,7 +464,7 @@ int PrintMftExtents(const char* image)
     ReadAt(v, mft0.data(), kRecordBytes, Get64(boot + 0x30) * v.clusterBytes);
     Unfix(mft0.data(), v.sectorBytes);
     std::vector<Attribute> attrs = SplitAttributes(mft0.data());
-    const Attribute* data = FindAttribute(attrs, kAttrData);
+    const Attribute* data = FindUnnamed(attrs, kAttrData);
     if (data == nullptr || data->bytes[8] == 0)
         Die("unexpected $MFT layout");
     const u8* a = data->bytes.data();
@@ -520,8 +510,8 @@ int main(int argc, char** argv)
     const u16 rootSequence = Get16(rootRecord.data() + 0x10);
 
     std::vector<Attribute> mftAttrs = SplitAttributes(mft0.data());
-    Attribute* data = FindAttribute(mftAttrs, kAttrData);
-    Attribute* mftBitmap = FindAttribute(mftAttrs, kAttrBitmap);
+    Attribute* data = FindUnnamed(mftAttrs, kAttrData);
+    Attribute* mftBitmap = FindUnnamed(mftAttrs, kAttrBitmap);
     if (data == nullptr || mftBitmap == nullptr || mftBitmap->bytes[8] == 0)
         Die("unexpected $MFT layout");
     auto runsOf = [](const Attribute& a)
@@ -534,7 +524,7 @@ int main(int argc, char** argv)
     const u64 oldRecords = Get64(data->bytes.data() + 0x30) / kRecordBytes;
 
     std::vector<Attribute> bitmapAttrs = SplitAttributes(bitmapRecord.data());
-    Attribute* volumeBitmapData = FindAttribute(bitmapAttrs, kAttrData);
+    Attribute* volumeBitmapData = FindUnnamed(bitmapAttrs, kAttrData);
     if (volumeBitmapData == nullptr)
         Die("unexpected $Bitmap layout");
     const std::vector<Run> volumeBitmapRuns = runsOf(*volumeBitmapData);
@@ -575,7 +565,7 @@ int main(int argc, char** argv)
     Rewrite(*data, v.mftRuns, static_cast<u64>(clusters) * v.clusterBytes, records * kRecordBytes);
     Rewrite(*mftBitmap, {Run{bitmapLcn, bitmapClusters}},
             static_cast<u64>(bitmapClusters) * v.clusterBytes, bitmapBytes);
-    if (Attribute* name = FindAttribute(mftAttrs, kAttrFileName))
+    if (Attribute* name = FindUnnamed(mftAttrs, kAttrFileName))
     {
         u8* value = name->bytes.data() + Get16(name->bytes.data() + 0x14);
         Put64(value + 0x28, static_cast<u64>(clusters) * v.clusterBytes);

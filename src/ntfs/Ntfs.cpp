@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "disk/File_RW.h"
 #include "mempool/MemPool.h"
@@ -36,7 +37,6 @@ CNtfs::CNtfs() : CNtfs(std::make_unique<CFile_RW>())
 
 CNtfs::CNtfs(std::unique_ptr<CDirectRW> reader) : m_reader(std::move(reader))
 {
-    m_nameBuffer = static_cast<u8*>(g_MemPool.Alloc(kNameBufferBytes));
 }
 
 CNtfs::~CNtfs()
@@ -44,7 +44,6 @@ CNtfs::~CNtfs()
     if (m_reader)
         Close();
     m_reader.reset();
-    g_MemPool.Free(&m_nameBuffer);
 }
 
 u32 CNtfs::Open(const std::string& drive, int keepOpen)
@@ -282,7 +281,7 @@ bool CNtfs::ExtendMftExtents(const CMftRecord& record, std::vector<NtfsExtent>* 
     // $ATTRIBUTE_LIST names; those lie in the part of the MFT that the first runs map.
     NtfsFileAttributes file;
     GatherScratch scratch;
-    (void)GatherFile(record, 0, &file, &scratch);
+    (void)GatherFile(m_reader.get(), m_mft, record, 0, &file, &scratch);
     if (!file.hasAttributeList)
         return false;
     std::vector<const NtfsAttribute*> pieces;
@@ -361,34 +360,82 @@ void CNtfs::SetReadAhead(bool on)
     m_mft.SetReadAhead(on);
 }
 
-bool CNtfs::BatchedFileInUse(s64 record) const
+bool CNtfs::BatchedFileInUse(const RecordReads& reads, s64 record) const
 {
-    const u8* batched = m_keepOpen && m_valid ? m_mft.Batched(record) : nullptr;
+    const u8* batched = reads.m_batched && m_valid ? reads.m_mft->Batched(record) : nullptr;
     if (batched == nullptr)
         return false;
     // The header of a record a few ahead is fetched meanwhile, as ReadRecord does.
-    if (const u8* ahead = m_mft.Batched(record + kHeaderLookAhead))
+    if (const u8* ahead = reads.m_mft->Batched(record + kHeaderLookAhead))
         PrefetchLine(ahead);
     const ByteView bytes{batched, m_recordBytes};
     return bytes.Has(0, kRecHeaderBytes) && bytes.U32(kRecSignature) == kFileSignature &&
            (bytes.U16(kRecFlags) & (kRecFlagInUse | kRecFlagDirectory)) == kRecFlagInUse;
 }
 
+CNtfs::RecordReads& CNtfs::OwnReads()
+{
+    m_reads.m_reader = m_reader.get();
+    m_reads.m_mft = &m_mft;
+    m_reads.m_batched = m_keepOpen != 0;
+    return m_reads;
+}
+
+bool CNtfs::LastReadFailed() const
+{
+    return m_reads.m_lastReadFailed;
+}
+
+std::unique_ptr<CNtfs::RecordReads> CNtfs::NewRecordReads(std::unique_ptr<CDirectRW> reader) const
+{
+    if (!m_valid || !reader)
+        return nullptr;
+    std::unique_ptr<RecordReads> reads(new (std::nothrow) RecordReads);
+    if (!reads)
+        return nullptr;
+    reads->m_ownReader = std::move(reader);
+    reads->m_reader = reads->m_ownReader.get();
+    reads->m_ownMft.SetExtents(m_mft.Extents(), m_unitsPerCluster, m_recordBytes);
+    reads->m_ownMft.SetRecordCount(m_recordCount);
+    reads->m_ownMft.SetReadAhead(true);
+    return reads;
+}
+
 u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
 {
-    m_lastReadFailed = false;
+    m_reads.m_lastReadFailed = false;
     if (!m_valid || !m_reader)
         return kErrNotOpen;
     if (record < 0 || static_cast<u64>(record) >= m_recordCount)
         return kErrTransfer;
+    RecordReads& reads = OwnReads();
+    if (m_keepOpen)
+        return ReadRecord(reads, info, record);
+    u32 rc = m_reader->Open(m_drive, kReaderSectorSize);
+    if (rc == kOk)
+    {
+        rc = ReadRecord(reads, info, record);
+        Close();
+    }
+    return rc;
+}
+
+u32 CNtfs::ReadRecord(RecordReads& reads, NtfsRecordInfo& info, s64 record) const
+{
+    reads.m_lastReadFailed = false;
+    if (!m_valid || reads.m_reader == nullptr)
+        return kErrNotOpen;
+    if (record < 0 || static_cast<u64>(record) >= m_recordCount)
+        return kErrTransfer;
+    CMftReader& mft = *reads.m_mft;
     // Most records of a disk hold files in use, which are no finds: the header, read inside the
     // read-ahead batch, tells them before the record is parsed.
-    if (u8* batched = m_keepOpen ? m_mft.Batched(record) : nullptr)
+    if (u8* batched = reads.m_batched ? mft.Batched(record) : nullptr)
     {
         // The header of a record a few ahead is fetched meanwhile: a batch the kernel has just
         // copied in has mostly left the nearer caches, and records 1 KiB apart are a stride the
         // processor does not follow across pages by itself.
-        if (const u8* ahead = m_mft.Batched(record + kHeaderLookAhead))
+        if (const u8* ahead = mft.Batched(record + kHeaderLookAhead))
             PrefetchLine(ahead);
         MftRecordHeader header;
         u32 rc = ParseRecordHeader(ByteView{batched, m_recordBytes}, info, &header);
@@ -401,45 +448,37 @@ u32 CNtfs::ReadRecord(NtfsRecordInfo& info, s64 record)
             {
                 CMftReader& mft;
                 ~InPlace() { mft.HoldBatch(false); }
-            } inPlace{m_mft};
+            } inPlace{mft};
             CMftRecord inBatch;
             inBatch.Attach(batched, m_recordBytes);
-            m_mft.HoldBatch(true);
-            rc = ParseRecordImpl(inBatch, static_cast<u64>(record), info, &header);
+            mft.HoldBatch(true);
+            rc = ParseRecordImpl(reads, inBatch, static_cast<u64>(record), info, &header);
         }
         info.record = static_cast<u64>(record);
         return rc;
     }
-    if (!m_keepOpen)
-    {
-        const u32 rc = m_reader->Open(m_drive, kReaderSectorSize);
-        if (rc != kOk)
-            return rc;
-    }
     u32 status = kOk;
     CMftRecord read;
-    u32 rc = m_mft.Read(*m_reader, record, &read, &status);
+    u32 rc = mft.Read(*reads.m_reader, record, &read, &status);
     if (rc == kNtfsOk)
     {
-        rc = ParseRecordImpl(read, static_cast<u64>(record), info);
+        rc = ParseRecordImpl(reads, read, static_cast<u64>(record), info);
         info.record = static_cast<u64>(record);
     }
     else
     {
         // A record outside the extent is not there; a failed read passes its code on.
-        m_lastReadFailed = rc == kNtfsIoError;
+        reads.m_lastReadFailed = rc == kNtfsIoError;
         rc = rc == kNtfsIoError ? status : kErrTransfer;
     }
-    if (!m_keepOpen)
-        Close();
     return rc;
 }
 
-u32 CNtfs::ParseRecord(NtfsRecordInfo& info)
+u32 CNtfs::ParseRecord(NtfsRecordInfo& info, const u8* record, u32 size)
 {
     CMftRecord copy;
-    copy.Assign(m_sector.data(), m_recordBytes);
+    copy.Assign(record, record != nullptr ? size : 0);
     MftRecordHeader header;
     (void)copy.DecodeHeader(&header);
-    return ParseRecordImpl(copy, header.recordNumber, info);
+    return ParseRecordImpl(OwnReads(), copy, header.recordNumber, info);
 }

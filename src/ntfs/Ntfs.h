@@ -159,7 +159,7 @@ public:
     // Largest cluster: 2 MiB.
     static constexpr u64 kMaxClusterBytes = 2u << 20;
 
-    // Takes a device reader on the drive table (CFile_RW) and the name buffer.
+    // Takes a device reader on the drive table (CFile_RW).
     CNtfs();
     // Uses the given reader instead (tests and fuzzers hand in a CMem_RW).
     explicit CNtfs(std::unique_ptr<CDirectRW> reader);
@@ -184,34 +184,46 @@ public:
     // value in: record number; out: the record's first sector (512-byte units). 1 found,
     // 0 not in the MFT's extent.
     [[nodiscard]] int RecordToSector(s64& value) const;
-    // Header of the record in the sector buffer at offset. Returns 0 or 36 (no "FILE").
-    [[nodiscard]] u32 ParseRecordHeader(NtfsRecordHeader& header, u32 offset = 0);
-    // Update sequence fixups on the record in the sector buffer, with the entries given (the
-    // update sequence number first, count of them). apply 1 checks the strides in order and
-    // patches them, putting the record back as read at the first mismatch; apply 0 writes the
-    // update sequence number back. Returns 1 (done, or no entries) or 0 (mismatch, an update
-    // sequence number of 0, or count below 1).
-    int ApplyFixups(const u16* entries, int apply, int count);
-
+    // The record operations: thin forms of the record, attribute and run-list parsers (ntfs/)
+    // on a FILE record of size bytes handed in, which they leave as it is unless named.
+    // Header of the record. Returns 0 or 36 (no "FILE").
+    [[nodiscard]] static u32 ParseRecordHeader(NtfsRecordHeader& header, const u8* record,
+                                               u32 size);
+    // Update sequence fixups on the record, with the entries given (the update sequence number
+    // first, count of them). apply 1 checks the strides in order and patches them, putting the
+    // record back as read at the first mismatch; apply 0 writes the update sequence number
+    // back. Returns 1 (done, or no entries) or 0 (mismatch, an update sequence number of 0, or
+    // count below 1).
+    static int ApplyFixups(const u16* entries, int apply, int count, u8* record, u32 size);
+    class RecordReads;
     // Reads record n and parses it. Returns 0, 1 (not open), 5 (out of range; no attribute),
     // 6 (in-use file), 36 (no "FILE") or the reader's codes.
     [[nodiscard]] u32 ReadRecord(NtfsRecordInfo& info, s64 record);
+    // ReadRecord through reads of another thread (see RecordReads), the volume kept open: it
+    // changes nothing of the parser, so threads that each bring their own reads share one.
+    [[nodiscard]] u32 ReadRecord(RecordReads& reads, NtfsRecordInfo& info, s64 record) const;
     // True when the last ReadRecord failed because the device did not deliver the record (not
     // because its bytes break the format or it holds no find).
-    [[nodiscard]] bool LastReadFailed() const { return m_lastReadFailed; }
-    // True when record lies in the read-ahead batch and its header marks a file in use, which
-    // ReadRecord would turn away (6): most records of a disk, told by two fields of their
-    // header without a decode. False tells nothing; ReadRecord decides then.
-    [[nodiscard]] bool BatchedFileInUse(s64 record) const;
-    // Parses the record in the sector buffer (which it leaves as it is). Returns 0, 5, 6 or 36.
-    [[nodiscard]] u32 ParseRecord(NtfsRecordInfo& info);
-    // Finds the next attribute of type from cursor on in the record in the sector buffer, as it
-    // lies there (no fixups applied). Returns 0 (cursor at it) or 5 (none, or the walk met a
-    // damaged attribute; cursor set to 0xFFFFFFFF).
-    [[nodiscard]] u32 FindAttribute(NtfsAttr& attr, u32& cursor, u32 type);
-    // The preferred name of the record in the sector buffer (a Win32 or POSIX name over a DOS
-    // one). Returns 0, 5, 36.
-    [[nodiscard]] u32 GetFileName(std::string& name, NtfsAttr& attr);
+    [[nodiscard]] bool LastReadFailed() const;
+    // True when record lies in the read-ahead batch of reads and its header marks a file in
+    // use, which ReadRecord would turn away (6): most records of a disk, told by two fields of
+    // their header without a decode. False tells nothing; ReadRecord decides then.
+    [[nodiscard]] bool BatchedFileInUse(const RecordReads& reads, s64 record) const;
+    // Reads of this open volume's records for another thread, through reader (open on the same
+    // volume), reading ahead. Null when the volume is not open or there is no memory.
+    [[nodiscard]] std::unique_ptr<RecordReads>
+    NewRecordReads(std::unique_ptr<CDirectRW> reader) const;
+    // Parses the record, as ReadRecord does one it read. Returns 0, 5, 6 or 36.
+    [[nodiscard]] u32 ParseRecord(NtfsRecordInfo& info, const u8* record, u32 size);
+    // Finds the next attribute of type from cursor on in the record, as it lies there (no
+    // fixups applied). Returns 0 (cursor at it) or 5 (none, or the walk met a damaged
+    // attribute; cursor set to 0xFFFFFFFF).
+    [[nodiscard]] static u32 FindAttribute(NtfsAttr& attr, u32& cursor, u32 type, const u8* record,
+                                           u32 size);
+    // The preferred name of the record (a Win32 or POSIX name over a DOS one). Returns 0, 5,
+    // 36.
+    [[nodiscard]] static u32 GetFileName(std::string& name, NtfsAttr& attr, const u8* record,
+                                         u32 size);
     // Decodes a run list of at most limit bytes (see DecodeRunList), yielding the runs in order
     // up to the first one an NtfsRun cannot hold: a hole, or a start cluster or a cluster count
     // of 2^32 or more. Returns 0; 5 (null); 36 when the list ended early (no end within limit,
@@ -247,9 +259,44 @@ public:
     // FileTimeToFoundTime with the zone's offsets taken from (and learnt into) zones.
     static void FileTimeToFoundTime(s64 fileTime, FoundTime& out, ZoneOffsets* zones);
 
+    // One thread's reads of MFT records: its device reader, its read-ahead batch, the room its
+    // parses reuse from one record to the next and the zone offsets they learnt. The parser
+    // holds one for its own ReadRecord; another thread reading records of the same volume
+    // brings its own (NewRecordReads).
+    class RecordReads
+    {
+    public:
+        RecordReads() = default;
+        RecordReads(const RecordReads&) = delete;
+        RecordReads& operator=(const RecordReads&) = delete;
+
+        // See CNtfs::LastReadFailed.
+        [[nodiscard]] bool LastReadFailed() const { return m_lastReadFailed; }
+        // The next ReadRecord starts a new read-ahead batch wherever it lies (a scan that jumps
+        // ahead).
+        void RestartReadAhead() { m_mft->RestartReadAhead(); }
+        // See CNtfs::SkipModifiedTime.
+        void SkipModifiedTime(bool on) { m_skipModified = on; }
+
+    private:
+        friend class CNtfs;
+        std::unique_ptr<CDirectRW> m_ownReader; // another thread's reader, or null
+        CMftReader m_ownMft;                    // another thread's batch over the MFT's extents
+        CDirectRW* m_reader = nullptr;          // the reader the records are read through
+        CMftReader* m_mft = &m_ownMft;          // the extents and batch they are read through
+        bool m_batched = true;                  // the read-ahead batch is consulted
+        // The attributes of the record being parsed, kept so that their lists keep their room
+        // from one record to the next; they point into the parse's own buffers and are read
+        // only in it.
+        NtfsFileAttributes m_file;
+        ZoneOffsets m_zones; // the zone offsets the parsed times met
+        bool m_skipModified = false;
+        bool m_lastReadFailed = false;
+    };
+
     // When on, ReadRecord leaves NtfsRecordInfo::modified unset: a search shows the creation
     // and access times only, and a zone lookup per record is spared.
-    void SkipModifiedTime(bool on) { m_skipModified = on; }
+    void SkipModifiedTime(bool on) { m_reads.m_skipModified = on; }
 
     // Volume figures for recovery, in the reader's 512-byte sectors.
     [[nodiscard]] u32 GetSectorsPerCluster() const;
@@ -286,9 +333,6 @@ public:
     // The MFT's extents, and the same as NtfsRun (up to the first one an NtfsRun cannot hold).
     [[nodiscard]] const std::vector<NtfsExtent>& MftExtents() const { return m_mft.Extents(); }
     [[nodiscard]] std::vector<NtfsRun> MftRuns() const;
-    // The sector buffer (the boot sector, record 0, and the record the record operations work
-    // on), for tests and fuzzers.
-    [[nodiscard]] u8* RecordBuffer() { return m_sector.data(); }
 
     // Sequential scans: when on, ReadRecord reads the MFT ahead in large batches and serves
     // the following records from memory. Reads of other records do not disturb the batch.
@@ -301,10 +345,6 @@ public:
     [[nodiscard]] const BootParams& Boot() const { return m_boot; }
 
 private:
-    bool m_lastReadFailed = false; // see LastReadFailed
-    // One UTF-16 name of up to 255 units: the $FILE_NAME name length is one byte.
-    static constexpr u32 kNameBufferBytes = 255 * 2;
-
     // An NtfsRun holds an extent with clusters whose start and count lie below 2^32.
     [[nodiscard]] static bool FitsNtfsRun(const NtfsExtent& extent)
     {
@@ -312,10 +352,14 @@ private:
     }
     // known: the record's header as ParseRecordHeader already read it into info from the same
     // bytes, or null to read it here.
-    [[nodiscard]] u32 ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info,
-                                      const MftRecordHeader* known = nullptr);
+    [[nodiscard]] u32 ParseRecordImpl(RecordReads& reads, CMftRecord& record, u64 number,
+                                      NtfsRecordInfo& info,
+                                      const MftRecordHeader* known = nullptr) const;
+    // The parser's own reads, through its reader and its MFT extents.
+    RecordReads& OwnReads();
     // info's three times from $STANDARD_INFORMATION's, each distinct instant converted once.
-    void ConvertTimes(const NtfsStandardInformation& si, NtfsRecordInfo& info);
+    static void ConvertTimes(RecordReads& reads, const NtfsStandardInformation& si,
+                             NtfsRecordInfo& info);
     // The first step of a parse: clears info's per-record fields and decodes the header into
     // *header. kOk, kErrBadNtfs, or kErrRecordInUse for a file record in use.
     [[nodiscard]] static u32 ParseRecordHeader(ByteView bytes, NtfsRecordInfo& info,
@@ -329,14 +373,15 @@ private:
         std::vector<u8> listBytes;
     };
     // Gathers the attributes of the file whose base record (number, fixups applied) is record,
-    // following its $ATTRIBUTE_LIST into the extension records that name it as their base.
-    // Returns kNtfsOk, or kNtfsCorrupt when the list or an extension record could not be read
-    // or belongs elsewhere (*out holds what could be gathered).
-    [[nodiscard]] u32 GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* out,
-                                 GatherScratch* scratch);
+    // following its $ATTRIBUTE_LIST into the extension records that name it as their base,
+    // read through reader and mft. Returns kNtfsOk, or kNtfsCorrupt when the list or an
+    // extension record could not be read or belongs elsewhere (*out holds what could be
+    // gathered).
+    [[nodiscard]] u32 GatherFile(CDirectRW* reader, CMftReader& mft, const CMftRecord& record,
+                                 u64 number, NtfsFileAttributes* out, GatherScratch* scratch) const;
     // The value of a non-resident attribute of at most limit bytes, read through its runs.
-    [[nodiscard]] u32 ReadNonResidentValue(const NtfsAttribute& attr, u64 limit,
-                                           std::vector<u8>* out);
+    [[nodiscard]] u32 ReadNonResidentValue(CDirectRW* reader, const NtfsAttribute& attr, u64 limit,
+                                           std::vector<u8>* out) const;
     // Appends to extents the MFT's runs held in the extension records of record 0 (record,
     // fixups applied) that its $ATTRIBUTE_LIST names. True when any were added.
     bool ExtendMftExtents(const CMftRecord& record, std::vector<NtfsExtent>* extents);
@@ -361,18 +406,13 @@ private:
     u64 m_mftRecordsPastSource = 0; // see MftRecordsPastSource
     u64 m_backupBootSector = 0;     // see BackupBootSector
     u64 m_claimedSectors = 0;       // see ClaimedSectors
-    u8* m_nameBuffer = nullptr;     // 510 bytes from g_MemPool: one UTF-16 name of 255 units
     BootParams m_boot;
-    std::vector<u8> m_sector = std::vector<u8>(kRecordSize); // at least one record
+    std::vector<u8> m_sector = std::vector<u8>(kRecordSize); // the boot sector, then record 0
     u32 m_recordBytes = kRecordSize;
     u32 m_valid = 0;
     int m_keepOpen = 0;
     std::string m_drive;
-    CMftReader m_mft; // the MFT's extents and the reads of its records
-    // The attributes of the record being parsed, kept so that their lists keep their room from
-    // one record to the next; they point into the parse's own buffers and are read only in it.
-    NtfsFileAttributes m_file;
-    ZoneOffsets m_zones;         // the zone offsets the parsed times met
-    bool m_skipModified = false; // see SkipModifiedTime
-    u32 m_unitsPerCluster = 0;   // 512-byte reader sectors per cluster
+    CMftReader m_mft;          // the MFT's extents and the reads of its records
+    RecordReads m_reads;       // the parser's own reads of records (through m_mft)
+    u32 m_unitsPerCluster = 0; // 512-byte reader sectors per cluster
 };

@@ -1,6 +1,6 @@
 // The NTFS volume parser, its record side: what the search and the recovery take from one MFT
-// record (state, times, name, parent, data block), the attribute and header operations on the
-// sector buffer, and the 32-bit run list.
+// record (state, times, name, parent, data block), the record operations on a record handed in,
+// and the 32-bit run list.
 #include "ntfs/Ntfs.h"
 
 #include <algorithm>
@@ -210,23 +210,25 @@ u32 ExtractResidentValue(u8* record, u32 recordSize, u32 valueOffset, u64 size, 
     return valueOffset <= recordSize && size <= room ? kOk : kErrBadNtfs;
 }
 
-void CNtfs::ConvertTimes(const NtfsStandardInformation& si, NtfsRecordInfo& info)
+void CNtfs::ConvertTimes(RecordReads& reads, const NtfsStandardInformation& si,
+                         NtfsRecordInfo& info)
 {
+    ZoneOffsets* zones = &reads.m_zones;
     // The three times are often one instant: each distinct one is converted once (the zone
     // lookup is the dearest step of a parse).
-    FileTimeToFoundTime(si.created, info.created, &m_zones);
+    FileTimeToFoundTime(si.created, info.created, zones);
     if (si.accessed == si.created)
         info.accessed = info.created;
     else
-        FileTimeToFoundTime(si.accessed, info.accessed, &m_zones);
-    if (m_skipModified)
+        FileTimeToFoundTime(si.accessed, info.accessed, zones);
+    if (reads.m_skipModified)
         return;
     if (si.modified == si.created)
         info.modified = info.created;
     else if (si.modified == si.accessed)
         info.modified = info.accessed;
     else
-        FileTimeToFoundTime(si.modified, info.modified, &m_zones);
+        FileTimeToFoundTime(si.modified, info.modified, zones);
 }
 
 u32 CNtfs::ParseRecordHeader(ByteView bytes, NtfsRecordInfo& info, MftRecordHeader* header)
@@ -248,8 +250,8 @@ u32 CNtfs::ParseRecordHeader(ByteView bytes, NtfsRecordInfo& info, MftRecordHead
     return kOk;
 }
 
-u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info,
-                           const MftRecordHeader* known)
+u32 CNtfs::ParseRecordImpl(RecordReads& reads, CMftRecord& record, u64 number, NtfsRecordInfo& info,
+                           const MftRecordHeader* known) const
 {
     MftRecordHeader header;
     if (known != nullptr)
@@ -264,13 +266,13 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info,
 
     // A missing or damaged attribute skips the record: nothing found (5). Attributes that did
     // not fit the base record are read from its extension records.
-    NtfsFileAttributes& found = m_file;
+    NtfsFileAttributes& found = reads.m_file;
     GatherScratch scratch;
-    (void)GatherFile(record, number, &found, &scratch);
+    (void)GatherFile(reads.m_reader, *reads.m_mft, record, number, &found, &scratch);
     NtfsStandardInformation si;
     if (!found.hasStandardInfo || DecodeStandardInformation(found.standardInfo, &si) != kNtfsOk)
         return kErrTransfer;
-    ConvertTimes(si, info);
+    ConvertTimes(reads, si, info);
     // The file's data: its unnamed $DATA (the piece that starts it, which holds the sizes), or
     // in a record without an attribute list whatever $DATA comes first.
     const NtfsAttribute* unnamed = nullptr;
@@ -318,12 +320,10 @@ u32 CNtfs::ParseRecordImpl(CMftRecord& record, u64 number, NtfsRecordInfo& info,
     return kOk;
 }
 
-u32 CNtfs::ParseRecordHeader(NtfsRecordHeader& header, u32 offset)
+u32 CNtfs::ParseRecordHeader(NtfsRecordHeader& header, const u8* record, u32 size)
 {
     header = NtfsRecordHeader{};
-    if (offset >= m_recordBytes)
-        return kErrBadNtfs;
-    const ByteView r(m_sector.data() + offset, m_recordBytes - offset);
+    const ByteView r(record, record != nullptr ? size : 0);
     MftRecordHeader h;
     if (DecodeMftRecordHeader(r, &h) != kNtfsOk)
         return kErrBadNtfs;
@@ -353,20 +353,22 @@ u32 CNtfs::ParseRecordHeader(NtfsRecordHeader& header, u32 offset)
     return kOk;
 }
 
-int CNtfs::ApplyFixups(const u16* entries, int apply, int count)
+int CNtfs::ApplyFixups(const u16* entries, int apply, int count, u8* record, u32 size)
 {
     if (!entries)
         return 1;
-    return PatchUpdateSequence(m_sector.data(), m_recordBytes, entries,
+    if (record == nullptr)
+        return 0;
+    return PatchUpdateSequence(record, size, entries,
                                count > 0 ? static_cast<std::size_t>(count) : 0, apply != 0)
                ? 1
                : 0;
 }
 
-u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type)
+u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type, const u8* bytes, u32 size)
 {
     attr = NtfsAttr{};
-    const ByteView record(m_sector.data(), m_recordBytes);
+    const ByteView record(bytes, bytes != nullptr ? size : 0);
     CAttributeIterator walk(record, cursor);
     NtfsAttribute a;
     if (walk.Find(type, &a) != kNtfsOk)
@@ -401,17 +403,15 @@ u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type)
         if (DecodeFileName(a, &fn) == kNtfsOk)
         {
             FillFileName(fn, attr);
-            // The name goes through the name buffer into a pool block of UTF-8 (at most three
-            // bytes per UTF-16 unit); the zero-filled block ends the text.
+            // The name goes into a pool block of UTF-8 (at most three bytes per UTF-16 unit),
+            // the text ended by a zero byte.
             const u32 units = fn.NameUnits();
-            if (units > 0 && m_nameBuffer)
+            if (units > 0)
             {
-                std::memset(m_nameBuffer, 0, kNameBufferBytes);
-                std::memcpy(m_nameBuffer, fn.name.Data(), static_cast<std::size_t>(units) * 2);
                 attr.nameText =
                     static_cast<char*>(g_MemPool.Alloc(static_cast<int>(units * 3 + 1)));
                 if (attr.nameText)
-                    (void)Utf16LeToUtf8(m_nameBuffer, units, attr.nameText, units * 3 + 1, false);
+                    (void)Utf16LeToUtf8(fn.name.Data(), units, attr.nameText, units * 3 + 1, false);
             }
         }
     }
@@ -424,14 +424,15 @@ u32 CNtfs::FindAttribute(NtfsAttr& attr, u32& cursor, u32 type)
     return kOk;
 }
 
-u32 CNtfs::GetFileName(std::string& name, NtfsAttr& attr)
+u32 CNtfs::GetFileName(std::string& name, NtfsAttr& attr, const u8* record, u32 size)
 {
     name.clear();
     attr = NtfsAttr{};
-    if (LoadLe32(m_sector.data()) != kFileSignature)
+    const ByteView bytes(record, record != nullptr ? size : 0);
+    if (!bytes.Has(0, 4) || bytes.U32(0) != kFileSignature)
         return kErrBadNtfs;
     RecordAttributes found;
-    GatherAttributes(ByteView(m_sector.data(), m_recordBytes), &found);
+    GatherAttributes(bytes, &found);
     const NtfsAttribute* chosen = nullptr;
     NtfsFileName fn;
     if (ChooseFileName(found, &chosen, &fn) != kNtfsOk)

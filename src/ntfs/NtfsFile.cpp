@@ -67,11 +67,12 @@ bool NtfsStreamNameIs(const NtfsAttribute& data, const std::string& name)
     return NtfsAttributeName(data) == name;
 }
 
-u32 CNtfs::ReadNonResidentValue(const NtfsAttribute& attr, u64 limit, std::vector<u8>* out)
+u32 CNtfs::ReadNonResidentValue(CDirectRW* reader, const NtfsAttribute& attr, u64 limit,
+                                std::vector<u8>* out) const
 {
     out->clear();
     const u64 clusterBytes = ClusterBytes();
-    if (!attr.nonResident || !m_reader || clusterBytes == 0 || attr.dataSize > limit)
+    if (!attr.nonResident || reader == nullptr || clusterBytes == 0 || attr.dataSize > limit)
         return kNtfsCorrupt;
     std::vector<NtfsExtent> runs;
     const u32 decoded = DecodeRunList(attr.value.Data(), attr.value.Size(), &runs);
@@ -88,8 +89,8 @@ u32 CNtfs::ReadNonResidentValue(const NtfsAttribute& attr, u64 limit, std::vecto
         {
             u32 done = 0;
             if (run.lcn > static_cast<u64>(INT64_MAX) / clusterBytes ||
-                m_reader->ReadBytes(out->data() + at, static_cast<u32>(bytes), &done,
-                                    static_cast<s64>(run.lcn * clusterBytes)) != kOk ||
+                reader->ReadBytes(out->data() + at, static_cast<u32>(bytes), &done,
+                                  static_cast<s64>(run.lcn * clusterBytes)) != kOk ||
                 done < bytes)
                 return kNtfsIoError;
         }
@@ -98,15 +99,15 @@ u32 CNtfs::ReadNonResidentValue(const NtfsAttribute& attr, u64 limit, std::vecto
     return decoded == kNtfsOk && at >= out->size() ? kNtfsOk : kNtfsCorrupt;
 }
 
-u32 CNtfs::GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* out,
-                      GatherScratch* scratch)
+u32 CNtfs::GatherFile(CDirectRW* reader, CMftReader& mft, const CMftRecord& record, u64 number,
+                      NtfsFileAttributes* out, GatherScratch* scratch) const
 {
     out->Clear();
     NtfsAttribute list;
     WalkRecord(record.View(), true, out, &list);
     if (!out->hasAttributeList)
         return kNtfsOk;
-    if (!m_reader)
+    if (reader == nullptr)
         return kNtfsCorrupt;
 
     MftRecordHeader header;
@@ -115,7 +116,7 @@ u32 CNtfs::GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* 
     if (list.nonResident)
     {
         std::vector<u8>& listBytes = scratch->listBytes;
-        if (ReadNonResidentValue(list, kMaxAttributeListBytes, &listBytes) != kNtfsOk)
+        if (ReadNonResidentValue(reader, list, kMaxAttributeListBytes, &listBytes) != kNtfsOk)
             return kNtfsCorrupt;
         value = ByteView(listBytes.data(), listBytes.size());
     }
@@ -142,7 +143,7 @@ u32 CNtfs::GatherFile(const CMftRecord& record, u64 number, NtfsFileAttributes* 
         CMftRecord& extension = extensions.back();
         MftRecordHeader extHeader;
         if (ext > static_cast<u64>(INT64_MAX) ||
-            m_mft.Read(*m_reader, static_cast<s64>(ext), &extension, &status) != kNtfsOk ||
+            mft.Read(*reader, static_cast<s64>(ext), &extension, &status) != kNtfsOk ||
             extension.DecodeHeader(&extHeader) != kNtfsOk ||
             !NtfsExtensionBelongs(extHeader.baseRecord, number, header.sequence, inUse))
         {
@@ -175,7 +176,7 @@ u32 CNtfs::DescribeData(u64 number, const std::string& stream, NtfsStreamLayout*
     GatherScratch scratch;
     // An extension record that cannot be read or belongs elsewhere adds nothing: the pieces it
     // would hold are missing, which the gap between pieces shows.
-    (void)GatherFile(record, number, &file, &scratch);
+    (void)GatherFile(m_reader.get(), m_mft, record, number, &file, &scratch);
     std::vector<const NtfsAttribute*> pieces;
     for (const NtfsAttribute& data : file.datas)
     {

@@ -15,7 +15,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
@@ -152,12 +151,6 @@ std::string RecipeContent(const std::string& tag, std::size_t size)
         text += line;
     }
     return text.substr(0, size);
-}
-
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // What The Sleuth Kit recovers of the deleted file at path (as fls -rdp names it) of image.

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "CliProcess.h"
@@ -13,12 +11,6 @@
 
 namespace
 {
-std::string ReadText(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The condition and share a scan lists for the find named name.
 std::string ConditionOf(const std::string& json, const std::string& name)
 {

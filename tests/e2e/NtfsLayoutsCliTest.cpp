@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "CliProcess.h"
 #include "support/NtfsContent.h"
@@ -29,14 +27,6 @@ struct LayoutCase
     std::vector<Expected> files;
     int recoverStatus = 0; // 3 when the allocation state has a file's clusters in use
 };
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string Icat(const std::string& image, const std::string& address)
 {
@@ -72,7 +62,7 @@ TEST_P(NtfsLayoutsCliTest, ListsAndRecoversEveryDeletedFileAndStream)
         const fs::path file = fs::path(dest) / e.path;
         ASSERT_TRUE(fs::is_regular_file(file)) << e.path;
         const std::string want = e.address.empty() ? e.content : Icat(image, e.address);
-        EXPECT_EQ(ReadFile(file), want) << e.path;
+        EXPECT_EQ(ReadText(file), want) << e.path;
     }
 }
 

@@ -32,13 +32,11 @@ std::string Sha256(const std::string& path)
     return out.substr(0, 64);
 }
 
-std::string ReadText(const fs::path& path)
+// The text of a file the run must have written.
+std::string ReadWritten(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << "cannot read " << path;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    EXPECT_TRUE(fs::is_regular_file(path)) << "cannot read " << path;
+    return ReadText(path);
 }
 
 std::vector<std::string> Lines(const std::string& text)
@@ -133,7 +131,7 @@ TEST_P(OrlaventCliListingTest, ScanJsonMatchesExpectedListing)
     CliResult run = RunCli({"scan", "--json", "C:=" + image});
     ASSERT_EQ(run.status, 0) << run.err;
     std::string expected =
-        ReadText(fs::path(ORL_SOURCE_DIR) / "tests/e2e/expected" / GetParam().expected);
+        ReadWritten(fs::path(ORL_SOURCE_DIR) / "tests/e2e/expected" / GetParam().expected);
     EXPECT_EQ(StableListing(run.out), expected);
 }
 
@@ -285,7 +283,8 @@ TEST_F(OrlaventCliTest, UnwritableListingFails)
         const std::string command = std::string(ORL_BINARY_DIR) + "/orlavent-cli scan " + format +
                                     "'C:=" + image + "' >/dev/full 2>'" + err + "'";
         EXPECT_EQ(RunCommand(command, nullptr), 1) << format;
-        EXPECT_NE(ReadText(err).find("the output could not be written in full"), std::string::npos)
+        EXPECT_NE(ReadWritten(err).find("the output could not be written in full"),
+                  std::string::npos)
             << format;
     }
 }
@@ -444,9 +443,10 @@ TEST_F(OrlaventCliTest, RecoversFilesAndFoldersWithTheirBytes)
         files += e.is_regular_file() ? 1 : 0;
     EXPECT_EQ(files, expected.size());
     for (const auto& [file, source] : expected)
-        EXPECT_EQ(ReadText(fs::path(dest) / file), FatContent(source.first, source.second)) << file;
+        EXPECT_EQ(ReadWritten(fs::path(dest) / file), FatContent(source.first, source.second))
+            << file;
     // The Sleuth Kit reads the same bytes.
-    EXPECT_EQ(ReadText(fs::path(dest) / "_ONE.TXT"),
+    EXPECT_EQ(ReadWritten(fs::path(dest) / "_ONE.TXT"),
               Icat(fat, DeletedAddress(fat, "DOCS/_ONE.TXT")));
 }
 
@@ -459,7 +459,8 @@ TEST_F(OrlaventCliTest, RecoversNtfsRootLikeIcat)
     EXPECT_TRUE(run.out.ends_with(std::string(kFinished) + "\n")) << run.out;
     for (const char* path : {"docs/deleted.txt", "docs/big.bin", "docs/sub/nested.txt",
                              "old/inner/deep.txt", "old/gone.txt", "frag.bin"})
-        EXPECT_EQ(ReadText(fs::path(dest) / path), Icat(ntfs, DeletedAddress(ntfs, path))) << path;
+        EXPECT_EQ(ReadWritten(fs::path(dest) / path), Icat(ntfs, DeletedAddress(ntfs, path)))
+            << path;
     // A file whose parent record was lost lands in its numbered folder below the root.
     EXPECT_TRUE(fs::exists(fs::path(dest) / "Folder_1_" / "f.txt"));
 }
@@ -472,8 +473,8 @@ TEST_F(OrlaventCliTest, ExistingNameGetsNewPrefix)
     ASSERT_EQ(RunCli(args).status, 0);
     CliResult second = RunCli(args);
     ASSERT_EQ(second.status, 0) << second.err;
-    EXPECT_EQ(ReadText(fs::path(dest) / "New _ONE.TXT"), FatContent("DOCS/GONE.TXT", 444));
-    EXPECT_EQ(ReadText(fs::path(dest) / "_ONE.TXT"), FatContent("DOCS/GONE.TXT", 444));
+    EXPECT_EQ(ReadWritten(fs::path(dest) / "New _ONE.TXT"), FatContent("DOCS/GONE.TXT", 444));
+    EXPECT_EQ(ReadWritten(fs::path(dest) / "_ONE.TXT"), FatContent("DOCS/GONE.TXT", 444));
 }
 
 TEST_F(OrlaventCliTest, InterruptStopsRecoveryAndKeepsWhatWasWritten)
@@ -494,7 +495,7 @@ TEST_F(OrlaventCliTest, InterruptStopsRecoveryAndKeepsWhatWasWritten)
     EXPECT_EQ(run.out.find(kFinished), std::string::npos) << "a stop is no success";
 
     // The part written is the start of the file: lines "%010u\n" counting from 1.
-    std::string data = ReadText(fs::path(dest) / "_IG.DAT");
+    std::string data = ReadWritten(fs::path(dest) / "_IG.DAT");
     EXPECT_GT(data.size(), 0u);
     EXPECT_LT(data.size(), 157286400u);
     std::size_t whole = data.size() / 11;
@@ -556,7 +557,8 @@ TEST_F(OrlaventCliTest, UncreatableDestinationFallsBackToTheDefaultFolder)
     EXPECT_TRUE(run.out.ends_with("1 file(s) were written below the default folder instead of "
                                   "the destination (see the warnings).\n"))
         << run.out;
-    EXPECT_EQ(ReadText(scratch + "/home/Founded Files/_ONE.TXT"), FatContent("DOCS/GONE.TXT", 444));
+    EXPECT_EQ(ReadWritten(scratch + "/home/Founded Files/_ONE.TXT"),
+              FatContent("DOCS/GONE.TXT", 444));
 
     // With the default folder unusable too, nothing starts.
     options.env["HOME"] = scratch + "/file";

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -21,14 +20,6 @@ std::string Sha256Sum(const std::string& path)
     std::string out;
     EXPECT_EQ(RunCommand("sha256sum '" + path + "'", &out), 0) << path;
     return out.substr(0, 64);
-}
-
-std::string ReadAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // One report line taken apart; the JSON strings here hold no escapes but \\.
@@ -80,7 +71,7 @@ TEST(RecoveryReportCliTest, OneLinePerFileWithTheDigestOfWhatWasWritten)
         RunCli({"recover", "--to", dest, "--report", report, "--item", "C:\\DOCS\\_ONE.TXT",
                 "--item", "C:\\_LDDIR", "--item", "C:\\DOCS\\SUB\\Old Draft Notes.txt", fat});
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<ReportLine> lines = ParseReport(ReadAll(report));
+    const std::vector<ReportLine> lines = ParseReport(ReadText(report));
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"C:\\DOCS\\_ONE.TXT", "New _ONE.TXT"},
         {"C:\\_LDDIR\\_EEP1.TXT", "_LDDIR/_EEP1.TXT"},
@@ -88,7 +79,7 @@ TEST(RecoveryReportCliTest, OneLinePerFileWithTheDigestOfWhatWasWritten)
         {"C:\\_LDDIR\\_NNER\\_NNER.TXT", "_LDDIR/_NNER/_NNER.TXT"},
         {"C:\\DOCS\\SUB\\Old Draft Notes.txt", "Old Draft Notes.txt"},
     };
-    ASSERT_EQ(lines.size(), expected.size()) << ReadAll(report);
+    ASSERT_EQ(lines.size(), expected.size()) << ReadText(report);
     for (std::size_t i = 0; i < lines.size(); ++i)
     {
         const ReportLine& l = lines[i];
@@ -104,14 +95,14 @@ TEST(RecoveryReportCliTest, OneLinePerFileWithTheDigestOfWhatWasWritten)
     }
 
     // An existing report is never overwritten: nothing is searched or written.
-    const std::string before = ReadAll(report);
+    const std::string before = ReadText(report);
     CliResult again = RunCli({"recover", "--to", scratch + "/second", "--report", report, fat});
     EXPECT_EQ(again.status, 1);
     EXPECT_NE(
         again.err.find("the report file '" + report + "' exists already; it is never overwritten"),
         std::string::npos)
         << again.err;
-    EXPECT_EQ(ReadAll(report), before);
+    EXPECT_EQ(ReadText(report), before);
     EXPECT_FALSE(fs::exists(scratch + "/second"));
 }
 
@@ -130,7 +121,7 @@ TEST(RecoveryReportCliTest, StoppedRunLeavesCompleteLinesWithTheStoppedFileMarke
                            options);
     ASSERT_TRUE(run.interruptSent) << run.out << run.err;
     EXPECT_EQ(run.status, 130) << run.err;
-    const std::string text = ReadAll(report);
+    const std::string text = ReadText(report);
     EXPECT_TRUE(text.ends_with("}\n")) << text;
     const std::vector<ReportLine> lines = ParseReport(text);
     ASSERT_EQ(lines.size(), 2u) << text;
@@ -161,9 +152,9 @@ TEST(RecoveryReportCliTest, FilesOfADeletedFoldersLaterClustersAreRecovered)
         CliResult run = RunCli({"recover", "--to", dest, "--item", "C:\\_AM\\_MG_0150.JPG",
                                 "--item", "C:\\_AM\\Holiday Photo 100.jpg", path});
         ASSERT_EQ(run.status, 0) << image << run.err;
-        EXPECT_EQ(ReadAll(fs::path(dest) / "_MG_0150.JPG"), FatContent("CAM/IMG_0150.JPG", 250))
+        EXPECT_EQ(ReadText(fs::path(dest) / "_MG_0150.JPG"), FatContent("CAM/IMG_0150.JPG", 250))
             << image;
-        EXPECT_EQ(ReadAll(fs::path(dest) / "Holiday Photo 100.jpg"),
+        EXPECT_EQ(ReadText(fs::path(dest) / "Holiday Photo 100.jpg"),
                   FatContent("CAM/Holiday Photo 100.jpg", 400))
             << image;
     }

@@ -121,12 +121,16 @@ FoundTime Time(s32 y, s32 mo, s32 d, s32 h, s32 mi, s32 s)
                      static_cast<u8>(h),  static_cast<u8>(mi), static_cast<u8>(s)};
 }
 
-// Parses the record laid out as given as the current record of the parser.
+u32 Size(const std::vector<u8>& bytes)
+{
+    return static_cast<u32>(bytes.size());
+}
+
+// Parses the record laid out as given.
 u32 Parse(const RecordLayout& layout, NtfsRecordInfo& info, CNtfs& ntfs)
 {
     auto rec = BuildRecord(layout);
-    std::memcpy(ntfs.RecordBuffer(), rec.data(), rec.size());
-    return ntfs.ParseRecord(info);
+    return ntfs.ParseRecord(info, rec.data(), Size(rec));
 }
 
 RecordLayout DeletedFile(std::u16string name)
@@ -156,9 +160,9 @@ class NtfsBootTest : public ::testing::TestWithParam<BootCase>
 TEST_P(NtfsBootTest, AcceptsEveryGeometryWindowsWrites)
 {
     const BootCase& c = GetParam();
+    // The boot sector alone: Open checks it, then finds no record 0.
     CNtfs ntfs(std::make_unique<CMem_RW>(BootImage(c.bps, c.spc, c.cpr, c.total)));
-    std::memcpy(ntfs.RecordBuffer(), BootImage(c.bps, c.spc, c.cpr, c.total).data(), 512);
-    EXPECT_EQ(ntfs.ParseBootSector(), c.expected);
+    EXPECT_EQ(ntfs.Open("N:", 1), kErrBadNtfs);
     EXPECT_EQ(ntfs.IsValid(), c.expected == 0 ? 1u : 0u);
 }
 
@@ -486,35 +490,35 @@ TEST(NtfsTest, FixupsRestoreStrideEndsAndUndoOnMismatch)
     StoreLe16(&rec[0x32], 0x1111); // saved words
     StoreLe16(&rec[0x34], 0x2222);
     CNtfs ntfs(std::make_unique<CMem_RW>(std::vector<u8>{}));
-    std::memcpy(ntfs.RecordBuffer(), rec.data(), rec.size());
+    std::vector<u8> buffer = rec;
     const u16 usa[3] = {0x0A0B, 0x1111, 0x2222};
-    EXPECT_EQ(ntfs.ApplyFixups(usa, 1, 3), 1);
-    EXPECT_EQ(LoadLe16(ntfs.RecordBuffer() + 510), 0x1111);
-    EXPECT_EQ(LoadLe16(ntfs.RecordBuffer() + 1022), 0x2222);
-    EXPECT_EQ(ntfs.ApplyFixups(usa, 0, 3), 1);
-    EXPECT_EQ(std::memcmp(ntfs.RecordBuffer(), rec.data(), rec.size()), 0);
+    EXPECT_EQ(CNtfs::ApplyFixups(usa, 1, 3, buffer.data(), Size(buffer)), 1);
+    EXPECT_EQ(LoadLe16(buffer.data() + 510), 0x1111);
+    EXPECT_EQ(LoadLe16(buffer.data() + 1022), 0x2222);
+    EXPECT_EQ(CNtfs::ApplyFixups(usa, 0, 3, buffer.data(), Size(buffer)), 1);
+    EXPECT_EQ(std::memcmp(buffer.data(), rec.data(), rec.size()), 0);
 
     // A torn record: the second stride does not end in the USN.
     StoreLe16(&rec[1022], 0x7777);
-    std::memcpy(ntfs.RecordBuffer(), rec.data(), rec.size());
-    EXPECT_EQ(ntfs.ApplyFixups(usa, 1, 3), 0);
-    EXPECT_EQ(std::memcmp(ntfs.RecordBuffer(), rec.data(), rec.size()), 0);
+    buffer = rec;
+    EXPECT_EQ(CNtfs::ApplyFixups(usa, 1, 3, buffer.data(), Size(buffer)), 0);
+    EXPECT_EQ(std::memcmp(buffer.data(), rec.data(), rec.size()), 0);
     const u16 zero[3] = {0, 1, 2};
-    EXPECT_EQ(ntfs.ApplyFixups(zero, 1, 3), 0);
-    EXPECT_EQ(ntfs.ApplyFixups(nullptr, 1, 3), 1);
+    EXPECT_EQ(CNtfs::ApplyFixups(zero, 1, 3, buffer.data(), Size(buffer)), 0);
+    EXPECT_EQ(CNtfs::ApplyFixups(nullptr, 1, 3, buffer.data(), Size(buffer)), 1);
     // A count beyond the record's strides is held to them.
     const u16 many[6] = {0x0A0B, 1, 2, 3, 4, 5};
     StoreLe16(&rec[1022], 0x0A0B);
-    std::memcpy(ntfs.RecordBuffer(), rec.data(), rec.size());
-    EXPECT_EQ(ntfs.ApplyFixups(many, 1, 6), 1);
+    buffer = rec;
+    EXPECT_EQ(CNtfs::ApplyFixups(many, 1, 6, buffer.data(), Size(buffer)), 1);
 
     // A torn record still parses, as read.
     StoreLe16(&rec[1022], 0x7777);
-    std::memcpy(ntfs.RecordBuffer(), rec.data(), rec.size());
+    buffer = rec;
     NtfsRecordInfo info;
-    EXPECT_EQ(ntfs.ParseRecord(info), kOk);
+    EXPECT_EQ(ntfs.ParseRecord(info, buffer.data(), Size(buffer)), kOk);
     EXPECT_EQ(info.name, "f");
-    EXPECT_EQ(std::memcmp(ntfs.RecordBuffer(), rec.data(), rec.size()), 0);
+    EXPECT_EQ(std::memcmp(buffer.data(), rec.data(), rec.size()), 0);
     g_MemPool.Free(&info.data);
 }
 
@@ -669,10 +673,9 @@ TEST(NtfsTest, KeepsNamesOfUpTo255UnitsWhole)
         // applied) holds it whole as well.
         s.fixups = false;
         const std::vector<u8> rec = BuildRecord(s);
-        std::memcpy(ntfs.RecordBuffer(), rec.data(), rec.size());
         NtfsAttr attr;
         u32 cursor = LoadLe16(&rec[0x14]);
-        ASSERT_EQ(ntfs.FindAttribute(attr, cursor, 0x30), kOk);
+        ASSERT_EQ(CNtfs::FindAttribute(attr, cursor, 0x30, rec.data(), Size(rec)), kOk);
         ASSERT_NE(attr.nameText, nullptr);
         EXPECT_EQ(std::string(attr.nameText), c.utf8);
         g_MemPool.Free(&attr.nameText);
@@ -692,7 +695,7 @@ TEST(NtfsTest, ParsesDataForms)
     u16 offset = 0;
     ASSERT_TRUE(NtfsDataIsResident(info.data, &offset));
     EXPECT_EQ(info.data[0], 3);
-    EXPECT_EQ(std::memcmp(ntfs.RecordBuffer() + offset, "xxxxxxxxxxxxxxxxxxxx", 20), 0);
+    EXPECT_EQ(std::memcmp(BuildRecord(s).data() + offset, "xxxxxxxxxxxxxxxxxxxx", 20), 0);
     g_MemPool.Free(&info.data);
 
     // A deleted 5 GiB file keeps its whole size.
@@ -765,9 +768,8 @@ TEST_P(NtfsRefusalTest, RefusesRecord)
     auto rec = BuildRecord(DeletedFile(u"a.txt"));
     GetParam().mutate(rec);
     CNtfs ntfs(std::make_unique<CMem_RW>(std::vector<u8>{}));
-    std::memcpy(ntfs.RecordBuffer(), rec.data(), rec.size());
     NtfsRecordInfo info;
-    EXPECT_EQ(ntfs.ParseRecord(info), GetParam().rc);
+    EXPECT_EQ(ntfs.ParseRecord(info, rec.data(), Size(rec)), GetParam().rc);
     EXPECT_EQ(info.data, nullptr); // nothing stranded in the pool
 }
 
@@ -801,8 +803,7 @@ TEST(NtfsTest, BoundsNamesAndRunListsToTheirAttribute)
     // A name length of 255 units in a value that holds 5: only the 5 are taken.
     auto rec = BuildRecord(DeletedFile(u"a.txt"));
     rec[0x98 + 0x18 + 0x40] = 255;
-    std::memcpy(ntfs.RecordBuffer(), rec.data(), rec.size());
-    ASSERT_EQ(ntfs.ParseRecord(info), kOk);
+    ASSERT_EQ(ntfs.ParseRecord(info, rec.data(), Size(rec)), kOk);
     EXPECT_EQ(info.name, "a.txt");
     g_MemPool.Free(&info.data);
 
@@ -812,8 +813,7 @@ TEST(NtfsTest, BoundsNamesAndRunListsToTheirAttribute)
     s.runList = {0x11, 0x01, 0x02, 0x00};
     rec = BuildRecord(s);
     StoreLe16(&rec[0x100 + 0x20], 0x200);
-    std::memcpy(ntfs.RecordBuffer(), rec.data(), rec.size());
-    EXPECT_EQ(ntfs.ParseRecord(info), kErrTransfer);
+    EXPECT_EQ(ntfs.ParseRecord(info, rec.data(), Size(rec)), kErrTransfer);
 }
 
 TEST(NtfsTest, ConvertsFileTimesToLocalTime)

@@ -23,14 +23,6 @@ std::string Quote(const std::string& text)
     return out + "'";
 }
 
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The value of key in a desktop entry ("" when missing).
 std::string DesktopValue(const std::string& entry, const std::string& key)
 {

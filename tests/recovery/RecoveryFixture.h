@@ -13,7 +13,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,46 +32,18 @@
 #include "scan/ntfs/NtfsEngine.h"
 #include "scan/ntfs/NtfsScan.h"
 #include "support/DriveSources.h"
+#include "support/RecordingSink.h"
 #include "support/TestImages.h"
 
 namespace recoverytest
 {
-struct Event
+using Event = RecordingSink::Event;
+
+// Whether the recovery posted its finished notice.
+inline bool Finished(const RecordingSink& sink)
 {
-    u32 code;
-    std::string text;
-    u32 extra;
-};
-
-// Keeps every WM_RECOVER_NOTIFY; onPost runs on the posting thread.
-class RecordingSink final : public IEventSink
-{
-public:
-    void Post(u32 message, u32 code, const std::string& text, u32 extra) override
-    {
-        if (message != WM_RECOVER_NOTIFY)
-            return;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        events.push_back({code, text, extra});
-        if (onPost)
-            onPost(events.back());
-    }
-    std::vector<Event> Of(u32 code) const
-    {
-        std::vector<Event> out;
-        for (const Event& e : events)
-            if (e.code == code)
-                out.push_back(e);
-        return out;
-    }
-    bool Finished() const { return !Of(kRecoverFinished).empty(); }
-
-    std::vector<Event> events;
-    std::function<void(const Event&)> onPost;
-
-private:
-    std::mutex m_mutex;
-};
+    return !sink.Of(kRecoverFinished).empty();
+}
 
 class RecordingBox final : public IMessageBox
 {
@@ -174,14 +145,6 @@ inline std::string FatContent(const std::string& tag, std::size_t size)
     }
     out.resize(size);
     return out;
-}
-
-inline std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 inline void WriteText(const std::string& path, const std::string& text)
@@ -306,7 +269,7 @@ protected:
     }
 
     CCatalog m_catalog;
-    RecordingSink m_sink;
+    RecordingSink m_sink{WM_RECOVER_NOTIFY}; // the recovery's notifications
     RecordingBox m_box;
 };
 } // namespace recoverytest

@@ -101,7 +101,7 @@ TEST_F(RecoveryMount, FullDestinationEndsTheFileWithAWarningAndTheRunGoesOn)
     ASSERT_GE(warnings.size(), 1u);
     EXPECT_EQ(warnings[0].text, "Failed to write " + point + "/big.bin: No space left on device");
     EXPECT_EQ(m_sink.Of(kRecoverFile).size(), 2u) << "the run goes on with the next file";
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }
 
 TEST_F(RecoveryMount, FilesThatFindNoInodeAreEachNamedInAWarning)
@@ -137,7 +137,7 @@ TEST_F(RecoveryMount, FilesThatFindNoInodeAreEachNamedInAWarning)
     }
     EXPECT_GT(lost, 0u);
     EXPECT_EQ(written + diverted + lost, files.size()) << "every file is written or named";
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }
 
 TEST_F(RecoveryMount, ImageMountedStraightByAFuseDriverIsNeverTheDestination)
@@ -178,7 +178,7 @@ TEST_F(RecoveryMount, TooLittleRealFreeSpaceStopsTheRun)
     ASSERT_EQ(fatal.size(), 1u);
     EXPECT_EQ(fatal[0].text, "Drive has NOT enough space to store files.");
     EXPECT_EQ(Tree(point), std::vector<std::string>{"deleted.txt"});
-    EXPECT_FALSE(m_sink.Finished());
+    EXPECT_FALSE(Finished(m_sink));
 }
 
 TEST_F(RecoveryMount, MountedSourceDeviceIsNeverTheDestination)
@@ -212,7 +212,7 @@ TEST_F(RecoveryMount, MountedSourceDeviceIsNeverTheDestination)
     m_sink.events.clear();
     ASSERT_EQ(Recover("N:\\docs", {{"deleted.txt", 0}}, dest), kOk);
     EXPECT_EQ(ReadText(dest + "/deleted.txt").size(), 200u);
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }
 
 TEST_F(RecoveryMount, PartitionOfAWholeDiskSourceIsRecognised)

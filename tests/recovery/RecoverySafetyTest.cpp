@@ -131,7 +131,7 @@ TEST_P(RecoveryPlantedLevel, IsNeverUsedAndItsFilesKeepTheirLevelsBelowTheDefaul
         EXPECT_NE(e.text.find("C:\\_LDDIR\\"), std::string::npos) << e.text;
     EXPECT_TRUE(WarningsOf(m_sink, kWarnIncomplete).empty());
     EXPECT_EQ(m_box.shown.size(), c.boxes);
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
     if (c.kind == 3)
     {
         EXPECT_EQ(ReadText(planted), "in the way");
@@ -154,7 +154,7 @@ TEST_F(RecoverySafety, DestinationBelowAFileSendsEveryFileToTheDefaultFolderWith
     ASSERT_EQ(Recover("C:", {{"_LDDIR", 1}}, m_dest + "/plain/sub"), kOk);
     EXPECT_EQ(Tree(m_home + "/Founded Files"), kOldDirTree);
     EXPECT_EQ(WarningsOf(m_sink, kWarnDiverted).size(), 3u);
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }
 
 TEST_F(RecoverySafety, WhatIsMadeBelongsToTheUserPkexecActsFor)
@@ -201,7 +201,7 @@ TEST_F(RecoverySafety, PathsLongerThanPathMaxAreWrittenLevelByLevel)
     ASSERT_EQ(Recover("C:", {{levels[0], 1}}, m_dest), kOk);
     EXPECT_EQ(ReadDeep(m_dest, levels, "deep.txt"), FatContent("DELROOT.TXT", 333));
     EXPECT_TRUE(m_sink.Of(kRecoverWarning).empty());
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }
 
 TEST_F(RecoverySafety, SizeLargerThanTheVolumeIsCutToItWithAWarningAndTheRunGoesOn)
@@ -222,7 +222,7 @@ TEST_F(RecoverySafety, SizeLargerThanTheVolumeIsCutToItWithAWarningAndTheRunGoes
     EXPECT_EQ(warnings[0].extra, kWarnIncomplete);
     EXPECT_EQ(warnings[0].text.rfind("C:\\HUGE.BIN claims 4294967295 bytes", 0), 0u)
         << warnings[0].text;
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }
 
 TEST_F(RecoveryBase, NtfsRunsClaimingMoreThanTheVolumeAreCutWithAWarning)
@@ -273,5 +273,5 @@ TEST_F(RecoveryBase, NtfsRunsClaimingMoreThanTheVolumeAreCutWithAWarning)
     EXPECT_EQ(WarningsOf(m_sink, kWarnIncomplete).size(), 3u);
     EXPECT_EQ(ReadText(dest + "/sparse.bin"), std::string(1u << 20, '\0'));
     EXPECT_EQ(ReadText(dest + "/deleted.txt").size(), 200u);
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }

@@ -121,7 +121,7 @@ TEST_P(RecoveryFat, FolderSelectionRebuildsOnlyFoldersThatHoldFiles)
     EXPECT_EQ(ReadText(m_dest + "/DOCS/SUB/Old Draft Notes.txt"),
               FatContent("DOCS/SUB/Old Draft Notes.txt", 3000));
     EXPECT_TRUE(m_sink.Of(kRecoverWarning).empty());
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }
 
 TEST_P(RecoveryFat, SelectionInsideASubFolderMapsBelowTheDestination)
@@ -211,7 +211,7 @@ TEST_F(RecoveryFat16, NameTooLongForTheDestinationIsShortenedWithAWarning)
     EXPECT_NE(warnings[0].text.find("C:\\" + item.name), std::string::npos);
     EXPECT_EQ(Tree(m_dest), (std::vector<std::string>{"_ELROOT.TXT", fitted}));
     EXPECT_EQ(ReadText(m_dest + "/" + fitted), FatContent("DELROOT.TXT", 333));
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }
 
 namespace
@@ -261,7 +261,7 @@ TEST_P(RecoveryFatFaults, UnreadableDataEndsTheFileWithAWarning)
     EXPECT_NE(warnings[0].text.find("C:\\DOCS\\SUB\\Old Draft Notes.txt"), std::string::npos)
         << warnings[0].text;
     EXPECT_EQ(ReadText(m_dest + "/Old Draft Notes.txt"), "");
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }
 
 INSTANTIATE_TEST_SUITE_P(RecoveryFat16, RecoveryFatFaults,
@@ -294,7 +294,7 @@ TEST_F(RecoveryFat16, ClearingTheRunFlagLeavesAShorterFileAndStillFinishes)
     EXPECT_EQ(warnings[0].extra, kWarnStopped);
     EXPECT_EQ(warnings[0].text, "Stopped while copying C:\\DOCS\\SUB\\BIGGER.BIN: " + m_dest +
                                     "/BIGGER.BIN holds 16384 of its 40960 bytes.");
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }
 
 namespace
@@ -347,7 +347,7 @@ TEST_P(RecoveryFreeSpace, StopsTheRunBeforeAFileThatWouldNotFit)
     {
         EXPECT_EQ(Tree(m_dest), std::vector<std::string>{"SIZED.BIN"});
         EXPECT_TRUE(m_sink.Of(kRecoverFatal).empty());
-        EXPECT_TRUE(m_sink.Finished());
+        EXPECT_TRUE(Finished(m_sink));
     }
     else
     {
@@ -355,7 +355,7 @@ TEST_P(RecoveryFreeSpace, StopsTheRunBeforeAFileThatWouldNotFit)
         const std::vector<Event> fatal = m_sink.Of(kRecoverFatal);
         ASSERT_EQ(fatal.size(), 1u);
         EXPECT_EQ(fatal[0].text, "Drive has NOT enough space to store files.");
-        EXPECT_FALSE(m_sink.Finished());
+        EXPECT_FALSE(Finished(m_sink));
     }
 }
 
@@ -416,7 +416,7 @@ TEST_F(RecoveryFat16, FreeSpaceIsAskedAgainOnlyWhenTheEstimateRunsOut)
         ASSERT_EQ(Recover("C:", {{"A.BIN", 0}, {"B.BIN", 0}, {"C.BIN", 0}}, m_dest), kOk);
         EXPECT_EQ(asked, c.questions);
         EXPECT_EQ(Tree(m_dest), c.written);
-        EXPECT_EQ(m_sink.Finished(), c.written.size() == 3);
+        EXPECT_EQ(Finished(m_sink), c.written.size() == 3);
         SetRecoveryHost(nullptr);
     }
 }
@@ -601,7 +601,7 @@ TEST_F(RecoveryDestination, SubFolderThatCannotBeMadeEndsTheRun)
     ASSERT_EQ(fatal.size(), 1u);
     EXPECT_EQ(fatal[0].text,
               "Failed to Create Save Path. Please close all possible applications and try again.");
-    EXPECT_FALSE(m_sink.Finished());
+    EXPECT_FALSE(Finished(m_sink));
     EXPECT_EQ(ReadText(m_dest + "/_LDDIR"), "in the way");
 }
 
@@ -816,7 +816,7 @@ TEST_F(RecoveryNtfs, UnreadableVolumeWarnsForEveryFile)
     EXPECT_NE(warnings[1].text.find("N:\\docs\\big.bin"), std::string::npos);
     EXPECT_EQ(ReadText(m_dest + "/deleted.txt"), "");
     EXPECT_EQ(ReadText(m_dest + "/big.bin"), "");
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
 }
 
 TEST_F(RecoveryNtfs, ResidentValueReachingPastItsRecordIsClippedWithAWarning)
@@ -833,7 +833,7 @@ TEST_F(RecoveryNtfs, ResidentValueReachingPastItsRecordIsClippedWithAWarning)
     ASSERT_EQ(Recover("N:\\docs", {{"deleted.txt", 0}}, m_dest), kOk);
     EXPECT_EQ(ReadText(m_dest + "/deleted.txt").size(), valueBytes);
     EXPECT_EQ(m_sink.Of(kRecoverWarning).size(), 1u);
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
     item->record = 0;
     const std::string blockDest = ScratchDir("block");
     ASSERT_EQ(Recover("N:\\docs", {{"deleted.txt", 0}}, blockDest), kOk);

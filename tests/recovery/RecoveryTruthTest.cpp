@@ -182,7 +182,7 @@ TEST_F(RecoveryTruth, SparseFileNeedsRoomForItsClustersOnly)
     ASSERT_EQ(Recover("N:\\sparse", {{"hole.vhd", 0}, {"after.txt", 0}}, dest), kOk);
     EXPECT_TRUE(m_sink.Of(kRecoverFatal).empty()) << m_sink.Of(kRecoverFatal)[0].text;
     EXPECT_TRUE(m_sink.Of(kRecoverWarning).empty());
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
     struct stat st = {};
     ASSERT_EQ(::stat((dest + "/hole.vhd").c_str(), &st), 0);
     EXPECT_EQ(static_cast<u64>(st.st_size), 1ull << 40);

@@ -1,9 +1,7 @@
 // Opening FAT test volumes the way the search start does, and recording scan reports.
 #pragma once
 
-#include <fstream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,40 +11,13 @@
 #include "fat/FatTable.h"
 #include "platform/EventSink.h"
 #include "scan/fat/FatEngine.h"
-
-// A sink that keeps every notification.
-class RecordingSink final : public IEventSink
-{
-public:
-    struct Event
-    {
-        u32 message;
-        u32 code;
-        std::string text;
-        u32 extra;
-    };
-    void Post(u32 message, u32 code, const std::string& text, u32 extra) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        events.push_back({message, code, text, extra});
-    }
-    std::vector<Event> events;
-
-private:
-    std::mutex m_mutex;
-};
+#include "support/RecordingSink.h"
+#include "support/TestImages.h"
 
 // Whole image file as bytes (a plain block read: test volumes run to tens of MiB).
 inline std::vector<u8> ReadImage(const std::string& path)
 {
-    std::vector<u8> bytes;
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in)
-        return bytes;
-    bytes.resize(static_cast<std::size_t>(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return bytes;
+    return ReadWholeFile(path);
 }
 
 // Builds a FAT volume entry over image bytes: reader, boot sector, FAT table and geometry, as

@@ -331,7 +331,7 @@ TEST(NtfsRecordFeedTest, HandsOverEveryRecordInOrder)
         {
             g_bRunning = 1;
             CNtfsRecordFeed feed;
-            ASSERT_TRUE(feed.Start("F:", 0, end, batch));
+            ASSERT_TRUE(feed.Start(ntfs, "F:", 0, end, batch));
             std::vector<std::pair<s64, std::string>> handed;
             std::vector<CNtfsRecordFeed::Decoded> records;
             while (feed.Next(&records))

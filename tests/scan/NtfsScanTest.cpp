@@ -2,43 +2,19 @@
 // deleted folders, lost and reused parents, loops, clashing names, events and stopping.
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 #include "disk/Faulty_RW.h"
 #include "disk/Mem_RW.h"
 #include "mempool/MemPool.h"
 #include "ntfs/NtfsRecordBuilder.h"
 #include "scan/ntfs/NtfsEngine.h"
 #include "scan/ntfs/NtfsScan.h"
+#include "support/RecordingSink.h"
 
 using namespace ntfstest;
 
 namespace
 {
-struct Event
-{
-    u32 message;
-    u32 code;
-    std::string text;
-    u32 extra;
-};
-
-class RecordingSink final : public IEventSink
-{
-public:
-    void Post(u32 message, u32 code, const std::string& text, u32 extra) override
-    {
-        std::lock_guard lock(m_mutex);
-        events.push_back(Event{message, code, text, extra});
-        if (onPost)
-            onPost();
-    }
-    std::vector<Event> events;
-    std::function<void()> onPost;
-
-private:
-    std::mutex m_mutex;
-};
+using Event = RecordingSink::Event;
 
 RecordLayout File(std::u16string name, u64 parent, u16 parentSeq, u16 flags = 0)
 {
@@ -219,7 +195,7 @@ TEST_F(NtfsScanTest, StopsWhenTheRunFlagClears)
     VolumeBuilder vb(40);
     for (u32 r = 16; r < 30; ++r)
         vb.Set(r, File(u"f" + std::u16string(1, static_cast<char16_t>(u'a' + r - 16)), 5, 5));
-    m_sink.onPost = [this]
+    m_sink.onPost = [this](const Event&)
     {
         if (m_sink.events.size() == 3)
             g_bRunning = 0;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,14 +66,29 @@ std::string TestImage(const std::string& name)
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<std::uint8_t> bytes;
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (size >= 0)
+    {
+        bytes.resize(static_cast<std::size_t>(size));
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+    }
+    if (size < 0 || !in)
     {
         ADD_FAILURE() << "cannot read " << path;
         return {};
     }
-    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
+    return bytes;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::string ScratchDir(const std::string& tag)

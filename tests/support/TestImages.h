@@ -11,8 +11,12 @@
 // (a missing tool is a failure, never a skip) and returns an empty path.
 std::string TestImage(const std::string& name);
 
-// Whole file as bytes; fails the calling test when it cannot be read.
+// Whole file as bytes, read in one block (test volumes run to tens of MiB); fails the calling
+// test when it cannot be read.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
+
+// Whole file as text; empty when it cannot be read (a file a run should not have written).
+std::string ReadText(const std::string& path);
 
 // Runs a shell command, returns its exit status and collects its standard output.
 int RunCommand(const std::string& command, std::string* output = nullptr);

@@ -17,16 +17,17 @@ namespace
 // 4 MiB the decoding thread waited up to a fifth of a 2-million-record search in some runs.
 constexpr std::size_t kBatchesAhead = 16;
 
-// Opens a parser of the volume on drive, reading ahead and leaving out the modification time
-// (a find shows the other two). Null when it cannot.
-std::unique_ptr<CNtfs> OpenDecoder(const std::string& drive)
+// Reads of ntfs's records through a reader of its own of the volume on drive, reading ahead and
+// leaving out the modification time (a find shows the other two). Null when it cannot.
+std::unique_ptr<CNtfs::RecordReads> OpenDecoder(const CNtfs& ntfs, const std::string& drive)
 {
-    std::unique_ptr<CNtfs> ntfs(new (std::nothrow) CNtfs(NewDriveReader(drive)));
-    if (!ntfs || ntfs->Open(drive, 1) != kOk)
+    std::unique_ptr<CDirectRW> reader = NewDriveReader(drive);
+    if (!reader || reader->Open(drive, CNtfs::kReaderSectorSize) != kOk)
         return nullptr;
-    ntfs->SkipModifiedTime(true);
-    ntfs->SetReadAhead(true);
-    return ntfs;
+    std::unique_ptr<CNtfs::RecordReads> reads = ntfs.NewRecordReads(std::move(reader));
+    if (reads)
+        reads->SkipModifiedTime(true);
+    return reads;
 }
 
 void FreeData(std::vector<CNtfsRecordFeed::Decoded>& records)
@@ -41,14 +42,16 @@ CNtfsRecordFeed::~CNtfsRecordFeed()
     Stop();
 }
 
-bool CNtfsRecordFeed::Start(const std::string& drive, s64 first, s64 end, std::size_t batchRecords)
+bool CNtfsRecordFeed::Start(const CNtfs& ntfs, const std::string& drive, s64 first, s64 end,
+                            std::size_t batchRecords)
 {
-    m_thread.ntfs = OpenDecoder(drive);
-    m_caller.ntfs = OpenDecoder(drive);
-    if (!m_thread.ntfs || !m_caller.ntfs || end <= first || batchRecords == 0)
+    m_ntfs = &ntfs;
+    m_thread.reads = OpenDecoder(ntfs, drive);
+    m_caller.reads = OpenDecoder(ntfs, drive);
+    if (!m_thread.reads || !m_caller.reads || end <= first || batchRecords == 0)
     {
-        m_thread.ntfs.reset();
-        m_caller.ntfs.reset();
+        m_thread.reads.reset();
+        m_caller.reads.reset();
         return false;
     }
     m_first = first;
@@ -62,8 +65,8 @@ bool CNtfsRecordFeed::Start(const std::string& drive, s64 first, s64 end, std::s
     }
     catch (const std::system_error&)
     {
-        m_thread.ntfs.reset();
-        m_caller.ntfs.reset();
+        m_thread.reads.reset();
+        m_caller.reads.reset();
         return false;
     }
     return true;
@@ -91,8 +94,9 @@ void CNtfsRecordFeed::Decode(Decoder& decoder, std::size_t index,
     const s64 from = m_first + static_cast<s64>(index * m_batchRecords);
     const s64 to = std::min<s64>(m_end, from + static_cast<s64>(m_batchRecords));
     // A parser whose last batch ended elsewhere reads ahead from here, not from there.
+    CNtfs::RecordReads& reads = *decoder.reads;
     if (decoder.next != from)
-        decoder.ntfs->RestartReadAhead();
+        reads.RestartReadAhead();
     records->reserve(m_batchRecords);
     NtfsRecordInfo info;
     s64 r = from;
@@ -101,11 +105,11 @@ void CNtfsRecordFeed::Decode(Decoder& decoder, std::size_t index,
         if (g_bRunning.load(std::memory_order_relaxed) == 0)
             break;
         // Files in use, most records of a disk, are no finds: their header tells so.
-        if (decoder.ntfs->BatchedFileInUse(r))
+        if (m_ntfs->BatchedFileInUse(reads, r))
             continue;
-        if (decoder.ntfs->ReadRecord(info, r) != kOk)
+        if (m_ntfs->ReadRecord(reads, info, r) != kOk)
         {
-            if (decoder.ntfs->LastReadFailed())
+            if (reads.LastReadFailed())
                 records->push_back(Decoded{.record = r, .info = {}, .unreadable = true});
             continue;
         }
@@ -199,6 +203,6 @@ void CNtfsRecordFeed::Stop()
     for (Slot& slot : m_slots)
         FreeData(slot.records);
     m_slots.clear();
-    m_thread.ntfs.reset();
-    m_caller.ntfs.reset();
+    m_thread.reads.reset();
+    m_caller.reads.reset();
 }

@@ -38,11 +38,12 @@ public:
     // Records per batch: about 1 MiB of MFT.
     static constexpr std::size_t kBatchRecords = 1024;
 
-    // Starts reading records [first, end) of the volume on drive through parsers of its own
-    // (the caller's parser stays free for the folder lookups), in batches of batchRecords.
-    // False when they could not open the volume or the thread could not start: the caller
-    // then reads the records itself.
-    bool Start(const std::string& drive, s64 first, s64 end,
+    // Starts reading records [first, end) of the volume that ntfs has open, in batches of
+    // batchRecords, through ntfs with reads of its own (readers of the volume on drive, so
+    // that the caller's reads stay free for the folder lookups). ntfs outlives the feed.
+    // False when the readers could not open the volume or the thread could not start: the
+    // caller then reads the records itself.
+    bool Start(const CNtfs& ntfs, const std::string& drive, s64 first, s64 end,
                std::size_t batchRecords = kBatchRecords);
 
     // Replaces *batch (emptied, its room kept for a later batch) with the next records that
@@ -53,10 +54,10 @@ public:
     void Stop();
 
 private:
-    // One parser and the record its last batch ended at.
+    // One thread's reads of records and the record its last batch ended at.
     struct Decoder
     {
-        std::unique_ptr<CNtfs> ntfs;
+        std::unique_ptr<CNtfs::RecordReads> reads;
         s64 next = -1;
     };
     // A claimed batch: ready once its decoder has stored the records.
@@ -75,8 +76,9 @@ private:
     // Files the decoded batch index in its slot. Called under m_mutex.
     void Store(std::size_t index, std::vector<Decoded>&& records);
 
-    Decoder m_thread; // the thread's parser
-    Decoder m_caller; // the parser of the batches the caller decodes
+    const CNtfs* m_ntfs = nullptr; // the parser both decoders read records through
+    Decoder m_thread;              // the thread's reads
+    Decoder m_caller;              // the reads of the batches the caller decodes
     s64 m_first = 0;
     s64 m_end = 0;
     std::size_t m_batchRecords = kBatchRecords;

@@ -420,7 +420,7 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
     // second reader of the volume can be had, this thread reads them itself.
     CNtfsRecordFeed feed;
     UnreadableRecords unreadable(catalog, volume.name);
-    if (!oneThread && feed.Start(volume.name, kFirstUserRecord, count))
+    if (!oneThread && feed.Start(ntfs, volume.name, kFirstUserRecord, count))
     {
         std::vector<CNtfsRecordFeed::Decoded> batch;
         std::string scratch;
