@@ -22,6 +22,8 @@ public:
                                      DataStream* stream) const override;
     [[nodiscard]] bool DecodeUnit(const u8* in, u64 inSize, u8* out, u64 outSize,
                                   u64* produced) const override;
+    [[nodiscard]] u32 ReadTimes(VolumeEntry& entry, const FoundItem& item,
+                                FindTimes* times) const override;
     [[nodiscard]] u32 ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const override;
     [[nodiscard]] bool FoldersContiguous() const override { return false; }
     void ReleaseItems(VolumeEntry& entry) const override;
