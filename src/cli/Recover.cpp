@@ -9,6 +9,7 @@
 #include <set>
 #include <string_view>
 
+#include "cli/FilterArgs.h"
 #include "cli/InterruptGuard.h"
 #include "cli/RecoveryReport.h"
 #include "cli/SearchRun.h"
@@ -20,7 +21,8 @@
 
 const char* const kRecoverHelp =
     "Usage: orlavent-cli recover [--to DIR] [--item PATH]... [--max-rate RATE] [--contiguous]\n"
-    "                            [--report FILE] SOURCE...\n"
+    "                            [--report FILE] [--filter PATTERN] [--type TYPE]\n"
+    "                            [--recoverable] SOURCE...\n"
     "\n"
     "Searches each SOURCE for deleted files and folders, then copies the chosen items into\n"
     "DIR, rebuilding their folders. PATH is an item's full path as 'scan' lists it:\n"
@@ -51,6 +53,9 @@ const char* const kRecoverHelp =
     "               written (destination, null when none), its size, the bytes written, its\n"
     "               condition, the SHA-256 of the written bytes, whether it was written\n"
     "               complete or stopped by Ctrl-C, and the texts of its warnings\n"
+    ORL_FILTER_OPTIONS_HELP
+    "               With a filter, only the files that pass it, among those chosen, are\n"
+    "               recovered, each into DIR itself (their folders are not made)\n"
     "  -h, --help   show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the work; Ctrl-C stops it and\n"
@@ -222,7 +227,8 @@ namespace
 {
 // The selection of items, then one recovery run per folder of it.
 int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
-                     const std::string& destination, u64 maxRate, std::FILE* out, std::FILE* err);
+                     const FindFilter& filter, const std::string& destination, u64 maxRate,
+                     std::FILE* out, std::FILE* err);
 
 // The arguments of the recover command.
 struct RecoverArgs
@@ -233,6 +239,7 @@ struct RecoverArgs
     std::vector<std::string> items;
     std::vector<std::string> sources;
     bool contiguous = false;
+    FindFilter filter;
 };
 
 // Reads the options and sources; false, with the exit status, when the command ends here
@@ -254,6 +261,14 @@ bool ParseRecoverArgs(const std::vector<std::string>& args, RecoverArgs* parsed,
         {
             parsed->contiguous = true;
             continue;
+        }
+        if (const int taken = options ? ReadFilterOption(args, &i, &parsed->filter, "recover", err) : 0;
+            taken != 0)
+        {
+            if (taken > 0)
+                continue;
+            *status = kExitUsage;
+            return false;
         }
         if (options && (a == "--to" || a == "--item" || a == "--max-rate" || a == "--report"))
         {
@@ -297,7 +312,7 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     RecoverArgs parsed;
     if (int status = kExitOk; !ParseRecoverArgs(args, &parsed, out, err, &status))
         return status;
-    const auto& [destination, rate, reportPath, items, sources, contiguous] = parsed;
+    const auto& [destination, rate, reportPath, items, sources, contiguous, filter] = parsed;
     u64 maxRate = 0;
     if (!rate.empty() && !ParseRate(rate, &maxRate))
     {
@@ -344,7 +359,7 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         run.catalog.m_recoveryObserver = &report;
     }
     run.catalog.m_contiguousRead = contiguous;
-    status = RecoverSelection(run, items, destination, maxRate, out, err);
+    status = RecoverSelection(run, items, filter, destination, maxRate, out, err);
     run.catalog.m_recoveryObserver = nullptr;
     std::string error;
     if (!report.Close(&error))
@@ -359,7 +374,8 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 namespace
 {
 int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
-                     const std::string& destination, u64 maxRate, std::FILE* out, std::FILE* err)
+                     const FindFilter& filter, const std::string& destination, u64 maxRate,
+                     std::FILE* out, std::FILE* err)
 {
     int status = kExitOk;
 
@@ -382,6 +398,8 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
             return kExitFailed;
         }
     }
+    if (filter.IsSet())
+        groups = FilterSelection(run.catalog.m_volumes, groups, filter);
     if (groups.empty())
     {
         std::fputs("Nothing was found to recover.\n", out);

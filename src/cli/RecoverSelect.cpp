@@ -190,3 +190,36 @@ bool SelectItems(const std::vector<VolumeEntry>& volumes, const std::vector<std:
     }
     return true;
 }
+
+std::vector<RecoverGroup> FilterSelection(const std::vector<VolumeEntry>& volumes,
+                                          const std::vector<RecoverGroup>& groups,
+                                          const FindFilter& filter)
+{
+    std::vector<RecoverGroup> filtered;
+    for (const VolumeEntry& volume : volumes)
+    {
+        // The volume's items in catalogue order, each taken once however often it was chosen.
+        for (const FoundItem& item : volume.items)
+        {
+            if ((item.attr & kAttrFolder) != 0 || !filter.Matches(item))
+                continue;
+            const bool chosen = std::any_of(
+                groups.begin(), groups.end(),
+                [&item](const RecoverGroup& group)
+                {
+                    return std::any_of(group.entries.begin(), group.entries.end(),
+                                       [&item, &group](const SelEntry& entry)
+                                       {
+                                           if (entry.isDir == 0)
+                                               return item.path == group.folder &&
+                                                      item.name == entry.name;
+                                           return IsBelow(item.path.view(),
+                                                          group.folder + "\\" + entry.name);
+                                       });
+                });
+            if (chosen)
+                AddEntry(&filtered, item.path.str(), SelEntry{item.name.str(), 0});
+        }
+    }
+    return filtered;
+}
