@@ -53,9 +53,16 @@ const char* const kRecoverHelp =
     "               written (destination, null when none), its size, the bytes written, its\n"
     "               condition, the SHA-256 of the written bytes, whether it was written\n"
     "               complete or stopped by Ctrl-C, and the texts of its warnings\n"
-    ORL_FILTER_OPTIONS_HELP
-    "               With a filter, only the files that pass it, among those chosen, are\n"
-    "               recovered, each into DIR itself (their folders are not made)\n"
+    "  --filter PATTERN\n"
+    "               recover only the files whose name holds PATTERN or, with * or ? in it,\n"
+    "               whose whole name matches it (* any run of characters, ? one); letters\n"
+    "               match in either case\n"
+    "  --type TYPE  recover only the files of the type: pictures, documents, video, audio,\n"
+    "               archives or other, told by their extension (all, the default: every file)\n"
+    "  --recoverable\n"
+    "               leave out overwritten files\n"
+    "               With a filter, the files that pass it among those chosen are recovered,\n"
+    "               each into DIR itself (their folders are not made)\n"
     "  -h, --help   show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the work; Ctrl-C stops it and\n"
@@ -262,7 +269,8 @@ bool ParseRecoverArgs(const std::vector<std::string>& args, RecoverArgs* parsed,
             parsed->contiguous = true;
             continue;
         }
-        if (const int taken = options ? ReadFilterOption(args, &i, &parsed->filter, "recover", err) : 0;
+        if (const int taken =
+                options ? ReadFilterOption(args, &i, &parsed->filter, "recover", err) : 0;
             taken != 0)
         {
             if (taken > 0)

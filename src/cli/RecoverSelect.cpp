@@ -207,15 +207,14 @@ std::vector<RecoverGroup> FilterSelection(const std::vector<VolumeEntry>& volume
                 groups.begin(), groups.end(),
                 [&item](const RecoverGroup& group)
                 {
-                    return std::any_of(group.entries.begin(), group.entries.end(),
-                                       [&item, &group](const SelEntry& entry)
-                                       {
-                                           if (entry.isDir == 0)
-                                               return item.path == group.folder &&
-                                                      item.name == entry.name;
-                                           return IsBelow(item.path.view(),
-                                                          group.folder + "\\" + entry.name);
-                                       });
+                    return std::any_of(
+                        group.entries.begin(), group.entries.end(),
+                        [&item, &group](const SelEntry& entry)
+                        {
+                            if (entry.isDir == 0)
+                                return item.path == group.folder && item.name == entry.name;
+                            return IsBelow(item.path.view(), group.folder + "\\" + entry.name);
+                        });
                 });
             if (chosen)
                 AddEntry(&filtered, item.path.str(), SelEntry{item.name.str(), 0});
