@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "exfat/ExfatBoot.h"
+#include "exfat/ExfatEntrySet.h"
 #include "exfat/ExfatTable.h"
 #include "platform/Types.h"
 
@@ -14,6 +15,9 @@ struct ExfatStreamInfo
     u64 dataLength = 0;      // bytes, also for folders (whose items show size 0)
     u64 validDataLength = 0; // bytes written; the rest of the data reads as zeros
     bool noFatChain = false; // the clusters lie in one stretch
+    // The file entry's last-modified time (it fits the record's padding: the record keeps its
+    // size), for a timeline; the item itself holds the creation and access times.
+    ExfatTime modified;
 };
 
 struct ExfatVolume

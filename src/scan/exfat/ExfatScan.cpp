@@ -52,7 +52,8 @@ void HandleSet(FolderWalk& walk, const ExfatEntrySet& set, u32 deleted)
 
     const bool folder = (set.attributes & kAttrFolder) != 0;
     ExfatVolume& exfat = *walk.volume.exfat;
-    exfat.streams.push_back(ExfatStreamInfo{set.dataLength, set.validDataLength, set.NoFatChain()});
+    exfat.streams.push_back(
+        ExfatStreamInfo{set.dataLength, set.validDataLength, set.NoFatChain(), set.modified});
 
     FoundItem item;
     item.path = walk.path;
