@@ -15,10 +15,19 @@ struct ExfatStreamInfo
     u64 dataLength = 0;      // bytes, also for folders (whose items show size 0)
     u64 validDataLength = 0; // bytes written; the rest of the data reads as zeros
     bool noFatChain = false; // the clusters lie in one stretch
-    // The file entry's last-modified time (it fits the record's padding: the record keeps its
-    // size), for a timeline; the item itself holds the creation and access times.
-    ExfatTime modified;
+    // The file entry's last-modified time, for a timeline (the item itself holds the creation
+    // and access times), field by field so that it fits the record's padding.
+    u8 modifiedTenMs = 0;
+    u8 modifiedUtcOffset = 0;
+    u32 modifiedTimestamp = 0;
+
+    [[nodiscard]] ExfatTime Modified() const
+    {
+        return ExfatTime{modifiedTimestamp, modifiedTenMs, modifiedUtcOffset};
+    }
 };
+// One per find, millions on a large card: the time must not make it larger.
+static_assert(sizeof(ExfatStreamInfo) == 24);
 
 struct ExfatVolume
 {

@@ -186,14 +186,13 @@ u32 CExfatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item,
     return length < wanted ? kStreamClipped : kOk;
 }
 
-u32 CExfatEngine::ReadTimes(VolumeEntry& /*entry*/, const FoundItem& item,
-                            FindTimes* times) const
+u32 CExfatEngine::ReadTimes(VolumeEntry& /*entry*/, const FoundItem& item, FindTimes* times) const
 {
     // The file entry's times: creation and access as the item holds them, the last
     // modification from its stream record. exFAT keeps no change time.
     *times = NotedTimes(item);
     if (const auto* stream = static_cast<const ExfatStreamInfo*>(item.data))
-        times->modified = LocalTimeToUnix(ExfatTimeToFoundTime(stream->modified));
+        times->modified = LocalTimeToUnix(ExfatTimeToFoundTime(stream->Modified()));
     return kOk;
 }
 
