@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <set>
 #include <string_view>
 
@@ -195,7 +196,22 @@ std::vector<RecoverGroup> FilterSelection(const std::vector<VolumeEntry>& volume
                                           const std::vector<RecoverGroup>& groups,
                                           const FindFilter& filter)
 {
+    // What was chosen, as full paths: the files themselves, and the folders everything below
+    // belongs to.
+    std::set<std::string, std::less<>> files;
+    std::vector<std::string> folders;
+    for (const RecoverGroup& group : groups)
+        for (const SelEntry& entry : group.entries)
+        {
+            std::string path = group.folder + "\\" + entry.name;
+            if (entry.isDir != 0)
+                folders.push_back(std::move(path));
+            else
+                files.insert(std::move(path));
+        }
     std::vector<RecoverGroup> filtered;
+    std::map<std::string, std::size_t, std::less<>> at; // a folder's run in filtered
+    std::string full;
     for (const VolumeEntry& volume : volumes)
     {
         // The volume's items in catalogue order, each taken once however often it was chosen.
@@ -203,21 +219,19 @@ std::vector<RecoverGroup> FilterSelection(const std::vector<VolumeEntry>& volume
         {
             if ((item.attr & kAttrFolder) != 0 || !filter.Matches(item))
                 continue;
-            const bool chosen = std::any_of(
-                groups.begin(), groups.end(),
-                [&item](const RecoverGroup& group)
-                {
-                    return std::any_of(
-                        group.entries.begin(), group.entries.end(),
-                        [&item, &group](const SelEntry& entry)
-                        {
-                            if (entry.isDir == 0)
-                                return item.path == group.folder && item.name == entry.name;
-                            return IsBelow(item.path.view(), group.folder + "\\" + entry.name);
-                        });
-                });
-            if (chosen)
-                AddEntry(&filtered, item.path.str(), SelEntry{item.name.str(), 0});
+            full.assign(item.path.view());
+            full += '\\';
+            full += item.name.view();
+            const bool chosen =
+                files.contains(full) || std::any_of(folders.begin(), folders.end(),
+                                                    [&item](const std::string& folder)
+                                                    { return IsBelow(item.path.view(), folder); });
+            if (!chosen)
+                continue;
+            auto [run, added] = at.try_emplace(item.path.str(), filtered.size());
+            if (added)
+                filtered.push_back(RecoverGroup{run->first, {}});
+            filtered[run->second].entries.push_back(SelEntry{item.name.str(), 0});
         }
     }
     return filtered;
