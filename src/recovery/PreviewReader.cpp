@@ -180,7 +180,7 @@ u32 ReadPreview(VolumeEntry& volume, const FoundItem& item, u64 limit, std::vect
     if (stream.initializedSize < out->size())
         std::fill(out->begin() + static_cast<std::ptrdiff_t>(stream.initializedSize), out->end(),
                   u8{0});
-    return read ? described : kErrTransfer;
+    return read ? described : kPreviewReadFailed;
 }
 
 bool LooksLikeText(const std::vector<u8>& bytes)

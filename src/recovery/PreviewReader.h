@@ -14,10 +14,13 @@ struct VolumeEntry;
 inline constexpr u64 kPreviewTextBytes = 64 * 1024;
 inline constexpr u64 kPreviewHexBytes = 4 * 1024;
 
+// ReadPreview's result when a read failed (the stream's own results are kept apart from it).
+inline constexpr u32 kPreviewReadFailed = 0x105;
+
 // Reads up to limit bytes from the start of item's data into *out (holes and bytes past the
 // initialized size as zeros, compression units decoded). Returns 0; kStreamClipped when the
 // description was cut (*out holds what it gives); kStreamUnreadable when nothing tells where
-// the data lies; kErrTransfer when a read failed (*out holds the bytes before it). A folder
+// the data lies; kPreviewReadFailed when a read failed (*out holds the bytes before it). A folder
 // reads as nothing.
 [[nodiscard]] u32 ReadPreview(VolumeEntry& volume, const FoundItem& item, u64 limit,
                               std::vector<u8>* out);

@@ -121,7 +121,7 @@ TEST(PreviewReader, ReadsTheStreamAsTheRecoveryWould)
         {"compression units", compressed, kBig, kOk, unitBytes},
         {"clipped: what there is", Stream(kCluster, {{0, 8, 1, false}}), kBig, kStreamClipped,
          Pieces({8}, kCluster)},
-        {"a failed read keeps the bytes before it", faulty, kBig, kErrTransfer,
+        {"a failed read keeps the bytes before it", faulty, kBig, kPreviewReadFailed,
          Pieces({1}, kCluster)},
         {"a cluster before the data area",
          []
@@ -131,12 +131,12 @@ TEST(PreviewReader, ReadsTheStreamAsTheRecoveryWould)
              return s;
          }(),
          kBig,
-         kErrTransfer,
+         kPreviewReadFailed,
          {}},
         {"a cluster far past any volume",
          Stream(kCluster, {{0, kBig, 1, false}}),
          kBig,
-         kErrTransfer,
+         kPreviewReadFailed,
          {}},
         {"an extent far past the data is ignored",
          Stream(kCluster, {{kBig, 1, kBig, false}, {0, 2, kBig, false}}), kBig, kOk,
@@ -148,7 +148,7 @@ TEST(PreviewReader, ReadsTheStreamAsTheRecoveryWould)
         reader.FailSector(15);
         FakeEngine engine;
         engine.stream = c.stream;
-        engine.status = c.status == kErrTransfer ? kOk : c.status;
+        engine.status = c.status == kPreviewReadFailed ? kOk : c.status;
         engine.reader = &reader;
         VolumeEntry volume;
         volume.engine = &engine;
