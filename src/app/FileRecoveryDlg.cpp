@@ -302,8 +302,11 @@ std::vector<SelectedRow> CFileRecoveryDlg::SelectedRows()
 
 void CFileRecoveryDlg::Navigate(const std::string& name)
 {
-    if (m_catalog.Navigate(name, &m_rows))
-        RenderRows();
+    if (!m_catalog.Navigate(name, &m_rows))
+        return;
+    RenderRows();
+    if (m_list.Filtered())
+        ShowMessageLine();
 }
 
 bool CFileRecoveryDlg::ChooseFolder(std::string* folder)
@@ -374,6 +377,4 @@ void CFileRecoveryDlg::RenderRows()
     m_driveList->ShowVirtualRows(this, static_cast<long>(m_list.Count()));
     FitColumns();
     m_driveList->Thaw();
-    if (m_list.Filtered())
-        ShowMessageLine();
 }

@@ -70,6 +70,7 @@ public:
     wxChoice* TypeChoice() const { return m_typeChoice; }
     wxCheckBox* RecoverableOnly() const { return m_recoverable; }
     const ResultList& Listing() const { return m_list; }
+    CPreviewDlg* Preview() const { return m_preview; }
 
     // The About box, modal.
     void ShowAbout();

@@ -48,7 +48,7 @@ CPreviewDlg::CPreviewDlg(wxWindow* parent, const std::string& name, const std::s
         status += ". " + note;
     if (!AddPicture(bytes, sizer))
     {
-        std::string shown;
+        std::string& shown = m_text;
         if (LooksLikeText(bytes))
         {
             m_kind = PreviewKind::kText;

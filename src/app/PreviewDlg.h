@@ -32,6 +32,8 @@ public:
 
     [[nodiscard]] PreviewKind Kind() const { return m_kind; }
     [[nodiscard]] wxStaticText* StatusLine() const { return m_status; }
+    // The text or hex dump shown; empty for a picture.
+    [[nodiscard]] const std::string& Text() const { return m_text; }
 
 private:
     // Adds the picture to the dialog when bytes hold one; false when they do not.
@@ -39,4 +41,5 @@ private:
 
     PreviewKind m_kind = PreviewKind::kHex;
     wxStaticText* m_status = nullptr;
+    std::string m_text;
 };
