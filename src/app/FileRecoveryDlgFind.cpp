@@ -68,7 +68,7 @@ std::string ReadNote(u32 status)
 // The text of a column of a row.
 const std::string& CellOf(const ListedRow& listed, long column)
 {
-    static const std::string none;
+    static const std::string kNone;
     switch (column)
     {
     case 0:
@@ -84,7 +84,7 @@ const std::string& CellOf(const ListedRow& listed, long column)
     case kPathColumn:
         return listed.path;
     default:
-        return none;
+        return kNone;
     }
 }
 } // namespace

@@ -11,8 +11,8 @@
 struct VolumeEntry;
 
 // The most a text preview shows, and a hex dump.
-inline constexpr u64 kPreviewTextBytes = 64 * 1024;
-inline constexpr u64 kPreviewHexBytes = 4 * 1024;
+inline constexpr u64 kPreviewTextBytes = 64u << 10;
+inline constexpr u64 kPreviewHexBytes = 4u << 10;
 
 // ReadPreview's result when a read failed (the stream's own results are kept apart from it).
 inline constexpr u32 kPreviewReadFailed = 0x105;

@@ -131,9 +131,8 @@ void RecoveryRun::DoEntry(const SelEntry& entry)
     // A row of a filtered listing names the folders between the shown folder and its find
     // ("sub\\photo.jpg"; no found name holds a '\\'): the copy is written below the same ones.
     const std::size_t cut = entry.name.rfind('\\');
-    const std::string shown = cut == std::string::npos
-                                  ? g_SelFolder
-                                  : g_SelFolder + "\\" + entry.name.substr(0, cut);
+    const std::string shown =
+        cut == std::string::npos ? g_SelFolder : g_SelFolder + "\\" + entry.name.substr(0, cut);
     const std::string name = cut == std::string::npos ? entry.name : entry.name.substr(cut + 1);
     const std::vector<std::string> between = MapLevels(shown, g_SelFolder);
     const std::string source = entry.isDir ? shown + "\\" + name : shown;
