@@ -128,7 +128,14 @@ void RecoveryRun::Warn(const std::string& text, u32 kind)
 void RecoveryRun::DoEntry(const SelEntry& entry)
 {
     m_catalog.m_entryIsDir = entry.isDir;
-    const std::string source = entry.isDir ? g_SelFolder + "\\" + entry.name : g_SelFolder;
+    // A row of a filtered listing names the folders between the shown folder and its find
+    // ("sub\\photo.jpg"; no found name holds a '\\'): the copy is written below the same ones.
+    const std::size_t cut = entry.name.rfind('\\');
+    const std::string shown =
+        cut == std::string::npos ? g_SelFolder : g_SelFolder + "\\" + entry.name.substr(0, cut);
+    const std::string name = cut == std::string::npos ? entry.name : entry.name.substr(cut + 1);
+    const std::vector<std::string> between = MapLevels(shown, g_SelFolder);
+    const std::string source = entry.isDir ? shown + "\\" + name : shown;
     if (!TakeBuffer())
         return;
     const FoundItems& items = m_volume->items;
@@ -142,16 +149,16 @@ void RecoveryRun::DoEntry(const SelEntry& entry)
         {
             if (!Running())
                 return;
-            if (items[index].name == entry.name)
+            if (items[index].name == name)
             {
-                RecoverFile(items[index], {});
+                RecoverFile(items[index], between);
                 return;
             }
         }
         return;
     }
     // The selected folder is one level below the destination, its sub-folders below that.
-    const std::string top = FitName(SafeName(entry.name), 255);
+    const std::string top = FitName(SafeName(name), 255);
     for (const std::size_t index : ItemsBelow(source))
     {
         if (!m_continue || !Running())
@@ -160,7 +167,8 @@ void RecoveryRun::DoEntry(const SelEntry& entry)
         // Only files are written: a folder is made when a file in it is.
         if (item.attr & 0x10)
             continue;
-        std::vector<std::string> levels{top};
+        std::vector<std::string> levels = between;
+        levels.push_back(top);
         for (std::string& level : MapLevels(item.path.str(), source))
             levels.push_back(std::move(level));
         RecoverFile(item, levels);

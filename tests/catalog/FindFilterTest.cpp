@@ -15,7 +15,7 @@ public:
     bool MimeType(const std::string& extension, std::string* type) override
     {
         ++lookups[extension];
-        static const std::map<std::string, std::string> known = {
+        static const std::map<std::string, std::string> kKnown = {
             {"kra", "image/x-krita"},
             {"fb2", "text/x-fictionbook"},
             {"ogv", "video/ogg"},
@@ -25,8 +25,8 @@ public:
             {"dotx", "application/vnd.openxmlformats-officedocument.wordprocessingml.template"},
             {"apk", "application/vnd.android.package-archive"},
         };
-        auto it = known.find(extension);
-        if (it == known.end())
+        auto it = kKnown.find(extension);
+        if (it == kKnown.end())
             return false;
         *type = it->second;
         return true;
