@@ -62,7 +62,7 @@ const char* const kRecoverHelp =
     "  --recoverable\n"
     "               leave out overwritten files\n"
     "               With a filter, the files that pass it among those chosen are recovered,\n"
-    "               each into DIR itself (their folders are not made)\n"
+    "               below the same folders as without it\n"
     "  -h, --help   show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the work; Ctrl-C stops it and\n"

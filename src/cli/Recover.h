@@ -31,8 +31,9 @@ bool SelectItems(const std::vector<VolumeEntry>& volumes, const std::vector<std:
 RecoverGroup RootSelection(const VolumeEntry& volume);
 
 // The files of groups (those selected, and those below the folders selected) that pass
-// filter, in runs of the folders that hold them, in catalogue order: each is recovered into the
-// destination itself, beside the others.
+// filter, in catalogue order, in runs of the folders their selections were made in, each named
+// by its path from there ("old\\inner\\deep.txt"): the copies are written below the same
+// folders as the whole selection's would be.
 std::vector<RecoverGroup> FilterSelection(const std::vector<VolumeEntry>& volumes,
                                           const std::vector<RecoverGroup>& groups,
                                           const FindFilter& filter);

@@ -197,20 +197,20 @@ std::vector<RecoverGroup> FilterSelection(const std::vector<VolumeEntry>& volume
                                           const FindFilter& filter)
 {
     // What was chosen, as full paths: the files themselves, and the folders everything below
-    // belongs to.
-    std::set<std::string, std::less<>> files;
-    std::vector<std::string> folders;
+    // belongs to, each with the folder its selection was made in.
+    std::map<std::string, const RecoverGroup*, std::less<>> files;
+    std::vector<std::pair<std::string, const RecoverGroup*>> folders;
     for (const RecoverGroup& group : groups)
         for (const SelEntry& entry : group.entries)
         {
             std::string path = group.folder + "\\" + entry.name;
             if (entry.isDir != 0)
-                folders.push_back(std::move(path));
+                folders.emplace_back(std::move(path), &group);
             else
-                files.insert(std::move(path));
+                files.emplace(std::move(path), &group);
         }
     std::vector<RecoverGroup> filtered;
-    std::map<std::string, std::size_t, std::less<>> at; // a folder's run in filtered
+    std::map<std::string, std::size_t, std::less<>> at; // a selection folder's run in filtered
     std::string full;
     for (const VolumeEntry& volume : volumes)
     {
@@ -222,16 +222,24 @@ std::vector<RecoverGroup> FilterSelection(const std::vector<VolumeEntry>& volume
             full.assign(item.path.view());
             full += '\\';
             full += item.name.view();
-            const bool chosen =
-                files.contains(full) || std::any_of(folders.begin(), folders.end(),
-                                                    [&item](const std::string& folder)
-                                                    { return IsBelow(item.path.view(), folder); });
-            if (!chosen)
+            const RecoverGroup* chosenIn = nullptr;
+            if (auto file = files.find(full); file != files.end())
+                chosenIn = file->second;
+            for (std::size_t i = 0; chosenIn == nullptr && i < folders.size(); ++i)
+                if (IsBelow(item.path.view(), folders[i].first))
+                    chosenIn = folders[i].second;
+            if (chosenIn == nullptr)
                 continue;
-            auto [run, added] = at.try_emplace(item.path.str(), filtered.size());
+            // The file is named by its path from the selection's folder, so that the copy is
+            // written below the same folders as an unfiltered one ("old\\inner\\deep.txt"). A
+            // name that holds a backslash itself is recovered from its own folder instead.
+            const bool ownFolder = item.name.view().find('\\') != std::string_view::npos;
+            const std::string& folder = ownFolder ? item.path.str() : chosenIn->folder;
+            auto [run, added] = at.try_emplace(folder, filtered.size());
             if (added)
-                filtered.push_back(RecoverGroup{run->first, {}});
-            filtered[run->second].entries.push_back(SelEntry{item.name.str(), 0});
+                filtered.push_back(RecoverGroup{folder, {}});
+            filtered[run->second].entries.push_back(
+                SelEntry{ownFolder ? item.name.str() : full.substr(folder.size() + 1), 0});
         }
     }
     return filtered;

@@ -304,8 +304,8 @@ TEST_F(TimelineCliTest, FilterNarrowsTheListings)
     }
 }
 
-// recover with a filter copies exactly the files that pass it, among those chosen, into the
-// destination itself.
+// recover with a filter copies exactly the files that pass it, among those chosen, below the
+// folders an unfiltered recovery makes for them.
 TEST_F(TimelineCliTest, FilterChoosesWhatRecoverCopies)
 {
     const std::string image = Image("timeline-ntfs");
@@ -313,12 +313,14 @@ TEST_F(TimelineCliTest, FilterChoosesWhatRecoverCopies)
     struct Case
     {
         std::vector<std::string> args;
-        std::map<std::string, std::uintmax_t> expected; // file name: size
+        std::map<std::string, std::uintmax_t> expected; // path: size (0 for a folder)
     };
     const std::vector<Case> cases = {
-        {{"--filter", "*.txt"}, {{"notes.txt", 200}, {"a,b \"c\".txt", 700}}},
-        {{"--filter", "*.txt", "--item", "C:\\old"}, {{"a,b \"c\".txt", 700}}},
-        {{"--type", "video"}, {{"clip.mp4", 900}}},
+        {{"--filter", "*.txt"},
+         {{"photos", 0}, {"photos/notes.txt", 200}, {"old", 0}, {"old/a,b \"c\".txt", 700}}},
+        {{"--filter", "*.txt", "--item", "C:\\old"}, {{"old", 0}, {"old/a,b \"c\".txt", 700}}},
+        {{"--filter", "notes", "--item", "C:\\photos\\notes.txt"}, {{"notes.txt", 200}}},
+        {{"--type", "video"}, {{"photos", 0}, {"photos/clip.mp4", 900}}},
         {{"--filter", "nothing-matches"}, {}},
     };
     for (const Case& c : cases)
