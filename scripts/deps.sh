@@ -22,7 +22,7 @@
 ORL_DEPS_BUILD=(build-essential cmake ninja-build g++ clang clang-format clang-tidy pkg-config
     libblkid-dev libewf-dev libgtest-dev googletest)
 ORL_DEPS_IMAGES=(dosfstools mtools ntfs-3g sleuthkit xxd fdisk util-linux time exfatprogs
-    exfat-fuse ewf-tools python3)
+    exfat-fuse ewf-tools python3 imagemagick)
 ORL_DEPS_TEST=(libclang-rt-14-dev libbenchmark-dev ntfs-3g-dev)
 ORL_DEPS_GUI=(libwxgtk3.2-dev libglib2.0-dev libx11-dev shared-mime-info adwaita-icon-theme
     librsvg2-bin xvfb xauth)

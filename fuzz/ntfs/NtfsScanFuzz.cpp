@@ -125,11 +125,15 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, std::size_t size)
             if (item.overwrittenPct > 100)
                 std::abort();
         g_bRunning = 0;
-        // Each find's data as the recovery would ask for it.
+        // Each find's data as the recovery would ask for it, and its times as a timeline does.
         for (const FoundItem& item : entry.items)
         {
             DataStream stream;
             (void)NtfsEngine().DescribeStream(entry, item, &stream);
+            FindTimes times;
+            (void)NtfsEngine().ReadTimes(entry, item, &times);
+            if (times.accessed < 0 || times.modified < 0 || times.changed < 0 || times.created < 0)
+                std::abort();
         }
     }
     for (FoundItem& item : entry.items)

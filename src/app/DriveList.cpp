@@ -175,3 +175,43 @@ void CDriveList::SetShellImageList(bool largeIcons)
     else
         SetImageList(&m_smallImages, wxIMAGE_LIST_SMALL);
 }
+
+void CDriveList::ShowVirtualRows(const IListRows* rows, long count)
+{
+    if (rows == nullptr)
+    {
+        if (HasFlag(wxLC_VIRTUAL))
+        {
+            // The rows go while the list is still virtual: its stand-in row is its own.
+            DeleteAllItems();
+            m_rows = nullptr;
+            ModifyListStyle(0, wxLC_VIRTUAL);
+        }
+        return;
+    }
+    if (!HasFlag(wxLC_VIRTUAL))
+    {
+        DeleteAllItems();
+        ModifyListStyle(wxLC_VIRTUAL, 0);
+    }
+    m_rows = rows;
+    // A new listing starts unselected, at its top.
+    DeleteAllItems();
+    SetItemCount(count);
+    Refresh();
+}
+
+wxString CDriveList::OnGetItemText(long item, long column) const
+{
+    return m_rows != nullptr ? m_rows->RowText(item, column) : wxString();
+}
+
+int CDriveList::OnGetItemImage(long item) const
+{
+    return m_rows != nullptr ? m_rows->RowImage(item) : -1;
+}
+
+wxItemAttr* CDriveList::OnGetItemAttr(long item) const
+{
+    return m_rows != nullptr ? m_rows->RowAttr(item) : nullptr;
+}

@@ -30,6 +30,17 @@ inline constexpr u32 kViewList = 0x0003;
 inline constexpr u32 kAlignTop = 0x0000;
 inline constexpr u32 kAlignLeft = 0x0800;
 
+// What the list shows in virtual report view, row by row on demand.
+class IListRows
+{
+public:
+    virtual ~IListRows() = default;
+    [[nodiscard]] virtual wxString RowText(long row, long column) const = 0;
+    [[nodiscard]] virtual int RowImage(long row) const = 0;
+    // The row's colours; null for the list's own.
+    [[nodiscard]] virtual wxItemAttr* RowAttr(long row) const = 0;
+};
+
 class CDriveList : public wxListCtrl
 {
 public:
@@ -50,8 +61,17 @@ public:
     // Hands the drive icons to the control: as its normal icons when large, else its small.
     void SetShellImageList(bool largeIcons);
 
+    // Virtual report view with count rows from rows (not owned), or, with null, the plain
+    // list again (FillDrives inserts its items).
+    void ShowVirtualRows(const IListRows* rows, long count);
+
     // True when a drive passes FillDrives's masks.
     [[nodiscard]] static bool Accepts(const DriveSource& source, u32 driveTypeMask, u32 fsMask);
+
+protected:
+    wxString OnGetItemText(long item, long column) const override;
+    int OnGetItemImage(long item) const override;
+    wxItemAttr* OnGetItemAttr(long item) const override;
 
 private:
     // Index of the drive icon of type in both image lists.
@@ -59,4 +79,5 @@ private:
 
     wxImageList m_smallImages;
     wxImageList m_largeImages;
+    const IListRows* m_rows = nullptr;
 };

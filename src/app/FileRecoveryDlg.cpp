@@ -24,6 +24,7 @@ namespace
 {
 constexpr const char* kAppName = "Orlavent";
 constexpr int kTypeIcon = 16;
+constexpr int kPathColumn = 5; // the matches' folders, shown while a filter is set
 
 // Texts are UTF-8 inside the engine; a text that is not (a name from a damaged volume) is shown
 // byte for byte rather than dropped.
@@ -108,6 +109,8 @@ CFileRecoveryDlg::CFileRecoveryDlg(wxWindow* parent, std::string driveNotice)
     m_reset = new wxButton(this, kIdReset, "Reset", at(426, 90), size(65, 46));
     m_about = new wxButton(this, kIdAbout, "About", at(426, 152), size(66, 48));
 
+    CreateFilterBar();
+
     SetIcons(AppIcons());
     m_typeImages.Create(kTypeIcon, kTypeIcon, true, 20);
 
@@ -115,6 +118,10 @@ CFileRecoveryDlg::CFileRecoveryDlg(wxWindow* parent, std::string driveNotice)
     m_reset->Bind(wxEVT_BUTTON, &CFileRecoveryDlg::OnReset, this);
     m_about->Bind(wxEVT_BUTTON, &CFileRecoveryDlg::OnAbout, this);
     m_driveList->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CFileRecoveryDlg::OnItemActivated, this);
+    m_driveList->Bind(wxEVT_LIST_COL_CLICK, &CFileRecoveryDlg::OnColumnClick, this);
+    Bind(wxEVT_CHAR_HOOK, &CFileRecoveryDlg::OnCharHook, this);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { PreviewSelected(); }, kIdPreviewCommand);
     Bind(ORL_EVT_WORKER, &CFileRecoveryDlg::OnWorker, this);
     Bind(wxEVT_CONTEXT_MENU, &CFileRecoveryDlg::OnContextMenu, this);
     Bind(wxEVT_MENU, &CFileRecoveryDlg::OnAbout, this, kIdAboutCommand);
@@ -181,8 +188,15 @@ void CFileRecoveryDlg::OnItemActivated(wxListEvent&)
 
 void CFileRecoveryDlg::OnContextMenu(wxContextMenuEvent& event)
 {
-    // The About entry that a system menu would hold.
+    // The About entry that a system menu would hold; over the results' list, Preview first.
     wxMenu menu;
+    const auto* from = dynamic_cast<wxWindow*>(event.GetEventObject());
+    if (m_wizard.State() == kWizardResults && from != nullptr &&
+        (from == m_driveList || from->GetParent() == m_driveList))
+    {
+        menu.Append(kIdPreviewCommand, "Preview\tSpace");
+        menu.AppendSeparator();
+    }
     menu.Append(kIdAboutCommand, "&About Orlavent - Brenmoor");
     wxPoint where = event.GetPosition();
     PopupMenu(&menu, where == wxDefaultPosition ? wxDefaultPosition : ScreenToClient(where));
@@ -220,7 +234,9 @@ void CFileRecoveryDlg::OnClose(wxCloseEvent& event)
 void CFileRecoveryDlg::ShowDriveChoice()
 {
     m_rows.clear();
+    ShowFilterBar(false);
     m_driveList->DeleteAllColumns();
+    m_driveList->ShowVirtualRows(nullptr, 0);
     m_driveList->FillDrives(kDriveFixed, kFsBitFat | kFsBitNtfs | kFsBitExfat, true, kAlignTop,
                             kViewIcon);
     if (!m_driveNotice.empty())
@@ -237,6 +253,7 @@ void CFileRecoveryDlg::ShowResultColumns()
     m_driveList->SetViewStyle(kViewReport);
     m_driveList->SetAlignStyle(kAlignLeft);
     m_driveList->DeleteAllItems();
+    m_driveList->ShowVirtualRows(this, 0);
     m_driveList->DeleteAllColumns();
     m_rows.clear();
     m_driveList->InsertColumn(0, "Name", wxLIST_FORMAT_LEFT, 200);
@@ -245,6 +262,7 @@ void CFileRecoveryDlg::ShowResultColumns()
     m_driveList->InsertColumn(3, "Access", wxLIST_FORMAT_LEFT, 100);
     m_driveList->InsertColumn(4, "Condition", wxLIST_FORMAT_LEFT, 100);
     m_driveList->SetImageList(&m_typeImages, wxIMAGE_LIST_SMALL);
+    ShowFilterBar(true);
 }
 
 u32 CFileRecoveryDlg::StartSearch(const std::string& selection)
@@ -274,17 +292,21 @@ std::vector<SelectedRow> CFileRecoveryDlg::SelectedRows()
     for (long item = m_driveList->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
          item != -1; item = m_driveList->GetNextItem(item, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED))
     {
-        if (item >= 0 && static_cast<std::size_t>(item) < m_rows.size())
-            rows.push_back(SelectedRow{m_rows[static_cast<std::size_t>(item)].name,
-                                       m_rows[static_cast<std::size_t>(item)].description});
+        const auto index = static_cast<std::size_t>(item);
+        if (item >= 0 && index < m_list.Count())
+            rows.push_back(
+                SelectedRow{m_list.SelectionName(index), m_list.Row(index).row.description});
     }
     return rows;
 }
 
 void CFileRecoveryDlg::Navigate(const std::string& name)
 {
-    if (m_catalog.Navigate(name, &m_rows))
-        RenderRows();
+    if (!m_catalog.Navigate(name, &m_rows))
+        return;
+    RenderRows();
+    if (m_list.Filtered())
+        ShowMessageLine();
 }
 
 bool CFileRecoveryDlg::ChooseFolder(std::string* folder)
@@ -334,26 +356,25 @@ void CFileRecoveryDlg::SetProgress(u32 position)
 
 void CFileRecoveryDlg::SetMessage(const std::string& text)
 {
+    m_wizardMessage = text;
     m_message->SetLabelText(ToWx(text));
 }
 
 void CFileRecoveryDlg::RenderRows()
 {
+    // The listing is made again from the catalogue, filtered and sorted as the bar says.
+    m_list.Filter().SetMimeTypes(&m_fileTypes);
+    m_list.Open(m_catalog);
     while (static_cast<std::size_t>(m_typeImages.GetImageCount()) < m_catalog.m_typeIcons.size())
         m_typeImages.Add(TypeBitmap(
             m_catalog.m_typeIcons[static_cast<std::size_t>(m_typeImages.GetImageCount())]));
     m_driveList->Freeze();
-    m_driveList->DeleteAllItems();
-    for (std::size_t i = 0; i < m_rows.size(); ++i)
-    {
-        const ResultRow& row = m_rows[i];
-        const long item = m_driveList->InsertItem(static_cast<long>(i), ToWx(row.name), row.image);
-        if (item < 0)
-            continue;
-        m_driveList->SetItem(item, 1, ToWx(row.description));
-        m_driveList->SetItem(item, 2, ToWx(row.size));
-        m_driveList->SetItem(item, 3, ToWx(row.access));
-        m_driveList->SetItem(item, 4, ToWx(row.condition));
-    }
+    const bool pathShown = m_driveList->GetColumnCount() > kPathColumn;
+    if (m_list.Filtered() && !pathShown)
+        m_driveList->InsertColumn(kPathColumn, "Path", wxLIST_FORMAT_LEFT, 100);
+    else if (!m_list.Filtered() && pathShown)
+        m_driveList->DeleteColumn(kPathColumn);
+    m_driveList->ShowVirtualRows(this, static_cast<long>(m_list.Count()));
+    FitColumns();
     m_driveList->Thaw();
 }

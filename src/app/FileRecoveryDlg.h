@@ -9,14 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "app/DriveList.h"
 #include "app/MimeFileTypes.h"
 #include "app/Wizard.h"
 #include "app/WxEventSink.h"
 #include "catalog/Catalog.h"
+#include "catalog/ResultList.h"
 #include "catalog/ResultView.h"
 
-class CDriveList;
+class CPreviewDlg;
 class wxButton;
+class wxCheckBox;
+class wxChoice;
+class wxTextCtrl;
 class wxGauge;
 class wxStaticText;
 class wxListEvent;
@@ -29,8 +34,12 @@ inline constexpr int kIdReset = 1003;
 inline constexpr int kIdAbout = 1004;
 inline constexpr int kIdMessage = 1005;
 inline constexpr int kIdAboutCommand = 0x0010;
+inline constexpr int kIdPreviewCommand = 0x0011;
+inline constexpr int kIdSearch = 1006;
+inline constexpr int kIdTypeChoice = 1007;
+inline constexpr int kIdRecoverableOnly = 1008;
 
-class CFileRecoveryDlg : public wxDialog, private IWizardHost
+class CFileRecoveryDlg : public wxDialog, private IWizardHost, private IListRows
 {
 public:
     using ShowBoxFn = std::function<void(const std::string& text, const std::string& caption)>;
@@ -56,8 +65,27 @@ public:
     wxStaticText* MessageLine() const { return m_message; }
     wxGauge* Progress() const { return m_progress; }
 
+    // The filter bar and the rows behind the list.
+    wxTextCtrl* SearchField() const { return m_search; }
+    wxChoice* TypeChoice() const { return m_typeChoice; }
+    wxCheckBox* RecoverableOnly() const { return m_recoverable; }
+    const ResultList& Listing() const { return m_list; }
+    CPreviewDlg* Preview() const { return m_preview; }
+
     // The About box, modal.
     void ShowAbout();
+
+    // What the filter bar's controls say, applied to the list (results only).
+    void ApplyFilter();
+    // Sorts by a column, as a click on its header does (again: reversed).
+    void SortByColumn(int column);
+    // Selects every row shown.
+    void SelectAllShown();
+    // Opens the preview of the first selected file; null when there is none to show.
+    CPreviewDlg* PreviewSelected();
+    // The dialog's keys: Ctrl+F (the search field), Ctrl+A (every row shown), space (preview).
+    // True when the key was taken.
+    bool HandleKey(int keyCode, int modifiers);
 
 private:
     // IWizardHost
@@ -86,6 +114,23 @@ private:
     void OnWorker(wxThreadEvent& event);
     void OnContextMenu(wxContextMenuEvent& event);
     void OnClose(wxCloseEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void OnColumnClick(wxListEvent& event);
+    void OnHeaderMotion(wxMouseEvent& event);
+
+    // IListRows
+    wxString RowText(long row, long column) const override;
+    int RowImage(long row) const override;
+    wxItemAttr* RowAttr(long row) const override;
+
+    // Makes the filter bar and the condition colours (FileRecoveryDlgFind.cpp).
+    void CreateFilterBar();
+    // Shows the filter bar above the list (results) or hides it (the drive choice).
+    void ShowFilterBar(bool show);
+    // Fits the columns to what they show.
+    void FitColumns();
+    // The message line: the wizard's last text, or the filter's count while one is set.
+    void ShowMessageLine();
 
     // Stops the workers and the notices for good; the dialog is going away.
     void Shutdown();
@@ -102,6 +147,14 @@ private:
     CMimeFileTypes m_fileTypes;
     wxImageList m_typeImages;
     std::vector<ResultRow> m_rows;
+    ResultList m_list;
+    wxTextCtrl* m_search = nullptr;
+    wxChoice* m_typeChoice = nullptr;
+    wxCheckBox* m_recoverable = nullptr;
+    wxStaticText* m_searchLabel = nullptr;
+    mutable wxItemAttr m_conditionAttrs[6]; // text colour per FindCondition
+    std::string m_wizardMessage;            // the wizard's last text on the message line
+    CPreviewDlg* m_preview = nullptr;       // the preview shown; destroyed with the dialog
     wxButton* m_button1 = nullptr;
     wxButton* m_reset = nullptr;
     wxButton* m_about = nullptr;

@@ -15,6 +15,10 @@ struct SelEntry
 {
     std::string name; // first-column text of the row, at most 255 characters
     u32 isDir = 0;    // 1 when the row is a folder
+    // The folder that holds it when that is not the request's folder but one below it (a row
+    // of a filtered listing): its full path ("C:\\docs\\2024"); empty otherwise. The copy is
+    // then written below the folders between the two.
+    std::string folder;
 };
 
 // How a recovery reads and reports.

@@ -28,6 +28,8 @@ bool IsVolumeText(const std::string& text)
     return text.size() == 2 && text[1] == ':';
 }
 
+} // namespace
+
 // size / 1024 in single precision with two decimals and " KB". The decimal point is always
 // '.', whatever the locale's numeric format.
 std::string SizeText(u64 size)
@@ -41,6 +43,8 @@ std::string SizeText(u64 size)
     return std::string(buffer, end) + " KB";
 }
 
+namespace
+{
 // The text after the last '.' of name; empty when the name has none.
 std::string ExtensionOf(std::string_view name)
 {

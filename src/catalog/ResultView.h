@@ -34,6 +34,10 @@ struct ResultRow
 // damaged clusters after a partial or overwritten one ("partial 40%"); empty for a folder.
 [[nodiscard]] std::string ConditionLabel(const FoundItem& item);
 
+// A file's size as the "Size" column shows it: size / 1024 in single precision with two
+// decimals and " KB". The decimal point is always '.', whatever the locale's numeric format.
+[[nodiscard]] std::string SizeText(u64 size);
+
 // What the desktop knows about a file-name extension.
 struct FileTypeInfo
 {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "catalog/FindTimes.h"
 #include "catalog/StreamReader.h"
 #include "platform/Types.h"
 #include "records/FoundItem.h"
@@ -107,6 +108,17 @@ public:
                                                     const FoundItem& /*item*/) const
     {
         return false;
+    }
+    // The times a timeline lists for item, in Unix seconds: what the volume's metadata holds
+    // of them (the NTFS engine reads the file's record again for its write and MFT-change
+    // times). Returns 0, or kStreamUnreadable when the metadata could not be read again; *times
+    // then holds what the search noted. By default: the creation and access times the search
+    // noted.
+    [[nodiscard]] virtual u32 ReadTimes(VolumeEntry& /*entry*/, const FoundItem& item,
+                                        FindTimes* times) const
+    {
+        *times = NotedTimes(item);
+        return 0;
     }
     // Whether cluster is in use by a live file: 0 with *inUse set, or kErrUnsupported when the
     // engine cannot tell.

@@ -8,7 +8,8 @@ namespace
 constexpr u8 kAttrFolder = 0x10;
 } // namespace
 
-CListedItems::CListedItems(const VolumeEntry& volume)
+CListedItems::CListedItems(const VolumeEntry& volume, const FindFilter* filter)
+    : m_filter(filter != nullptr && filter->IsSet() ? filter : nullptr)
 {
     std::string_view last;
     for (const FoundItem& item : volume.items)
@@ -33,6 +34,8 @@ CListedItems::CListedItems(const VolumeEntry& volume)
 
 bool CListedItems::Listed(const FoundItem& item) const
 {
+    if (m_filter != nullptr && !m_filter->Matches(item))
+        return false;
     if (item.deleted != 0 || (item.attr & kAttrFolder) == 0)
         return true;
     std::string full(item.path.view());

@@ -7,18 +7,22 @@
 #include <unordered_set>
 
 #include "catalog/Catalog.h"
+#include "catalog/FindFilter.h"
 
 class CListedItems
 {
 public:
     // Notes the folders of volume that hold a deleted find at any depth. The volume's items
-    // must stay as they are while this object is used.
-    explicit CListedItems(const VolumeEntry& volume);
+    // must stay as they are while this object is used. A filter that is set (not owned, may be
+    // null) narrows the listing to the finds that pass it.
+    explicit CListedItems(const VolumeEntry& volume, const FindFilter* filter = nullptr);
 
-    // True for a deleted item, a live file, and a live folder with a deleted find below it.
+    // True for a deleted item, a live file, and a live folder with a deleted find below it,
+    // each only when it passes the filter.
     [[nodiscard]] bool Listed(const FoundItem& item) const;
 
 private:
+    const FindFilter* m_filter = nullptr; // null when no rule is set
     // Full paths ("C:\docs") of the folders above a deleted find, viewing the items' paths.
     std::unordered_set<std::string_view> m_holding;
 };

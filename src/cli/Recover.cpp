@@ -9,6 +9,7 @@
 #include <set>
 #include <string_view>
 
+#include "cli/FilterArgs.h"
 #include "cli/InterruptGuard.h"
 #include "cli/RecoveryReport.h"
 #include "cli/SearchRun.h"
@@ -20,7 +21,8 @@
 
 const char* const kRecoverHelp =
     "Usage: orlavent-cli recover [--to DIR] [--item PATH]... [--max-rate RATE] [--contiguous]\n"
-    "                            [--report FILE] SOURCE...\n"
+    "                            [--report FILE] [--filter PATTERN] [--type TYPE]\n"
+    "                            [--recoverable] SOURCE...\n"
     "\n"
     "Searches each SOURCE for deleted files and folders, then copies the chosen items into\n"
     "DIR, rebuilding their folders. PATH is an item's full path as 'scan' lists it:\n"
@@ -51,6 +53,16 @@ const char* const kRecoverHelp =
     "               written (destination, null when none), its size, the bytes written, its\n"
     "               condition, the SHA-256 of the written bytes, whether it was written\n"
     "               complete or stopped by Ctrl-C, and the texts of its warnings\n"
+    "  --filter PATTERN\n"
+    "               recover only the files whose name holds PATTERN or, with * or ? in it,\n"
+    "               whose whole name matches it (* any run of characters, ? one); letters\n"
+    "               match in either case\n"
+    "  --type TYPE  recover only the files of the type: pictures, documents, video, audio,\n"
+    "               archives or other, told by their extension (all, the default: every file)\n"
+    "  --recoverable\n"
+    "               leave out overwritten files\n"
+    "               With a filter, the files that pass it among those chosen are recovered,\n"
+    "               below the same folders as without it\n"
     "  -h, --help   show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the work; Ctrl-C stops it and\n"
@@ -226,8 +238,8 @@ namespace
 {
 // The selection of items, then one recovery run per folder of it.
 int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
-                     const std::string& destination, const RecoveryOptions& options, std::FILE* out,
-                     std::FILE* err);
+                     const FindFilter& filter, const std::string& destination,
+                     const RecoveryOptions& options, std::FILE* out, std::FILE* err);
 
 // The arguments of the recover command.
 struct RecoverArgs
@@ -238,6 +250,7 @@ struct RecoverArgs
     std::vector<std::string> items;
     std::vector<std::string> sources;
     bool contiguous = false;
+    FindFilter filter;
 };
 
 // Reads the options and sources; false, with the exit status, when the command ends here
@@ -259,6 +272,15 @@ bool ParseRecoverArgs(const std::vector<std::string>& args, RecoverArgs* parsed,
         {
             parsed->contiguous = true;
             continue;
+        }
+        if (const int taken =
+                options ? ReadFilterOption(args, &i, &parsed->filter, "recover", err) : 0;
+            taken != 0)
+        {
+            if (taken > 0)
+                continue;
+            *status = kExitUsage;
+            return false;
         }
         if (options && (a == "--to" || a == "--item" || a == "--max-rate" || a == "--report"))
         {
@@ -302,7 +324,7 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     RecoverArgs parsed;
     if (int status = kExitOk; !ParseRecoverArgs(args, &parsed, out, err, &status))
         return status;
-    const auto& [destination, rate, reportPath, items, sources, contiguous] = parsed;
+    const auto& [destination, rate, reportPath, items, sources, contiguous, filter] = parsed;
     u64 maxRate = 0;
     if (!rate.empty() && !ParseRate(rate, &maxRate))
     {
@@ -348,7 +370,7 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         }
     }
     const RecoveryOptions options{maxRate, contiguous, reportPath.empty() ? nullptr : &report};
-    status = RecoverSelection(run, items, destination, options, out, err);
+    status = RecoverSelection(run, items, filter, destination, options, out, err);
     std::string error;
     if (!report.Close(&error))
     {
@@ -362,8 +384,8 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 namespace
 {
 int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
-                     const std::string& destination, const RecoveryOptions& options, std::FILE* out,
-                     std::FILE* err)
+                     const FindFilter& filter, const std::string& destination,
+                     const RecoveryOptions& options, std::FILE* out, std::FILE* err)
 {
     int status = kExitOk;
 
@@ -386,6 +408,8 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
             return kExitFailed;
         }
     }
+    if (filter.IsSet())
+        groups = FilterSelection(run.catalog.m_volumes, groups, filter);
     if (groups.empty())
     {
         std::fputs("Nothing was found to recover.\n", out);

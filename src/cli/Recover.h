@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "catalog/Catalog.h"
+#include "catalog/FindFilter.h"
 
 // One recovery run: the folder the selection is made in (a catalogue path such as "C:" or
 // "C:\docs") and the selected names in it.
@@ -28,6 +29,14 @@ bool SelectItems(const std::vector<VolumeEntry>& volumes, const std::vector<std:
 // level below the root that holds finds but has no item of its own (a made-up folder for
 // records whose parent was lost). Empty when nothing was found.
 RecoverGroup RootSelection(const VolumeEntry& volume);
+
+// The files of groups (those selected, and those below the folders selected) that pass
+// filter, in catalogue order, in runs of the folders their selections were made in, each with
+// its own folder where that lies below (SelEntry::folder): the copies are written below the
+// same folders as the whole selection's would be.
+std::vector<RecoverGroup> FilterSelection(const std::vector<VolumeEntry>& volumes,
+                                          const std::vector<RecoverGroup>& groups,
+                                          const FindFilter& filter);
 
 // The recover command with its arguments (the command word excluded). Exit status: 0 after
 // every run finished successfully, 1 when the search or a recovery failed, 2 for a usage

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <set>
 #include <string_view>
 
@@ -189,4 +190,55 @@ bool SelectItems(const std::vector<VolumeEntry>& volumes, const std::vector<std:
         AddEntry(groups, folder, SelEntry{name, dir ? 1u : 0u});
     }
     return true;
+}
+
+std::vector<RecoverGroup> FilterSelection(const std::vector<VolumeEntry>& volumes,
+                                          const std::vector<RecoverGroup>& groups,
+                                          const FindFilter& filter)
+{
+    // What was chosen, as full paths: the files themselves, and the folders everything below
+    // belongs to, each with the folder its selection was made in.
+    std::map<std::string, const RecoverGroup*, std::less<>> files;
+    std::vector<std::pair<std::string, const RecoverGroup*>> folders;
+    for (const RecoverGroup& group : groups)
+        for (const SelEntry& entry : group.entries)
+        {
+            std::string path = group.folder + "\\" + entry.name;
+            if (entry.isDir != 0)
+                folders.emplace_back(std::move(path), &group);
+            else
+                files.emplace(std::move(path), &group);
+        }
+    std::vector<RecoverGroup> filtered;
+    std::map<std::string, std::size_t, std::less<>> at; // a selection folder's run in filtered
+    std::string full;
+    for (const VolumeEntry& volume : volumes)
+    {
+        // The volume's items in catalogue order, each taken once however often it was chosen.
+        for (const FoundItem& item : volume.items)
+        {
+            if ((item.attr & kAttrFolder) != 0 || !filter.Matches(item))
+                continue;
+            full.assign(item.path.view());
+            full += '\\';
+            full += item.name.view();
+            const RecoverGroup* chosenIn = nullptr;
+            if (auto file = files.find(full); file != files.end())
+                chosenIn = file->second;
+            for (std::size_t i = 0; chosenIn == nullptr && i < folders.size(); ++i)
+                if (IsBelow(item.path.view(), folders[i].first))
+                    chosenIn = folders[i].second;
+            if (chosenIn == nullptr)
+                continue;
+            // The file keeps its own folder, below the selection's folder: the copy is written
+            // below the same folders as an unfiltered one.
+            const std::string& folder = chosenIn->folder;
+            auto [run, added] = at.try_emplace(folder, filtered.size());
+            if (added)
+                filtered.push_back(RecoverGroup{folder, {}});
+            std::string own = item.path.view() == folder ? std::string() : item.path.str();
+            filtered[run->second].entries.push_back(SelEntry{item.name.str(), 0, std::move(own)});
+        }
+    }
+    return filtered;
 }

@@ -8,18 +8,22 @@
 #include <memory>
 
 #include "catalog/ResultView.h"
+#include "catalog/VolumeEngine.h"
 #include "cli/BlockWriter.h"
 #include "cli/Cli.h"
+#include "cli/FilterArgs.h"
 #include "cli/InterruptGuard.h"
 #include "cli/Json.h"
 #include "cli/ListedItems.h"
 #include "cli/SearchRun.h"
 #include "cli/TextOut.h"
+#include "cli/Timeline.h"
 #include "platform/DriveTable.h"
 #include "platform/Format.h"
 
 const char* const kScanHelp =
-    "Usage: orlavent-cli scan [--json] SOURCE...\n"
+    "Usage: orlavent-cli scan [--json | --csv | --bodyfile] [--filter PATTERN] [--type TYPE]\n"
+    "                         [--recoverable] SOURCE...\n"
     "\n"
     "Searches each SOURCE for deleted files and folders and lists every find: the deleted\n"
     "files and folders, and the live folders that hold a deleted find at any depth (live\n"
@@ -46,6 +50,21 @@ const char* const kScanHelp =
     "              use again) and overwritten_pct (the share of its clusters that hold\n"
     "              other data now); a recycled find listed under the made-up folder\n"
     "              Recycle Bin also has recycled_from (the path it was found at)\n"
+    "  --csv       print the same columns as CSV (RFC 4180), after a header row;\n"
+    "              recycled_from is empty but for a recycled find\n"
+    "  --bodyfile  print one line per find in The Sleuth Kit's body file format, for\n"
+    "              timeline tools such as mactime: MD5|name|inode|mode|UID|GID|size|atime|\n"
+    "              mtime|ctime|crtime, times in Unix seconds (0 where the volume keeps\n"
+    "              none); name is the full path with / between its parts, with\n"
+    "              \" (deleted)\" after a deleted find's\n"
+    "  --filter PATTERN\n"
+    "              list only the finds whose name holds PATTERN or, with * or ? in it,\n"
+    "              whose whole name matches it (* any run of characters, ? one); letters\n"
+    "              match in either case\n"
+    "  --type TYPE list only the files of the type: pictures, documents, video, audio,\n"
+    "              archives or other, told by their extension (all, the default: every find)\n"
+    "  --recoverable\n"
+    "              leave out overwritten finds\n"
     "  -h, --help  show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the search; Ctrl-C stops it and\n"
@@ -95,7 +114,7 @@ void FlushBlock(std::string& buffer, std::FILE* out, bool always)
     buffer.clear();
 }
 
-void PrintListing(const SearchRun& run, std::FILE* out)
+void PrintListing(const SearchRun& run, const FindFilter& filter, std::FILE* out)
 {
     bool firstVolume = true;
     for (const VolumeEntry& volume : run.catalog.m_volumes)
@@ -108,7 +127,7 @@ void PrintListing(const SearchRun& run, std::FILE* out)
         firstVolume = false;
         u32 files = 0;
         u32 folders = 0;
-        const CListedItems listed(volume);
+        const CListedItems listed(volume, &filter);
         if (std::any_of(volume.items.begin(), volume.items.end(),
                         [&listed](const FoundItem& item) { return listed.Listed(item); }))
             std::fprintf(out, "  %-7s  %-6s  %12s  %-19s  %-16s  %s\n", "state", "type", "size",
@@ -280,75 +299,167 @@ std::string FormatItemText(const FoundItem& item)
     return out;
 }
 
-int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
+namespace
 {
-    bool json = false;
+enum class ScanFormat : u8
+{
+    kText,
+    kJson,
+    kCsv,
+    kBodyFile,
+};
+
+// The arguments of the scan command.
+struct ScanArgs
+{
+    ScanFormat format = ScanFormat::kText;
+    FindFilter filter;
     std::vector<std::string> sources;
+};
+
+// Reads the options and sources; false, with the exit status, when the command ends here (its
+// help printed, or a usage mistake).
+bool ParseScanArgs(const std::vector<std::string>& args, ScanArgs* parsed, std::FILE* out,
+                   std::FILE* err, int* status)
+{
     bool options = true;
-    for (const std::string& a : args)
+    *status = kExitUsage;
+    for (std::size_t i = 0; i < args.size(); ++i)
     {
+        const std::string& a = args[i];
         if (options && (a == "-h" || a == "--help"))
         {
             std::fputs(kScanHelp, out);
-            return kExitOk;
+            *status = kExitOk;
+            return false;
         }
-        if (options && a == "--json")
-            json = true;
-        else if (options && a == "--")
+        const ScanFormat format = a == "--json"       ? ScanFormat::kJson
+                                  : a == "--csv"      ? ScanFormat::kCsv
+                                  : a == "--bodyfile" ? ScanFormat::kBodyFile
+                                                      : ScanFormat::kText;
+        if (options && format != ScanFormat::kText)
+        {
+            if (parsed->format != ScanFormat::kText && parsed->format != format)
+            {
+                std::fputs("orlavent-cli scan: --json, --csv and --bodyfile exclude each other\n",
+                           err);
+                return false;
+            }
+            parsed->format = format;
+            continue;
+        }
+        const int filterOption =
+            options ? ReadFilterOption(args, &i, &parsed->filter, "scan", err) : 0;
+        if (filterOption < 0)
+            return false;
+        if (filterOption > 0)
+            continue;
+        if (options && a == "--")
             options = false;
         else if (options && a.size() > 1 && a[0] == '-')
         {
             std::fprintf(err, "orlavent-cli scan: unknown option '%s'\n", PrintableText(a).c_str());
-            return kExitUsage;
+            return false;
         }
         else
-            sources.push_back(a);
+            parsed->sources.push_back(a);
     }
-    if (sources.empty())
+    if (parsed->sources.empty())
     {
         std::fputs("orlavent-cli scan: no SOURCE given\n"
                    "Run 'orlavent-cli scan --help' for the usage.\n",
                    err);
-        return kExitUsage;
+        return false;
     }
+    return true;
+}
+
+// The JSON lines of every volume, formatted in blocks on two threads.
+void PrintJson(const SearchRun& run, const FindFilter& filter, std::FILE* out)
+{
+    for (const VolumeEntry& volume : run.catalog.m_volumes)
+    {
+        const std::string start = JsonLineStart(volume);
+        const std::size_t blockItems = JsonBlockItems(volume.items.size());
+        const std::size_t room = blockItems * kJsonLineRoom;
+        const CListedItems listed(volume, &filter);
+        WriteInBlocks(
+            volume.items.size(), blockItems,
+            [&volume, &start, &listed, room](std::string& text, std::size_t from, std::size_t to)
+            {
+                if (text.capacity() < room)
+                    text.reserve(room);
+                for (std::size_t i = from; i < to; ++i)
+                {
+                    if (!listed.Listed(volume.items[i]))
+                        continue;
+                    AppendItemJsonAfter(text, start, volume.items[i], RecycledFrom(volume, i));
+                    text += '\n';
+                }
+            },
+            out);
+    }
+}
+
+// The CSV rows (after the header) or body-file lines of every volume. The body file's times
+// are read through each volume's engine, one find after the other.
+void PrintTable(SearchRun& run, const FindFilter& filter, bool bodyFile, std::FILE* out)
+{
+    std::string buffer;
+    buffer.reserve(kOutputRoom);
+    if (!bodyFile)
+        buffer += kCsvHeader;
+    for (VolumeEntry& volume : run.catalog.m_volumes)
+    {
+        const CListedItems listed(volume, &filter);
+        for (std::size_t i = 0; i < volume.items.size(); ++i)
+        {
+            const FoundItem& item = volume.items[i];
+            if (!listed.Listed(item))
+                continue;
+            if (bodyFile)
+            {
+                FindTimes times = NotedTimes(item);
+                if (volume.engine != nullptr)
+                    (void)volume.engine->ReadTimes(volume, item, &times);
+                AppendBodyLine(buffer, item, times);
+                buffer += '\n';
+            }
+            else
+                AppendCsvRow(buffer, volume, item, RecycledFrom(volume, i));
+            FlushBlock(buffer, out, false);
+        }
+    }
+    FlushBlock(buffer, out, true);
+}
+} // namespace
+
+int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
+{
+    ScanArgs parsed;
+    if (int status = kExitOk; !ParseScanArgs(args, &parsed, out, err, &status))
+        return status;
 
     CInterruptGuard interrupt;
     auto owned = std::make_unique<SearchRun>(err);
     SearchRun& run = *owned;
-    int status = RunSearch(run, sources);
+    int status = RunSearch(run, parsed.sources);
     if (status == kExitFailed)
         return status;
-    if (json)
+    switch (parsed.format)
     {
-        for (const VolumeEntry& volume : run.catalog.m_volumes)
-        {
-            const std::string start = JsonLineStart(volume);
-            const std::size_t blockItems = JsonBlockItems(volume.items.size());
-            const std::size_t room = blockItems * kJsonLineRoom;
-            const CListedItems listed(volume);
-            WriteInBlocks(
-                volume.items.size(), blockItems,
-                [&volume, &start, &listed, room](std::string& text, std::size_t from,
-                                                 std::size_t to)
-                {
-                    if (text.capacity() < room)
-                        text.reserve(room);
-                    for (std::size_t i = from; i < to; ++i)
-                    {
-                        if (!listed.Listed(volume.items[i]))
-                            continue;
-                        AppendItemJsonAfter(text, start, volume.items[i], RecycledFrom(volume, i));
-                        text += '\n';
-                    }
-                },
-                out);
-        }
-        std::fflush(out);
+    case ScanFormat::kJson:
+        PrintJson(run, parsed.filter, out);
+        break;
+    case ScanFormat::kCsv:
+    case ScanFormat::kBodyFile:
+        PrintTable(run, parsed.filter, parsed.format == ScanFormat::kBodyFile, out);
+        break;
+    case ScanFormat::kText:
+        PrintListing(run, parsed.filter, out);
+        break;
     }
-    else
-    {
-        PrintListing(run, out);
-    }
+    std::fflush(out);
     if (status == kExitOk && run.unreadable != 0)
         status = kExitUnreadable;
     // When the process ends with this command, the catalogue is left for its end to reclaim:

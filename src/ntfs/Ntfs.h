@@ -233,6 +233,10 @@ public:
     // is number lies, read again from the record and its extension records. Returns kNtfsOk,
     // kNtfsNotFound (no such record or stream), kNtfsCorrupt or kNtfsIoError.
     [[nodiscard]] u32 DescribeData(u64 number, const std::string& stream, NtfsStreamLayout* out);
+    // The $STANDARD_INFORMATION of the record number (its four times as FILETIMEs), read again.
+    // Returns kNtfsOk, kNtfsNotFound (no such record, or none in it), kNtfsCorrupt (no "FILE",
+    // a torn update sequence, a damaged attribute) or kNtfsIoError.
+    [[nodiscard]] u32 ReadStandardInformation(u64 number, NtfsStandardInformation* out);
     // FILETIME (UTC, 100 ns since 1601) to the local time of the machine's time zone.
     static void FileTimeToFoundTime(s64 fileTime, FoundTime& out);
 

@@ -238,3 +238,28 @@ u32 CNtfs::DescribeData(u64 number, const std::string& stream, NtfsStreamLayout*
     }
     return kNtfsOk;
 }
+
+u32 CNtfs::ReadStandardInformation(u64 number, NtfsStandardInformation* out)
+{
+    *out = NtfsStandardInformation{};
+    if (!m_valid || !m_reader || number > static_cast<u64>(INT64_MAX))
+        return kNtfsNotFound;
+    CMftRecord record;
+    u32 status = kOk;
+    const u32 read = m_mft.Read(*m_reader, static_cast<s64>(number), &record, &status);
+    if (read != kNtfsOk)
+        return read;
+    MftRecordHeader header;
+    if (record.DecodeHeader(&header) != kNtfsOk)
+        return kNtfsCorrupt;
+    // A record whose update sequence does not hold is torn: its times cannot be trusted.
+    if (record.ApplyFixups() != kNtfsOk)
+        return kNtfsCorrupt;
+    // $STANDARD_INFORMATION always stands in the base record, first of its attributes.
+    CAttributeIterator walk(record.View());
+    NtfsAttribute attr;
+    const u32 found = walk.Find(kTypeStandardInformation, &attr);
+    if (found != kNtfsOk)
+        return found;
+    return DecodeStandardInformation(attr, out);
+}

@@ -129,7 +129,12 @@ void RecoveryRun::DoEntry(const SelEntry& entry)
 {
     if (m_job.entryIsDir != nullptr)
         *m_job.entryIsDir = entry.isDir;
-    const std::string source = entry.isDir ? m_job.folder + "\\" + entry.name : m_job.folder;
+    // A row of a filtered listing lies in a folder below the shown one: the copy is written
+    // below the same folders.
+    const std::string shown = entry.folder.empty() ? m_job.folder : entry.folder;
+    const std::string& name = entry.name;
+    const std::vector<std::string> between = MapLevels(shown, m_job.folder);
+    const std::string source = entry.isDir ? shown + "\\" + name : shown;
     if (!TakeBuffer())
         return;
     const FoundItems& items = m_volume->items;
@@ -143,16 +148,16 @@ void RecoveryRun::DoEntry(const SelEntry& entry)
         {
             if (!Running())
                 return;
-            if (items[index].name == entry.name)
+            if (items[index].name == name)
             {
-                RecoverFile(items[index], {});
+                RecoverFile(items[index], between);
                 return;
             }
         }
         return;
     }
     // The selected folder is one level below the destination, its sub-folders below that.
-    const std::string top = FitName(SafeName(entry.name), 255);
+    const std::string top = FitName(SafeName(name), 255);
     for (const std::size_t index : ItemsBelow(source))
     {
         if (!m_continue || !Running())
@@ -161,7 +166,8 @@ void RecoveryRun::DoEntry(const SelEntry& entry)
         // Only files are written: a folder is made when a file in it is.
         if (item.attr & 0x10)
             continue;
-        std::vector<std::string> levels{top};
+        std::vector<std::string> levels = between;
+        levels.push_back(top);
         for (std::string& level : MapLevels(item.path.str(), source))
             levels.push_back(std::move(level));
         RecoverFile(item, levels);

@@ -7,11 +7,14 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
 #include <wx/evtloop.h>
 #include <wx/gauge.h>
 #include <wx/image.h>
 #include <wx/init.h>
 #include <wx/stattext.h>
+#include <wx/textctrl.h>
 
 #include <chrono>
 #include <filesystem>
@@ -22,6 +25,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/DriveList.h"
+#include "app/PreviewDlg.h"
 #include "platform/DriveDiscovery.h"
 #include "support/TestImages.h"
 
@@ -196,6 +200,12 @@ protected:
         ASSERT_EQ(drives, (std::vector<std::string>{"C:", "D:"}))
             << ::testing::PrintToString(errors);
 
+        MakeDialog();
+    }
+
+    // A new dialog on the drive table, with the message boxes and the folder choice recorded.
+    void MakeDialog()
+    {
         dialog = new CFileRecoveryDlg(nullptr);
         dialog->SetShowBox([this](const std::string& text, const std::string& caption)
                            { boxes.push_back(caption + ": " + text); });
@@ -446,4 +456,83 @@ TEST_F(CFileRecoveryDlgTest, DriveChoiceShowsWhyTheDisksAreMissing)
     Click(dialog->ResetButton());
     EXPECT_EQ(dialog->Wizard().State(), kWizardChoose);
     EXPECT_EQ(Message(), kRunAsAdministratorText);
+}
+
+TEST_F(CFileRecoveryDlgTest, FindsSortsPreviewsAndSavesWhatIsShown)
+{
+    const std::string image = TestImage("finder_fat");
+    ASSERT_FALSE(image.empty());
+    dialog->Destroy();
+    g_DriveTable.Clear();
+    std::vector<std::string> errors;
+    ASSERT_EQ(AddCommandLineSources({image}, &errors), (std::vector<std::string>{"C:"}));
+    MakeDialog();
+    destination = ScratchDir("gui-finder");
+    ASSERT_NO_FATAL_FAILURE(SearchDrive('C', ""));
+    CDriveList* list = dialog->DriveList();
+    auto focusOn = [](wxWindow* window)
+    {
+        window->SetFocus();
+        // The list hands its focus to its inner window.
+        return PumpUntil(
+            [window]
+            {
+                const wxWindow* focus = wxWindow::FindFocus();
+                return focus != nullptr && (focus == window || focus->GetParent() == window);
+            },
+            2s);
+    };
+
+    // Filter: every match below the shown folder, with its folder; Ctrl+F finds the field.
+    EXPECT_TRUE(dialog->HandleKey('F', wxMOD_CONTROL));
+    EXPECT_TRUE(PumpUntil([this] { return wxWindow::FindFocus() == dialog->SearchField(); }, 2s));
+    dialog->SearchField()->SetValue("*.JPG");
+    EXPECT_EQ(RowNames(*dialog), (std::vector<std::string>{"Beach Day.jpg"}));
+    ASSERT_EQ(list->GetColumnCount(), 6);
+    EXPECT_EQ(Cell(*dialog, "Beach Day.jpg", 5), "C:\\Photos\\2024");
+    EXPECT_EQ(Message(), "1 of 6 files shown");
+    Screenshot(dialog, "state3-filter");
+
+    // Sort: by size as numbers, again reversed, folders first.
+    dialog->SearchField()->SetValue("");
+    dialog->TypeChoice()->SetSelection(static_cast<int>(FindType::kDocuments));
+    dialog->ApplyFilter();
+    dialog->SortByColumn(2);
+    EXPECT_EQ(RowNames(*dialog),
+              (std::vector<std::string>{"To do.txt", "Holiday plan.txt", "Budget 2024.txt"}));
+    dialog->SortByColumn(2);
+    EXPECT_EQ(RowNames(*dialog).front(), "Budget 2024.txt");
+    Screenshot(dialog, "state3-sorted");
+
+    // Preview: the space bar on a JPEG, the context menu's entry on a text.
+    dialog->TypeChoice()->SetSelection(0);
+    dialog->SearchField()->SetValue("beach");
+    SelectRows(*dialog, {"Beach Day.jpg"});
+    ASSERT_TRUE(focusOn(list));
+    EXPECT_TRUE(dialog->HandleKey(WXK_SPACE, wxMOD_NONE));
+    ASSERT_NE(dialog->Preview(), nullptr);
+    EXPECT_EQ(dialog->Preview()->Kind(), PreviewKind::kPicture);
+    EXPECT_EQ(dialog->Preview()->StatusLine()->GetLabel().utf8_string(), "Condition: good");
+    Screenshot(dialog->Preview(), "state3-preview-picture");
+    dialog->SearchField()->SetValue("holiday");
+    SelectRows(*dialog, {"Holiday plan.txt"});
+    wxCommandEvent menu(wxEVT_MENU, kIdPreviewCommand);
+    dialog->GetEventHandler()->ProcessEvent(menu);
+    ASSERT_NE(dialog->Preview(), nullptr);
+    EXPECT_EQ(dialog->Preview()->Kind(), PreviewKind::kText);
+    EXPECT_EQ(dialog->Preview()->Text(), RecipeContent("Documents/Trip/Holiday plan.txt", 900));
+    Screenshot(dialog->Preview(), "state3-preview-text");
+    dialog->Preview()->Destroy();
+    EXPECT_TRUE(PumpUntil([this] { return dialog->Preview() == nullptr; }, 2s));
+
+    // Ctrl+A selects the matches shown; Save To writes them below their folders.
+    dialog->SearchField()->SetValue("");
+    dialog->TypeChoice()->SetSelection(static_cast<int>(FindType::kPictures));
+    dialog->ApplyFilter();
+    ASSERT_TRUE(focusOn(list));
+    EXPECT_TRUE(dialog->HandleKey('A', wxMOD_CONTROL));
+    EXPECT_EQ(list->GetSelectedItemCount(), 2);
+    ASSERT_NO_FATAL_FAILURE(Recover(""));
+    for (const char* path : {"Photos/2024/Beach Day.jpg", "Photos/2024/Sunset.png"})
+        EXPECT_EQ(ReadText(fs::path(destination) / path), SleuthKitContent(image, path)) << path;
 }

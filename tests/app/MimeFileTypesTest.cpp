@@ -28,3 +28,18 @@ TEST(CMimeFileTypes, UnknownAndOddExtensionsAreNotKnown)
         EXPECT_TRUE(info.description.empty() && info.icons.empty());
     }
 }
+
+TEST(CMimeFileTypes, MimeTypesForTheFilter)
+{
+    CMimeFileTypes types;
+    std::string type;
+    ASSERT_TRUE(types.MimeType("png", &type));
+    EXPECT_EQ(type, "image/png");
+    ASSERT_TRUE(types.MimeType("OGV", &type));
+    EXPECT_EQ(type.rfind("video/", 0), 0u) << type;
+    for (const std::string& extension : std::vector<std::string>{"xyz", "", "a/b"})
+    {
+        EXPECT_FALSE(types.MimeType(extension, &type)) << extension;
+        EXPECT_TRUE(type.empty());
+    }
+}

@@ -185,6 +185,16 @@ u32 CExfatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item,
     return length < wanted ? kStreamClipped : kOk;
 }
 
+u32 CExfatEngine::ReadTimes(VolumeEntry& /*entry*/, const FoundItem& item, FindTimes* times) const
+{
+    // The file entry's times: creation and access as the item holds them, the last
+    // modification from its stream record. exFAT keeps no change time.
+    *times = NotedTimes(item);
+    if (const auto* stream = static_cast<const ExfatStreamInfo*>(item.data))
+        times->modified = LocalTimeToUnix(ExfatTimeToFoundTime(stream->Modified()));
+    return kOk;
+}
+
 u32 CExfatEngine::ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const
 {
     if (!entry.exfat || cluster > 0xFFFFFFFFu)

@@ -16,6 +16,8 @@ public:
     [[nodiscard]] CDirectRW* DataReader(VolumeEntry& entry) const override;
     [[nodiscard]] u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
                                      DataStream* stream) const override;
+    [[nodiscard]] u32 ReadTimes(VolumeEntry& entry, const FoundItem& item,
+                                FindTimes* times) const override;
     [[nodiscard]] u32 ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const override;
     [[nodiscard]] bool FoldersContiguous() const override { return true; }
     void ReleaseItems(VolumeEntry& entry) const override;

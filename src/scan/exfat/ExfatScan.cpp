@@ -52,7 +52,9 @@ void HandleSet(FolderWalk& walk, const ExfatEntrySet& set, u32 deleted)
 
     const bool folder = (set.attributes & kAttrFolder) != 0;
     ExfatVolume& exfat = *walk.volume.exfat;
-    exfat.streams.push_back(ExfatStreamInfo{set.dataLength, set.validDataLength, set.NoFatChain()});
+    exfat.streams.push_back(ExfatStreamInfo{set.dataLength, set.validDataLength, set.NoFatChain(),
+                                            set.modified.tenMs, set.modified.utcOffset,
+                                            set.modified.timestamp});
 
     FoundItem item;
     item.path = walk.path;

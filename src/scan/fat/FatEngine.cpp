@@ -181,3 +181,16 @@ u32 CFatEngine::ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const
 void CFatEngine::ReleaseItems(VolumeEntry& /*entry*/) const
 {
 }
+
+u32 CFatEngine::ReadTimes(VolumeEntry& /*entry*/, const FoundItem& item, FindTimes* times) const
+{
+    // A directory entry keeps the date of the last access only: the item's access time carries
+    // the creation's time of day, which a timeline must not take for the access's.
+    *times = NotedTimes(item);
+    FoundTime accessDay = item.accessed;
+    accessDay.hour = 0;
+    accessDay.minute = 0;
+    accessDay.second = 0;
+    times->accessed = LocalTimeToUnix(accessDay);
+    return kOk;
+}

@@ -289,6 +289,21 @@ void CNtfsEngine::EndSearch(VolumeEntry& entry) const
         entry.ntfs->SetReadAhead(false);
 }
 
+u32 CNtfsEngine::ReadTimes(VolumeEntry& entry, const FoundItem& item, FindTimes* times) const
+{
+    // The search keeps two times per find; the record holds all four, exact to the second.
+    *times = NotedTimes(item);
+    CNtfs* ntfs = entry.ntfs.get();
+    NtfsStandardInformation si;
+    if (!ntfs || item.record == 0 || ntfs->ReadStandardInformation(item.record, &si) != kNtfsOk)
+        return kStreamUnreadable;
+    times->created = FileTimeToUnix(si.created);
+    times->modified = FileTimeToUnix(si.modified);
+    times->changed = FileTimeToUnix(si.mftChanged);
+    times->accessed = FileTimeToUnix(si.accessed);
+    return kOk;
+}
+
 u32 CNtfsEngine::ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const
 {
     CNtfs* ntfs = entry.ntfs.get();

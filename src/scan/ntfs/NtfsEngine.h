@@ -23,6 +23,8 @@ public:
                                      DataStream* stream) const override;
     [[nodiscard]] std::unique_ptr<IStreamReader>
     OpenStream(CDirectRW* reader, const DataStream& stream, u64 chunkBytes) const override;
+    [[nodiscard]] u32 ReadTimes(VolumeEntry& entry, const FoundItem& item,
+                                FindTimes* times) const override;
     [[nodiscard]] u32 ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const override;
     [[nodiscard]] bool FoldersContiguous() const override { return false; }
     void ReleaseItems(VolumeEntry& entry) const override;
