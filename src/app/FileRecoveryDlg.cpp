@@ -363,7 +363,7 @@ void CFileRecoveryDlg::SetMessage(const std::string& text)
 void CFileRecoveryDlg::RenderRows()
 {
     // The listing is made again from the catalogue, filtered and sorted as the bar says.
-    m_list.Filter().SetMimeTypes(&m_fileTypes);
+    TakeFilterBar();
     m_list.Open(m_catalog);
     while (static_cast<std::size_t>(m_typeImages.GetImageCount()) < m_catalog.m_typeIcons.size())
         m_typeImages.Add(TypeBitmap(
