@@ -55,6 +55,8 @@ template <typename T> T Take(const std::uint8_t*& data, std::size_t& size)
 {
     T value{};
     const std::size_t n = size < sizeof value ? size : sizeof value;
+    if (n == 0)
+        return value;
     std::memcpy(&value, data, n);
     data += n;
     size -= n;

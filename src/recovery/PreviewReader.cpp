@@ -161,7 +161,8 @@ u32 ReadPreview(VolumeEntry& volume, const FoundItem& item, u64 limit, std::vect
     const u32 described = volume.engine->DescribeStream(volume, item, &stream);
     if (described == kStreamUnreadable)
         return described;
-    const u64 want = std::min(limit, stream.ReadableBytes());
+    // Resident bytes past the size the find claims are not its data.
+    const u64 want = std::min({limit, stream.ReadableBytes(), stream.size});
     if (stream.resident)
     {
         out->assign(stream.residentBytes.begin(),

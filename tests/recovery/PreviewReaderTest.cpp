@@ -90,6 +90,8 @@ TEST(PreviewReader, ReadsTheStreamAsTheRecoveryWould)
     DataStream resident = Stream(5, {});
     resident.resident = true;
     resident.residentBytes = {'h', 'e', 'l', 'l', 'o'};
+    DataStream residentPastSize = resident;
+    residentPastSize.size = 2;
     DataStream compressed =
         Stream(6 * kCluster, {{0, 2, 2, false}, {2, 0, 2, true}, {4, 9, 4, false}});
     compressed.compressionUnit = 4;
@@ -118,6 +120,7 @@ TEST(PreviewReader, ReadsTheStreamAsTheRecoveryWould)
              return b;
          }()},
         {"resident", resident, 3, kOk, {'h', 'e', 'l'}},
+        {"resident bytes past the size", residentPastSize, kBig, kOk, {'h', 'e'}},
         {"compression units", compressed, kBig, kOk, unitBytes},
         {"clipped: what there is", Stream(kCluster, {{0, 8, 1, false}}), kBig, kStreamClipped,
          Pieces({8}, kCluster)},
