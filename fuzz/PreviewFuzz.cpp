@@ -37,12 +37,6 @@ public:
         *out = stream;
         return kOk;
     }
-    bool DecodeUnit(const u8* in, u64 inSize, u8* out, u64 outSize, u64* produced) const override
-    {
-        *produced = inSize < outSize ? inSize : outSize;
-        std::memcpy(out, in, static_cast<std::size_t>(*produced));
-        return true;
-    }
     u32 ClusterInUse(VolumeEntry&, u64, bool*) const override { return kErrUnsupported; }
     bool FoldersContiguous() const override { return true; }
     void ReleaseItems(VolumeEntry&) const override {}
@@ -55,6 +49,8 @@ template <typename T> T Take(const std::uint8_t*& data, std::size_t& size)
 {
     T value{};
     const std::size_t n = size < sizeof value ? size : sizeof value;
+    if (n == 0)
+        return value;
     std::memcpy(&value, data, n);
     data += n;
     size -= n;

@@ -294,8 +294,13 @@ std::vector<SelectedRow> CFileRecoveryDlg::SelectedRows()
     {
         const auto index = static_cast<std::size_t>(item);
         if (item >= 0 && index < m_list.Count())
-            rows.push_back(
-                SelectedRow{m_list.SelectionName(index), m_list.Row(index).row.description});
+        {
+            const ListedRow& row = m_list.Row(index);
+            const std::string name = m_list.SelectionName(index);
+            const bool below = name != row.row.name;
+            rows.push_back(SelectedRow{name, row.row.description, below ? row.path : std::string(),
+                                       below ? row.row.name : std::string()});
+        }
     }
     return rows;
 }
@@ -363,7 +368,7 @@ void CFileRecoveryDlg::SetMessage(const std::string& text)
 void CFileRecoveryDlg::RenderRows()
 {
     // The listing is made again from the catalogue, filtered and sorted as the bar says.
-    m_list.Filter().SetMimeTypes(&m_fileTypes);
+    TakeFilterBar();
     m_list.Open(m_catalog);
     while (static_cast<std::size_t>(m_typeImages.GetImageCount()) < m_catalog.m_typeIcons.size())
         m_typeImages.Add(TypeBitmap(

@@ -125,6 +125,8 @@ private:
 
     // Makes the filter bar and the condition colours (FileRecoveryDlgFind.cpp).
     void CreateFilterBar();
+    // Sets the list's filter from the bar's controls.
+    void TakeFilterBar();
     // Shows the filter bar above the list (results) or hides it (the drive choice).
     void ShowFilterBar(bool show);
     // Fits the columns to what they show.

@@ -141,15 +141,21 @@ void CFileRecoveryDlg::ShowFilterBar(bool show)
 
 void CFileRecoveryDlg::ApplyFilter()
 {
+    // While a worker runs the items may change: the bar's state is taken at the next listing.
     if (m_wizard.State() != kWizardResults)
         return;
+    RenderRows();
+    ShowMessageLine();
+}
+
+void CFileRecoveryDlg::TakeFilterBar()
+{
     FindFilter& filter = m_list.Filter();
+    filter.SetMimeTypes(&m_fileTypes);
     filter.SetName(m_search->GetValue().utf8_string());
     const int type = m_typeChoice->GetSelection();
     filter.SetType(type > 0 ? static_cast<FindType>(type) : FindType::kAll);
     filter.SetRecoverableOnly(m_recoverable->GetValue());
-    RenderRows();
-    ShowMessageLine();
 }
 
 void CFileRecoveryDlg::ShowMessageLine()

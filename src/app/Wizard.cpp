@@ -127,7 +127,11 @@ u32 CWizard::CollectSelection()
         // The row that leads up a level has no type; a found item named "..x" is kept.
         if (row.name == kUpText && row.description.empty())
             continue;
-        g_Selection.push_back(SelEntry{row.name, IsFolderRow(row) ? 1u : 0u});
+        const u32 isDir = IsFolderRow(row) ? 1u : 0u;
+        if (row.folder.empty())
+            g_Selection.push_back(SelEntry{row.name, isDir});
+        else
+            g_Selection.push_back(SelEntry{row.ownName, isDir, row.folder});
     }
     return static_cast<u32>(rows.size());
 }

@@ -25,6 +25,10 @@ struct SelectedRow
 {
     std::string name;
     std::string description;
+    // A row of a filtered listing below the shown folder: the full path of the folder that
+    // holds it, and its own name (name then leads there from the shown folder). Empty otherwise.
+    std::string folder = {};
+    std::string ownName = {};
 };
 
 // What the wizard asks of the dialog and, through it, of the catalogue.

@@ -18,7 +18,7 @@ struct SelEntry
     // The folder that holds it when that is not the request's folder but one below it (a row
     // of a filtered listing): its full path ("C:\\docs\\2024"); empty otherwise. The copy is
     // then written below the folders between the two.
-    std::string folder;
+    std::string folder = {};
 };
 
 // How a recovery reads and reports.

@@ -105,7 +105,16 @@ StreamPiece ExtentReader::Next(u8* buffer, u64 room)
             std::min<u64>({std::max<u64>(room / m_chunkBytes, 1), CeilDiv(left, m_chunkBytes),
                            CeilDiv(m_remaining, m_chunkBytes)});
         const u64 count = std::min(chunks * m_chunkBytes, left);
-        const u64 done = ReadBatch(buffer, m_stream.ByteOf(extent.lcn) + m_offset, count, chunks);
+        // A cluster number that lies before the data area or past any byte a reader can address
+        // (a damaged run list) reads as a failure, never as whatever the arithmetic wraps to.
+        const u64 lcn = extent.lcn;
+        const bool placed =
+            lcn >= m_stream.firstLcn && m_stream.dataStart <= static_cast<u64>(LLONG_MAX) &&
+            (cluster == 0 || lcn - m_stream.firstLcn <=
+                                 (static_cast<u64>(LLONG_MAX) - m_stream.dataStart) / cluster) &&
+            m_stream.ByteOf(lcn) <= static_cast<u64>(LLONG_MAX) - m_offset;
+        const u64 done =
+            placed ? ReadBatch(buffer, m_stream.ByteOf(lcn) + m_offset, count, chunks) : 0;
         m_offset += count;
         const u64 take = std::min(count, m_remaining);
         m_remaining -= take;

@@ -1,4 +1,4 @@
-// The preview's read: a stream's first bytes, plain or in compression units, into memory; and
+// The preview's read: a stream's first bytes, as its engine hands them out, into memory; and
 // its text and hex renderings.
 #include "recovery/PreviewReader.h"
 
@@ -7,107 +7,39 @@
 #include <cstdio>
 
 #include "catalog/Catalog.h"
+#include "catalog/StreamReader.h"
 #include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
 #include "platform/Status.h"
 
 namespace
 {
-constexpr u64 kMaxUnitBytes = 16u << 20; // no LZNT1 writer makes larger units
-
-// Reads count bytes at byte offset at of the volume into out. False when they cannot be.
-bool ReadAt(CDirectRW& reader, const DataStream& stream, u64 lcn, u8* out, u64 count)
+// Pulls pieces from reader into *out until it holds want bytes or the stream ends. False when a
+// read failed (*out then holds the bytes before it).
+bool Pull(IStreamReader& reader, u64 chunkBytes, u64 want, std::vector<u8>* out)
 {
-    if (lcn < stream.firstLcn || count > UINT32_MAX)
-        return false;
-    const u64 clusters = lcn - stream.firstLcn;
-    if (stream.clusterBytes != 0 && clusters > (LLONG_MAX - stream.dataStart) / stream.clusterBytes)
-        return false;
-    u32 done = 0;
-    return reader.ReadBytes(out, static_cast<u32>(count), &done,
-                            static_cast<s64>(stream.ByteOf(lcn))) == kOk &&
-           done == count;
-}
-
-// Fills out (the stream's first out->size() bytes) from the extents; bytes no extent covers
-// stay zero. *good: bytes before the first read that failed.
-bool ReadPlain(CDirectRW& reader, const DataStream& stream, std::vector<u8>* out, u64* good)
-{
-    const u64 cb = stream.clusterBytes;
-    *good = out->size();
-    for (const StreamExtent& e : stream.extents)
+    const u64 room = std::max<u64>(chunkBytes, (1u << 20) / chunkBytes * chunkBytes);
+    std::vector<u8> buffer(room);
+    while (out->size() < want && !reader.AtEnd())
     {
-        if (e.vcn >= out->size() / cb + 1)
-            continue;
-        const u64 at = e.vcn * cb;
-        if (at >= out->size() || e.hole)
-            continue;
-        const u64 room = out->size() - at;
-        const u64 take = e.length > room / cb ? room : std::min(room, e.length * cb);
-        if (!ReadAt(reader, stream, e.lcn, out->data() + at, take))
+        const StreamPiece piece = reader.Next(buffer.data(), room);
+        if (piece.bytes == 0)
+            break;
+        const u64 take = std::min(piece.bytes, want - out->size());
+        if (piece.hole || piece.data == nullptr)
         {
-            *good = std::min(*good, at);
-            return false;
-        }
-    }
-    return true;
-}
-
-// Decodes the unit that starts at cluster first into unit (zeros where nothing decodes or
-// nothing was stored). False when its stored clusters cannot be read.
-bool LoadUnit(const IVolumeEngine& engine, CDirectRW& reader, const DataStream& stream, u64 first,
-              std::vector<u8>* unit)
-{
-    const u64 cb = stream.clusterBytes;
-    const u64 end = first + stream.compressionUnit;
-    std::vector<u8> stored(unit->size());
-    u64 filled = 0;
-    u64 vcn = first;
-    for (const StreamExtent& e : stream.extents)
-    {
-        if (vcn >= end || e.vcn > vcn || e.vcn + e.length <= vcn)
+            out->resize(out->size() + take, u8{0});
             continue;
-        if (e.hole)
-            break; // the stored clusters end at the unit's hole
-        const u64 take = std::min(e.length - (vcn - e.vcn), end - vcn);
-        if (!ReadAt(reader, stream, e.lcn + (vcn - e.vcn), stored.data() + filled, take * cb))
+        }
+        const u64 ready = std::min(take, piece.ready);
+        out->insert(out->end(), piece.data, piece.data + ready);
+        if (piece.ready < take)
             return false;
-        filled += take * cb;
-        vcn += take;
     }
-    std::fill(unit->begin(), unit->end(), u8{0});
-    if (filled == unit->size())
-        *unit = std::move(stored);
-    else if (filled != 0)
-    {
-        u64 produced = 0;
-        (void)engine.DecodeUnit(stored.data(), filled, unit->data(), unit->size(), &produced);
-        std::fill(unit->begin() +
-                      static_cast<std::ptrdiff_t>(std::min<u64>(produced, unit->size())),
-                  unit->end(), u8{0});
-    }
+    if (reader.AtEnd() && out->size() < want)
+        out->resize(std::min(want, out->size() + reader.TailZeros()), u8{0});
     return true;
 }
-
-bool ReadCompressed(const IVolumeEngine& engine, CDirectRW& reader, const DataStream& stream,
-                    std::vector<u8>* out, u64* good)
-{
-    const u64 cb = stream.clusterBytes;
-    *good = 0;
-    if (stream.compressionUnit > kMaxUnitBytes / cb)
-        return false;
-    std::vector<u8> unit(stream.compressionUnit * cb);
-    for (u64 first = 0; *good < out->size(); first += stream.compressionUnit)
-    {
-        if (!LoadUnit(engine, reader, stream, first, &unit))
-            return false;
-        const u64 take = std::min<u64>(unit.size(), out->size() - *good);
-        std::copy_n(unit.begin(), take, out->begin() + static_cast<std::ptrdiff_t>(*good));
-        *good += take;
-    }
-    return true;
-}
-
 // Length of the valid UTF-8 sequence at bytes[i], or 0.
 std::size_t Utf8Length(const std::vector<u8>& bytes, std::size_t i)
 {
@@ -161,7 +93,8 @@ u32 ReadPreview(VolumeEntry& volume, const FoundItem& item, u64 limit, std::vect
     const u32 described = volume.engine->DescribeStream(volume, item, &stream);
     if (described == kStreamUnreadable)
         return described;
-    const u64 want = std::min(limit, stream.ReadableBytes());
+    // Resident bytes past the size the find claims are not its data.
+    const u64 want = std::min({limit, stream.ReadableBytes(), stream.size});
     if (stream.resident)
     {
         out->assign(stream.residentBytes.begin(),
@@ -169,17 +102,17 @@ u32 ReadPreview(VolumeEntry& volume, const FoundItem& item, u64 limit, std::vect
         return described;
     }
     CDirectRW* reader = volume.engine->DataReader(volume);
-    if (reader == nullptr || stream.clusterBytes == 0)
+    const u64 chunkBytes = volume.engine->ClusterBytes(volume);
+    // No volume has clusters of more than a few MiB: a larger claim is not read.
+    constexpr u64 kMaxChunkBytes = 16u << 20;
+    if (reader == nullptr || stream.clusterBytes == 0 || chunkBytes == 0 ||
+        chunkBytes > kMaxChunkBytes)
         return kStreamUnreadable;
-    out->assign(want, u8{0});
-    u64 good = 0;
-    const bool read = stream.compressionUnit != 0
-                          ? ReadCompressed(*volume.engine, *reader, stream, out, &good)
-                          : ReadPlain(*reader, stream, out, &good);
-    out->resize(std::min<u64>(good, out->size()));
-    if (stream.initializedSize < out->size())
-        std::fill(out->begin() + static_cast<std::ptrdiff_t>(stream.initializedSize), out->end(),
-                  u8{0});
+    const std::unique_ptr<IStreamReader> pieces =
+        volume.engine->OpenStream(reader, stream, chunkBytes);
+    if (!pieces)
+        return kStreamUnreadable;
+    const bool read = Pull(*pieces, chunkBytes, want, out);
     return read ? described : kPreviewReadFailed;
 }
 

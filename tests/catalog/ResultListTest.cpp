@@ -14,7 +14,7 @@ namespace
 {
 using Names = std::vector<std::string>;
 
-struct Spec
+struct Listed
 {
     const char* path;
     const char* name;
@@ -31,7 +31,7 @@ protected:
     {
         std::setlocale(LC_ALL, "C");
         catalog.InitFileTypes();
-        const Spec specs[] = {
+        const Listed listed[] = {
             {"C:", "docs", 0x10, 0, 2020, FindCondition::kNotJudged},
             {"C:", "top.jpg", 0x20, 10240, 2021, FindCondition::kGood},
             {"C:", "Zeta.txt", 0x20, 2048, 1999, FindCondition::kPartial},
@@ -46,7 +46,7 @@ protected:
         volume.name = "C:";
         volume.fsType = kFsFat32;
         volume.engine = &FatEngine();
-        for (const Spec& s : specs)
+        for (const Listed& s : listed)
         {
             FoundItem item;
             item.path = s.path;

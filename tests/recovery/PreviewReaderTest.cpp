@@ -1,11 +1,12 @@
-// The preview's read of a find's first bytes through its stream description (extents in any
-// order, holes, the initialized size, resident data, compression units, failed reads, hostile
+// The preview's read of a find's first bytes through its stream description (extents,
+// holes, the initialized size, resident data, compression units, failed reads, hostile
 // extents), and the text and hex renderings of them.
 #include "recovery/PreviewReader.h"
 
 #include <gtest/gtest.h>
 
 #include "catalog/Catalog.h"
+#include "catalog/StreamReader.h"
 #include "catalog/VolumeEngine.h"
 #include "disk/Faulty_RW.h"
 #include "platform/Status.h"
@@ -14,8 +15,44 @@ namespace
 {
 constexpr u64 kCluster = 512;
 
+// Hands out a coded stream's stored clusters with each byte flipped, holes as zeros, in one
+// piece of the stream's size.
+class Flipped final : public IStreamReader
+{
+public:
+    Flipped(CDirectRW* from, const DataStream& s) : m_bytes(s.size)
+    {
+        for (const StreamExtent& e : s.extents)
+            for (u64 c = 0; c < e.length && !e.hole && (e.vcn + c) * kCluster < s.size; ++c)
+            {
+                std::vector<u8> cluster(kCluster);
+                u32 done = 0;
+                (void)from->ReadBytes(cluster.data(), kCluster, &done,
+                                      static_cast<s64>((e.lcn + c) * kCluster));
+                const u64 at = (e.vcn + c) * kCluster;
+                for (u64 i = 0; i < kCluster && at + i < s.size; ++i)
+                    m_bytes[at + i] = static_cast<u8>(~cluster[i]);
+            }
+    }
+    StreamPiece Next(u8*, u64) override
+    {
+        StreamPiece piece;
+        if (m_done)
+            return piece;
+        m_done = true;
+        piece.data = m_bytes.data();
+        piece.bytes = piece.ready = m_bytes.size();
+        return piece;
+    }
+    bool AtEnd() const override { return m_done; }
+
+private:
+    std::vector<u8> m_bytes;
+    bool m_done = false;
+};
+
 // An engine that describes one stream and reads a volume of 16 clusters, cluster c filled with
-// the byte c; its "decoding" flips each stored byte.
+// the byte c; it hands out a coded stream with each stored byte flipped.
 class FakeEngine final : public IVolumeEngine
 {
 public:
@@ -30,12 +67,14 @@ public:
         *out = stream;
         return status;
     }
-    bool DecodeUnit(const u8* in, u64 inSize, u8* out, u64 outSize, u64* produced) const override
+    // A coded stream is handed out as the engine decodes it: here, its stored clusters with
+    // each byte flipped, in one piece.
+    std::unique_ptr<IStreamReader> OpenStream(CDirectRW* from, const DataStream& s,
+                                              u64 chunkBytes) const override
     {
-        *produced = std::min(inSize, outSize);
-        for (u64 i = 0; i < *produced; ++i)
-            out[i] = static_cast<u8>(~in[i]);
-        return true;
+        if (s.compressionUnit == 0)
+            return IVolumeEngine::OpenStream(from, s, chunkBytes);
+        return std::make_unique<Flipped>(from, s);
     }
     u32 ClusterInUse(VolumeEntry&, u64, bool*) const override { return kErrUnsupported; }
     bool FoldersContiguous() const override { return true; }
@@ -90,6 +129,8 @@ TEST(PreviewReader, ReadsTheStreamAsTheRecoveryWould)
     DataStream resident = Stream(5, {});
     resident.resident = true;
     resident.residentBytes = {'h', 'e', 'l', 'l', 'o'};
+    DataStream residentPastSize = resident;
+    residentPastSize.size = 2;
     DataStream compressed =
         Stream(6 * kCluster, {{0, 2, 2, false}, {2, 0, 2, true}, {4, 9, 4, false}});
     compressed.compressionUnit = 4;
@@ -101,13 +142,13 @@ TEST(PreviewReader, ReadsTheStreamAsTheRecoveryWould)
     };
     std::vector<u8> unitBytes = flipped(Pieces({2, 3}, 2 * kCluster));
     unitBytes.resize(4 * kCluster, 0);
-    const std::vector<u8> secondUnit = Pieces({9, 10}, 2 * kCluster);
+    const std::vector<u8> secondUnit = flipped(Pieces({9, 10}, 2 * kCluster));
     unitBytes.insert(unitBytes.end(), secondUnit.begin(), secondUnit.end());
     DataStream faulty = Stream(3 * kCluster, {{0, 1, 1, false}, {1, 15, 2, false}});
 
     const Case cases[] = {
-        {"extents out of order, a hole",
-         Stream(3 * kCluster + 7, {{2, 5, 2, false}, {0, 7, 1, false}, {1, 0, 1, true}}), kBig, kOk,
+        {"extents, a hole",
+         Stream(3 * kCluster + 7, {{0, 7, 1, false}, {1, 0, 1, true}, {2, 5, 2, false}}), kBig, kOk,
          Pieces({7, 0, 5, 6}, 3 * kCluster + 7)},
         {"cut at the limit", Stream(4 * kCluster, {{0, 3, 4, false}}), 100, kOk, Pieces({3}, 100)},
         {"zeros past the initialized size", initialized, kBig, kOk,
@@ -118,7 +159,8 @@ TEST(PreviewReader, ReadsTheStreamAsTheRecoveryWould)
              return b;
          }()},
         {"resident", resident, 3, kOk, {'h', 'e', 'l'}},
-        {"compression units", compressed, kBig, kOk, unitBytes},
+        {"resident bytes past the size", residentPastSize, kBig, kOk, {'h', 'e'}},
+        {"a coded stream as its engine hands it out", compressed, kBig, kOk, unitBytes},
         {"clipped: what there is", Stream(kCluster, {{0, 8, 1, false}}), kBig, kStreamClipped,
          Pieces({8}, kCluster)},
         {"a failed read keeps the bytes before it", faulty, kBig, kPreviewReadFailed,
@@ -138,8 +180,8 @@ TEST(PreviewReader, ReadsTheStreamAsTheRecoveryWould)
          kBig,
          kPreviewReadFailed,
          {}},
-        {"an extent far past the data is ignored",
-         Stream(kCluster, {{kBig, 1, kBig, false}, {0, 2, kBig, false}}), kBig, kOk,
+        {"an extent longer than the stream is read as far as its size",
+         Stream(kCluster, {{0, 2, kBig, false}, {kBig, 1, kBig, false}}), kBig, kOk,
          Pieces({2}, kCluster)},
     };
     for (const Case& c : cases)

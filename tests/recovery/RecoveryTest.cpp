@@ -449,7 +449,7 @@ TEST_F(RecoveryFat16, ExplicitRequestLeavesTheViewAndTheSelectionAlone)
     EXPECT_EQ(Tree(m_dest),
               (std::vector<std::string>{"SUB/", "SUB/Old Draft Notes.txt", "_ONE.TXT"}));
     EXPECT_EQ(ReadText(m_dest + "/_ONE.TXT"), FatContent("DOCS/GONE.TXT", 444));
-    EXPECT_TRUE(m_sink.Finished());
+    EXPECT_TRUE(Finished(m_sink));
     EXPECT_EQ(m_catalog.m_curPath, "C:\\_LDDIR");
     ASSERT_EQ(g_Selection.size(), 1u);
     EXPECT_EQ(g_Selection[0].name, "_EEP1.TXT");
