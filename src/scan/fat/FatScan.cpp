@@ -177,9 +177,10 @@ u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Liv
     return walker.WalkDeletedFolder(first, finds, overwritten);
 }
 
-// Walks the root folder: on FAT32 through its cluster chain from rootCluster (walked but not
-// catalogued: a failed walk only leaves the root empty), else the fixed root of rootEntries
-// entries from rootSector. Returns 0, or 8 when there is no memory for the fixed root's reads.
+// Walks the root folder: on FAT32 through its cluster chain from rootEntriesOrCluster (walked
+// but not catalogued: a failed walk only leaves the root empty), else the fixed root of
+// rootEntriesOrCluster entries from rootSector. Returns 0, or 8 when there is no memory for the
+// fixed root's reads.
 u32 ScanRoot(CCatalog& catalog, VolumeEntry& volume, FatFolderWalk& walker, LiveEntries* live,
              u64 rootSector, u32 rootEntriesOrCluster)
 {
