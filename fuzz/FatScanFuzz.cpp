@@ -1,6 +1,8 @@
-// A whole FAT volume scan over a mutated small volume held in memory. Inputs shorter than the
-// volume are padded with zeros, so that seeds can leave out an image's empty tail. Two bytes of
-// the boot sector's code area (0x1FC, 0x1FD), when not zero, name a sector whose reads fail.
+// A whole FAT volume scan (the engine's Open, the folder walk of fat/FatFolderWalk.h, the
+// naming, the cluster assignment and the conditions) over a mutated small volume held in
+// memory. Inputs shorter than the volume are padded with zeros, so that seeds can leave out an
+// image's empty tail. Two bytes of the boot sector's code area (0x1FC, 0x1FD), when not zero,
+// name a sector whose reads fail.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
