@@ -1,6 +1,8 @@
-// A whole FAT volume scan over a mutated small volume held in memory. Inputs shorter than the
-// volume are padded with zeros, so that seeds can leave out an image's empty tail. Two bytes of
-// the boot sector's code area (0x1FC, 0x1FD), when not zero, name a sector whose reads fail.
+// A whole FAT volume scan (the engine's Open, the folder walk of fat/FatFolderWalk.h, the
+// naming, the cluster assignment and the conditions) over a mutated small volume held in
+// memory. Inputs shorter than the volume are padded with zeros, so that seeds can leave out an
+// image's empty tail. Two bytes of the boot sector's code area (0x1FC, 0x1FD), when not zero,
+// name a sector whose reads fail.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -8,8 +10,6 @@
 
 #include "catalog/Catalog.h"
 #include "disk/Faulty_RW.h"
-#include "fat/FatBootSector.h"
-#include "fat/FatTable.h"
 #include "scan/FindConditions.h"
 #include "scan/fat/FatEngine.h"
 #include "scan/fat/FatScan.h"
@@ -46,20 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size)
     const u64 failing = image[0x1FC] | (image[0x1FD] << 8);
     if (failing != 0)
         reader->FailSector(failing);
-    volume.reader = std::move(reader);
-    volume.fatBoot = std::make_unique<FatBootSector>();
-    if (!volume.fatBoot->Parse(image.data() + 11))
+    // Opened as the search start opens a volume.
+    if (!FatEngine().OpenOn(volume, std::move(reader)))
         return 0;
-    u32 type = kFsNone;
-    (void)volume.fatBoot->GetFatType(&type);
-    volume.fsType = type;
-    volume.engine = &FatEngine();
-    volume.fatTable = std::make_unique<FatTable>();
-    if (!volume.fatTable->Attach(volume.reader.get(), *volume.fatBoot))
-        return 0;
-    volume.sectorsPerCluster = volume.fatBoot->GetBpb()->sectorsPerCluster;
-    volume.clusterCount = static_cast<u32>(volume.fatBoot->GetClusterLimit(true));
-    volume.bytesPerSector = volume.fatBoot->GetBytesPerSector();
 
     g_bRunning = 1;
     (void)ScanFatVolume(catalog, volume);

@@ -170,34 +170,14 @@ inline std::vector<std::string> Tree(const std::string& root)
     return out;
 }
 
-// Registers image under drive and fills a FAT volume entry through the drive table, as the
-// search start does; reader replaces the device reader when given.
+// Registers image under drive and opens a FAT volume entry on it through the engine's own
+// Open, as the search start does; reader replaces the drive table's reader when given.
 inline bool OpenFatEntry(const std::string& image, const std::string& drive, VolumeEntry& entry,
                          std::unique_ptr<CDirectRW> reader = nullptr)
 {
     RegisterSource(drive, image);
     entry.name = drive;
-    entry.reader = reader ? std::move(reader) : std::make_unique<CFile_RW>();
-    if (entry.reader->Open(drive, 512) != kOk)
-        return false;
-    u8 sector[512] = {};
-    u32 done = 0;
-    if (entry.reader->ReadSectors(sector, 1, &done, 0) != kOk)
-        return false;
-    entry.fatBoot = std::make_unique<FatBootSector>();
-    if (!entry.fatBoot->Parse(sector + 11))
-        return false;
-    u32 type = kFsNone;
-    (void)entry.fatBoot->GetFatType(&type);
-    entry.fsType = type;
-    entry.engine = &FatEngine();
-    entry.fatTable = std::make_unique<FatTable>();
-    if (!entry.fatTable->Attach(entry.reader.get(), *entry.fatBoot))
-        return false;
-    entry.sectorsPerCluster = entry.fatBoot->GetBpb()->sectorsPerCluster;
-    entry.bytesPerSector = entry.fatBoot->GetBytesPerSector();
-    entry.clusterCount = static_cast<u32>(entry.fatBoot->GetClusterLimit(true));
-    return true;
+    return reader ? FatEngine().OpenOn(entry, std::move(reader)) : FatEngine().Open(entry);
 }
 
 inline bool OpenNtfsEntry(const std::string& image, const std::string& drive, VolumeEntry& entry,

@@ -217,11 +217,9 @@ TEST_P(FatScanBigFolder, ALiveFolderReadsAsItsClustersOneByOne)
     ASSERT_TRUE(volume.fatBoot->ClusterToSector(&third));
     CCatalog catalog;
     VolumeEntry faulty;
-    ASSERT_TRUE(OpenFatVolume(image, faulty));
     auto reader = std::make_unique<CFaulty_RW>(std::move(image));
     reader->FailSector(static_cast<u64>(third) + volume.sectorsPerCluster - 1);
-    faulty.reader = std::move(reader);
-    ASSERT_TRUE(faulty.fatTable->Attach(faulty.reader.get(), *faulty.fatBoot));
+    ASSERT_TRUE(OpenFatVolume(std::move(reader), faulty));
     g_bRunning = 1;
     EXPECT_EQ(ScanFatVolume(catalog, faulty), 0u);
     EXPECT_EQ(camFiles(faulty.items), expected);
@@ -230,83 +228,3 @@ TEST_P(FatScanBigFolder, ALiveFolderReadsAsItsClustersOneByOne)
 INSTANTIATE_TEST_SUITE_P(Volumes, FatScanBigFolder, ::testing::Values("fatbigdel16", "fatbigdel32"),
                          [](const ::testing::TestParamInfo<const char*>& p)
                          { return std::string(p.param); });
-
-// Clusters read on past a deleted folder's first one, on crafted bytes.
-TEST(FatScanBigFolderBlock, CheckDirContinuationRules)
-{
-    auto entry = [](const char* name, u8 attr)
-    {
-        std::vector<u8> e(32, 0);
-        std::memcpy(e.data(), name, 11);
-        e[11] = attr;
-        StoreLe16(&e[22], 0x6000); // 12:00:00
-        StoreLe16(&e[24], 0x5265); // 2021-03-05
-        StoreLe16(&e[26], 5);
-        return e;
-    };
-    auto longPart = [](u8 ord)
-    {
-        std::vector<u8> e(32, 0);
-        e[0] = ord;
-        e[11] = 0x0F;
-        e[1] = 'a';
-        return e;
-    };
-    auto block = [](std::initializer_list<std::vector<u8>> slots)
-    {
-        std::vector<u8> b;
-        for (const std::vector<u8>& s : slots)
-            b.insert(b.end(), s.begin(), s.end());
-        return b;
-    };
-    const std::vector<u8> end(32, 0);
-    std::vector<u8> deleted = entry("\xE5OO     TXT", 0x20);
-    std::vector<u8> noDate = entry("A       TXT", 0x20);
-    StoreLe16(&noDate[24], 0);
-    StoreLe16(&noDate[22], 0);
-    std::vector<u8> badMonth = entry("A       TXT", 0x20);
-    StoreLe16(&badMonth[24], 0x53A5); // month 13
-    std::vector<u8> typedPart = longPart(0x41);
-    typedPart[12] = 1;
-    std::vector<u8> clusterPart = longPart(0x41);
-    clusterPart[26] = 1;
-    std::vector<u8> junkAfterEnd(32, 0);
-    junkAfterEnd[5] = 'x'; // a slot after the end that begins with 0 is allowed
-    std::vector<u8> liveAfterEnd = entry("B       TXT", 0x20);
-    struct Case
-    {
-        const char* what;
-        std::vector<u8> bytes;
-        bool folder;
-    };
-    const Case cases[] = {
-        {"entries up to the end", block({longPart(0x42), longPart(0x01), deleted, end}), true},
-        {"entries to the cluster end", block({entry("A       TXT", 0x20), deleted}), true},
-        {"deleted long-name part", block({longPart(0xE5), deleted, end, junkAfterEnd}), true},
-        {"no write date", block({noDate}), true},
-        {"end mark first", block({end, deleted}), false},
-        {"entry after the end", block({deleted, end, liveAfterEnd}), false},
-        {"month 13", block({badMonth}), false},
-        {"dot in a short name", block({entry("A.B     TXT", 0x20)}), false},
-        {"control byte in a name", block({entry("A\x01      TXT", 0x20)}), false},
-        {"attribute 0x80", block({entry("A       TXT", 0xA0)}), false},
-        {"first cluster above the limit", block({entry("A       TXT", 0x20)}), false},
-        {"long-name order 0", block({longPart(0x40)}), false},
-        {"long-name order 21", block({longPart(0x15)}), false},
-        {"long-name type", block({typedPart}), false},
-        {"long-name cluster", block({clusterPart}), false},
-        {"text", block({std::vector<u8>(32, 'a')}), false},
-    };
-    for (const Case& c : cases)
-    {
-        const u32 limit = std::string(c.what) == "first cluster above the limit" ? 4 : 100;
-        EXPECT_EQ(CheckDirContinuation(c.bytes.data(), static_cast<u32>(c.bytes.size()), limit),
-                  c.folder)
-            << c.what;
-    }
-    EXPECT_FALSE(CheckDirContinuation(nullptr, 32, 100));
-    EXPECT_FALSE(CheckDirContinuation(deleted.data(), 31, 100));
-    EXPECT_TRUE(HasDirEnd(block({deleted, end}).data(), 64));
-    EXPECT_FALSE(HasDirEnd(block({deleted, end}).data(), 32));
-    EXPECT_FALSE(HasDirEnd(nullptr, 64));
-}

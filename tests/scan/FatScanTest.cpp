@@ -1,6 +1,6 @@
 // Whole scans of FAT12/16/32 volumes made by mkfs.fat and mtools, checked against golden
-// listings and against The Sleuth Kit's fls; crafted damage to real volumes; byte-array tests
-// of the directory-block helpers.
+// listings and against The Sleuth Kit's fls; crafted damage to real volumes. The folder walk's
+// own tests are in tests/fat/FatFolderWalkTest.cpp.
 #include "scan/fat/FatScan.h"
 
 #include <gtest/gtest.h>
@@ -37,14 +37,14 @@ std::string Line(const FoundItem& item)
     return s.str();
 }
 
-ScanResult Scan(std::vector<u8> image, u32 readerSectorSize = 512)
+ScanResult Scan(std::vector<u8> image)
 {
     ScanResult result;
     CCatalog catalog;
     RecordingSink sink;
     catalog.m_sink = &sink;
     VolumeEntry volume;
-    EXPECT_TRUE(OpenFatVolume(std::move(image), volume, readerSectorSize));
+    EXPECT_TRUE(OpenFatVolume(std::move(image), volume));
     g_bRunning = 1;
     result.status = ScanFatVolume(catalog, volume);
     for (const FoundItem& item : volume.items)
@@ -61,12 +61,12 @@ ScanResult Scan(std::vector<u8> image, u32 readerSectorSize = 512)
     return result;
 }
 
-ScanResult ScanImage(const std::string& name, u32 readerSectorSize = 512)
+ScanResult ScanImage(const std::string& name)
 {
     std::string path = TestImage(name);
     if (path.empty())
         return {};
-    return Scan(ReadImage(path), readerSectorSize);
+    return Scan(ReadImage(path));
 }
 
 // The common tree of fat.sh, in the order of the breadth-first walk, with each volume's first
@@ -184,13 +184,6 @@ void SetFat16Entry(std::vector<u8>& image, u32 cluster, u16 value)
     u32 bps = LoadLe16(&image[11]);
     u32 reserved = LoadLe16(&image[14]);
     StoreLe16(&image[static_cast<size_t>(reserved) * bps + cluster * 2], value);
-}
-
-u16 Fat16Entry(const std::vector<u8>& image, u32 cluster)
-{
-    u32 bps = LoadLe16(&image[11]);
-    u32 reserved = LoadLe16(&image[14]);
-    return LoadLe16(&image[static_cast<size_t>(reserved) * bps + cluster * 2]);
 }
 
 u64 FirstOf(const ScanResult& r, const std::string& item)
@@ -325,40 +318,6 @@ TEST(FatScan, PathSeparatorsInNamesAreReplaced)
         << ::testing::PrintToString(r.listing);
 }
 
-TEST(FatScan, RootLongNameAcrossChunksIsRead)
-{
-    ScanResult r = ScanImage("fatscanroot");
-    ASSERT_EQ(r.items.size(), 1u);
-    EXPECT_EQ(r.items[0].name, "Root Straddling Name.txt");
-    EXPECT_EQ(r.items[0].size, 99u);
-}
-
-TEST(FatScan, CarriedSectorExaminesEveryEntryOnce)
-{
-    // 4096-byte sectors: the carried sector holds 128 entries, among them the deleted W050.
-    ScanResult r = ScanImage("fatscan4k", 4096);
-    EXPECT_EQ(r.listing,
-              (std::vector<std::string>{"C:\\WIDE|10|0|0|2", "C:\\WIDE\\_050.TXT|20|1|20|52",
-                                        "C:\\WIDE\\Wide Straddling Name.txt|20|1|300|52"}));
-}
-
-TEST(FatScan, ChainCycleInLiveFolderEndsTheWalk)
-{
-    std::string path = TestImage("fat16");
-    ASSERT_FALSE(path.empty());
-    std::vector<u8> image = ReadImage(path);
-    ScanResult plain = Scan(image);
-    // Point the last cluster of MANY's chain back to its first cluster.
-    u32 first = static_cast<u32>(FirstOf(plain, "C:\\MANY"));
-    u32 last = first;
-    for (int steps = 0; Fat16Entry(image, last) < 0xFFF8 && steps < 100; ++steps)
-        last = Fat16Entry(image, last);
-    ASSERT_NE(last, first) << "MANY must span several clusters";
-    SetFat16Entry(image, last, static_cast<u16>(first));
-    ScanResult looped = Scan(image);
-    EXPECT_EQ(looped.listing, plain.listing);
-}
-
 TEST(FatScan, LiveFolderWithFreeFatEntryIsNotWalked)
 {
     std::string path = TestImage("fat16");
@@ -418,15 +377,12 @@ TEST(FatScan, ClearedRunFlagStopsAtOnce)
 
 TEST(FatScan, FailingDeviceFindsNothing)
 {
-    std::vector<u8> image = ReadImage(TestImage("fat16"));
     CCatalog catalog;
     VolumeEntry volume;
-    ASSERT_TRUE(OpenFatVolume(image, volume));
-    auto faulty = std::make_unique<CFaulty_RW>(std::move(image));
+    auto faulty = std::make_unique<CFaulty_RW>(ReadImage(TestImage("fat16")));
     CFaulty_RW& device = *faulty;
-    volume.reader = std::move(faulty);
-    // The FAT is read through the same device (attached while it still reads).
-    ASSERT_TRUE(volume.fatTable->Attach(volume.reader.get(), *volume.fatBoot));
+    // The FAT is read through the same device (opened while it still reads).
+    ASSERT_TRUE(OpenFatVolume(std::move(faulty), volume));
     device.FailAfter(0);
     g_bRunning = 1;
     EXPECT_EQ(ScanFatVolume(catalog, volume), 0u);
@@ -446,48 +402,6 @@ TEST(FatScan, InvalidBootSectorOrGeometryIsRefused)
     ASSERT_TRUE(OpenFatVolume(ReadImage(TestImage("fat12")), zero));
     zero.bytesPerSector = 0;
     EXPECT_EQ(ScanFatVolume(catalog, zero), kErrBadFatBoot);
-}
-
-// Directory-block helpers on crafted bytes.
-namespace
-{
-std::vector<u8> Entries(std::initializer_list<std::pair<const char*, u8>> entries)
-{
-    std::vector<u8> block;
-    for (const auto& [name, attr] : entries)
-    {
-        u8 e[32] = {};
-        std::memcpy(e, name, 11);
-        e[11] = attr;
-        StoreLe16(e + 26, 5);
-        block.insert(block.end(), e, e + 32);
-    }
-    return block;
-}
-} // namespace
-
-TEST(FatScan, CheckDirBlockRules)
-{
-    std::vector<u8> good = Entries({{".          ", 0x10}, {"A       TXT", 0x20}});
-    EXPECT_TRUE(CheckDirBlock(good.data(), static_cast<u32>(good.size()), 100));
-    EXPECT_FALSE(CheckDirBlock(nullptr, 64, 100));
-    EXPECT_FALSE(CheckDirBlock(good.data(), 31, 100));
-    EXPECT_FALSE(CheckDirBlock(good.data(), static_cast<u32>(good.size()), 4)); // cluster 5 > 4
-
-    std::vector<u8> endMark = Entries({{"A       TXT", 0x20}, {"B       TXT", 0x20}});
-    endMark[32] = 0;
-    endMark.resize(96, 0xFF); // junk after the end of the directory is not looked at
-    EXPECT_TRUE(CheckDirBlock(endMark.data(), static_cast<u32>(endMark.size()), 100));
-    std::vector<u8> emptyFirst = Entries({{"\0          ", 0x20}});
-    EXPECT_FALSE(CheckDirBlock(emptyFirst.data(), 32, 100));
-    for (u8 attr : {0x40, 0x80})
-    {
-        std::vector<u8> bad = Entries({{"A       TXT", 0x20}, {"B       TXT", attr}});
-        EXPECT_FALSE(CheckDirBlock(bad.data(), static_cast<u32>(bad.size()), 100)) << int(attr);
-    }
-    std::vector<u8> longPart = Entries({{"A       TXT", 0x0F}});
-    StoreLe16(&longPart[26], 0xFFFF); // a long-name part's cluster field is not checked
-    EXPECT_TRUE(CheckDirBlock(longPart.data(), 32, 100));
 }
 
 // The clusters each deleted file of fat_frag (frag.sh) was given, against where the recipe put

@@ -251,12 +251,9 @@ TEST(FindConditionsTest, FatMostlyUnreadableGivesNoMap)
     std::vector<u8> image = ReadImage(TestImage("fatbigdel32"));
     ASSERT_GT(image.size(), 512u);
     VolumeEntry volume;
-    ASSERT_TRUE(OpenFatVolume(image, volume));
     auto faulty = std::make_unique<CFaulty_RW>(std::move(image));
     CFaulty_RW& device = *faulty;
-    ASSERT_EQ(device.Open("C:", 512), kOk);
-    ASSERT_TRUE(volume.fatTable->Attach(&device, *volume.fatBoot));
-    volume.reader = std::move(faulty);
+    ASSERT_TRUE(OpenFatVolume(std::move(faulty), volume));
     ASSERT_GT(volume.fatTable->ClusterLimit(), 4u * 4096);
     device.FailAfter(0);
     g_bRunning = 1;

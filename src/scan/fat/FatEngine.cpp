@@ -35,8 +35,13 @@ const CFatEngine& FatEngine()
 
 bool CFatEngine::Open(VolumeEntry& entry) const
 {
+    return OpenOn(entry, NewDriveReader(entry.name));
+}
+
+bool CFatEngine::OpenOn(VolumeEntry& entry, std::unique_ptr<CDirectRW> reader) const
+{
     entry.engine = this;
-    entry.reader = NewDriveReader(entry.name);
+    entry.reader = std::move(reader);
     if (!entry.reader || entry.reader->Open(entry.name, kSectorSize) != kOk)
         return false;
     u8 sector[kSectorSize] = {};

@@ -2,12 +2,18 @@
 // deleted-entry search, and a find's data as the clusters the search assigned to it.
 #pragma once
 
+#include <memory>
+
 #include "catalog/VolumeEngine.h"
 
 class CFatEngine final : public IVolumeEngine
 {
 public:
     [[nodiscard]] bool Open(VolumeEntry& entry) const override;
+    // Open through reader (closed or open; it is opened on entry.name) instead of the drive
+    // table's reader for entry.name, with the same reads and checks: for a reader of another
+    // kind over the same drive, or over bytes in memory.
+    [[nodiscard]] bool OpenOn(VolumeEntry& entry, std::unique_ptr<CDirectRW> reader) const;
     [[nodiscard]] u32 Search(CCatalog& catalog, VolumeEntry& entry) const override;
     [[nodiscard]] u32 LoadAllocation(VolumeEntry& entry, AllocationMap* map) const override;
     void EndSearch(VolumeEntry& entry) const override;

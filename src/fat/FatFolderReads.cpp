@@ -1,5 +1,5 @@
 // Reads of FAT folder clusters: single clusters, and stretches of a chain read at once.
-#include "scan/fat/FatFolderReads.h"
+#include "fat/FatFolderReads.h"
 
 #include <climits>
 #include <cstring>
@@ -7,6 +7,13 @@
 
 #include "disk/DirectRW.h"
 #include "fat/FatTable.h"
+
+bool FatFolderSource::Usable() const
+{
+    return bytesPerSector >= 512 && bytesPerSector % 512 == 0 && bytesPerSector <= 65536 &&
+           sectorsPerCluster >= 1 && sectorsPerCluster <= 255 && reader != nullptr &&
+           boot != nullptr && table != nullptr;
+}
 
 u32 ReadVolumeSectors(CDirectRW& reader, u8* buffer, u32 count, u64 sector, u32 bytesPerSector)
 {
@@ -21,8 +28,8 @@ u32 ReadVolumeSectors(CDirectRW& reader, u8* buffer, u32 count, u64 sector, u32 
 
 u32 FolderClusterReads::Read(u32 cluster, u64 sector, u8* out)
 {
-    const u32 bps = m_volume.bytesPerSector;
-    const u32 spc = m_volume.sectorsPerCluster;
+    const u32 bps = m_source.bytesPerSector;
+    const u32 spc = m_source.sectorsPerCluster;
     const u32 clusterBytes = spc * bps;
     if (m_count != 0 && cluster >= m_first && cluster - m_first < m_count)
     {
@@ -34,10 +41,10 @@ u32 FolderClusterReads::Read(u32 cluster, u64 sector, u8* out)
     m_count = 0;
     // How far the chain runs on from cluster to the next cluster on the volume: clusters the
     // walk is about to read, unless the chain turns back into itself first.
-    FatTable& table = *m_volume.fatTable;
+    FatTable& table = *m_source.table;
     const u32 most = kStretchBytes / clusterBytes;
     u32 count = 1;
-    while (count < most && cluster + count - 1 < m_volume.clusterCount &&
+    while (count < most && cluster + count - 1 < m_source.clusterCount &&
            table.GetEntry(cluster + count - 1) == cluster + count)
         ++count;
     if (count > 1)
@@ -45,7 +52,7 @@ u32 FolderClusterReads::Read(u32 cluster, u64 sector, u8* out)
         if (!m_stretch)
             m_stretch = std::make_unique_for_overwrite<u8[]>(kStretchBytes);
         const u32 got =
-            ReadVolumeSectors(*m_volume.reader, m_stretch.get(), count * spc, sector, bps);
+            ReadVolumeSectors(*m_source.reader, m_stretch.get(), count * spc, sector, bps);
         if (got == count * clusterBytes)
         {
             m_first = cluster;
@@ -54,5 +61,5 @@ u32 FolderClusterReads::Read(u32 cluster, u64 sector, u8* out)
             return clusterBytes;
         }
     }
-    return ReadVolumeSectors(*m_volume.reader, out, spc, sector, bps);
+    return ReadVolumeSectors(*m_source.reader, out, spc, sector, bps);
 }

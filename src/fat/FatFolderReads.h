@@ -3,10 +3,27 @@
 
 #include <memory>
 
-#include "catalog/Catalog.h"
 #include "platform/Types.h"
 
 class CDirectRW;
+class FatBootSector;
+class FatTable;
+
+// What a folder walk reads a FAT volume through, none of it owned: its sectors, its boot sector
+// (where the clusters lie) and its FAT, with the geometry the boot sector gave.
+struct FatFolderSource
+{
+    CDirectRW* reader = nullptr;
+    const FatBootSector* boot = nullptr;
+    FatTable* table = nullptr;
+    u32 bytesPerSector = 0;
+    u32 sectorsPerCluster = 0;
+    u32 clusterCount = 0; // the highest cluster number of the volume
+
+    // Whether the geometry describes real sectors and clusters (buffers are sized from it)
+    // and the reader, boot sector and FAT are all there.
+    [[nodiscard]] bool Usable() const;
+};
 
 // Reads count volume sectors of bytesPerSector bytes at sector into buffer. The byte form of
 // the read keeps the volume's own sector size, whatever the reader's. Returns bytes read (0 on
@@ -22,7 +39,8 @@ class CDirectRW;
 class FolderClusterReads
 {
 public:
-    explicit FolderClusterReads(VolumeEntry& volume) : m_volume(volume) {}
+    // source must be usable (FatFolderSource::Usable) and outlive the reads.
+    explicit FolderClusterReads(const FatFolderSource& source) : m_source(source) {}
 
     // Reads cluster, whose first sector is sector, into out (one cluster). Returns bytes read,
     // as ReadVolumeSectors.
@@ -30,7 +48,7 @@ public:
 
 private:
     static constexpr u32 kStretchBytes = 64 * 1024;
-    VolumeEntry& m_volume;
+    const FatFolderSource& m_source;
     std::unique_ptr<u8[]> m_stretch; // kStretchBytes, not cleared: only what a read filled is used
     u32 m_first = 0;                 // the stretch's first cluster
     u32 m_count = 0;                 // its clusters; 0: none held
