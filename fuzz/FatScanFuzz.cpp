@@ -13,6 +13,7 @@
 #include "scan/FindConditions.h"
 #include "scan/fat/FatEngine.h"
 #include "scan/fat/FatScan.h"
+#include "scan/fat/FatVolumeState.h"
 
 namespace
 {
@@ -47,19 +48,20 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size)
     if (failing != 0)
         reader->FailSector(failing);
     volume.reader = std::move(reader);
-    volume.fatBoot = std::make_unique<FatBootSector>();
-    if (!volume.fatBoot->Parse(image.data() + 11))
+    FatVolumeState& state = *NewFatState(volume);
+    state.boot = std::make_unique<FatBootSector>();
+    if (!state.boot->Parse(image.data() + 11))
         return 0;
     u32 type = kFsNone;
-    (void)volume.fatBoot->GetFatType(&type);
+    (void)state.boot->GetFatType(&type);
     volume.fsType = type;
     volume.engine = &FatEngine();
-    volume.fatTable = std::make_unique<FatTable>();
-    if (!volume.fatTable->Attach(volume.reader.get(), *volume.fatBoot))
+    state.table = std::make_unique<FatTable>();
+    if (!state.table->Attach(volume.reader.get(), *state.boot))
         return 0;
-    volume.sectorsPerCluster = volume.fatBoot->GetBpb()->sectorsPerCluster;
-    volume.clusterCount = static_cast<u32>(volume.fatBoot->GetClusterLimit(true));
-    volume.bytesPerSector = volume.fatBoot->GetBytesPerSector();
+    state.sectorsPerCluster = state.boot->GetBpb()->sectorsPerCluster;
+    state.clusterCount = static_cast<u32>(state.boot->GetClusterLimit(true));
+    state.bytesPerSector = state.boot->GetBytesPerSector();
 
     g_bRunning = 1;
     (void)ScanFatVolume(catalog, volume);

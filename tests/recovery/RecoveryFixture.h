@@ -30,8 +30,10 @@
 #include "recovery/RecoveryHost.h"
 #include "scan/fat/FatEngine.h"
 #include "scan/fat/FatScan.h"
+#include "scan/fat/FatVolumeState.h"
 #include "scan/ntfs/NtfsEngine.h"
 #include "scan/ntfs/NtfsScan.h"
+#include "scan/ntfs/NtfsVolumeState.h"
 #include "support/DriveSources.h"
 #include "support/TestImages.h"
 
@@ -221,19 +223,20 @@ inline bool OpenFatEntry(const std::string& image, const std::string& drive, Vol
     u32 done = 0;
     if (entry.reader->ReadSectors(sector, 1, &done, 0) != kOk)
         return false;
-    entry.fatBoot = std::make_unique<FatBootSector>();
-    if (!entry.fatBoot->Parse(sector + 11))
+    FatVolumeState& state = *NewFatState(entry);
+    state.boot = std::make_unique<FatBootSector>();
+    if (!state.boot->Parse(sector + 11))
         return false;
     u32 type = kFsNone;
-    (void)entry.fatBoot->GetFatType(&type);
+    (void)state.boot->GetFatType(&type);
     entry.fsType = type;
     entry.engine = &FatEngine();
-    entry.fatTable = std::make_unique<FatTable>();
-    if (!entry.fatTable->Attach(entry.reader.get(), *entry.fatBoot))
+    state.table = std::make_unique<FatTable>();
+    if (!state.table->Attach(entry.reader.get(), *state.boot))
         return false;
-    entry.sectorsPerCluster = entry.fatBoot->GetBpb()->sectorsPerCluster;
-    entry.bytesPerSector = entry.fatBoot->GetBytesPerSector();
-    entry.clusterCount = static_cast<u32>(entry.fatBoot->GetClusterLimit(true));
+    state.sectorsPerCluster = state.boot->GetBpb()->sectorsPerCluster;
+    state.bytesPerSector = state.boot->GetBytesPerSector();
+    state.clusterCount = static_cast<u32>(state.boot->GetClusterLimit(true));
     return true;
 }
 
@@ -244,8 +247,10 @@ inline bool OpenNtfsEntry(const std::string& image, const std::string& drive, Vo
     entry.name = drive;
     entry.fsType = kFsNtfs;
     entry.engine = &NtfsEngine();
-    entry.ntfs = reader ? std::make_unique<CNtfs>(std::move(reader)) : std::make_unique<CNtfs>();
-    return entry.ntfs->Open(drive, 1) == kOk;
+    CNtfs& ntfs = *SetNtfsState(entry, reader ? std::make_unique<CNtfs>(std::move(reader))
+                                              : std::make_unique<CNtfs>())
+                       ->ntfs;
+    return ntfs.Open(drive, 1) == kOk;
 }
 
 // A catalogue with one scanned volume, a recording sink and box, and a scratch destination.

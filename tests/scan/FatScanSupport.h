@@ -13,6 +13,7 @@
 #include "fat/FatTable.h"
 #include "platform/EventSink.h"
 #include "scan/fat/FatEngine.h"
+#include "scan/fat/FatVolumeState.h"
 
 // A sink that keeps every notification.
 class RecordingSink final : public IEventSink
@@ -58,18 +59,19 @@ inline bool OpenFatVolume(std::vector<u8> image, VolumeEntry& volume, u32 reader
     std::vector<u8> sector0(image.begin(), image.begin() + 512);
     volume.name = "C:";
     volume.reader = std::make_unique<CMem_RW>(std::move(image), readerSectorSize);
-    volume.fatBoot = std::make_unique<FatBootSector>();
-    if (!volume.fatBoot->Parse(sector0.data() + 11))
+    FatVolumeState& state = *NewFatState(volume);
+    state.boot = std::make_unique<FatBootSector>();
+    if (!state.boot->Parse(sector0.data() + 11))
         return false;
     u32 type = kFsNone;
-    (void)volume.fatBoot->GetFatType(&type);
+    (void)state.boot->GetFatType(&type);
     volume.fsType = type;
     volume.engine = &FatEngine();
-    volume.fatTable = std::make_unique<FatTable>();
-    if (!volume.fatTable->Attach(volume.reader.get(), *volume.fatBoot))
+    state.table = std::make_unique<FatTable>();
+    if (!state.table->Attach(volume.reader.get(), *state.boot))
         return false;
-    volume.sectorsPerCluster = volume.fatBoot->GetBpb()->sectorsPerCluster;
-    volume.clusterCount = static_cast<u32>(volume.fatBoot->GetClusterLimit(true));
-    volume.bytesPerSector = volume.fatBoot->GetBytesPerSector();
+    state.sectorsPerCluster = state.boot->GetBpb()->sectorsPerCluster;
+    state.clusterCount = static_cast<u32>(state.boot->GetClusterLimit(true));
+    state.bytesPerSector = state.boot->GetBytesPerSector();
     return true;
 }

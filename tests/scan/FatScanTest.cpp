@@ -56,8 +56,8 @@ ScanResult Scan(std::vector<u8> image, u32 readerSectorSize = 512)
         result.events.push_back(e.text + "|" + std::to_string(e.extra));
     }
     result.items = volume.items;
-    result.dirIndex = volume.dirIndex;
-    result.runs = volume.assignedRuns;
+    result.dirIndex = FatStateOf(volume)->dirIndex;
+    result.runs = FatStateOf(volume)->assignedRuns;
     return result;
 }
 
@@ -426,7 +426,8 @@ TEST(FatScan, FailingDeviceFindsNothing)
     CFaulty_RW& device = *faulty;
     volume.reader = std::move(faulty);
     // The FAT is read through the same device (attached while it still reads).
-    ASSERT_TRUE(volume.fatTable->Attach(volume.reader.get(), *volume.fatBoot));
+    FatVolumeState& state = *FatStateOf(volume);
+    ASSERT_TRUE(state.table->Attach(volume.reader.get(), *state.boot));
     device.FailAfter(0);
     g_bRunning = 1;
     EXPECT_EQ(ScanFatVolume(catalog, volume), 0u);
@@ -437,14 +438,14 @@ TEST(FatScan, InvalidBootSectorOrGeometryIsRefused)
 {
     CCatalog catalog;
     VolumeEntry volume;
-    volume.fatBoot = std::make_unique<FatBootSector>();
+    NewFatState(volume)->boot = std::make_unique<FatBootSector>();
     EXPECT_EQ(ScanFatVolume(catalog, volume), kErrBadFatBoot);
     VolumeEntry none;
     EXPECT_EQ(ScanFatVolume(catalog, none), kErrBadFatBoot);
 
     VolumeEntry zero;
     ASSERT_TRUE(OpenFatVolume(ReadImage(TestImage("fat12")), zero));
-    zero.bytesPerSector = 0;
+    FatStateOf(zero)->bytesPerSector = 0;
     EXPECT_EQ(ScanFatVolume(catalog, zero), kErrBadFatBoot);
 }
 

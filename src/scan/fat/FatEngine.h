@@ -1,5 +1,6 @@
-// The FAT12/16/32 engine: the boot sector, FAT table and sector reader of a volume entry, the
-// deleted-entry search, and a find's data as the clusters the search assigned to it.
+// The FAT12/16/32 engine: the boot sector, FAT table and sector reader of a volume entry (its
+// FatVolumeState and reader), the deleted-entry search, and a find's data as the clusters the
+// search assigned to it.
 #pragma once
 
 #include "catalog/VolumeEngine.h"
@@ -8,6 +9,7 @@ class CFatEngine final : public IVolumeEngine
 {
 public:
     [[nodiscard]] bool Open(VolumeEntry& entry) const override;
+    void AddFind(VolumeEntry& entry, FoundItem item) const override;
     [[nodiscard]] u32 Search(CCatalog& catalog, VolumeEntry& entry) const override;
     [[nodiscard]] u32 LoadAllocation(VolumeEntry& entry, AllocationMap* map) const override;
     void EndSearch(VolumeEntry& entry) const override;

@@ -1,0 +1,36 @@
+// What the FAT engine keeps of a volume: the cluster state it shares with exFAT, its boot
+// sector and FAT table, and where the boot sector was read from.
+#pragma once
+
+#include <memory>
+#include <new>
+
+#include "fat/FatBootSector.h"
+#include "fat/FatTable.h"
+#include "scan/ClusterVolume.h"
+
+class FatVolumeState final : public ClusterVolumeState
+{
+public:
+    std::unique_ptr<FatBootSector> boot; // null until read
+    std::unique_ptr<FatTable> table;     // null until attached
+    u64 backupBootSector = 0;            // FAT32: boot sector read from this backup; 0: none
+};
+
+// The FAT state of entry; null for any other.
+[[nodiscard]] inline FatVolumeState* FatStateOf(VolumeEntry& entry)
+{
+    return dynamic_cast<FatVolumeState*>(entry.state.get());
+}
+[[nodiscard]] inline const FatVolumeState* FatStateOf(const VolumeEntry& entry)
+{
+    return dynamic_cast<const FatVolumeState*>(entry.state.get());
+}
+// Gives entry a new, empty FAT state (replacing any state it had) and returns it; null when
+// memory is short (entry then has no state).
+inline FatVolumeState* NewFatState(VolumeEntry& entry)
+{
+    auto* state = new (std::nothrow) FatVolumeState();
+    entry.state.reset(state);
+    return state;
+}
