@@ -43,9 +43,8 @@ void MeetCataloguedFolder(VolumeEntry& entry, FoundItem item, std::size_t k)
 }
 } // namespace
 
-void AddClusterFind(VolumeEntry& entry, FoundItem item)
+void AddClusterFind(VolumeEntry& entry, ClusterVolumeState* state, FoundItem item)
 {
-    ClusterVolumeState* state = ClusterVolumeOf(entry);
     if (state == nullptr)
     {
         entry.items.push_back(std::move(item));

@@ -33,5 +33,5 @@ public:
 // is kept for a file of size 0) or it is a folder whose first cluster is already in dirIndex
 // (then the catalogued folder may take the new name when the new entry is newer; a live folder
 // that meets a deleted one of its cluster is appended, and a deleted one that meets a live one
-// dropped). An entry without a cluster state takes every find.
-void AddClusterFind(VolumeEntry& entry, FoundItem item);
+// dropped). state is entry's cluster state; without one, entry takes every find.
+void AddClusterFind(VolumeEntry& entry, ClusterVolumeState* state, FoundItem item);

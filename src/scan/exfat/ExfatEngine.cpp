@@ -92,7 +92,7 @@ bool CExfatEngine::Open(VolumeEntry& entry) const
 
 void CExfatEngine::AddFind(VolumeEntry& entry, FoundItem item) const
 {
-    AddClusterFind(entry, std::move(item));
+    AddClusterFind(entry, ExfatStateOf(entry), std::move(item));
 }
 
 u32 CExfatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const

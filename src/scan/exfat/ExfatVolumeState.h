@@ -6,6 +6,7 @@
 #include "exfat/ExfatVolume.h"
 #include "records/FoundItem.h"
 #include "scan/ClusterVolume.h"
+#include <typeinfo>
 
 class ExfatVolumeState final : public ClusterVolumeState
 {
@@ -13,14 +14,21 @@ public:
     ExfatVolume exfat;
 };
 
-// The exFAT state of entry; null for any other.
+// The exFAT state of entry; null for any other. The class is final, so its type alone
+// tells, without a walk of the hierarchy (the engine asks once per find).
 [[nodiscard]] inline ExfatVolumeState* ExfatStateOf(VolumeEntry& entry)
 {
-    return dynamic_cast<ExfatVolumeState*>(entry.state.get());
+    VolumeState* state = entry.state.get();
+    return state != nullptr && typeid(*state) == typeid(ExfatVolumeState)
+               ? static_cast<ExfatVolumeState*>(state)
+               : nullptr;
 }
 [[nodiscard]] inline const ExfatVolumeState* ExfatStateOf(const VolumeEntry& entry)
 {
-    return dynamic_cast<const ExfatVolumeState*>(entry.state.get());
+    const VolumeState* state = entry.state.get();
+    return state != nullptr && typeid(*state) == typeid(ExfatVolumeState)
+               ? static_cast<const ExfatVolumeState*>(state)
+               : nullptr;
 }
 
 // The stream record of an exFAT find; null when it has none.

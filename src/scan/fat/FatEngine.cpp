@@ -81,7 +81,7 @@ bool CFatEngine::Open(VolumeEntry& entry) const
 
 void CFatEngine::AddFind(VolumeEntry& entry, FoundItem item) const
 {
-    AddClusterFind(entry, std::move(item));
+    AddClusterFind(entry, FatStateOf(entry), std::move(item));
 }
 
 u32 CFatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <new>
+#include <typeinfo>
 
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
@@ -17,14 +18,21 @@ public:
     u64 backupBootSector = 0;            // FAT32: boot sector read from this backup; 0: none
 };
 
-// The FAT state of entry; null for any other.
+// The FAT state of entry; null for any other. The class is final, so its type alone
+// tells, without a walk of the hierarchy (the engine asks once per find).
 [[nodiscard]] inline FatVolumeState* FatStateOf(VolumeEntry& entry)
 {
-    return dynamic_cast<FatVolumeState*>(entry.state.get());
+    VolumeState* state = entry.state.get();
+    return state != nullptr && typeid(*state) == typeid(FatVolumeState)
+               ? static_cast<FatVolumeState*>(state)
+               : nullptr;
 }
 [[nodiscard]] inline const FatVolumeState* FatStateOf(const VolumeEntry& entry)
 {
-    return dynamic_cast<const FatVolumeState*>(entry.state.get());
+    const VolumeState* state = entry.state.get();
+    return state != nullptr && typeid(*state) == typeid(FatVolumeState)
+               ? static_cast<const FatVolumeState*>(state)
+               : nullptr;
 }
 // Gives entry a new, empty FAT state (replacing any state it had) and returns it; null when
 // memory is short (entry then has no state).

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -21,14 +22,21 @@ public:
     std::vector<std::string> streamNames;
 };
 
-// The NTFS state of entry; null for any other.
+// The NTFS state of entry; null for any other. The class is final, so its type alone
+// tells, without a walk of the hierarchy (the engine asks once per find).
 [[nodiscard]] inline NtfsVolumeState* NtfsStateOf(VolumeEntry& entry)
 {
-    return dynamic_cast<NtfsVolumeState*>(entry.state.get());
+    VolumeState* state = entry.state.get();
+    return state != nullptr && typeid(*state) == typeid(NtfsVolumeState)
+               ? static_cast<NtfsVolumeState*>(state)
+               : nullptr;
 }
 [[nodiscard]] inline const NtfsVolumeState* NtfsStateOf(const VolumeEntry& entry)
 {
-    return dynamic_cast<const NtfsVolumeState*>(entry.state.get());
+    const VolumeState* state = entry.state.get();
+    return state != nullptr && typeid(*state) == typeid(NtfsVolumeState)
+               ? static_cast<const NtfsVolumeState*>(state)
+               : nullptr;
 }
 // The NTFS parser of entry; null when it has none.
 [[nodiscard]] inline CNtfs* NtfsOf(VolumeEntry& entry)
