@@ -13,6 +13,7 @@
 #include "scan/FindConditions.h"
 #include "scan/fat/FatEngine.h"
 #include "scan/fat/FatScan.h"
+#include "scan/fat/FatVolumeState.h"
 
 namespace
 {

@@ -11,10 +11,11 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/ResultList.h"
-#include "mempool/MemPool.h"
 #include "ntfs/Ntfs.h"
 #include "platform/DriveTable.h"
+#include "scan/ntfs/NtfsEngine.h"
 #include "scan/ntfs/NtfsScan.h"
+#include "scan/ntfs/NtfsVolumeState.h"
 
 namespace
 {
@@ -71,8 +72,9 @@ int main(int argc, char** argv)
     VolumeEntry entry;
     entry.fsType = kFsNtfs;
     entry.name = "N:";
-    entry.ntfs = std::make_unique<CNtfs>();
-    if (const u32 rc = entry.ntfs->Open("N:", 1); rc != 0)
+    entry.engine = &NtfsEngine();
+    CNtfs& ntfs = *SetNtfsState(entry, std::make_unique<CNtfs>())->ntfs;
+    if (const u32 rc = ntfs.Open("N:", 1); rc != 0)
     {
         std::fprintf(stderr, "result-list-bench: open failed with status %u\n", rc);
         return 1;
@@ -113,8 +115,6 @@ int main(int argc, char** argv)
     step("filter: name holds \"NOTES\" (every file)", [&] { list.Open(catalog); });
     step("sort the matches by time", [&] { list.SetSort(ResultColumn::kAccess, true); });
 
-    for (auto it = catalog.m_volumes[0].items.rbegin(); it != catalog.m_volumes[0].items.rend();
-         ++it)
-        g_MemPool.Free(&it->data);
+    catalog.ResetVolumes();
     return 0;
 }

@@ -10,7 +10,9 @@
 #include "mempool/MemPool.h"
 #include "ntfs/Ntfs.h"
 #include "platform/DriveTable.h"
+#include "scan/ntfs/NtfsEngine.h"
 #include "scan/ntfs/NtfsScan.h"
+#include "scan/ntfs/NtfsVolumeState.h"
 
 namespace
 {
@@ -51,8 +53,8 @@ int main(int argc, char** argv)
     VolumeEntry entry;
     entry.fsType = kFsNtfs;
     entry.name = "N:";
-    entry.ntfs = std::make_unique<CNtfs>();
-    const u32 rc = entry.ntfs->Open("N:", 1);
+    CNtfs& ntfs = *SetNtfsState(entry, std::make_unique<CNtfs>())->ntfs;
+    const u32 rc = ntfs.Open("N:", 1);
     if (rc != 0)
     {
         std::fprintf(stderr, "ntfs-scan-bench: open failed with status %u\n", rc);
@@ -60,8 +62,8 @@ int main(int argc, char** argv)
     }
     if (mode == "--mft-extent")
     {
-        const u64 cluster = u64{entry.ntfs->GetSectorsPerCluster()} * 512;
-        for (const NtfsExtent& extent : entry.ntfs->MftExtents())
+        const u64 cluster = u64{ntfs.GetSectorsPerCluster()} * 512;
+        for (const NtfsExtent& extent : ntfs.MftExtents())
         {
             if (extent.hole)
                 break;
@@ -75,11 +77,10 @@ int main(int argc, char** argv)
     (void)ScanNtfsVolume(catalog, entry);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     std::fprintf(stderr, "scan %.3f s; records %llu, items %zu: %llu files, %llu folders\n",
-                 took.count(), static_cast<unsigned long long>(entry.ntfs->RecordCount()),
+                 took.count(), static_cast<unsigned long long>(ntfs.RecordCount()),
                  entry.items.size(), static_cast<unsigned long long>(sink.files),
                  static_cast<unsigned long long>(sink.folders));
     // Released from the last to the first, as the catalogue's reset does.
-    for (auto it = entry.items.rbegin(); it != entry.items.rend(); ++it)
-        g_MemPool.Free(&it->data);
+    NtfsEngine().ReleaseItems(entry);
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "scan/FindConditions.h"
 #include "scan/ntfs/NtfsEngine.h"
 #include "scan/ntfs/NtfsScan.h"
+#include "scan/ntfs/NtfsVolumeState.h"
 
 using namespace ntfstest;
 
@@ -114,8 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, std::size_t size)
     auto reader = std::make_unique<CFaulty_RW>(std::move(image));
     if (failing >= 0)
         reader->FailSector(static_cast<u64>(failing));
-    entry.ntfs = std::make_unique<CNtfs>(std::move(reader));
-    if (entry.ntfs->Open("C:", 1) == 0)
+    if (SetNtfsState(entry, std::make_unique<CNtfs>(std::move(reader)))->ntfs->Open("C:", 1) == 0)
     {
         g_bRunning = 1;
         (void)ScanNtfsVolume(catalog, entry);
@@ -136,7 +136,6 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, std::size_t size)
                 std::abort();
         }
     }
-    for (FoundItem& item : entry.items)
-        g_MemPool.Free(&item.data);
+    NtfsEngine().ReleaseItems(entry);
     return 0;
 }

@@ -13,95 +13,15 @@
 
 #include "catalog/RecoveryRequest.h"
 #include "catalog/ResultView.h"
+#include "catalog/VolumeEntry.h"
 #include "platform/EventSink.h"
 #include "platform/LargeBlock.h"
 #include "platform/Types.h"
 #include "records/FoundItem.h"
 #include "records/RecoveredFile.h"
 
-class AllocationMap;
-class CDirectRW;
 class IMessageBox;
 class IVolumeEngine;
-class CNtfs;
-class FatTable;
-class FatBootSector;
-struct ExfatVolume;
-
-// File-system codes of a volume entry.
-inline constexpr u32 kFsFat12 = 1;
-inline constexpr u32 kFsFat16 = 2;
-inline constexpr u32 kFsFat32 = 3;
-inline constexpr u32 kFsNtfs = 4;
-inline constexpr u32 kFsExfat = 5;
-inline constexpr u32 kFsNone = 7;
-
-// The finds of a volume: a search of a large volume fills megabytes of them once, so their
-// list is mapped on huge pages once it passes a megabyte (a page fault per 2 MiB instead of per
-// 4 KiB).
-using FoundItems = std::vector<FoundItem, HugePageAllocator<FoundItem>>;
-
-// One volume of the scan job list with the engine objects it owns and everything found on it.
-//
-// The entry owns its reader and engine objects through unique_ptr, so it is move-only: the
-// scan start moves a finished entry into the job list, and a worker that needs a view of its
-// own (the recovery) works through a reference or copies the plain fields it needs. The
-// special members are defined in Catalog.cpp, where the engine types are complete.
-struct VolumeEntry
-{
-    VolumeEntry();
-    ~VolumeEntry();
-    VolumeEntry(VolumeEntry&&) noexcept;
-    VolumeEntry& operator=(VolumeEntry&&) noexcept;
-    VolumeEntry(const VolumeEntry&) = delete;
-    VolumeEntry& operator=(const VolumeEntry&) = delete;
-
-    u32 fsType = kFsNone;                   // 1 FAT12, 2 FAT16, 3 FAT32, 4 NTFS, 5 exFAT, 7 none
-    const IVolumeEngine* engine = nullptr;  // the file system's engine; null for none
-    std::unique_ptr<CDirectRW> reader;      // FAT, exFAT: reader opened on name; NTFS: null
-    std::string name;                       // drive text such as "C:", root of every item path
-    u32 sectorsPerCluster = 0;              // FAT and exFAT
-    u32 bytesPerSector = 0;                 // FAT and exFAT
-    u32 clusterCount = 0;                   // FAT, exFAT: highest cluster number of the volume
-    u64 backupBootSector = 0;               // FAT32: boot sector read from this backup; 0: none
-    std::vector<u32> dirIndex;              // first clusters of catalogued or excluded folders
-    FoundItems items;                       // every found item, in the order added
-    std::unique_ptr<CNtfs> ntfs;            // NTFS volume parser; null otherwise
-    std::unique_ptr<FatTable> fatTable;     // FAT table; null otherwise
-    std::unique_ptr<FatBootSector> fatBoot; // FAT boot sector; null otherwise
-    std::unique_ptr<ExfatVolume> exfat;     // exFAT geometry, FAT and bitmap; null otherwise
-    // FAT, exFAT: the clusters in use, worked out by the search (beside the FAT folder walk, or
-    // for the cluster assignment), until the condition pass takes them; null otherwise.
-    std::unique_ptr<AllocationMap> fatAllocation;
-    // FAT, exFAT: the clusters assigned to the deleted finds (FoundItem::runsAt, runCount).
-    std::vector<ClusterRun> assignedRuns;
-    // NTFS: the names of the named data streams the items stand for (FoundItem::stream).
-    std::vector<std::string> streamNames;
-    bool contiguousRead = false; // recovery: every find as one stretch from its first cluster
-    // The recycled finds listed under the made-up Recycle Bin folder: the full path each was
-    // found at, by its index in items.
-    std::unordered_map<std::size_t, std::string> recycledFrom;
-
-    // Hash lookups over dirIndex and items for AddItem. They index the two vectors
-    // incrementally (both only grow until the entry is reset), so code that appends to them
-    // directly needs no care; code that empties them calls Clear().
-    class Lookup
-    {
-    public:
-        // Indexes (ascending) of the items whose first equals first, or null when none.
-        const std::vector<std::size_t>* ItemsWithFirst(const FoundItems& list, u64 first);
-        // Position of the first occurrence of cluster in dirIndex.
-        bool FindDir(const std::vector<u32>& clusters, u32 cluster, std::size_t* position);
-        void Clear();
-
-    private:
-        std::unordered_map<u64, std::vector<std::size_t>> m_byFirst;
-        std::unordered_map<u32, std::size_t> m_dirPosition;
-        std::size_t m_itemsSeen = 0;
-        std::size_t m_dirsSeen = 0;
-    };
-    Lookup lookup;
-};
 
 // Selected rows handed from the wizard's result view to StartRecovery, in row order.
 extern std::vector<SelEntry> g_Selection;
@@ -121,17 +41,18 @@ public:
     CCatalog(const CCatalog&) = delete;
     CCatalog& operator=(const CCatalog&) = delete;
 
-    // Appends item (taken, not copied) to volume.items unless its first cluster lies outside
-    // [2, clusterCount] (first 0 is kept for a file of size 0) or it is a folder whose first
-    // cluster is already in volume.dirIndex (then the catalogued folder may take the new name when
-    // the new entry is newer; a live folder that meets a deleted one of its cluster is appended,
-    // and a deleted one that meets a live one dropped).
+    // Adds item (taken, not copied) to volume.items by its engine's rule (IVolumeEngine::
+    // AddFind); a volume without an engine takes every find. On FAT and exFAT a find is dropped
+    // when its first cluster lies outside [2, clusterCount] (first 0 is kept for a file of size
+    // 0) or it is a folder whose first cluster is catalogued already (then the catalogued folder
+    // may take the new name when the new entry is newer; a live folder that meets a deleted one
+    // of its cluster is appended, and a deleted one that meets a live one dropped).
     void AddItem(FoundItem item, VolumeEntry& volume);
 
     // +1 when a is later than b, -1 when earlier, 0 when equal; year first.
     [[nodiscard]] static int CompareTime(const FoundTime& a, const FoundTime& b);
 
-    // Frees everything the scan job list owns (engine objects, NTFS data blocks) and empties it.
+    // Frees everything the scan job list owns (engine states, NTFS data blocks) and empties it.
     void ResetVolumes();
 
     // Search control (CSearchControl). Stops the workers, empties the job list and builds it

@@ -8,17 +8,18 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalog/FindTimes.h"
 #include "catalog/StreamReader.h"
+#include "catalog/VolumeEntry.h"
 #include "platform/Types.h"
 #include "records/FoundItem.h"
 
 class AllocationMap;
 class CCatalog;
 class CDirectRW;
-struct VolumeEntry;
 
 // A stretch of a stream's clusters.
 struct StreamExtent
@@ -70,9 +71,16 @@ class IVolumeEngine
 public:
     virtual ~IVolumeEngine() = default;
 
-    // Opens the volume of the drive entry.name into entry (fsType, reader or parser, geometry).
-    // False when it is not this file system or cannot be read; the caller drops the entry.
+    // Opens the volume of the drive entry.name into entry (fsType, reader, and the engine's own
+    // VolumeState with its parsers and geometry). False when it is not this file system or
+    // cannot be read; the caller drops the entry.
     [[nodiscard]] virtual bool Open(VolumeEntry& entry) const = 0;
+    // Adds a find of the search to entry.items by the file system's rule (CCatalog::AddItem
+    // forwards here); by default every find is appended.
+    virtual void AddFind(VolumeEntry& entry, FoundItem item) const
+    {
+        entry.items.push_back(std::move(item));
+    }
     // Searches the volume into entry.items, posting WM_SCAN_NOTIFY per find; stops early when
     // the run flag is cleared. Returns 0 or the engine's status.
     [[nodiscard]] virtual u32 Search(CCatalog& catalog, VolumeEntry& entry) const = 0;
@@ -126,6 +134,6 @@ public:
     // True when the items of one folder stand together in entry.items (the result view then
     // stops at the end of that run).
     [[nodiscard]] virtual bool FoldersContiguous() const = 0;
-    // Gives back what the items hold beyond their plain fields.
+    // Gives back what the items hold beyond their plain fields (their payloads).
     virtual void ReleaseItems(VolumeEntry& entry) const = 0;
 };

@@ -9,7 +9,7 @@
 #include "exfat/ExfatTable.h"
 #include "platform/Types.h"
 
-// The stream extension of one find; a FoundItem's data points at it.
+// The stream extension of one find; the find's payload points at it.
 struct ExfatStreamInfo
 {
     u64 dataLength = 0;      // bytes, also for folders (whose items show size 0)

@@ -123,7 +123,7 @@ struct NtfsRecordInfo
     std::vector<NtfsNamedStream> streams; // a file's named $DATA streams, in record order
 };
 
-// The data block, stored in FoundItem::data:
+// The data block, kept as a find's payload (FindPayload::kRecordData):
 //   byte 0 = L, then L bytes. Resident $DATA: L = 3, a 0 byte, then the u16 offset of the
 //   value within its 1024-byte record. Non-resident: the run list exactly as on disk (mapping
 //   pairs, terminator, padding to the attribute's end).

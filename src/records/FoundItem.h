@@ -62,25 +62,41 @@ enum class FindCondition : u8
     }
 }
 
+// What a find's payload is. The engine that made the find alone sets and reads it; an engine
+// asking for its own kind of another engine's find gets nothing.
+enum class FindPayload : u8
+{
+    kNone = 0,
+    // NTFS: a memory-pool block with the base record's $DATA attribute, kept for items made
+    // without a record number; owned by the find and freed by the engine's ReleaseItems.
+    kRecordData = 1,
+    // exFAT: the find's stream extension, held by its volume's state (copies share it).
+    kStreamRecord = 2,
+};
+
 // One found file or folder. Its fields are ordered widest first so that it packs without
 // holes: a search keeps one per find, millions on a large disk.
 struct FoundItem
 {
-    ItemText path;        // folder that holds the item: "C:" or "C:\docs"
-    ItemName name;        // the item's own name, unique within path
-    u64 size = 0;         // file size in bytes; 0 for folders
-    u64 first = 0;        // FAT: first cluster; NTFS: sector of the item's MFT record
-    void* data = nullptr; // NTFS: pool block with the base record's run list; FAT: null
-    u64 record = 0;       // NTFS: the item's base MFT record, read again to copy its data
-    FoundTime created;    // creation time
-    FoundTime accessed;   // the time shown in the "Access" column
-    u32 deleted = 0;      // 1 when the item (or a folder above it) is deleted
-    // NTFS: the named data stream the item stands for, as 1 + its index in the volume's
-    // VolumeEntry::streamNames; 0 for the file's unnamed data.
+    ItemText path; // folder that holds the item: "C:" or "C:\docs"
+    ItemName name; // the item's own name, unique within path
+    u64 size = 0;  // file size in bytes; 0 for folders
+    u64 first = 0; // FAT: first cluster; NTFS: sector of the item's MFT record
+
+private:
+    void* m_payload = nullptr; // what the engine keeps of the find: see FindPayload
+
+public:
+    u64 record = 0;     // NTFS: the item's base MFT record, read again to copy its data
+    FoundTime created;  // creation time
+    FoundTime accessed; // the time shown in the "Access" column
+    u32 deleted = 0;    // 1 when the item (or a folder above it) is deleted
+    // NTFS: the named data stream the item stands for, as 1 + its index in the stream names of
+    // the volume's NTFS state; 0 for the file's unnamed data.
     u32 stream = 0;
-    // FAT, exFAT: the clusters the layout search gave a deleted find, as runs of the volume's
-    // VolumeEntry::assignedRuns. runCount 0: none were given (the allocation could not be read,
-    // or another find has the same first cluster), and the data is read as one stretch.
+    // FAT, exFAT: the clusters the layout search gave a deleted find, as runs of the assigned
+    // runs in the volume's cluster state. runCount 0: none were given (the allocation could not be
+    // read, or another find has the same first cluster), and the data is read as one stretch.
     u32 runsAt = 0;
     u32 runCount = 0;
     u32 overwritten = 0; // clusters of those runs that live files now hold
@@ -93,6 +109,34 @@ struct FoundItem
     u8 yields : 1 = 0;
     // 1 when its size is more than the volume can hold: its runs are all it has.
     u8 clipped : 1 = 0;
+
+private:
+    u8 m_payloadKind : 2 = 0; // the FindPayload of m_payload
+
+public:
     FindCondition condition = FindCondition::kNotJudged; // set once its volume is searched
     u8 overwrittenPct = 0; // share of its clusters that hold other data now, 0 .. 100
+
+    // The payload when it is of kind, else null.
+    [[nodiscard]] void* Payload(FindPayload kind) const
+    {
+        return kind != FindPayload::kNone && m_payloadKind == static_cast<u8>(kind) ? m_payload
+                                                                                    : nullptr;
+    }
+    // Sets the payload (none when payload is null). Whoever owned the one before keeps it.
+    void SetPayload(FindPayload kind, void* payload)
+    {
+        m_payload = kind != FindPayload::kNone ? payload : nullptr;
+        m_payloadKind = m_payload != nullptr ? static_cast<u8>(kind) : 0;
+    }
+    // The payload when it is of kind, handed over (the find then has none), else null.
+    [[nodiscard]] void* TakePayload(FindPayload kind)
+    {
+        void* payload = Payload(kind);
+        if (payload != nullptr)
+            SetPayload(FindPayload::kNone, nullptr);
+        return payload;
+    }
 };
+// A search keeps one per find: the payload's kind lies in the flag byte, not beside it.
+static_assert(sizeof(void*) != 8 || sizeof(FoundItem) <= 112, "FoundItem grew");

@@ -23,8 +23,11 @@ u64 TimeKey(const FoundTime& t)
 
 bool HasDeletedFinds(const VolumeEntry& volume)
 {
+    const ClusterVolumeState* state = ClusterVolumeOf(volume);
+    if (state == nullptr)
+        return false;
     for (const FoundItem& item : volume.items)
-        if (item.deleted != 0 && item.first >= 2 && item.first <= volume.clusterCount)
+        if (item.deleted != 0 && item.first >= 2 && item.first <= state->clusterCount)
             return true;
     return false;
 }
@@ -32,10 +35,13 @@ bool HasDeletedFinds(const VolumeEntry& volume)
 void AssignFindClusters(VolumeEntry& volume, const AllocationMap& allocation, LiveEntries& live,
                         const FindClusters& findClusters, const MarkOwners& markOwners)
 {
+    ClusterVolumeState* state = ClusterVolumeOf(volume);
+    if (state == nullptr)
+        return;
     std::pmr::memory_resource* const scratch = live.scratch.Resource();
     AssignInput input(scratch);
     input.firstCluster = 2;
-    input.lastCluster = volume.clusterCount;
+    input.lastCluster = state->clusterCount;
     input.liveCreated.reserve(live.entries.size());
     for (const LiveEntry& entry : live.entries)
         input.liveCreated.push_back(entry.created);
@@ -68,7 +74,7 @@ void AssignFindClusters(VolumeEntry& volume, const AllocationMap& allocation, Li
         !markOwners(input.reach))
         return;
     AssignOutput out = AssignClusters(input);
-    volume.assignedRuns = std::move(out.runs);
+    state->assignedRuns = std::move(out.runs);
     for (std::size_t f = 0; f < itemOf.size(); ++f)
     {
         const AssignResult& result = out.results[f];
@@ -82,26 +88,27 @@ void AssignFindClusters(VolumeEntry& volume, const AllocationMap& allocation, Li
     }
 }
 
-bool AssignedExtents(const VolumeEntry& volume, const FoundItem& item, u64 wanted,
-                     std::vector<StreamExtent>* extents, u64* clusters)
+bool AssignedExtents(const VolumeEntry& volume, const ClusterVolumeState& state,
+                     const FoundItem& item, u64 wanted, std::vector<StreamExtent>* extents,
+                     u64* clusters)
 {
     *clusters = 0;
     if (volume.contiguousRead || item.runCount == 0 ||
-        static_cast<u64>(item.runsAt) + item.runCount > volume.assignedRuns.size())
+        static_cast<u64>(item.runsAt) + item.runCount > state.assignedRuns.size())
         return false;
     // The runs were made for the item's size: fewer clusters than it needs only when the volume
     // ended first. Runs that fit neither were made for another size (an item changed since),
     // and the item is read as one stretch.
     u64 total = 0;
     for (u32 i = 0; i < item.runCount; ++i)
-        total += volume.assignedRuns[item.runsAt + i].length;
-    const ClusterRun& tail = volume.assignedRuns[item.runsAt + item.runCount - 1];
+        total += state.assignedRuns[item.runsAt + i].length;
+    const ClusterRun& tail = state.assignedRuns[item.runsAt + item.runCount - 1];
     if (total < wanted && item.clipped == 0 &&
-        static_cast<u64>(tail.first) + tail.length - 1 < volume.clusterCount)
+        static_cast<u64>(tail.first) + tail.length - 1 < state.clusterCount)
         return false;
     for (u32 i = 0; i < item.runCount && *clusters < wanted; ++i)
     {
-        const ClusterRun& run = volume.assignedRuns[item.runsAt + i];
+        const ClusterRun& run = state.assignedRuns[item.runsAt + i];
         const u64 length = std::min<u64>(run.length, wanted - *clusters);
         extents->push_back(StreamExtent{*clusters, run.first, length, false});
         *clusters += length;

@@ -12,6 +12,7 @@
 #include "platform/ScratchArena.h"
 #include "platform/Types.h"
 #include "scan/ClusterAssignment.h"
+#include "scan/ClusterVolume.h"
 
 // A live file or folder met by a folder walk.
 struct LiveEntry
@@ -39,21 +40,24 @@ using MarkOwners = std::function<bool(ClusterReach& reach)>;
 
 // Assigns the clusters of volume's deleted finds over the volume's allocation (a bit per
 // cluster), with the owners markOwners records over the clusters the finds reach. Writes the
-// runs into volume.assignedRuns and runsAt, runCount, overwritten and the layout flags into the
-// items. Without memory for the reach, or when markOwners fails, the finds keep none.
+// runs into the volume's cluster state (assignedRuns) and runsAt, runCount, overwritten and the
+// layout flags into the items. Without memory for the reach, or when markOwners fails, or on a
+// volume without a cluster state, the finds keep none.
 void AssignFindClusters(VolumeEntry& volume, const AllocationMap& allocation, LiveEntries& live,
                         const FindClusters& findClusters, const MarkOwners& markOwners);
 
 // Seconds since 1 January 1601 of a decoded time; kNoTime for a time that is not set.
 [[nodiscard]] u64 TimeKey(const FoundTime& time);
 
-// True when volume holds a deleted item that needs clusters: only then is the assignment worth
-// its memory.
+// True when volume (a FAT or exFAT one) holds a deleted item that needs clusters: only then is
+// the assignment worth its memory.
 [[nodiscard]] bool HasDeletedFinds(const VolumeEntry& volume);
 
-// The extents of item's assigned clusters, at most wanted clusters of them, into *extents and
-// their count into *clusters (fewer than wanted for a clipped item). False when the item was
-// given none, its runs were made for another size, or the volume is read contiguously
-// (recover --contiguous): the caller then reads one stretch from the first cluster.
-[[nodiscard]] bool AssignedExtents(const VolumeEntry& volume, const FoundItem& item, u64 wanted,
+// The extents of item's assigned clusters (in state, volume's cluster state), at most wanted
+// clusters of them, into *extents and their count into *clusters (fewer than wanted for a
+// clipped item). False when the item was given none, its runs were made for another size, or
+// the volume is read contiguously (recover --contiguous): the caller then reads one stretch
+// from the first cluster.
+[[nodiscard]] bool AssignedExtents(const VolumeEntry& volume, const ClusterVolumeState& state,
+                                   const FoundItem& item, u64 wanted,
                                    std::vector<StreamExtent>* extents, u64* clusters);

@@ -1,10 +1,19 @@
-// The catalogue's rule for adding finds, its time comparison and its reset.
+// The catalogue's adding of finds (by the rule of the volume's engine), its time comparison, its
+// reset, and its place below the engines.
 #include "catalog/Catalog.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+
 #include "disk/Mem_RW.h"
 #include "mempool/MemPool.h"
+#include "scan/fat/FatEngine.h"
+#include "scan/fat/FatVolumeState.h"
 #include "scan/ntfs/NtfsEngine.h"
 
 namespace
@@ -24,9 +33,16 @@ VolumeEntry FatVolume(u32 clusterCount = 1000)
 {
     VolumeEntry volume;
     volume.fsType = kFsFat16;
+    volume.engine = &FatEngine();
     volume.name = "C:";
-    volume.clusterCount = clusterCount;
+    NewFatState(volume)->clusterCount = clusterCount;
     return volume;
+}
+
+// The first clusters of the folders catalogued (or excluded) on a FAT volume.
+std::vector<u32>& Dirs(VolumeEntry& volume)
+{
+    return FatStateOf(volume)->dirIndex;
 }
 
 std::vector<std::string> Names(const VolumeEntry& volume)
@@ -43,6 +59,21 @@ class CCounting_RW : public CMem_RW
 public:
     explicit CCounting_RW(int* destroyed) : CMem_RW(std::vector<u8>(512)), m_destroyed(destroyed) {}
     ~CCounting_RW() override { ++*m_destroyed; }
+
+private:
+    int* m_destroyed;
+};
+
+// An engine's volume state that counts its destructions.
+class CountingState : public VolumeState
+{
+public:
+    explicit CountingState(int* destroyed) : m_destroyed(destroyed) {}
+    ~CountingState() override { ++*m_destroyed; }
+    CountingState(const CountingState&) = delete;
+    CountingState& operator=(const CountingState&) = delete;
+    CountingState(CountingState&&) = delete;
+    CountingState& operator=(CountingState&&) = delete;
 
 private:
     int* m_destroyed;
@@ -64,11 +95,18 @@ TEST(CCatalog, AddItemDropsFirstClusterOutsideVolume)
     for (u64 first : {1ull, 1001ull})
         catalog.AddItem(Item("NOCLUS.TXT", 0x20, first), volume);
     EXPECT_TRUE(volume.items.empty());
-    EXPECT_TRUE(volume.dirIndex.empty());
+    EXPECT_TRUE(Dirs(volume).empty());
     catalog.AddItem(Item("LOW.TXT", 0x20, 2), volume);
     catalog.AddItem(Item("HIGH.TXT", 0x20, 1000), volume);
     catalog.AddItem(Item("EMPTY.TXT", 0x20, 0), volume);
     EXPECT_EQ(Names(volume), (std::vector<std::string>{"LOW.TXT", "HIGH.TXT", "EMPTY.TXT"}));
+
+    // A volume whose finds are not named by clusters takes every find as it comes.
+    VolumeEntry ntfs;
+    ntfs.engine = &NtfsEngine();
+    catalog.AddItem(Item("D", 0x10, 1001), ntfs);
+    catalog.AddItem(Item("D", 0x10, 1001), ntfs);
+    EXPECT_EQ(ntfs.items.size(), 2u);
 }
 
 struct RepeatedFolderCase
@@ -91,7 +129,7 @@ TEST_P(CCatalogRepeatedFolder, CataloguesOnceAndRenamesOnlyWhenNewer)
     ASSERT_EQ(volume.items.size(), 1u);
     EXPECT_EQ(volume.items[0].name, GetParam().expectedName);
     EXPECT_EQ(volume.items[0].accessed, (FoundTime{2020, 5, 5, 5, 5, 5}));
-    EXPECT_EQ(volume.dirIndex, (std::vector<u32>{40}));
+    EXPECT_EQ(Dirs(volume), (std::vector<u32>{40}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -105,10 +143,10 @@ TEST(CCatalog, FolderWithExcludedClusterIsNeverCatalogued)
 {
     CCatalog catalog;
     VolumeEntry volume = FatVolume();
-    volume.dirIndex.push_back(90); // entered for a "Recycle" entry
+    Dirs(volume).push_back(90); // entered for a "Recycle" entry
     catalog.AddItem(Item("Backup", 0x10, 90, {2030, 1, 1, 0, 0, 0}), volume);
     EXPECT_TRUE(volume.items.empty());
-    EXPECT_EQ(volume.dirIndex, (std::vector<u32>{90}));
+    EXPECT_EQ(Dirs(volume), (std::vector<u32>{90}));
 }
 
 TEST(CCatalog, RepeatedFolderLooksFromItsDirIndexPositionOn)
@@ -117,7 +155,7 @@ TEST(CCatalog, RepeatedFolderLooksFromItsDirIndexPositionOn)
     VolumeEntry volume = FatVolume();
     // Two excluded clusters put the folder's cluster at dirIndex position 2, while its item is
     // items[0]: the walk from items[2] on finds nothing, so no rename happens.
-    volume.dirIndex = {100, 200};
+    Dirs(volume) = {100, 200};
     catalog.AddItem(Item("OLD", 0x10, 50), volume);
     catalog.AddItem(Item("NEW", 0x10, 50, {2030, 1, 1, 0, 0, 0}), volume);
     EXPECT_EQ(Names(volume), (std::vector<std::string>{"OLD"}));
@@ -139,7 +177,7 @@ TEST(CCatalog, LookupFollowsItemsAppendedDirectly)
     VolumeEntry volume = FatVolume();
     catalog.AddItem(Item("A", 0x10, 10), volume);
     volume.items.push_back(Item("DIRECT", 0x20, 11)); // an NTFS-style direct append
-    volume.dirIndex.push_back(11);
+    Dirs(volume).push_back(11);
     catalog.AddItem(Item("B", 0x10, 11, {2030, 1, 1, 0, 0, 0}), volume);
     // dirIndex position of 11 is 1 and items[1] is the file: dropped.
     EXPECT_EQ(Names(volume), (std::vector<std::string>{"A", "DIRECT"}));
@@ -174,6 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CCatalog, ResetVolumesFreesEverythingAndEmptiesTheList)
 {
     int destroyed = 0;
+    int states = 0;
     {
         CCatalog catalog;
         VolumeEntry fat = FatVolume();
@@ -185,9 +224,10 @@ TEST(CCatalog, ResetVolumesFreesEverythingAndEmptiesTheList)
         ntfs.fsType = kFsNtfs;
         ntfs.engine = &NtfsEngine();
         ntfs.name = "D:";
+        ntfs.state = std::make_unique<CountingState>(&states);
         FoundItem item = Item("N.TXT", 0x20, 16);
-        item.data = g_MemPool.Alloc(64);
-        ASSERT_NE(item.data, nullptr);
+        item.SetPayload(FindPayload::kRecordData, g_MemPool.Alloc(64));
+        ASSERT_NE(item.Payload(FindPayload::kRecordData), nullptr);
         ntfs.items.push_back(item);
         catalog.m_volumes.push_back(std::move(ntfs));
         catalog.m_fileCount = 3;
@@ -196,11 +236,38 @@ TEST(CCatalog, ResetVolumesFreesEverythingAndEmptiesTheList)
         EXPECT_TRUE(catalog.m_volumes.empty());
         EXPECT_EQ(catalog.m_fileCount, 0u);
         EXPECT_EQ(destroyed, 1);
+        EXPECT_EQ(states, 1);
 
         // The catalogue is usable again after a reset, and its destructor resets as well.
         VolumeEntry again = FatVolume();
         again.reader = std::make_unique<CCounting_RW>(&destroyed);
+        again.state = std::make_unique<CountingState>(&states);
         catalog.m_volumes.push_back(std::move(again));
     }
     EXPECT_EQ(destroyed, 2);
+    EXPECT_EQ(states, 2);
+}
+
+// The catalogue stands below the engines: it includes no header of a file system or an engine,
+// and its library links none of theirs.
+TEST(CatalogLayer, IncludesAndLinksNoFileSystem)
+{
+    const std::filesystem::path folder = std::filesystem::path(ORL_SOURCE_DIR) / "src/catalog";
+    const std::regex below(R"(#include\s+"(fat|exfat|ntfs|scan|recovery)/)");
+    const std::regex linked(R"(\borl_(fat|exfat|ntfs|scan|recovery)\b)");
+    int files = 0;
+    for (const auto& file : std::filesystem::directory_iterator(folder))
+    {
+        std::ifstream in(file.path());
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        ASSERT_FALSE(text.empty()) << file.path();
+        ++files;
+        EXPECT_FALSE(std::regex_search(text, below)) << file.path();
+        if (file.path().filename() == "CMakeLists.txt")
+        {
+            EXPECT_FALSE(std::regex_search(text, linked)) << text;
+        }
+    }
+    EXPECT_GE(files, 5);
 }

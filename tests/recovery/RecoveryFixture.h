@@ -29,8 +29,10 @@
 #include "recovery/RecoveryHost.h"
 #include "scan/fat/FatEngine.h"
 #include "scan/fat/FatScan.h"
+#include "scan/fat/FatVolumeState.h"
 #include "scan/ntfs/NtfsEngine.h"
 #include "scan/ntfs/NtfsScan.h"
+#include "scan/ntfs/NtfsVolumeState.h"
 #include "support/DriveSources.h"
 #include "support/RecordingSink.h"
 #include "support/TestImages.h"
@@ -187,8 +189,10 @@ inline bool OpenNtfsEntry(const std::string& image, const std::string& drive, Vo
     entry.name = drive;
     entry.fsType = kFsNtfs;
     entry.engine = &NtfsEngine();
-    entry.ntfs = reader ? std::make_unique<CNtfs>(std::move(reader)) : std::make_unique<CNtfs>();
-    return entry.ntfs->Open(drive, 1) == kOk;
+    CNtfs& ntfs = *SetNtfsState(entry, reader ? std::make_unique<CNtfs>(std::move(reader))
+                                              : std::make_unique<CNtfs>())
+                       ->ntfs;
+    return ntfs.Open(drive, 1) == kOk;
 }
 
 // A catalogue with one scanned volume, a recording sink and box, and a scratch destination.

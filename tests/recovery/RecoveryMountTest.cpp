@@ -242,8 +242,7 @@ TEST_F(RecoveryMount, PartitionOfAWholeDiskSourceIsRecognised)
     entry.name = "P:";
     entry.fsType = kFsNtfs;
     entry.engine = &NtfsEngine();
-    entry.ntfs = std::make_unique<CNtfs>();
-    ASSERT_EQ(entry.ntfs->Open("P:", 1), kOk);
+    ASSERT_EQ(SetNtfsState(entry, std::make_unique<CNtfs>())->ntfs->Open("P:", 1), kOk);
     m_catalog.m_volumes.push_back(std::move(entry));
     EXPECT_EQ(Recover("P:", {{"anything", 0}}, point + "/x"), kErrDestination);
     ASSERT_EQ(m_sink.events.size(), 1u);

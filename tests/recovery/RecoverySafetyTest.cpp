@@ -206,7 +206,7 @@ TEST_F(RecoverySafety, PathsLongerThanPathMaxAreWrittenLevelByLevel)
 
 TEST_F(RecoverySafety, SizeLargerThanTheVolumeIsCutToItWithAWarningAndTheRunGoesOn)
 {
-    const VolumeEntry& volume = m_catalog.m_volumes[0];
+    const FatVolumeState& volume = *FatStateOf(m_catalog.m_volumes[0]);
     FoundItem huge = *Item("C:", "_ELROOT.TXT");
     huge.name = "HUGE.BIN";
     huge.size = 0xFFFFFFFFu;
@@ -231,7 +231,7 @@ TEST_F(RecoveryBase, NtfsRunsClaimingMoreThanTheVolumeAreCutWithAWarning)
     ASSERT_FALSE(image.empty());
     AddNtfs(image);
     const std::string dest = ScratchDir("dest");
-    CNtfs& ntfs = *m_catalog.m_volumes[0].ntfs;
+    CNtfs& ntfs = *NtfsOf(m_catalog.m_volumes[0]);
     const u64 clusterBytes =
         static_cast<u64>(ntfs.GetSectorsPerCluster()) * ntfs.GetBytesPerSector();
     const u64 volumeClusters = ntfs.Boot().totalSectors / ntfs.GetSectorsPerCluster();
@@ -250,7 +250,7 @@ TEST_F(RecoveryBase, NtfsRunsClaimingMoreThanTheVolumeAreCutWithAWarning)
         u8* block = static_cast<u8*>(g_MemPool.Alloc(static_cast<int>(runs.size())));
         ASSERT_NE(block, nullptr);
         std::memcpy(block, runs.data(), runs.size());
-        item.data = block;
+        item.SetPayload(FindPayload::kRecordData, block);
         m_catalog.m_volumes[0].items.push_back(item);
         selection.push_back({name, 0});
     };

@@ -51,7 +51,7 @@ protected:
     }
     u32 ClusterBytes() const
     {
-        const VolumeEntry& v = m_catalog.m_volumes[0];
+        const FatVolumeState& v = *FatStateOf(m_catalog.m_volumes[0]);
         return v.sectorsPerCluster * v.bytesPerSector;
     }
     std::string m_image;
@@ -239,7 +239,7 @@ TEST_P(RecoveryFatFaults, UnreadableDataEndsTheFileWithAWarning)
     const FoundItem* bad = Item("C:\\DOCS\\SUB", "Old Draft Notes.txt");
     ASSERT_NE(bad, nullptr);
     s64 sector = static_cast<s64>(bad->first);
-    ASSERT_TRUE(m_catalog.m_volumes[0].fatBoot->ClusterToSector(&sector));
+    ASSERT_TRUE(FatStateOf(m_catalog.m_volumes[0])->boot->ClusterToSector(&sector));
     // 3000 bytes in 2 KiB clusters: the first chunk (8 KiB) covers the whole file.
     switch (GetParam().kind)
     {
@@ -327,7 +327,7 @@ TEST_P(RecoveryFreeSpace, StopsTheRunBeforeAFileThatWouldNotFit)
     m_catalog.m_volumes[0].items.push_back(item);
     // Let the volume claim clusters enough for every size here: a size larger than its volume
     // is cut to what the volume holds before the check.
-    m_catalog.m_volumes[0].clusterCount = 0xFFFFFFF0u;
+    FatStateOf(m_catalog.m_volumes[0])->clusterCount = 0xFFFFFFF0u;
     FakeHost host;
     host.freeSpace = [&c](const std::string&, u64* blockSize, u64* freeBlocks)
     {
@@ -666,7 +666,7 @@ protected:
     // icat's bytes of the record that holds item.
     std::string Icat(const FoundItem& item)
     {
-        CNtfs& ntfs = *m_catalog.m_volumes[0].ntfs;
+        CNtfs& ntfs = *NtfsOf(m_catalog.m_volumes[0]);
         for (s64 r = 0; r < static_cast<s64>(ntfs.RecordCount()); ++r)
         {
             s64 sector = r;
@@ -825,7 +825,7 @@ TEST_F(RecoveryNtfs, ResidentValueReachingPastItsRecordIsClippedWithAWarning)
     FoundItem* item = Item("N:\\docs", "deleted.txt");
     ASSERT_NE(item, nullptr);
     u16 offset = 0;
-    ASSERT_TRUE(NtfsDataIsResident(static_cast<const u8*>(item->data), &offset));
+    ASSERT_TRUE(NtfsDataIsResident(RecordDataOf(*item), &offset));
     const u64 valueBytes = item->size;
     item->size = 1024 - offset + 100;
     // Read again from its record, the value ends where its attribute says; an item known only

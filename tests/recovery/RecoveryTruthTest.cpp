@@ -63,7 +63,7 @@ protected:
     // icat's bytes of the record that holds item, read from image.
     std::string Icat(const FoundItem& item, const std::string& image)
     {
-        CNtfs& ntfs = *m_catalog.m_volumes[0].ntfs;
+        CNtfs& ntfs = *NtfsOf(m_catalog.m_volumes[0]);
         for (s64 r = 0; r < static_cast<s64>(ntfs.RecordCount()); ++r)
         {
             s64 sector = r;

@@ -13,6 +13,7 @@
 #include "exfat/ExfatVolume.h"
 #include "scan/FatScanSupport.h"
 #include "scan/exfat/ExfatEngine.h"
+#include "scan/exfat/ExfatVolumeState.h"
 #include "support/TestImages.h"
 
 namespace
@@ -37,7 +38,7 @@ void Scan(std::vector<u8> image, Scanned& out)
     out.opened = AttachExfatVolume(out.volume);
     if (!out.opened)
         return;
-    out.fromBackup = out.volume.exfat->fromBackup;
+    out.fromBackup = ExfatStateOf(out.volume)->exfat.fromBackup;
     g_bRunning = 1;
     EXPECT_EQ(ScanExfatVolume(catalog, out.volume), 0u);
     EXPECT_EQ(sink.events.size(), out.volume.items.size());
@@ -112,7 +113,7 @@ TEST_P(ExfatScanImageTest, ListsTheTreeAsFlsDoes)
     ASSERT_TRUE(s.opened);
     EXPECT_FALSE(s.fromBackup);
     EXPECT_EQ(s.volume.fsType, kFsExfat);
-    const u64 cluster = s.volume.exfat->boot.ClusterBytes();
+    const u64 cluster = ExfatStateOf(s.volume)->exfat.boot.ClusterBytes();
     std::vector<std::string> golden = kGolden;
     golden[4] += std::to_string(6 * cluster + 100);
     EXPECT_EQ(s.listing, golden);
@@ -120,7 +121,8 @@ TEST_P(ExfatScanImageTest, ListsTheTreeAsFlsDoes)
 
     // The bitmap: the root directory's cluster is allocated, a deleted file's first is not.
     bool inUse = false;
-    ASSERT_EQ(s.volume.engine->ClusterInUse(s.volume, s.volume.exfat->boot.rootCluster, &inUse),
+    ASSERT_EQ(s.volume.engine->ClusterInUse(s.volume,
+                                            ExfatStateOf(s.volume)->exfat.boot.rootCluster, &inUse),
               0u);
     EXPECT_TRUE(inUse);
     const auto big = std::find_if(s.items.begin(), s.items.end(),
@@ -214,7 +216,7 @@ TEST(ExfatScanReadFailureTest, UnreadableFolderClusterIsNamed)
         for (const FoundItem& item : whole.items)
             first = item.name == c.folder ? item.first : first;
         u64 at = 0;
-        ASSERT_TRUE(whole.volume.exfat->boot.ClusterOffset(first, &at));
+        ASSERT_TRUE(ExfatStateOf(whole.volume)->exfat.boot.ClusterOffset(first, &at));
 
         CCatalog catalog;
         RecordingSink sink;

@@ -116,17 +116,18 @@ TEST_P(FatScanBigFolder, WalkStopsAtTheFirstClusterThatIsNoFreeFolderCluster)
     ASSERT_FALSE(plain.empty());
     VolumeEntry volume;
     ASSERT_TRUE(OpenFatVolume(plain, volume));
+    const FatVolumeState& state = *FatStateOf(volume);
     const u32 first = ScanBytes(plain).folderFirst;
     ASSERT_NE(first, 0u);
-    const u32 bps = volume.bytesPerSector;
-    const u32 clusterBytes = bps * volume.sectorsPerCluster;
+    const u32 bps = state.bytesPerSector;
+    const u32 clusterBytes = bps * state.sectorsPerCluster;
     const u32 slots = clusterBytes / 32;
     const bool fat32 = volume.fsType == kFsFat32;
     const std::size_t fatStart = static_cast<std::size_t>(LoadLe16(&plain[14])) * bps;
     auto clusterAt = [&](u32 cluster)
     {
         s64 sector = cluster;
-        EXPECT_TRUE(volume.fatBoot->ClusterToSector(&sector));
+        EXPECT_TRUE(state.boot->ClusterToSector(&sector));
         return static_cast<std::size_t>(sector) * bps;
     };
     // Damage to the folder's third cluster: the first two clusters' files stay (less "." and
@@ -175,10 +176,11 @@ TEST_P(FatScanBigFolder, ALiveFolderReadsAsItsClustersOneByOne)
     ASSERT_FALSE(image.empty());
     VolumeEntry volume;
     ASSERT_TRUE(OpenFatVolume(image, volume));
+    const FatVolumeState& state = *FatStateOf(volume);
     const u32 first = ScanBytes(image).folderFirst;
     ASSERT_NE(first, 0u);
-    const u32 bps = volume.bytesPerSector;
-    const u32 clusters = 502 * 32 / (bps * volume.sectorsPerCluster) + 1;
+    const u32 bps = state.bytesPerSector;
+    const u32 clusters = 502 * 32 / (bps * state.sectorsPerCluster) + 1;
     const bool fat32 = volume.fsType == kFsFat32;
     const std::size_t fatStart = static_cast<std::size_t>(LoadLe16(&image[14])) * bps;
     auto link = [&](std::vector<u8>& img, u32 cluster, u32 next)
@@ -214,11 +216,11 @@ TEST_P(FatScanBigFolder, ALiveFolderReadsAsItsClustersOneByOne)
     ASSERT_FALSE(expected.empty());
     ASSERT_LT(expected.size(), 300u);
     s64 third = first + 2;
-    ASSERT_TRUE(volume.fatBoot->ClusterToSector(&third));
+    ASSERT_TRUE(state.boot->ClusterToSector(&third));
     CCatalog catalog;
     VolumeEntry faulty;
     auto reader = std::make_unique<CFaulty_RW>(std::move(image));
-    reader->FailSector(static_cast<u64>(third) + volume.sectorsPerCluster - 1);
+    reader->FailSector(static_cast<u64>(third) + state.sectorsPerCluster - 1);
     ASSERT_TRUE(OpenFatVolume(std::move(reader), faulty));
     g_bRunning = 1;
     EXPECT_EQ(ScanFatVolume(catalog, faulty), 0u);

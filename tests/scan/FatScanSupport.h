@@ -11,6 +11,7 @@
 #include "fat/FatTable.h"
 #include "platform/EventSink.h"
 #include "scan/fat/FatEngine.h"
+#include "scan/fat/FatVolumeState.h"
 #include "support/RecordingSink.h"
 #include "support/TestImages.h"
 

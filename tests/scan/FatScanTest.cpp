@@ -56,8 +56,8 @@ ScanResult Scan(std::vector<u8> image)
         result.events.push_back(e.text + "|" + std::to_string(e.extra));
     }
     result.items = volume.items;
-    result.dirIndex = volume.dirIndex;
-    result.runs = volume.assignedRuns;
+    result.dirIndex = FatStateOf(volume)->dirIndex;
+    result.runs = FatStateOf(volume)->assignedRuns;
     return result;
 }
 
@@ -393,14 +393,14 @@ TEST(FatScan, InvalidBootSectorOrGeometryIsRefused)
 {
     CCatalog catalog;
     VolumeEntry volume;
-    volume.fatBoot = std::make_unique<FatBootSector>();
+    NewFatState(volume)->boot = std::make_unique<FatBootSector>();
     EXPECT_EQ(ScanFatVolume(catalog, volume), kErrBadFatBoot);
     VolumeEntry none;
     EXPECT_EQ(ScanFatVolume(catalog, none), kErrBadFatBoot);
 
     VolumeEntry zero;
     ASSERT_TRUE(OpenFatVolume(ReadImage(TestImage("fat12")), zero));
-    zero.bytesPerSector = 0;
+    FatStateOf(zero)->bytesPerSector = 0;
     EXPECT_EQ(ScanFatVolume(catalog, zero), kErrBadFatBoot);
 }
 

@@ -209,7 +209,8 @@ TEST(FindConditionsTest, FatMapHoldsEveryClusterWhoseEntryIsSet)
         }
         VolumeEntry volume;
         ASSERT_TRUE(OpenFatVolume(std::move(image), volume)) << name;
-        FatTable& table = *volume.fatTable;
+        FatVolumeState& state = *FatStateOf(volume);
+        FatTable& table = *state.table;
         g_bRunning = 1;
         // The map as the condition pass works it out, then as the owner pass does beside the
         // walk and hands it over.
@@ -219,13 +220,13 @@ TEST(FindConditionsTest, FatMapHoldsEveryClusterWhoseEntryIsSet)
         AllocationMap ahead;
         {
             FatOwnerPass pass;
-            pass.Start(volume);
+            pass.Start(state);
             ASSERT_TRUE(pass.TakeAllocation(&ahead)) << name;
         }
-        volume.fatAllocation = std::make_unique<AllocationMap>(std::move(ahead));
+        state.allocation = std::make_unique<AllocationMap>(std::move(ahead));
         AllocationMap handed;
         ASSERT_EQ(FatEngine().LoadAllocation(volume, &handed), kOk) << name;
-        EXPECT_EQ(volume.fatAllocation, nullptr) << name;
+        EXPECT_EQ(state.allocation, nullptr) << name;
         g_bRunning = 0;
         for (const AllocationMap* map : {&direct, &handed})
         {
@@ -254,7 +255,7 @@ TEST(FindConditionsTest, FatMostlyUnreadableGivesNoMap)
     auto faulty = std::make_unique<CFaulty_RW>(std::move(image));
     CFaulty_RW& device = *faulty;
     ASSERT_TRUE(OpenFatVolume(std::move(faulty), volume));
-    ASSERT_GT(volume.fatTable->ClusterLimit(), 4u * 4096);
+    ASSERT_GT(FatStateOf(volume)->table->ClusterLimit(), 4u * 4096);
     device.FailAfter(0);
     g_bRunning = 1;
     AllocationMap map;

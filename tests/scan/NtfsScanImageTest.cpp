@@ -14,6 +14,7 @@
 #include "scan/ntfs/NtfsEngine.h"
 #include "scan/ntfs/NtfsRecordFeed.h"
 #include "scan/ntfs/NtfsScan.h"
+#include "scan/ntfs/NtfsVolumeState.h"
 #include "support/DriveSources.h"
 #include "support/TestImages.h"
 
@@ -38,33 +39,28 @@ protected:
         m_entry.fsType = kFsNtfs;
         m_entry.engine = &NtfsEngine();
         m_entry.name = "N:";
-        m_entry.ntfs = std::make_unique<CNtfs>();
-        ASSERT_EQ(m_entry.ntfs->Open("N:", 1), kOk);
+        ASSERT_EQ(SetNtfsState(m_entry, std::make_unique<CNtfs>())->ntfs->Open("N:", 1), kOk);
         ASSERT_EQ(ScanNtfsVolume(m_catalog, m_entry), kOk);
         g_bRunning = 0;
         // Record numbers of the items, through the record-to-sector map.
-        for (s64 r = 0; r < static_cast<s64>(m_entry.ntfs->RecordCount()); ++r)
+        for (s64 r = 0; r < static_cast<s64>(NtfsOf(m_entry)->RecordCount()); ++r)
         {
             s64 sector = r;
-            if (m_entry.ntfs->RecordToSector(sector))
+            if (NtfsOf(m_entry)->RecordToSector(sector))
                 m_recordOfSector[static_cast<u64>(sector)] = r;
         }
     }
-    void TearDown() override
-    {
-        for (FoundItem& item : m_entry.items)
-            g_MemPool.Free(&item.data);
-    }
+    void TearDown() override { NtfsEngine().ReleaseItems(m_entry); }
 
     // The item's bytes as recovery reads them: the resident value from the record (with its
     // update sequence fixups), or the clusters of the run list cut to the size.
     std::vector<u8> ItemData(const FoundItem& item)
     {
-        CNtfs& ntfs = *m_entry.ntfs;
+        CNtfs& ntfs = *NtfsOf(m_entry);
         std::vector<u8> out;
         u32 done = 0;
         u16 offset = 0;
-        if (NtfsDataIsResident(static_cast<const u8*>(item.data), &offset))
+        if (NtfsDataIsResident(RecordDataOf(item), &offset))
         {
             std::vector<u8> rec(1024);
             EXPECT_EQ(ntfs.Reader()->ReadSectors(rec.data(), 2, &done, item.first), kOk);
@@ -76,7 +72,7 @@ protected:
         }
         const u8* runs = nullptr;
         int limit = 0;
-        EXPECT_TRUE(NtfsDataRunList(static_cast<const u8*>(item.data), &runs, &limit));
+        EXPECT_TRUE(NtfsDataRunList(RecordDataOf(item), &runs, &limit));
         std::vector<NtfsRun> decoded;
         EXPECT_EQ(CNtfs::DecodeRuns(runs, limit, decoded), kOk);
         const u32 spc = ntfs.GetSectorsPerCluster();
@@ -142,16 +138,16 @@ TEST_F(NtfsScanImageTest, ListsDeletedItemsUnderRebuiltPaths)
         // Only the folders still in use read as not deleted.
         const bool live = got[i] == "N:\\B" || got[i] == "N:\\docs" || got[i] == "N:\\docs\\sub";
         EXPECT_EQ(item.deleted, live ? 0u : 1u) << got[i];
-        EXPECT_EQ(item.data == nullptr, item.attr == 0x10) << got[i];
+        EXPECT_EQ(RecordDataOf(item) == nullptr, item.attr == 0x10) << got[i];
         EXPECT_TRUE(m_recordOfSector.contains(item.first)) << got[i];
     }
 
     // B really took over the record of f.txt's folder A, with a new sequence number.
     NtfsRecordInfo f;
     NtfsRecordInfo b;
-    ASSERT_EQ(m_entry.ntfs->ReadRecord(f, m_recordOfSector.at(m_entry.items[1].first)), kOk);
+    ASSERT_EQ(NtfsOf(m_entry)->ReadRecord(f, m_recordOfSector.at(m_entry.items[1].first)), kOk);
     g_MemPool.Free(&f.data);
-    ASSERT_EQ(m_entry.ntfs->ReadRecord(b, m_recordOfSector.at(m_entry.items[0].first)), kOk);
+    ASSERT_EQ(NtfsOf(m_entry)->ReadRecord(b, m_recordOfSector.at(m_entry.items[0].first)), kOk);
     EXPECT_EQ(f.parent, m_recordOfSector.at(m_entry.items[0].first));
     EXPECT_NE(f.parentSequence, b.sequence);
     EXPECT_EQ(b.inUse, 1);
@@ -204,7 +200,7 @@ TEST_F(NtfsScanImageTest, AgreesWithFlsWhereBothResolveTheParent)
         if (item.attr & 0x10)
         {
             NtfsRecordInfo info;
-            ASSERT_EQ(m_entry.ntfs->ReadRecord(info, record), kOk);
+            ASSERT_EQ(NtfsOf(m_entry)->ReadRecord(info, record), kOk);
             if (info.inUse)
                 continue;
         }
@@ -221,18 +217,15 @@ TEST(NtfsScanDemoTest, ListsTheDemoVolume)
     CCatalog catalog;
     VolumeEntry entry;
     entry.name = "D:";
-    entry.ntfs = std::make_unique<CNtfs>();
-    ASSERT_EQ(entry.ntfs->Open("D:", 1), kOk);
+    ASSERT_EQ(SetNtfsState(entry, std::make_unique<CNtfs>())->ntfs->Open("D:", 1), kOk);
     g_bRunning = 1;
     ASSERT_EQ(ScanNtfsVolume(catalog, entry), kOk);
     g_bRunning = 0;
     int files = 0;
     int folders = 0;
-    for (FoundItem& item : entry.items)
-    {
+    for (const FoundItem& item : entry.items)
         (item.attr & 0x10) ? ++folders : ++files;
-        g_MemPool.Free(&item.data);
-    }
+    NtfsEngine().ReleaseItems(entry);
     EXPECT_EQ(files, 16);  // four notes, three photos, eight letters and the readme
     EXPECT_EQ(folders, 4); // Projects, Orlavent, Photos and the deleted Letters
     EXPECT_EQ(entry.items.back().path + "\\" + entry.items.back().name, "D:\\readme.txt");
@@ -249,8 +242,7 @@ protected:
         entry.name = "T:";
         entry.fsType = kFsNtfs;
         entry.engine = &NtfsEngine();
-        entry.ntfs = std::make_unique<CNtfs>();
-        EXPECT_EQ(entry.ntfs->Open("T:", 1), kOk);
+        EXPECT_EQ(SetNtfsState(entry, std::make_unique<CNtfs>())->ntfs->Open("T:", 1), kOk);
         CCatalog catalog;
         g_bRunning = 1;
         EXPECT_EQ(ScanNtfsVolume(catalog, entry, oneThread), kOk);
@@ -276,7 +268,7 @@ TEST_P(NtfsScanThreadsTest, SecondThreadGivesTheSameFinds)
     VolumeEntry one = Scan(true);
     ASSERT_FALSE(one.items.empty());
     ASSERT_EQ(two.items.size(), one.items.size());
-    EXPECT_EQ(two.streamNames, one.streamNames);
+    EXPECT_EQ(NtfsStateOf(two)->streamNames, NtfsStateOf(one)->streamNames);
     for (std::size_t i = 0; i < one.items.size(); ++i)
     {
         const FoundItem& a = two.items[i];
@@ -288,11 +280,10 @@ TEST_P(NtfsScanThreadsTest, SecondThreadGivesTheSameFinds)
                   std::tie(b.size, b.first, b.record, b.stream, b.deleted, b.attr));
         EXPECT_EQ(a.created, b.created);
         EXPECT_EQ(a.accessed, b.accessed);
-        EXPECT_EQ(Block(a.data), Block(b.data));
+        EXPECT_EQ(Block(RecordDataOf(a)), Block(RecordDataOf(b)));
     }
     for (VolumeEntry* entry : {&two, &one})
-        for (FoundItem& item : entry->items)
-            g_MemPool.Free(&item.data);
+        NtfsEngine().ReleaseItems(*entry);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, NtfsScanThreadsTest,

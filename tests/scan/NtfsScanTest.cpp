@@ -8,6 +8,7 @@
 #include "ntfs/NtfsRecordBuilder.h"
 #include "scan/ntfs/NtfsEngine.h"
 #include "scan/ntfs/NtfsScan.h"
+#include "scan/ntfs/NtfsVolumeState.h"
 #include "support/RecordingSink.h"
 
 using namespace ntfstest;
@@ -53,8 +54,10 @@ protected:
         entry.fsType = kFsNtfs;
         entry.engine = &NtfsEngine();
         entry.name = "C:";
-        entry.ntfs = std::make_unique<CNtfs>(std::make_unique<CMem_RW>(vb.Image()));
-        EXPECT_EQ(entry.ntfs->Open("C:", 1), kOk);
+        EXPECT_EQ(
+            SetNtfsState(entry, std::make_unique<CNtfs>(std::make_unique<CMem_RW>(vb.Image())))
+                ->ntfs->Open("C:", 1),
+            kOk);
         EXPECT_EQ(ScanNtfsVolume(m_catalog, entry), kOk);
         std::vector<std::string> out;
         for (const FoundItem& item : entry.items)
@@ -91,9 +94,9 @@ TEST_F(NtfsScanTest, RebuildsPathsThroughLiveAndDeletedFolders)
     EXPECT_EQ(letter.deleted, 1u);
     EXPECT_EQ(letter.size, 10u);
     EXPECT_EQ(letter.first, vb.RecordOffset(18) / 512);
-    ASSERT_NE(letter.data, nullptr);
+    ASSERT_NE(RecordDataOf(letter), nullptr);
     EXPECT_EQ(Items()[0].attr, 0x10);
-    EXPECT_EQ(Items()[0].data, nullptr);
+    EXPECT_EQ(RecordDataOf(Items()[0]), nullptr);
 
     // One WM_SCAN_NOTIFY per item: the full text and the attribute byte.
     ASSERT_EQ(m_sink.events.size(), 8u);
@@ -237,8 +240,8 @@ TEST_F(NtfsScanTest, NamesRecordsTheDeviceDoesNotDeliver)
     entry.fsType = kFsNtfs;
     entry.engine = &NtfsEngine();
     entry.name = "C:";
-    entry.ntfs = std::make_unique<CNtfs>(std::move(reader));
-    ASSERT_EQ(entry.ntfs->Open("C:", 1), kOk);
+    ASSERT_EQ(SetNtfsState(entry, std::make_unique<CNtfs>(std::move(reader)))->ntfs->Open("C:", 1),
+              kOk);
     EXPECT_EQ(ScanNtfsVolume(m_catalog, entry), kOk);
     std::vector<std::string> found;
     for (const FoundItem& item : entry.items)
@@ -262,12 +265,11 @@ TEST_F(NtfsScanTest, ReadsTheMftInBatches)
     CMem_RW* raw = reader.get();
     VolumeEntry entry;
     entry.name = "C:";
-    entry.ntfs = std::make_unique<CNtfs>(std::move(reader));
-    ASSERT_EQ(entry.ntfs->Open("C:", 1), kOk);
+    ASSERT_EQ(SetNtfsState(entry, std::make_unique<CNtfs>(std::move(reader)))->ntfs->Open("C:", 1),
+              kOk);
     const u64 before = raw->ReadCount();
     ASSERT_EQ(ScanNtfsVolume(m_catalog, entry), kOk);
     EXPECT_EQ(entry.items.size(), 292u);
     EXPECT_LE(raw->ReadCount() - before, 4u); // 584 records in one run: one batch read
-    for (FoundItem& item : entry.items)
-        g_MemPool.Free(&item.data);
+    NtfsEngine().ReleaseItems(entry);
 }

@@ -14,6 +14,8 @@
 #include "disk/DirectRW.h"
 #include "platform/DriveTable.h"
 #include "platform/EventSink.h"
+#include "scan/fat/FatVolumeState.h"
+#include "scan/ntfs/NtfsVolumeState.h"
 #include "support/TestImages.h"
 
 namespace
@@ -156,8 +158,10 @@ TEST_F(SearchControlTest, SearchesLastSelectedFirstAndFinishesOnce)
     EXPECT_EQ(m_catalog.m_volumes[1].fsType, kFsNtfs);
     EXPECT_FALSE(m_catalog.m_volumes[0].items.empty());
     EXPECT_FALSE(m_catalog.m_volumes[1].items.empty());
-    EXPECT_EQ(m_catalog.m_volumes[0].sectorsPerCluster, 1u);
-    EXPECT_EQ(m_catalog.m_volumes[0].bytesPerSector, 512u);
+    ASSERT_NE(FatStateOf(m_catalog.m_volumes[0]), nullptr);
+    EXPECT_EQ(FatStateOf(m_catalog.m_volumes[0])->sectorsPerCluster, 1u);
+    EXPECT_EQ(FatStateOf(m_catalog.m_volumes[0])->bytesPerSector, 512u);
+    EXPECT_NE(NtfsOf(m_catalog.m_volumes[1]), nullptr);
 
     // Volume start, D:'s finds, volume start, C:'s finds, then one finished notice.
     std::vector<WaitingSink::Event> events = m_sink.Events();
@@ -203,7 +207,8 @@ TEST_F(SearchControlTest, VolumeWithLargeSectorsIsSearchedInItsOwnSectors)
 
     ASSERT_EQ(m_catalog.m_volumes.size(), 1u);
     const VolumeEntry& volume = m_catalog.m_volumes[0];
-    EXPECT_EQ(volume.bytesPerSector, 4096u);
+    ASSERT_NE(FatStateOf(volume), nullptr);
+    EXPECT_EQ(FatStateOf(volume)->bytesPerSector, 4096u);
     std::vector<std::string> names;
     for (const FoundItem& item : volume.items)
         names.push_back(item.path + "\\" + item.name);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "catalog/AllocationMap.h"
@@ -15,6 +16,7 @@
 #include "platform/Status.h"
 #include "scan/FindLayout.h"
 #include "scan/exfat/ExfatScan.h"
+#include "scan/exfat/ExfatVolumeState.h"
 
 namespace
 {
@@ -51,19 +53,20 @@ bool AttachExfatVolume(VolumeEntry& entry)
     }
     if (done == 0)
         return false;
-    entry.exfat.reset(new (std::nothrow) ExfatVolume());
-    if (!entry.exfat)
+    auto* state = new (std::nothrow) ExfatVolumeState();
+    entry.state.reset(state);
+    if (state == nullptr)
         return false;
-    ExfatVolume& exfat = *entry.exfat;
+    ExfatVolume& exfat = state->exfat;
     if (ParseExfatBootRegion(ByteView(start.data(), std::min(done, kBootBytes)), &exfat.boot,
                              &exfat.fromBackup) != ExfatBootResult::kValid)
         return false;
     if (!exfat.table.Attach(entry.reader.get(), exfat.boot))
         return false;
     entry.fsType = kFsExfat;
-    entry.bytesPerSector = exfat.boot.BytesPerSector();
-    entry.sectorsPerCluster = 1u << exfat.boot.sectorsPerClusterShift;
-    entry.clusterCount = exfat.boot.HighestCluster();
+    state->bytesPerSector = exfat.boot.BytesPerSector();
+    state->sectorsPerCluster = 1u << exfat.boot.sectorsPerClusterShift;
+    state->clusterCount = exfat.boot.HighestCluster();
 
     // The allocation bitmap is named in the root directory; without it the search still runs,
     // only whether a cluster is in use cannot be told.
@@ -86,9 +89,15 @@ bool CExfatEngine::Open(VolumeEntry& entry) const
     return AttachExfatVolume(entry);
 }
 
+void CExfatEngine::AddFind(VolumeEntry& entry, FoundItem item) const
+{
+    AddClusterFind(entry, ExfatStateOf(entry), std::move(item));
+}
+
 u32 CExfatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
 {
-    if (entry.exfat && entry.exfat->fromBackup)
+    const ExfatVolumeState* state = ExfatStateOf(entry);
+    if (state != nullptr && state->exfat.fromBackup)
         catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
                      entry.name + " the main boot region is damaged; the volume is read through "
                                   "its backup boot region (sector 12)",
@@ -98,18 +107,21 @@ u32 CExfatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
 
 u32 CExfatEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
 {
+    ExfatVolumeState* state = ExfatStateOf(entry);
+    if (state == nullptr)
+        return kErrUnsupported;
     // The search's cluster assignment has read the bitmap already.
-    if (entry.fatAllocation)
+    if (state->allocation)
     {
-        *map = std::move(*entry.fatAllocation);
-        entry.fatAllocation.reset();
+        *map = std::move(*state->allocation);
+        state->allocation.reset();
         return kOk;
     }
     // The allocation bitmap, read through its window; clusters 0 and 1 are not in the heap.
-    if (!entry.exfat || !entry.exfat->table.HasBitmap())
+    if (!state->exfat.table.HasBitmap())
         return kErrUnsupported;
-    ExfatTable& table = entry.exfat->table;
-    const u32 highest = entry.exfat->boot.HighestCluster();
+    ExfatTable& table = state->exfat.table;
+    const u32 highest = state->exfat.boot.HighestCluster();
     if (highest < ExfatLayout::kFirstCluster || !map->Reset(u64{highest} + 1))
         return highest < ExfatLayout::kFirstCluster ? kErrUnsupported : kErrNoMemory;
     map->Set(0);
@@ -139,7 +151,8 @@ void CExfatEngine::EndSearch(VolumeEntry& entry) const
 
 u64 CExfatEngine::ClusterBytes(const VolumeEntry& entry) const
 {
-    return entry.exfat ? entry.exfat->boot.ClusterBytes() : 0;
+    const ExfatVolumeState* state = ExfatStateOf(entry);
+    return state != nullptr ? state->exfat.boot.ClusterBytes() : 0;
 }
 
 CDirectRW* CExfatEngine::DataReader(VolumeEntry& entry) const
@@ -161,13 +174,15 @@ u32 CExfatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item,
     // heap.
     *stream = DataStream{};
     stream->size = item.size;
-    if (!entry.exfat)
+    const ExfatVolumeState* state = ExfatStateOf(entry);
+    if (state == nullptr)
         return kStreamUnreadable;
-    const ExfatBoot& boot = entry.exfat->boot;
+    const ExfatBoot& boot = state->exfat.boot;
     stream->clusterBytes = boot.ClusterBytes();
     stream->firstLcn = ExfatLayout::kFirstCluster;
     stream->dataStart = boot.HeapBytes();
-    if (const auto* info = static_cast<const ExfatStreamInfo*>(item.data))
+    const ExfatStreamInfo* info = StreamRecordOf(item);
+    if (info != nullptr)
         stream->initializedSize = info->validDataLength;
     if (item.size == 0)
         return kOk;
@@ -175,10 +190,9 @@ u32 CExfatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item,
         return kStreamUnreadable;
     const u64 wanted =
         item.size / stream->clusterBytes + (item.size % stream->clusterBytes != 0 ? 1 : 0);
-    const auto* info = static_cast<const ExfatStreamInfo*>(item.data);
     u64 given = 0;
     if ((info == nullptr || !info->noFatChain) &&
-        AssignedExtents(entry, item, wanted, &stream->extents, &given))
+        AssignedExtents(entry, *state, item, wanted, &stream->extents, &given))
         return given < wanted ? kStreamClipped : kOk;
     const u64 length = std::min<u64>(wanted, boot.HighestCluster() - item.first + 1);
     stream->extents.push_back(StreamExtent{0, item.first, length, false});
@@ -190,21 +204,24 @@ u32 CExfatEngine::ReadTimes(VolumeEntry& /*entry*/, const FoundItem& item, FindT
     // The file entry's times: creation and access as the item holds them, the last
     // modification from its stream record. exFAT keeps no change time.
     *times = NotedTimes(item);
-    if (const auto* stream = static_cast<const ExfatStreamInfo*>(item.data))
+    if (const auto* stream = StreamRecordOf(item))
         times->modified = LocalTimeToUnix(ExfatTimeToFoundTime(stream->Modified()));
     return kOk;
 }
 
 u32 CExfatEngine::ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const
 {
-    if (!entry.exfat || cluster > 0xFFFFFFFFu)
+    ExfatVolumeState* state = ExfatStateOf(entry);
+    if (state == nullptr || cluster > 0xFFFFFFFFu)
         return kErrUnsupported;
-    return entry.exfat->table.ClusterAllocated(static_cast<u32>(cluster), inUse);
+    return state->exfat.table.ClusterAllocated(static_cast<u32>(cluster), inUse);
 }
 
 void CExfatEngine::ReleaseItems(VolumeEntry& entry) const
 {
     // The items point into the stream records: both go together.
-    if (entry.exfat)
-        entry.exfat->streams.clear();
+    if (ExfatVolumeState* state = ExfatStateOf(entry))
+        state->exfat.streams.clear();
+    for (FoundItem& item : entry.items)
+        item.SetPayload(FindPayload::kNone, nullptr);
 }

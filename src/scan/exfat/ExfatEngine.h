@@ -9,6 +9,7 @@ class CExfatEngine final : public IVolumeEngine
 {
 public:
     [[nodiscard]] bool Open(VolumeEntry& entry) const override;
+    void AddFind(VolumeEntry& entry, FoundItem item) const override;
     [[nodiscard]] u32 Search(CCatalog& catalog, VolumeEntry& entry) const override;
     [[nodiscard]] u32 LoadAllocation(VolumeEntry& entry, AllocationMap* map) const override;
     void EndSearch(VolumeEntry& entry) const override;
@@ -26,6 +27,7 @@ public:
 // The one exFAT engine.
 [[nodiscard]] const CExfatEngine& ExfatEngine();
 
-// Fills entry (already holding its reader, opened on the volume) from the volume's boot region:
-// geometry, FAT and bitmap windows. False when it holds no usable exFAT boot region.
+// Gives entry (already holding its reader, opened on the volume) a new exFAT state filled from
+// the volume's boot region: geometry, FAT and bitmap windows. False when it holds no usable exFAT
+// boot region.
 [[nodiscard]] bool AttachExfatVolume(VolumeEntry& entry);

@@ -20,6 +20,7 @@
 #include "scan/FindNames.h"
 #include "scan/ReadFailures.h"
 #include "scan/exfat/ExfatEngine.h"
+#include "scan/exfat/ExfatVolumeState.h"
 
 using namespace ExfatLayout;
 
@@ -51,7 +52,7 @@ void HandleSet(FolderWalk& walk, const ExfatEntrySet& set, u32 deleted)
     name = walk.names.Unique(std::move(name));
 
     const bool folder = (set.attributes & kAttrFolder) != 0;
-    ExfatVolume& exfat = *walk.volume.exfat;
+    ExfatVolume& exfat = ExfatStateOf(walk.volume)->exfat;
     exfat.streams.push_back(ExfatStreamInfo{set.dataLength, set.validDataLength, set.NoFatChain(),
                                             set.modified.tenMs, set.modified.utcOffset,
                                             set.modified.timestamp});
@@ -66,7 +67,7 @@ void HandleSet(FolderWalk& walk, const ExfatEntrySet& set, u32 deleted)
     // Folders show no size, as on FAT; their length stays in the stream record.
     item.size = folder ? 0 : set.dataLength;
     item.first = set.firstCluster;
-    item.data = &exfat.streams.back();
+    item.SetPayload(FindPayload::kStreamRecord, &exfat.streams.back());
 
     walk.catalog.Post(WM_SCAN_NOTIFY, kScanFind, walk.path + "\\" + name, item.attr);
     walk.catalog.AddItem(std::move(item), walk.volume);
@@ -106,7 +107,10 @@ void WalkEntries(FolderWalk& walk, const std::vector<u8>& bytes, bool folderDele
 
 std::vector<u32> ExfatFolderClusters(VolumeEntry& volume, u32 first, u64 bytes, bool contiguous)
 {
-    ExfatVolume& exfat = *volume.exfat;
+    ExfatVolumeState* state = ExfatStateOf(volume);
+    if (state == nullptr)
+        return {};
+    ExfatVolume& exfat = state->exfat;
     const ExfatBoot& boot = exfat.boot;
     const u64 clusterBytes = boot.ClusterBytes();
     const u64 limit = std::min(bytes == 0 ? kMaxDirectoryBytes : bytes, kMaxDirectoryBytes);
@@ -141,12 +145,12 @@ bool InUse(ExfatTable& table, u32 cluster)
 // the folder has not ended. Returns false when the first cluster is in use again: what it holds
 // now is another file's or folder's, and the deleted folder keeps no children. *unreadableAt
 // is set to the volume byte offset of the first cluster when that cannot be read.
-bool DeletedFolderBytes(VolumeEntry& volume, u32 first, u64 bytes,
+bool DeletedFolderBytes(VolumeEntry& volume, ExfatVolumeState& state, u32 first, u64 bytes,
                         std::unordered_set<u32>& deletedRead, std::vector<u8>* content,
                         u64* unreadableAt)
 {
-    ExfatTable& table = volume.exfat->table;
-    const ExfatBoot& boot = volume.exfat->boot;
+    ExfatTable& table = state.exfat.table;
+    const ExfatBoot& boot = state.exfat.boot;
     if (first < kFirstCluster || first > boot.HighestCluster())
         return true;
     if (InUse(table, first))
@@ -162,7 +166,7 @@ bool DeletedFolderBytes(VolumeEntry& volume, u32 first, u64 bytes,
         const u32 cluster = static_cast<u32>(c);
         std::size_t position = 0;
         if (cluster != first && (InUse(table, cluster) || deletedRead.contains(cluster) ||
-                                 volume.lookup.FindDir(volume.dirIndex, cluster, &position)))
+                                 volume.lookup.FindDir(state.dirIndex, cluster, &position)))
             break;
         const std::size_t at = content->size();
         // A first cluster that cannot be read leaves zeros, as a live folder's cluster does.
@@ -195,23 +199,24 @@ bool DeletedFolderBytes(VolumeEntry& volume, u32 first, u64 bytes,
 bool ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, LiveEntries* live,
                 std::unordered_set<u32>& deletedRead)
 {
-    if (!volume.exfat || dir.first > 0xFFFFFFFFu)
+    ExfatVolumeState* state = ExfatStateOf(volume);
+    if (state == nullptr || dir.first > 0xFFFFFFFFu)
         return true;
     // Take what the walk needs now: the item list grows (and may move) while it runs.
     std::string path =
         dir.name.empty() || dir.name == dir.path ? dir.path.str() : dir.path + "\\" + dir.name;
     const bool deleted = dir.deleted != 0;
-    const auto* info = static_cast<const ExfatStreamInfo*>(dir.data);
+    const ExfatStreamInfo* info = StreamRecordOf(dir);
     const u64 bytes = info != nullptr ? info->dataLength : 0;
     std::vector<u8> content;
     if (deleted)
     {
         u64 failed = ~u64{0};
-        if (!DeletedFolderBytes(volume, static_cast<u32>(dir.first), bytes, deletedRead, &content,
-                                &failed))
+        if (!DeletedFolderBytes(volume, *state, static_cast<u32>(dir.first), bytes, deletedRead,
+                                &content, &failed))
             return false;
         if (failed != ~u64{0})
-            ReportUnreadableFolder(catalog, path, failed, volume.exfat->boot.ClusterBytes());
+            ReportUnreadableFolder(catalog, path, failed, state->exfat.boot.ClusterBytes());
     }
     else
     {
@@ -220,8 +225,8 @@ bool ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Li
             ExfatFolderClusters(volume, static_cast<u32>(dir.first), bytes, contiguous);
         // A cluster that cannot be read leaves zeros: the entries before it still count.
         u64 failed = ~u64{0};
-        if (!volume.exfat->table.ReadClusters(clusters, &content, &failed) && failed != ~u64{0})
-            ReportUnreadableFolder(catalog, path, failed, volume.exfat->boot.ClusterBytes());
+        if (!state->exfat.table.ReadClusters(clusters, &content, &failed) && failed != ~u64{0})
+            ReportUnreadableFolder(catalog, path, failed, state->exfat.boot.ClusterBytes());
     }
     FolderWalk walk{catalog, volume, path, {}, live};
     WalkEntries(walk, content, deleted);
@@ -235,10 +240,10 @@ u64 ClustersOf(u64 bytes, u64 clusterBytes)
 
 // The owners of the clusters in use that the deleted finds reach: the root folder (never a
 // file's), or the live file or folder whose clusters hold it; those of none met stay unknown.
-bool MarkExfatOwners(VolumeEntry& volume, const LiveEntries& live, ClusterReach& reach)
+bool MarkExfatOwners(ExfatVolumeState& state, const LiveEntries& live, ClusterReach& reach)
 {
-    ExfatTable& table = volume.exfat->table;
-    const ExfatBoot& boot = volume.exfat->boot;
+    ExfatTable& table = state.exfat.table;
+    const ExfatBoot& boot = state.exfat.boot;
     const u32 last = boot.HighestCluster();
     const u64 clusterBytes = boot.ClusterBytes();
     auto mark = [&](const std::vector<u32>& clusters, u32 id)
@@ -273,24 +278,25 @@ bool MarkExfatOwners(VolumeEntry& volume, const LiveEntries& live, ClusterReach&
 // read here goes on to the condition pass.
 void AssignExfatFinds(VolumeEntry& volume, LiveEntries& live)
 {
-    if (!Running() || !HasDeletedFinds(volume))
+    ExfatVolumeState* state = ExfatStateOf(volume);
+    if (state == nullptr || !Running() || !HasDeletedFinds(volume))
         return;
     AllocationMap map;
     if (ExfatEngine().LoadAllocation(volume, &map) != kOk)
         return;
-    const u64 clusterBytes = volume.exfat->boot.ClusterBytes();
+    const u64 clusterBytes = state->exfat.boot.ClusterBytes();
     AssignFindClusters(
         volume, map, live,
         [clusterBytes](const FoundItem& item, u64* clusters, bool* contiguous)
         {
-            const auto* info = static_cast<const ExfatStreamInfo*>(item.data);
+            const ExfatStreamInfo* info = StreamRecordOf(item);
             *clusters = ClustersOf(info != nullptr ? info->dataLength : item.size, clusterBytes);
             *contiguous = info != nullptr && info->noFatChain;
         },
-        [&](ClusterReach& reach) { return MarkExfatOwners(volume, live, reach); });
+        [&](ClusterReach& reach) { return MarkExfatOwners(*state, live, reach); });
     try
     {
-        volume.fatAllocation = std::make_unique<AllocationMap>(std::move(map));
+        state->allocation = std::make_unique<AllocationMap>(std::move(map));
     }
     catch (const std::bad_alloc&)
     {
@@ -307,16 +313,17 @@ u32 ScanExfatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& vol
 
 u32 ScanExfatVolume(CCatalog& catalog, VolumeEntry& volume)
 {
-    if (!volume.exfat || !volume.reader)
+    ExfatVolumeState* state = ExfatStateOf(volume);
+    if (state == nullptr || !volume.reader)
         return kErrBadFatBoot;
     FoundItem root;
     root.path = volume.name;
     root.name = volume.name;
     root.attr = kAttrFolder;
-    root.first = volume.exfat->boot.rootCluster;
+    root.first = state->exfat.boot.rootCluster;
     LiveEntries live;
     std::unordered_set<u32> deletedRead;
-    volume.dirIndex.push_back(volume.exfat->boot.rootCluster);
+    state->dirIndex.push_back(state->exfat.boot.rootCluster);
     // The root is walked but not catalogued.
     (void)ScanFolder(catalog, root, volume, &live, deletedRead);
 

@@ -19,6 +19,7 @@
 #include "scan/FindLayout.h"
 #include "scan/fat/FatOwners.h"
 #include "scan/fat/FatScan.h"
+#include "scan/fat/FatVolumeState.h"
 
 namespace
 {
@@ -41,70 +42,80 @@ bool CFatEngine::Open(VolumeEntry& entry) const
 bool CFatEngine::OpenOn(VolumeEntry& entry, std::unique_ptr<CDirectRW> reader) const
 {
     entry.engine = this;
+    FatVolumeState* state = NewFatState(entry);
     entry.reader = std::move(reader);
-    if (!entry.reader || entry.reader->Open(entry.name, kSectorSize) != kOk)
+    if (state == nullptr || !entry.reader || entry.reader->Open(entry.name, kSectorSize) != kOk)
         return false;
     u8 sector[kSectorSize] = {};
     u32 done = 0;
-    entry.backupBootSector = 0;
+    state->backupBootSector = 0;
     if (entry.reader->ReadSectors(sector, 1, &done, 0) != kOk)
     {
         // Sector 0 does not arrive: FAT32 keeps a backup of it in sector 6.
         if (entry.reader->ReadSectors(sector, 1, &done, kFat32BackupSector) != kOk)
             return false;
-        entry.backupBootSector = kFat32BackupSector;
+        state->backupBootSector = kFat32BackupSector;
     }
-    entry.fatBoot.reset(new (std::nothrow) FatBootSector());
-    if (!entry.fatBoot || !entry.fatBoot->Parse(sector + kBpbOffset))
+    state->boot.reset(new (std::nothrow) FatBootSector());
+    if (!state->boot || !state->boot->Parse(sector + kBpbOffset))
         return false;
     u32 fatType = kFsNone;
-    (void)entry.fatBoot->GetFatType(&fatType);
+    (void)state->boot->GetFatType(&fatType);
     // A parsed BPB always names a variant; anything else would be searched as no file system.
     if (fatType != kFsFat12 && fatType != kFsFat16 && fatType != kFsFat32)
         return false;
-    if (entry.backupBootSector != 0 && fatType != kFsFat32)
+    if (state->backupBootSector != 0 && fatType != kFsFat32)
         return false;
     entry.fsType = fatType;
     // Sector 0 was read in 512-byte units; the FAT table reads its window in the volume's own
     // sectors, so a volume with larger sectors gets its reader reopened at that size.
-    const u32 bytesPerSector = entry.fatBoot->GetBytesPerSector();
+    const u32 bytesPerSector = state->boot->GetBytesPerSector();
     if (bytesPerSector != kSectorSize && entry.reader->Open(entry.name, bytesPerSector) != kOk)
         return false;
-    entry.fatTable.reset(new (std::nothrow) FatTable());
-    if (!entry.fatTable || !entry.fatTable->Attach(entry.reader.get(), *entry.fatBoot))
+    state->table.reset(new (std::nothrow) FatTable());
+    if (!state->table || !state->table->Attach(entry.reader.get(), *state->boot))
         return false;
-    entry.sectorsPerCluster = entry.fatBoot->GetBpb()->sectorsPerCluster;
+    state->sectorsPerCluster = state->boot->GetBpb()->sectorsPerCluster;
     // FAT32 cluster numbers take 28 bits, so the limit fits; the cap only guards the narrowing.
-    const u64 limit = entry.fatBoot->GetClusterLimit(true);
-    entry.clusterCount = static_cast<u32>(std::min<u64>(limit, std::numeric_limits<u32>::max()));
-    entry.bytesPerSector = bytesPerSector;
+    const u64 limit = state->boot->GetClusterLimit(true);
+    state->clusterCount = static_cast<u32>(std::min<u64>(limit, std::numeric_limits<u32>::max()));
+    state->bytesPerSector = bytesPerSector;
     return true;
+}
+
+void CFatEngine::AddFind(VolumeEntry& entry, FoundItem item) const
+{
+    AddClusterFind(entry, FatStateOf(entry), std::move(item));
 }
 
 u32 CFatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
 {
-    if (entry.backupBootSector != 0)
+    const FatVolumeState* state = FatStateOf(entry);
+    if (state != nullptr && state->backupBootSector != 0)
         catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
                      entry.name +
                          " sector 0 could not be read; the volume is read through its "
                          "backup boot sector in sector " +
-                         std::to_string(entry.backupBootSector),
+                         std::to_string(state->backupBootSector),
                      0);
     return ScanFatVolume(catalog, entry);
 }
 
 u32 CFatEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
 {
+    FatVolumeState* state = FatStateOf(entry);
+    if (state == nullptr)
+        return kErrUnsupported;
     // The walk's owner pass has worked the map out already, from the same FAT in memory.
-    if (entry.fatAllocation)
+    if (state->allocation)
     {
-        *map = std::move(*entry.fatAllocation);
-        entry.fatAllocation.reset();
+        *map = std::move(*state->allocation);
+        state->allocation.reset();
         return kOk;
     }
-    if (!entry.fatTable)
+    if (!state->table)
         return kErrUnsupported;
-    return LoadFatAllocation(*entry.fatTable, map);
+    return LoadFatAllocation(*state->table, map);
 }
 
 void CFatEngine::EndSearch(VolumeEntry& entry) const
@@ -114,13 +125,15 @@ void CFatEngine::EndSearch(VolumeEntry& entry) const
     if (entry.reader)
         (void)entry.reader->Open(std::string(), kSectorSize);
     // The FAT the search kept in memory is not needed any more.
-    if (entry.fatTable)
-        entry.fatTable->ReleaseMemory();
+    FatVolumeState* state = FatStateOf(entry);
+    if (state != nullptr && state->table)
+        state->table->ReleaseMemory();
 }
 
 u64 CFatEngine::ClusterBytes(const VolumeEntry& entry) const
 {
-    const FatBootSector* boot = entry.fatBoot.get();
+    const FatVolumeState* state = FatStateOf(entry);
+    const FatBootSector* boot = state != nullptr ? state->boot.get() : nullptr;
     if (!boot)
         return 0;
     const u32 bps = boot->GetBytesPerSector();
@@ -148,7 +161,8 @@ u32 CFatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataSt
     *stream = DataStream{};
     stream->extents = std::move(extents);
     stream->size = item.size;
-    const FatBootSector* boot = entry.fatBoot.get();
+    const FatVolumeState* state = FatStateOf(entry);
+    const FatBootSector* boot = state != nullptr ? state->boot.get() : nullptr;
     if (!boot)
         return kStreamUnreadable;
     const u32 bps = boot->GetBytesPerSector();
@@ -160,12 +174,12 @@ u32 CFatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataSt
     stream->dataStart = static_cast<u64>(start) * bps;
     if (item.size == 0)
         return kOk;
-    const u64 last = entry.clusterCount;
+    const u64 last = state->clusterCount;
     if (item.first < 2 || item.first > last)
         return kStreamUnreadable;
     const u64 wanted = item.size / stream->clusterBytes + (item.size % stream->clusterBytes != 0);
     u64 given = 0;
-    if (AssignedExtents(entry, item, wanted, &stream->extents, &given))
+    if (AssignedExtents(entry, *state, item, wanted, &stream->extents, &given))
         return given < wanted ? kStreamClipped : kOk;
     const u64 length = std::min(wanted, last - item.first + 1);
     stream->extents.push_back(StreamExtent{0, item.first, length, false});
@@ -174,12 +188,13 @@ u32 CFatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataSt
 
 u32 CFatEngine::ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const
 {
-    if (!entry.fatTable || cluster > std::numeric_limits<u32>::max())
+    FatVolumeState* state = FatStateOf(entry);
+    if (state == nullptr || !state->table || cluster > std::numeric_limits<u32>::max())
         return kErrUnsupported;
-    const ClusterState state = entry.fatTable->GetClusterState(static_cast<u32>(cluster));
-    if (state == ClusterState::kInvalid)
+    const ClusterState held = state->table->GetClusterState(static_cast<u32>(cluster));
+    if (held == ClusterState::kInvalid)
         return kErrUnsupported;
-    *inUse = state != ClusterState::kFree;
+    *inUse = held != ClusterState::kFree;
     return kOk;
 }
 

@@ -1,5 +1,6 @@
-// The FAT12/16/32 engine: the boot sector, FAT table and sector reader of a volume entry, the
-// deleted-entry search, and a find's data as the clusters the search assigned to it.
+// The FAT12/16/32 engine: the boot sector, FAT table and sector reader of a volume entry (its
+// FatVolumeState and reader), the deleted-entry search, and a find's data as the clusters the
+// search assigned to it.
 #pragma once
 
 #include <memory>
@@ -14,6 +15,7 @@ public:
     // table's reader for entry.name, with the same reads and checks: for a reader of another
     // kind over the same drive, or over bytes in memory.
     [[nodiscard]] bool OpenOn(VolumeEntry& entry, std::unique_ptr<CDirectRW> reader) const;
+    void AddFind(VolumeEntry& entry, FoundItem item) const override;
     [[nodiscard]] u32 Search(CCatalog& catalog, VolumeEntry& entry) const override;
     [[nodiscard]] u32 LoadAllocation(VolumeEntry& entry, AllocationMap* map) const override;
     void EndSearch(VolumeEntry& entry) const override;

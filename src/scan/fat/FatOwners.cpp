@@ -74,10 +74,10 @@ FatOwnerPass::~FatOwnerPass()
         m_thread.join();
 }
 
-void FatOwnerPass::Start(const VolumeEntry& volume)
+void FatOwnerPass::Start(const FatVolumeState& state)
 {
-    FatTable* table = volume.fatTable.get();
-    if (table == nullptr || volume.clusterCount < 2 || m_thread.joinable())
+    FatTable* table = state.table.get();
+    if (table == nullptr || state.clusterCount < 2 || m_thread.joinable())
         return;
     try
     {
@@ -101,11 +101,13 @@ bool FatOwnerPass::TakeAllocation(AllocationMap* map)
     return true;
 }
 
-bool MarkFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluster,
+bool MarkFatOwners(const FatVolumeState& state, const LiveEntries& live, u32 rootCluster,
                    ClusterReach& reach)
 {
-    FatTable& table = *volume.fatTable;
-    const u32 last = volume.clusterCount;
+    if (!state.table)
+        return false;
+    FatTable& table = *state.table;
+    const u32 last = state.clusterCount;
     const AllocationMap* map = reach.Allocation();
     // Only a FAT that can be read to its end tells the owners.
     const u32 lastEntry = std::min(last, table.ClusterLimit() - 1);

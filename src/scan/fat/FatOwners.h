@@ -7,6 +7,7 @@
 #include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
 #include "scan/ClusterReach.h"
+#include "scan/fat/FatVolumeState.h"
 
 struct LiveEntries;
 
@@ -22,9 +23,9 @@ public:
     FatOwnerPass(const FatOwnerPass&) = delete;
     FatOwnerPass& operator=(const FatOwnerPass&) = delete;
 
-    // Starts the pass over the FAT of volume, whose table must stay in memory until
+    // Starts the pass over the FAT of a volume's state, whose table must stay in memory until
     // TakeAllocation.
-    void Start(const VolumeEntry& volume);
+    void Start(const FatVolumeState& state);
 
     // Waits for the pass. True with the FAT's allocation map in *map when the pass worked it
     // out; false otherwise.
@@ -44,5 +45,5 @@ private:
 // The owners of the clusters in use that the deleted finds reach: bad (never a file's), the
 // FAT32 root folder (never a file's), or the live file or folder whose cluster chain holds it;
 // those of no chain met stay unknown. False when the FAT cannot be read to its end.
-[[nodiscard]] bool MarkFatOwners(VolumeEntry& volume, const LiveEntries& live, u32 rootCluster,
-                                 ClusterReach& reach);
+[[nodiscard]] bool MarkFatOwners(const FatVolumeState& state, const LiveEntries& live,
+                                 u32 rootCluster, ClusterReach& reach);

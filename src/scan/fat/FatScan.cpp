@@ -20,6 +20,7 @@
 #include "scan/FindNames.h"
 #include "scan/ReadFailures.h"
 #include "scan/fat/FatOwners.h"
+#include "scan/fat/FatVolumeState.h"
 
 using namespace FatDirLayout;
 
@@ -111,7 +112,6 @@ void FolderFinds::Entry(const FatEntryInfo& info, std::string name, u32 deleted)
     item.accessed = info.accessed;
     item.size = info.size;
     item.first = info.firstCluster;
-    item.data = nullptr;
 
     // The notice's text reuses one buffer: no string is made and freed per find.
     m_notice.assign(m_path);
@@ -142,15 +142,18 @@ FoundTime LocalNow()
     return t;
 }
 
-// What the folder walk reads the volume through.
+// What the folder walk reads the volume through; nothing usable without a FAT state.
 FatFolderSource SourceOf(const VolumeEntry& volume)
 {
+    const FatVolumeState* state = FatStateOf(volume);
+    if (state == nullptr)
+        return FatFolderSource{};
     return FatFolderSource{.reader = volume.reader.get(),
-                           .boot = volume.fatBoot.get(),
-                           .table = volume.fatTable.get(),
-                           .bytesPerSector = volume.bytesPerSector,
-                           .sectorsPerCluster = volume.sectorsPerCluster,
-                           .clusterCount = volume.clusterCount};
+                           .boot = state->boot.get(),
+                           .table = state->table.get(),
+                           .bytesPerSector = state->bytesPerSector,
+                           .sectorsPerCluster = state->sectorsPerCluster,
+                           .clusterCount = state->clusterCount};
 }
 } // namespace
 
@@ -181,8 +184,8 @@ u32 ScanFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume, Liv
 // but not catalogued: a failed walk only leaves the root empty), else the fixed root of
 // rootEntriesOrCluster entries from rootSector. Returns 0, or 8 when there is no memory for the
 // fixed root's reads.
-u32 ScanRoot(CCatalog& catalog, VolumeEntry& volume, FatFolderWalk& walker, LiveEntries* live,
-             u64 rootSector, u32 rootEntriesOrCluster)
+u32 ScanRoot(CCatalog& catalog, VolumeEntry& volume, FatVolumeState& state, FatFolderWalk& walker,
+             LiveEntries* live, u64 rootSector, u32 rootEntriesOrCluster)
 {
     if (volume.fsType != kFsFat32)
     {
@@ -198,7 +201,7 @@ u32 ScanRoot(CCatalog& catalog, VolumeEntry& volume, FatFolderWalk& walker, Live
     root.accessed = root.created;
     root.size = 0;
     root.first = rootEntriesOrCluster;
-    volume.dirIndex.push_back(rootEntriesOrCluster);
+    state.dirIndex.push_back(rootEntriesOrCluster);
     bool overwritten = false;
     (void)ScanFolder(catalog, root, volume, live, walker, &overwritten);
     return kOk;
@@ -206,12 +209,12 @@ u32 ScanRoot(CCatalog& catalog, VolumeEntry& volume, FatFolderWalk& walker, Live
 
 // Gives the deleted finds of the volume their most likely clusters (see ClusterAssignment.h).
 // Without a readable FAT the finds keep none and are read as one stretch each.
-void AssignFatFinds(VolumeEntry& volume, LiveEntries& live, u32 rootCluster,
-                    const AllocationMap& map)
+void AssignFatFinds(VolumeEntry& volume, const FatVolumeState& state, LiveEntries& live,
+                    u32 rootCluster, const AllocationMap& map)
 {
     if (!Running() || !HasDeletedFinds(volume) || map.Clusters() == 0)
         return;
-    const u64 clusterBytes = static_cast<u64>(volume.sectorsPerCluster) * volume.bytesPerSector;
+    const u64 clusterBytes = static_cast<u64>(state.sectorsPerCluster) * state.bytesPerSector;
     AssignFindClusters(
         volume, map, live,
         [clusterBytes](const FoundItem& item, u64* clusters, bool* contiguous)
@@ -222,7 +225,7 @@ void AssignFatFinds(VolumeEntry& volume, LiveEntries& live, u32 rootCluster,
                             : (item.size + clusterBytes - 1) / clusterBytes;
             *contiguous = false;
         },
-        [&](ClusterReach& reach) { return MarkFatOwners(volume, live, rootCluster, reach); });
+        [&](ClusterReach& reach) { return MarkFatOwners(state, live, rootCluster, reach); });
 }
 } // namespace
 
@@ -235,11 +238,12 @@ u32 ScanFatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volum
 
 u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
 {
-    if (!volume.fatBoot)
+    FatVolumeState* state = FatStateOf(volume);
+    if (state == nullptr || !state->boot)
         return kErrBadFatBoot;
     u64 rootSector = 0;
     u32 countOrCluster = 0;
-    if (!volume.fatBoot->GetRootDir(&rootSector, &countOrCluster))
+    if (!state->boot->GetRootDir(&rootSector, &countOrCluster))
         return kErrBadFatBoot;
     if (!SourceOf(volume).Usable())
         return kErrBadFatBoot;
@@ -247,11 +251,11 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
     // Wholly in memory, its own part of the owner table is worked out on a second thread
     // while the folders are walked.
     FatOwnerPass ownerPass;
-    if (volume.fatTable->KeepInMemory(kFatInMemoryLimit) && volume.fatTable->LoadAllSegments())
-        ownerPass.Start(volume);
+    if (state->table->KeepInMemory(kFatInMemoryLimit) && state->table->LoadAllSegments())
+        ownerPass.Start(*state);
     LiveEntries live;
     FatFolderWalk walker(SourceOf(volume), &g_bRunning);
-    if (ScanRoot(catalog, volume, walker, &live, rootSector, countOrCluster) != kOk)
+    if (ScanRoot(catalog, volume, *state, walker, &live, rootSector, countOrCluster) != kOk)
         return kErrNoMemory;
 
     // Breadth-first over the catalogue: every accepted folder is walked once, in the order of
@@ -273,14 +277,14 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
     // it worth working out here.
     AllocationMap map;
     if (!ownerPass.TakeAllocation(&map) && Running() && HasDeletedFinds(volume) &&
-        LoadFatAllocation(*volume.fatTable, &map) != kOk)
+        LoadFatAllocation(*state->table, &map) != kOk)
         (void)map.Reset(0);
-    AssignFatFinds(volume, live, volume.fsType == kFsFat32 ? countOrCluster : 0, map);
+    AssignFatFinds(volume, *state, live, volume.fsType == kFsFat32 ? countOrCluster : 0, map);
     if (map.Clusters() != 0)
     {
         try
         {
-            volume.fatAllocation = std::make_unique<AllocationMap>(std::move(map));
+            state->allocation = std::make_unique<AllocationMap>(std::move(map));
         }
         catch (const std::bad_alloc&)
         {

@@ -18,6 +18,7 @@
 #include "platform/Status.h"
 #include "scan/ntfs/NtfsCompressedStream.h"
 #include "scan/ntfs/NtfsScan.h"
+#include "scan/ntfs/NtfsVolumeState.h"
 
 const CNtfsEngine& NtfsEngine()
 {
@@ -30,39 +31,42 @@ bool CNtfsEngine::Open(VolumeEntry& entry) const
     // The device stays open for the search and the recovery.
     entry.engine = this;
     entry.fsType = kFsNtfs;
-    entry.ntfs.reset(new (std::nothrow) CNtfs(NewDriveReader(entry.name)));
-    return entry.ntfs && entry.ntfs->Open(entry.name, 1) == kOk;
+    const NtfsVolumeState* state = SetNtfsState(
+        entry, std::unique_ptr<CNtfs>(new (std::nothrow) CNtfs(NewDriveReader(entry.name))));
+    return state != nullptr && state->ntfs && state->ntfs->Open(entry.name, 1) == kOk;
 }
 
 u32 CNtfsEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
 {
-    if (entry.ntfs && entry.ntfs->BackupBootSector() != 0)
+    const CNtfs* ntfs = NtfsOf(entry);
+    if (ntfs && ntfs->BackupBootSector() != 0)
         catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
                      entry.name +
                          " sector 0 could not be read; the volume is read through its "
                          "backup boot sector in sector " +
-                         std::to_string(entry.ntfs->BackupBootSector()),
+                         std::to_string(ntfs->BackupBootSector()),
                      0);
-    if (entry.ntfs && entry.ntfs->ClaimedSectors() != 0)
-        catalog.Post(WM_SCAN_NOTIFY, kScanWarning,
-                     entry.name + " the boot sector claims " +
-                         std::to_string(entry.ntfs->ClaimedSectors()) +
-                         " sectors, but the source holds " +
-                         std::to_string(entry.ntfs->Boot().totalSectors) +
-                         "; the volume is searched as far as the source reaches",
-                     0);
+    if (ntfs && ntfs->ClaimedSectors() != 0)
+        catalog.Post(
+            WM_SCAN_NOTIFY, kScanWarning,
+            entry.name + " the boot sector claims " + std::to_string(ntfs->ClaimedSectors()) +
+                " sectors, but the source holds " + std::to_string(ntfs->Boot().totalSectors) +
+                "; the volume is searched as far as the source reaches",
+            0);
     return ScanNtfsVolume(catalog, entry);
 }
 
 u64 CNtfsEngine::ClusterBytes(const VolumeEntry& entry) const
 {
-    const CNtfs* ntfs = entry.ntfs.get();
+    const NtfsVolumeState* state = NtfsStateOf(entry);
+    const CNtfs* ntfs = state != nullptr ? state->ntfs.get() : nullptr;
     return ntfs ? static_cast<u64>(ntfs->GetSectorsPerCluster()) * ntfs->GetBytesPerSector() : 0;
 }
 
 CDirectRW* CNtfsEngine::DataReader(VolumeEntry& entry) const
 {
-    return entry.ntfs ? entry.ntfs->Reader() : nullptr;
+    CNtfs* ntfs = NtfsOf(entry);
+    return ntfs ? ntfs->Reader() : nullptr;
 }
 
 namespace
@@ -93,28 +97,29 @@ bool CNtfsEngine::KnownWithoutClusters(const VolumeEntry& /*entry*/, const Found
     // The data block of a file's unnamed data says resident: its bytes are in the base record,
     // so judging it need not read that record again (one read and parse per small file).
     u16 valueOffset = 0;
-    return item.stream == 0 && item.data != nullptr &&
-           NtfsDataIsResident(static_cast<const u8*>(item.data), &valueOffset);
+    const u8* block = RecordDataOf(item);
+    return item.stream == 0 && block != nullptr && NtfsDataIsResident(block, &valueOffset);
 }
 
 u32 CNtfsEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataStream* stream) const
 {
     *stream = DataStream{};
     stream->size = item.size;
-    CNtfs* ntfs = entry.ntfs.get();
+    NtfsVolumeState* state = NtfsStateOf(entry);
+    CNtfs* ntfs = state != nullptr ? state->ntfs.get() : nullptr;
     if (ntfs && item.record != 0)
     {
         // The record is read again: its extension records, named streams and compression are
         // described there.
         NtfsStreamLayout layout;
         static const std::string kUnnamed;
-        const std::string& name = item.stream != 0 && item.stream <= entry.streamNames.size()
-                                      ? entry.streamNames[item.stream - 1]
+        const std::string& name = item.stream != 0 && item.stream <= state->streamNames.size()
+                                      ? state->streamNames[item.stream - 1]
                                       : kUnnamed;
         const u32 rc = ntfs->DescribeData(item.record, name, &layout);
         if (rc == kNtfsOk)
             return FromLayout(*ntfs, item, layout, stream);
-        if (rc != kNtfsIoError || !item.data)
+        if (rc != kNtfsIoError || RecordDataOf(item) == nullptr)
             return item.size == 0 ? kOk : kStreamUnreadable;
     }
     return FromDataBlock(entry, item, stream);
@@ -156,8 +161,8 @@ u32 CNtfsEngine::FromLayout(const CNtfs& ntfs, const FoundItem& item,
 
 u32 CNtfsEngine::FromDataBlock(VolumeEntry& entry, const FoundItem& item, DataStream* stream) const
 {
-    CNtfs* ntfs = entry.ntfs.get();
-    const auto* block = static_cast<const u8*>(item.data);
+    CNtfs* ntfs = NtfsOf(entry);
+    const u8* block = RecordDataOf(item);
     u16 valueOffset = 0;
     if (NtfsDataIsResident(block, &valueOffset))
     {
@@ -263,7 +268,7 @@ bool ReadBitmapBytes(CNtfs& ntfs, const NtfsStreamLayout& layout, u64 offset, u6
 
 u32 CNtfsEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
 {
-    CNtfs* ntfs = entry.ntfs.get();
+    CNtfs* ntfs = NtfsOf(entry);
     NtfsStreamLayout layout;
     if (!ntfs || !DescribeBitmap(*ntfs, &layout))
         return kErrUnsupported;
@@ -285,15 +290,15 @@ u32 CNtfsEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
 void CNtfsEngine::EndSearch(VolumeEntry& entry) const
 {
     // The device stays open for the recovery, which reads records one at a time.
-    if (entry.ntfs)
-        entry.ntfs->SetReadAhead(false);
+    if (CNtfs* ntfs = NtfsOf(entry))
+        ntfs->SetReadAhead(false);
 }
 
 u32 CNtfsEngine::ReadTimes(VolumeEntry& entry, const FoundItem& item, FindTimes* times) const
 {
     // The search keeps two times per find; the record holds all four, exact to the second.
     *times = NotedTimes(item);
-    CNtfs* ntfs = entry.ntfs.get();
+    CNtfs* ntfs = NtfsOf(entry);
     NtfsStandardInformation si;
     if (!ntfs || item.record == 0 || ntfs->ReadStandardInformation(item.record, &si) != kNtfsOk)
         return kStreamUnreadable;
@@ -306,7 +311,7 @@ u32 CNtfsEngine::ReadTimes(VolumeEntry& entry, const FoundItem& item, FindTimes*
 
 u32 CNtfsEngine::ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) const
 {
-    CNtfs* ntfs = entry.ntfs.get();
+    CNtfs* ntfs = NtfsOf(entry);
     NtfsStreamLayout layout;
     u8 byte = 0;
     if (!ntfs || cluster >= ntfs->VolumeClusters() || !DescribeBitmap(*ntfs, &layout) ||
@@ -319,5 +324,9 @@ u32 CNtfsEngine::ClusterInUse(VolumeEntry& entry, u64 cluster, bool* inUse) cons
 void CNtfsEngine::ReleaseItems(VolumeEntry& entry) const
 {
     for (std::size_t j = entry.items.size(); j-- > 0;)
-        g_MemPool.Free(&entry.items[j].data);
+    {
+        void* block = entry.items[j].TakePayload(FindPayload::kRecordData);
+        if (block != nullptr)
+            g_MemPool.Free(&block);
+    }
 }

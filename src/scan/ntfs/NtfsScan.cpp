@@ -18,6 +18,7 @@
 #include "platform/Status.h"
 #include "scan/ReadFailures.h"
 #include "scan/ntfs/NtfsRecordFeed.h"
+#include "scan/ntfs/NtfsVolumeState.h"
 
 namespace
 {
@@ -206,12 +207,12 @@ std::size_t MakeNameUnique(ItemTexts& texts, FoundItem& item, u64* hash, std::st
 
 // The number FoundItem::stream gives the named stream: each name is kept once per volume (a
 // disk holds thousands of "Zone.Identifier" streams).
-u32 StreamIndex(VolumeEntry& volume, std::unordered_map<std::string, u32>& known,
+u32 StreamIndex(std::vector<std::string>& names, std::unordered_map<std::string, u32>& known,
                 const std::string& name)
 {
-    auto [it, added] = known.try_emplace(name, static_cast<u32>(volume.streamNames.size() + 1));
+    auto [it, added] = known.try_emplace(name, static_cast<u32>(names.size() + 1));
     if (added)
-        volume.streamNames.push_back(name);
+        names.push_back(name);
     return it->second;
 }
 
@@ -341,7 +342,7 @@ FoundItem RecordItem(CNtfs& ntfs, s64 r, NtfsRecordInfo& info)
     item.deleted = info.inUse != 0 ? 0 : 1;
     item.attr = static_cast<u8>(info.attribute);
     item.size = info.size;
-    item.data = info.data;
+    item.SetPayload(FindPayload::kRecordData, info.data);
     info.data = nullptr;
     item.name = std::move(info.name);
     item.created = info.created;
@@ -376,9 +377,11 @@ void ReportShortMft(CCatalog& catalog, const std::string& name, CNtfs& ntfs, s64
 
 u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
 {
-    if (!volume.ntfs)
+    NtfsVolumeState* state = NtfsStateOf(volume);
+    if (state == nullptr || !state->ntfs)
         return kOk;
-    CNtfs& ntfs = *volume.ntfs;
+    CNtfs& ntfs = *state->ntfs;
+    std::vector<std::string>& streamNames = state->streamNames;
     const s64 count = static_cast<s64>(ntfs.RecordCount());
     NtfsFolderMap folders;
     folders.root = volume.name;
@@ -406,11 +409,11 @@ u32 ScanNtfsVolume(CCatalog& catalog, VolumeEntry& volume, bool oneThread)
         for (NtfsNamedStream& stream : info.streams)
         {
             FoundItem named = volume.items[file];
-            named.data = nullptr;
+            named.SetPayload(FindPayload::kNone, nullptr);
             named.name += ':';
             named.name += stream.name;
             named.size = stream.size;
-            named.stream = StreamIndex(volume, streamIndex, stream.name);
+            named.stream = StreamIndex(streamNames, streamIndex, stream.name);
             AddItem(texts, volume.items, std::move(named), &text);
             catalog.Post(WM_SCAN_NOTIFY, kScanFind, text, attr);
         }

@@ -40,7 +40,7 @@ struct NtfsFolderMap
 // any record.
 [[nodiscard]] bool NtfsParentMatches(u16 referenced, u16 actual, bool inUse);
 
-// Scans one NTFS volume entry (its ntfs member open with the device kept open) and appends
+// Scans one NTFS volume entry (its NTFS state open, with the device kept open) and appends
 // every find to volume.items, posting one WM_SCAN_NOTIFY per item. An MFT run list that claims
 // more than the MFT holds is reported first, as a WM_SCAN_NOTIFY warning (code 3) naming the
 // volume. Stops early when g_bRunning is cleared. Returns 0.
