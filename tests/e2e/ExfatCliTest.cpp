@@ -15,12 +15,6 @@ namespace fs = std::filesystem;
 
 namespace
 {
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The files of exfat.sh that lie in one stretch, with their content tags and sizes.
 struct Written
 {

@@ -12,12 +12,6 @@ namespace fs = std::filesystem;
 
 namespace
 {
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::string LongName(const std::string& tail)
 {
     const std::string stem =

@@ -20,12 +20,6 @@ namespace
 const char kSid[] = "S-1-5-21-1004336348-1177238915-682003330-1001";
 const char kBin[] = "C:\\Recycle Bin";
 
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::string Lowered(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
