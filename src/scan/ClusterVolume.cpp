@@ -31,10 +31,17 @@ void MeetCataloguedFolder(VolumeEntry& entry, FoundItem item, std::size_t k)
         return;
     FoundItem& found = entry.items[*at];
     // A live folder and a deleted entry of its cluster are two finds: the live one is never
-    // hidden behind the deleted one (which lost the cluster to it), nor renamed by it.
+    // hidden behind the deleted one (which lost the cluster to it), nor renamed by it. It is
+    // catalogued once: a folder that names its own cluster again (a loop in a damaged or
+    // hostile tree) would otherwise be walked without end, a level deeper each time.
     if ((found.attr & 0x10) && (found.deleted == 0) != (item.deleted == 0))
     {
-        if (item.deleted == 0)
+        const auto liveTwin = [&entry](std::size_t index)
+        {
+            const FoundItem& other = entry.items[index];
+            return (other.attr & 0x10) != 0 && other.deleted == 0;
+        };
+        if (item.deleted == 0 && std::none_of(at, same->end(), liveTwin))
             entry.items.push_back(std::move(item));
         return;
     }

@@ -171,6 +171,22 @@ TEST(CCatalog, RepeatedFolderMatchingAFileIsDropped)
     EXPECT_EQ(Names(volume), (std::vector<std::string>{"FILE.BIN", "DIR"}));
 }
 
+TEST(CCatalog, LiveFolderBesideItsDeletedTwinIsCataloguedOnce)
+{
+    CCatalog catalog;
+    VolumeEntry volume = FatVolume();
+    catalog.AddItem(Item("GONE", 0x10, 70), volume);
+    FoundItem gone = volume.items[0];
+    volume.items[0].deleted = 1;
+    // The live folder that took the cluster is listed beside the deleted one, once: a tree that
+    // names the cluster again below it must not make it a new folder at every level.
+    for (int level = 0; level < 3; ++level)
+        catalog.AddItem(Item("HERE", 0x10, 70), volume);
+    gone.deleted = 1;
+    catalog.AddItem(gone, volume);
+    EXPECT_EQ(Names(volume), (std::vector<std::string>{"GONE", "HERE"}));
+}
+
 TEST(CCatalog, LookupFollowsItemsAppendedDirectly)
 {
     CCatalog catalog;
