@@ -354,6 +354,10 @@ private:
     {
         return !extent.hole && extent.lcn <= 0xFFFFFFFFu && extent.length <= 0xFFFFFFFFu;
     }
+    // Reads record number through the parser's reader and checks its header (fixups not yet
+    // applied). kNtfsOk, kNtfsNotFound (no volume, or a number past any record), the read's
+    // failure, or kNtfsCorrupt.
+    [[nodiscard]] u32 ReadHeaderOf(u64 number, CMftRecord* record);
     // known: the record's header as ParseRecordHeader already read it into info from the same
     // bytes, or null to read it here.
     [[nodiscard]] u32 ParseRecordImpl(RecordReads& reads, CMftRecord& record, u64 number,

@@ -158,19 +158,24 @@ u32 CNtfs::GatherFile(CDirectRW* reader, CMftReader& mft, const CMftRecord& reco
     return rc;
 }
 
-u32 CNtfs::DescribeData(u64 number, const std::string& stream, NtfsStreamLayout* out)
+u32 CNtfs::ReadHeaderOf(u64 number, CMftRecord* record)
 {
-    *out = NtfsStreamLayout{};
     if (!m_valid || !m_reader || number > static_cast<u64>(INT64_MAX))
         return kNtfsNotFound;
-    CMftRecord record;
     u32 status = kOk;
-    const u32 read = m_mft.Read(*m_reader, static_cast<s64>(number), &record, &status);
+    const u32 read = m_mft.Read(*m_reader, static_cast<s64>(number), record, &status);
     if (read != kNtfsOk)
         return read;
     MftRecordHeader header;
-    if (record.DecodeHeader(&header) != kNtfsOk)
-        return kNtfsCorrupt;
+    return record->DecodeHeader(&header) == kNtfsOk ? kNtfsOk : kNtfsCorrupt;
+}
+
+u32 CNtfs::DescribeData(u64 number, const std::string& stream, NtfsStreamLayout* out)
+{
+    *out = NtfsStreamLayout{};
+    CMftRecord record;
+    if (const u32 read = ReadHeaderOf(number, &record); read != kNtfsOk)
+        return read;
     (void)record.ApplyFixups();
     NtfsFileAttributes file;
     GatherScratch scratch;
@@ -242,16 +247,9 @@ u32 CNtfs::DescribeData(u64 number, const std::string& stream, NtfsStreamLayout*
 u32 CNtfs::ReadStandardInformation(u64 number, NtfsStandardInformation* out)
 {
     *out = NtfsStandardInformation{};
-    if (!m_valid || !m_reader || number > static_cast<u64>(INT64_MAX))
-        return kNtfsNotFound;
     CMftRecord record;
-    u32 status = kOk;
-    const u32 read = m_mft.Read(*m_reader, static_cast<s64>(number), &record, &status);
-    if (read != kNtfsOk)
+    if (const u32 read = ReadHeaderOf(number, &record); read != kNtfsOk)
         return read;
-    MftRecordHeader header;
-    if (record.DecodeHeader(&header) != kNtfsOk)
-        return kNtfsCorrupt;
     // A record whose update sequence does not hold is torn: its times cannot be trusted.
     if (record.ApplyFixups() != kNtfsOk)
         return kNtfsCorrupt;
