@@ -121,6 +121,7 @@ public:
     std::string& m_askedDest = m_recovery.m_askedDest;
     u64 m_maxReadRate = 0;         // bytes a second the recovery reads at most; 0: no limit
     bool m_contiguousRead = false; // recovery: FAT and exFAT finds read as one stretch each
+    bool m_deepSearch = false;     // search: each volume's deep search follows its normal one
     char (&m_timeBuf)[160] = m_view.m_timeBuf;
     s32& m_curVolume = m_view.m_curVolume;
     std::string& m_lastDest = m_recovery.m_lastDest;

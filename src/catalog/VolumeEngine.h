@@ -84,6 +84,16 @@ public:
     // Searches the volume into entry.items, posting WM_SCAN_NOTIFY per find; stops early when
     // the run flag is cleared. Returns 0 or the engine's status.
     [[nodiscard]] virtual u32 Search(CCatalog& catalog, VolumeEntry& entry) const = 0;
+    // The deep search, when it is asked for: reads the whole volume once (scan/DeepPass.h) and
+    // adds to entry.items, marked deep, what the volume's metadata no longer links (folders
+    // and records of an earlier format, names left in index slack). Called after Search, before
+    // LoadAllocation, so that the deep finds are judged and laid out with the others; a deep
+    // find whose clusters the engine cannot tell for sure is marked inferred. Stops early when
+    // the run flag is cleared. Returns 0 or the engine's status. By default nothing is added.
+    [[nodiscard]] virtual u32 DeepSearch(CCatalog& /*catalog*/, VolumeEntry& /*entry*/) const
+    {
+        return 0;
+    }
     // Fills *map with the volume's allocation state (a bit per cluster, by cluster number), read
     // in windows from the FAT, the exFAT allocation bitmap or the NTFS $Bitmap. Called after
     // Search, before EndSearch. Returns 0, kErrNoMemory, or kErrUnsupported when the state

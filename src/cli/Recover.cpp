@@ -14,15 +14,15 @@
 #include "cli/RecoveryReport.h"
 #include "cli/SearchRun.h"
 #include "cli/TextOut.h"
+#include "disk/ReadPacer.h"
 #include "platform/Format.h"
 #include "platform/Status.h"
-#include "recovery/ReadPacer.h"
 #include "recovery/Recovery.h"
 
 const char* const kRecoverHelp =
     "Usage: orlavent-cli recover [--to DIR] [--item PATH]... [--max-rate RATE] [--contiguous]\n"
     "                            [--report FILE] [--filter PATTERN] [--type TYPE]\n"
-    "                            [--recoverable] SOURCE...\n"
+    "                            [--recoverable] [--deep] SOURCE...\n"
     "\n"
     "Searches each SOURCE for deleted files and folders, then copies the chosen items into\n"
     "DIR, rebuilding their folders. PATH is an item's full path as 'scan' lists it:\n"
@@ -63,6 +63,7 @@ const char* const kRecoverHelp =
     "               leave out overwritten files\n"
     "               With a filter, the files that pass it among those chosen are recovered,\n"
     "               below the same folders as without it\n"
+    "  --deep       search deeply first, as 'scan --deep' does, and recover its finds too\n"
     "  -h, --help   show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the work; Ctrl-C stops it and\n"
@@ -251,6 +252,7 @@ struct RecoverArgs
     std::vector<std::string> sources;
     bool contiguous = false;
     FindFilter filter;
+    bool deep = false;
 };
 
 // Reads the options and sources; false, with the exit status, when the command ends here
@@ -268,9 +270,9 @@ bool ParseRecoverArgs(const std::vector<std::string>& args, RecoverArgs* parsed,
             *status = kExitOk;
             return false;
         }
-        if (options && a == "--contiguous")
+        if (options && (a == "--contiguous" || a == "--deep"))
         {
-            parsed->contiguous = true;
+            (a == "--deep" ? parsed->deep : parsed->contiguous) = true;
             continue;
         }
         if (const int taken =
@@ -324,7 +326,7 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     RecoverArgs parsed;
     if (int status = kExitOk; !ParseRecoverArgs(args, &parsed, out, err, &status))
         return status;
-    const auto& [destination, rate, reportPath, items, sources, contiguous, filter] = parsed;
+    const auto& [destination, rate, reportPath, items, sources, contiguous, filter, deep] = parsed;
     u64 maxRate = 0;
     if (!rate.empty() && !ParseRate(rate, &maxRate))
     {
@@ -355,7 +357,8 @@ int RunRecover(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 
     CInterruptGuard interrupt;
     SearchRun run(err);
-    int status = RunSearch(run, sources);
+    run.catalog.m_maxReadRate = maxRate; // the deep search's pass is paced as the copy is
+    int status = RunSearch(run, sources, deep);
     if (status != kExitOk)
         return status;
 

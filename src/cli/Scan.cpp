@@ -23,7 +23,7 @@
 
 const char* const kScanHelp =
     "Usage: orlavent-cli scan [--json | --csv | --bodyfile] [--filter PATTERN] [--type TYPE]\n"
-    "                         [--recoverable] SOURCE...\n"
+    "                         [--recoverable] [--deep] SOURCE...\n"
     "\n"
     "Searches each SOURCE for deleted files and folders and lists every find: the deleted\n"
     "files and folders, and the live folders that hold a deleted find at any depth (live\n"
@@ -48,8 +48,9 @@ const char* const kScanHelp =
     "              condition (good, inferred, partial, overwritten or unknown; empty for\n"
     "              folders, but overwritten for a deleted folder whose first cluster is in\n"
     "              use again) and overwritten_pct (the share of its clusters that hold\n"
-    "              other data now); a recycled find listed under the made-up folder\n"
-    "              Recycle Bin also has recycled_from (the path it was found at)\n"
+    "              other data now), deep (1 for a find of the deep search); a recycled\n"
+    "              find listed under the made-up folder Recycle Bin also has recycled_from\n"
+    "              (the path it was found at)\n"
     "  --csv       print the same columns as CSV (RFC 4180), after a header row;\n"
     "              recycled_from is empty but for a recycled find\n"
     "  --bodyfile  print one line per find in The Sleuth Kit's body file format, for\n"
@@ -65,6 +66,9 @@ const char* const kScanHelp =
     "              archives or other, told by their extension (all, the default: every find)\n"
     "  --recoverable\n"
     "              leave out overwritten finds\n"
+    "  --deep      after the normal search, read the whole volume for what a format or\n"
+    "              damage left: folders, entry sets and file records no longer linked\n"
+    "              (slow: every sector is read once)\n"
     "  -h, --help  show this help\n"
     "\n"
     "On a terminal a progress line on standard error follows the search; Ctrl-C stops it and\n"
@@ -211,6 +215,7 @@ char* WriteItemJsonAfter(char* p, std::string_view start, const FoundItem& item,
     put(ConditionText(item.condition));
     put("\",\"overwritten_pct\":");
     decimal(item.overwrittenPct);
+    put(item.deep != 0 ? ",\"deep\":1" : ",\"deep\":0");
     if (recycledFrom != nullptr)
     {
         put(",\"recycled_from\":");
@@ -314,6 +319,7 @@ struct ScanArgs
 {
     ScanFormat format = ScanFormat::kText;
     FindFilter filter;
+    bool deep = false;
     std::vector<std::string> sources;
 };
 
@@ -356,6 +362,8 @@ bool ParseScanArgs(const std::vector<std::string>& args, ScanArgs* parsed, std::
             continue;
         if (options && a == "--")
             options = false;
+        else if (options && a == "--deep")
+            parsed->deep = true;
         else if (options && a.size() > 1 && a[0] == '-')
         {
             std::fprintf(err, "orlavent-cli scan: unknown option '%s'\n", PrintableText(a).c_str());
@@ -443,7 +451,7 @@ int RunScan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     CInterruptGuard interrupt;
     auto owned = std::make_unique<SearchRun>(err);
     SearchRun& run = *owned;
-    int status = RunSearch(run, parsed.sources);
+    int status = RunSearch(run, parsed.sources, parsed.deep);
     if (status == kExitFailed)
         return status;
     switch (parsed.format)

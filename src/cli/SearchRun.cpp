@@ -116,8 +116,9 @@ std::string FullPath(const FoundItem& item)
     return item.path + "\\" + item.name;
 }
 
-int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
+int RunSearch(SearchRun& run, const std::vector<std::string>& sources, bool deep)
 {
+    run.catalog.m_deepSearch = deep;
     std::vector<std::string> errors;
     run.drives = AddCommandLineSources(sources, &errors);
     for (const std::string& e : errors)
@@ -166,7 +167,7 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
                     run.folders += e.count;
                 shown = &e.text;
             }
-            else if (e.code == kScanVolumeStart)
+            else if (e.code == kScanVolumeStart || e.code == kScanDeepProgress)
                 shown = &e.text;
             else if (e.code == kScanFinished)
                 finished = true;

@@ -59,7 +59,8 @@ struct SearchRun
 // it (the caller holds a CInterruptGuard). Returns kExitOk (searched), kExitFailed (no volume could
 // be searched: the failure text was printed) or kExitInterrupted (stopped; what was found so far
 // stays in the catalogue).
-int RunSearch(SearchRun& run, const std::vector<std::string>& sources);
+// With deep, each volume's deep search follows its normal one, its progress on the line.
+int RunSearch(SearchRun& run, const std::vector<std::string>& sources, bool deep = false);
 
 // Prints a message-box event (message 0) of the sink to err.
 void PrintMessageBox(const CCliSink::Event& event, std::FILE* err);

@@ -16,6 +16,8 @@ inline constexpr u32 kScanFind = 1;        // text: the find's full path; extra:
 inline constexpr u32 kScanFinished = 2;    // every volume is done; the view state is set
 inline constexpr u32 kScanWarning = 3;     // text: damage the scan worked around
 inline constexpr u32 kScanUnreadable = 4;  // text: a part of the volume that could not be read
+// text "Deep search: N% read, M found"; extra: the share of the volume read, in thousandths
+inline constexpr u32 kScanDeepProgress = 5;
 
 // Codes of a WM_RECOVER_NOTIFY.
 inline constexpr u32 kRecoverFile = 0;    // text "Recovering <path>\<name>", extra: attr

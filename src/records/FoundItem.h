@@ -109,6 +109,8 @@ public:
     u8 yields : 1 = 0;
     // 1 when its size is more than the volume can hold: its runs are all it has.
     u8 clipped : 1 = 0;
+    // 1 when the deep search found it: no metadata the volume still links names it.
+    u8 deep : 1 = 0;
 
 private:
     u8 m_payloadKind : 2 = 0; // the FindPayload of m_payload

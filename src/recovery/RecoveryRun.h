@@ -14,7 +14,7 @@
 #include "mempool/MemPool.h"
 #include "recovery/CopyWriter.h"
 #include "recovery/DestinationFolders.h"
-#include "recovery/ReadPacer.h"
+#include "disk/ReadPacer.h"
 
 class IMessageBox;
 

@@ -134,6 +134,8 @@ void CSearchControl::Search()
         VolumeEntry& volume = volumes[i];
         m_catalog.Post(WM_SCAN_NOTIFY, kScanVolumeStart, kFindingText, 0);
         (void)volume.engine->Search(m_catalog, volume);
+        if (m_catalog.m_deepSearch && g_bRunning != 0)
+            (void)volume.engine->DeepSearch(m_catalog, volume);
         // While the reader is still open: the allocation state and the files' clusters. A stop
         // leaves the files unjudged as unknown.
         AssessConditions(volume);

@@ -18,7 +18,7 @@ std::string ConditionOf(const std::string& json, const std::string& name)
     if (at == std::string::npos)
         return "missing";
     const std::size_t from = json.find("\"condition\":", at);
-    const std::size_t end = json.find('}', from);
+    const std::size_t end = json.find(",\"deep\"", from);
     return from == std::string::npos || end == std::string::npos ? "missing"
                                                                  : json.substr(from, end - from);
 }

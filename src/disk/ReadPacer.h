@@ -1,4 +1,5 @@
-// Holds the recovery's reads from a volume at or below a rate, to spare a failing disk.
+// Holds the reads of a volume (the recovery's copy, the deep search's pass) at or below a
+// rate, to spare a failing disk.
 #pragma once
 
 #include <chrono>

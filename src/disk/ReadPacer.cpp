@@ -1,4 +1,4 @@
-#include "recovery/ReadPacer.h"
+#include "disk/ReadPacer.h"
 
 #include <algorithm>
 #include <cctype>

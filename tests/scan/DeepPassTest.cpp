@@ -1,0 +1,125 @@
+#include "scan/DeepPass.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "catalog/Catalog.h"
+#include "disk/Faulty_RW.h"
+#include "platform/EventSink.h"
+#include "support/RecordingSink.h"
+
+namespace
+{
+struct PassCase
+{
+    const char* what;
+    u64 start;
+    u64 end;
+    u32 unit;
+    u32 lookahead;
+};
+
+// A volume whose every 4-byte word holds its own offset, so that a block's bytes tell where
+// they were read from.
+std::vector<u8> CountingImage(std::size_t bytes)
+{
+    std::vector<u8> image(bytes);
+    for (std::size_t at = 0; at + 4 <= bytes; at += 4)
+    {
+        const u32 value = static_cast<u32>(at);
+        std::memcpy(image.data() + at, &value, 4);
+    }
+    return image;
+}
+} // namespace
+
+// Every unit of the range is handed over once, in order, in blocks that begin on a unit and
+// show the lookahead of the next; the progress ends at the whole range.
+TEST(DeepPass, VisitsEveryUnitOnceWithLookahead)
+{
+    const PassCase cases[] = {
+        {"one short block", 0, 4096, 512, 0},
+        {"blocks and a tail", 512, (kDeepBlockBytes * 2) + 12288 + 512, 4096, 1024},
+        {"a unit that does not divide the block", 1024, kDeepBlockBytes + 99 * 3072, 3072, 0},
+        {"lookahead past the end", 0, kDeepBlockBytes + 4096, 4096, 65536},
+    };
+    for (const PassCase& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        const std::vector<u8> image = CountingImage(static_cast<std::size_t>(c.end));
+        CFaulty_RW reader(image);
+        CCatalog catalog;
+        RecordingSink sink(WM_SCAN_NOTIFY);
+        catalog.m_sink = &sink;
+        VolumeEntry entry;
+        entry.name = "C:";
+        g_bRunning = 1;
+        u64 expected = c.start;
+        const DeepRange range{c.start, c.end, c.unit, c.lookahead};
+        const bool whole = RunDeepPass(
+            catalog, entry, &reader, range,
+            [&](const DeepBlock& block)
+            {
+                EXPECT_EQ(block.offset, expected);
+                EXPECT_EQ((block.offset - c.start) % c.unit, 0u);
+                EXPECT_EQ(block.bytes.size(),
+                          std::min<u64>(block.own + c.lookahead, c.end - block.offset));
+                EXPECT_EQ(0, std::memcmp(block.bytes.data(), image.data() + block.offset,
+                                         block.bytes.size()));
+                EXPECT_EQ(block.unreadableUnits, nullptr);
+                expected += block.own;
+            });
+        EXPECT_TRUE(whole);
+        EXPECT_EQ(expected, c.end);
+        const auto progress = sink.Of(kScanDeepProgress);
+        ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.back().extra, 1000u);
+        EXPECT_EQ(progress.back().text, "Deep search: 100% read, 0 found");
+        catalog.m_sink = nullptr;
+    }
+}
+
+// A unit that cannot be read is zeros and flagged, named once, and the units beside it still
+// arrive; a cleared run flag ends the pass after the block in hand.
+TEST(DeepPass, UnreadableUnitsAndStop)
+{
+    const u64 end = kDeepBlockBytes * 3;
+    const std::vector<u8> image = CountingImage(static_cast<std::size_t>(end));
+    CFaulty_RW reader(image);
+    reader.FailSector(kDeepBlockBytes / 512 + 9); // unit 1 of the second block
+    CCatalog catalog;
+    RecordingSink sink(WM_SCAN_NOTIFY);
+    catalog.m_sink = &sink;
+    VolumeEntry entry;
+    entry.name = "C:";
+    g_bRunning = 1;
+    std::vector<u64> seen;
+    const bool whole =
+        RunDeepPass(catalog, entry, &reader, DeepRange{0, end, 4096, 0},
+                    [&](const DeepBlock& block)
+                    {
+                        seen.push_back(block.offset);
+                        if (block.offset != kDeepBlockBytes)
+                            return;
+                        ASSERT_NE(block.unreadableUnits, nullptr);
+                        EXPECT_FALSE((*block.unreadableUnits)[0]);
+                        EXPECT_TRUE((*block.unreadableUnits)[1]);
+                        EXPECT_FALSE((*block.unreadableUnits)[2]);
+                        EXPECT_EQ(block.bytes[4096], 0);
+                        EXPECT_EQ(block.bytes[8192 - 1], 0);
+                        EXPECT_EQ(0, std::memcmp(block.bytes.data() + 8192,
+                                                 image.data() + block.offset + 8192, 4096));
+                        g_bRunning = 0; // a stop while this block is in hand
+                    });
+    EXPECT_FALSE(whole);
+    EXPECT_EQ(seen, (std::vector<u64>{0, kDeepBlockBytes}));
+    const auto unreadable = sink.Of(kScanUnreadable);
+    ASSERT_EQ(unreadable.size(), 1u);
+    EXPECT_NE(unreadable[0].text.find("bytes 8392704 to 8396799"), std::string::npos)
+        << unreadable[0].text;
+    catalog.m_sink = nullptr;
+    g_bRunning = 0;
+}
