@@ -139,16 +139,17 @@ void ReadEntriesInUse(ByteView v, const NodeBounds& node, std::vector<IndexNameE
 // True when the bytes at pos of the slack look like a whole index entry inside the record: no
 // flags but the sub-node one, a key long enough for a name, and the entry's length exactly
 // that of its header and key rounded up to 8 bytes, plus the sub-node VCN when it has one.
+// The caller leaves room for the header and the key's fixed part at pos. One load covers the
+// entry length, key length and flags, which rule out nearly every step of the slack.
 bool PlausibleEntryAt(ByteView v, u32 pos, u32 blockEnd)
 {
-    if (blockEnd - pos < kIeHeaderBytes + kFnName + 2)
+    const u64 word = v.U64(pos + kIeLength);
+    const u32 length = static_cast<u32>(word & 0xFFFF);
+    const u32 keyLength = static_cast<u32>((word >> 16) & 0xFFFF);
+    const u32 flags = static_cast<u32>(word >> 32);
+    if (flags > kIeFlagSubNode || keyLength < kFnName + 2 || length > blockEnd - pos)
         return false;
-    const u32 length = v.U16(pos + kIeLength);
-    const u32 keyLength = v.U16(pos + kIeKeyLength);
-    const u32 flags = v.U32(pos + kIeFlags);
-    if ((flags & ~kIeFlagSubNode) != 0 || keyLength < kFnName + 2 || length > blockEnd - pos)
-        return false;
-    const u32 tail = (flags & kIeFlagSubNode) != 0 ? 8 : 0;
+    const u32 tail = flags == kIeFlagSubNode ? 8 : 0;
     return length == ((kIeHeaderBytes + keyLength + 7) & ~7u) + tail;
 }
 
@@ -165,7 +166,8 @@ void ReadSlack(ByteView v, const NodeBounds& node, std::vector<IndexNameEntry>* 
                std::size_t firstOfRecord)
 {
     const u32 start = (node.inUseEnd + 7) & ~7u;
-    for (u32 pos = start; pos < node.blockEnd; pos += 8)
+    for (u32 pos = start;
+         pos < node.blockEnd && node.blockEnd - pos >= kIeHeaderBytes + kFnName + 2; pos += 8)
     {
         if (!PlausibleEntryAt(v, pos, node.blockEnd))
             continue;
