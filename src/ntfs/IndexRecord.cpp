@@ -80,10 +80,10 @@ bool NameUnitsValid(const u8* units, u32 count)
     return true;
 }
 
-// Decodes the $FILE_NAME key (keyBytes long) at key into *out. The name's length is 1 to 255
-// units and lies inside the key. Strict (for the slack): the name's units must be valid, the
-// name space one of the four and the parent reference name a record. Returns false when the
-// key does not hold a name.
+// Decodes the $FILE_NAME key (the view holds the key's bytes, no more) into *out. The name's
+// length is 1 to 255 units and lies inside the key. Strict (for the slack): the name's units
+// must be valid, the name space one of the four and the parent reference's record number not 0.
+// Returns false when the key does not hold a name.
 bool DecodeKey(ByteView key, bool strict, IndexNameEntry* out)
 {
     if (!key.Has(0, kFnName))
