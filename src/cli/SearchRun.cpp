@@ -119,7 +119,7 @@ std::string FullPath(const FoundItem& item)
 int RunSearch(SearchRun& run, const std::vector<std::string>& sources)
 {
     std::vector<std::string> errors;
-    run.drives = AddCommandLineSources(sources, &errors);
+    run.drives = AddCommandLineSources(sources, &errors, run.deep);
     for (const std::string& e : errors)
         std::fprintf(run.err, "orlavent-cli: %s\n", PrintableText(e).c_str());
 
