@@ -22,6 +22,7 @@
 
 #include "platform/EwfImage.h"
 #include "platform/Format.h"
+#include "platform/LostVolumeDrives.h"
 #include "platform/LostVolumes.h"
 #include "platform/SourceOpen.h"
 #include "platform/Status.h"
@@ -438,10 +439,7 @@ void RegisterCommandLineSource(const ParsedSource& s, std::set<char>* taken,
         messages->push_back("the partition table of '" + s.path +
                             "' is damaged; only part of it was read");
     if (layout.lostSearchCut)
-        messages->push_back("the search for lost volumes on '" + s.path + "' stopped at sector " +
-                            std::to_string(layout.lostSearchStop / 512) + ": it reads at most " +
-                            std::to_string(kMaxLostVolumeSectors) + " sectors and lists at most " +
-                            std::to_string(kMaxLostVolumes) + " volumes");
+        messages->push_back(LostSearchCutText(s.path, layout.lostSearchStop));
     if (layout.volumes.empty())
     {
         messages->push_back("'" + s.path + "' holds no FAT, exFAT or NTFS " +

@@ -1,6 +1,7 @@
-// A deep search of a whole disk whose table no longer lists its volumes finds the same files as
-// a search of the intact disk (tests/images/recipes/lostvol.sh): through a zeroed MBR, a table
-// that lists one partition of three, and boot sectors that only their backups stand in for.
+// drives --deep lists the lost volumes of a whole disk; a deep search of a whole disk whose table
+// no longer lists its volumes finds the same files as a search of the intact disk
+// (tests/images/recipes/lostvol.sh): through a zeroed MBR, a table that lists one partition of
+// three, and boot sectors that only their backups stand in for.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliRun.h"
 #include "cli/SearchRun.h"
 #include "platform/DriveTable.h"
 #include "support/TestImages.h"
@@ -64,5 +66,43 @@ TEST(LostVolumeScanTest, DeepSearchFindsWhatTheIntactTableShows)
     }
     // Without the deep search nothing changes: the disk without a table yields no drive.
     EXPECT_TRUE(Finds(TestImage("lostvol_nombr"), false, kExitFailed).empty());
+}
+
+// The drives command lists the lost volumes with --deep only, each as where it lies.
+TEST(LostVolumeScanTest, DrivesDeepListsTheLostVolumes)
+{
+    const std::string zeroed = TestImage("lostvol_nombr");
+    ASSERT_FALSE(zeroed.empty());
+    struct Case
+    {
+        std::string args;
+        int status;
+        std::vector<std::string> lines; // each on stdout, in this order
+        bool anyLost;                   // "lost volume" appears at all
+    };
+    const std::string z = ShellQuote(zeroed);
+    const std::vector<Case> cases = {
+        {"drives " + z, kExitFailed, {}, false},
+        {"drives --deep " + z,
+         kExitOk,
+         {"FAT32        LOSTFAT32  " + zeroed + " (lost volume at sector 2048)\n",
+          "NTFS         LostNtfs   " + zeroed + " (lost volume at sector 75776)\n",
+          "exFAT        LOSTEXFAT  " + zeroed + " (lost volume at sector 108544)\n"},
+         true},
+        {"drives --deep --help", kExitOk, {"--deep"}, true},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.args);
+        const CliRun run = RunOrlaventCli(c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        std::size_t at = 0;
+        for (const std::string& line : c.lines)
+        {
+            at = run.out.find(line, at);
+            EXPECT_NE(at, std::string::npos) << line << "\n" << run.out;
+        }
+        EXPECT_EQ(run.out.find("lost volume") != std::string::npos, c.anyLost) << run.out;
+    }
 }
 } // namespace

@@ -10,9 +10,12 @@
 #include <ostream>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/DriveDiscovery.h"
+#include "platform/DriveTable.h"
+#include "platform/LostVolumeDrives.h"
 #include "support/TestImages.h"
 
 namespace
@@ -186,5 +189,41 @@ TEST(LostVolumeSearchTest, CapsAndTakenRangesBoundTheSearch)
             EXPECT_GT(s.stoppedAt, 0u);
         }
     }
+}
+} // namespace
+
+namespace
+{
+// What the wizard's deep search adds to a drive table filled without it: the lost volumes of the
+// sources, under the next free letters, once however often it is asked.
+TEST(LostVolumeDrivesTest, LostVolumesJoinTheDriveTableOnce)
+{
+    const std::string zeroed = TestImage("lostvol_nombr");
+    const std::string partial = TestImage("lostvol_partial");
+    ASSERT_FALSE(zeroed.empty());
+    ASSERT_FALSE(partial.empty());
+    const std::string noDisks = ScratchDir("lostvol-nodisks"); // no sysfs: no machine disk
+    g_DriveTable.Clear();
+    std::vector<std::string> errors;
+    EXPECT_EQ(AddCommandLineSources({zeroed, partial}, &errors), std::vector<std::string>{"C:"});
+    errors.clear();
+    const std::vector<std::string> added =
+        AddLostVolumeDrives({zeroed, "Q:=" + partial}, &errors, noDisks, noDisks);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(added, (std::vector<std::string>{"D:", "E:", "F:", "G:", "H:"}));
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"C:", partial + " (partition 1)"},
+        {"D:", zeroed + " (lost volume at sector 2048)"},
+        {"E:", zeroed + " (lost volume at sector 75776)"},
+        {"F:", zeroed + " (lost volume at sector 108544)"},
+        {"G:", partial + " (lost volume at sector 75776)"},
+        {"H:", partial + " (lost volume at sector 108544)"}};
+    std::vector<std::pair<std::string, std::string>> listed;
+    for (const DriveSource& s : g_DriveTable.All())
+        listed.emplace_back(s.drive, s.display);
+    EXPECT_EQ(listed, expected);
+    EXPECT_TRUE(AddLostVolumeDrives({zeroed, partial}, &errors, noDisks, noDisks).empty());
+    EXPECT_EQ(g_DriveTable.All().size(), expected.size());
+    g_DriveTable.Clear();
 }
 } // namespace
