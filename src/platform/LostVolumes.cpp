@@ -107,7 +107,8 @@ private:
     // Looks at place p; returns the end (in sectors) of a volume found starting there, or 0.
     u64 LookAt(u64 p);
     void LookForNtfsBackup(u64 backup);
-    bool Add(u64 start, u64 bytes, const char* fileSystem, u64 bootSector, bool fromBackup);
+    bool IsBackupCopy(u64 p, const std::string& fileSystem, const Sector& boot);
+    bool Add(u64 start, u64 bytes, const std::string& fileSystem, u64 bootSector, bool fromBackup);
 
     const DiskReadFn& m_read;
     u64 m_diskSectors;
@@ -152,7 +153,26 @@ bool Search::Spend(u64 sectors, u64 at)
     return false;
 }
 
-bool Search::Add(u64 start, u64 bytes, const char* fileSystem, u64 bootSector, bool fromBackup)
+// True when the FAT or exFAT boot sector at p is the backup of a volume that starts 6 (FAT32) or
+// 12 (exFAT) sectors before it: the same parameter block (with exFAT, the same size and serial
+// number) lies there. Such a volume is found from its own start or not at all.
+bool Search::IsBackupCopy(u64 p, const std::string& fileSystem, const Sector& boot)
+{
+    constexpr std::size_t kFatBpbEnd = 0x5A;      // jump, OEM name and the FAT32 BPB
+    constexpr std::size_t kExfatSerialEnd = 0x68; // VolumeLength up to VolumeSerialNumber
+    const bool fat = fileSystem == "FAT";
+    if ((!fat && fileSystem != "exFAT") || p < (fat ? kFat32Backup : kExfatBackup))
+        return false;
+    Sector main{};
+    if (!ReadSector(p - (fat ? kFat32Backup : kExfatBackup), &main))
+        return false;
+    const std::size_t from = fat ? 0 : kExfatVolumeLength;
+    const std::size_t to = fat ? kFatBpbEnd : kExfatSerialEnd;
+    return std::equal(boot.begin() + from, boot.begin() + to, main.begin() + from);
+}
+
+bool Search::Add(u64 start, u64 bytes, const std::string& fileSystem, u64 bootSector,
+                 bool fromBackup)
 {
     if (bytes == 0 || start >= m_diskSectors || m_result.volumes.size() >= m_maxVolumes)
         return false;
@@ -182,11 +202,7 @@ u64 Search::LookAt(u64 p)
         bytes = fs == "FAT"    ? FatVolumeBytes(s)
                 : fs == "NTFS" ? NtfsVolumeBytes(s)
                                : ExfatVolumeBytes(s);
-        if (!fs.empty() && Add(p, bytes,
-                               fs == "FAT"    ? "FAT"
-                               : fs == "NTFS" ? "NTFS"
-                                              : "exFAT",
-                               p, false))
+        if (!fs.empty() && !IsBackupCopy(p, fs, s) && Add(p, bytes, fs, p, false))
             return p + (bytes + kSector - 1) / kSector;
     }
     if (ReadSector(p + kFat32Backup, &s) && IsFat32WithBackupAt6(s) &&
@@ -219,8 +235,9 @@ void Search::LookForNtfsBackup(u64 backup)
 
 void Search::Run(const std::vector<DiskRange>& stretches)
 {
-    // One place costs at most its sector, the two backups, the exFAT region and the sector before.
-    constexpr u64 kMostPerPlace = 4 + kExfatRegion;
+    // One place costs at most its sector, the one a backup copy would be taken from, the two
+    // backups, the exFAT region and the sector before.
+    constexpr u64 kMostPerPlace = 5 + kExfatRegion;
     for (const DiskRange& free : stretches)
     {
         const u64 first = (free.offset + kSector - 1) / kSector;

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <map>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -194,6 +196,64 @@ TEST(LostVolumeSearchTest, CapsAndTakenRangesBoundTheSearch)
 
 namespace
 {
+// Sectors of the intact disk laid at chosen places of an otherwise zero disk in memory: a boot
+// sector copied 6 (FAT32) or 12 (exFAT) sectors after an unaligned one is a backup, not a volume
+// of its own; a volume that claims more than the disk holds ends at the disk's end.
+TEST(LostVolumeSearchTest, BackupCopiesAreNoVolumesAndLengthsStopAtTheDiskEnd)
+{
+    const std::vector<u8> disk = ReadWholeFile(TestImage("lostvol_disk"));
+    ASSERT_EQ(disk.size(), u64{80} * 1024 * 1024);
+    struct Put
+    {
+        u64 to;    // sector of the made-up disk
+        u64 from;  // first sector of the intact disk
+        u64 count; // sectors
+    };
+    struct Case
+    {
+        const char* label;
+        u64 sectors; // of the made-up disk
+        std::vector<Put> puts;
+        std::vector<std::pair<u64, u64>> found; // (sector, sectors)
+    };
+    const std::vector<Case> cases = {
+        {"FAT32 at 2042, its backup at 2048", 80000, {{2042, 2048, 1}, {2048, 2048, 1}}, {}},
+        {"exFAT at 2036, its backup region at 2048",
+         80000,
+         {{2036, 108544, 12}, {2048, 108544, 12}},
+         {}},
+        {"FAT32 claiming more than the disk", 40000, {{2048, 2048, 1}}, {{2048, 40000 - 2048}}},
+        {"NTFS backup alone", 120000, {{2048 + 32767, 75776 + 32767, 1}}, {{2048, 32768}}},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        std::map<u64, const u8*> placed;
+        for (const Put& put : c.puts)
+            for (u64 k = 0; k < put.count; ++k)
+                placed[put.to + k] = disk.data() + (put.from + k) * 512;
+        DiskReadFn read = [&](u64 offset, void* buffer, u32 length)
+        {
+            if (offset % 512 != 0 || length % 512 != 0 || offset / 512 + length / 512 > c.sectors)
+                return false;
+            auto* out = static_cast<u8*>(buffer);
+            for (u32 at = 0; at < length; at += 512)
+            {
+                const auto it = placed.find(offset / 512 + at / 512);
+                if (it == placed.end())
+                    std::memset(out + at, 0, 512);
+                else
+                    std::memcpy(out + at, it->second, 512);
+            }
+            return true;
+        };
+        std::vector<std::pair<u64, u64>> found;
+        for (const LostVolume& v : FindLostVolumes(read, c.sectors * 512, {}).volumes)
+            found.emplace_back(v.offset / 512, v.length / 512);
+        EXPECT_EQ(found, c.found);
+    }
+}
+
 // What the wizard's deep search adds to a drive table filled without it: the lost volumes of the
 // sources, under the next free letters, once however often it is asked.
 TEST(LostVolumeDrivesTest, LostVolumesJoinTheDriveTableOnce)
