@@ -52,11 +52,12 @@ u64 FatVolumeBytes(const Sector& s)
     return total * bps;
 }
 
-// True for a FAT32 boot sector that says its backup lies in sector 6.
+// True for a FAT32 boot sector of 512-byte sectors that says its backup lies in sector 6.
 bool IsFat32WithBackupAt6(const Sector& s)
 {
-    return FatVolumeBytes(s) != 0 && LoadLe16(&s[kFatSectors16]) == 0 &&
-           LoadLe16(&s[kRootEntries]) == 0 && LoadLe16(&s[kFat32BackupField]) == kFat32Backup;
+    return FatVolumeBytes(s) != 0 && LoadLe16(&s[kBytesPerSector]) == kSector &&
+           LoadLe16(&s[kFatSectors16]) == 0 && LoadLe16(&s[kRootEntries]) == 0 &&
+           LoadLe16(&s[kFat32BackupField]) == kFat32Backup;
 }
 
 // The byte length of the NTFS volume a boot sector describes, its backup sector included; 0 when

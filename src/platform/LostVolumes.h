@@ -47,7 +47,10 @@ inline constexpr u32 kMaxLostVolumes = 32;
 // sector 6, exFAT's backup boot region from sector 12 on, and NTFS's copy in the volume's last
 // sector (looked for in the sector before each place and in the last sector of each free
 // stretch). A boot sector counts when it names its file system and gives a size that fits the
-// disk; a volume that overlaps a range given or a volume found before is left out.
+// disk; a volume that overlaps a range given or a volume found before is left out. Places count
+// 512-byte sectors, and backups are looked for where volumes of 512-byte sectors keep them; a
+// FAT32 or exFAT boot sector that copies the one 6 or 12 sectors before it is a backup, not a
+// volume.
 [[nodiscard]] LostVolumeSearch FindLostVolumes(const DiskReadFn& read, u64 diskSize,
                                                const std::vector<DiskRange>& taken,
                                                u64 maxSectors = kMaxLostVolumeSectors,
