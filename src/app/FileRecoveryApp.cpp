@@ -39,6 +39,7 @@ bool CFileRecoveryApp::OnInit()
     std::vector<std::string> sources;
     for (int i = 1; i < argc; ++i)
         sources.emplace_back(argv[i].fn_str());
+    m_sources = sources;
     std::vector<std::string> errors;
     (void)AddCommandLineSources(sources, &errors);
     for (const std::string& error : errors)

@@ -8,7 +8,7 @@
 #include "platform/DriveDiscovery.h"
 
 const char* const kDrivesHelp =
-    "Usage: orlavent-cli drives [SOURCE...]\n"
+    "Usage: orlavent-cli drives [--deep] [SOURCE...]\n"
     "\n"
     "Lists the drives that 'scan' and 'recover' can search: each SOURCE given (an image file\n"
     "or block device; X:=PATH names its drive) and the machine's block devices that hold FAT\n"
@@ -17,6 +17,9 @@ const char* const kDrivesHelp =
     "says so on standard error when it meets a device it may not open.\n"
     "\n"
     "Options:\n"
+    "  --deep      also search whole disks for lost volumes: FAT, exFAT and NTFS boot sectors\n"
+    "              (or their backups) where no partition of the disk's table lies, listed as\n"
+    "              \"lost volume at sector N\"\n"
     "  -h, --help  show this help\n"
     "\n"
     "Exit status: 0, 1 when a SOURCE holds no FAT, exFAT or NTFS volume, 2 for a usage error.\n";
@@ -47,6 +50,7 @@ int RunDrives(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
 {
     std::vector<std::string> sources;
     bool options = true;
+    bool deep = false;
     for (const std::string& a : args)
     {
         if (options && (a == "-h" || a == "--help"))
@@ -56,6 +60,8 @@ int RunDrives(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
         }
         if (options && a == "--")
             options = false;
+        else if (options && a == "--deep")
+            deep = true;
         else if (options && a.size() > 1 && a[0] == '-')
         {
             std::fprintf(err, "orlavent-cli drives: unknown option '%s'\n",
@@ -66,9 +72,9 @@ int RunDrives(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
             sources.push_back(a);
     }
     std::vector<std::string> errors;
-    (void)AddCommandLineSources(sources, &errors);
+    (void)AddCommandLineSources(sources, &errors, deep);
     std::vector<DeniedDevice> denied;
-    (void)DiscoverBlockDevices("/sys", "/dev", &denied);
+    (void)DiscoverBlockDevices("/sys", "/dev", &denied, deep);
     for (const std::string& e : errors)
         std::fprintf(err, "orlavent-cli: %s\n", PrintableText(e).c_str());
     // An ordinary user sees only what they may read; say why the machine's disks are missing.

@@ -120,7 +120,7 @@ int RunSearch(SearchRun& run, const std::vector<std::string>& sources, bool deep
 {
     run.catalog.m_deepSearch = deep;
     std::vector<std::string> errors;
-    run.drives = AddCommandLineSources(sources, &errors);
+    run.drives = AddCommandLineSources(sources, &errors, run.deep);
     for (const std::string& e : errors)
         std::fprintf(run.err, "orlavent-cli: %s\n", PrintableText(e).c_str());
 

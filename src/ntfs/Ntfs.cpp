@@ -76,6 +76,13 @@ u32 CNtfs::Open(const std::string& drive, int keepOpen)
         ReadBackupBootSector();
 
     rc = ParseBootSector();
+    if (rc != kOk && m_backupBootSector == 0)
+    {
+        // Sector 0 arrived but holds no usable boot sector: the backup stands in as well.
+        ReadBackupBootSector();
+        if (m_backupBootSector != 0)
+            rc = ParseBootSector();
+    }
     if (rc == kOk)
     {
         // A boot sector that claims more sectors than the source holds: the volume is searched

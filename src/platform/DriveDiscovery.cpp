@@ -22,6 +22,8 @@
 
 #include "platform/EwfImage.h"
 #include "platform/Format.h"
+#include "platform/LostVolumeDrives.h"
+#include "platform/LostVolumes.h"
 #include "platform/SourceOpen.h"
 #include "platform/Status.h"
 
@@ -143,6 +145,8 @@ char NextFreeLetter(const std::set<char>& taken, char from)
 
 std::string VolumeDisplay(const std::string& path, const SourceVolume& volume)
 {
+    if (volume.lost)
+        return path + " (" + LostVolumeText(volume.offset) + ")";
     if (volume.partition == 0)
         return path;
     return path + " (partition " + std::to_string(volume.partition) + ")";
@@ -203,19 +207,18 @@ std::string SysfsOfDevice(dev_t rdev)
 struct ParsedSource
 {
     std::string path;
-    char letter = 0; // explicit letter, 0 when none
+    char letter = 0;   // explicit letter, 0 when none
+    bool deep = false; // search a whole disk for lost volumes too
 };
 } // namespace
 
 namespace
 {
-// Probes the volume at [offset, offset + length) of a source for a file system.
-using VolumeProbeFn = std::function<u32(u64 offset, u64 length, VolumeInfo* info)>;
-
 // Lists the FAT and NTFS volumes of a source of layout->size bytes that read and probe reach:
-// the whole source, or the partitions of its table. Returns 0 or 5 (first sector unreadable).
+// the whole source, or the partitions of its table (with deep, and its lost volumes). Returns 0
+// or 5 (first sector unreadable).
 u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSize,
-                bool splitPartitions, SourceLayout* layout, int* errorNumber)
+                bool splitPartitions, bool deep, SourceLayout* layout, int* errorNumber)
 {
     if (layout->size == 0)
         return kOk;
@@ -238,7 +241,11 @@ u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSi
         return kErrTransfer;
     }
     if (rc != kOk)
+    {
+        if (deep)
+            ListLostVolumes(read, probe, nullptr, layout);
         return kOk;
+    }
     layout->scheme = table.scheme;
     layout->damaged = table.damaged;
     layout->partitionCount = static_cast<u32>(table.entries.size());
@@ -248,6 +255,8 @@ u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSi
         if (probe(e.offset, e.length, &info) == kOk && !info.fileSystem.empty())
             layout->volumes.push_back(SourceVolume{e.offset, e.length, e.number, info});
     }
+    if (deep)
+        ListLostVolumes(read, probe, &table, layout);
     return kOk;
 }
 
@@ -262,7 +271,7 @@ DiskReadFn EwfReader(EwfImage& image)
 }
 
 // The layout of an Expert Witness image: its media, decoded by libewf, is read like a disk.
-u32 ReadEwfLayout(const std::string& path, bool splitPartitions, SourceLayout* layout,
+u32 ReadEwfLayout(const std::string& path, bool splitPartitions, bool deep, SourceLayout* layout,
                   int* errorNumber)
 {
     layout->format = SourceFormat::Ewf;
@@ -279,12 +288,12 @@ u32 ReadEwfLayout(const std::string& path, bool splitPartitions, SourceLayout* l
     VolumeProbeFn probe = [&read, layout](u64 offset, u64 length, VolumeInfo* info) {
         return ProbeVolumeThrough(read, offset, length != 0 ? length : layout->size - offset, info);
     };
-    return ListVolumes(read, probe, sectorSize, splitPartitions, layout, errorNumber);
+    return ListVolumes(read, probe, sectorSize, splitPartitions, deep, layout, errorNumber);
 }
 } // namespace
 
 u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout* layout,
-                     int* errorNumber)
+                     int* errorNumber, bool deep)
 {
     *layout = SourceLayout{};
     *errorNumber = 0;
@@ -303,7 +312,7 @@ u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout
     {
         // An Expert Witness image is known by its signature, whatever its name.
         if (IsEwfFile(fd.Get()))
-            return ReadEwfLayout(path, splitPartitions, layout, errorNumber);
+            return ReadEwfLayout(path, splitPartitions, deep, layout, errorNumber);
         layout->size = static_cast<u64>(st.st_size);
     }
     else // a block device: OpenSource lets nothing else through
@@ -326,7 +335,7 @@ u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout
     { return ReadFully(device, offset, buffer, length); };
     VolumeProbeFn probe = [device](u64 offset, u64 length, VolumeInfo* info)
     { return ProbeVolume(device, offset, length, info); };
-    return ListVolumes(read, probe, sectorSize, splitPartitions, layout, errorNumber);
+    return ListVolumes(read, probe, sectorSize, splitPartitions, deep, layout, errorNumber);
 }
 
 u32 ProbeSourceVolume(const DriveSource& source, VolumeInfo* info)
@@ -419,7 +428,7 @@ void RegisterCommandLineSource(const ParsedSource& s, std::set<char>* taken,
 
     SourceLayout layout;
     int err = 0;
-    u32 rc = ReadSourceLayout(s.path, !kernelPartition, &layout, &err);
+    u32 rc = ReadSourceLayout(s.path, !kernelPartition, &layout, &err, s.deep);
     if (rc != kOk)
     {
         messages->push_back((rc == kErrOpenFailed ? "cannot open '" : "cannot read '") + s.path +
@@ -429,6 +438,8 @@ void RegisterCommandLineSource(const ParsedSource& s, std::set<char>* taken,
     if (layout.damaged)
         messages->push_back("the partition table of '" + s.path +
                             "' is damaged; only part of it was read");
+    if (layout.lostSearchCut)
+        messages->push_back(LostSearchCutText(s.path, layout.lostSearchStop));
     if (layout.volumes.empty())
     {
         messages->push_back("'" + s.path + "' holds no FAT, exFAT or NTFS " +
@@ -465,7 +476,7 @@ void RegisterCommandLineSource(const ParsedSource& s, std::set<char>* taken,
 } // namespace
 
 std::vector<std::string> AddCommandLineSources(const std::vector<std::string>& args,
-                                               std::vector<std::string>* errors)
+                                               std::vector<std::string>* errors, bool deep)
 {
     // Per argument, so that results and messages come out in command-line order.
     std::vector<ParsedSource> sources(args.size());
@@ -478,7 +489,7 @@ std::vector<std::string> AddCommandLineSources(const std::vector<std::string>& a
     {
         const std::string& arg = args[i];
         ParsedSource& s = sources[i];
-        s = ParsedSource{arg, 0};
+        s = ParsedSource{arg, 0, deep};
         if (arg.size() >= 3 && std::isalpha(static_cast<unsigned char>(arg[0])) && arg[1] == ':' &&
             arg[2] == '=')
         {
@@ -521,7 +532,7 @@ std::vector<std::string> AddCommandLineSources(const std::vector<std::string>& a
 
 std::vector<std::string> DiscoverBlockDevices(const std::string& sysRoot,
                                               const std::string& devRoot,
-                                              std::vector<DeniedDevice>* denied)
+                                              std::vector<DeniedDevice>* denied, bool deep)
 {
     std::vector<std::string> added;
     fs::path classDir = fs::path(sysRoot) / "class" / "block";
@@ -568,7 +579,7 @@ std::vector<std::string> DiscoverBlockDevices(const std::string& sysRoot,
 
         SourceLayout layout;
         int err = 0;
-        if (ReadSourceLayout(path, !isPartition, &layout, &err) != kOk)
+        if (ReadSourceLayout(path, !isPartition, &layout, &err, deep && !isPartition) != kOk)
         {
             // No permission, no medium, unreadable: not a drive to offer. Only a refusal of an
             // ordinary user is worth telling about: running as root would show the drive

@@ -18,6 +18,7 @@ struct SourceVolume
     u64 length = 0;    // byte length; 0 for a volume that fills the whole source
     u32 partition = 0; // partition number, 0 when the volume is the whole source
     VolumeInfo info;
+    bool lost = false; // found by the search for lost volumes (partition is 0)
 };
 
 // What an image file or block device holds.
@@ -30,6 +31,8 @@ struct SourceLayout
     u32 partitionCount = 0;                         // partitions the table lists
     bool damaged = false;                           // the partition table is partly unusable
     std::vector<SourceVolume> volumes;              // FAT, exFAT and NTFS volumes only
+    bool lostSearchCut = false;                     // the search for lost volumes stopped at a cap
+    u64 lostSearchStop = 0;                         // where it stopped: a byte offset
 };
 
 // Opens path read-only and lists its FAT, exFAT and NTFS volumes: the whole source when it holds
@@ -39,9 +42,11 @@ struct SourceLayout
 // list no volume), 3 (path cannot be opened, or is neither a regular file nor a block device, or is
 // an Expert Witness image that libewf cannot open; nothing else is opened) or 5 (its first sector
 // cannot be read); on failure *errorNumber holds the system error number, kErrNotImageOrDevice or
-// kErrBadEwfImage (SourceErrorText words each).
+// kErrBadEwfImage (SourceErrorText words each). With deep (and splitPartitions), a source that is
+// not one volume itself is also searched for lost volumes (platform/LostVolumes.h) in the space
+// its partition table leaves free; each one the probe confirms follows the table's volumes.
 [[nodiscard]] u32 ReadSourceLayout(const std::string& path, bool splitPartitions,
-                                   SourceLayout* layout, int* errorNumber);
+                                   SourceLayout* layout, int* errorNumber, bool deep = false);
 
 // Probes the volume a drive-table entry names, through libewf for an Expert Witness image.
 // Returns as ProbeVolume; 5 also when the source cannot be opened.
@@ -51,9 +56,10 @@ struct SourceLayout
 // a letter take C:, D:, ... in order, skipping letters already in use or given explicitly; the
 // further volumes of a partitioned source take the next free letters after its first one.
 // Returns the drive texts registered, in order. Every source that yields no drive, and every
-// partition table read only in part, adds a message naming the path to *errors.
+// partition table read only in part, adds a message naming the path to *errors. With deep, whole
+// disks are also searched for lost volumes, which take letters after the partitions' ones.
 std::vector<std::string> AddCommandLineSources(const std::vector<std::string>& args,
-                                               std::vector<std::string>* errors);
+                                               std::vector<std::string>* errors, bool deep = false);
 
 // What a user who may not open the machine's disks is told: raw block devices need root.
 inline constexpr const char* kRunAsAdministratorText = "Run as administrator to search the disks.";
@@ -72,11 +78,13 @@ struct DeniedDevice
 // table; when denied is given and the process is not root, the devices refused for lack of
 // permission (EACCES, EPERM) are appended to it, so that the caller can tell the user why the
 // list is short.
-// sysRoot and devRoot replace /sys and /dev (tests point them at a made-up tree).
+// sysRoot and devRoot replace /sys and /dev (tests point them at a made-up tree). With deep,
+// whole disks without partitions the kernel knows are also searched for lost volumes.
 // Returns the drive texts registered, in order.
 std::vector<std::string> DiscoverBlockDevices(const std::string& sysRoot = "/sys",
                                               const std::string& devRoot = "/dev",
-                                              std::vector<DeniedDevice>* denied = nullptr);
+                                              std::vector<DeniedDevice>* denied = nullptr,
+                                              bool deep = false);
 
 // Drive type of a block device from its sysfs folder (/sys/class/block/NAME, a partition's
 // folder counts as its disk's): CD-ROM for sr and SCSI type 5, RAM disk for ram and zram,

@@ -232,8 +232,8 @@ u64 UseBackupBoot(const DiskReadFn& read, u64 offset, u64 length, int copy, u8* 
     }
     return ~u64{0};
 }
-// True when region holds a whole exFAT boot region of 2^shift-byte sectors (shift 0: the
-// boot sector's own) whose checksum sector agrees with it.
+} // namespace
+
 bool ExfatRegionSound(const u8* region, std::size_t size, u32 shift)
 {
     constexpr std::size_t kSectorShift = 0x6C; // BytesPerSectorShift
@@ -258,6 +258,8 @@ bool ExfatRegionSound(const u8* region, std::size_t size, u32 shift)
     return true;
 }
 
+namespace
+{
 // An exFAT volume whose main boot region is damaged and whose backup region (sector 12) is
 // sound is read through the backup: the drive list says so, and names the file system where
 // libblkid, which reads the main boot sector alone, found none.

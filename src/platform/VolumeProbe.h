@@ -34,6 +34,10 @@ inline constexpr const char* kExfatBackupNote =
 // marker.
 [[nodiscard]] std::string BootSectorFileSystem(const u8* sector, std::size_t size);
 
+// True when region (size bytes) holds a whole exFAT boot region of 2^shift-byte sectors (shift 0:
+// the boot sector's own) whose checksum sector agrees with it.
+[[nodiscard]] bool ExfatRegionSound(const u8* region, std::size_t size, u32 shift);
+
 // Probes the byte range [offset, offset + length) of the open descriptor fd for a file system;
 // length 0 means up to the end. When libblkid finds signatures of several file systems and
 // names none, a boot sector that names FAT, exFAT or NTFS decides, with info->note set. Returns 0

@@ -239,7 +239,7 @@ TEST_F(PackageTest, BashCompletionOffersCommandsOptionsAndFiles)
                                     "--type --recoverable"},
         {"orlavent-cli recover --type a", "all audio archives"},
         {"orlavent-cli scan --filter ''", ""},
-        {"orlavent-cli drives --", "--help"},
+        {"orlavent-cli drives --", "--help --deep"},
         {"orlavent-cli recover --max-rate ''", ""},
         {"orlavent-cli recover --to " + dir + "/", dir + "/rescue"},
         {"orlavent-cli recover --report " + dir + "/c", dir + "/card.img"},

@@ -49,16 +49,19 @@ bool CFatEngine::OpenOn(VolumeEntry& entry, std::unique_ptr<CDirectRW> reader) c
     u8 sector[kSectorSize] = {};
     u32 done = 0;
     state->backupBootSector = 0;
-    if (entry.reader->ReadSectors(sector, 1, &done, 0) != kOk)
+    state->boot.reset(new (std::nothrow) FatBootSector());
+    if (!state->boot)
+        return false;
+    if (entry.reader->ReadSectors(sector, 1, &done, 0) != kOk ||
+        !state->boot->Parse(sector + kBpbOffset))
     {
-        // Sector 0 does not arrive: FAT32 keeps a backup of it in sector 6.
-        if (entry.reader->ReadSectors(sector, 1, &done, kFat32BackupSector) != kOk)
+        // Sector 0 does not arrive, or holds no usable boot sector: FAT32 keeps a backup of it
+        // in sector 6.
+        if (entry.reader->ReadSectors(sector, 1, &done, kFat32BackupSector) != kOk ||
+            !state->boot->Parse(sector + kBpbOffset))
             return false;
         state->backupBootSector = kFat32BackupSector;
     }
-    state->boot.reset(new (std::nothrow) FatBootSector());
-    if (!state->boot || !state->boot->Parse(sector + kBpbOffset))
-        return false;
     u32 fatType = kFsNone;
     (void)state->boot->GetFatType(&fatType);
     // A parsed BPB always names a variant; anything else would be searched as no file system.
