@@ -119,6 +119,7 @@ std::string FullPath(const FoundItem& item)
 int RunSearch(SearchRun& run, const std::vector<std::string>& sources, bool deep)
 {
     run.catalog.m_deepSearch = deep;
+    run.deep = run.deep || deep; // a deep search also looks for lost volumes on whole disks
     std::vector<std::string> errors;
     run.drives = AddCommandLineSources(sources, &errors, run.deep);
     for (const std::string& e : errors)

@@ -48,7 +48,7 @@ struct SearchRun
     CProgressLine progress;
     CCatalog catalog;
     std::FILE* err;
-    bool deep = false;               // whole disks are searched for lost volumes too
+    bool deep = false; // whole disks are searched for lost volumes too (always with a deep search)
     std::vector<std::string> drives; // drive texts registered, in argument order
     u32 files = 0;                   // files found so far
     u32 folders = 0;                 // folders found so far
