@@ -18,6 +18,8 @@
 #   package what `cpack -G DEB` needs (dpkg-shlibdeps, file) and the tools that check the
 #           package: lintian, desktop-file-validate, appstreamcli, xmllint with polkit's
 #           document type (pkexec, also the package's own dependency) and man
+#   bench   the peer tools only the benchmarks in bench/ run: testdisk (PhotoRec, the carving
+#           tool bench/deep/ times beside the deep search)
 
 ORL_DEPS_BUILD=(build-essential cmake ninja-build g++ clang clang-format clang-tidy pkg-config
     libblkid-dev libewf-dev libgtest-dev googletest)
@@ -27,6 +29,7 @@ ORL_DEPS_TEST=(libclang-rt-14-dev libbenchmark-dev ntfs-3g-dev)
 ORL_DEPS_GUI=(libwxgtk3.2-dev libglib2.0-dev libx11-dev shared-mime-info adwaita-icon-theme
     librsvg2-bin xvfb xauth)
 ORL_DEPS_PACKAGE=(dpkg-dev file lintian desktop-file-utils appstream libxml2-utils pkexec man-db)
+ORL_DEPS_BENCH=(testdisk)
 
 # Prints the packages of the named groups that dpkg does not list as installed.
 missing_deps()
@@ -40,6 +43,7 @@ missing_deps()
             test) wanted+=("${ORL_DEPS_TEST[@]}") ;;
             gui) wanted+=("${ORL_DEPS_GUI[@]}") ;;
             package) wanted+=("${ORL_DEPS_PACKAGE[@]}") ;;
+            bench) wanted+=("${ORL_DEPS_BENCH[@]}") ;;
             *)
                 echo "deps.sh: unknown package group '$group'" >&2
                 return 2

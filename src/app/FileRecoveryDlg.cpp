@@ -4,6 +4,7 @@
 
 #include <wx/artprov.h>
 #include <wx/button.h>
+#include <wx/checkbox.h>
 #include <wx/dirdlg.h>
 #include <wx/filename.h>
 #include <wx/gauge.h>
@@ -25,6 +26,9 @@ namespace
 constexpr const char* kAppName = "Orlavent";
 constexpr int kTypeIcon = 16;
 constexpr int kPathColumn = 5; // the matches' folders, shown while a filter is set
+// The message line's width in dialog units, and beside the deep search's offer.
+constexpr int kMessageWidth = 448;
+constexpr int kMessageWidthBesideOffer = 398;
 
 // Texts are UTF-8 inside the engine; a text that is not (a name from a damaged volume) is shown
 // byte for byte rather than dropped.
@@ -101,8 +105,13 @@ CFileRecoveryDlg::CFileRecoveryDlg(wxWindow* parent, std::string driveNotice)
     new wxStaticBox(this, wxID_ANY, "Operations", at(411, 7), size(92, 203));
     m_driveList = new CDriveList(this, kIdDriveList, at(14, 17), size(381, 186),
                                  wxLC_ICON | wxLC_ALIGN_LEFT | wxBORDER_SUNKEN);
-    m_message = new wxStaticText(this, kIdMessage, wxString(), at(22, 230), size(448, 16),
+    m_message = new wxStaticText(this, kIdMessage, wxString(), at(22, 230), size(kMessageWidth, 16),
                                  wxST_NO_AUTORESIZE | wxALIGN_LEFT);
+    m_deepOffer =
+        new wxButton(this, kIdDeepSearchOffer, kDeepSearchButtonText, at(424, 227), size(72, 15));
+    m_deepOffer->Hide();
+    m_deepChoice =
+        new wxCheckBox(this, kIdDeepSearchChoice, kDeepSearchChoiceText, at(14, 17), size(300, 12));
     m_progress = new wxGauge(this, kIdProgress, 100, at(21, 255), size(463, 14),
                              wxGA_HORIZONTAL | wxGA_SMOOTH);
     m_button1 = new wxButton(this, kIdWizardButton, "Button1", at(426, 25), size(65, 47));
@@ -117,6 +126,7 @@ CFileRecoveryDlg::CFileRecoveryDlg(wxWindow* parent, std::string driveNotice)
     m_button1->Bind(wxEVT_BUTTON, &CFileRecoveryDlg::OnButton1, this);
     m_reset->Bind(wxEVT_BUTTON, &CFileRecoveryDlg::OnReset, this);
     m_about->Bind(wxEVT_BUTTON, &CFileRecoveryDlg::OnAbout, this);
+    m_deepOffer->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { m_wizard.OnDeepSearch(); });
     m_driveList->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CFileRecoveryDlg::OnItemActivated, this);
     m_driveList->Bind(wxEVT_LIST_COL_CLICK, &CFileRecoveryDlg::OnColumnClick, this);
     Bind(wxEVT_CHAR_HOOK, &CFileRecoveryDlg::OnCharHook, this);
@@ -239,6 +249,7 @@ void CFileRecoveryDlg::ShowDriveChoice()
     m_driveList->ShowVirtualRows(nullptr, 0);
     m_driveList->FillDrives(kDriveFixed, kFsBitFat | kFsBitNtfs | kFsBitExfat, true, kAlignTop,
                             kViewIcon);
+    m_deepChoice->Show();
     if (!m_driveNotice.empty())
         SetMessage(m_driveNotice);
 }
@@ -262,12 +273,26 @@ void CFileRecoveryDlg::ShowResultColumns()
     m_driveList->InsertColumn(3, "Access", wxLIST_FORMAT_LEFT, 100);
     m_driveList->InsertColumn(4, "Condition", wxLIST_FORMAT_LEFT, 100);
     m_driveList->SetImageList(&m_typeImages, wxIMAGE_LIST_SMALL);
+    m_deepChoice->Hide();
     ShowFilterBar(true);
 }
 
-u32 CFileRecoveryDlg::StartSearch(const std::string& selection)
+bool CFileRecoveryDlg::DeepSearchChosen()
 {
+    return m_deepChoice->GetValue();
+}
+
+u32 CFileRecoveryDlg::StartSearch(const std::string& selection, bool deep)
+{
+    m_catalog.m_deepSearch = deep;
     return m_catalog.StartSearch(selection);
+}
+
+void CFileRecoveryDlg::ShowDeepSearchOffer(bool show)
+{
+    m_message->SetSize(
+        ConvertDialogToPixels(wxSize(show ? kMessageWidthBesideOffer : kMessageWidth, 16)));
+    m_deepOffer->Show(show);
 }
 
 void CFileRecoveryDlg::StopWorkers()

@@ -38,6 +38,8 @@ inline constexpr int kIdPreviewCommand = 0x0011;
 inline constexpr int kIdSearch = 1006;
 inline constexpr int kIdTypeChoice = 1007;
 inline constexpr int kIdRecoverableOnly = 1008;
+inline constexpr int kIdDeepSearchChoice = 1009;
+inline constexpr int kIdDeepSearchOffer = 1010;
 
 class CFileRecoveryDlg : public wxDialog, private IWizardHost, private IListRows
 {
@@ -64,6 +66,9 @@ public:
     wxButton* ResetButton() const { return m_reset; }
     wxStaticText* MessageLine() const { return m_message; }
     wxGauge* Progress() const { return m_progress; }
+    // The drive page's deep search check box and the message area's offer of a deep search.
+    wxCheckBox* DeepSearchChoice() const { return m_deepChoice; }
+    wxButton* DeepSearchOffer() const { return m_deepOffer; }
 
     // The filter bar and the rows behind the list.
     wxTextCtrl* SearchField() const { return m_search; }
@@ -92,7 +97,9 @@ private:
     void ShowDriveChoice() override;
     std::string SelectedDrives() override;
     void ShowResultColumns() override;
-    u32 StartSearch(const std::string& selection) override;
+    bool DeepSearchChosen() override;
+    u32 StartSearch(const std::string& selection, bool deep) override;
+    void ShowDeepSearchOffer(bool show) override;
     void StopWorkers() override;
     void ShowCurrentFolder() override;
     std::vector<SelectedRow> SelectedRows() override;
@@ -162,6 +169,8 @@ private:
     wxButton* m_about = nullptr;
     wxStaticText* m_message = nullptr;
     wxGauge* m_progress = nullptr;
+    wxCheckBox* m_deepChoice = nullptr;
+    wxButton* m_deepOffer = nullptr;
     ShowBoxFn m_showBox;
     ChooseFolderFn m_chooseFolder;
     std::string m_driveNotice;

@@ -129,7 +129,8 @@ void CFileRecoveryDlg::ShowFilterBar(bool show)
     m_search->Show(show);
     m_typeChoice->Show(show);
     m_recoverable->Show(show);
-    const int top = show ? 32 : 17;
+    // The list begins below the filter bar, or below the drive page's deep search check box.
+    const int top = 32;
     m_driveList->SetSize(wxRect(ConvertDialogToPixels(wxPoint(14, top)),
                                 ConvertDialogToPixels(wxSize(381, 203 - top))));
     if (wxWindow* header = show ? HeaderWindow(m_driveList) : nullptr)

@@ -8,6 +8,7 @@
 namespace
 {
 constexpr u32 kProgressFull = 100;
+constexpr u32 kDeepProgressFull = 1000; // the deep search's progress comes in thousandths
 constexpr u32 kRecoverProgressEnd = 10;
 
 constexpr const char* kDirectoryText = "Directory";
@@ -26,6 +27,8 @@ void CWizard::OnButton1()
     switch (m_state)
     {
     case kWizardSetup:
+        m_host.ShowDeepSearchOffer(false);
+        m_deepOffered = false;
         m_host.EnableButton(true);
         m_host.SetButtonText(kNextText);
         m_host.EnableReset(false);
@@ -41,27 +44,14 @@ void CWizard::OnButton1()
             m_host.ShowMessageBox("Please select a drive.");
             break;
         }
-        m_host.ShowResultColumns();
-        m_host.SetProgressRange(kProgressFull);
-        m_host.SetProgress(0);
-        m_unreadableCount = 0;
-        m_firstUnreadable.clear();
-        if (m_host.StartSearch(selection) != 0)
-        {
-            m_host.ShowMessageBox(
-                "Failed to search deleted file(s) on Drive.\n\nPlease reselect another.");
-            m_state = kWizardSetup;
-            OnButton1();
-            break;
-        }
-        m_state = kWizardRunning;
-        m_worker = Worker::Search;
-        m_host.SetButtonText(kStopSearchText);
+        (void)BeginSearch(selection, m_host.DeepSearchChosen());
         break;
     }
 
     case kWizardRunning:
         m_host.StopWorkers();
+        if (m_worker == Worker::Search && m_progressRange != kProgressFull)
+            UseProgressRange(kProgressFull); // the deep search's thousandths
         m_worker = Worker::None;
         m_host.SetProgress(kProgressFull);
         m_host.SetButtonText(kSaveToText);
@@ -77,6 +67,8 @@ void CWizard::OnButton1()
         }
         if (!ChooseDestination())
             break;
+        m_host.ShowDeepSearchOffer(false);
+        m_deepOffered = false;
         if (m_host.StartRecovery(m_destination) != 0)
         {
             m_host.ShowMessageBox("Failed to recover deleted file(s).\n");
@@ -91,6 +83,48 @@ void CWizard::OnButton1()
     default:
         break;
     }
+}
+
+bool CWizard::BeginSearch(const std::string& selection, bool deep)
+{
+    m_host.ShowDeepSearchOffer(false);
+    m_deepOffered = false;
+    m_host.ShowResultColumns();
+    UseProgressRange(kProgressFull);
+    m_host.SetProgress(0);
+    m_unreadableCount = 0;
+    m_firstUnreadable.clear();
+    m_anyFound = false;
+    m_deepPhase = false;
+    m_selection = selection;
+    m_deep = deep;
+    if (m_host.StartSearch(selection, deep) != 0)
+    {
+        m_host.ShowMessageBox(
+            "Failed to search deleted file(s) on Drive.\n\nPlease reselect another.");
+        m_state = kWizardSetup;
+        OnButton1();
+        return false;
+    }
+    m_state = kWizardRunning;
+    m_worker = Worker::Search;
+    m_host.SetButtonText(kStopSearchText);
+    m_host.EnableReset(false);
+    return true;
+}
+
+void CWizard::OnDeepSearch()
+{
+    // Only the offer shown with the results of a search that found nothing starts it.
+    if (m_state != kWizardResults || !m_deepOffered || m_selection.empty())
+        return;
+    (void)BeginSearch(m_selection, true);
+}
+
+void CWizard::UseProgressRange(u32 upper)
+{
+    m_progressRange = upper;
+    m_host.SetProgressRange(upper);
 }
 
 void CWizard::OnReset()
@@ -150,6 +184,9 @@ void CWizard::OnScanNotify(u32 code, const std::string& text, u32 attr)
     switch (code)
     {
     case kScanVolumeStart:
+        m_deepPhase = false;
+        if (m_progressRange != kProgressFull)
+            UseProgressRange(kProgressFull);
         m_progressCounter = 1;
         m_host.SetProgress(m_progressCounter);
         m_fileCount = 0;
@@ -164,12 +201,28 @@ void CWizard::OnScanNotify(u32 code, const std::string& text, u32 attr)
             m_firstUnreadable = text;
         break;
 
+    case kScanDeepProgress:
+        // A stop crosses the last notices of the pass: they must not move a finished bar.
+        if (m_state != kWizardRunning || m_worker != Worker::Search)
+            break;
+        if (!m_deepPhase)
+            UseProgressRange(kDeepProgressFull);
+        m_deepPhase = true;
+        m_host.SetMessage(text);
+        m_host.SetProgress(attr < kDeepProgressFull ? attr : kDeepProgressFull);
+        break;
+
     case kScanFind:
         m_host.SetMessage(text);
-        ++m_progressCounter;
-        if (m_progressCounter >= kProgressFull)
-            m_progressCounter = 1;
-        m_host.SetProgress(m_progressCounter);
+        m_anyFound = true;
+        // In the deep search the bar shows the share of the volume read, not the finds.
+        if (!m_deepPhase)
+        {
+            ++m_progressCounter;
+            if (m_progressCounter >= kProgressFull)
+                m_progressCounter = 1;
+            m_host.SetProgress(m_progressCounter);
+        }
         if (attr & 0x20)
             ++m_fileCount;
         else
@@ -181,17 +234,10 @@ void CWizard::OnScanNotify(u32 code, const std::string& text, u32 attr)
         if (m_state != kWizardRunning || m_worker != Worker::Search)
             break;
         m_host.ShowCurrentFolder();
+        if (m_progressRange != kProgressFull)
+            UseProgressRange(kProgressFull);
         m_host.SetProgress(kProgressFull);
-        // A part of the volume that could not be read stays named under the result.
-        if (m_unreadableCount == 0)
-            m_host.SetMessage(
-                Format("Result:Found %u File(s) and %u Directories.", m_fileCount, m_folderCount));
-        else
-            m_host.SetMessage(Format("Result:Found %u File(s) and %u Directories. %s%s",
-                                     m_fileCount, m_folderCount, m_firstUnreadable.c_str(),
-                                     m_unreadableCount > 1
-                                         ? Format(" (and %u more)", m_unreadableCount - 1).c_str()
-                                         : ""));
+        ShowSearchResult();
         m_host.SetButtonText(kSaveToText);
         m_host.EnableReset(true);
         m_worker = Worker::None;
@@ -201,6 +247,23 @@ void CWizard::OnScanNotify(u32 code, const std::string& text, u32 attr)
     default:
         break;
     }
+}
+
+void CWizard::ShowSearchResult()
+{
+    // A part of the volume that could not be read stays named under the result.
+    std::string result =
+        Format("Result:Found %u File(s) and %u Directories.", m_fileCount, m_folderCount);
+    if (m_unreadableCount != 0)
+        result += Format(
+            " %s%s", m_firstUnreadable.c_str(),
+            m_unreadableCount > 1 ? Format(" (and %u more)", m_unreadableCount - 1).c_str() : "");
+    // Nothing found on any volume: a formatted or damaged volume may still hold its files.
+    m_deepOffered = !m_deep && !m_anyFound;
+    if (m_deepOffered)
+        result += kDeepSearchOfferText;
+    m_host.SetMessage(result);
+    m_host.ShowDeepSearchOffer(m_deepOffered);
 }
 
 void CWizard::OnRecoverNotify(u32 code, const std::string& text, u32 value)
@@ -239,7 +302,7 @@ void CWizard::OnRecoverNotify(u32 code, const std::string& text, u32 value)
         break;
 
     case kRecoverRange:
-        m_host.SetProgressRange(value & 0xFFFF);
+        UseProgressRange(value & 0xFFFF);
         break;
 
     default:

@@ -20,6 +20,13 @@ inline constexpr const char* kStopSearchText = "Stop Searching";
 inline constexpr const char* kSaveToText = "Save To";
 inline constexpr const char* kStopRecoverText = "Stop Recovering";
 
+// The deep search: the drive page's check box, the message area's offer after a search that
+// found nothing, and the offer's button.
+inline constexpr const char* kDeepSearchChoiceText = "Deep search (formatted or damaged volumes)";
+inline constexpr const char* kDeepSearchOfferText =
+    " A deep search may find what a format or damage left.";
+inline constexpr const char* kDeepSearchButtonText = "Deep Search";
+
 // One selected row of the list, its first two columns.
 struct SelectedRow
 {
@@ -45,8 +52,13 @@ public:
     // Report view, aligned left, no items, the columns "Name", "Description", "Size", "Access",
     // "Condition".
     virtual void ShowResultColumns() = 0;
-    // Starts the search over selection; 0 when the search thread runs.
-    virtual u32 StartSearch(const std::string& selection) = 0;
+    // Whether the drive page's deep search check box is set.
+    virtual bool DeepSearchChosen() = 0;
+    // Starts the search over selection, each volume's deep search after its normal one when
+    // deep is set; 0 when the search thread runs.
+    virtual u32 StartSearch(const std::string& selection, bool deep) = 0;
+    // Shows or hides the message area's button that offers the deep search.
+    virtual void ShowDeepSearchOffer(bool show) = 0;
     // Stops both workers and lists the first volume's root.
     virtual void StopWorkers() = 0;
     // Lists the folder the catalogue names (the first volume's root at the end of a search).
@@ -79,12 +91,17 @@ public:
     void OnButton1();
     // Back to the drive choice.
     void OnReset();
+    // The offer's button, shown after a normal search that found nothing: the same drives are
+    // searched again, deep.
+    void OnDeepSearch();
     // A double-click (or activation) of a row: a file recovers the selection, a folder, a
     // volume or ".." is opened. Only in the results state.
     void OnDoubleClick();
     // WM_SCAN_NOTIFY: code 0 volume start, 1 a find (attr: its attribute byte), 2 finished,
     // 3 a warning, 4 a part of the volume that could not be read (both shown on the message
-    // line; the first unreadable part stays named under the result).
+    // line; the first unreadable part stays named under the result), 5 the deep search's
+    // progress (its text on the message line, attr: thousandths of the volume read, on the
+    // progress bar until the next volume starts).
     void OnScanNotify(u32 code, const std::string& text, u32 attr);
     // WM_RECOVER_NOTIFY: code 0 file, 1 warning, 2 fatal, 3 range, 0xFF summary, other a
     // chunk counter in value.
@@ -101,6 +118,7 @@ public:
     [[nodiscard]] u32 FileCount() const { return m_fileCount; }
     [[nodiscard]] u32 FolderCount() const { return m_folderCount; }
     [[nodiscard]] u32 WarningCount() const { return m_warningCount; }
+    [[nodiscard]] bool DeepSearchOffered() const { return m_deepOffered; }
 
 private:
     enum class Worker
@@ -109,6 +127,15 @@ private:
         Search,
         Recovery,
     };
+
+    // Shows the result columns and starts the search of selection; false (the drive choice
+    // shown again) when it did not start.
+    bool BeginSearch(const std::string& selection, bool deep);
+    // Sets the progress bar's range, when it is not that already.
+    void UseProgressRange(u32 upper);
+    // The result line of the search that ended, and the deep search's offer when a normal
+    // search found nothing.
+    void ShowSearchResult();
 
     IWizardHost& m_host;
     u32 m_state = kWizardSetup;
@@ -119,6 +146,12 @@ private:
     u32 m_unreadableCount = 0;      // parts of the volumes it could not read
     std::string m_firstUnreadable;  // the notice of the first of them
     u32 m_progressCounter = 0;      // search progress, 1 to 99 and round again
+    u32 m_progressRange = 0;        // the progress bar's range as last set
+    std::string m_selection;        // the drives of the last search
+    bool m_deep = false;            // the running or last search is a deep one
+    bool m_deepPhase = false;       // the current volume's deep search reports its progress
+    bool m_anyFound = false;        // a find of the running search, on any volume
+    bool m_deepOffered = false;     // the message area offers the deep search
     u32 m_warningCount = 0;         // warnings of the running recovery
     u32 m_damagedCount = 0;         // of them, files copied from clusters other data has taken
 };

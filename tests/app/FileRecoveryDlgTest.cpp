@@ -27,6 +27,7 @@
 #include "app/DriveList.h"
 #include "app/PreviewDlg.h"
 #include "platform/DriveDiscovery.h"
+#include "platform/EventSink.h"
 #include "support/TestImages.h"
 
 // Xlib last: its macros (None, Status, ...) would clash with the names above.
@@ -302,6 +303,9 @@ TEST_F(CFileRecoveryDlgTest, WalksADeletedFatFileAndFolderToTheDestination)
     std::vector<std::string> shown = RowNames(*dialog);
     EXPECT_NE(std::find(shown.begin(), shown.end(), "ORLDEMO (C:)"), shown.end())
         << ::testing::PrintToString(shown);
+    EXPECT_TRUE(dialog->DeepSearchChoice()->IsShown());
+    EXPECT_EQ(dialog->DeepSearchChoice()->GetLabel().utf8_string(), kDeepSearchChoiceText);
+    EXPECT_FALSE(dialog->DeepSearchChoice()->GetValue());
     Screenshot(dialog, "state1-drive-choice");
 
     Click(dialog->WizardButton()); // nothing selected
@@ -315,6 +319,9 @@ TEST_F(CFileRecoveryDlgTest, WalksADeletedFatFileAndFolderToTheDestination)
         Message(), std::regex("Result:Found [0-9]+ File\\(s\\) and [0-9]+ Directories\\.")))
         << Message();
     EXPECT_TRUE(dialog->DriveList()->HasFlag(wxLC_REPORT));
+    EXPECT_FALSE(dialog->DeepSearchChoice()->IsShown());
+    EXPECT_FALSE(dialog->DeepSearchOffer()->IsShown()); // the search found something
+    EXPECT_FALSE(dialog->Catalog().m_deepSearch);
     shown = RowNames(*dialog);
     for (const char* name : {"Documents", "Important Passwords Do Not Share.txt"})
         EXPECT_NE(std::find(shown.begin(), shown.end(), name), shown.end()) << name;
@@ -535,4 +542,49 @@ TEST_F(CFileRecoveryDlgTest, FindsSortsPreviewsAndSavesWhatIsShown)
     ASSERT_NO_FATAL_FAILURE(Recover(""));
     for (const char* path : {"Photos/2024/Beach Day.jpg", "Photos/2024/Sunset.png"})
         EXPECT_EQ(ReadText(fs::path(destination) / path), SleuthKitContent(image, path)) << path;
+}
+
+// A card formatted by mistake: the normal search finds nothing, the message area offers the
+// deep search, and its button searches the same drive again, deep, showing the share of the
+// volume read on the bar. Chosen on the drive page, the deep search is not offered again.
+TEST_F(CFileRecoveryDlgTest, OffersTheDeepSearchWhenNothingIsFound)
+{
+    const std::string image = TestImage("deepui_formatted");
+    ASSERT_FALSE(image.empty());
+    dialog->Destroy();
+    g_DriveTable.Clear();
+    std::vector<std::string> errors;
+    ASSERT_EQ(AddCommandLineSources({image}, &errors), (std::vector<std::string>{"C:"}));
+    MakeDialog();
+    ASSERT_NO_FATAL_FAILURE(SearchDrive('C', ""));
+    EXPECT_FALSE(dialog->Catalog().m_deepSearch);
+    EXPECT_EQ(Message(),
+              std::string("Result:Found 0 File(s) and 0 Directories.") + kDeepSearchOfferText);
+    ASSERT_TRUE(dialog->DeepSearchOffer()->IsShown());
+    EXPECT_EQ(dialog->DeepSearchOffer()->GetLabel().utf8_string(), kDeepSearchButtonText);
+    Screenshot(dialog, "state3-deep-search-offer");
+
+    Click(dialog->DeepSearchOffer());
+    ASSERT_EQ(dialog->Wizard().State(), kWizardRunning);
+    EXPECT_TRUE(dialog->Catalog().m_deepSearch);
+    EXPECT_FALSE(dialog->DeepSearchOffer()->IsShown());
+    EXPECT_FALSE(dialog->ResetButton()->IsEnabled());
+    // The pass's progress as the worker posts it, handled before the search's own notices.
+    dialog->Wizard().OnScanNotify(kScanDeepProgress, "Deep search: 42% read, 3 found", 427);
+    EXPECT_EQ(dialog->Progress()->GetRange(), 1000);
+    EXPECT_EQ(dialog->Progress()->GetValue(), 427);
+    EXPECT_EQ(Message(), "Deep search: 42% read, 3 found");
+    RunningScreenshot("state2-deep-search");
+    ASSERT_TRUE(PumpUntil([this] { return dialog->Wizard().State() == kWizardResults; }));
+    EXPECT_EQ(dialog->Progress()->GetRange(), 100);
+    EXPECT_EQ(dialog->Progress()->GetValue(), 100);
+    EXPECT_FALSE(dialog->DeepSearchOffer()->IsShown());
+
+    Click(dialog->ResetButton());
+    ASSERT_TRUE(dialog->DeepSearchChoice()->IsShown());
+    dialog->DeepSearchChoice()->SetValue(true);
+    Screenshot(dialog, "state1-deep-search-chosen");
+    ASSERT_NO_FATAL_FAILURE(SearchDrive('C', ""));
+    EXPECT_TRUE(dialog->Catalog().m_deepSearch);
+    EXPECT_FALSE(dialog->DeepSearchOffer()->IsShown());
 }

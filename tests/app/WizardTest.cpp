@@ -13,11 +13,14 @@ public:
     void ShowDriveChoice() override { ++driveChoices; }
     std::string SelectedDrives() override { return drives; }
     void ShowResultColumns() override { ++resultColumns; }
-    u32 StartSearch(const std::string& selection) override
+    bool DeepSearchChosen() override { return deepChosen; }
+    u32 StartSearch(const std::string& selection, bool deep) override
     {
         searched.push_back(selection);
+        deepSearches.push_back(deep);
         return searchStatus;
     }
+    void ShowDeepSearchOffer(bool show) override { offerShown = show; }
     void StopWorkers() override { ++stops; }
     void ShowCurrentFolder() override { ++folderListings; }
     std::vector<SelectedRow> SelectedRows() override { return rows; }
@@ -44,6 +47,7 @@ public:
     void SetMessage(const std::string& text) override { message = text; }
 
     std::string drives = "E:";
+    bool deepChosen = false;
     u32 searchStatus = 0;
     u32 recoveryStatus = 0;
     std::string chosenFolder = "/tmp/rescue";
@@ -52,7 +56,8 @@ public:
     int driveChoices = 0, resultColumns = 0, stops = 0, folderListings = 0, folderDialogs = 0;
     std::vector<std::string> searched, navigated, recovered, boxes;
     std::string button, message;
-    bool buttonEnabled = false, resetEnabled = true;
+    bool buttonEnabled = false, resetEnabled = true, offerShown = true;
+    std::vector<bool> deepSearches;
     u32 range = 0;
     std::vector<u32> progress;
 };
@@ -345,4 +350,75 @@ TEST_F(CWizardTest, ResetReturnsToTheDriveChoice)
     EXPECT_EQ(host.driveChoices, 2);
     EXPECT_FALSE(host.resetEnabled);
     EXPECT_EQ(host.button, ">> Next >>");
+}
+
+// The deep search: chosen on the drive page, or offered after a normal search that found
+// nothing on any volume (and only then), the offer starting the same drives again, deep. Its
+// progress is the share of the volume read, in thousandths, until the next volume starts; a
+// stop leaves the finished bar alone.
+TEST_F(CWizardTest, DeepSearchIsChosenOrOfferedAndShowsTheShareRead)
+{
+    const std::string nothing = "Result:Found 0 File(s) and 0 Directories.";
+    EXPECT_FALSE(host.offerShown);
+    struct
+    {
+        bool chosen;
+        std::vector<u32> finds; // attributes of the finds, on two volumes
+        bool offered;
+    } const cases[] = {
+        {false, {}, true}, {false, {0x20}, false}, {true, {}, false}, {true, {0x10}, false}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.chosen << " " << c.finds.size());
+        wizard.OnReset();
+        host.drives = "C:E:";
+        host.deepChosen = c.chosen;
+        host.searched.clear();
+        host.deepSearches.clear();
+        wizard.OnButton1();
+        for (u32 attr : c.finds)
+            wizard.OnScanNotify(1, "E:\\x", attr); // on the volume searched first
+        wizard.OnScanNotify(0, "Finding deleted File(s)...", 0);
+        wizard.OnScanNotify(2, "", 0);
+        EXPECT_EQ(host.deepSearches, std::vector<bool>{c.chosen});
+        EXPECT_EQ(host.offerShown, c.offered);
+        EXPECT_EQ(wizard.DeepSearchOffered(), c.offered);
+        if (c.finds.empty())
+        {
+            EXPECT_EQ(host.message, c.offered ? nothing + kDeepSearchOfferText : nothing);
+        }
+        wizard.OnDeepSearch();
+        EXPECT_EQ(host.searched.size(), c.offered ? 2u : 1u);
+        EXPECT_EQ(wizard.State(), c.offered ? kWizardRunning : kWizardResults);
+        if (!c.offered)
+            continue;
+        EXPECT_EQ(host.searched.back(), "C:E:");
+        EXPECT_EQ(host.deepSearches.back(), true);
+        EXPECT_FALSE(host.offerShown);
+        EXPECT_FALSE(host.resetEnabled);
+        EXPECT_EQ(host.button, "Stop Searching");
+        wizard.OnDeepSearch(); // the offer is gone while it runs
+        EXPECT_EQ(host.searched.size(), 2u);
+
+        host.progress.clear();
+        wizard.OnScanNotify(0, "Finding deleted File(s)...", 0);
+        wizard.OnScanNotify(5, "Deep search: 0% read, 0 found", 0);
+        EXPECT_EQ(host.range, 1000u);
+        wizard.OnScanNotify(1, "E:\\Folder_3_\\a.jpg", 0x20);
+        wizard.OnScanNotify(5, "Deep search: 42% read, 1 found", 427);
+        EXPECT_EQ(host.message, "Deep search: 42% read, 1 found");
+        EXPECT_EQ(host.progress, (std::vector<u32>{1, 0, 427}));
+        wizard.OnScanNotify(5, "Deep search: 100% read, 1 found", 5000); // clamped
+        EXPECT_EQ(host.progress.back(), 1000u);
+        wizard.OnScanNotify(0, "Finding deleted File(s)...", 0); // the next volume
+        EXPECT_EQ(host.range, 100u);
+        wizard.OnScanNotify(5, "Deep search: 50% read, 0 found", 500);
+        wizard.OnButton1(); // Stop Searching during the pass: a full bar
+        EXPECT_EQ(host.range, 100u);
+        EXPECT_EQ(host.progress.back(), 100u);
+        wizard.OnScanNotify(5, "Deep search: 51% read, 0 found", 510); // crossed the stop
+        EXPECT_EQ(host.progress.back(), 100u);
+        EXPECT_FALSE(host.offerShown); // a deep search is not offered again
+        EXPECT_EQ(wizard.State(), kWizardResults);
+    }
 }

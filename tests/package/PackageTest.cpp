@@ -233,10 +233,11 @@ TEST_F(PackageTest, BashCompletionOffersCommandsOptionsAndFiles)
         {"orlavent-cli ''", "drives scan recover bootinfo help --help --version"},
         {"orlavent-cli re", "recover"},
         {"orlavent-cli help b", "bootinfo"},
-        {"orlavent-cli scan --", "--help --json --csv --bodyfile --filter --type --recoverable"},
+        {"orlavent-cli scan --",
+         "--help --json --csv --bodyfile --filter --type --recoverable --deep"},
         {"orlavent-cli bootinfo --", "--help --json"},
         {"orlavent-cli recover --", "--help --to --item --max-rate --contiguous --report --filter "
-                                    "--type --recoverable"},
+                                    "--type --recoverable --deep"},
         {"orlavent-cli recover --type a", "all audio archives"},
         {"orlavent-cli scan --filter ''", ""},
         {"orlavent-cli drives --", "--help --deep"},

@@ -22,6 +22,24 @@ struct PassCase
     u32 lookahead;
 };
 
+// A failing disk that counts its transfers and clears the run flag at the one numbered stopAt,
+// as a user's stop coming while a block is read again unit by unit.
+class StoppingReader final : public CFaulty_RW
+{
+public:
+    using CFaulty_RW::CFaulty_RW;
+    u64 stopAt = 0;
+    u64 transfers = 0;
+
+protected:
+    u32 RawRead(void* buffer, u32 byteCount, u32* bytesDone, u64 byteOffset) override
+    {
+        if (++transfers == stopAt)
+            g_bRunning = 0;
+        return CFaulty_RW::RawRead(buffer, byteCount, bytesDone, byteOffset);
+    }
+};
+
 // A volume whose every 4-byte word holds its own offset, so that a block's bytes tell where
 // they were read from.
 std::vector<u8> CountingImage(std::size_t bytes)
@@ -120,6 +138,31 @@ TEST(DeepPass, UnreadableUnitsAndStop)
     ASSERT_EQ(unreadable.size(), 1u);
     EXPECT_NE(unreadable[0].text.find("bytes 8392704 to 8396799"), std::string::npos)
         << unreadable[0].text;
+    catalog.m_sink = nullptr;
+    g_bRunning = 0;
+}
+
+// A stop while a failed block is read again unit by unit ends the reading at once (a failing
+// disk may take seconds a unit); the units not tried are not named as unreadable.
+TEST(DeepPass, StopDuringUnitByUnitReadsEndsAtOnce)
+{
+    const u64 end = kDeepBlockBytes * 3;
+    StoppingReader reader(CountingImage(static_cast<std::size_t>(end)));
+    reader.FailAfter(1); // the first block arrives, every later transfer fails
+    reader.stopAt = 5;   // the second block's whole read and three of its units
+    CCatalog catalog;
+    RecordingSink sink(WM_SCAN_NOTIFY);
+    catalog.m_sink = &sink;
+    VolumeEntry entry;
+    entry.name = "C:";
+    g_bRunning = 1;
+    std::vector<u64> seen;
+    const bool whole = RunDeepPass(catalog, entry, &reader, DeepRange{0, end, 4096, 0},
+                                   [&](const DeepBlock& block) { seen.push_back(block.offset); });
+    EXPECT_FALSE(whole);
+    EXPECT_LE(reader.transfers, 6u); // not the 2,048 units of the block
+    EXPECT_EQ(seen, std::vector<u64>{0});
+    EXPECT_TRUE(sink.Of(kScanUnreadable).empty());
     catalog.m_sink = nullptr;
     g_bRunning = 0;
 }
