@@ -67,6 +67,7 @@ bool CFileRecoveryApp::OnInit()
 int CFileRecoveryApp::OnRun()
 {
     CFileRecoveryDlg dialog(nullptr, m_driveNotice);
+    dialog.SetSources(m_sources);
     dialog.ShowModal();
     return 0;
 }

@@ -14,12 +14,16 @@
 #include <wx/stattext.h>
 #include <wx/utils.h>
 
+#include <string>
+#include <vector>
+
 #include <algorithm>
 #include <utility>
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
 #include "app/DriveList.h"
+#include "platform/LostVolumeDrives.h"
 
 namespace
 {
@@ -127,6 +131,7 @@ CFileRecoveryDlg::CFileRecoveryDlg(wxWindow* parent, std::string driveNotice)
     m_reset->Bind(wxEVT_BUTTON, &CFileRecoveryDlg::OnReset, this);
     m_about->Bind(wxEVT_BUTTON, &CFileRecoveryDlg::OnAbout, this);
     m_deepOffer->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { m_wizard.OnDeepSearch(); });
+    m_deepChoice->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OfferLostVolumes(); });
     m_driveList->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CFileRecoveryDlg::OnItemActivated, this);
     m_driveList->Bind(wxEVT_LIST_COL_CLICK, &CFileRecoveryDlg::OnColumnClick, this);
     Bind(wxEVT_CHAR_HOOK, &CFileRecoveryDlg::OnCharHook, this);
@@ -252,6 +257,20 @@ void CFileRecoveryDlg::ShowDriveChoice()
     m_deepChoice->Show();
     if (!m_driveNotice.empty())
         SetMessage(m_driveNotice);
+}
+
+void CFileRecoveryDlg::OfferLostVolumes()
+{
+    if (!m_deepChoice->GetValue() || m_lostVolumesAdded)
+        return;
+    m_lostVolumesAdded = true;
+    wxBusyCursor busy;
+    std::vector<std::string> errors;
+    const std::vector<std::string> added = AddLostVolumeDrives(m_sources, &errors);
+    for (const std::string& error : errors)
+        m_driveNotice += (m_driveNotice.empty() ? "" : " ") + error;
+    if (!added.empty() || !errors.empty())
+        ShowDriveChoice();
 }
 
 std::string CFileRecoveryDlg::SelectedDrives()

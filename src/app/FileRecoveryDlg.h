@@ -68,6 +68,9 @@ public:
     wxGauge* Progress() const { return m_progress; }
     // The drive page's deep search check box and the message area's offer of a deep search.
     wxCheckBox* DeepSearchChoice() const { return m_deepChoice; }
+    // The sources named on the command line: with the deep search chosen, their lost volumes
+    // (and the whole disks') join the drive list.
+    void SetSources(std::vector<std::string> sources) { m_sources = std::move(sources); }
     wxButton* DeepSearchOffer() const { return m_deepOffer; }
 
     // The filter bar and the rows behind the list.
@@ -114,6 +117,9 @@ private:
     void SetProgress(u32 position) override;
     void SetMessage(const std::string& text) override;
 
+    // With the deep search just chosen: the lost volumes of the sources and whole disks join
+    // the drive list (looked for once).
+    void OfferLostVolumes();
     void OnButton1(wxCommandEvent& event);
     void OnReset(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
@@ -170,6 +176,8 @@ private:
     wxStaticText* m_message = nullptr;
     wxGauge* m_progress = nullptr;
     wxCheckBox* m_deepChoice = nullptr;
+    std::vector<std::string> m_sources; // see SetSources
+    bool m_lostVolumesAdded = false;    // the lost volumes were looked for once
     wxButton* m_deepOffer = nullptr;
     ShowBoxFn m_showBox;
     ChooseFolderFn m_chooseFolder;
