@@ -128,6 +128,8 @@ void CFatEngine::EndSearch(VolumeEntry& entry) const
     FatVolumeState* state = FatStateOf(entry);
     if (state != nullptr && state->table)
         state->table->ReleaseMemory();
+    if (state != nullptr)
+        state->live.reset();
 }
 
 u64 CFatEngine::ClusterBytes(const VolumeEntry& entry) const

@@ -9,6 +9,7 @@
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
 #include "scan/ClusterVolume.h"
+#include "scan/FindLayout.h"
 
 class FatVolumeState final : public ClusterVolumeState
 {
@@ -16,6 +17,9 @@ public:
     std::unique_ptr<FatBootSector> boot; // null until read
     std::unique_ptr<FatTable> table;     // null until attached
     u64 backupBootSector = 0;            // FAT32: boot sector read from this backup; 0: none
+    // The live files the search met, kept when a deep search follows: its finds are laid out
+    // again with them. Null otherwise.
+    std::unique_ptr<LiveEntries> live;
 };
 
 // The FAT state of entry; null for any other. The class is final, so its type alone
