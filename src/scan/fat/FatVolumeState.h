@@ -9,11 +9,18 @@
 #include "fat/FatBootSector.h"
 #include "fat/FatTable.h"
 #include "scan/ClusterVolume.h"
-#include "scan/FindLayout.h"
+
+struct LiveEntries;
 
 class FatVolumeState final : public ClusterVolumeState
 {
 public:
+    // Out of line (scan/fat/FatEngine.cpp), where LiveEntries is known.
+    FatVolumeState();
+    ~FatVolumeState() override;
+    FatVolumeState(const FatVolumeState&) = delete;
+    FatVolumeState& operator=(const FatVolumeState&) = delete;
+
     std::unique_ptr<FatBootSector> boot; // null until read
     std::unique_ptr<FatTable> table;     // null until attached
     u64 backupBootSector = 0;            // FAT32: boot sector read from this backup; 0: none
