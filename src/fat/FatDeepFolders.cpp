@@ -1,6 +1,7 @@
 // The deep search's recogniser of FAT folder clusters.
 #include "fat/FatDeepFolders.h"
 
+#include <cstddef>
 #include <cstring>
 #include <exception>
 
@@ -31,7 +32,7 @@ bool IsDotEntry(const u8* entry, const u8* name11)
 
 bool ReadFolderHead(std::span<const u8> bytes, u32 cluster, u32 limit, FatFolderHead* head)
 {
-    if (bytes.size() < 2 * kEntrySize || bytes.size() > 0xFFFFFFFFu || cluster < 2 ||
+    if (bytes.size() < std::size_t{2} * kEntrySize || bytes.size() > 0xFFFFFFFFu || cluster < 2 ||
         cluster > limit)
         return false;
     const u8* dot = bytes.data();
