@@ -117,7 +117,7 @@ public:
     void Run()
     {
         for (std::size_t i = 0; i < m_folders.Count() && Running(); ++i)
-            if (m_folders.ParentLost(i))
+            if (m_folders.ParentLost(i) && !m_folders.Reached(i))
                 AddTree(i);
         for (std::size_t i = 0; i < m_folders.Count() && Running(); ++i)
             if (!m_folders.Reached(i))
