@@ -28,6 +28,10 @@ constexpr u32 kBpbOffset = 11;        // the BIOS parameter block follows the ju
 constexpr u64 kFat32BackupSector = 6; // where FAT32 keeps a copy of its boot sector
 } // namespace
 
+FatVolumeState::FatVolumeState() = default;
+
+FatVolumeState::~FatVolumeState() = default;
+
 const CFatEngine& FatEngine()
 {
     static const CFatEngine kEngine;
@@ -131,6 +135,8 @@ void CFatEngine::EndSearch(VolumeEntry& entry) const
     FatVolumeState* state = FatStateOf(entry);
     if (state != nullptr && state->table)
         state->table->ReleaseMemory();
+    if (state != nullptr)
+        state->live.reset();
 }
 
 u64 CFatEngine::ClusterBytes(const VolumeEntry& entry) const

@@ -17,6 +17,8 @@ public:
     [[nodiscard]] bool OpenOn(VolumeEntry& entry, std::unique_ptr<CDirectRW> reader) const;
     void AddFind(VolumeEntry& entry, FoundItem item) const override;
     [[nodiscard]] u32 Search(CCatalog& catalog, VolumeEntry& entry) const override;
+    // Folders found anywhere on the data region by their "." and ".." entries (scan/fat/FatDeep).
+    [[nodiscard]] u32 DeepSearch(CCatalog& catalog, VolumeEntry& entry) const override;
     [[nodiscard]] u32 LoadAllocation(VolumeEntry& entry, AllocationMap* map) const override;
     void EndSearch(VolumeEntry& entry) const override;
     [[nodiscard]] u64 ClusterBytes(const VolumeEntry& entry) const override;

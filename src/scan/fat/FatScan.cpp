@@ -42,6 +42,14 @@ public:
         : m_catalog(catalog), m_volume(volume), m_path(std::move(path)), m_live(live)
     {
     }
+    // The finds of a folder the deep search found: marked deep and inferred, and its folder
+    // entries that skipFolder names (by first cluster) passed over.
+    FolderFinds(CCatalog& catalog, VolumeEntry& volume, ItemText path,
+                const FatFolderFilter& skipFolder)
+        : m_catalog(catalog), m_volume(volume), m_path(std::move(path)), m_live(nullptr),
+          m_skipFolder(&skipFolder)
+    {
+    }
 
     void Entry(const FatEntryInfo& info, std::string name, u32 deleted) override;
     [[nodiscard]] bool CollectsLive() const override { return m_live != nullptr; }
@@ -61,6 +69,7 @@ private:
     ItemText m_path; // path of the folder's children, shared by its finds
     NameList m_names;
     LiveEntries* m_live;
+    const FatFolderFilter* m_skipFolder = nullptr; // set for the deep search's folders
     std::string m_notice; // the text of the find notice, built here for every find
 };
 
@@ -95,6 +104,9 @@ void FolderFinds::Entry(const FatEntryInfo& info, std::string name, u32 deleted)
     if (info.firstCluster == 0 &&
         (info.size != 0 || (info.attr & kAttrDirectory) != 0 || name.empty()))
         return;
+    if (m_skipFolder != nullptr && (info.attr & kAttrDirectory) != 0 &&
+        (*m_skipFolder)(info.firstCluster))
+        return;
     // Path separators cannot occur in a FAT name; one read from a damaged or hostile volume
     // would split the item's path and could lead a recovery out of its destination folder.
     // Two scans of the whole name for the two bytes (memchr; nearly every name holds neither)
@@ -112,6 +124,12 @@ void FolderFinds::Entry(const FatEntryInfo& info, std::string name, u32 deleted)
     item.accessed = info.accessed;
     item.size = info.size;
     item.first = info.firstCluster;
+    if (m_skipFolder != nullptr)
+    {
+        // Nothing the volume still links leads to the find: its clusters are a guess.
+        item.deep = 1;
+        item.inferred = 1;
+    }
 
     // The notice's text reuses one buffer: no string is made and freed per find.
     m_notice.assign(m_path);
@@ -227,6 +245,21 @@ void AssignFatFinds(VolumeEntry& volume, const FatVolumeState& state, LiveEntrie
         },
         [&](ClusterReach& reach) { return MarkFatOwners(state, live, rootCluster, reach); });
 }
+
+// Keeps the allocation map the assignment worked with for the condition pass (an empty one is
+// worked out again there).
+void KeepAllocation(FatVolumeState& state, AllocationMap map)
+{
+    if (map.Clusters() == 0)
+        return;
+    try
+    {
+        state.allocation = std::make_unique<AllocationMap>(std::move(map));
+    }
+    catch (const std::bad_alloc&)
+    {
+    }
+}
 } // namespace
 
 u32 ScanFatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume)
@@ -253,7 +286,10 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
     FatOwnerPass ownerPass;
     if (state->table->KeepInMemory(kFatInMemoryLimit) && state->table->LoadAllSegments())
         ownerPass.Start(*state);
-    LiveEntries live;
+    std::unique_ptr<LiveEntries> kept(new (std::nothrow) LiveEntries());
+    if (!kept)
+        return kErrNoMemory;
+    LiveEntries& live = *kept;
     FatFolderWalk walker(SourceOf(volume), &g_bRunning);
     if (ScanRoot(catalog, volume, *state, walker, &live, rootSector, countOrCluster) != kOk)
         return kErrNoMemory;
@@ -280,15 +316,41 @@ u32 ScanFatVolume(CCatalog& catalog, VolumeEntry& volume)
         LoadFatAllocation(*state->table, &map) != kOk)
         (void)map.Reset(0);
     AssignFatFinds(volume, *state, live, volume.fsType == kFsFat32 ? countOrCluster : 0, map);
-    if (map.Clusters() != 0)
-    {
-        try
-        {
-            state->allocation = std::make_unique<AllocationMap>(std::move(map));
-        }
-        catch (const std::bad_alloc&)
-        {
-        }
-    }
+    KeepAllocation(*state, std::move(map));
+    if (catalog.m_deepSearch)
+        state->live = std::move(kept);
     return kOk;
+}
+
+u32 ScanFatDeepFolder(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume,
+                      FatFolderWalk& walker, const FatFolderFilter& skipFolder, bool* overwritten)
+{
+    *overwritten = false;
+    if (!SourceOf(volume).Usable() || dir.first < 2 || dir.first > 0xFFFFFFFFu)
+        return kOk;
+    FolderFinds finds(catalog, volume, dir.path + "\\" + dir.name, skipFolder);
+    return walker.WalkDeletedFolder(static_cast<u32>(dir.first), finds, overwritten);
+}
+
+void ReassignFatFinds(VolumeEntry& volume)
+{
+    FatVolumeState* state = FatStateOf(volume);
+    u64 rootSector = 0;
+    u32 countOrCluster = 0;
+    if (state == nullptr || !state->live || !state->table || !state->boot ||
+        !state->boot->GetRootDir(&rootSector, &countOrCluster))
+        return;
+    AllocationMap map;
+    if (state->allocation)
+    {
+        map = std::move(*state->allocation);
+        state->allocation.reset();
+    }
+    else if (!Running() || !HasDeletedFinds(volume) ||
+             LoadFatAllocation(*state->table, &map) != kOk)
+        (void)map.Reset(0);
+    AssignFatFinds(volume, *state, *state->live, volume.fsType == kFsFat32 ? countOrCluster : 0,
+                   map);
+    KeepAllocation(*state, std::move(map));
+    state->live.reset();
 }

@@ -10,12 +10,23 @@
 #include "fat/FatTable.h"
 #include "scan/ClusterVolume.h"
 
+struct LiveEntries;
+
 class FatVolumeState final : public ClusterVolumeState
 {
 public:
+    // Out of line (scan/fat/FatEngine.cpp), where LiveEntries is known.
+    FatVolumeState();
+    ~FatVolumeState() override;
+    FatVolumeState(const FatVolumeState&) = delete;
+    FatVolumeState& operator=(const FatVolumeState&) = delete;
+
     std::unique_ptr<FatBootSector> boot; // null until read
     std::unique_ptr<FatTable> table;     // null until attached
     u64 backupBootSector = 0;            // FAT32: boot sector read from this backup; 0: none
+    // The live files the search met, kept when a deep search follows: its finds are laid out
+    // again with them. Null otherwise.
+    std::unique_ptr<LiveEntries> live;
 };
 
 // The FAT state of entry; null for any other. The class is final, so its type alone
