@@ -15,6 +15,7 @@
 #include "platform/EventSink.h"
 #include "platform/Status.h"
 #include "scan/FindLayout.h"
+#include "scan/exfat/ExfatDeep.h"
 #include "scan/exfat/ExfatScan.h"
 #include "scan/exfat/ExfatVolumeState.h"
 
@@ -103,6 +104,11 @@ u32 CExfatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
                                   "its backup boot region (sector 12)",
                      0);
     return ScanExfatVolume(catalog, entry);
+}
+
+u32 CExfatEngine::DeepSearch(CCatalog& catalog, VolumeEntry& entry) const
+{
+    return DeepSearchExfatVolume(catalog, entry);
 }
 
 u32 CExfatEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const
