@@ -12,6 +12,7 @@
 #include "platform/EventSink.h"
 #include "platform/Status.h"
 #include "scan/DeepPass.h"
+#include "scan/FindLayout.h"
 #include "scan/exfat/ExfatDeepTree.h"
 #include "scan/exfat/ExfatScan.h"
 #include "scan/exfat/ExfatVolumeState.h"

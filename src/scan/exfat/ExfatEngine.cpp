@@ -26,6 +26,9 @@ constexpr u32 kSectorSize = 512;
 constexpr u32 kBootBytes = 2 * ExfatLayout::kBootRegionSectors << ExfatLayout::kMaxSectorShift;
 } // namespace
 
+ExfatVolumeState::ExfatVolumeState() = default;
+ExfatVolumeState::~ExfatVolumeState() = default;
+
 const CExfatEngine& ExfatEngine()
 {
     static const CExfatEngine kEngine;

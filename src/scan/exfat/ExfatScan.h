@@ -5,7 +5,8 @@
 
 #include "catalog/Catalog.h"
 #include "platform/Types.h"
-#include "scan/FindLayout.h"
+
+struct LiveEntries;
 
 // Scans one exFAT volume entry: the root directory, then breadth-first every folder that the
 // catalogue accepted, and assigns the clusters of the deleted finds (when the catalogue asks
