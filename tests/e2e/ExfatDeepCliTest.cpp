@@ -122,3 +122,18 @@ TEST(ExfatDeepCliTest, FormattedVolumeComesBackWithItsNames)
             << w.tag;
     }
 }
+
+// On a volume whose tree the normal search walks whole, the deep search meets only sets it has
+// already (live files, deleted ones, the folders they lie in): it adds nothing and changes no
+// find's layout or condition.
+TEST(ExfatDeepCliTest, WhatTheNormalSearchHasIsNotAddedAgain)
+{
+    const std::string image = TestImage("exfat-4k");
+    ASSERT_FALSE(image.empty());
+    CliResult plain = RunCli({"scan", "--json", "C:=" + image});
+    CliResult deep = RunCli({"scan", "--deep", "--json", "C:=" + image});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(deep.status, 0) << deep.err;
+    EXPECT_NE(plain.out, "");
+    EXPECT_EQ(deep.out, plain.out);
+}

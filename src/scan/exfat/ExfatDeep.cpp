@@ -56,7 +56,7 @@ bool ChainLost(const FoundItem& item, u64 clusterBytes)
 }
 
 // The find of one placed set, its stream record kept in exfat.
-FoundItem DeepFind(ExfatVolume& exfat, const ExfatEntrySet& set, ExfatDeepPlace&& place)
+FoundItem DeepFind(ExfatVolume& exfat, const ExfatEntrySet& set, const ExfatDeepPlace& place)
 {
     const bool folder = (set.attributes & kAttrFolder) != 0;
     exfat.streams.push_back(ExfatStreamInfo{set.dataLength, set.validDataLength, set.NoFatChain(),
@@ -64,7 +64,7 @@ FoundItem DeepFind(ExfatVolume& exfat, const ExfatEntrySet& set, ExfatDeepPlace&
                                             set.modified.timestamp});
     FoundItem item;
     item.path = place.path;
-    item.name = std::move(place.name);
+    item.name = place.name;
     item.attr = static_cast<u8>(set.attributes & 0xFF);
     // After a format nothing of the old tree is allocated, live-looking sets included.
     item.deleted = 1;
@@ -108,12 +108,12 @@ u32 DeepSearchExfatVolume(CCatalog& catalog, VolumeEntry& volume)
                       });
 
     const std::unordered_set<u32> known = NormalFolderClusters(volume, *state);
-    std::vector<ExfatDeepPlace> places = PlaceExfatLooseSets(
+    const std::vector<ExfatDeepPlace> places = PlaceExfatLooseSets(
         found, clusterBytes, volume.name, [&known](u32 c) { return known.contains(c); });
-    for (ExfatDeepPlace& place : places)
+    for (const ExfatDeepPlace& place : places)
     {
         const ExfatEntrySet& set = found.sets[place.set].set;
-        FoundItem item = DeepFind(exfat, set, std::move(place));
+        FoundItem item = DeepFind(exfat, set, place);
         catalog.Post(WM_SCAN_NOTIFY, kScanFind, item.path + "\\" + item.name.str(), item.attr);
         catalog.AddItem(std::move(item), volume);
     }

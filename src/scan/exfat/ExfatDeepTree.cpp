@@ -229,7 +229,12 @@ private:
             if (IsFolder(m_links.found.sets[s].set) && !m_children[s].empty())
             {
                 if (level < kMaxDeepLevels)
-                    m_queue.push_back(Pending{s, 0, path + "\\" + name, level + 1});
+                {
+                    std::string below = path;
+                    below += '\\';
+                    below += name;
+                    m_queue.push_back(Pending{s, 0, std::move(below), level + 1});
+                }
                 else
                 {
                     const u32 lost = NewLost();
