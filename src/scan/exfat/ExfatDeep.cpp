@@ -10,6 +10,7 @@
 #include "exfat/ExfatLayout.h"
 #include "exfat/ExfatLooseSets.h"
 #include "platform/EventSink.h"
+#include "platform/Format.h"
 #include "platform/Status.h"
 #include "scan/DeepPass.h"
 #include "scan/FindLayout.h"
@@ -77,6 +78,22 @@ FoundItem DeepFind(ExfatVolume& exfat, const ExfatEntrySet& set, const ExfatDeep
     item.inferred = ChainLost(item, exfat.boot.ClusterBytes()) ? 1 : 0;
     return item;
 }
+// Looks for sets in every readable cluster of block; heap is the byte offset on the reader of
+// cluster 2.
+void FindInBlock(const DeepBlock& block, u64 heap, u64 clusterBytes, ExfatLooseSets* found)
+{
+    const u64 first = kFirstCluster + (block.offset - heap) / clusterBytes;
+    const std::size_t units = block.own / clusterBytes;
+    for (std::size_t i = 0; i < units; ++i)
+    {
+        if (block.unreadableUnits != nullptr && i < block.unreadableUnits->size() &&
+            (*block.unreadableUnits)[i])
+            continue;
+        const std::size_t at = i * clusterBytes;
+        FindExfatLooseSets(ByteView(block.bytes.data() + at, block.bytes.size() - at), clusterBytes,
+                           static_cast<u32>(first + i), found);
+    }
+}
 } // namespace
 
 u32 DeepSearchExfatVolume(CCatalog& catalog, VolumeEntry& volume)
@@ -90,26 +107,14 @@ u32 DeepSearchExfatVolume(CCatalog& catalog, VolumeEntry& volume)
     const DeepRange range{heap, heap + u64{exfat.boot.clusterCount} * clusterBytes,
                           static_cast<u32>(clusterBytes), kExfatSetLookahead};
     ExfatLooseSets found;
-    (void)RunDeepPass(catalog, volume, volume.reader.get(), range,
-                      [&](const DeepBlock& block)
-                      {
-                          const u64 first = kFirstCluster + (block.offset - heap) / clusterBytes;
-                          const std::size_t units = block.own / clusterBytes;
-                          for (std::size_t i = 0; i < units; ++i)
-                          {
-                              if (block.unreadableUnits != nullptr &&
-                                  i < block.unreadableUnits->size() && (*block.unreadableUnits)[i])
-                                  continue;
-                              const std::size_t at = i * clusterBytes;
-                              FindExfatLooseSets(
-                                  ByteView(block.bytes.data() + at, block.bytes.size() - at),
-                                  clusterBytes, static_cast<u32>(first + i), &found);
-                          }
-                      });
+    const bool whole = RunDeepPass(catalog, volume, volume.reader.get(), range,
+                                   [&](const DeepBlock& block)
+                                   { FindInBlock(block, heap, clusterBytes, &found); });
 
     const std::unordered_set<u32> known = NormalFolderClusters(volume, *state);
     const std::vector<ExfatDeepPlace> places = PlaceExfatLooseSets(
         found, clusterBytes, volume.name, [&known](u32 c) { return known.contains(c); });
+    const std::size_t before = volume.items.size();
     for (const ExfatDeepPlace& place : places)
     {
         const ExfatEntrySet& set = found.sets[place.set].set;
@@ -117,6 +122,11 @@ u32 DeepSearchExfatVolume(CCatalog& catalog, VolumeEntry& volume)
         catalog.Post(WM_SCAN_NOTIFY, kScanFind, item.path + "\\" + item.name.str(), item.attr);
         catalog.AddItem(std::move(item), volume);
     }
+    // The sets are catalogued once the whole tree is known: the pass's progress counted none.
+    if (whole)
+        catalog.Post(WM_SCAN_NOTIFY, kScanDeepProgress,
+                     Format("Deep search: 100%% read, %zu found", volume.items.size() - before),
+                     1000);
 
     // The cluster assignment the normal search left for now: the deep finds take part.
     if (state->liveForDeep)
