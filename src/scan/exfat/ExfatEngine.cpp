@@ -15,6 +15,7 @@
 #include "platform/EventSink.h"
 #include "platform/Status.h"
 #include "scan/FindLayout.h"
+#include "scan/exfat/ExfatDeep.h"
 #include "scan/exfat/ExfatScan.h"
 #include "scan/exfat/ExfatVolumeState.h"
 
@@ -24,6 +25,9 @@ constexpr u32 kSectorSize = 512;
 // Both boot regions at the largest sector size.
 constexpr u32 kBootBytes = 2 * ExfatLayout::kBootRegionSectors << ExfatLayout::kMaxSectorShift;
 } // namespace
+
+ExfatVolumeState::ExfatVolumeState() = default;
+ExfatVolumeState::~ExfatVolumeState() = default;
 
 const CExfatEngine& ExfatEngine()
 {
@@ -103,6 +107,11 @@ u32 CExfatEngine::Search(CCatalog& catalog, VolumeEntry& entry) const
                                   "its backup boot region (sector 12)",
                      0);
     return ScanExfatVolume(catalog, entry);
+}
+
+u32 CExfatEngine::DeepSearch(CCatalog& catalog, VolumeEntry& entry) const
+{
+    return DeepSearchExfatVolume(catalog, entry);
 }
 
 u32 CExfatEngine::LoadAllocation(VolumeEntry& entry, AllocationMap* map) const

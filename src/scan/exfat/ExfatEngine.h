@@ -1,6 +1,6 @@
 // The exFAT engine: the boot region, FAT and allocation bitmap of a volume entry, the
-// deleted-entry search, and a find's data as the clusters the search assigned to it (its one
-// stretch when NoFatChain).
+// deleted-entry search, the deep search of its heap, and a find's data as the clusters the search
+// assigned to it (its one stretch when NoFatChain).
 #pragma once
 
 #include "catalog/VolumeEngine.h"
@@ -11,6 +11,7 @@ public:
     [[nodiscard]] bool Open(VolumeEntry& entry) const override;
     void AddFind(VolumeEntry& entry, FoundItem item) const override;
     [[nodiscard]] u32 Search(CCatalog& catalog, VolumeEntry& entry) const override;
+    [[nodiscard]] u32 DeepSearch(CCatalog& catalog, VolumeEntry& entry) const override;
     [[nodiscard]] u32 LoadAllocation(VolumeEntry& entry, AllocationMap* map) const override;
     void EndSearch(VolumeEntry& entry) const override;
     [[nodiscard]] u64 ClusterBytes(const VolumeEntry& entry) const override;

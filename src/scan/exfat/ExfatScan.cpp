@@ -4,6 +4,7 @@
 #include "scan/exfat/ExfatScan.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <string>
 #include <unordered_set>
@@ -273,9 +274,8 @@ bool MarkExfatOwners(ExfatVolumeState& state, const LiveEntries& live, ClusterRe
     return true;
 }
 
-// Gives the deleted finds of the volume their most likely clusters (see ClusterAssignment.h).
-// Without a readable bitmap the finds keep none and are read as one stretch each. The bitmap
-// read here goes on to the condition pass.
+} // namespace
+
 void AssignExfatFinds(VolumeEntry& volume, LiveEntries& live)
 {
     ExfatVolumeState* state = ExfatStateOf(volume);
@@ -302,7 +302,6 @@ void AssignExfatFinds(VolumeEntry& volume, LiveEntries& live)
     {
     }
 }
-} // namespace
 
 u32 ScanExfatDirectory(CCatalog& catalog, const FoundItem& dir, VolumeEntry& volume)
 {
@@ -321,11 +320,11 @@ u32 ScanExfatVolume(CCatalog& catalog, VolumeEntry& volume)
     root.name = volume.name;
     root.attr = kAttrFolder;
     root.first = state->exfat.boot.rootCluster;
-    LiveEntries live;
+    auto live = std::make_unique<LiveEntries>();
     std::unordered_set<u32> deletedRead;
     state->dirIndex.push_back(state->exfat.boot.rootCluster);
     // The root is walked but not catalogued.
-    (void)ScanFolder(catalog, root, volume, &live, deletedRead);
+    (void)ScanFolder(catalog, root, volume, live.get(), deletedRead);
 
     // Breadth-first over the catalogue: every accepted folder is walked once, in the order of
     // acceptance; the list grows while it is walked.
@@ -335,10 +334,14 @@ u32 ScanExfatVolume(CCatalog& catalog, VolumeEntry& volume)
         {
             FoundItem dir = volume.items[i];
             // A deleted folder whose first cluster is in use again is listed without children.
-            if (!ScanFolder(catalog, dir, volume, &live, deletedRead))
+            if (!ScanFolder(catalog, dir, volume, live.get(), deletedRead))
                 volume.items[i].condition = FindCondition::kOverwritten;
         }
     }
-    AssignExfatFinds(volume, live);
+    // With the deep search to follow, the assignment waits for its finds.
+    if (catalog.m_deepSearch)
+        state->liveForDeep = std::move(live);
+    else
+        AssignExfatFinds(volume, *live);
     return kOk;
 }

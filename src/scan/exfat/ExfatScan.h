@@ -6,8 +6,12 @@
 #include "catalog/Catalog.h"
 #include "platform/Types.h"
 
+struct LiveEntries;
+
 // Scans one exFAT volume entry: the root directory, then breadth-first every folder that the
-// catalogue accepted. Returns 0 (done, also when stopped through g_bRunning) or 256 (the entry
+// catalogue accepted, and assigns the clusters of the deleted finds (when the catalogue asks
+// for the deep search, that waits for its finds: the live files met are kept in the volume's
+// state for it). Returns 0 (done, also when stopped through g_bRunning) or 256 (the entry
 // holds no opened exFAT volume).
 [[nodiscard]] u32 ScanExfatVolume(CCatalog& catalog, VolumeEntry& volume);
 
@@ -21,3 +25,8 @@
 // its whole chain), never more than a folder may hold nor past the heap.
 [[nodiscard]] std::vector<u32> ExfatFolderClusters(VolumeEntry& volume, u32 first, u64 bytes,
                                                    bool contiguous);
+
+// Gives the deleted finds of the volume their most likely clusters (see ClusterAssignment.h),
+// around live, the live files its walk met. Without a readable bitmap the finds keep none and
+// are read as one stretch each. The bitmap read here goes on to the condition pass.
+void AssignExfatFinds(VolumeEntry& volume, LiveEntries& live);

@@ -6,12 +6,21 @@
 #include "exfat/ExfatVolume.h"
 #include "records/FoundItem.h"
 #include "scan/ClusterVolume.h"
+#include <memory>
 #include <typeinfo>
+
+struct LiveEntries;
 
 class ExfatVolumeState final : public ClusterVolumeState
 {
 public:
+    ExfatVolumeState();
+    ~ExfatVolumeState() override; // where LiveEntries is known
+
     ExfatVolume exfat;
+    // The live files the normal search met, kept for the cluster assignment that follows the
+    // deep search; null otherwise.
+    std::unique_ptr<LiveEntries> liveForDeep;
 };
 
 // The exFAT state of entry; null for any other. The class is final, so its type alone
