@@ -44,6 +44,47 @@ std::vector<u8> Numbered(const RecordLayout& layout, u32 number, u64 lsn = 0)
     return r;
 }
 
+// A record of the other size a volume may use (4096 bytes, where the boot sector says 1024)
+// whose resident value, letters, spans strides.
+std::vector<u8> BigRecord(u32 number, const std::u16string& name, std::size_t valueBytes)
+{
+    std::vector<u8> r(4096, 0);
+    std::memcpy(r.data(), "FILE", 4);
+    StoreLe16(&r[0x04], 0x30);
+    StoreLe16(&r[0x06], 9); // USN + eight strides
+    StoreLe16(&r[0x10], 1);
+    StoreLe16(&r[0x14], 0x48);
+    StoreLe16(&r[0x16], 1);
+    StoreLe32(&r[0x1C], 4096);
+    StoreLe32(&r[0x2C], number);
+    u32 at = 0x48;
+    auto put = [&](u32 type, const std::vector<u8>& value)
+    {
+        const u32 length = (0x18 + static_cast<u32>(value.size()) + 7) & ~7u;
+        StoreLe32(&r[at], type);
+        StoreLe32(&r[at + 4], length);
+        StoreLe32(&r[at + 0x10], static_cast<u32>(value.size()));
+        StoreLe16(&r[at + 0x14], 0x18);
+        std::copy(value.begin(), value.end(), r.begin() + at + 0x18);
+        at += length;
+    };
+    put(0x10, std::vector<u8>(0x48, 0));
+    put(0x30, FileNameValue(FileName{name, 5, 5, 1}));
+    std::vector<u8> value(valueBytes);
+    for (std::size_t i = 0; i < valueBytes; ++i)
+        value[i] = static_cast<u8>('a' + i % 26);
+    put(0x80, value);
+    StoreLe32(&r[at], 0xFFFFFFFF);
+    StoreLe32(&r[0x18], at + 8);
+    StoreLe16(&r[0x30], 0x0C0D);
+    for (u32 k = 1; k <= 8; ++k)
+    {
+        std::memcpy(&r[0x30 + 2 * k], &r[k * 512 - 2], 2);
+        StoreLe16(&r[k * 512 - 2], 0x0C0D);
+    }
+    return r;
+}
+
 u64 Ref(u64 record, u16 sequence)
 {
     return record | (u64{sequence} << 48);
@@ -120,16 +161,17 @@ TEST_F(NtfsDeepTest, RebuildsTheOldTreeFromRecordsPastTheMft)
     std::vector<u8> torn = Numbered(File(u"torn.txt", 5, 5), 47);
     torn[1022] ^= 1; // a stride without the update sequence number
     put(10, torn);
+    put(11, BigRecord(49, u"big record.txt", 1500));
     const std::size_t normal = Open(image);
 
     NtfsDeepHarvest harvest;
     ASSERT_TRUE(HarvestNtfsVolume(m_catalog, m_entry, &harvest));
     AddNtfsDeepFinds(m_catalog, m_entry, harvest);
     EXPECT_EQ(Texts(normal),
-              (std::vector<std::string>{"C:\\DCIM", "C:\\DCIM\\100CAM01",
-                                        "C:\\DCIM\\100CAM01\\IMG_0001.JPG", "C:\\Folder_1_\\B",
-                                        "C:\\Folder_1_\\B\\A", "C:\\Folder_1_\\B\\A\\note.txt",
-                                        "C:\\new name.txt", "C:\\Folder_2_\\far.txt"}));
+              (std::vector<std::string>{
+                  "C:\\DCIM", "C:\\DCIM\\100CAM01", "C:\\DCIM\\100CAM01\\IMG_0001.JPG",
+                  "C:\\Folder_1_\\B", "C:\\Folder_1_\\B\\A", "C:\\Folder_1_\\B\\A\\note.txt",
+                  "C:\\new name.txt", "C:\\big record.txt", "C:\\Folder_2_\\far.txt"}));
     for (std::size_t i = normal; i < m_entry.items.size(); ++i)
     {
         EXPECT_EQ(m_entry.items[i].deep, 1u) << i;
@@ -149,6 +191,11 @@ TEST_F(NtfsDeepTest, RebuildsTheOldTreeFromRecordsPastTheMft)
     ASSERT_EQ(NtfsEngine().DescribeStream(m_entry, note, &stream), kOk);
     EXPECT_EQ(std::string(stream.residentBytes.begin(), stream.residentBytes.end()),
               std::string(10, 'd'));
+    // So is the value of a record of the other size, over its strides.
+    ASSERT_EQ(NtfsEngine().DescribeStream(m_entry, m_entry.items[normal + 7], &stream), kOk);
+    ASSERT_EQ(stream.residentBytes.size(), 1500u);
+    for (std::size_t i = 0; i < 1500; ++i)
+        ASSERT_EQ(stream.residentBytes[i], 'a' + i % 26) << i;
 }
 
 // Every name an index record gives, resolved against the current MFT: gone or reused records
