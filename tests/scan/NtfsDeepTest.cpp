@@ -137,10 +137,11 @@ TEST_F(NtfsDeepTest, RebuildsTheOldTreeFromRecordsPastTheMft)
 {
     VolumeBuilder vb(24);
     vb.Set(20, File(u"cur.txt", 5, 5));
+    vb.Set(21, File(u"now.txt", 5, 5));
     vb.SetRaw(22, Numbered(File(u"inside.txt", 5, 5), 50)); // a slot of the current MFT
     std::vector<u8>& image = vb.Image();
     const std::size_t stray = image.size();
-    image.resize(stray + 16 * 1024);
+    image.resize(stray + 17 * 1024); // the last sector is past the volume
     StoreLe64(&image[0x28], image.size() / 512 - 1);
     auto put = [&](std::size_t slot, const std::vector<u8>& record)
     { std::memcpy(&image[stray + slot * 1024], record.data(), record.size()); };
@@ -162,23 +163,26 @@ TEST_F(NtfsDeepTest, RebuildsTheOldTreeFromRecordsPastTheMft)
     torn[1022] ^= 1; // a stride without the update sequence number
     put(10, torn);
     put(11, BigRecord(49, u"big record.txt", 1500));
+    put(15, Numbered(File(u"other.txt", 5, 5), 21)); // not the current MFT's record 21
+
     const std::size_t normal = Open(image);
 
     NtfsDeepHarvest harvest;
     ASSERT_TRUE(HarvestNtfsVolume(m_catalog, m_entry, &harvest));
     AddNtfsDeepFinds(m_catalog, m_entry, harvest);
     EXPECT_EQ(Texts(normal),
-              (std::vector<std::string>{
-                  "C:\\DCIM", "C:\\DCIM\\100CAM01", "C:\\DCIM\\100CAM01\\IMG_0001.JPG",
-                  "C:\\Folder_1_\\B", "C:\\Folder_1_\\B\\A", "C:\\Folder_1_\\B\\A\\note.txt",
-                  "C:\\new name.txt", "C:\\big record.txt", "C:\\Folder_2_\\far.txt"}));
+              (std::vector<std::string>{"C:\\other.txt", "C:\\DCIM", "C:\\DCIM\\100CAM01",
+                                        "C:\\DCIM\\100CAM01\\IMG_0001.JPG", "C:\\Folder_1_\\B",
+                                        "C:\\Folder_1_\\B\\A", "C:\\Folder_1_\\B\\A\\note.txt",
+                                        "C:\\new name.txt", "C:\\big record.txt",
+                                        "C:\\Folder_2_\\far.txt"}));
     for (std::size_t i = normal; i < m_entry.items.size(); ++i)
     {
         EXPECT_EQ(m_entry.items[i].deep, 1u) << i;
         EXPECT_EQ(m_entry.items[i].deleted, 1u) << i;
         EXPECT_EQ(m_entry.items[i].record, 0u) << i;
     }
-    const FoundItem& photo = m_entry.items[normal + 2];
+    const FoundItem& photo = m_entry.items[normal + 3];
     EXPECT_EQ(photo.size, 2000u);
     EXPECT_EQ(photo.first, (stray + 2 * 1024) / 512);
     DataStream stream;
@@ -187,12 +191,12 @@ TEST_F(NtfsDeepTest, RebuildsTheOldTreeFromRecordsPastTheMft)
     EXPECT_EQ(stream.extents[0].lcn, 40u);
     EXPECT_EQ(stream.extents[0].length, 2u);
     // Resident data is read again from the stray record, fixups applied.
-    const FoundItem& note = m_entry.items[normal + 5];
+    const FoundItem& note = m_entry.items[normal + 6];
     ASSERT_EQ(NtfsEngine().DescribeStream(m_entry, note, &stream), kOk);
     EXPECT_EQ(std::string(stream.residentBytes.begin(), stream.residentBytes.end()),
               std::string(10, 'd'));
     // So is the value of a record of the other size, over its strides.
-    ASSERT_EQ(NtfsEngine().DescribeStream(m_entry, m_entry.items[normal + 7], &stream), kOk);
+    ASSERT_EQ(NtfsEngine().DescribeStream(m_entry, m_entry.items[normal + 8], &stream), kOk);
     ASSERT_EQ(stream.residentBytes.size(), 1500u);
     for (std::size_t i = 0; i < 1500; ++i)
         ASSERT_EQ(stream.residentBytes[i], 'a' + i % 26) << i;

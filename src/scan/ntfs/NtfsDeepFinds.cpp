@@ -35,7 +35,23 @@ struct CurrentRecord
     bool named = false;  // it parsed as the normal search reads records (in use or a find)
     u16 sequence = 0;
     bool inUse = false;
+    std::string name;     // its name as the deep search reads records; empty when it has none
+    u64 parentRecord = 0; // the record number of its parent reference
 };
+
+// Reads record number of the current MFT as the deep search reads records into *out.
+bool ReadCurrentRecord(CNtfs& ntfs, u64 number, StrayRecord* out)
+{
+    s64 sector = static_cast<s64>(number);
+    CDirectRW* reader = ntfs.Reader();
+    const u32 recordBytes = ntfs.GetRecordSize();
+    const u32 units = std::max<u32>(1, recordBytes / CNtfs::kReaderSectorSize);
+    std::vector<u8> bytes(std::size_t{units} * CNtfs::kReaderSectorSize);
+    u32 done = 0;
+    return reader != nullptr && ntfs.RecordToSector(sector) != 0 &&
+           reader->ReadSectors(bytes.data(), units, &done, static_cast<u64>(sector)) == kOk &&
+           done >= recordBytes && ParseStrayRecord(bytes.data(), recordBytes, out) == kNtfsOk;
+}
 
 class DeepTree
 {
@@ -117,13 +133,22 @@ CurrentRecord DeepTree::Current(u64 number)
     current.named = rc == kOk || rc == kErrRecordInUse;
     current.sequence = current.header ? info.sequence : 0;
     current.inUse = current.header && info.inUse != 0;
+    StrayRecord named;
+    if (current.header && ReadCurrentRecord(*m_ntfs, number, &named))
+    {
+        current.name = std::move(named.name);
+        current.parentRecord = NtfsRefRecord(named.parentReference);
+    }
     return current;
 }
 
 bool DeepTree::Catalogued(const StrayRecord& record)
 {
+    // The same number and sequence number may name another file where an earlier MFT lay
+    // outside the current one: the same file also has the same name in the same folder.
     const CurrentRecord current = Current(record.number);
-    return current.header && current.sequence == record.sequence;
+    return current.header && current.sequence == record.sequence && current.name == record.name &&
+           current.parentRecord == NtfsRefRecord(record.parentReference);
 }
 
 const NtfsDeepHarvest::Found* DeepTree::StrayFolder(u64 reference)
