@@ -215,8 +215,10 @@ TEST_F(NtfsDeepTest, ResolvesIndexNamesAgainstTheCurrentMft)
     vb.Set(21, nameless); // freed, its $FILE_NAME gone, its data kept
     vb.Set(22, File(u"listed.txt", 16, 1, 0, 2));
     vb.Set(23, File(u"live.txt", 16, 1, 1, 1));
+    vb.Set(24, File(u"orphan.txt", 35, 1)); // the normal search's lost parent Folder_1_
     const std::size_t normal = Open(vb.Image());
-    ASSERT_EQ(Texts(0), (std::vector<std::string>{"C:\\Photos", "C:\\Photos\\listed.txt"}));
+    ASSERT_EQ(Texts(0), (std::vector<std::string>{"C:\\Photos", "C:\\Photos\\listed.txt",
+                                                  "C:\\Folder_1_\\orphan.txt"}));
 
     struct NameCase
     {
@@ -234,7 +236,7 @@ TEST_F(NtfsDeepTest, ResolvesIndexNamesAgainstTheCurrentMft)
         {Ref(21, 1), Ref(16, 1), "kept.txt", 1, "C:\\Photos\\kept.txt", false, 21, 10},
         {Ref(22, 1), Ref(16, 1), "listed.txt", 1, "", false, 0, 0},
         {Ref(23, 1), Ref(16, 1), "live.txt", 3, "", false, 0, 0},
-        {Ref(300, 1), Ref(77, 3), "gone.txt", 1, "C:\\Folder_1_\\gone.txt", true, 0, 1234},
+        {Ref(300, 1), Ref(77, 3), "gone.txt", 1, "C:\\Folder_2_\\gone.txt", true, 0, 1234},
         {Ref(20, 1), Ref(16, 1), "old.txt", 1, "", false, 0, 0},   // the same name again
         {Ref(20, 1), Ref(16, 1), "OLD~1.TXT", 2, "", false, 0, 0}, // its DOS twin
         {Ref(21, 5), Ref(16, 1), "other.txt", 1, "C:\\Photos\\other.txt", true, 0, 1234},
