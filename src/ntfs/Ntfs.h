@@ -133,6 +133,9 @@ struct NtfsRecordInfo
 inline constexpr u8 kDataBlockLongForm = 0xFF;
 inline constexpr u32 kDataBlockLongLimit = 1023;
 
+// The data block of a $DATA attribute, from the pool (the receiver frees it); null when the pool
+// refuses.
+[[nodiscard]] u8* NtfsDataBlock(const NtfsData& data);
 // True when block describes resident data; *valueOffset then holds the value's offset in the
 // record.
 [[nodiscard]] bool NtfsDataIsResident(const u8* block, u16* valueOffset);

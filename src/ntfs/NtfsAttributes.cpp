@@ -180,6 +180,11 @@ void FillFileName(const NtfsFileName& fn, NtfsAttr& attr)
 }
 } // namespace
 
+u8* NtfsDataBlock(const NtfsData& data)
+{
+    return MakeDataBlock(data);
+}
+
 bool NtfsDataIsResident(const u8* block, u16* valueOffset)
 {
     if (!block || block[0] == kDataBlockLongForm || block[0] < 3 || block[1] != 0)

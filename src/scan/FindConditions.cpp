@@ -208,6 +208,10 @@ void AssessConditions(VolumeEntry& entry)
         FoundItem& item = entry.items[i];
         if (item.attr & kAttrFolder)
             continue;
+        // A deep find known to be without data (a name whose record holds another file now)
+        // keeps the condition its engine gave it.
+        if (item.deep != 0 && item.condition == FindCondition::kOverwritten)
+            continue;
         item.condition = FindCondition::kUnknown;
         item.overwrittenPct = 0;
         // A live file's clusters are its own.

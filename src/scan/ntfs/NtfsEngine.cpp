@@ -14,6 +14,7 @@
 #include "ntfs/NtfsFile.h"
 #include "ntfs/NtfsResult.h"
 #include "ntfs/RunList.h"
+#include "ntfs/StrayRecord.h"
 #include "platform/EventSink.h"
 #include "platform/Status.h"
 #include "scan/ntfs/NtfsCompressedStream.h"
@@ -89,6 +90,19 @@ void AddExtents(const std::vector<NtfsExtent>& runs, u64 volumeClusters, DataStr
         if (past)
             break;
     }
+}
+} // namespace
+
+namespace
+{
+// Reads the recordBytes of the record at sector into *record. False when they do not all arrive.
+bool ReadRecordBytes(CDirectRW* reader, u64 sector, u32 recordBytes, std::vector<u8>* record)
+{
+    const u32 units = std::max<u32>(1, recordBytes / CNtfs::kReaderSectorSize);
+    record->assign(std::size_t{units} * CNtfs::kReaderSectorSize, 0);
+    u32 done = 0;
+    return reader != nullptr && reader->ReadSectors(record->data(), units, &done, sector) == kOk &&
+           done >= recordBytes;
 }
 } // namespace
 
@@ -169,13 +183,18 @@ u32 CNtfsEngine::FromDataBlock(VolumeEntry& entry, const FoundItem& item, DataSt
         // The value inside the MFT record, read with the record's fixups and bounded to it.
         stream->resident = true;
         CDirectRW* reader = ntfs ? ntfs->Reader() : nullptr;
-        const u32 recordBytes = ntfs ? ntfs->GetRecordSize() : CNtfs::kRecordSize;
-        const u32 units = std::max<u32>(1, recordBytes / CNtfs::kReaderSectorSize);
-        std::vector<u8> record(std::size_t{units} * CNtfs::kReaderSectorSize);
-        u32 done = 0;
-        if (!reader || reader->ReadSectors(record.data(), units, &done, item.first) != kOk ||
-            done < recordBytes)
+        u32 recordBytes = ntfs ? ntfs->GetRecordSize() : CNtfs::kRecordSize;
+        std::vector<u8> record;
+        if (!ReadRecordBytes(reader, item.first, recordBytes, &record))
             return kStreamUnreadable;
+        // A record the deep search found may have the other size its own header gives.
+        if (const u32 claimed = item.deep != 0 ? StrayRecordBytes(record.data(), record.size()) : 0;
+            claimed > recordBytes)
+        {
+            recordBytes = claimed;
+            if (!ReadRecordBytes(reader, item.first, recordBytes, &record))
+                return kStreamUnreadable;
+        }
         u32 start = 0;
         u32 length = 0;
         const u32 status = ExtractResidentValue(record.data(), recordBytes, valueOffset, item.size,

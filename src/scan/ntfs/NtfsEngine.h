@@ -13,6 +13,7 @@ class CNtfsEngine final : public IVolumeEngine
 public:
     [[nodiscard]] bool Open(VolumeEntry& entry) const override;
     [[nodiscard]] u32 Search(CCatalog& catalog, VolumeEntry& entry) const override;
+    [[nodiscard]] u32 DeepSearch(CCatalog& catalog, VolumeEntry& entry) const override;
     [[nodiscard]] u32 LoadAllocation(VolumeEntry& entry, AllocationMap* map) const override;
     void EndSearch(VolumeEntry& entry) const override;
     [[nodiscard]] u64 ClusterBytes(const VolumeEntry& entry) const override;
