@@ -11,10 +11,10 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/VolumeEngine.h"
+#include "disk/ReadPacer.h"
 #include "mempool/MemPool.h"
 #include "recovery/CopyWriter.h"
 #include "recovery/DestinationFolders.h"
-#include "disk/ReadPacer.h"
 
 class IMessageBox;
 

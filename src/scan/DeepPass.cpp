@@ -142,7 +142,7 @@ void PostProgress(const CCatalog& catalog, u64 read, u64 total, std::size_t find
 } // namespace
 
 bool RunDeepPass(const CCatalog& catalog, const VolumeEntry& entry, CDirectRW* reader,
-                 const DeepRange& range, const DeepVisitor& visit)
+                 const DeepRange& range, const DeepVisitor& visit, const DeepCount& found)
 {
     if (reader == nullptr || range.unit == 0 || range.end <= range.start)
         return true;
@@ -171,7 +171,8 @@ bool RunDeepPass(const CCatalog& catalog, const VolumeEntry& entry, CDirectRW* r
         if (permille / 10 != shownPermille / 10 || next >= range.end)
         {
             shownPermille = permille;
-            PostProgress(catalog, next - range.start, total, entry.items.size() - findsBefore);
+            PostProgress(catalog, next - range.start, total,
+                         found ? found() : entry.items.size() - findsBefore);
         }
         if (next >= range.end)
             return true;

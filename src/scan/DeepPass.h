@@ -44,14 +44,19 @@ struct DeepBlock
 
 // What the pass tells its engine.
 using DeepVisitor = std::function<void(const DeepBlock& block)>;
+// What the engine has recognised so far (folders, entry sets, records), for the progress of an
+// engine that adds its finds once the pass is over.
+using DeepCount = std::function<std::size_t()>;
 
 // Reads range of reader once, in blocks of kDeepBlockBytes, and hands each to visit in order.
 // The next block is read while the visitor works on this one. A block that fails is read
 // again unit by unit; units that still fail are zeros, flagged, and named to the front end
 // once per stretch (WM_SCAN_NOTIFY kScanUnreadable). Posts kScanDeepProgress as it goes:
 // extra is the share of the range read in thousandths, text "Deep search: N% read, M found"
-// with M the finds entry gained since the pass began. Reads at most catalog.m_maxReadRate bytes
-// a second when that is set. True when the whole range was visited; false when the run flag was
-// cleared (the blocks read so far were visited) or no memory was left for the blocks.
+// with M the finds entry gained since the pass began, or what found counts when it is given.
+// Reads at most catalog.m_maxReadRate bytes a second when that is set. True when the whole range
+// was visited; false when the run flag was cleared (the blocks read so far were visited) or no
+// memory was left for the blocks.
 [[nodiscard]] bool RunDeepPass(const CCatalog& catalog, const VolumeEntry& entry, CDirectRW* reader,
-                               const DeepRange& range, const DeepVisitor& visit);
+                               const DeepRange& range, const DeepVisitor& visit,
+                               const DeepCount& found = nullptr);

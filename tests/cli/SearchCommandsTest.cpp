@@ -107,8 +107,9 @@ TEST(SearchCommandsTest, ItemLinesCarryEveryField)
     item.condition = FindCondition::kNotJudged;
     item.overwrittenPct = 0;
     EXPECT_NE(FormatItemJson(volume, item).find("\"dir\":true,\"deleted\":0"), std::string::npos);
-    EXPECT_NE(FormatItemJson(volume, item).find("\"condition\":\"\",\"overwritten_pct\":0,\"deep\":0}"),
-              std::string::npos);
+    EXPECT_NE(
+        FormatItemJson(volume, item).find("\"condition\":\"\",\"overwritten_pct\":0,\"deep\":0}"),
+        std::string::npos);
     EXPECT_EQ(FormatItemText(item).substr(0, 30), "live     folder             - ");
 }
 

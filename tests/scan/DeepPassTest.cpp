@@ -20,6 +20,7 @@ struct PassCase
     u64 end;
     u32 unit;
     u32 lookahead;
+    bool counted; // the engine counts what it recognised: the progress shows its count
 };
 
 // A failing disk that counts its transfers and clears the run flag at the one numbered stopAt,
@@ -59,10 +60,11 @@ std::vector<u8> CountingImage(std::size_t bytes)
 TEST(DeepPass, VisitsEveryUnitOnceWithLookahead)
 {
     const PassCase cases[] = {
-        {"one short block", 0, 4096, 512, 0},
-        {"blocks and a tail", 512, (kDeepBlockBytes * 2) + 12288 + 512, 4096, 1024},
-        {"a unit that does not divide the block", 1024, kDeepBlockBytes + 99 * 3072, 3072, 0},
-        {"lookahead past the end", 0, kDeepBlockBytes + 4096, 4096, 65536},
+        {"one short block", 0, 4096, 512, 0, false},
+        {"blocks and a tail", 512, (kDeepBlockBytes * 2) + 12288 + 512, 4096, 1024, true},
+        {"a unit that does not divide the block", 1024, kDeepBlockBytes + 99 * 3072, 3072, 0,
+         false},
+        {"lookahead past the end", 0, kDeepBlockBytes + 4096, 4096, 65536, false},
     };
     for (const PassCase& c : cases)
     {
@@ -89,13 +91,15 @@ TEST(DeepPass, VisitsEveryUnitOnceWithLookahead)
                                          block.bytes.size()));
                 EXPECT_EQ(block.unreadableUnits, nullptr);
                 expected += block.own;
-            });
+            },
+            c.counted ? DeepCount([] { return std::size_t{7}; }) : DeepCount());
         EXPECT_TRUE(whole);
         EXPECT_EQ(expected, c.end);
         const auto progress = sink.Of(kScanDeepProgress);
         ASSERT_FALSE(progress.empty());
         EXPECT_EQ(progress.back().extra, 1000u);
-        EXPECT_EQ(progress.back().text, "Deep search: 100% read, 0 found");
+        EXPECT_EQ(progress.back().text, c.counted ? "Deep search: 100% read, 7 found"
+                                                  : "Deep search: 100% read, 0 found");
         catalog.m_sink = nullptr;
     }
 }

@@ -107,9 +107,10 @@ u32 DeepSearchExfatVolume(CCatalog& catalog, VolumeEntry& volume)
     const DeepRange range{heap, heap + u64{exfat.boot.clusterCount} * clusterBytes,
                           static_cast<u32>(clusterBytes), kExfatSetLookahead};
     ExfatLooseSets found;
-    const bool whole = RunDeepPass(catalog, volume, volume.reader.get(), range,
-                                   [&](const DeepBlock& block)
-                                   { FindInBlock(block, heap, clusterBytes, &found); });
+    const bool whole = RunDeepPass(
+        catalog, volume, volume.reader.get(), range,
+        [&](const DeepBlock& block) { FindInBlock(block, heap, clusterBytes, &found); },
+        [&found] { return found.sets.size(); });
 
     const std::unordered_set<u32> known = NormalFolderClusters(volume, *state);
     const std::vector<ExfatDeepPlace> places = PlaceExfatLooseSets(

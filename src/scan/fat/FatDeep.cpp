@@ -217,13 +217,14 @@ u32 CFatEngine::DeepSearch(CCatalog& catalog, VolumeEntry& entry) const
         return kOk;
     range.unit = clusterBytes;
     FatFolderHeads heads(clusterBytes, state->clusterCount);
-    (void)RunDeepPass(catalog, entry, entry.reader.get(), range,
-                      [&](const DeepBlock& block)
-                      {
-                          heads.Visit(block.bytes.first(block.own),
-                                      2 + (block.offset - range.start) / clusterBytes,
-                                      block.unreadableUnits);
-                      });
+    (void)RunDeepPass(
+        catalog, entry, entry.reader.get(), range,
+        [&](const DeepBlock& block)
+        {
+            heads.Visit(block.bytes.first(block.own),
+                        2 + (block.offset - range.start) / clusterBytes, block.unreadableUnits);
+        },
+        [&heads] { return heads.Heads().size(); });
     if (!Running())
         return kOk;
     DeepFolders folders(heads.Take(), state->dirIndex);

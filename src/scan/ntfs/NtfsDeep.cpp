@@ -129,8 +129,10 @@ bool HarvestNtfsVolume(CCatalog& catalog, VolumeEntry& entry, NtfsDeepHarvest* h
                     : boot.totalSectors * boot.bytesPerSector;
     range.unit = kUnit;
     range.lookahead = harvester.Lookahead();
-    return RunDeepPass(catalog, entry, ntfs->Reader(), range,
-                       [&harvester](const DeepBlock& block) { harvester.Visit(block); });
+    return RunDeepPass(
+        catalog, entry, ntfs->Reader(), range,
+        [&harvester](const DeepBlock& block) { harvester.Visit(block); },
+        [harvest] { return harvest->records.size() + harvest->names.size(); });
 }
 
 u32 CNtfsEngine::DeepSearch(CCatalog& catalog, VolumeEntry& entry) const
