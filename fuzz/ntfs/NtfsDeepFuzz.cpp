@@ -108,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, std::size_t size)
     std::vector<u8> image = base;
     std::vector<IndexNameEntry> names = Names(data, size);
     const std::size_t at = (4 + kMftRecords + 4) * 1024;
-    std::memcpy(image.data() + at, data, std::min(size, kStrayBytes));
+    if (size != 0) // an empty input comes with no bytes at all
+        std::memcpy(image.data() + at, data, std::min(size, kStrayBytes));
 
     CCatalog catalog;
     VolumeEntry entry;
