@@ -383,33 +383,6 @@ DriveType ClassifyBlockDevice(const std::string& sysDevice)
     return DriveType::Fixed;
 }
 
-std::string ShellDisplayName(const DriveSource& source)
-{
-    std::string name = source.label;
-    if (name.empty())
-    {
-        switch (source.driveType)
-        {
-        case DriveType::Removable:
-            name = "Removable Disk";
-            break;
-        case DriveType::Remote:
-            name = "Network Drive";
-            break;
-        case DriveType::CdRom:
-            name = "CD Drive";
-            break;
-        case DriveType::RamDisk:
-            name = "RAM Disk";
-            break;
-        default:
-            name = "Local Disk";
-            break;
-        }
-    }
-    return name + " (" + source.drive + ")";
-}
-
 namespace
 {
 // Reads one command-line source and registers its volumes. The first volume takes the

@@ -90,7 +90,3 @@ std::vector<std::string> DiscoverBlockDevices(const std::string& sysRoot = "/sys
 // folder counts as its disk's): CD-ROM for sr and SCSI type 5, RAM disk for ram and zram,
 // remote for nbd and rbd, removable when the removable flag is set, fixed otherwise.
 [[nodiscard]] DriveType ClassifyBlockDevice(const std::string& sysDevice);
-
-// The name a drive shows in the drive list: its label, or the usual name of its drive type
-// ("Local Disk", "Removable Disk", ...), followed by the drive text in brackets.
-[[nodiscard]] std::string ShellDisplayName(const DriveSource& source);

@@ -86,3 +86,30 @@ void DriveTable::Clear()
     std::lock_guard lock(m_mutex);
     m_sources.clear();
 }
+
+std::string ShellDisplayName(const DriveSource& source)
+{
+    std::string name = source.label;
+    if (name.empty())
+    {
+        switch (source.driveType)
+        {
+        case DriveType::Removable:
+            name = "Removable Disk";
+            break;
+        case DriveType::Remote:
+            name = "Network Drive";
+            break;
+        case DriveType::CdRom:
+            name = "CD Drive";
+            break;
+        case DriveType::RamDisk:
+            name = "RAM Disk";
+            break;
+        default:
+            name = "Local Disk";
+            break;
+        }
+    }
+    return name + " (" + source.drive + ")";
+}

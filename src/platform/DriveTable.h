@@ -44,6 +44,10 @@ struct DriveSource
     std::string note;       // what the probe wants users to know, "" when nothing
 };
 
+// The name a drive shows in the drive list: its label, or the usual name of its drive type
+// ("Local Disk", "Removable Disk", ...), followed by the drive text in brackets.
+[[nodiscard]] std::string ShellDisplayName(const DriveSource& source);
+
 class DriveTable
 {
 public:
