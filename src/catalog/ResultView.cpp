@@ -58,6 +58,9 @@ std::string ConditionLabel(const FoundItem& item)
     std::string label = ConditionText(item.condition);
     if (item.condition == FindCondition::kPartial || item.condition == FindCondition::kOverwritten)
         label += " " + std::to_string(item.overwrittenPct) + "%";
+    // What the file's validator read in its bytes: "inferred, valid", "partial 40%, damaged".
+    if (item.Content() != FindContent::kNone && !label.empty())
+        label += std::string(", ") + ContentText(item.Content());
     return label;
 }
 

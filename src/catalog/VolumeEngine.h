@@ -62,6 +62,16 @@ struct DataStream
     [[nodiscard]] u64 ByteOf(u64 lcn) const { return dataStart + (lcn - firstLcn) * clusterBytes; }
 };
 
+// A volume's clusters as carving sees them: cluster firstLcn begins at byte dataStart of the
+// engine's DataReader, and the volume's clusters are firstLcn .. endLcn - 1.
+struct ClusterGeometry
+{
+    u64 clusterBytes = 0;
+    u64 firstLcn = 0;
+    u64 endLcn = 0;
+    u64 dataStart = 0;
+};
+
 // Results of DescribeStream besides 0.
 inline constexpr u32 kStreamUnreadable = 5; // the metadata that tells could not be read
 inline constexpr u32 kStreamClipped = 36;   // described, but cut to what the metadata holds
@@ -93,6 +103,12 @@ public:
     [[nodiscard]] virtual u32 DeepSearch(CCatalog& /*catalog*/, VolumeEntry& /*entry*/) const
     {
         return 0;
+    }
+    // The volume's clusters for carving (open volume). False when the engine offers none: its
+    // volume is then not carved.
+    [[nodiscard]] virtual bool Geometry(VolumeEntry& /*entry*/, ClusterGeometry* /*geometry*/) const
+    {
+        return false;
     }
     // Fills *map with the volume's allocation state (a bit per cluster, by cluster number), read
     // in windows from the FAT, the exFAT allocation bitmap or the NTFS $Bitmap. Called after

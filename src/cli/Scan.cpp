@@ -170,9 +170,18 @@ std::string JsonLineStart(const VolumeEntry& volume)
     return start;
 }
 
-// The most bytes of a JSON line beside its start, path and name: its fixed texts, three numbers
-// of 20 digits at most, two times and the condition.
+// The most bytes of a JSON line beside its start, path and name: its fixed texts (the condition,
+// found_by and content words among them), three numbers of 20 digits at most and two times.
 constexpr std::size_t kJsonLineFixedMost = 256 + 3 * 20 + 2 * kTimeTextMost;
+
+// How item was found: "carved" by its contents, "deep" by metadata the volume no longer links,
+// "search" by the volume's own.
+const char* FoundByText(const FoundItem& item)
+{
+    if (item.carved != 0)
+        return "carved";
+    return item.deep != 0 ? "deep" : "search";
+}
 
 // The path the find at index of volume's items was found at when it is listed under the
 // made-up Recycle Bin folder; null for every other find.
@@ -216,6 +225,11 @@ char* WriteItemJsonAfter(char* p, std::string_view start, const FoundItem& item,
     put("\",\"overwritten_pct\":");
     decimal(item.overwrittenPct);
     put(item.deep != 0 ? ",\"deep\":1" : ",\"deep\":0");
+    put(",\"found_by\":\"");
+    put(FoundByText(item));
+    put("\",\"content\":\"");
+    put(ContentText(item.Content()));
+    *p++ = '"';
     if (recycledFrom != nullptr)
     {
         put(",\"recycled_from\":");

@@ -62,6 +62,29 @@ enum class FindCondition : u8
     }
 }
 
+// What the bytes of a deleted find of a known type say when its format's validator reads them
+// (the content check): valid when the structure holds to its end, damaged when it breaks.
+enum class FindContent : u8
+{
+    kNone = 0, // no validator for its type, or not checked
+    kValid,
+    kDamaged,
+};
+
+// The content's text in the listings: "valid", "damaged"; empty when not checked.
+[[nodiscard]] inline const char* ContentText(FindContent content)
+{
+    switch (content)
+    {
+    case FindContent::kValid:
+        return "valid";
+    case FindContent::kDamaged:
+        return "damaged";
+    default:
+        return "";
+    }
+}
+
 // What a find's payload is. The engine that made the find alone sets and reads it; an engine
 // asking for its own kind of another engine's find gets nothing.
 enum class FindPayload : u8
@@ -114,10 +137,16 @@ public:
 
 private:
     u8 m_payloadKind : 2 = 0; // the FindPayload of m_payload
+    u8 m_content : 2 = 0;     // the FindContent of its bytes
 
 public:
     FindCondition condition = FindCondition::kNotJudged; // set once its volume is searched
-    u8 overwrittenPct = 0; // share of its clusters that hold other data now, 0 .. 100
+    u8 overwrittenPct : 7 = 0; // share of its clusters that hold other data now, 0 .. 100
+    // 1 when carving found it: by its contents alone, under the volume's Carved folder.
+    u8 carved : 1 = 0;
+
+    [[nodiscard]] FindContent Content() const { return static_cast<FindContent>(m_content); }
+    void SetContent(FindContent content) { m_content = static_cast<u8>(content) & 3u; }
 
     // The payload when it is of kind, else null.
     [[nodiscard]] void* Payload(FindPayload kind) const

@@ -12,6 +12,7 @@
 #include "catalog/VolumeEngine.h"
 #include "platform/ScratchArena.h"
 #include "platform/Status.h"
+#include "scan/VolumeClusters.h"
 
 namespace
 {
@@ -187,7 +188,7 @@ std::vector<FindJudgement> JudgeFinds(const AllocationMap& map, std::span<const 
     return out;
 }
 
-void AssessConditions(VolumeEntry& entry)
+void AssessConditions(VolumeEntry& entry, VolumeClusters* keep)
 {
     if (entry.engine == nullptr)
         return;
@@ -251,6 +252,12 @@ void AssessConditions(VolumeEntry& entry)
     }
     if (!Running())
         return;
+    if (keep != nullptr && known && engine.Geometry(entry, &keep->geometry))
+    {
+        for (const FindClusters& find : finds)
+            for (const ClaimedRun& run : find.runs)
+                keep->Claim(run.lcn, run.length);
+    }
     const std::vector<FindJudgement> results = JudgeFinds(map, finds, scratch.Resource());
     for (std::size_t k = 0; k < judged.size(); ++k)
     {
@@ -262,5 +269,10 @@ void AssessConditions(VolumeEntry& entry)
         // Clusters worked out around other files' data: likely right, not certain.
         if (item.condition == FindCondition::kGood && item.inferred != 0)
             item.condition = FindCondition::kInferred;
+    }
+    if (keep != nullptr && keep->geometry.clusterBytes != 0)
+    {
+        keep->allocation = std::move(map);
+        keep->known = true;
     }
 }

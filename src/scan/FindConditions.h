@@ -10,6 +10,7 @@
 #include "records/FoundItem.h"
 
 class AllocationMap;
+struct VolumeClusters;
 struct VolumeEntry;
 
 // A stretch of clusters on the volume.
@@ -55,5 +56,6 @@ JudgeFinds(const AllocationMap& map, std::span<const FindClusters> finds,
 // volume's allocation state through its engine and asks the engine where each file's data
 // lies. Without the allocation state every file is unknown; a stop through the run flag leaves
 // the files not yet judged unknown. Called by the search thread after Search, before
-// EndSearch.
-void AssessConditions(VolumeEntry& entry);
+// EndSearch. With keep, the allocation state, the engine's geometry and the clusters the deleted
+// files' layouts claim are handed to *keep for the content checks and carving that follow.
+void AssessConditions(VolumeEntry& entry, VolumeClusters* keep = nullptr);

@@ -97,7 +97,8 @@ TEST(SearchCommandsTest, ItemLinesCarryEveryField)
         "{\"volume\":\"C:\",\"fs\":\"FAT16\",\"path\":\"C:\\\\docs\",\"name\":\"r\\\"1\\\".txt\","
         "\"dir\":false,\"deleted\":1,\"size\":5368709120,\"first\":7,"
         "\"created\":\"1999-12-31 23:59:58\",\"accessed\":\"2000-01-02 03:04:05\","
-        "\"condition\":\"partial\",\"overwritten_pct\":40,\"deep\":0}");
+        "\"condition\":\"partial\",\"overwritten_pct\":40,\"deep\":0,\"found_by\":\"search\","
+        "\"content\":\"\"}");
     EXPECT_EQ(FormatItemText(item),
               "deleted  file      5368709120  2000-01-02 03:04:05  partial 40%       "
               "C:\\docs\\r\"1\".txt");
@@ -107,9 +108,10 @@ TEST(SearchCommandsTest, ItemLinesCarryEveryField)
     item.condition = FindCondition::kNotJudged;
     item.overwrittenPct = 0;
     EXPECT_NE(FormatItemJson(volume, item).find("\"dir\":true,\"deleted\":0"), std::string::npos);
-    EXPECT_NE(
-        FormatItemJson(volume, item).find("\"condition\":\"\",\"overwritten_pct\":0,\"deep\":0}"),
-        std::string::npos);
+    EXPECT_NE(FormatItemJson(volume, item)
+                  .find("\"condition\":\"\",\"overwritten_pct\":0,\"deep\":0,\"found_by\":"
+                        "\"search\",\"content\":\"\"}"),
+              std::string::npos);
     EXPECT_EQ(FormatItemText(item).substr(0, 30), "live     folder             - ");
 }
 

@@ -53,8 +53,9 @@ TEST_P(ExfatCliImageTest, ListsAndRecoversWhatWasWritten)
         const std::string name = std::string(w.path).substr(std::string(w.path).rfind('/') + 1);
         const std::size_t at = scan.out.find("\"name\":\"" + name + "\"");
         ASSERT_NE(at, std::string::npos) << name;
-        EXPECT_EQ(scan.out.substr(scan.out.find("\"condition\":", at), 48),
-                  "\"condition\":\"good\",\"overwritten_pct\":0,\"deep\":0}")
+        EXPECT_EQ(scan.out.substr(scan.out.find("\"condition\":", at), 81),
+                  "\"condition\":\"good\",\"overwritten_pct\":0,\"deep\":0,\"found_by\":\"search\","
+                  "\"content\":\"\"}")
             << name;
     }
 
@@ -65,8 +66,9 @@ TEST_P(ExfatCliImageTest, ListsAndRecoversWhatWasWritten)
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     const std::size_t fragAt = scan.out.find("\"name\":\"frag.bin\"");
     ASSERT_NE(fragAt, std::string::npos);
-    EXPECT_EQ(scan.out.substr(scan.out.find("\"condition\":", fragAt), 52),
-              "\"condition\":\"inferred\",\"overwritten_pct\":0,\"deep\":0}");
+    EXPECT_EQ(scan.out.substr(scan.out.find("\"condition\":", fragAt), 85),
+              "\"condition\":\"inferred\",\"overwritten_pct\":0,\"deep\":0,\"found_by\":\"search\","
+              "\"content\":\"\"}");
     for (const Written& w : kContiguous)
         EXPECT_EQ(ReadText(fs::path(dest) / w.path), FatContent(w.path, w.size)) << w.path;
     // Its chain gone, the fragmented file comes back as written: it steps over the live pad.bin,

@@ -92,7 +92,7 @@ TEST(ExfatDeepCliTest, FormattedVolumeComesBackWithItsNames)
         EXPECT_NE(scan.out.substr(at, end - at)
                       .find(std::string("\"condition\":\"") + w.condition +
                             "\",\"overwritten_pct\":0,"
-                            "\"deep\":1}"),
+                            "\"deep\":1,\"found_by\":\"deep\","),
                   std::string::npos)
             << scan.out.substr(at, end - at);
         listed.insert(Leaf(w.tag));
@@ -105,7 +105,7 @@ TEST(ExfatDeepCliTest, FormattedVolumeComesBackWithItsNames)
     for (std::string line; std::getline(lines, line); ++count)
     {
         EXPECT_NE(line.find("\"deleted\":1,"), std::string::npos) << line;
-        EXPECT_NE(line.find("\"deep\":1}"), std::string::npos) << line;
+        EXPECT_NE(line.find("\"deep\":1,\"found_by\":\"deep\","), std::string::npos) << line;
     }
     EXPECT_EQ(count, std::size(kWritten) + 2);
     EXPECT_EQ(listed, SleuthKitFiles(image));
