@@ -1,0 +1,163 @@
+# A camera card formatted by mistake, for carving: every file in its root folder, which the
+# format clears, so nothing but the files' contents is left. Sourced by make-image.sh.
+#
+# carvecard (272 MiB FAT32, 4 KiB clusters): the 34 files of tests/images/carve_content.py
+# (JPEG, PNG, GIF, BMP, PDF, DOCX, XLSX, ODT, ZIP, SQLite, GZIP, WAV, MP3, MP4, UTF-8 text,
+# random data) copied into the root in the order of their names, one after the other; then
+#   03-frag-a.jpg split in two around 04-chart.png (a gap of about 200 clusters),
+#   10-frag-b.jpg split in three around 11-noise-2.bin and 12-notes-3.txt (gaps of 6 and 2),
+# their clusters moved and the FAT chains and entries rewritten so that the volume reads them
+# back whole (checked with mcopy before the format); then quick-formatted with mkfs.fat, same
+# geometry.
+#
+# Beside the image (named after IMAGE_OUTPUT): IMAGE.files/ holds the originals, IMAGE.sha256
+# their digests (sha256sum's format), IMAGE.layout each file's clusters before the format
+# (mshowfat's format). The files named *noise*.bin are random data: no carving can tell where
+# they end.
+
+# _carvecard_build IMAGE SIZE_MIB SETS ORIGINALS LAYOUT: the card of SIZE_MIB with SETS sets of
+# carve_content.py's files (prefixed sNN- when more than one), the originals kept in ORIGINALS,
+# each file's clusters before the format written to LAYOUT. Every set's two JPEGs are
+# fragmented as described above.
+_carvecard_build()
+{
+    local img=$1 mib=$2 sets=$3 orig=$4 layout=$5 here prefix k name
+    here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+    rm -rf "$orig"
+    python3 "$here/carve_content.py" "$orig" --sets "$sets"
+    rm -f "$img"
+    mkfs.fat -C --invariant -F 32 -s 8 -n CARVECARD "$img" $((mib << 10)) >/dev/null
+    local -a names
+    mapfile -t names < <(cd "$orig" && LC_ALL=C ls)
+    (cd "$orig" && TZ=UTC mcopy -i "$img" "${names[@]}" ::/)
+    for ((k = 1; k <= sets; k++)); do
+        prefix=
+        ((sets > 1)) && prefix=$(printf 's%02d-' "$k")
+        _carvecard_fragment "$img" "${prefix}03-frag-a.jpg" 0.4 "${prefix}04-chart.png"
+        _carvecard_fragment "$img" "${prefix}10-frag-b.jpg" 0.3,0.7 \
+            "${prefix}11-noise-2.bin" "${prefix}12-notes-3.txt"
+    done
+    _carvecard_check "$img" "$orig" "${names[@]}"
+    for name in "${names[@]}"; do
+        echo "$name $(mshowfat -i "$img" "::/$name" | sed 's/^[^<]*//')"
+    done >"$layout"
+    # The quick format: a new FAT and root folder over the same geometry.
+    mkfs.fat --invariant -F 32 -s 8 -n CARVECARD "$img" >/dev/null
+}
+
+# _carvecard_check IMAGE ORIGINALS NAME...: every file reads back from the volume as written.
+_carvecard_check()
+{
+    local img=$1 orig=$2 name back
+    shift 2
+    back=$(mktemp)
+    for name in "$@"; do
+        mcopy -n -i "$img" "::/$name" "$back"
+        if ! cmp -s "$back" "$orig/$name"; then
+            echo "carvecard.sh: $name does not read back as written" >&2
+            rm -f "$back"
+            return 1
+        fi
+    done
+    rm -f "$back"
+}
+
+# _carvecard_fragment IMAGE FILE SPLITS GAP...: FILE and the GAP files lie one after the other
+# on the volume (FILE first); FILE is cut where SPLITS say (comma-separated shares of its
+# clusters) and a GAP file put between each piece and the next.
+_carvecard_fragment()
+{
+    local img=$1 file=$2 splits=$3 name
+    shift 3
+    local -a runs=()
+    for name in "$file" "$@"; do
+        runs+=("$(mshowfat -i "$img" "::/$name" | sed 's/^[^<]*//')")
+    done
+    python3 - "$img" "$splits" "${runs[@]}" <<'PY'
+import re, struct, sys
+
+path, splits, runs = sys.argv[1], sys.argv[2], sys.argv[3:]
+
+
+def clusters(text):
+    out = []
+    for a, b in re.findall(r"<(\d+)(?:-(\d+))?>", text):
+        out += range(int(a), int(b or a) + 1)
+    return out
+
+
+files = [clusters(r) for r in runs]
+whole = [c for f in files for c in f]
+lo = whole[0]
+if whole != list(range(lo, lo + len(whole))):
+    sys.exit("carvecard.sh: the file and its gaps are not one stretch: %s" % runs)
+cut = [0] + [int(len(files[0]) * float(s)) for s in splits.split(",")] + [len(files[0])]
+if len(cut) - 1 != len(files):
+    sys.exit("carvecard.sh: %d pieces need %d gap files" % (len(cut) - 1, len(cut) - 2))
+with open(path, "r+b") as f:
+    boot = f.read(512)
+    bps, spc, reserved, fats = struct.unpack_from("<HBHB", boot, 11)
+    fatsz, root = struct.unpack_from("<II", boot, 36), struct.unpack_from("<I", boot, 44)[0]
+    fatsz = fatsz[0]
+    size = bps * spc
+    data = (reserved + fats * fatsz) * bps
+
+    def at(c):
+        return data + (c - 2) * size
+
+    old = {}
+    for c in whole:
+        f.seek(at(c))
+        old[c] = f.read(size)
+    # The new order: piece 0 of the file, gap 1, piece 1, gap 2, ...
+    order = []
+    for i in range(len(cut) - 1):
+        order += [(0, c) for c in files[0][cut[i]:cut[i + 1]]]
+        if i + 1 < len(files):
+            order += [(i + 1, c) for c in files[i + 1]]
+    placed = [[] for _ in files]
+    for n, (owner, c) in enumerate(order):
+        f.seek(at(lo + n))
+        f.write(old[c])
+        placed[owner].append(lo + n)
+
+    def fat_entry(c, value):
+        for k in range(fats):
+            f.seek((reserved + k * fatsz) * bps + 4 * c)
+            f.write(struct.pack("<I", value))
+
+    for chain in placed:
+        for a, b in zip(chain, chain[1:] + [0x0FFFFFFF]):
+            fat_entry(a, b)
+
+    # The entries of the root folder whose first cluster moved.
+    def next_cluster(c):
+        f.seek(reserved * bps + 4 * c)
+        return struct.unpack("<I", f.read(4))[0] & 0x0FFFFFFF
+
+    moved = {files[i][0]: placed[i][0] for i in range(len(files)) if files[i][0] != placed[i][0]}
+    c = root
+    while 2 <= c < 0x0FFFFFF8:
+        for off in range(0, size, 32):
+            f.seek(at(c) + off)
+            e = f.read(32)
+            if e[0] in (0, 0xE5) or e[11] == 0x0F:
+                continue
+            first = struct.unpack_from("<H", e, 20)[0] << 16 | struct.unpack_from("<H", e, 26)[0]
+            if first in moved:
+                new = moved.pop(first)
+                f.seek(at(c) + off + 20)
+                f.write(struct.pack("<H", new >> 16))
+                f.seek(at(c) + off + 26)
+                f.write(struct.pack("<H", new & 0xFFFF))
+        c = next_cluster(c)
+    if moved:
+        sys.exit("carvecard.sh: no root entry starts at cluster %s" % sorted(moved))
+PY
+}
+
+image_carvecard()
+{
+    _carvecard_build "$1" 272 1 "$IMAGE_OUTPUT.files" "$IMAGE_OUTPUT.layout"
+    (cd "$IMAGE_OUTPUT.files" && LC_ALL=C sha256sum -- *) >"$IMAGE_OUTPUT.sha256"
+}
