@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes a folder of files of known content for the carving tests and benchmarks.
 
-    carve_content.py OUTDIR [--sets N] [--seed S]
+    carve_content.py OUTDIR [--sets N] [--seed S] [--fill BYTES]
 
 One set is 34 files, named "NN-what.ext" so that their sorted order is the order a recipe
 writes them in: JPEG photos (JFIF and EXIF with a date taken, progressive, with restart
@@ -9,7 +9,8 @@ markers, 160x120 to 2048x1536), PNG, GIF, BMP, two PDFs written here (one with a
 update), DOCX, XLSX, ODT and ZIP archives (zipfile), a SQLite database (sqlite3), a GZIP file,
 a WAV, an MP3 with an ID3v2 tag, an MP4 (ISO boxes), UTF-8 texts and random data (the files
 named "noise-*.bin": no carving can know where they end). With --sets N, N sets are written,
-each under the prefix "sNN-" and with contents of its own.
+each under the prefix "sNN-" and with contents of its own; --fill BYTES adds to each set a file
+"35-noise-fill.bin" of that many random bytes (a fuller card for the benchmarks).
 
 Pictures come from ImageMagick's convert (plasma fractals, seeded) and jpegtran
 (restart markers); everything else is made here from the standard library. The output depends
@@ -271,9 +272,9 @@ def gzip_bytes(name, data):
     return buf.getvalue()
 
 
-def wav(seconds, rate=22050):
-    """A RIFF WAVE of a 440 Hz tone, 16-bit mono."""
-    samples = b"".join(struct.pack("<h", int(12000 * math.sin(2 * math.pi * 440 * i / rate)))
+def wav(seconds, tone, rate=22050):
+    """A RIFF WAVE of a tone (Hz), 16-bit mono."""
+    samples = b"".join(struct.pack("<h", int(12000 * math.sin(2 * math.pi * tone * i / rate)))
                        for i in range(int(seconds * rate)))
     fmt = struct.pack("<HHIIHH", 1, 1, rate, rate * 2, 2, 16)
     body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + \
@@ -340,7 +341,7 @@ def one_set(seed):
         ("19-notes-4.txt", text_lines(rng, 12000, "notes four")),
         ("20-contacts.sqlite", sqlite_db(rng)),
         ("21-log.gz", gzip_bytes("log.txt", text_lines(rng, 30000, "log"))),
-        ("22-tone.wav", wav(1.5)),
+        ("22-tone.wav", wav(1.5, 440 + 10 * (seed % 40))),
         ("23-song.mp3", mp3(rng, 120)),
         ("24-clip.mp4", mp4(rng, 70000)),
         ("25-photo-progressive.jpg", jpeg(s + 25, "900x700", progressive=True)),
@@ -361,11 +362,15 @@ def main():
     ap.add_argument("outdir")
     ap.add_argument("--sets", type=int, default=1)
     ap.add_argument("--seed", type=int, default=30)
+    ap.add_argument("--fill", type=int, default=0)
     args = ap.parse_args()
     os.makedirs(args.outdir, exist_ok=True)
     for k in range(args.sets):
         prefix = f"s{k + 1:02d}-" if args.sets > 1 else ""
-        for name, data in one_set(args.seed + k):
+        files = one_set(args.seed + k)
+        if args.fill > 0:
+            files.append(("35-noise-fill.bin", random.Random(-args.seed - k).randbytes(args.fill)))
+        for name, data in files:
             with open(os.path.join(args.outdir, prefix + name), "wb") as f:
                 f.write(data)
     return 0

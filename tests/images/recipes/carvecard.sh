@@ -15,20 +15,30 @@
 # (mshowfat's format). The files named *noise*.bin are random data: no carving can tell where
 # they end.
 
-# _carvecard_build IMAGE SIZE_MIB SETS ORIGINALS LAYOUT: the card of SIZE_MIB with SETS sets of
-# carve_content.py's files (prefixed sNN- when more than one), the originals kept in ORIGINALS,
-# each file's clusters before the format written to LAYOUT. Every set's two JPEGs are
-# fragmented as described above.
+# _carvecard_build IMAGE SIZE_MIB SETS ORIGINALS LAYOUT [FILL]: the card of SIZE_MIB with SETS
+# sets of carve_content.py's files (prefixed sNN- when more than one; FILL random bytes more in
+# each set), the originals kept in ORIGINALS, each file's clusters before the format written to
+# LAYOUT. Every set's two JPEGs are fragmented as described above.
 _carvecard_build()
 {
-    local img=$1 mib=$2 sets=$3 orig=$4 layout=$5 here prefix k name
+    local img=$1 mib=$2 sets=$3 orig=$4 layout=$5 fill=${6:-0} here prefix k name
     here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
     rm -rf "$orig"
-    python3 "$here/carve_content.py" "$orig" --sets "$sets"
+    python3 "$here/carve_content.py" "$orig" --sets "$sets" --fill "$fill"
     rm -f "$img"
     mkfs.fat -C --invariant -F 32 -s 8 -n CARVECARD "$img" $((mib << 10)) >/dev/null
     local -a names
     mapfile -t names < <(cd "$orig" && LC_ALL=C ls)
+    if ((${#names[@]} > 40)); then
+        # More entries than one cluster of the root holds: its further clusters are taken first
+        # (empty files of the same names, then deleted: mtools reuses their slots), so that
+        # none lies between the pieces of a file to be fragmented.
+        local empty
+        empty=$(mktemp -d)
+        (cd "$empty" && touch -- "${names[@]}" && mcopy -i "$img" "${names[@]}" ::/)
+        rm -rf "$empty"
+        mdel -i "$img" "${names[@]/#/::/}"
+    fi
     (cd "$orig" && TZ=UTC mcopy -i "$img" "${names[@]}" ::/)
     for ((k = 1; k <= sets; k++)); do
         prefix=
