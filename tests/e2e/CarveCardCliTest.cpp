@@ -127,8 +127,9 @@ TEST(CarveCardCli, CardHoldsTwoFragmentedPhotosAndNoEntry)
     ASSERT_EQ(RunCommand("fls -r -p '" + image + "'", &listing), 0);
     CliResult plain = RunCli({"scan", "--json", "C:=" + image});
     ASSERT_EQ(plain.status, 0) << plain.err;
-    for (const auto& [name, count] : pieces)
+    for (const auto& entry : pieces)
     {
+        const std::string& name = entry.first;
         const std::string stem = name.substr(0, name.find('.'));
         EXPECT_EQ(listing.find(stem), std::string::npos) << name << "\n" << listing;
         EXPECT_EQ(plain.out.find(stem), std::string::npos) << name << "\n" << plain.out;
