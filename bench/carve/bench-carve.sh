@@ -85,8 +85,13 @@ for root, _, names in os.walk(folder):
         else:
             false += 1
             false_claimed += os.path.realpath(path) in claimed
-missed = sorted(originals[d] for d in wanted - found)
-shown = ", ".join(missed) if len(missed) <= 12 else f"{len(missed)} files"
+# The originals missed, those of a larger card's sets counted by their name in the set.
+missed = {}
+for d in wanted - found:
+    name = originals[d]
+    name = name[4:] if name[0] == "s" and name[3] == "-" else name
+    missed[name] = missed.get(name, 0) + 1
+shown = ", ".join(n if k == 1 else f"{n} ×{k}" for n, k in sorted(missed.items()))
 print(f"| {len(found & wanted)} of {len(wanted)} | {files} | {false} | "
       f"{false_claimed if len(sys.argv) > 4 else '-'} | {shown or '-'} |")
 PY
