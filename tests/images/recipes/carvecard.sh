@@ -74,7 +74,7 @@ _carvecard_check()
 
 # _carvecard_fragment IMAGE FILE SPLITS GAP...: FILE and the GAP files lie one after the other
 # on the volume (FILE first); FILE is cut where SPLITS say (comma-separated shares of its
-# clusters) and a GAP file put between each piece and the next.
+# clusters) and a GAP file put between each piece and the next (tests/images/fat_fragment.py).
 _carvecard_fragment()
 {
     local img=$1 file=$2 splits=$3 name
@@ -83,87 +83,8 @@ _carvecard_fragment()
     for name in "$file" "$@"; do
         runs+=("$(mshowfat -i "$img" "::/$name" | sed 's/^[^<]*//')")
     done
-    python3 - "$img" "$splits" "${runs[@]}" <<'PY'
-import re, struct, sys
-
-path, splits, runs = sys.argv[1], sys.argv[2], sys.argv[3:]
-
-
-def clusters(text):
-    out = []
-    for a, b in re.findall(r"<(\d+)(?:-(\d+))?>", text):
-        out += range(int(a), int(b or a) + 1)
-    return out
-
-
-files = [clusters(r) for r in runs]
-whole = [c for f in files for c in f]
-lo = whole[0]
-if whole != list(range(lo, lo + len(whole))):
-    sys.exit("carvecard.sh: the file and its gaps are not one stretch: %s" % runs)
-cut = [0] + [int(len(files[0]) * float(s)) for s in splits.split(",")] + [len(files[0])]
-if len(cut) - 1 != len(files):
-    sys.exit("carvecard.sh: %d pieces need %d gap files" % (len(cut) - 1, len(cut) - 2))
-with open(path, "r+b") as f:
-    boot = f.read(512)
-    bps, spc, reserved, fats = struct.unpack_from("<HBHB", boot, 11)
-    fatsz, root = struct.unpack_from("<II", boot, 36), struct.unpack_from("<I", boot, 44)[0]
-    fatsz = fatsz[0]
-    size = bps * spc
-    data = (reserved + fats * fatsz) * bps
-
-    def at(c):
-        return data + (c - 2) * size
-
-    old = {}
-    for c in whole:
-        f.seek(at(c))
-        old[c] = f.read(size)
-    # The new order: piece 0 of the file, gap 1, piece 1, gap 2, ...
-    order = []
-    for i in range(len(cut) - 1):
-        order += [(0, c) for c in files[0][cut[i]:cut[i + 1]]]
-        if i + 1 < len(files):
-            order += [(i + 1, c) for c in files[i + 1]]
-    placed = [[] for _ in files]
-    for n, (owner, c) in enumerate(order):
-        f.seek(at(lo + n))
-        f.write(old[c])
-        placed[owner].append(lo + n)
-
-    def fat_entry(c, value):
-        for k in range(fats):
-            f.seek((reserved + k * fatsz) * bps + 4 * c)
-            f.write(struct.pack("<I", value))
-
-    for chain in placed:
-        for a, b in zip(chain, chain[1:] + [0x0FFFFFFF]):
-            fat_entry(a, b)
-
-    # The entries of the root folder whose first cluster moved.
-    def next_cluster(c):
-        f.seek(reserved * bps + 4 * c)
-        return struct.unpack("<I", f.read(4))[0] & 0x0FFFFFFF
-
-    moved = {files[i][0]: placed[i][0] for i in range(len(files)) if files[i][0] != placed[i][0]}
-    c = root
-    while 2 <= c < 0x0FFFFFF8:
-        for off in range(0, size, 32):
-            f.seek(at(c) + off)
-            e = f.read(32)
-            if e[0] in (0, 0xE5) or e[11] == 0x0F:
-                continue
-            first = struct.unpack_from("<H", e, 20)[0] << 16 | struct.unpack_from("<H", e, 26)[0]
-            if first in moved:
-                new = moved.pop(first)
-                f.seek(at(c) + off + 20)
-                f.write(struct.pack("<H", new >> 16))
-                f.seek(at(c) + off + 26)
-                f.write(struct.pack("<H", new & 0xFFFF))
-        c = next_cluster(c)
-    if moved:
-        sys.exit("carvecard.sh: no root entry starts at cluster %s" % sorted(moved))
-PY
+    python3 "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/fat_fragment.py" "$img" "$splits" \
+        "${runs[@]}"
 }
 
 image_carvecard()
