@@ -4,7 +4,8 @@
 # contents are left): the card of the tests (tests/images/recipes/carvecard.sh: 272 MiB, 34
 # files, two JPEGs fragmented) and a larger one built by the same recipe (default 2 GiB: 12 sets
 # of the same kinds of files with contents of their own, 420 files, each set's two JPEGs
-# fragmented, about 80 % of the card filled).
+# fragmented, about 80 % of the card filled; the format clears only the first cluster of its
+# root folder, the entries in the further ones stay).
 #
 #   bench/carve/bench-carve.sh   (WORK as for the other scripts; BENCH_CARVE_MIB and
 #                                 BENCH_CARVE_SETS: the larger card's size and sets;
