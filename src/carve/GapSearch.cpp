@@ -260,7 +260,7 @@ u64 Validate(Search& search, const Runs& runs, u64 kept, const Continuation& nex
 }
 
 // One more gap in current's layout where its validation broke: the junction at the cluster
-// holding the break (or, when nothing continues there, a cluster or two before it, as a
+// holding the break (or, when no continuation holds there, a cluster or two before it, as a
 // validator may notice a break late), the best continuations validated in full.
 Tried BridgeGap(Search& search, const Tried& current)
 {
@@ -289,7 +289,10 @@ Tried BridgeGap(Search& search, const Tried& current)
             if (best.check.verdict == FindContent::kValid)
                 return best;
         }
-        if (!found.empty())
+        // A continuation that held over the whole screening ends the search for the junction.
+        if (std::any_of(found.begin(), found.end(),
+                        [&search](const Continuation& next)
+                        { return next.progress >= (kScreenClusters - 1) * search.ClusterBytes(); }))
             break;
     }
     return best;
