@@ -6,7 +6,7 @@
 
 namespace
 {
-constexpr u64 kMiB = 1024 * 1024;
+constexpr u64 kMiB = u64{1024} * 1024;
 constexpr u64 kGiB = 1024 * kMiB;
 
 // Bytes below 0x20 that text holds: tab, line feed, form feed, carriage return.
