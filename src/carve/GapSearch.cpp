@@ -166,6 +166,22 @@ public:
         return 0;
     }
 
+    // The bytes of the layout up to held that come before the next cluster where a header
+    // begins (a type no validator knows ends where the next file begins).
+    u64 BeforeNextHeader(const Runs& runs, u64 held)
+    {
+        const u64 clusters = (held + m_cb - 1) / m_cb;
+        m_scratch.resize(static_cast<std::size_t>(m_cb));
+        for (u64 index = 1; index < clusters; ++index)
+        {
+            const std::size_t got = m_space.ReadClusters(ClusterAt(runs, index), 1, m_scratch);
+            if (MatchHeader(std::span<const u8>(m_scratch).first(
+                    std::min(got, m_scratch.size()))) != CarveType::kNone)
+                return index * m_cb;
+        }
+        return held;
+    }
+
     [[nodiscard]] const GapLimits& Limits() const { return m_limits; }
     [[nodiscard]] u64 EndCluster() const { return m_space.EndCluster(); }
 
@@ -305,6 +321,8 @@ CarveLayout Finish(Search& search, const Tried& best, u64 knownSize)
     u64 size = held;
     if (knownSize != 0)
         size = held; // the metadata's size, as far as the clusters hold it
+    else if (best.check.verdict == FindContent::kNone)
+        size = search.TrimZeros(best.runs, search.BeforeNextHeader(best.runs, held));
     else if (best.check.verdict != FindContent::kValid)
         size = std::min(best.check.validBytes, held);
     else if (best.check.end != 0)
@@ -336,8 +354,9 @@ CarveLayout LayOutWith(const ContentValidator& validate, u64 first, ICarveSpace&
     Tried best;
     search.Extend(best.runs, first, search.MaxClusters());
     best.check = search.Check(best.runs);
-    for (u32 gaps = 0;
-         gaps < limits.maxGaps && best.check.verdict != FindContent::kValid && !search.Exhausted();
+    // With no validator for the type there is nothing to search gaps by.
+    for (u32 gaps = 0; gaps < limits.maxGaps && best.check.verdict == FindContent::kDamaged &&
+                       !search.Exhausted();
          ++gaps)
     {
         Tried next = BridgeGap(search, best);

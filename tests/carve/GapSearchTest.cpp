@@ -282,7 +282,8 @@ TEST(GapSearchTest, TriesAreBoundedAndDeterministic)
 }
 
 // A format whose structure gives no end: the layout runs to the cap or the first cluster not
-// free, without the zeros it ends with; a first cluster that is not free gives nothing.
+// free, without the zeros it ends with; a first cluster that is not free gives nothing; a type
+// no validator knows stops at the next header.
 TEST(GapSearchTest, NoEndTypesStopAtZerosCapAndAllocation)
 {
     const ContentValidator whole = [](IContentSource& s)
@@ -303,6 +304,19 @@ TEST(GapSearchTest, NoEndTypesStopAtZerosCapAndAllocation)
     EXPECT_EQ(stopped.size, 6 * kCb);
     ExpectRuns(stopped, Span(kFirst + 4, 6));
     EXPECT_TRUE(LayOutWith(whole, kFirst + 10, space).runs.empty());
+    // No validator for the type: up to the next cluster where a header begins, no gap search.
+    std::memcpy(space.Cluster(kFirst + 7), "GIF89a", 6);
+    u32 calls = 0;
+    const ContentValidator none = [&calls](IContentSource&)
+    {
+        ++calls;
+        return ContentCheck{};
+    };
+    const CarveLayout unchecked = LayOutWith(none, kFirst + 4, space);
+    EXPECT_EQ(calls, 1u);
+    EXPECT_EQ(unchecked.check.verdict, FindContent::kNone);
+    EXPECT_EQ(unchecked.size, 3 * kCb);
+    ExpectRuns(unchecked, Span(kFirst + 4, 3));
     EXPECT_TRUE(LayOutWith(whole, kFirst + 20, space).runs.empty());
     EXPECT_TRUE(LayOutWith(whole, 0, space).runs.empty());
 }
