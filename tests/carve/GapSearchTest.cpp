@@ -227,6 +227,41 @@ TEST(GapSearchTest, BreakWithoutContinuationKeepsTheValidPrefix)
     ExpectRuns(layout, Span(kFirst, 5));
 }
 
+// The limits hold: no gap wider than maxGap is bridged, no more gaps than maxGaps; what lies
+// past them is left and the file is damaged where its last piece ends.
+TEST(GapSearchTest, GapLimitsHold)
+{
+    // Three pieces of 4 clusters, the second 300 clusters on, the third 3 after it; a piece
+    // of 4 more after a gap of 2 when three gaps are allowed.
+    const std::vector<u64> file = Join(
+        {Span(kFirst, 4), Span(kFirst + 304, 4), Span(kFirst + 311, 4), Span(kFirst + 317, 4)});
+    const struct
+    {
+        u64 maxGap;
+        u32 maxGaps;
+        FindContent verdict;
+        u64 pieces; // of the file, that the layout holds
+    } cases[] = {
+        {2048, 3, FindContent::kValid, 4},   {299, 3, FindContent::kDamaged, 1},
+        {300, 3, FindContent::kValid, 4},    {2048, 2, FindContent::kDamaged, 3},
+        {2048, 1, FindContent::kDamaged, 2}, {2048, 0, FindContent::kDamaged, 1},
+    };
+    FakeSpace space(340);
+    PutFile(space, 1, file);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.maxGap << " " << c.maxGaps);
+        GapLimits limits;
+        limits.maxGap = c.maxGap;
+        limits.maxGaps = c.maxGaps;
+        const CarveLayout layout = LayOutWith(kToy, kFirst, space, limits);
+        EXPECT_EQ(layout.check.verdict, c.verdict);
+        const std::vector<u64> kept(file.begin(), file.begin() + 4 * c.pieces);
+        EXPECT_EQ(layout.size, kept.size() * kCb);
+        ExpectRuns(layout, kept);
+    }
+}
+
 // A size from metadata: the source the validator sees holds exactly those bytes, and the
 // layout covers them, across a live file's clusters too.
 TEST(GapSearchTest, KnownSizeBoundsTheLayout)
