@@ -15,6 +15,12 @@ constexpr u64 kBackoff = 2;            // clusters before the break the junction
 
 using Runs = std::vector<CarveRun>;
 
+// Clusters of cb bytes that hold bytes (without overflow for any bytes).
+constexpr u64 CeilDiv(u64 bytes, u64 cb)
+{
+    return bytes / cb + (bytes % cb != 0 ? 1 : 0);
+}
+
 u64 ClusterCount(const Runs& runs)
 {
     u64 count = 0;
@@ -89,7 +95,7 @@ public:
     Search(const ContentValidator& validate, ICarveSpace& space, const GapLimits& limits,
            u64 limitBytes)
         : m_validate(validate), m_space(space), m_limits(limits), m_cb(space.ClusterBytes()),
-          m_limitBytes(limitBytes), m_maxClusters((limitBytes + m_cb - 1) / m_cb)
+          m_limitBytes(limitBytes), m_maxClusters(CeilDiv(limitBytes, m_cb))
     {
     }
 
@@ -154,7 +160,7 @@ public:
     u64 TrimZeros(const Runs& runs, u64 held)
     {
         m_scratch.resize(static_cast<std::size_t>(m_cb));
-        for (u64 index = (held + m_cb - 1) / m_cb; index-- > 0;)
+        for (u64 index = CeilDiv(held, m_cb); index-- > 0;)
         {
             const std::size_t got = m_space.ReadClusters(ClusterAt(runs, index), 1, m_scratch);
             const std::size_t bytes = std::min<std::size_t>(
@@ -170,7 +176,7 @@ public:
     // begins (a type no validator knows ends where the next file begins).
     u64 BeforeNextHeader(const Runs& runs, u64 held)
     {
-        const u64 clusters = (held + m_cb - 1) / m_cb;
+        const u64 clusters = CeilDiv(held, m_cb);
         m_scratch.resize(static_cast<std::size_t>(m_cb));
         for (u64 index = 1; index < clusters; ++index)
         {
@@ -330,7 +336,7 @@ CarveLayout Finish(Search& search, const Tried& best, u64 knownSize)
     else
         size = search.TrimZeros(best.runs, held); // no end in the structure: up to the zeros
     CarveLayout out;
-    out.runs = Prefix(best.runs, (size + cb - 1) / cb);
+    out.runs = Prefix(best.runs, CeilDiv(size, cb));
     out.size = size;
     out.check = best.check;
     return out;

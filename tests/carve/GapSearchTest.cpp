@@ -356,6 +356,36 @@ TEST(GapSearchTest, NoEndTypesStopAtZerosCapAndAllocation)
     EXPECT_TRUE(LayOutWith(whole, 0, space).runs.empty());
 }
 
+// A volume whose cluster numbers reach the top of the range (a hostile geometry): the bounds
+// of the layout are worked out without overflow.
+TEST(GapSearchTest, HugeVolumeBoundsDoNotOverflow)
+{
+    class HugeSpace final : public ICarveSpace
+    {
+    public:
+        [[nodiscard]] u64 ClusterBytes() const override { return 4096; }
+        [[nodiscard]] u64 FirstCluster() const override { return 2; }
+        [[nodiscard]] u64 EndCluster() const override { return ~u64{0}; }
+        [[nodiscard]] bool Free(u64 cluster) const override { return cluster < 6; }
+        [[nodiscard]] std::size_t ReadClusters(u64, u64 count, std::span<u8> out) override
+        {
+            const std::size_t n = std::min<std::size_t>(out.size(), count * 4096);
+            std::memset(out.data(), 'a', n);
+            return n;
+        }
+    } space;
+    const ContentValidator damaged = [](IContentSource& s)
+    {
+        ContentCheck check;
+        check.verdict = FindContent::kDamaged;
+        check.validBytes = s.Size() / 2;
+        return check;
+    };
+    const CarveLayout layout = LayOutWith(damaged, 2, space);
+    EXPECT_EQ(layout.size, 2 * 4096u);
+    ExpectRuns(layout, Span(2, 2));
+}
+
 // The layout source reads across runs at any offset and length, never past its size.
 TEST(GapSearchTest, LayoutSourceReadsAcrossRuns)
 {
