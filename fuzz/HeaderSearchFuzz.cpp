@@ -12,7 +12,7 @@
 
 namespace
 {
-constexpr std::size_t kMaxInput = 64 * 1024;
+constexpr std::size_t kMaxInput = std::size_t{64} * 1024;
 constexpr u64 kCluster = 512;
 
 // The input's bytes as clusters 2 onward; a cluster whose first byte is 0xEE is not free.

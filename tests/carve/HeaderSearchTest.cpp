@@ -64,7 +64,7 @@ TEST(HeaderSearchTest, MatchHeaderTellsEachTypeAndRefusesNearMisses)
         {"\xFF\xD8\xFF\xE1", T::kJpeg},
         {"\xFF\xD8\xFF\xDB", T::kJpeg},
         {"\xFF\xD8\xFF\xFF", T::kNone},
-        {"\xFF\xD8\xFF\x00", T::kNone},
+        {std::string("\xFF\xD8\xFF\x00", 4), T::kNone},
         {std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16), T::kPng},
         {std::string("\x89PNG\r\n\x1A\n\0\0\0\x0EIHDR", 16), T::kNone},
         {"GIF87a", T::kGif},
@@ -128,8 +128,8 @@ TEST(HeaderSearchTest, MatchHeaderTellsEachTypeAndRefusesNearMisses)
         EXPECT_EQ(MatchHeader(Bytes(c.head)), c.type);
         // A head cut short (the volume's last bytes) is judged on what it has, never read past.
         const std::vector<u8> cut(c.head.begin(), c.head.begin() + c.head.size() / 2);
-        const CarveType short_ = MatchHeader(cut);
-        EXPECT_TRUE(short_ == CarveType::kNone || CarveFamily(short_) == CarveFamily(c.type));
+        const CarveType cutType = MatchHeader(cut);
+        EXPECT_TRUE(cutType == CarveType::kNone || CarveFamily(cutType) == CarveFamily(c.type));
     }
     EXPECT_EQ(MatchHeader({}), CarveType::kNone);
 }
