@@ -13,6 +13,7 @@ namespace
 {
 constexpr std::size_t kVolumeBytes = 64u << 20;
 constexpr std::size_t kBlockBytes = 1u << 20;
+constexpr u8 kJpegStart[4] = {0xFF, 0xD8, 0xFF, 0xE1};
 
 // A volume whose clusters are, in turn, random (compressed data: photos, archives), text,
 // zeros, and now and then a header.
@@ -35,7 +36,7 @@ const std::vector<u8>& Volume(std::size_t cluster)
             for (std::size_t i = 0; i < cluster; ++i)
                 p[i] = static_cast<u8>(line[i % std::strlen(line)]);
         if (n % 97 == 0)
-            std::memcpy(p, "\xFF\xD8\xFF\xE1", 4);
+            std::memcpy(p, kJpegStart, sizeof kJpegStart);
     }
     madeFor = cluster;
     return volume;
