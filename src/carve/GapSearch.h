@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -66,10 +67,22 @@ private:
     u64 m_size;
 };
 
+// A validator of one format: what ValidateContent says of a source for one type.
+using ContentValidator = std::function<ContentCheck(IContentSource&)>;
+
 // Lays out the file of type whose first cluster is first. knownSize 0: the size is the
 // structure's end, or (a type whose structure gives none) where the free clusters or the
 // type's cap stop it; otherwise the file has exactly knownSize bytes (a find whose metadata
 // gave its size). The layout that validates is kept; when none does, the one that validated
-// furthest, its check damaged.
+// furthest, its check damaged and its size the bytes validated (with knownSize: the bytes its
+// clusters hold, at most knownSize). A first cluster that is not free gives an empty layout.
 [[nodiscard]] CarveLayout LayOutCarved(CarveType type, u64 first, ICarveSpace& space,
                                        const GapLimits& limits = {}, u64 knownSize = 0);
+
+// LayOutCarved over any validator: validate judges each layout tried; cap bounds a file whose
+// structure gives no end (0: only the volume and the free clusters bound it). A run of pieces
+// and gaps that repeat (files written side by side, a cluster or a few at a time) counts as
+// one gap.
+[[nodiscard]] CarveLayout LayOutWith(const ContentValidator& validate, u64 first,
+                                     ICarveSpace& space, const GapLimits& limits = {},
+                                     u64 knownSize = 0, u64 cap = 0);

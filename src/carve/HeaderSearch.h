@@ -49,7 +49,8 @@ public:
 
     // Bytes of the reader from offset on, in volume order (each call continues the last, or
     // starts anywhere after it). Looks at every cluster that begins inside bytes and ends
-    // inside it.
+    // inside it; a cluster that runs past bytes is matched for a header when its first
+    // kHeaderBytes lie inside (it cannot join a text run). Notes nothing twice.
     void Scan(u64 offset, std::span<const u8> bytes);
 
     [[nodiscard]] const std::vector<CarveCandidate>& Candidates() const { return m_candidates; }
