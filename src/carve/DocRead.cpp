@@ -1,13 +1,14 @@
 #include "carve/DocRead.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include <zlib.h>
 
 namespace
 {
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 // The inflated bytes one validation may produce: a floor for small files, then a ratio to the
 // bytes it reads well past what documents and archives compress to.
 constexpr u64 kInflateFloor = u64{1} << 30;
@@ -76,8 +77,9 @@ InflateOutcome InflateRange(IContentSource& source, u64 offset, u64 maxIn, u64 m
         return out;
     const u64 size = source.Size();
     maxIn = offset > size ? 0 : std::min(maxIn, size - offset);
-    std::vector<u8> in(kChunk);
-    std::vector<u8> buf(kChunk);
+    // Left uninitialised: a file of many small members or entries inflates each on its own.
+    const auto in = std::make_unique_for_overwrite<u8[]>(kChunk);
+    const auto buf = std::make_unique_for_overwrite<u8[]>(kChunk);
     uLong crc = crc32(0L, Z_NULL, 0);
     u64 fed = 0;
     // Each pass either takes input or gives output (or stops): bounded by maxIn + maxOut.
@@ -86,18 +88,24 @@ InflateOutcome InflateRange(IContentSource& source, u64 offset, u64 maxIn, u64 m
         if (zs.z.avail_in == 0 && fed < maxIn)
         {
             const std::size_t want = static_cast<std::size_t>(std::min<u64>(maxIn - fed, kChunk));
-            const std::size_t got = source.Read(offset + fed, std::span<u8>(in.data(), want));
+            if (want > budget->left)
+            {
+                budget->exhausted = true;
+                return out;
+            }
+            const std::size_t got = source.Read(offset + fed, std::span<u8>(in.get(), want));
             if (got == 0)
                 return out;
-            zs.z.next_in = in.data();
+            budget->left -= got; // input counts too: entries may share their bytes
+            zs.z.next_in = in.get();
             zs.z.avail_in = static_cast<uInt>(got);
             fed += got;
         }
-        zs.z.next_out = buf.data();
-        zs.z.avail_out = static_cast<uInt>(buf.size());
+        zs.z.next_out = buf.get();
+        zs.z.avail_out = static_cast<uInt>(kChunk);
         const uInt inBefore = zs.z.avail_in;
         const int rc = inflate(&zs.z, Z_NO_FLUSH);
-        const std::size_t made = buf.size() - zs.z.avail_out;
+        const std::size_t made = kChunk - zs.z.avail_out;
         if (made > maxOut - out.produced || made > budget->left)
         {
             budget->exhausted = made > budget->left;
@@ -105,9 +113,9 @@ InflateOutcome InflateRange(IContentSource& source, u64 offset, u64 maxIn, u64 m
         }
         budget->left -= made;
         out.produced += made;
-        crc = crc32(crc, buf.data(), static_cast<uInt>(made));
+        crc = crc32(crc, buf.get(), static_cast<uInt>(made));
         if (keep != nullptr && keep->size() < keepMax)
-            keep->append(reinterpret_cast<const char*>(buf.data()),
+            keep->append(reinterpret_cast<const char*>(buf.get()),
                          std::min(made, keepMax - keep->size()));
         if (rc == Z_STREAM_END)
         {

@@ -2,6 +2,7 @@
 // sections list where they say, each object's body whole, and the /Prev chain of earlier
 // revisions.
 #include <algorithm>
+#include <deque>
 #include <vector>
 
 #include "carve/ContentCheck.h"
@@ -9,7 +10,7 @@
 
 namespace
 {
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 constexpr std::size_t kMaxEofs = 4096;       // the last %%EOF markers kept
 constexpr std::size_t kMaxSections = 1024;   // revisions followed along /Prev
 constexpr u64 kMaxEntries = u64{1} << 22;    // cross-reference entries checked at most
@@ -34,19 +35,28 @@ void Bad(Pdf& pdf, u64 at)
     pdf.badAt = std::min(pdf.badAt, at);
 }
 
-// Offsets of the "%%EOF" markers within Size(), the last kMaxEofs of them.
-std::vector<u64> FindEofs(IContentSource& src)
+// Offsets of the "%%EOF" markers within Size(), the last kMaxEofs of them, in one pass.
+std::deque<u64> FindEofs(IContentSource& src)
 {
-    std::vector<u64> eofs;
-    for (u64 p = 0; p < src.Size();)
+    std::deque<u64> eofs;
+    const u64 size = src.Size();
+    // Chunks overlap by four bytes, so that a marker across two is seen once.
+    for (u64 p = 0; p < size;)
     {
-        const u64 hit = PdfFind(src, p, src.Size(), "%%EOF");
-        if (hit == kPdfNone)
+        const std::string buf =
+            PdfBytesAt(src, p, static_cast<std::size_t>(std::min<u64>(kChunk, size - p)));
+        for (std::size_t hit = buf.find("%%EOF"); hit != std::string::npos;
+             hit = buf.find("%%EOF", hit + 5))
+        {
+            if (!eofs.empty() && eofs.back() >= p + hit)
+                continue;
+            if (eofs.size() == kMaxEofs)
+                eofs.pop_front();
+            eofs.push_back(p + hit);
+        }
+        if (buf.size() <= 4 || p + buf.size() >= size)
             break;
-        if (eofs.size() == kMaxEofs)
-            eofs.erase(eofs.begin());
-        eofs.push_back(hit);
-        p = hit + 5;
+        p += buf.size() - 4;
     }
     return eofs;
 }
@@ -250,7 +260,7 @@ ContentCheck CheckPdf(IContentSource& source)
         return check;
     Pdf pdf{source, source.Size(), MakeInflateBudget(source.Size()), {}, {}, {}, kPdfNone, 0,
             false,  false};
-    const std::vector<u64> eofs = FindEofs(source);
+    const std::deque<u64> eofs = FindEofs(source);
     for (auto it = eofs.rbegin(); it != eofs.rend(); ++it)
     {
         const u64 start = StartXref(source, *it);

@@ -5,7 +5,7 @@
 
 namespace
 {
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 constexpr std::size_t kDictWindow = 4096; // an object's dictionary is read this far
 } // namespace
 

@@ -2,6 +2,7 @@
 // from the schema's root pages.
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <vector>
 
 #include "carve/ContentCheck.h"
@@ -10,7 +11,7 @@
 namespace
 {
 // Database header.
-constexpr char kMagic[] = "SQLite format 3";
+constexpr char kMagic[] = "SQLite format 3"; // with its NUL: the header's first 16 bytes
 constexpr std::size_t kHeaderSize = 100;
 constexpr std::size_t kHdrPageSize = 16;     // big-endian u16, 1 = 65536
 constexpr std::size_t kHdrWriteVersion = 18; // 1 legacy, 2 WAL
@@ -183,8 +184,7 @@ ContentCheck CheckSqlite(IContentSource& source)
     check.type = CarveType::kSqlite;
     check.verdict = FindContent::kDamaged;
     std::array<u8, kHeaderSize> h{};
-    if (!ReadExact(source, 0, h) ||
-        std::string_view(reinterpret_cast<char*>(h.data()), 16) != std::string_view(kMagic, 16))
+    if (!ReadExact(source, 0, h) || std::memcmp(h.data(), kMagic, sizeof kMagic) != 0)
         return check;
     const u64 pageSize = LoadBe16(&h[kHdrPageSize]) == 1 ? 65536 : LoadBe16(&h[kHdrPageSize]);
     if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0 || h[kHdrWriteVersion] < 1 ||

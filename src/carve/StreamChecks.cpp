@@ -2,6 +2,7 @@
 // start header and UTF-8 text.
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <vector>
 
 #include <zlib.h>
@@ -12,20 +13,23 @@
 
 namespace
 {
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 
 // Reads a source forward a chunk at a time.
 class ForwardReader
 {
 public:
-    explicit ForwardReader(IContentSource& src) : m_src(src), m_buf(kChunk) {}
+    explicit ForwardReader(IContentSource& src)
+        : m_src(src), m_buf(std::make_unique_for_overwrite<u8[]>(kChunk))
+    {
+    }
     // The byte at pos, or -1 past what can be read.
     int At(u64 pos)
     {
         if (pos < m_base || pos >= m_base + m_len)
         {
             m_base = pos;
-            m_len = pos < m_src.Size() ? m_src.Read(pos, m_buf) : 0;
+            m_len = pos < m_src.Size() ? m_src.Read(pos, std::span<u8>(m_buf.get(), kChunk)) : 0;
             if (m_len == 0)
                 return -1;
         }
@@ -34,7 +38,7 @@ public:
 
 private:
     IContentSource& m_src;
-    std::vector<u8> m_buf;
+    std::unique_ptr<u8[]> m_buf;
     u64 m_base = 0;
     std::size_t m_len = 0;
 };

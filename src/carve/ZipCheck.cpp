@@ -11,7 +11,7 @@
 
 namespace
 {
-constexpr std::size_t kMaxKeep = 256 * 1024; // the most of a title-holding entry kept
+constexpr std::size_t kMaxKeep = std::size_t{256} * 1024; // the most of a title-holding entry kept
 
 // Fills the ZIP64 extra field's values for the fields the fixed header left at 0xFFFFFFFF.
 void ApplyZip64(std::span<const u8> extra, u64* usize, u64* csize, u64* offset)
@@ -60,6 +60,12 @@ ZipData CheckData(Walk& w, const ZipEntry& e, u64 dataOff, std::string* keep)
         return ZipData::kUnverifiable;
     if (e.method == kMethodStored)
     {
+        if (e.csize > w.budget.left)
+        {
+            w.budget.exhausted = true; // entries may share their bytes: reads are budgeted too
+            return ZipData::kUnverifiable;
+        }
+        w.budget.left -= e.csize;
         u32 crc = 0;
         if (e.csize != e.usize || !Crc32Range(w.src, dataOff, e.csize, &crc) || crc != e.crc)
             return ZipData::kBad;
