@@ -6,6 +6,7 @@
 
 #include "carve/ContentCheck.h"
 #include "carve/DocRead.h"
+#include "carve/Ole2Title.h"
 #include "platform/ByteOrder.h"
 
 namespace
@@ -36,14 +37,22 @@ constexpr std::size_t kDirType = 0x42;    // 0 unused, 1 storage, 2 stream, 5 ro
 constexpr std::size_t kDirStart = 0x74;
 constexpr std::size_t kDirSize = 0x78;
 constexpr u64 kMaxDirEntries = u64{1} << 20;
+constexpr std::size_t kMiniSector = 64;     // 1 << mini sector shift
+constexpr u64 kMaxSummary = u64{64} * 1024; // of the summary stream read for its title
 
 struct Ole
 {
+    Ole(IContentSource& source, u64 sourceSize) : src(source), size(sourceSize) {}
     IContentSource& src;
     u64 size;
     u32 shift = 9;
     std::vector<u32> fat;
-    std::vector<u8> seen; // sectors some chain already took
+    std::vector<u8> seen;            // sectors some chain already took
+    std::vector<u32> miniStream;     // the root's chain: the sectors of the mini stream
+    std::vector<u32> miniFatSectors; // the mini FAT's chain
+    std::vector<u32> summarySectors; // "\005SummaryInformation" when a regular stream
+    u32 summaryStart = kEndOfChain;  // its first mini sector when it lives in the mini stream
+    u64 summarySize = 0;
 };
 
 u64 SectorOffset(const Ole& ole, u64 sector)
@@ -116,8 +125,8 @@ bool FollowChain(Ole& ole, u32 start, u64 minSectors, std::vector<u32>* out)
     return n >= minSectors;
 }
 
-// The stream names that tell the document's kind.
-CarveType KindOfName(const u8* entry)
+// A directory entry's name, its characters past ASCII as '?'.
+std::string EntryName(const u8* entry)
 {
     const u16 nameLen = LoadLe16(entry + kDirNameLen);
     std::string name;
@@ -128,6 +137,12 @@ CarveType KindOfName(const u8* entry)
             break;
         name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     }
+    return name;
+}
+
+// The stream names that tell the document's kind.
+CarveType KindOfName(const std::string& name)
+{
     if (name == "WordDocument")
         return CarveType::kDoc;
     if (name == "Workbook" || name == "Book")
@@ -156,15 +171,72 @@ bool CheckDirectory(Ole& ole, const std::vector<u32>& dirSectors, u32 cutoff, Ca
                 return false;
             const u64 size = ole.shift == 9 ? LoadLe32(d + kDirSize) : LoadLe64(d + kDirSize);
             const u32 start = LoadLe32(d + kDirStart);
-            if (type == 2 && *kind == CarveType::kNone)
-                *kind = KindOfName(d);
+            const std::string name = type == 2 ? EntryName(d) : std::string();
+            if (*kind == CarveType::kNone)
+                *kind = KindOfName(name);
+            const bool summary = name == "\005SummaryInformation" && ole.summarySize == 0;
+            std::vector<u32>* keep = type == 5 ? &ole.miniStream
+                                     : summary ? &ole.summarySectors
+                                               : nullptr;
             // The root's chain is the mini stream; small streams live in it.
             if ((type == 5 || size >= cutoff) && size != 0 &&
-                !FollowChain(ole, start, (size + (u64{1} << ole.shift) - 1) >> ole.shift, nullptr))
+                !FollowChain(ole, start, (size + (u64{1} << ole.shift) - 1) >> ole.shift, keep))
                 return false;
+            if (summary)
+            {
+                ole.summarySize = size;
+                ole.summaryStart = size < cutoff ? start : kEndOfChain;
+            }
         }
     }
     return true;
+}
+// The bytes of the mini stream's chain from mini sector start, at most max of them.
+std::vector<u8> ReadMini(const Ole& ole, u32 start, u64 max)
+{
+    std::vector<u32> miniFat;
+    std::vector<u8> buf(std::size_t{1} << ole.shift);
+    for (const u32 s : ole.miniFatSectors)
+    {
+        if (!ReadExact(ole.src, SectorOffset(ole, s), buf))
+            return {};
+        for (std::size_t i = 0; i < buf.size(); i += 4)
+            miniFat.push_back(LoadLe32(buf.data() + i));
+    }
+    std::vector<u8> out;
+    std::array<u8, kMiniSector> mini{};
+    // Each step takes kMiniSector bytes of at most max: bounded.
+    for (u32 m = start; m < miniFat.size() && out.size() < max; m = miniFat[m])
+    {
+        const u64 at = u64{m} * kMiniSector;
+        const u64 idx = at >> ole.shift;
+        if (idx >= ole.miniStream.size() ||
+            !ReadExact(ole.src, SectorOffset(ole, ole.miniStream[idx]) + (at & (buf.size() - 1)),
+                       mini))
+            return {};
+        out.insert(out.end(), mini.begin(), mini.end());
+    }
+    return out;
+}
+
+// The "\005SummaryInformation" stream's bytes, at most kMaxSummary of them.
+std::vector<u8> ReadSummary(const Ole& ole)
+{
+    const u64 max = std::min<u64>(ole.summarySize, kMaxSummary);
+    std::vector<u8> out;
+    if (ole.summarySize == 0)
+        return out;
+    if (ole.summaryStart != kEndOfChain)
+        out = ReadMini(ole, ole.summaryStart, max);
+    std::vector<u8> buf(std::size_t{1} << ole.shift);
+    for (const u32 s : ole.summarySectors)
+    {
+        if (out.size() >= max || !ReadExact(ole.src, SectorOffset(ole, s), buf))
+            break;
+        out.insert(out.end(), buf.begin(), buf.end());
+    }
+    out.resize(std::min<std::size_t>(out.size(), static_cast<std::size_t>(max)));
+    return out;
 }
 } // namespace
 
@@ -176,7 +248,7 @@ ContentCheck CheckOle2(IContentSource& source)
     std::array<u8, kHeaderSize> hdr{};
     if (!ReadExact(source, 0, hdr) || !std::equal(kOleSig, kOleSig + 8, hdr.begin()))
         return check;
-    Ole ole{source, source.Size(), 9, {}, {}};
+    Ole ole(source, source.Size());
     const u16 major = LoadLe16(hdr.data() + kHdrMajor);
     ole.shift = LoadLe16(hdr.data() + kHdrSectorShift);
     if (LoadLe16(hdr.data() + kHdrByteOrder) != 0xFFFE ||
@@ -192,11 +264,12 @@ ContentCheck CheckOle2(IContentSource& source)
     const u32 miniFat = LoadLe32(hdr.data() + kHdrMiniFatStart);
     if (!FollowChain(ole, LoadLe32(hdr.data() + kHdrDirStart), 1, &dirSectors) ||
         (miniFat != kEndOfChain && miniFat != kFreeSect &&
-         !FollowChain(ole, miniFat, 1, nullptr)) ||
+         !FollowChain(ole, miniFat, 1, &ole.miniFatSectors)) ||
         !CheckDirectory(ole, dirSectors, cutoff, &kind))
         return check;
     if (kind != CarveType::kNone)
         check.type = kind;
+    check.title = Ole2SummaryTitle(ReadSummary(ole));
     // The file ends with the highest sector the FAT uses.
     u64 highest = 0;
     for (u64 s = 0; s < ole.fat.size(); ++s)

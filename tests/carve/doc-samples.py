@@ -175,36 +175,53 @@ add("story.txt", text, "txt", 8192, cut=False)
 add("padded.txt", text[:5000] + bytes(3192), "txt", 4096, end=5000, cut=False)
 
 
-def ole2():
-    """A version 3 compound file: header, a 'WordDocument' stream of 40 sectors, then the FAT
-    and the directory, in sectors 40 and 41."""
+def summary(title):
+    """A summary information property set with a code page and a title in Windows-1252."""
+    text = title.encode("cp1252") + b"\0"
+    text += bytes(-len(text) % 4)
+    props = struct.pack("<IhH", 2, 1252, 0) + struct.pack("<II", 0x1E, len(title) + 1) + text
+    body = struct.pack("<II", 8 + 16 + len(props), 2) + struct.pack("<IIII", 1, 24, 2, 32) + props
+    fmtid = bytes.fromhex("E0859FF2F94F6810AB9108002B27B3D9")
+    return struct.pack("<HHI", 0xFFFE, 0, 0x20A) + bytes(16) + struct.pack("<I", 1) + fmtid + \
+        struct.pack("<I", 48) + body
+
+
+def ole2(title):
+    """A version 3 compound file: header, a 'WordDocument' stream of 40 sectors, the FAT, the
+    directory, the mini FAT and the mini stream holding the summary information, in sectors 40
+    to 43."""
     data = words(3000).encode()[:40 * 512].ljust(40 * 512, b" ")
-    fat = list(range(1, 40)) + [0xFFFFFFFE, 0xFFFFFFFD, 0xFFFFFFFE]
+    info = summary(title)
+    fat = list(range(1, 40)) + [0xFFFFFFFE, 0xFFFFFFFD] + [0xFFFFFFFE] * 3
     fat += [0xFFFFFFFF] * (128 - len(fat))
     hdr = bytearray(512)
     hdr[0:8] = bytes.fromhex("D0CF11E0A1B11AE1")
     struct.pack_into("<HHHHH", hdr, 0x18, 0x3E, 3, 0xFFFE, 9, 6)
-    struct.pack_into("<IIIIIIII", hdr, 0x2C, 1, 41, 0, 4096, 0xFFFFFFFE, 0, 0xFFFFFFFE, 0)
+    struct.pack_into("<IIIIIIII", hdr, 0x2C, 1, 41, 0, 4096, 42, 1, 0xFFFFFFFE, 0)
     struct.pack_into("<I", hdr, 0x4C, 40)
     for i in range(1, 109):
         struct.pack_into("<I", hdr, 0x4C + 4 * i, 0xFFFFFFFF)
 
-    def entry(name, kind, start, size):
+    def entry(name, kind, start, size, child=0xFFFFFFFF, right=0xFFFFFFFF):
         e = bytearray(128)
         n = (name + "\0").encode("utf-16-le")
         e[0:len(n)] = n
         struct.pack_into("<HBB", e, 0x40, len(n), kind, 1)
-        struct.pack_into("<III", e, 0x44, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF)
+        struct.pack_into("<III", e, 0x44, 0xFFFFFFFF, right, child)
         struct.pack_into("<II", e, 0x74, start, size)
         return e
 
-    root = entry("Root Entry", 5, 0xFFFFFFFE, 0)
-    struct.pack_into("<I", root, 0x4C, 1)
-    dirs = root + entry("WordDocument", 2, 0, len(data)) + bytes(256)
-    return bytes(hdr) + data + struct.pack("<128I", *fat) + dirs
+    minis = (len(info) + 63) // 64
+    dirs = entry("Root Entry", 5, 43, minis * 64, child=1) + \
+        entry("WordDocument", 2, 0, len(data), right=2) + \
+        entry("\x05SummaryInformation", 2, 0, len(info)) + bytes(128)
+    minifat = list(range(1, minis)) + [0xFFFFFFFE]
+    minifat += [0xFFFFFFFF] * (128 - len(minifat))
+    return bytes(hdr) + data + struct.pack("<128I", *fat) + dirs + \
+        struct.pack("<128I", *minifat) + info.ljust(512, b"\0")
 
 
-add("memo.doc", ole2(), "doc", 20480)
+add("memo.doc", ole2("Board memo – März"), "doc", 20480, "Board memo – März")
 
 with open(os.path.join(OUT, "manifest.txt"), "w", encoding="utf-8") as f:
     f.write("\n".join(manifest) + "\n")
