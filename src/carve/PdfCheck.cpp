@@ -27,7 +27,7 @@ struct Pdf
     u64 badAt = kPdfNone;                     // the lowest offset found wrong
     u64 infoNum = 0;
     bool haveInfo = false;
-    bool tooBig = false;
+    bool unchecked = false; // entries too many, or a stream this reader cannot decode
 };
 
 void Bad(Pdf& pdf, u64 at)
@@ -78,6 +78,17 @@ u64 StartXref(IContentSource& src, u64 eof)
     return i == text.size() ? n : kPdfNone;
 }
 
+// Checks that the object an in-use entry places at off is there.
+void CheckEntry(Pdf& pdf, u64 num, u64 off, u64 gen)
+{
+    std::size_t len = 0;
+    if (!PdfObjectHeader(PdfBytesAt(pdf.src, off, 48), num, gen, &len))
+        Bad(pdf, off);
+    else
+        pdf.objects.push_back(off);
+    pdf.numbers.emplace_back(num, off);
+}
+
 // Checks the in-use entries of the table whose subsections start at pos; sets *trailer to the
 // offset of "trailer". False when the table's own syntax breaks.
 bool WalkTable(Pdf& pdf, u64 pos, u64* trailer)
@@ -104,7 +115,7 @@ bool WalkTable(Pdf& pdf, u64 pos, u64* trailer)
         if (count > (pdf.size - std::min(pos, pdf.size)) / 20 ||
             pdf.numbers.size() + count > kMaxEntries)
         {
-            pdf.tooBig = pdf.numbers.size() + count > kMaxEntries;
+            pdf.unchecked = pdf.numbers.size() + count > kMaxEntries;
             return false;
         }
         for (u64 e = 0; e < count; e += kChunk / 20)
@@ -129,12 +140,7 @@ bool WalkTable(Pdf& pdf, u64 pos, u64* trailer)
                 const u64 num = first + e + r;
                 if (kind != 'n' || off == 0 || num == 0)
                     continue;
-                std::size_t len = 0;
-                if (!PdfObjectHeader(PdfBytesAt(pdf.src, off, 48), num, gen, &len))
-                    Bad(pdf, off);
-                else
-                    pdf.objects.push_back(off);
-                pdf.numbers.emplace_back(num, off);
+                CheckEntry(pdf, num, off, gen);
             }
         }
         pos += count * 20;
@@ -180,6 +186,18 @@ u64 WalkSection(Pdf& pdf, u64 pos)
             return kPdfNone;
         }
         pdf.objects.push_back(pos);
+        std::vector<PdfXrefEntry> entries;
+        const PdfXrefDecode decoded = PdfDecodeXrefStream(
+            pdf.src, pos, dict, kMaxEntries - pdf.numbers.size(), &pdf.budget, &entries);
+        if (decoded == PdfXrefDecode::kBroken)
+        {
+            Bad(pdf, pos);
+            return kPdfNone;
+        }
+        pdf.unchecked = pdf.unchecked || decoded == PdfXrefDecode::kUndecodable;
+        for (const PdfXrefEntry& e : entries)
+            if (e.offset != pos && e.num != 0)
+                CheckEntry(pdf, e.num, e.offset, e.gen);
     }
     pdf.sections.push_back(pos);
     u64 info = 0;
@@ -278,13 +296,13 @@ ContentCheck CheckPdf(IContentSource& source)
             title = off;
     if (title != kPdfNone && pdf.badAt == kPdfNone)
         check.title = PdfInfoTitle(source, title);
-    if (pdf.badAt == kPdfNone && !pdf.tooBig)
+    if (pdf.badAt == kPdfNone && !pdf.unchecked)
     {
         check.verdict = pdf.budget.exhausted ? FindContent::kNone : FindContent::kValid;
         check.validBytes = check.end;
         return check;
     }
-    if (pdf.tooBig && pdf.badAt == kPdfNone)
+    if (pdf.unchecked && pdf.badAt == kPdfNone)
         check.verdict = FindContent::kNone;
     // Vouched for: up to the furthest object found whole before the first wrong offset.
     u64 vouched = 0;

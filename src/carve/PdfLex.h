@@ -44,3 +44,25 @@ inline constexpr u64 kPdfNone = ~u64{0};
 // The /Title of the information dictionary at offset as UTF-8 (PDFDocEncoding, UTF-16BE with
 // its byte-order mark or UTF-8 with its own), when it is a direct string; empty otherwise.
 [[nodiscard]] std::string PdfInfoTitle(IContentSource& src, u64 offset);
+
+// An object a cross-reference stream places in the file (type 1 entries only).
+struct PdfXrefEntry
+{
+    u64 num = 0;
+    u64 offset = 0;
+    u64 gen = 0;
+};
+
+enum class PdfXrefDecode : u8
+{
+    kDecoded,     // its entries are in out
+    kUndecodable, // a filter or predictor this reader does not apply: not checked
+    kBroken,      // its dictionary, data or rows do not hold
+};
+
+// Decodes the cross-reference stream whose object starts at pos, with dict the text of its
+// dictionary (from pos up to "stream"): /W, /Index, /FlateDecode and PNG predictors. At most
+// maxEntries entries.
+[[nodiscard]] PdfXrefDecode PdfDecodeXrefStream(IContentSource& src, u64 pos, std::string_view dict,
+                                                u64 maxEntries, InflateBudget* budget,
+                                                std::vector<PdfXrefEntry>* out);

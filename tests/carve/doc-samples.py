@@ -137,6 +137,31 @@ utf16 = ("<FEFF" + "Ωmega plan".encode("utf-16-be").hex().upper() + ">").encode
 updated = pdf(pages, 5, [(6, b"<< /Title " + utf16 + b" >>"), (7, stream(noise(6000)))])
 add("updated.pdf", updated, "pdf", 4096, "Ωmega plan")
 
+def pdf_xref_stream(objects, title_obj):
+    """A PDF 1.5 whose cross-reference section is a stream: rows of /W [1 4 2], PNG Up
+    predictor, deflated."""
+    out = bytearray(b"%PDF-1.5\n%\xe2\xe3\xcf\xd3\n")
+    offsets = []
+    for i, body in enumerate(objects, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % i + body + b"\nendobj\n"
+    num = len(objects) + 1
+    offsets.append(len(out))
+    rows = [struct.pack(">BIH", 0, 0, 65535)] + [struct.pack(">BIH", 1, o, 0) for o in offsets]
+    data, prev = b"", bytes(7)
+    for row in rows:
+        data += b"\x02" + bytes((a - b) & 0xFF for a, b in zip(row, prev))
+        prev = row
+    z = zlib.compress(data)
+    out += (b"%d 0 obj\n<< /Type /XRef /Size %d /W [1 4 2] /Root 1 0 R /Info %d 0 R "
+            b"/Filter /FlateDecode /DecodeParms << /Predictor 12 /Columns 7 >> /Length %d >>\n"
+            b"stream\n" % (num, num + 1, title_obj, len(z))) + z + b"\nendstream\nendobj\n"
+    out += b"startxref\n%d\n%%%%EOF\n" % offsets[-1]
+    return bytes(out)
+
+
+add("modern.pdf", pdf_xref_stream(pages, 5), "pdf", 4096, "Annual (draft) résumé")
+
 db_path = os.path.join(OUT, "tmp.sqlite")
 con = sqlite3.connect(db_path)
 con.execute("PRAGMA page_size=4096")
