@@ -210,15 +210,25 @@ ContentCheck CheckZip(IContentSource& source)
     check.verdict = FindContent::kDamaged;
     Walk w{source, source.Size(), MakeInflateBudget(source.Size()), {}, {}, false};
     std::array<u8, 4> sig{};
-    if (!ReadExact(source, 0, sig) || LoadLe32(sig.data()) != kLocalSig)
+    if (!ReadExact(source, 0, sig))
         return check;
-    u64 eocd = ZipFindEocdForward(source, &w.budget);
-    if (eocd == kZipNoEocd)
-        eocd = ZipFindEocdBackward(source);
     u64 cdOff = 0;
     u64 cdSize = 0;
     u64 count = 0;
     u64 end = 0;
+    // An archive of no entries is its end record alone.
+    if (LoadLe32(sig.data()) == kEocdSig && ReadEocd(w, 0, &cdOff, &cdSize, &count, &end) &&
+        count == 0 && cdSize == 0 && cdOff == 0)
+    {
+        check.verdict = FindContent::kValid;
+        check.end = check.validBytes = end;
+        return check;
+    }
+    if (LoadLe32(sig.data()) != kLocalSig)
+        return check;
+    u64 eocd = ZipFindEocdForward(source, &w.budget);
+    if (eocd == kZipNoEocd)
+        eocd = ZipFindEocdBackward(source);
     bool whole = eocd != kZipNoEocd && ReadEocd(w, eocd, &cdOff, &cdSize, &count, &end);
     whole = whole && WalkCentral(w, cdOff, cdSize, count);
     check.type = ZipRefinedType(w.traits);

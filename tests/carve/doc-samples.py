@@ -55,6 +55,7 @@ def office(part, title_xml):
 
 add("plain.zip", zipped([("a.txt", words(2000), D), ("b.bin", noise(12000), S),
                          ("c.txt", words(3000), D)]), "zip", 8192)
+add("empty.zip", zipped([]), "zip", 0)
 add("report.docx", zipped(office("word/document.xml", core)), "docx", 8192,
     "Quarterly report & plan")
 add("sheet.xlsx", zipped(office("xl/workbook.xml", core.replace("Quarterly report &amp; plan",
