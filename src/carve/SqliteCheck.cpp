@@ -208,10 +208,11 @@ ContentCheck CheckSqlite(IContentSource& source)
     const std::vector<u32> roots = db.roots;
     for (const u32 root : roots)
         WalkTree(db, root, false);
-    const bool whole = have == pages && (sized || size % pageSize == 0);
-    if (db.badPage == 0 && whole)
+    if (db.badPage == 0 && have == pages)
     {
-        check.verdict = FindContent::kValid;
+        // Without a size of its own (written by a version before the in-header size) the
+        // database's pages hold, but where it ends is not known: it is not vouched for whole.
+        check.verdict = sized ? FindContent::kValid : FindContent::kNone;
         check.validBytes = pages * pageSize;
         return check;
     }
