@@ -24,7 +24,7 @@ def words(n):
 
 
 def noise(n):
-    return bytes(rng.getrandbits(8) for _ in range(n))
+    return rng.randbytes(n)
 
 
 def add(name, data, kind, spoil, title="", end=None, cut=True):
@@ -166,6 +166,7 @@ add("modern.pdf", pdf_xref_stream(pages, 5), "pdf", 4096, "Annual (draft) résum
 db_path = os.path.join(OUT, "tmp.sqlite")
 con = sqlite3.connect(db_path)
 con.execute("PRAGMA page_size=4096")
+con.execute("PRAGMA synchronous=OFF")
 con.execute("CREATE TABLE t(id INTEGER PRIMARY KEY, body TEXT)")
 con.execute("CREATE INDEX tb ON t(body)")
 con.executemany("INSERT INTO t(body) VALUES (?)", [(words(20),) for _ in range(800)])
