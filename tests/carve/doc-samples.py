@@ -61,6 +61,9 @@ add("report.docx", zipped(office("word/document.xml", core)), "docx", 8192,
 add("sheet.xlsx", zipped(office("xl/workbook.xml", core.replace("Quarterly report &amp; plan",
                                                                 "Budget 2026"))), "xlsx", 8192,
     "Budget 2026")
+add("deck.pptx", zipped(office("ppt/presentation.xml", core.replace(
+    "Quarterly report &amp; plan", "Launch &lt;v2&gt; &#233;t&#xE9;"))), "pptx", 8192,
+    "Launch <v2> été")
 add("notes.odt", zipped([("mimetype", "application/vnd.oasis.opendocument.text", S),
                          ("content.xml", "<office>" + words(3000) + "</office>", D),
                          ("meta.xml", "<meta><dc:title>Minutes of the board</dc:title></meta>", D),
