@@ -243,7 +243,7 @@ std::vector<u8> ReadSummary(const Ole& ole)
 ContentCheck CheckOle2(IContentSource& source)
 {
     ContentCheck check;
-    check.type = CarveType::kDoc;
+    // type stays kNone unless a stream's name tells the kind: the type asked for holds.
     check.verdict = FindContent::kDamaged;
     std::array<u8, kHeaderSize> hdr{};
     if (!ReadExact(source, 0, hdr) || !std::equal(kOleSig, kOleSig + 8, hdr.begin()))

@@ -206,7 +206,7 @@ bool ReadEocd(Walk& w, u64 eocdOff, u64* cdOff, u64* cdSize, u64* count, u64* en
 ContentCheck CheckZip(IContentSource& source)
 {
     ContentCheck check;
-    check.type = CarveType::kZip;
+    // type stays kNone unless the entries tell a format built on ZIP: the type asked for holds.
     check.verdict = FindContent::kDamaged;
     Walk w{source, source.Size(), MakeInflateBudget(source.Size()), {}, {}, false};
     std::array<u8, 4> sig{};
@@ -231,7 +231,8 @@ ContentCheck CheckZip(IContentSource& source)
         eocd = ZipFindEocdBackward(source);
     bool whole = eocd != kZipNoEocd && ReadEocd(w, eocd, &cdOff, &cdSize, &count, &end);
     whole = whole && WalkCentral(w, cdOff, cdSize, count);
-    check.type = ZipRefinedType(w.traits);
+    if (const CarveType refined = ZipRefinedType(w.traits); refined != CarveType::kZip)
+        check.type = refined;
     check.title = CleanTitle(w.traits.title);
     // Bytes vouched for: entries in the order of their offsets, contiguous from the start, up
     // to the first whose data did not hold.
