@@ -140,3 +140,39 @@ TEST(DocCheck, FilesFollowedByOtherBytesEndWhereTheirStructureDoes)
         EXPECT_EQ(c.title, s.title);
     }
 }
+
+TEST(DocCheck, StructuresThatLoopOrPointAwayAreDamaged)
+{
+    struct Patch
+    {
+        const char* file;
+        std::string_view after; // the patch lands this far past the first match ("" = start)
+        std::size_t offset;
+        std::string_view bytes;
+    };
+    static constexpr Patch kPatches[] = {
+        // The document stream's last FAT entry (sector 39) points back to its first: a loop.
+        {"memo.doc", "", 512 + 40 * 512 + 39 * 4, std::string_view("\0\0\0\0", 4)},
+        // The first central entry's local header offset points into the first entry's data.
+        {"plain.zip", "PK\x01\x02", 42, std::string_view("\x01\0\0\0", 4)},
+        // startxref points past the cross-reference table.
+        {"annual.pdf", "startxref\n", 10, "9"},
+        // The table's root page (page 2) holds a page type no b-tree page has.
+        {"data.sqlite", "", 4096, "\x07"},
+    };
+    for (const Patch& p : kPatches)
+    {
+        SCOPED_TRACE(p.file);
+        const auto s = std::find_if(Samples().begin(), Samples().end(),
+                                    [&](const Sample& x) { return x.file == p.file; });
+        ASSERT_NE(s, Samples().end());
+        std::vector<u8> bytes = s->bytes;
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        const std::size_t at = text.find(p.after) + p.offset;
+        ASSERT_LE(at + p.bytes.size(), bytes.size());
+        std::copy(p.bytes.begin(), p.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+        const ContentCheck c = Check(*s, bytes);
+        EXPECT_EQ(c.verdict, FindContent::kDamaged);
+        EXPECT_LT(c.validBytes, s->end);
+    }
+}
