@@ -13,7 +13,7 @@
 // True when all of out could be read at offset (the range lies within Size() and was readable).
 [[nodiscard]] bool ReadExact(IContentSource& source, u64 offset, std::span<u8> out);
 
-// Big-endian loads (SQLite and 7z's neighbours keep their numbers so).
+// Big-endian loads (SQLite keeps its numbers so).
 [[nodiscard]] inline u16 LoadBe16(const u8* p)
 {
     return static_cast<u16>((p[0] << 8) | p[1]);
