@@ -39,7 +39,7 @@ std::vector<ReportLine> ParseReport(const std::string& text)
 {
     static const std::regex line(
         R"re(\{"volume":"C:","path":"((?:[^"\\]|\\.)*)","name":"((?:[^"\\]|\\.)*)",)re"
-        R"re("destination":"([^"]*)","size":(\d+),"written":(\d+),"condition":"([a-z]+)","overwritten_pct":\d+,)re"
+        R"re("destination":"([^"]*)","size":(\d+),"written":(\d+),"condition":"([a-z]+)","overwritten_pct":\d+,"content":"[a-z]*",)re"
         R"re("sha256":"([0-9a-f]{64})","complete":(true|false),"stopped":(true|false),)re"
         R"re("warnings":\[(.*)\]\})re");
     std::vector<ReportLine> lines;
