@@ -293,7 +293,8 @@ void CheckContents(VolumeEntry& entry, VolumeClusters& clusters, const ContentCh
     {
         if (!Running())
             return;
-        if (!Checked(item))
+        // The name alone rules out most finds before their data is described.
+        if (!Checked(item) || TypeToCheck(item.name.view(), {}, with) == CarveType::kNone)
             continue;
         CarveType type = CarveType::kNone;
         item.SetContent(CheckFind(entry, item, with, &stream, &type));
