@@ -91,10 +91,15 @@ private:
         if (cb == 0)
             return 0;
         const u64 vcn = pos / cb;
-        for (const StreamExtent& e : m_stream.extents)
+        // Reads go forward: the search starts at the extent the last read ended in.
+        const std::vector<StreamExtent>& extents = m_stream.extents;
+        for (std::size_t k = 0; k < extents.size(); ++k)
         {
+            const std::size_t i = (m_extent + k) % extents.size();
+            const StreamExtent& e = extents[i];
             if (vcn < e.vcn || vcn - e.vcn >= e.length)
                 continue;
+            m_extent = i;
             const u64 inExtent = (e.length - (vcn - e.vcn)) * cb - pos % cb;
             u64 n = std::min(want, inExtent);
             // Bytes past the written ones read as zeros, as do holes.
@@ -120,6 +125,7 @@ private:
     std::vector<u8> m_window;
     u64 m_windowAt = 0;
     u64 m_windowBytes = 0;
+    std::size_t m_extent = 0; // the extent the last read was in
 };
 
 // Bytes in memory standing for a file of size bytes: those past them cannot be read.

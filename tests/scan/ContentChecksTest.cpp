@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -25,7 +26,31 @@ namespace
 constexpr u64 kCluster = 512;
 constexpr u64 kFirstLcn = 2;
 constexpr u64 kEndLcn = 66;
-constexpr u64 kResidentRecord = 1; // a find whose data its record holds (100 bytes of 9)
+constexpr u64 kResidentRecord = 1;    // a find whose data its record holds (100 bytes of 9)
+constexpr u64 kCompressedRecord = 2;  // stored coded at its clusters; decoded: 70 then 71
+constexpr u64 kHalfWrittenRecord = 3; // only its first cluster was written
+
+// The decoded bytes of a compressed stream: a cluster of 70, then one of 71, in one piece.
+class Decoded final : public IStreamReader
+{
+public:
+    explicit Decoded(u64 size) : m_bytes(size, 70)
+    {
+        std::fill(m_bytes.begin() + std::min<u64>(size, kCluster), m_bytes.end(), 71);
+    }
+    StreamPiece Next(u8*, u64) override
+    {
+        if (m_done)
+            return {};
+        m_done = true;
+        return StreamPiece{m_bytes.data(), m_bytes.size(), m_bytes.size(), 0, 0, false};
+    }
+    bool AtEnd() const override { return m_done; }
+
+private:
+    std::vector<u8> m_bytes;
+    bool m_done = false;
+};
 
 // Cluster c lies at (c - 2) * 512; the search's layouts are the cluster state's assigned runs,
 // read as the FAT engine reads them. Clusters 13 and 45 are held by live files.
@@ -62,6 +87,10 @@ public:
             out->residentBytes.assign(item.size, 9);
             return kOk;
         }
+        if (item.record == kCompressedRecord)
+            out->compressionUnit = 16;
+        if (item.record == kHalfWrittenRecord)
+            out->initializedSize = kCluster;
         const u64 wanted = (item.size + kCluster - 1) / kCluster;
         const std::vector<ClusterRun>& runs = ClusterVolumeOf(entry)->assignedRuns;
         u64 vcn = 0;
@@ -74,6 +103,13 @@ public:
         if (item.runCount == 0 && wanted != 0)
             out->extents.push_back(StreamExtent{0, item.first, wanted, false});
         return kOk;
+    }
+    std::unique_ptr<IStreamReader> OpenStream(CDirectRW* reader, const DataStream& stream,
+                                              u64 chunkBytes) const override
+    {
+        if (stream.compressionUnit == 0)
+            return IVolumeEngine::OpenStream(reader, stream, chunkBytes);
+        return std::make_unique<Decoded>(stream.size);
     }
     u32 ClusterInUse(VolumeEntry&, u64, bool*) const override { return kErrUnsupported; }
     bool FoldersContiguous() const override { return true; }
@@ -227,7 +263,9 @@ TEST_F(ContentChecksTest, JudgesDeletedFindsOfKnownTypesAndLaysOutWrongGuessesAg
         {"live.jpg", 13, 1024, {}, K::kNone, {}},
         {"folder.jpg", 13, 1024, {}, K::kNone, {}},
         {"carved.jpg", 13, 1024, {}, K::kNone, {}},
-        {"gone.jpg", 13, 1024, {}, K::kNone, {}}, // a deep name without data
+        {"gone.jpg", 13, 1024, {}, K::kNone, {}},    // a deep name without data
+        {"packed.jpg", 60, 1024, {}, K::kValid, {}}, // read decoded
+        {"half.jpg", 10, 1024, {}, K::kDamaged, {}}, // zeros past what was written
     };
     for (const Find& find : finds)
         Add(find);
@@ -237,6 +275,8 @@ TEST_F(ContentChecksTest, JudgesDeletedFindsOfKnownTypesAndLaysOutWrongGuessesAg
     entry.items[12].carved = 1;
     entry.items[13].deep = 1;
     entry.items[13].condition = FindCondition::kOverwritten;
+    entry.items[14].record = kCompressedRecord;
+    entry.items[15].record = kHalfWrittenRecord;
 
     AssessConditions(entry, &clusters);
     ASSERT_TRUE(clusters.known);
