@@ -236,6 +236,9 @@ bool RetryLayout(VolumeEntry& entry, ClusterVolumeState& state, VolumeClusters& 
     {
         fits = fits && run.length != 0 && run.first <= std::numeric_limits<u32>::max() &&
                run.length <= std::numeric_limits<u32>::max() - run.first;
+        // Only free clusters: the layout kept is no live file's and no other find's.
+        for (u64 c = run.first; fits && c < run.first + run.length; ++c)
+            fits = clusters.Free(c);
         have += run.length;
     }
     const u32 runsAt = item.runsAt;

@@ -183,7 +183,9 @@ protected:
                                                               {30, 122},
                                                               {31, 123},
                                                               {50, 150},
-                                                              {53, 151}})
+                                                              {53, 151},
+                                                              {55, 155},
+                                                              {45, 156}})
             fill(cluster, value);
         std::memcpy(image.data() + (42 - kFirstLcn) * kCluster, "{\\rtf1 letter}", 14);
         entry.engine = &engine;
@@ -235,6 +237,8 @@ protected:
             }
             else if (first == 50) // says valid, but the bytes there are not the file's
                 layout.runs = {{50, 1}, {52, 1}};
+            else if (first == 55) // the file's bytes, but a live file holds them now
+                layout.runs = {{55, 1}, {45, 1}};
             return layout;
         };
         return with;
@@ -266,6 +270,7 @@ TEST_F(ContentChecksTest, JudgesDeletedFindsOfKnownTypesAndLaysOutWrongGuessesAg
         {"gone.jpg", 13, 1024, {}, K::kNone, {}},    // a deep name without data
         {"packed.jpg", 60, 1024, {}, K::kValid, {}}, // read decoded
         {"half.jpg", 10, 1024, {}, K::kDamaged, {}}, // zeros past what was written
+        {"taken.gif", 55, 1024, {{55, 2}}, K::kDamaged, {{55, 2}}},
     };
     for (const Find& find : finds)
         Add(find);
@@ -289,7 +294,7 @@ TEST_F(ContentChecksTest, JudgesDeletedFindsOfKnownTypesAndLaysOutWrongGuessesAg
         EXPECT_EQ(RunsOf(item), finds[i].after) << finds[i].name;
     }
     // Laid out again: the damaged guesses alone.
-    EXPECT_EQ(seen.firsts, (std::vector<u64>{20, 50}));
+    EXPECT_EQ(seen.firsts, (std::vector<u64>{20, 50, 55}));
     // Its own clusters were free for it, other finds' and live files' not.
     EXPECT_EQ(seen.freeAt,
               (std::map<u64, bool>{
