@@ -96,26 +96,26 @@ image_fat_content()
     _frag_move "$img" "Live W2.txt" 801
     _frag_move "$img" "Live W3.txt" 901
     _frag_move "$img" "Small.txt" 1101
-    _place() { # NAME CLUSTER...
-        local name=$1
+    _place() { # NAME: onto the clusters that the command after it lists
+        local name=$1 at
         shift
-        # shellcheck disable=SC2046
-        _frag_move "$img" "$name" "$@"
+        mapfile -t at < <("$@")
+        _frag_move "$img" "$name" "${at[@]}"
     }
     n=$(_content_clusters "$dir/Whole.jpg")
-    _place Whole.jpg $(seq 300 $((300 + n - 1)))
+    _place Whole.jpg seq 300 $((300 + n - 1))
     n=$(_content_clusters "$dir/Over.jpg")
-    _place Over.jpg $(seq 400 $((400 + n - 1)))
+    _place Over.jpg seq 400 $((400 + n - 1))
     n=$(_content_clusters "$dir/Inter A.jpg")
-    _place "Inter A.jpg" $(seq 500 2 $((500 + 2 * n - 2)))
-    _place "Inter B.txt" $(seq 501 2 $((501 + 2 * n - 2)))
-    _place Around.zip $(_content_around 600 1 "$(_content_clusters "$dir/Around.zip")")
-    _place Wrong.jpg $(_content_around 700 2 "$(_content_clusters "$dir/Wrong.jpg")")
-    _place Wrong.png $(_content_around 800 3 "$(_content_clusters "$dir/Wrong.png")")
-    _place Wrong.zip $(_content_around 900 2 "$(_content_clusters "$dir/Wrong.zip")")
+    _place "Inter A.jpg" seq 500 2 $((500 + 2 * n - 2))
+    _place "Inter B.txt" seq 501 2 $((501 + 2 * n - 2))
+    _place Around.zip _content_around 600 1 "$(_content_clusters "$dir/Around.zip")"
+    _place Wrong.jpg _content_around 700 2 "$(_content_clusters "$dir/Wrong.jpg")"
+    _place Wrong.png _content_around 800 3 "$(_content_clusters "$dir/Wrong.png")"
+    _place Wrong.zip _content_around 900 2 "$(_content_clusters "$dir/Wrong.zip")"
     n=$(_content_clusters "$dir/Gone.jpg")
-    _place Gone.jpg $(seq 1000 $((1000 + n - 1)))
-    _place Hop.png $(_content_around 1100 1 "$(_content_clusters "$dir/Hop.png")")
+    _place Gone.jpg seq 1000 $((1000 + n - 1))
+    _place Hop.png _content_around 1100 1 "$(_content_clusters "$dir/Hop.png")"
     unset -f _place
     for f in "Live Mid" "Live W1" "Live W2" "Live W3" Small; do
         _frag_created "$img" "$f.txt" "2021 03 01 10 00 00"
