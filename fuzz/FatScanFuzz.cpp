@@ -1,8 +1,8 @@
 // A whole FAT volume scan (the engine's Open, the folder walk of fat/FatFolderWalk.h, the
-// naming, the cluster assignment and the conditions) over a mutated small volume held in
-// memory. Inputs shorter than the volume are padded with zeros, so that seeds can leave out an
-// image's empty tail. Two bytes of the boot sector's code area (0x1FC, 0x1FD), when not zero,
-// name a sector whose reads fail.
+// naming, the cluster assignment, the conditions and the content checks) over a mutated small
+// volume held in memory. Inputs shorter than the volume are padded with zeros, so that seeds can
+// leave out an image's empty tail. Two bytes of the boot sector's code area (0x1FC, 0x1FD), when
+// not zero, name a sector whose reads fail.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -10,7 +10,9 @@
 
 #include "catalog/Catalog.h"
 #include "disk/Faulty_RW.h"
+#include "scan/ContentChecks.h"
 #include "scan/FindConditions.h"
+#include "scan/VolumeClusters.h"
 #include "scan/fat/FatEngine.h"
 #include "scan/fat/FatScan.h"
 #include "scan/fat/FatVolumeState.h"
@@ -55,7 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size)
     (void)ScanFatVolume(catalog, volume);
     // The allocation map from the FAT and every find's condition.
     volume.engine = &FatEngine();
-    AssessConditions(volume);
+    VolumeClusters clusters;
+    AssessConditions(volume, &clusters);
+    // The deleted files' contents read through the engine, their damaged layouts laid out
+    // again over the volume's free clusters.
+    CheckContents(volume, clusters);
     for (const FoundItem& item : volume.items)
     {
         // Only a deleted folder is ever judged (overwritten, when its cluster is in use again);
@@ -64,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size)
         if (item.overwrittenPct > 100 || (!folder && item.condition == FindCondition::kNotJudged) ||
             (folder && item.condition != FindCondition::kNotJudged &&
              (item.deleted == 0 || item.condition != FindCondition::kOverwritten)) ||
-            (!folder && item.first < 2 && item.size != 0))
+            (!folder && item.first < 2 && item.size != 0) ||
+            (item.Content() != FindContent::kNone && (folder || item.deleted == 0)))
             std::abort();
     }
     return 0;

@@ -72,16 +72,19 @@ const char* const kRecoverHelp =
     "\n"
     "Every file that is not written whole, or not where it was asked for, is named in a\n"
     "warning with the reason; so is every file copied from clusters that other data has\n"
-    "taken since it was deleted (its condition partial or overwritten, as 'scan' lists it).\n"
+    "taken since it was deleted (its condition partial or overwritten, as 'scan' lists it),\n"
+    "and every file whose contents do not hold together as a file of its type (its content\n"
+    "damaged, as 'scan --json' lists it).\n"
     "The last line counts these files, and also the files rebuilt from inferred clusters\n"
     "(condition inferred: clusters worked out around other data, not one stretch), which\n"
     "leave the exit status as it is.\n"
     "\n"
     "Exit status: 0 after \"Finished Recovery Successfully.\" (every file came back intact\n"
     "where it was asked for), 3 when some file did not come back intact: not written whole,\n"
-    "or written from clusters known to hold other data (partial or overwritten), or written\n"
-    "below the default folder instead of the destination; 1 when the search failed or a\n"
-    "recovery could not start or ended early, 2 for a usage error, 130 when stopped.\n";
+    "or written from clusters known to hold other data (partial or overwritten), or with\n"
+    "contents that do not hold together (damaged), or written below the default folder\n"
+    "instead of the destination; 1 when the search failed or a recovery could not start or\n"
+    "ended early, 2 for a usage error, 130 when stopped.\n";
 
 namespace
 {
@@ -112,6 +115,7 @@ struct RecoverPrinter
     u32 incomplete = 0; // files not written whole
     u32 diverted = 0;   // files written below the default folder
     u32 damaged = 0;    // files copied from clusters that other data has taken
+    u32 broken = 0;     // files whose contents do not hold together as their type
     u32 inferred = 0;   // files rebuilt from inferred clusters
     const std::set<std::string, std::less<>>* inferredPaths = nullptr; // their "path\name"
     bool stoppedInFile = false;
@@ -152,6 +156,8 @@ struct RecoverPrinter
                 ++diverted;
             else if (e.extra == kWarnDamaged)
                 ++damaged;
+            else if (e.extra == kWarnContent)
+                ++broken;
             stoppedInFile = stoppedInFile || e.extra == kWarnStopped;
             std::fprintf(err, "orlavent-cli: warning: %s\n", PrintableText(e.text).c_str());
             return false;
@@ -435,7 +441,8 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
     // Files rebuilt from inferred clusters are counted; they leave the exit status as it is.
     const std::string inferred =
         printer.inferred > 0 ? Format("%u rebuilt from inferred clusters", printer.inferred) : "";
-    if (printer.incomplete == 0 && printer.diverted == 0 && printer.damaged == 0)
+    if (printer.incomplete == 0 && printer.diverted == 0 && printer.damaged == 0 &&
+        printer.broken == 0)
     {
         std::fprintf(out, "%s%s%s\n", kFinishedText, inferred.empty() ? "" : " ",
                      inferred.empty() ? "" : (inferred + ".").c_str());
@@ -448,6 +455,9 @@ int RecoverSelection(SearchRun& run, const std::vector<std::string>& items,
     if (printer.damaged > 0)
         last += Format("%s%u file(s) were copied from clusters that other data has taken",
                        last.empty() ? "" : "; ", printer.damaged);
+    if (printer.broken > 0)
+        last += Format("%s%u file(s) do not hold together as files of their type",
+                       last.empty() ? "" : "; ", printer.broken);
     if (printer.diverted > 0)
         last += Format("%s%u file(s) were written below the default folder instead of the "
                        "destination",

@@ -33,6 +33,7 @@ std::string ReportLine(const RecoveredFile& file)
                    static_cast<unsigned long long>(file.written));
     line += ",\"condition\":" + JsonQuote(ReportedCondition(item));
     line += Format(",\"overwritten_pct\":%u", static_cast<unsigned>(item.overwrittenPct));
+    line += ",\"content\":" + JsonQuote(ContentText(item.Content()));
     line += ",\"sha256\":" + (file.sha256.empty() ? "null" : JsonQuote(file.sha256));
     line += Format(",\"complete\":%s,\"stopped\":%s", file.whole ? "true" : "false",
                    file.stopped ? "true" : "false");

@@ -12,8 +12,8 @@
 [[nodiscard]] std::string ReportedCondition(const FoundItem& item);
 
 // The report line of one file (without its line break): volume, path, name, destination (null
-// when none was created), size, written, condition, sha256 (null when none), complete,
-// stopped and warnings.
+// when none was created), size, written, condition, overwritten_pct, content, sha256 (null when
+// none), complete, stopped and warnings.
 [[nodiscard]] std::string ReportLine(const RecoveredFile& file);
 
 class CRecoveryReport final : public IRecoveryObserver

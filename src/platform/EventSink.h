@@ -35,6 +35,7 @@ inline constexpr u32 kWarnDiverted = 1;   // written whole, but below the defaul
 inline constexpr u32 kWarnRenamed = 2;    // written whole under a shortened name
 inline constexpr u32 kWarnStopped = 3;    // the stop left it short
 inline constexpr u32 kWarnDamaged = 4;    // copied, but other data has taken some of its clusters
+inline constexpr u32 kWarnContent = 5;    // copied, but its bytes do not hold together as its type
 
 class IEventSink
 {

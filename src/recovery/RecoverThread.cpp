@@ -377,6 +377,16 @@ void RecoveryRun::WarnWhole(const FoundItem& item, const DataStream& stream,
                     item.path.c_str(), item.name.c_str(), ConditionText(item.condition),
                     static_cast<unsigned>(item.overwrittenPct), path.c_str()),
              kWarnDamaged);
+    // Its format's validator found its bytes broken: the clusters read are not (all) the file's.
+    if (item.Content() == FindContent::kDamaged)
+    {
+        const std::size_t dot = item.name.rfind('.');
+        const std::string ext = dot != ItemName::npos ? item.name.substr(dot + 1) : std::string();
+        Warn(Format("%s\\%s is damaged: its contents do not hold together as a %s file; %s may "
+                    "hold other data.",
+                    item.path.c_str(), item.name.c_str(), ext.c_str(), path.c_str()),
+             kWarnContent);
+    }
     if (stream.encrypted)
         Warn(Format("%s\\%s is encrypted; %s holds its encrypted bytes as stored, which only the "
                     "key of its owner opens.",

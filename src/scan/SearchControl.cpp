@@ -17,8 +17,10 @@
 #include "platform/ScratchArena.h"
 #include "platform/Status.h"
 #include "platform/VolumeProbe.h"
+#include "scan/ContentChecks.h"
 #include "scan/FindConditions.h"
 #include "scan/RecycleBin.h"
+#include "scan/VolumeClusters.h"
 #include "scan/exfat/ExfatEngine.h"
 #include "scan/fat/FatEngine.h"
 #include "scan/ntfs/NtfsEngine.h"
@@ -137,8 +139,11 @@ void CSearchControl::Search()
         if (m_catalog.m_deepSearch && g_bRunning != 0)
             (void)volume.engine->DeepSearch(m_catalog, volume);
         // While the reader is still open: the allocation state and the files' clusters. A stop
-        // leaves the files unjudged as unknown.
-        AssessConditions(volume);
+        // leaves the files unjudged as unknown. Then the deleted files' contents, judged by
+        // their formats' validators.
+        VolumeClusters clusters;
+        AssessConditions(volume, &clusters);
+        CheckContents(volume, clusters);
         // The recycled files under the names they had, read from the records beside them.
         ListRecycledFinds(volume);
         volume.engine->EndSearch(volume);

@@ -13,7 +13,30 @@ void VolumeClusters::Claim(u64 lcn, u64 length)
     if (claimed.size() < (end + 63) / 64)
         claimed.resize((end + 63) / 64, 0);
     for (u64 c = lcn; c <= last; ++c)
-        claimed[c / 64] |= u64{1} << (c % 64);
+    {
+        const u64 bit = u64{1} << (c % 64);
+        if ((claimed[c / 64] & bit) != 0)
+        {
+            if (shared.size() < claimed.size())
+                shared.resize(claimed.size(), 0);
+            shared[c / 64] |= bit;
+        }
+        claimed[c / 64] |= bit;
+    }
+}
+
+void VolumeClusters::Unclaim(u64 lcn, u64 length)
+{
+    const u64 end = std::min<u64>(geometry.endLcn, claimed.size() * 64);
+    if (lcn >= end || length == 0)
+        return;
+    const u64 stop = length > end - lcn ? end : lcn + length;
+    for (u64 c = lcn; c < stop; ++c)
+    {
+        const u64 bit = u64{1} << (c % 64);
+        if (c / 64 >= shared.size() || (shared[c / 64] & bit) == 0)
+            claimed[c / 64] &= ~bit;
+    }
 }
 
 std::size_t VolumeCarveSpace::ReadClusters(u64 cluster, u64 count, std::span<u8> out)

@@ -19,9 +19,13 @@ struct VolumeClusters
     AllocationMap allocation; // the live files' clusters
     bool known = false;       // the allocation state was read
     std::vector<u64> claimed; // a bit per cluster number: a find's layout claims it
+    std::vector<u64> shared;  // a bit per cluster number: more than one claim was made on it
 
     // Marks clusters lcn .. lcn + length - 1 claimed (those outside the volume are left).
     void Claim(u64 lcn, u64 length);
+    // Gives up one claim on clusters lcn .. lcn + length - 1: those only one claim was made on
+    // are no longer claimed; those claimed more than once stay claimed.
+    void Unclaim(u64 lcn, u64 length);
     [[nodiscard]] bool Claimed(u64 cluster) const
     {
         return cluster / 64 < claimed.size() && (claimed[cluster / 64] >> (cluster % 64) & 1u) != 0;

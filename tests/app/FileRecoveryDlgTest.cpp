@@ -519,7 +519,8 @@ TEST_F(CFileRecoveryDlgTest, FindsSortsPreviewsAndSavesWhatIsShown)
     EXPECT_TRUE(dialog->HandleKey(WXK_SPACE, wxMOD_NONE));
     ASSERT_NE(dialog->Preview(), nullptr);
     EXPECT_EQ(dialog->Preview()->Kind(), PreviewKind::kPicture);
-    EXPECT_EQ(dialog->Preview()->StatusLine()->GetLabel().utf8_string(), "Condition: good");
+    // The picture decodes whole: its content is valid beside its condition.
+    EXPECT_EQ(dialog->Preview()->StatusLine()->GetLabel().utf8_string(), "Condition: good, valid");
     Screenshot(dialog->Preview(), "state3-preview-picture");
     dialog->SearchField()->SetValue("holiday");
     SelectRows(*dialog, {"Holiday plan.txt"});

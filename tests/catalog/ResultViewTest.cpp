@@ -105,16 +105,19 @@ TEST_F(CCatalogResultView, FolderListsUpRowThenFoldersNewestFirstThenFilesInFoun
         Volume("C:", kFsFat32,
                {Item("C:\\docs", "a.txt", 0x20, 0), Item("C:\\docs", "Old", 0x10),
                 Item("C:\\docs", "b.xyz", 0x20, 1024), Item("C:\\docs", "New", 0x10),
-                Item("C:\\docs", "README", 0x20, 1536)}));
+                Item("C:\\docs", "README", 0x20, 1536), Item("C:\\docs", "c.jpg", 0x20, 2048)}));
     catalog.m_volumes[0].items[0].condition = FindCondition::kGood;
     catalog.m_volumes[0].items[2].condition = FindCondition::kPartial;
     catalog.m_volumes[0].items[2].overwrittenPct = 40;
     catalog.m_volumes[0].items[4].condition = FindCondition::kOverwritten;
     catalog.m_volumes[0].items[4].overwrittenPct = 100;
+    catalog.m_volumes[0].items[4].SetContent(FindContent::kDamaged);
+    catalog.m_volumes[0].items[5].condition = FindCondition::kInferred;
+    catalog.m_volumes[0].items[5].SetContent(FindContent::kValid);
     catalog.m_curPath = "C:\\docs";
     catalog.ShowFolder(catalog.m_volumes[0], &rows);
-    ASSERT_EQ(Names(rows),
-              (std::vector<std::string>{"..", "New", "Old", "a.txt", "b.xyz", "README"}));
+    ASSERT_EQ(Names(rows), (std::vector<std::string>{"..", "New", "Old", "a.txt", "b.xyz",
+                                                     "README", "c.jpg"}));
     EXPECT_EQ(rows[0].image, kImageNone);
     EXPECT_EQ(rows[1].description, "Directory");
     EXPECT_EQ(rows[1].image, kImageFolder);
@@ -131,8 +134,10 @@ TEST_F(CCatalogResultView, FolderListsUpRowThenFoldersNewestFirstThenFilesInFoun
     EXPECT_EQ(rows[1].condition, "");
     EXPECT_EQ(rows[3].condition, "good");
     EXPECT_EQ(rows[4].condition, "partial 40%");
-    EXPECT_EQ(rows[5].condition, "overwritten 100%");
-    EXPECT_EQ(catalog.m_fileCount, 3u);
+    // What the file's validator read follows the condition.
+    EXPECT_EQ(rows[5].condition, "overwritten 100%, damaged");
+    EXPECT_EQ(rows[6].condition, "inferred, valid");
+    EXPECT_EQ(catalog.m_fileCount, 4u);
 }
 
 TEST_F(CCatalogResultView, FatShowsOnlyTheRunNearestTheEndNtfsShowsAll)

@@ -140,7 +140,9 @@ TEST_P(RecycleCliTest, ListsRecycledFindsWhereTheyCameFromAndRecoversThem)
     EXPECT_EQ(report, FatContent(recycled[0].tag, recycled[0].size));
     const std::string all = ScratchDir("recycle-all");
     CliResult whole = RunCli({"recover", "--to", all, "--item", kBin, "C:=" + image});
-    EXPECT_EQ(whole.status, 0) << whole.out << whole.err;
+    // A find whose contents do not hold together as its type (text in a .xls) is not intact.
+    const bool damaged = scan.out.find("\"content\":\"damaged\"") != std::string::npos;
+    EXPECT_EQ(whole.status, damaged ? 3 : 0) << whole.out << whole.err;
     for (const Recycled& r : recycled)
     {
         std::string relative = r.shown;

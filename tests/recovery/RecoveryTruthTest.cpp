@@ -85,8 +85,8 @@ protected:
 
 // "complete" in the report follows the same rule as the run's exit status: a file clipped to
 // what its clusters hold, an encrypted file copied as stored, a file copied from clusters other
-// data has taken and a file written below the default folder did not come back as asked; the
-// file as found did.
+// data has taken, a file whose contents do not hold together as its type and a file written
+// below the default folder did not come back as asked; the file as found did.
 TEST_F(RecoveryTruth, OnlyFilesThatCameBackIntactAreWhole)
 {
     const std::string image = TestImage("ntfs-scan");
@@ -97,6 +97,7 @@ TEST_F(RecoveryTruth, OnlyFilesThatCameBackIntactAreWhole)
         Clipped,
         Encrypted,
         Partial,
+        Damaged,
         Diverted
     };
     const struct
@@ -110,6 +111,9 @@ TEST_F(RecoveryTruth, OnlyFilesThatCameBackIntactAreWhole)
         {Change::Clipped, "D:", false, "more than its clusters on the volume hold"},
         {Change::Encrypted, "E:", false, "is encrypted"},
         {Change::Partial, "F:", false, "is partial"},
+        {Change::Damaged, "H:", false,
+         "is damaged: its contents do not hold together as a bin "
+         "file; "},
         {Change::Diverted, "G:", false, "its folder below"},
     };
     HomeOverride home(ScratchDir("home"));
@@ -127,6 +131,8 @@ TEST_F(RecoveryTruth, OnlyFilesThatCameBackIntactAreWhole)
             item->condition = FindCondition::kPartial;
             item->overwrittenPct = 40;
         }
+        else if (c.change == Change::Damaged)
+            item->SetContent(FindContent::kDamaged);
         else if (c.change == Change::Encrypted)
         {
             Open(PatchedCopy(image, item->first * 512, 0x0C, {0, 0x40}, "truth"), c.drive);
