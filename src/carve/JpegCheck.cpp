@@ -1,0 +1,143 @@
+// The JPEG validator: the marker walk gives the structure and its end, a decode with
+// libjpeg-turbo says whether the entropy-coded data holds, and where it broke.
+#include <algorithm>
+#include <array>
+
+#include "carve/ContentCheck.h"
+#include "carve/JpegDecode.h"
+#include "carve/JpegMarkers.h"
+
+namespace
+{
+// A break is reported on a sector boundary at or before where it was found.
+constexpr u64 kSector = 512;
+// Bytes of foreign data the decoder may take before it stumbles: the break is placed at least
+// this far before the point where decoding stopped.
+constexpr u64 kMargin = 4096;
+// Bytes libjpeg's bit buffer may hold beyond a row's end.
+constexpr u64 kBitSlack = 16;
+// A row of blocks whose DC values differ from the row above's by more than so many times the
+// image's usual row-to-row difference, plus a floor (in 8-bit sample steps), is where foreign
+// data begins. Where the decode broke anyway the test is keen; on a decode that ran clean it
+// is strict, so that a whole photo's own edges never make it damaged.
+struct JumpTest
+{
+    float factor;
+    float floor;
+    bool fewRowsSmooth; // see UsualJump
+};
+constexpr JumpTest kAfterBreak{3.0F, 6.0F, true};
+constexpr JumpTest kCleanDecode{8.0F, 24.0F, false};
+
+u64 RoundDown(u64 offset)
+{
+    return offset - offset % kSector;
+}
+
+u64 Before(u64 offset, u64 bytes)
+{
+    return offset > bytes ? offset - bytes : 0;
+}
+
+// Rows of blocks fewer than this tell too little of the image's own row-to-row differences:
+// foreign data may make most of them. Their usual difference is then taken as no more than a
+// smooth photo's.
+constexpr std::size_t kFewRows = 8;
+constexpr float kSmoothJump = 2.0F;
+
+// Median of the row jumps after the first row.
+float UsualJump(const std::vector<float>& jumps, bool fewRowsSmooth)
+{
+    if (jumps.size() < 2)
+        return 0.0F;
+    if (fewRowsSmooth && jumps.size() < kFewRows)
+        return std::min(kSmoothJump, *std::min_element(jumps.begin() + 1, jumps.end()));
+    std::vector<float> sorted(jumps.begin() + 1, jumps.end());
+    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+    std::nth_element(sorted.begin(), middle, sorted.end());
+    return *middle;
+}
+
+// The first output row whose DC values jump away from the row above's; the rows' count when
+// none does.
+std::size_t FirstJump(const std::vector<float>& jumps, JumpTest test)
+{
+    const float limit = test.factor * UsualJump(jumps, test.fewRowsSmooth) + test.floor;
+    for (std::size_t y = 1; y < jumps.size(); ++y)
+    {
+        if (jumps[y] > limit)
+            return y;
+    }
+    return jumps.size();
+}
+
+// Offset of the first whole sector of zeros in [from, to), or to.
+u64 FirstZeroSector(IContentSource& source, u64 from, u64 to)
+{
+    std::array<u8, kSector> sector{};
+    for (u64 at = (from + kSector - 1) / kSector * kSector; at + kSector <= to; at += kSector)
+    {
+        if (source.Read(at, sector) != sector.size())
+            return to;
+        if (std::all_of(sector.begin(), sector.end(), [](u8 b) { return b == 0; }))
+            return at;
+    }
+    return to;
+}
+
+// Where a damaged file's bytes stop being its own, at or before the point its decode or walk
+// stopped: a margin before that point, the start of a row of MCUs whose DC values jump away
+// from the rows above, or a sector of zeros inside the entropy-coded data.
+u64 LocateBreak(const JpegWalk& walk, const JpegDecode& decode, IContentSource& source)
+{
+    u64 seen = decode.stoppedAt;
+    if (!walk.reachedEoi)
+        seen = std::min(seen, walk.brokeAt);
+    u64 best = Before(seen, kMargin);
+    if (decode.multiScan || decode.scanStart == 0)
+        return RoundDown(best);
+    const std::vector<u64>& ends = decode.rowEnds;
+    auto row = std::upper_bound(ends.begin(), ends.end(), best);
+    best = row == ends.begin() ? decode.scanStart : Before(*(row - 1), kBitSlack);
+    const std::size_t jump = FirstJump(decode.rowJump, kAfterBreak);
+    if (jump < decode.rowJump.size())
+    {
+        // The foreign data may begin partway through the row above the first that jumps,
+        // diluting that row's difference: the break is placed at that row's start.
+        const std::size_t iMcuRow = (jump - 1) / decode.outputRowsPerIMcuRow;
+        const u64 start =
+            iMcuRow == 0 || iMcuRow > ends.size() ? decode.scanStart : ends[iMcuRow - 1];
+        best = std::min(best, Before(start, kBitSlack));
+    }
+    best = std::min(best, FirstZeroSector(source, decode.scanStart, seen));
+    return RoundDown(best);
+}
+} // namespace
+
+ContentCheck CheckJpeg(IContentSource& source)
+{
+    ContentCheck check;
+    check.type = CarveType::kJpeg;
+    check.verdict = FindContent::kDamaged;
+    const JpegWalk walk = WalkJpegMarkers(source);
+    check.taken = walk.taken;
+    if (walk.reachedEoi)
+        check.end = walk.end;
+    if (!walk.hasFrame && !walk.reachedEoi && walk.brokeAt < 4)
+        return check; // no JPEG begins here
+    const JpegDecode decode = DecodeJpeg(source);
+    if (decode.outcome == JpegOutcome::kRefused)
+    {
+        check.verdict = FindContent::kNone;
+        return check;
+    }
+    if (decode.outcome == JpegOutcome::kClean && walk.reachedEoi && decode.stoppedAt == walk.end &&
+        FirstJump(decode.rowJump, kCleanDecode) == decode.rowJump.size())
+    {
+        check.verdict = FindContent::kValid;
+        check.validBytes = walk.end;
+        return check;
+    }
+    check.validBytes = LocateBreak(walk, decode, source);
+    return check;
+}

@@ -1,0 +1,217 @@
+// The JPEG validator over photos ImageMagick and cjpeg write at test time: whole files valid
+// with their end, and truncated, spliced and interleaved ones damaged no later than where their
+// bytes stop being their own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "carve/ContentCheck.h"
+#include "support/TestImages.h"
+
+namespace
+{
+constexpr u64 kCluster = 4096;
+
+struct Photo
+{
+    const char* name;
+    const char* command; // writes the file named by $OUT
+};
+
+// The photos every case draws on. "cam" pairs come from one "camera": same size, quality and
+// tables, different scenes.
+const std::vector<Photo>& Photos()
+{
+    static const std::vector<Photo> photos{
+        {"grad16", "convert -size 16x16 gradient:red-blue -quality 90 \"$OUT\""},
+        {"rose97", "convert rose: -resize 97x61! -quality 75 -sampling-factor 1x1 \"$OUT\""},
+        {"logo", "convert logo: -quality 85 \"$OUT\""},
+        {"logogrey", "convert logo: -colorspace gray -quality 85 \"$OUT\""},
+        {"noise", "convert -size 320x240 xc:gray50 +noise Random -quality 80 \"$OUT\""},
+        {"plasmaprog", "convert -size 640x480 plasma: -quality 80 -interlace JPEG \"$OUT\""},
+        {"gradrst", "convert -size 640x480 gradient:black-white ppm:- | cjpeg -restart 1 "
+                    "-quality 85 > \"$OUT\""},
+        {"roseprogrst", "convert rose: -resize 800x600! ppm:- | cjpeg -restart 3B -progressive "
+                        "-quality 92 > \"$OUT\""},
+        {"big", "convert -size 2000x1500 gradient:navy-orange -swirl 90 -quality 85 "
+                "-sampling-factor 2x2 \"$OUT\""},
+        {"cam1", "convert -seed 11 -size 1024x768 plasma: -quality 90 \"$OUT\""},
+        {"cam2", "convert -seed 12 -size 1024x768 plasma: -quality 90 \"$OUT\""},
+        {"camrst1", "convert -seed 13 -size 1024x768 plasma: ppm:- | cjpeg -restart 2 -sample "
+                    "2x2 -quality 88 > \"$OUT\""},
+        {"camrst2", "convert -seed 14 -size 1024x768 plasma: ppm:- | cjpeg -restart 2 -sample "
+                    "2x2 -quality 88 > \"$OUT\""},
+    };
+    return photos;
+}
+
+// The bytes of the named photo, written once per run.
+const std::vector<u8>& PhotoBytes(const std::string& name)
+{
+    static std::map<std::string, std::vector<u8>> made;
+    auto found = made.find(name);
+    if (found != made.end())
+        return found->second;
+    static const std::string dir = ScratchDir("jpegcheck");
+    for (const Photo& photo : Photos())
+    {
+        if (name != photo.name)
+            continue;
+        const std::string path = dir + "/" + name + ".jpg";
+        const int status = RunCommand("OUT='" + path + "'; " + photo.command);
+        EXPECT_EQ(status, 0) << photo.command;
+        return made[name] = ReadWholeFile(path);
+    }
+    ADD_FAILURE() << "no photo " << name;
+    return made[name];
+}
+
+ContentCheck Check(const std::vector<u8>& bytes)
+{
+    MemorySource source(bytes);
+    return CheckJpeg(source);
+}
+
+// A damaged verdict whose break lies at or before splice and no more than two clusters before.
+void ExpectBreakAt(const std::vector<u8>& bytes, u64 splice, const std::string& what,
+                   std::vector<u64>& distances)
+{
+    const ContentCheck check = Check(bytes);
+    EXPECT_EQ(check.verdict, FindContent::kDamaged) << what;
+    EXPECT_LE(check.validBytes, splice) << what;
+    EXPECT_GE(check.validBytes + 2 * kCluster, splice) << what;
+    if (check.validBytes <= splice)
+        distances.push_back(splice - check.validBytes);
+}
+
+std::string Distribution(std::vector<u64> distances)
+{
+    if (distances.empty())
+        return "none";
+    std::sort(distances.begin(), distances.end());
+    return "median " + std::to_string(distances[distances.size() / 2]) + " max " +
+           std::to_string(distances.back()) + " over " + std::to_string(distances.size());
+}
+} // namespace
+
+TEST(JpegCheckTest, WholePhotosAreValidToTheirEndWithTrailingBytesAllowed)
+{
+    for (const Photo& photo : Photos())
+    {
+        const std::vector<u8>& bytes = PhotoBytes(photo.name);
+        ASSERT_GT(bytes.size(), 100u) << photo.name;
+        ContentCheck check = Check(bytes);
+        EXPECT_EQ(check.verdict, FindContent::kValid) << photo.name;
+        EXPECT_EQ(check.end, bytes.size()) << photo.name;
+        EXPECT_EQ(check.validBytes, bytes.size()) << photo.name;
+        EXPECT_EQ(check.type, CarveType::kJpeg) << photo.name;
+        std::vector<u8> trailing = bytes;
+        trailing.insert(trailing.end(), 3000, 0x5A);
+        check = Check(trailing);
+        EXPECT_EQ(check.verdict, FindContent::kValid) << photo.name << " with trailing bytes";
+        EXPECT_EQ(check.end, bytes.size()) << photo.name << " with trailing bytes";
+    }
+}
+
+TEST(JpegCheckTest, TruncatedPhotosAreDamagedBeforeTheCut)
+{
+    for (const char* name : {"rose97", "logo", "plasmaprog", "gradrst", "roseprogrst", "cam1"})
+    {
+        const std::vector<u8>& bytes = PhotoBytes(name);
+        for (u64 cut = 1; cut < bytes.size(); cut += std::max<u64>(bytes.size() / 23, 1))
+        {
+            for (const u64 at : {cut, bytes.size() - 1 - cut % 3})
+            {
+                const std::vector<u8> head(bytes.begin(), bytes.begin() + static_cast<long>(at));
+                const ContentCheck check = Check(head);
+                EXPECT_EQ(check.verdict, FindContent::kDamaged) << name << " cut at " << at;
+                EXPECT_LE(check.validBytes, at) << name << " cut at " << at;
+                EXPECT_EQ(check.end, 0u) << name << " cut at " << at;
+            }
+        }
+    }
+}
+
+TEST(JpegCheckTest, ClusterOverwrittenIsDamagedAtThatCluster)
+{
+    std::mt19937 random(30);
+    std::vector<u64> distances;
+    for (const auto& [name, otherName] :
+         {std::pair{"cam1", "cam2"}, std::pair{"camrst1", "camrst2"}, std::pair{"big", "cam1"}})
+    {
+        const std::vector<u8>& bytes = PhotoBytes(name);
+        const std::vector<u8>& other = PhotoBytes(otherName);
+        for (u64 at = kCluster; at + kCluster < bytes.size(); at += 3 * kCluster)
+        {
+            for (const char* filler : {"random", "zeros", "other"})
+            {
+                std::vector<u8> spliced = bytes;
+                for (u64 i = at; i < at + kCluster; ++i)
+                {
+                    const std::string kind = filler;
+                    spliced[i] = kind == "zeros"    ? 0
+                                 : kind == "random" ? static_cast<u8>(random())
+                                                    : other[i % other.size()];
+                }
+                ExpectBreakAt(spliced, at,
+                              std::string(name) + " " + filler + " at " + std::to_string(at),
+                              distances);
+            }
+        }
+    }
+    std::cout << "bytes from the break to the overwritten cluster: " << Distribution(distances)
+              << "\n";
+}
+
+TEST(JpegCheckTest, InterleavedPairIsDamagedAtEachOnesFirstForeignCluster)
+{
+    std::vector<u64> distances;
+    for (const auto& [first, second] : {std::pair{"cam1", "cam2"}, std::pair{"camrst1", "camrst2"}})
+    {
+        const std::vector<u8>& a = PhotoBytes(first);
+        const std::vector<u8>& b = PhotoBytes(second);
+        std::vector<u8> laid;
+        for (u64 at = 0; at < std::max(a.size(), b.size()); at += kCluster)
+        {
+            for (const std::vector<u8>* photo : {&a, &b})
+            {
+                const u64 from = std::min<u64>(at, photo->size());
+                const u64 to = std::min<u64>(at + kCluster, photo->size());
+                laid.insert(laid.end(), photo->begin() + static_cast<long>(from),
+                            photo->begin() + static_cast<long>(to));
+                laid.resize((laid.size() + kCluster - 1) / kCluster * kCluster, 0);
+            }
+        }
+        ExpectBreakAt(laid, kCluster, std::string(first) + " interleaved", distances);
+        const std::vector<u8> fromSecond(laid.begin() + kCluster, laid.end());
+        ExpectBreakAt(fromSecond, kCluster, std::string(second) + " interleaved", distances);
+    }
+}
+
+TEST(JpegCheckTest, HostileAndForeignBytesAreDamagedWithoutAnEnd)
+{
+    std::vector<u8> hostile = PhotoBytes("grad16");
+    // The frame header's height and width: 65500 by 65500 pixels on a few hundred bytes.
+    for (std::size_t i = 0; i + 8 < hostile.size(); ++i)
+    {
+        if (hostile[i] == 0xFF && hostile[i + 1] == 0xC0)
+        {
+            hostile[i + 5] = hostile[i + 7] = 0xFF;
+            hostile[i + 6] = hostile[i + 8] = 0xDC;
+        }
+    }
+    const std::vector<std::vector<u8>> cases{
+        {},     {0xFF}, {0xFF, 0xD8}, {0xFF, 0xD8, 0xFF, 0xD9}, {'G', 'I', 'F', '8', '9', 'a'},
+        hostile};
+    for (std::size_t i = 0; i < cases.size(); ++i)
+    {
+        const ContentCheck check = Check(cases[i]);
+        EXPECT_NE(check.verdict, FindContent::kValid) << "case " << i;
+        EXPECT_LE(check.validBytes, cases[i].size()) << "case " << i;
+    }
+}
