@@ -71,34 +71,29 @@ std::size_t FirstJump(const std::vector<float>& jumps, JumpTest test)
     return jumps.size();
 }
 
-// Offset of the first whole sector of zeros in [from, to), or to.
-u64 FirstZeroSector(IContentSource& source, u64 from, u64 to)
-{
-    std::array<u8, kSector> sector{};
-    for (u64 at = (from + kSector - 1) / kSector * kSector; at + kSector <= to; at += kSector)
-    {
-        if (source.Read(at, sector) != sector.size())
-            return to;
-        if (std::all_of(sector.begin(), sector.end(), [](u8 b) { return b == 0; }))
-            return at;
-    }
-    return to;
-}
-
-// Where a damaged file's bytes stop being its own, at or before the point its decode or walk
-// stopped: a margin before that point, the start of a row of MCUs whose DC values jump away
-// from the rows above, or a sector of zeros inside the entropy-coded data.
-u64 LocateBreak(const JpegWalk& walk, const JpegDecode& decode, IContentSource& source)
+// Where a damaged file's bytes stop being their own, at or before the point its decode or walk
+// stopped: a margin before that point; with several scans, the start of the scan it stopped
+// in; with one scan, the start of a row of MCUs whose DC values jump away from the rows
+// above; or a sector of zeros inside the entropy-coded data.
+u64 LocateBreak(const JpegWalk& walk, const JpegDecode& decode)
 {
     u64 seen = decode.stoppedAt;
     if (!walk.reachedEoi)
         seen = std::min(seen, walk.brokeAt);
     u64 best = Before(seen, kMargin);
-    if (decode.multiScan || decode.scanStart == 0)
+    if (walk.scanStarts.empty() || walk.scanStarts.front() >= seen)
         return RoundDown(best);
+    best = std::min(best, decode.zeroSector);
+    if (decode.multiScan)
+    {
+        // A scan of a progressive file may take foreign data in step to its end.
+        auto scan = std::upper_bound(walk.scanStarts.begin(), walk.scanStarts.end(), seen);
+        return RoundDown(std::min(best, *(scan - 1)));
+    }
     const std::vector<u64>& ends = decode.rowEnds;
     auto row = std::upper_bound(ends.begin(), ends.end(), best);
-    best = row == ends.begin() ? decode.scanStart : Before(*(row - 1), kBitSlack);
+    best = row == ends.begin() ? std::min(best, decode.scanStart)
+                               : std::min(best, Before(*(row - 1), kBitSlack));
     const std::size_t jump = FirstJump(decode.rowJump, kAfterBreak);
     if (jump < decode.rowJump.size())
     {
@@ -109,7 +104,6 @@ u64 LocateBreak(const JpegWalk& walk, const JpegDecode& decode, IContentSource& 
             iMcuRow == 0 || iMcuRow > ends.size() ? decode.scanStart : ends[iMcuRow - 1];
         best = std::min(best, Before(start, kBitSlack));
     }
-    best = std::min(best, FirstZeroSector(source, decode.scanStart, seen));
     return RoundDown(best);
 }
 } // namespace
@@ -125,19 +119,23 @@ ContentCheck CheckJpeg(IContentSource& source)
         check.end = walk.end;
     if (!walk.hasFrame && !walk.reachedEoi && walk.brokeAt < 4)
         return check; // no JPEG begins here
-    const JpegDecode decode = DecodeJpeg(source);
+    const JpegDecode decode =
+        DecodeJpeg(source, walk.scanStarts.empty() ? 0 : walk.scanStarts.front());
     if (decode.outcome == JpegOutcome::kRefused)
     {
         check.verdict = FindContent::kNone;
         return check;
     }
+    // A sector of zeros decodes in step where the code of zero bits ends a block; the rows'
+    // DC values tell foreign data that kept in step.
     if (decode.outcome == JpegOutcome::kClean && walk.reachedEoi && decode.stoppedAt == walk.end &&
+        decode.zeroSector >= walk.end &&
         FirstJump(decode.rowJump, kCleanDecode) == decode.rowJump.size())
     {
         check.verdict = FindContent::kValid;
         check.validBytes = walk.end;
         return check;
     }
-    check.validBytes = LocateBreak(walk, decode, source);
+    check.validBytes = LocateBreak(walk, decode);
     return check;
 }

@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <type_traits>
 
@@ -18,14 +19,17 @@
 
 namespace
 {
-// Pieces handed to libjpeg: small enough to know where it stopped, large enough for its fast
-// Huffman path.
-constexpr std::size_t kPiece = 4096;
+// Bytes read from the source at a time, and handed to libjpeg at a time: fewer than 512, so
+// that libjpeg-turbo never takes its fast Huffman path, which decodes a bad code as zero
+// without a warning; every code is then checked.
+constexpr std::size_t kBlock = 32768;
+constexpr std::size_t kPiece = 511;
+constexpr std::size_t kSector = 512;
 // libjpeg's memory for one decode, at most (a progressive file keeps every coefficient).
 constexpr long kMaxMemory = 256L << 20;
 // Blocks decoded, summed over scans, at most: a fixed allowance plus so many per byte of the
 // source (a progressive scan's end-of-band run may cover many blocks with one code).
-constexpr u64 kWorkBase = u64{1} << 22;
+constexpr u64 kWorkBase = u64{1} << 20;
 constexpr u64 kWorkPerByte = 256;
 constexpr u64 kMaxWork = u64{1} << 27;
 
@@ -53,11 +57,15 @@ struct DecodeState
     jpeg_decompress_struct cinfo{};
     IContentSource* source = nullptr;
     u64 handed = 0; // bytes handed to libjpeg so far
+    u64 dataStart = 0;
+    u64 zeroSector = kNoZeroSector;
     u64 work = 0;
     u64 workLimit = 0;
     u64 blocksPerIMcuRow = 0;
     Stop stop = Stop::kNone;
-    std::array<u8, kPiece> piece{};
+    u64 blockBase = 0;          // offset of block[0]
+    std::size_t blockCount = 0; // bytes of block read
+    std::array<u8, kBlock> block{};
 
     [[nodiscard]] u64 Position() const
     {
@@ -113,13 +121,39 @@ void TermSource(j_decompress_ptr)
 {
 }
 
+// Notes the first whole sector of zeros of the block just read that lies in the entropy-coded
+// data.
+void NoteZeroSectors(DecodeState& state)
+{
+    static constexpr std::array<u8, kSector> kZeros{};
+    if (state.zeroSector != kNoZeroSector)
+        return;
+    const u64 from = std::max(state.blockBase, state.dataStart);
+    for (u64 at = (from + kSector - 1) / kSector * kSector;
+         at + kSector <= state.blockBase + state.blockCount; at += kSector)
+    {
+        if (std::memcmp(state.block.data() + (at - state.blockBase), kZeros.data(), kSector) == 0)
+        {
+            state.zeroSector = at;
+            return;
+        }
+    }
+}
+
 boolean FillInput(j_decompress_ptr cinfo)
 {
     DecodeState& state = StateOf(reinterpret_cast<j_common_ptr>(cinfo));
-    const std::size_t n = state.source->Read(state.handed, state.piece);
-    if (n == 0)
-        Jump(reinterpret_cast<j_common_ptr>(cinfo), Stop::kSourceEnd);
-    state.src.next_input_byte = state.piece.data();
+    if (state.handed < state.blockBase || state.handed >= state.blockBase + state.blockCount)
+    {
+        state.blockBase = state.handed;
+        state.blockCount = state.source->Read(state.handed, state.block);
+        if (state.blockCount == 0)
+            Jump(reinterpret_cast<j_common_ptr>(cinfo), Stop::kSourceEnd);
+        NoteZeroSectors(state);
+    }
+    const auto at = static_cast<std::size_t>(state.handed - state.blockBase);
+    const std::size_t n = std::min(kPiece, state.blockCount - at);
+    state.src.next_input_byte = state.block.data() + at;
     state.src.bytes_in_buffer = n;
     state.handed += n;
     return TRUE;
@@ -250,11 +284,13 @@ void Run(DecodeState& state, JpegDecode& out)
 }
 } // namespace
 
-JpegDecode DecodeJpeg(IContentSource& source)
+JpegDecode DecodeJpeg(IContentSource& source, u64 dataStart)
 {
     auto state = std::make_unique<DecodeState>();
     state->source = &source;
+    state->dataStart = dataStart;
     JpegDecode out;
     Run(*state, out);
+    out.zeroSector = state->zeroSector;
     return out;
 }

@@ -8,6 +8,8 @@
 #include "carve/ContentSource.h"
 #include "platform/Types.h"
 
+inline constexpr u64 kNoZeroSector = ~u64{0};
+
 enum class JpegOutcome : u8
 {
     kClean,   // decoded to EOI with no warning and no error
@@ -30,7 +32,12 @@ struct JpegDecode
     std::vector<float> rowJump;
     u32 outputRowsPerIMcuRow = 1;
     u64 scanStart = 0; // offset of the first scan's entropy-coded data
+    // The first whole sector (512 bytes, aligned from the file's start) of zeros at or after
+    // dataStart among the bytes read: a run of zero bits that long is no encoder's output for a
+    // photo, but it is what a never-written cluster holds.
+    u64 zeroSector = kNoZeroSector;
 };
 
-// Decodes source; never throws, its memory and time bounded by the source's size.
-[[nodiscard]] JpegDecode DecodeJpeg(IContentSource& source);
+// Decodes source, whose entropy-coded data begins at dataStart (the first SOS marker); never
+// throws, its memory and time bounded by the source's size.
+[[nodiscard]] JpegDecode DecodeJpeg(IContentSource& source, u64 dataStart);

@@ -167,6 +167,7 @@ JpegWalk WalkJpegMarkers(IContentSource& source)
         if (m == kSos)
         {
             ++walk.scans;
+            walk.scanStarts.push_back(at - payloadBytes - 4);
             at = SkipEntropyData(in, at);
         }
     }

@@ -2,6 +2,8 @@
 // scan skipped up to the marker after it, read through a content source in small pieces.
 #pragma once
 
+#include <vector>
+
 #include "carve/ContentSource.h"
 #include "platform/Types.h"
 #include "records/FoundItem.h"
@@ -25,9 +27,10 @@ struct JpegWalk
     u64 brokeAt = 0;
     bool hasFrame = false;
     JpegFrame frame;
-    u32 scans = 0;           // SOS segments met
-    u32 restartInterval = 0; // DRI's last value
-    FoundTime taken;         // EXIF date taken of the first APP1 "Exif"
+    u32 scans = 0;               // SOS segments met
+    std::vector<u64> scanStarts; // offset of each SOS marker met, in order
+    u32 restartInterval = 0;     // DRI's last value
+    FoundTime taken;             // EXIF date taken of the first APP1 "Exif"
 };
 
 // Walks the markers of source from its first byte, which must be SOI.
