@@ -121,9 +121,9 @@ ContentCheck CheckJpeg(IContentSource& source)
         return check; // no JPEG begins here
     const JpegDecode decode =
         DecodeJpeg(source, walk.scanStarts.empty() ? 0 : walk.scanStarts.front());
-    if (decode.outcome == JpegOutcome::kRefused)
+    if (decode.outcome == JpegOutcome::kRefused || (walk.hasFrame && !walk.frame.decodable))
     {
-        check.verdict = FindContent::kNone;
+        check.verdict = FindContent::kNone; // too large, or a process not decoded here
         return check;
     }
     // A sector of zeros decodes in step where the code of zero bits ends a block; the rows'
@@ -132,8 +132,10 @@ ContentCheck CheckJpeg(IContentSource& source)
         decode.zeroSector >= walk.end &&
         FirstJump(decode.rowJump, kCleanDecode) == decode.rowJump.size())
     {
-        check.verdict = FindContent::kValid;
-        check.validBytes = walk.end;
+        // libjpeg's arithmetic decoder reads a marker met too soon as zero bits without a
+        // warning: a clean decode does not vouch for such a file.
+        check.verdict = walk.frame.arithmetic ? FindContent::kNone : FindContent::kValid;
+        check.validBytes = walk.frame.arithmetic ? 0 : walk.end;
         return check;
     }
     check.validBytes = LocateBreak(walk, decode);

@@ -104,6 +104,7 @@ void ReadFrame(ForwardReader& in, u64 payload, u8 marker, JpegWalk& walk)
     const u8 kind = marker & 0x0F;
     walk.frame.progressive = kind == 2 || kind == 6 || kind == 10 || kind == 14;
     walk.frame.arithmetic = kind >= 9;
+    walk.frame.decodable = kind == 0 || kind == 1 || kind == 2 || kind == 9 || kind == 10;
 }
 
 void ReadExif(ForwardReader& in, u64 payload, u64 length, JpegWalk& walk)

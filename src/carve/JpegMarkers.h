@@ -16,6 +16,9 @@ struct JpegFrame
     u32 components = 0;
     bool progressive = false; // SOF2, SOF6, SOF10, SOF14
     bool arithmetic = false;  // SOF9 .. SOF15
+    // A process the decoder knows: baseline, extended or progressive (SOF0 SOF1 SOF2 SOF9
+    // SOF10); not lossless or hierarchical.
+    bool decodable = false;
 };
 
 struct JpegWalk
