@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "carve/ContentCheck.h"
+#include "carve/ExifDate.h"
 #include "support/TestImages.h"
 
 namespace
@@ -212,6 +213,27 @@ TEST(JpegCheckTest, InterleavedPairIsDamagedAtEachOnesFirstForeignCluster)
         const std::vector<u8> fromSecond(laid.begin() + kCluster, laid.end());
         ExpectBreakAt(fromSecond, kCluster, std::string(second) + " interleaved", distances);
     }
+}
+
+TEST(JpegCheckTest, ExifBlockGoesToTheDateReaderAndTheSegmentIsSkipped)
+{
+    // A little-endian TIFF block: IFD0 at 8 with one entry, DateTime (0x0132, ASCII, 20
+    // bytes at 26).
+    std::vector<u8> tiff{'I', 'I', 42, 0, 8, 0,  0, 0, 1, 0, 0x32, 0x01, 2,
+                         0,   20,  0,  0, 0, 26, 0, 0, 0, 0, 0,    0,    0};
+    const std::string date = "2024:05:06 07:08:09";
+    tiff.insert(tiff.end(), date.begin(), date.end());
+    tiff.push_back(0);
+    std::vector<u8> segment{0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+    segment.insert(segment.end(), tiff.begin(), tiff.end());
+    segment[2] = static_cast<u8>((segment.size() - 2) >> 8);
+    segment[3] = static_cast<u8>(segment.size() - 2);
+    std::vector<u8> bytes = PhotoBytes("rose97");
+    bytes.insert(bytes.begin() + 2, segment.begin(), segment.end());
+    const ContentCheck check = Check(bytes);
+    EXPECT_EQ(check.verdict, FindContent::kValid);
+    EXPECT_EQ(check.end, bytes.size());
+    EXPECT_EQ(check.taken, ExifDateTaken(tiff));
 }
 
 TEST(JpegCheckTest, ArithmeticCodedPhotosAreNeverVouchedFor)
