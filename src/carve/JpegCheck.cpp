@@ -39,6 +39,9 @@ u64 Before(u64 offset, u64 bytes)
     return offset > bytes ? offset - bytes : 0;
 }
 
+// A picture whose usual row-to-row DC difference is below this is one of flat areas.
+constexpr float kFlatPicture = 0.5F;
+
 // Rows of blocks fewer than this tell too little of the image's own row-to-row differences:
 // foreign data may make most of them. Their usual difference is then taken as no more than a
 // smooth photo's.
@@ -69,6 +72,19 @@ std::size_t FirstJump(const std::vector<float>& jumps, JumpTest test)
             return y;
     }
     return jumps.size();
+}
+
+// Whether foreign data that kept in step with the decode shows in a photo that decoded clean:
+// a sector of zeros (a never-written cluster decodes in step where the code of zero bits ends
+// a block) or a row whose DC values jump away from the image's usual. A picture of flat areas
+// (its rows mostly equal) is left out: its edges jump, and with Huffman tables fitted to it
+// its flat areas may encode as zero bytes.
+bool ForeignInStep(const JpegWalk& walk, const JpegDecode& decode)
+{
+    if (UsualJump(decode.rowJump, false) < kFlatPicture)
+        return false;
+    return decode.zeroSector < walk.end ||
+           FirstJump(decode.rowJump, kCleanDecode) < decode.rowJump.size();
 }
 
 // Where a damaged file's bytes stop being their own, at or before the point its decode or walk
@@ -126,11 +142,8 @@ ContentCheck CheckJpeg(IContentSource& source)
         check.verdict = FindContent::kNone; // too large, or a process not decoded here
         return check;
     }
-    // A sector of zeros decodes in step where the code of zero bits ends a block; the rows'
-    // DC values tell foreign data that kept in step.
     if (decode.outcome == JpegOutcome::kClean && walk.reachedEoi && decode.stoppedAt == walk.end &&
-        decode.zeroSector >= walk.end &&
-        FirstJump(decode.rowJump, kCleanDecode) == decode.rowJump.size())
+        !ForeignInStep(walk, decode))
     {
         // libjpeg's arithmetic decoder reads a marker met too soon as zero bits without a
         // warning: a clean decode does not vouch for such a file.
