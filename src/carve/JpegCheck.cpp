@@ -1,7 +1,7 @@
 // The JPEG validator: the marker walk gives the structure and its end, a decode with
 // libjpeg-turbo says whether the entropy-coded data holds, and where it broke.
 #include <algorithm>
-#include <array>
+#include <vector>
 
 #include "carve/ContentCheck.h"
 #include "carve/JpegDecode.h"
