@@ -13,6 +13,7 @@
 #           ewfacquire for the Expert Witness images; python3: record bytes the recipes write;
 #           imagemagick and sqlite3: pictures and databases the carving tests write;
 #           libjpeg-turbo-progs: jpegtran, restart markers in the carving tests' JPEGs)
+#           libjpeg-turbo-progs: cjpeg for JPEGs with restart markers)
 #   test    the rest of the test suite: sanitizer and fuzzer runtimes for clang, Google
 #           Benchmark, libntfs-3g headers
 #   gui     wxWidgets, GIO (file types from the shared MIME database), the icon theme, rsvg-convert

@@ -1,7 +1,0 @@
-// Placeholder until the JPEG validator lands.
-#include "carve/ContentCheck.h"
-
-ContentCheck CheckJpeg(IContentSource&)
-{
-    return {};
-}
