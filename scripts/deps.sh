@@ -12,8 +12,8 @@
 #           exfatprogs and exfat-fuse: exFAT volumes written through FUSE; ewf-tools:
 #           ewfacquire for the Expert Witness images; python3: record bytes the recipes write;
 #           imagemagick and sqlite3: pictures and databases the carving tests write;
-#           libjpeg-turbo-progs: jpegtran, restart markers in the carving tests' JPEGs)
-#           libjpeg-turbo-progs: cjpeg for JPEGs with restart markers)
+#           libjpeg-turbo-progs: cjpeg and jpegtran, JPEGs with restart markers for the
+#           carving tests)
 #   test    the rest of the test suite: sanitizer and fuzzer runtimes for clang, Google
 #           Benchmark, libntfs-3g headers
 #   gui     wxWidgets, GIO (file types from the shared MIME database), the icon theme, rsvg-convert
