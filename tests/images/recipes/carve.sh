@@ -10,8 +10,9 @@
 #   the free data region: frag.jpg in two pieces around 37 clusters of random filler, and
 #   pairA.jpg and pairB.jpg interleaved (A's first half, B's first half, A's second half, B's
 #   second half);
-#   carve_exfat (16 MiB exFAT, 4 KiB clusters) through exfat-fuse, placed the same way, and
-#   carve_ntfs (16 MiB NTFS, 4 KiB clusters) through ntfs-3g: the common files only.
+#   carve_exfat (16 MiB exFAT, 4 KiB clusters) through exfat-fuse, and carve_ntfs (16 MiB NTFS,
+#   4 KiB clusters) through ntfs-3g, the three JPEGs placed the same way (on NTFS the deep search
+#   finds the common files by their old MFT records: carving must not list them again).
 
 # _carve_contents DIR: the files as written.
 _carve_contents()
@@ -48,7 +49,8 @@ PY
 _carve_common_order="photo1.jpg random.bin pic.png doc.zip note.txt photo2.jpg"
 
 # _carve_place IMAGE FS DIR: after the format, frag.jpg around random filler and the pair
-# interleaved, by cluster, into the free data region (FS: fat32 or exfat).
+# interleaved, by cluster, into the free data region (FS: fat32, exfat or ntfs; on the 16 MiB
+# NTFS volume clusters 3000 on are free after the format).
 _carve_place()
 {
     python3 - "$@" <<'PY'
@@ -60,6 +62,9 @@ with open(img, "r+b") as f:
         bps, spc, reserved, fats = struct.unpack_from("<HBHB", boot, 11)
         fatsz = struct.unpack_from("<I", boot, 36)[0]
         start, cb, base = (reserved + fats * fatsz) * bps, bps * spc, 30000
+    elif fs == "ntfs":
+        bps, spc = struct.unpack_from("<HB", boot, 11)
+        start, cb, base = 2 * bps * spc, bps * spc, 3000
     else:
         heap = struct.unpack_from("<I", boot, 88)[0]
         start, cb, base = heap << boot[108], 1 << (boot[108] + boot[109]), 2000
@@ -132,4 +137,5 @@ image_carve_ntfs()
         _carve_copy_common "$mnt" "$d"
     )
     mkntfs -F -f -q -L orlavent -c 4096 "$img" >/dev/null 2>&1
+    _carve_place "$img" ntfs "$d"
 }
