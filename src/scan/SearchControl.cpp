@@ -68,8 +68,7 @@ std::optional<CarveScan> DeepSearch(CCatalog& catalog, VolumeEntry& volume)
     ClusterGeometry geometry;
     if (volume.engine->Geometry(volume, &geometry) && geometry.clusterBytes != 0)
     {
-        scan.emplace(geometry.dataStart, geometry.firstLcn, geometry.endLcn,
-                     geometry.clusterBytes);
+        scan.emplace(geometry.dataStart, geometry.firstLcn, geometry.endLcn, geometry.clusterBytes);
         volume.deepTap = [&scan](u64 offset, std::span<const u8> bytes)
         { scan->Scan(offset, bytes); };
     }

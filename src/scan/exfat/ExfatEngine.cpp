@@ -179,9 +179,9 @@ bool CExfatEngine::Geometry(VolumeEntry& entry, ClusterGeometry* geometry) const
     if (state == nullptr || state->exfat.boot.ClusterBytes() == 0)
         return false;
     const ExfatBoot& boot = state->exfat.boot;
-    *geometry = ClusterGeometry{boot.ClusterBytes(), ExfatLayout::kFirstCluster,
-                                ExfatLayout::kFirstCluster + u64{boot.clusterCount},
-                                boot.HeapBytes()};
+    *geometry =
+        ClusterGeometry{boot.ClusterBytes(), ExfatLayout::kFirstCluster,
+                        ExfatLayout::kFirstCluster + u64{boot.clusterCount}, boot.HeapBytes()};
     return boot.clusterCount != 0;
 }
 

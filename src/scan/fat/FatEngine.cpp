@@ -172,10 +172,10 @@ bool CFatEngine::Geometry(VolumeEntry& entry, ClusterGeometry* geometry) const
     const u64 total = boot->GetTotalSectors() * state->bytesPerSector;
     if (total <= dataStart)
         return false;
-    *geometry = ClusterGeometry{clusterBytes, 2,
-                                std::min<u64>(u64{state->clusterCount} + 1,
-                                              2 + (total - dataStart) / clusterBytes),
-                                dataStart};
+    *geometry = ClusterGeometry{
+        clusterBytes, 2,
+        std::min<u64>(u64{state->clusterCount} + 1, 2 + (total - dataStart) / clusterBytes),
+        dataStart};
     return geometry->endLcn > 2;
 }
 
