@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,6 +27,12 @@ struct CarveCase
     // Files that come back once, carved or by the deep search.
     std::vector<std::string> once;
 };
+
+// Named by its image in the test's name and messages.
+void PrintTo(const CarveCase& c, std::ostream* out)
+{
+    *out << c.image;
+}
 
 std::vector<std::string> Lines(const std::string& text)
 {
