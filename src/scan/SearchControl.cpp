@@ -161,6 +161,7 @@ void CSearchControl::Search()
         // leaves the files unjudged as unknown.
         VolumeClusters clusters;
         AssessConditions(volume, &clusters);
+
         // The files whose metadata is gone, by their contents, over the clusters left free.
         if (carveScan)
             CarveVolume(m_catalog, volume, clusters, *carveScan);
