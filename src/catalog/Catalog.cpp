@@ -63,6 +63,7 @@ void CCatalog::ResetVolumes()
             volume.engine->ReleaseItems(volume);
         volume.items.clear();
         volume.recycledFrom.clear();
+        volume.carved = CarvedFiles{};
         volume.lookup.Clear();
         volume.state.reset();
         volume.reader.reset();

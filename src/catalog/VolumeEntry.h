@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -42,6 +44,27 @@ public:
     VolumeState& operator=(VolumeState&&) = delete;
 };
 
+// Where the bytes of the files carving found lie: runs of clusters, cluster firstLcn beginning at
+// byte dataStart of the engine's data reader. A carved find names its file by its index in files
+// (FoundItem::runsAt).
+struct CarvedExtent
+{
+    u64 lcn = 0;
+    u64 length = 0;
+};
+struct CarvedFile
+{
+    u64 size = 0;
+    std::vector<CarvedExtent> extents; // in file order
+};
+struct CarvedFiles
+{
+    u64 clusterBytes = 0;
+    u64 firstLcn = 0;
+    u64 dataStart = 0;
+    std::vector<CarvedFile> files;
+};
+
 // One volume of the scan job list with the engine state it owns and everything found on it.
 //
 // The entry owns its reader and engine state through unique_ptr, so it is move-only: the scan
@@ -66,6 +89,11 @@ struct VolumeEntry
     // The recycled finds listed under the made-up Recycle Bin folder: the full path each was
     // found at, by its index in items.
     std::unordered_map<std::size_t, std::string> recycledFrom;
+    // The layouts of the carved finds.
+    CarvedFiles carved;
+    // Shown every block the deep search reads, in volume order (offset on the engine's data
+    // reader, the block's own bytes), while it is set: carving's header search rides on that read.
+    std::function<void(u64 offset, std::span<const u8> bytes)> deepTap;
 
     // Hash lookups over the items and a list of folder clusters, for the rule by which the
     // engines add finds. They index the two vectors incrementally (both only grow until the

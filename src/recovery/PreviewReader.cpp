@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "catalog/Catalog.h"
+#include "catalog/FindStream.h"
 #include "catalog/StreamReader.h"
 #include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
@@ -90,7 +91,7 @@ u32 ReadPreview(VolumeEntry& volume, const FoundItem& item, u64 limit, std::vect
     if (volume.engine == nullptr)
         return kStreamUnreadable;
     DataStream stream;
-    const u32 described = volume.engine->DescribeStream(volume, item, &stream);
+    const u32 described = DescribeFind(volume, item, &stream);
     if (described == kStreamUnreadable)
         return described;
     // Resident bytes past the size the find claims are not its data.

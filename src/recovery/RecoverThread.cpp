@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "catalog/Catalog.h"
+#include "catalog/FindStream.h"
 #include "platform/DriveTable.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
@@ -292,9 +293,7 @@ void RecoveryRun::WriteFile(const FoundItem& item, const std::vector<std::string
     // be read, so that it neither passes for a file too large for the destination nor ends the
     // run.
     DataStream stream;
-    const u32 described = m_volume->engine != nullptr
-                              ? m_volume->engine->DescribeStream(*m_volume, item, &stream)
-                              : kStreamUnreadable;
+    const u32 described = DescribeFind(*m_volume, item, &stream);
     if (!EnoughSpace(JoinLevels(m_destDir, levels), BytesToStore(stream)))
     {
         Fatal(kNoSpaceText);

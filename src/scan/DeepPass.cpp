@@ -167,6 +167,8 @@ bool RunDeepPass(const CCatalog& catalog, const VolumeEntry& entry, CDirectRW* r
             ReportUnreadable(catalog, entry, range.unit, block);
         visit(DeepBlock{block.offset, std::span<const u8>(block.bytes.Bytes(), block.size),
                         block.own, block.unreadable.empty() ? nullptr : &block.unreadable});
+        if (entry.deepTap)
+            entry.deepTap(block.offset, std::span<const u8>(block.bytes.Bytes(), block.own));
         const u32 permille = static_cast<u32>((next - range.start) * 1000 / total);
         if (permille / 10 != shownPermille / 10 || next >= range.end)
         {

@@ -9,6 +9,7 @@
 
 #include "catalog/AllocationMap.h"
 #include "catalog/Catalog.h"
+#include "catalog/FindStream.h"
 #include "catalog/VolumeEngine.h"
 #include "platform/ScratchArena.h"
 #include "platform/Status.h"
@@ -222,7 +223,7 @@ void AssessConditions(VolumeEntry& entry, VolumeClusters* keep)
             continue;
         // Data the engine knows to lie in the file's record is not described again.
         const bool inRecord = engine.KnownWithoutClusters(entry, item);
-        if (!inRecord && engine.DescribeStream(entry, item, &stream) == kStreamUnreadable)
+        if (!inRecord && DescribeFind(entry, item, &stream) == kStreamUnreadable)
             continue;
         // An NTFS item names its record: a file listed twice is the same data. FAT and exFAT
         // entries have no such identity.

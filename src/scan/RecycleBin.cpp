@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "catalog/Catalog.h"
+#include "catalog/FindStream.h"
 #include "catalog/VolumeEngine.h"
 #include "disk/DirectRW.h"
 #include "platform/Status.h"
@@ -187,7 +188,7 @@ bool ReadFindBytes(VolumeEntry& volume, const FoundItem& item, u64 most, std::ve
     if (engine == nullptr || item.size > most || (item.attr & kAttrFolder) != 0)
         return false;
     DataStream stream;
-    if (engine->DescribeStream(volume, item, &stream) != kOk || stream.compressionUnit != 0 ||
+    if (DescribeFind(volume, item, &stream) != kOk || stream.compressionUnit != 0 ||
         stream.encrypted)
         return false;
     if (stream.resident)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <span>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "platform/ScratchArena.h"
 #include "platform/Status.h"
 #include "platform/VolumeProbe.h"
+#include "scan/Carving.h"
 #include "scan/ContentChecks.h"
 #include "scan/FindConditions.h"
 #include "scan/RecycleBin.h"
@@ -57,6 +59,23 @@ const IVolumeEngine* EngineFor(u32 detected)
     default:
         return nullptr;
     }
+}
+
+// The deep search of volume, with carving's header search fed every block its one read reads
+// when the engine offers the volume's clusters (the scan then holds what it noted).
+std::optional<CarveScan> DeepSearch(CCatalog& catalog, VolumeEntry& volume)
+{
+    std::optional<CarveScan> scan;
+    ClusterGeometry geometry;
+    if (volume.engine->Geometry(volume, &geometry) && geometry.clusterBytes != 0)
+    {
+        scan.emplace(geometry.dataStart, geometry.firstLcn, geometry.endLcn, geometry.clusterBytes);
+        volume.deepTap = [&scan](u64 offset, std::span<const u8> bytes)
+        { scan->Scan(offset, bytes); };
+    }
+    (void)volume.engine->DeepSearch(catalog, volume);
+    volume.deepTap = nullptr;
+    return scan;
 }
 
 // Joins worker unless it is the calling thread (a worker stopping the run from inside).
@@ -136,14 +155,18 @@ void CSearchControl::Search()
         VolumeEntry& volume = volumes[i];
         m_catalog.Post(WM_SCAN_NOTIFY, kScanVolumeStart, kFindingText, 0);
         (void)volume.engine->Search(m_catalog, volume);
+        std::optional<CarveScan> carveScan;
         if (m_catalog.m_deepSearch && g_bRunning != 0)
-            (void)volume.engine->DeepSearch(m_catalog, volume);
+            carveScan = DeepSearch(m_catalog, volume);
         // While the reader is still open: the allocation state and the files' clusters. A stop
         // leaves the files unjudged as unknown. Then the deleted files' contents, judged by
-        // their formats' validators.
+        // their formats' validators (a wrong layout laid out again claims its new clusters).
         VolumeClusters clusters;
         AssessConditions(volume, &clusters);
         CheckContents(volume, clusters);
+        // The files whose metadata is gone, by their contents, over the clusters left free.
+        if (carveScan)
+            CarveVolume(m_catalog, volume, clusters, *carveScan);
         // The recycled files under the names they had, read from the records beside them.
         ListRecycledFinds(volume);
         volume.engine->EndSearch(volume);

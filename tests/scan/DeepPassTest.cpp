@@ -78,6 +78,14 @@ TEST(DeepPass, VisitsEveryUnitOnceWithLookahead)
         entry.name = "C:";
         g_bRunning = 1;
         u64 expected = c.start;
+        // The tap (carving's header search) sees each block's own bytes, in order, once.
+        u64 tapped = c.start;
+        entry.deepTap = [&](u64 offset, std::span<const u8> bytes)
+        {
+            EXPECT_EQ(offset, tapped);
+            EXPECT_EQ(0, std::memcmp(bytes.data(), image.data() + offset, bytes.size()));
+            tapped += bytes.size();
+        };
         const DeepRange range{c.start, c.end, c.unit, c.lookahead};
         const bool whole = RunDeepPass(
             catalog, entry, &reader, range,
@@ -95,6 +103,7 @@ TEST(DeepPass, VisitsEveryUnitOnceWithLookahead)
             c.counted ? DeepCount([] { return std::size_t{7}; }) : DeepCount());
         EXPECT_TRUE(whole);
         EXPECT_EQ(expected, c.end);
+        EXPECT_EQ(tapped, c.end);
         const auto progress = sink.Of(kScanDeepProgress);
         ASSERT_FALSE(progress.empty());
         EXPECT_EQ(progress.back().extra, 1000u);

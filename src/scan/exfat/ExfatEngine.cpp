@@ -173,6 +173,18 @@ CDirectRW* CExfatEngine::DataReader(VolumeEntry& entry) const
     return entry.reader.get();
 }
 
+bool CExfatEngine::Geometry(VolumeEntry& entry, ClusterGeometry* geometry) const
+{
+    const ExfatVolumeState* state = ExfatStateOf(entry);
+    if (state == nullptr || state->exfat.boot.ClusterBytes() == 0)
+        return false;
+    const ExfatBoot& boot = state->exfat.boot;
+    *geometry =
+        ClusterGeometry{boot.ClusterBytes(), ExfatLayout::kFirstCluster,
+                        ExfatLayout::kFirstCluster + u64{boot.clusterCount}, boot.HeapBytes()};
+    return boot.clusterCount != 0;
+}
+
 u32 CExfatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item,
                                  DataStream* stream) const
 {

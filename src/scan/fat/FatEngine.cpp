@@ -158,6 +158,27 @@ CDirectRW* CFatEngine::DataReader(VolumeEntry& entry) const
     return entry.reader.get();
 }
 
+bool CFatEngine::Geometry(VolumeEntry& entry, ClusterGeometry* geometry) const
+{
+    // Clusters 2 .. clusterCount, as far as the volume's sectors reach.
+    const FatVolumeState* state = FatStateOf(entry);
+    const FatBootSector* boot = state != nullptr ? state->boot.get() : nullptr;
+    const u64 clusterBytes = ClusterBytes(entry);
+    s64 start = 2;
+    if (!boot || clusterBytes == 0 || state->clusterCount < 2 || !boot->ClusterToSector(&start) ||
+        start < 0)
+        return false;
+    const u64 dataStart = static_cast<u64>(start) * state->bytesPerSector;
+    const u64 total = boot->GetTotalSectors() * state->bytesPerSector;
+    if (total <= dataStart)
+        return false;
+    *geometry = ClusterGeometry{
+        clusterBytes, 2,
+        std::min<u64>(u64{state->clusterCount} + 1, 2 + (total - dataStart) / clusterBytes),
+        dataStart};
+    return geometry->endLcn > 2;
+}
+
 u32 CFatEngine::DescribeStream(VolumeEntry& entry, const FoundItem& item, DataStream* stream) const
 {
     // The data lies in the clusters the search assigned to the find (fragmented around what

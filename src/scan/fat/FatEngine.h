@@ -23,6 +23,7 @@ public:
     void EndSearch(VolumeEntry& entry) const override;
     [[nodiscard]] u64 ClusterBytes(const VolumeEntry& entry) const override;
     [[nodiscard]] CDirectRW* DataReader(VolumeEntry& entry) const override;
+    [[nodiscard]] bool Geometry(VolumeEntry& entry, ClusterGeometry* geometry) const override;
     [[nodiscard]] u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
                                      DataStream* stream) const override;
     [[nodiscard]] u32 ReadTimes(VolumeEntry& entry, const FoundItem& item,

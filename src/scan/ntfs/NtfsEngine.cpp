@@ -70,6 +70,16 @@ CDirectRW* CNtfsEngine::DataReader(VolumeEntry& entry) const
     return ntfs ? ntfs->Reader() : nullptr;
 }
 
+bool CNtfsEngine::Geometry(VolumeEntry& entry, ClusterGeometry* geometry) const
+{
+    const CNtfs* ntfs = NtfsOf(entry);
+    const u64 clusterBytes = ClusterBytes(entry);
+    if (ntfs == nullptr || clusterBytes == 0 || ntfs->VolumeClusters() == 0)
+        return false;
+    *geometry = ClusterGeometry{clusterBytes, 0, ntfs->VolumeClusters(), 0};
+    return true;
+}
+
 namespace
 {
 // Extents of runs as far as the volume reaches: holes count whole; a run past the volume's end

@@ -18,6 +18,7 @@ public:
     void EndSearch(VolumeEntry& entry) const override;
     [[nodiscard]] u64 ClusterBytes(const VolumeEntry& entry) const override;
     [[nodiscard]] CDirectRW* DataReader(VolumeEntry& entry) const override;
+    [[nodiscard]] bool Geometry(VolumeEntry& entry, ClusterGeometry* geometry) const override;
     [[nodiscard]] bool KnownWithoutClusters(const VolumeEntry& entry,
                                             const FoundItem& item) const override;
     [[nodiscard]] u32 DescribeStream(VolumeEntry& entry, const FoundItem& item,
