@@ -1,0 +1,75 @@
+// Reads for the picture, camera-raw, video and audio validators: exact reads through a content
+// source (a short read is a break) and big- and little-endian loads from the bytes read.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "carve/ContentCheck.h"
+#include "carve/ContentSource.h"
+#include "platform/ByteOrder.h"
+#include "platform/Types.h"
+
+namespace media
+{
+// True when all of out was read at offset and lies within Size().
+[[nodiscard]] inline bool ReadExact(IContentSource& source, u64 offset, std::span<u8> out)
+{
+    const u64 size = source.Size();
+    if (offset > size || out.size() > size - offset)
+        return false;
+    return source.Read(offset, out) == out.size();
+}
+
+// True when [offset, offset + length) lies within Size() (no overflow).
+[[nodiscard]] inline bool Fits(u64 offset, u64 length, u64 size)
+{
+    return offset <= size && length <= size - offset;
+}
+
+[[nodiscard]] inline u16 LoadBe16(const u8* p)
+{
+    return static_cast<u16>((p[0] << 8) | p[1]);
+}
+
+[[nodiscard]] inline u32 LoadBe32(const u8* p)
+{
+    return (static_cast<u32>(p[0]) << 24) | (static_cast<u32>(p[1]) << 16) |
+           (static_cast<u32>(p[2]) << 8) | static_cast<u32>(p[3]);
+}
+
+[[nodiscard]] inline u64 LoadBe64(const u8* p)
+{
+    return (static_cast<u64>(LoadBe32(p)) << 32) | LoadBe32(p + 4);
+}
+
+// A four-character code of printable ASCII (box, chunk and PNG chunk types).
+[[nodiscard]] inline bool IsFourCc(const u8* p)
+{
+    for (std::size_t i = 0; i < 4; ++i)
+        if (p[i] < 0x20 || p[i] > 0x7E)
+            return false;
+    return true;
+}
+
+// A damaged verdict that vouches for the first validBytes bytes.
+[[nodiscard]] inline ContentCheck Damaged(CarveType type, u64 validBytes)
+{
+    ContentCheck check;
+    check.verdict = FindContent::kDamaged;
+    check.validBytes = validBytes;
+    check.type = type;
+    return check;
+}
+
+// A valid verdict for a file whose structure ends at end.
+[[nodiscard]] inline ContentCheck Valid(CarveType type, u64 end)
+{
+    ContentCheck check;
+    check.verdict = FindContent::kValid;
+    check.validBytes = end;
+    check.end = end;
+    check.type = type;
+    return check;
+}
+} // namespace media
