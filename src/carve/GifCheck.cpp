@@ -169,7 +169,9 @@ ContentCheck CheckGif(IContentSource& source)
         return media::Damaged(CarveType::kGif, 0);
     u64 offset = kHeader + ColourTableBytes(head[kLsdPacked]);
     bool image = false;
-    u64 last = offset; // the last block that held: a bad block after it may be its bytes' fault
+    // The last block that held (at first, the blocks' start): a bad block after it may be its
+    // bytes' fault.
+    u64 last = std::min(offset, source.Size());
     // Every block takes at least two bytes: the walk ends within Size() / 2 steps.
     while (true)
     {
