@@ -204,8 +204,9 @@ bool FirstBox(IContentSource& source, const Box& box, CarveType* type)
 }
 } // namespace
 
-ContentCheck CheckBmff(IContentSource& source)
+ContentCheck CheckBmff(IContentSource& file)
 {
+    media::Window source(file);
     const u64 size = source.Size();
     BmffWalk walk(source);
     std::vector<Box> checked; // moov and meta boxes, checked once every mdat is known

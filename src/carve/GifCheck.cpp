@@ -160,8 +160,9 @@ bool WalkImage(IContentSource& source, u64* offset)
 }
 } // namespace
 
-ContentCheck CheckGif(IContentSource& source)
+ContentCheck CheckGif(IContentSource& file)
 {
+    media::Window source(file);
     std::array<u8, kHeader> head{};
     if (!media::ReadExact(source, 0, head) ||
         !(std::equal(head.begin(), head.begin() + 6, "GIF87a") ||

@@ -2,8 +2,11 @@
 // source (a short read is a break) and big- and little-endian loads from the bytes read.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <span>
+#include <vector>
 
 #include "carve/ContentCheck.h"
 #include "carve/ContentSource.h"
@@ -51,6 +54,47 @@ namespace media
             return false;
     return true;
 }
+
+// A read-ahead window over a source, for walks that read many small headers in file order
+// (frames, sub-blocks, chunks): each read of the source brings up to kWindowBytes at once, and
+// none reaches past Size().
+class Window final : public IContentSource
+{
+public:
+    static constexpr std::size_t kWindowBytes = 64 * std::size_t{1024};
+
+    explicit Window(IContentSource& inner) : m_inner(inner), m_size(inner.Size()) {}
+    [[nodiscard]] u64 Size() const override { return m_size; }
+    [[nodiscard]] std::size_t Read(u64 offset, std::span<u8> out) override
+    {
+        if (offset >= m_size)
+            return 0;
+        if (out.size() > m_size - offset)
+            out = out.first(static_cast<std::size_t>(m_size - offset));
+        if (out.size() >= kWindowBytes)
+            return m_inner.Read(offset, out);
+        if (offset < m_at || offset - m_at > m_length || out.size() > m_length - (offset - m_at))
+        {
+            m_buffer.resize(kWindowBytes);
+            m_at = offset;
+            const u64 ahead = std::min<u64>(kWindowBytes, m_size - offset);
+            m_length = m_inner.Read(
+                offset, std::span<u8>(m_buffer.data(), static_cast<std::size_t>(ahead)));
+        }
+        const std::size_t skip = static_cast<std::size_t>(offset - m_at);
+        const std::size_t n = std::min(out.size(), m_length - skip);
+        if (n != 0)
+            std::memcpy(out.data(), m_buffer.data() + skip, n);
+        return n;
+    }
+
+private:
+    IContentSource& m_inner;
+    u64 m_size;
+    std::vector<u8> m_buffer;
+    u64 m_at = 0;
+    std::size_t m_length = 0;
+};
 
 // A damaged verdict that vouches for the first validBytes bytes.
 [[nodiscard]] inline ContentCheck Damaged(CarveType type, u64 validBytes)

@@ -86,8 +86,9 @@ bool Id3v2Length(IContentSource& source, u64* length)
 }
 } // namespace
 
-ContentCheck CheckMp3(IContentSource& source)
+ContentCheck CheckMp3(IContentSource& file)
 {
+    media::Window source(file);
     const u64 size = source.Size();
     u64 at = 0;
     if (!Id3v2Length(source, &at) || at > size)

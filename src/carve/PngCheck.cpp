@@ -17,7 +17,7 @@ constexpr u64 kChunkHeader = 8;    // length (4, big-endian) and type (4)
 constexpr u64 kChunkOverhead = 12; // header and CRC
 constexpr u32 kMaxChunkLength = 0x7FFFFFFFu;
 constexpr u32 kIhdrLength = 13;
-constexpr std::size_t kCrcBlock = 64 * 1024;
+constexpr std::size_t kCrcBlock = std::size_t{64} * 1024;
 
 bool IsChunkType(const u8* p)
 {
@@ -51,8 +51,9 @@ bool ChunkCrc(IContentSource& source, u64 offset, u32 length, u32* crc)
 }
 } // namespace
 
-ContentCheck CheckPng(IContentSource& source)
+ContentCheck CheckPng(IContentSource& file)
 {
+    media::Window source(file);
     const u64 size = source.Size();
     std::array<u8, 8> sig{};
     if (!media::ReadExact(source, 0, sig) || sig != kPngSignature)

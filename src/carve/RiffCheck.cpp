@@ -151,8 +151,9 @@ bool RiffWalk::Entries(u64 base, u64 count)
 }
 } // namespace
 
-ContentCheck CheckRiff(IContentSource& source)
+ContentCheck CheckRiff(IContentSource& file)
 {
+    media::Window source(file);
     std::array<u8, kRiffHeader> head{};
     if (!media::ReadExact(source, 0, head) || !Is(head.data(), "RIFF"))
         return media::Damaged(CarveType::kAvi, 0);

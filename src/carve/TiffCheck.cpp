@@ -282,8 +282,9 @@ void TiffWalk::Make(const Field& field)
 }
 } // namespace
 
-ContentCheck CheckTiff(IContentSource& source)
+ContentCheck CheckTiff(IContentSource& file)
 {
+    media::Window source(file);
     std::array<u8, 10> head{};
     if (!media::ReadExact(source, 0, std::span<u8>(head.data(), kHeader)))
         return media::Damaged(CarveType::kTiff, 0);
