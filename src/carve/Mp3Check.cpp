@@ -1,7 +1,8 @@
-// MP3: an optional ID3v2 tag, then MPEG audio frames chained by the lengths their headers give
-// (version, layer, bitrate, sample rate, padding), then an optional 128-byte ID3v1 tag. The
-// frames' audio holds no checksum a validator could use: a splice shows where the chain of
-// headers breaks.
+// MP3: an optional ID3v2 tag (and zero padding after it), then MPEG audio frames chained by the
+// lengths their headers give (version, layer, bitrate, sample rate, padding), then an optional
+// APEv2 tag and an optional 128-byte ID3v1 tag. The frames' audio holds no checksum a
+// validator could use: a splice shows where the chain of headers breaks.
+#include <algorithm>
 #include <array>
 
 #include "carve/ContentCheck.h"
@@ -15,6 +16,8 @@ constexpr u8 kId3v2FooterFlag = 0x10;
 constexpr u64 kId3v1 = 128;
 constexpr u64 kMinFrames = 3;
 constexpr std::size_t kFrameHeader = 4;
+constexpr std::size_t kApeHeader = 32; // "APETAGEX", version, size, item count, flags
+constexpr u64 kMaxPadding = 64 * 1024;
 
 // kbit/s by [MPEG-1?][layer index 1..3][bitrate index]; layer index 3 is Layer I.
 constexpr u16 kBitrates[2][4][16] = {
@@ -84,6 +87,50 @@ bool Id3v2Length(IContentSource& source, u64* length)
     *length = kId3v2Header + size + ((h[5] & kId3v2FooterFlag) != 0 ? kId3v2Footer : 0);
     return true;
 }
+
+// Zero bytes some taggers leave between the ID3v2 tag and the first frame: at skips them.
+void SkipPadding(IContentSource& source, u64* at)
+{
+    std::array<u8, 1> b{};
+    for (u64 n = 0; n < kMaxPadding && media::ReadExact(source, *at, b) && b[0] == 0; ++n)
+        ++*at;
+}
+
+// The frames chained from *at: *at ends after the last, *last is its start.
+u64 ChainFrames(IContentSource& source, u64* at, u64* last)
+{
+    const u64 size = source.Size();
+    Frame first;
+    u64 frames = 0;
+    // Every frame takes at least 24 bytes: the chain ends within Size() / 24 steps.
+    while (true)
+    {
+        std::array<u8, kFrameHeader> h{};
+        if (!media::ReadExact(source, *at, h))
+            return frames;
+        const Frame f = DecodeFrame(h.data());
+        if (f.length == 0 || !media::Fits(*at, f.length, size))
+            return frames;
+        if (frames == 0)
+            first = f;
+        else if (f.version != first.version || f.layer != first.layer || f.rate != first.rate)
+            return frames;
+        *last = *at;
+        *at += f.length;
+        ++frames;
+    }
+}
+
+// The end of an APEv2 tag with its header at offset (which players put before ID3v1); offset
+// itself when there is none.
+u64 SkipApeTag(IContentSource& source, u64 offset)
+{
+    std::array<u8, kApeHeader> h{};
+    if (!media::ReadExact(source, offset, h) || !std::equal(h.begin(), h.begin() + 8, "APETAGEX"))
+        return offset;
+    const u64 end = offset + kApeHeader + LoadLe32(h.data() + 12); // items and footer
+    return media::Fits(offset, end - offset, source.Size()) ? end : offset;
+}
 } // namespace
 
 ContentCheck CheckMp3(IContentSource& file)
@@ -93,29 +140,13 @@ ContentCheck CheckMp3(IContentSource& file)
     u64 at = 0;
     if (!Id3v2Length(source, &at) || at > size)
         return media::Damaged(CarveType::kMp3, 0);
+    if (at != 0)
+        SkipPadding(source, &at);
     const u64 audio = at;
-    Frame first;
-    u64 frames = 0;
     u64 last = audio; // the last frame chained: its audio is what a break after it may be in
-    // Every frame takes at least 24 bytes: the chain ends within Size() / 24 steps.
-    while (true)
-    {
-        std::array<u8, kFrameHeader> h{};
-        if (!media::ReadExact(source, at, h))
-            break;
-        const Frame f = DecodeFrame(h.data());
-        if (f.length == 0 || !media::Fits(at, f.length, size))
-            break;
-        if (frames == 0)
-            first = f;
-        else if (f.version != first.version || f.layer != first.layer || f.rate != first.rate)
-            break;
-        last = at;
-        at += f.length;
-        ++frames;
-    }
-    if (frames < kMinFrames)
+    if (ChainFrames(source, &at, &last) < kMinFrames)
         return media::Damaged(CarveType::kMp3, audio);
+    at = SkipApeTag(source, at);
     if (at == size)
         return media::Valid(CarveType::kMp3, at);
     std::array<u8, 3> tag{};

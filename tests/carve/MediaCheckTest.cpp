@@ -75,6 +75,11 @@ const std::vector<MediaCase>& Cases()
              return Cat({Id3v2(), Frames(kMpeg1L3, 417, 20), Id3v1()});
          },
          CarveType::kMp3, CarveType::kMp3},
+        {"mp3-ape",
+         [] {
+             return Cat({Id3v2(), Bytes(100), Frames(kMpeg1L3, 417, 12), ApeTag(), Id3v1()});
+         },
+         CarveType::kMp3, CarveType::kMp3},
         // Without a tag, an MP3 cut between two frames is a whole shorter one: the frame count
         // keeps the test's cuts inside frames.
         {"mp3-bare", [] { return Frames(kMpeg2L3, 208, 31); }, CarveType::kMp3, CarveType::kMp3,

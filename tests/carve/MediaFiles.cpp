@@ -277,6 +277,17 @@ Bytes Id3v2()
     b.resize(b.size() + 40);
     return b;
 }
+Bytes ApeTag()
+{
+    Bytes b;
+    for (const u32 flags : {0xA0000000u, 0x80000000u}) // header, then footer
+    {
+        Text(b, "APETAGEX");
+        for (const u32 v : {2000u, 32u, 0u, flags, 0u, 0u})
+            Le32(b, v);
+    }
+    return b;
+}
 Bytes Id3v1()
 {
     Bytes b(128, ' ');

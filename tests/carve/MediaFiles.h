@@ -48,8 +48,9 @@ Bytes MakeAvi(u32 indexShift = 0);
 
 // frames MPEG audio frames of header h and length n, noise for their audio.
 Bytes Frames(u32 header, std::size_t n, std::size_t frames);
-Bytes Id3v2(); // ID3v2.3, 40 bytes of padding
-Bytes Id3v1(); // "TAG" and 125 spaces
+Bytes Id3v2();  // ID3v2.3, 40 bytes of padding
+Bytes Id3v1();  // "TAG" and 125 spaces
+Bytes ApeTag(); // an APEv2 tag with no items: header and footer
 // MPEG-1 Layer III, 128 kbit/s, 44.1 kHz: 417-byte frames.
 constexpr u32 kMpeg1L3 = 0xFFFB9000;
 // MPEG-2 Layer III, 64 kbit/s, 22.05 kHz: 208-byte frames.
