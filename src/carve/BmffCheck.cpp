@@ -11,6 +11,7 @@
 
 namespace
 {
+constexpr std::size_t kWindow = 4096;
 constexpr u64 kBoxHeader = 8;    // size (32-bit) and type
 constexpr u64 kLargeHeader = 16; // size 1: a 64-bit largesize follows the type
 constexpr u64 kMaxFtyp = 4096;
@@ -206,7 +207,7 @@ bool FirstBox(IContentSource& source, const Box& box, CarveType* type)
 
 ContentCheck CheckBmff(IContentSource& file)
 {
-    media::Window source(file);
+    media::Window source(file, kWindow); // the walk jumps from box to box
     const u64 size = source.Size();
     BmffWalk walk(source);
     std::vector<Box> checked; // moov and meta boxes, checked once every mdat is known

@@ -56,14 +56,17 @@ namespace media
 }
 
 // A read-ahead window over a source, for walks that read many small headers in file order
-// (frames, sub-blocks, chunks): each read of the source brings up to kWindowBytes at once, and
-// none reaches past Size().
+// (frames, sub-blocks, chunks): each read of the source brings up to the window's bytes at
+// once (kWindowBytes; less for walks that jump), and none reaches past Size().
 class Window final : public IContentSource
 {
 public:
     static constexpr std::size_t kWindowBytes = 64 * std::size_t{1024};
 
-    explicit Window(IContentSource& inner) : m_inner(inner), m_size(inner.Size()) {}
+    explicit Window(IContentSource& inner, std::size_t bytes = kWindowBytes)
+        : m_inner(inner), m_size(inner.Size()), m_window(bytes)
+    {
+    }
     [[nodiscard]] u64 Size() const override { return m_size; }
     [[nodiscard]] std::size_t Read(u64 offset, std::span<u8> out) override
     {
@@ -71,13 +74,14 @@ public:
             return 0;
         if (out.size() > m_size - offset)
             out = out.first(static_cast<std::size_t>(m_size - offset));
-        if (out.size() >= kWindowBytes)
+        if (out.size() >= m_window)
             return m_inner.Read(offset, out);
         if (offset < m_at || offset - m_at > m_length || out.size() > m_length - (offset - m_at))
         {
-            m_buffer.resize(kWindowBytes);
+            const u64 ahead = std::min<u64>(m_window, m_size - offset);
+            if (m_buffer.size() < ahead)
+                m_buffer.resize(static_cast<std::size_t>(ahead));
             m_at = offset;
-            const u64 ahead = std::min<u64>(kWindowBytes, m_size - offset);
             m_length = m_inner.Read(
                 offset, std::span<u8>(m_buffer.data(), static_cast<std::size_t>(ahead)));
         }
@@ -91,6 +95,7 @@ public:
 private:
     IContentSource& m_inner;
     u64 m_size;
+    std::size_t m_window;
     std::vector<u8> m_buffer;
     u64 m_at = 0;
     std::size_t m_length = 0;

@@ -14,6 +14,7 @@
 
 namespace
 {
+constexpr std::size_t kWindow = 4096;
 constexpr u64 kHeader = 8;
 constexpr u64 kEntry = 12;
 constexpr std::size_t kMaxIfds = 1024;
@@ -284,7 +285,7 @@ void TiffWalk::Make(const Field& field)
 
 ContentCheck CheckTiff(IContentSource& file)
 {
-    media::Window source(file);
+    media::Window source(file, kWindow); // the walk jumps from IFD to IFD
     std::array<u8, 10> head{};
     if (!media::ReadExact(source, 0, std::span<u8>(head.data(), kHeader)))
         return media::Damaged(CarveType::kTiff, 0);
