@@ -17,7 +17,7 @@ constexpr u64 kId3v1 = 128;
 constexpr u64 kMinFrames = 3;
 constexpr std::size_t kFrameHeader = 4;
 constexpr std::size_t kApeHeader = 32; // "APETAGEX", version, size, item count, flags
-constexpr u64 kMaxPadding = 64 * 1024;
+constexpr u64 kMaxPadding = u64{64} * 1024;
 
 // kbit/s by [MPEG-1?][layer index 1..3][bitrate index]; layer index 3 is Layer I.
 constexpr u16 kBitrates[2][4][16] = {
