@@ -163,13 +163,10 @@ struct StructureCase
     u64 validBytes; // kAny: not checked
 };
 constexpr u64 kAny = ~0ull;
-} // namespace
 
-// Structures that break while every byte lies within Size(): bad CRCs, pixel counts, sizes that
-// disagree, offsets outside their data, loops. And the small whole files they are made from.
-TEST(MediaCheck, BrokenStructuresAreDamaged)
+std::vector<StructureCase> StructureCases()
 {
-    const std::vector<StructureCase> cases = {
+    return {
         {"gif whole", CarveType::kGif, [] { return TinyGif(4, SixteenPixels()); },
          FindContent::kValid, kAny},
         {"gif pixels short", CarveType::kGif, [] { return TinyGif(5, SixteenPixels()); },
@@ -223,7 +220,14 @@ TEST(MediaCheck, BrokenStructuresAreDamaged)
          },
          FindContent::kDamaged, 832},
     };
-    for (const StructureCase& c : cases)
+}
+} // namespace
+
+// Structures that break while every byte lies within Size(): bad CRCs, pixel counts, sizes that
+// disagree, offsets outside their data, loops. And the small whole files they are made from.
+TEST(MediaCheck, BrokenStructuresAreDamaged)
+{
+    for (const StructureCase& c : StructureCases())
     {
         SCOPED_TRACE(c.name);
         const Bytes file = c.make();
