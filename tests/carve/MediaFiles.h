@@ -34,6 +34,9 @@ Bytes MakeTiff(const TiffSpec& s);
 // A raw's first IFD: its maker, and a CR2's header or a DNG's version tag.
 Bytes MakeRaw(bool bigEndian, const std::string& make, bool cr2, bool dng);
 
+// An ISO box with a 32-bit size; the ftyp box of a major brand.
+Bytes Box(std::string_view type, const Bytes& payload);
+Bytes Ftyp(std::string_view major);
 // ftyp, moov (a track whose stco points at three chunks of the mdat, moved by stcoShift), mdat
 // (with a 64-bit size when largeMdat).
 Bytes MakeMovie(std::string_view brand, bool largeMdat, u64 stcoShift = 0);
