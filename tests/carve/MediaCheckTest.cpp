@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -133,8 +134,33 @@ TEST(MediaCheck, TruncatedFilesAreDamaged)
     }
 }
 
-// A cluster of random bytes in the middle is caught where the format can tell, and the break
-// is placed no later than the cluster.
+// A source whose medium cannot be read in [bad, bad + length): reads there come back short.
+class UnreadableSource final : public IContentSource
+{
+public:
+    UnreadableSource(const Bytes& bytes, u64 bad, u64 length)
+        : m_inner(bytes), m_bad(bad), m_badEnd(bad + length)
+    {
+    }
+    [[nodiscard]] u64 Size() const override { return m_inner.Size(); }
+    [[nodiscard]] std::size_t Read(u64 offset, std::span<u8> out) override
+    {
+        if (offset >= m_bad && offset < m_badEnd)
+            return 0;
+        const u64 end = offset + out.size();
+        if (offset < m_bad && end > m_bad)
+            out = out.first(static_cast<std::size_t>(m_bad - offset));
+        return m_inner.Read(offset, out);
+    }
+
+private:
+    MemorySource m_inner;
+    u64 m_bad;
+    u64 m_badEnd;
+};
+
+// A cluster of random bytes in the middle, or one the medium cannot read, is caught where the
+// format can tell, and the break is placed no later than the cluster.
 TEST(MediaCheck, ClusterOfOtherDataIsCaught)
 {
     for (const MediaCase& c : Cases())
@@ -142,6 +168,8 @@ TEST(MediaCheck, ClusterOfOtherDataIsCaught)
         SCOPED_TRACE(c.name);
         Bytes file = c.make();
         const std::size_t at = file.size() / 2 / kCluster * kCluster;
+        UnreadableSource unreadable(file, at, kCluster);
+        const ContentCheck unread = ValidateContent(c.asked, unreadable);
         const Bytes noise = Noise(kCluster, 21);
         std::copy(noise.begin(), noise.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
         const ContentCheck check = Validate(c.asked, file);
@@ -149,6 +177,8 @@ TEST(MediaCheck, ClusterOfOtherDataIsCaught)
             continue;
         EXPECT_EQ(check.verdict, FindContent::kDamaged);
         EXPECT_LE(check.validBytes, at);
+        EXPECT_EQ(unread.verdict, FindContent::kDamaged);
+        EXPECT_LE(unread.validBytes, at);
     }
 }
 
