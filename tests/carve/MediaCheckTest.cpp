@@ -92,8 +92,9 @@ const std::vector<MediaCase>& Cases()
 constexpr std::size_t kCluster = 512;
 } // namespace
 
-// Whole files are valid to their end, with the refined type; with bytes after them (a carved
-// file's Size() runs to the next claimed cluster) the structure still gives the end.
+// Whole files are valid to their end, with the refined type, and only as their own format; with
+// bytes after them (a carved file's Size() runs to the next claimed cluster) the structure
+// still gives the end.
 TEST(MediaCheck, WholeFilesAreValidToTheirEnd)
 {
     for (const MediaCase& c : Cases())
@@ -106,6 +107,15 @@ TEST(MediaCheck, WholeFilesAreValidToTheirEnd)
         EXPECT_EQ(whole.end, file.size());
         EXPECT_EQ(whole.validBytes, file.size());
         EXPECT_EQ(whole.type, c.type);
+
+        // No other family's validator takes it for one of its files.
+        for (const MediaCase& other : Cases())
+        {
+            if (CarveFamily(other.asked) != CarveFamily(c.asked))
+            {
+                EXPECT_NE(Validate(other.asked, file).verdict, FindContent::kValid) << other.name;
+            }
+        }
 
         const ContentCheck carved = Validate(c.asked, Cat({file, Noise(3 * kCluster, 11)}));
         EXPECT_EQ(carved.verdict, c.endKnown ? FindContent::kValid : FindContent::kDamaged);
