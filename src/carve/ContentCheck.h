@@ -22,6 +22,9 @@ struct ContentCheck
     // Bytes from the start the structure vouches for: on a valid file its end; on a damaged
     // one the break lies at or after this offset, as near it as the format lets tell.
     u64 validBytes = 0;
+    // On a damaged file: how many bytes past validBytes the break may still lie (a validator
+    // that places it conservatively, before where it stopped holding); 0 when it is exact.
+    u64 breakReach = 0;
     // The file's length as its structure gives it (JPEG's EOI, PNG's IEND, ZIP's end of
     // central directory, box and chunk sizes, SQLite's page count), when it was reached; 0
     // when the format gives none (text, a stream without a length) or it was not reached.

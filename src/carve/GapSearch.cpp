@@ -9,9 +9,17 @@
 
 namespace
 {
-constexpr u64 kScreenClusters = 4;     // clusters past the junction a candidate is screened on
+constexpr u64 kScreenClusters = 4; // clusters past the junction a candidate is screened on
+// Bytes past the junction a candidate is screened on at least: a validator vouches for its
+// bytes only up to a margin before where it stopped (a JPEG's 4 KiB), so a screening of small
+// clusters must reach past that margin to tell a continuation from none.
+constexpr u64 kScreenBytes = 16u << 10;
 constexpr std::size_t kFullChecks = 4; // candidates validated in full after the screening
+constexpr std::size_t kMostTies = 64;  // and at most this many that screened as well as the best
 constexpr u64 kBackoff = 2;            // clusters before the break the junction may lie at
+// Clusters past the cluster holding the break a junction is tried at, at most: as far as the
+// validator says the break may reach (ContentCheck::breakReach).
+constexpr u64 kForwardClusters = 64;
 
 using Runs = std::vector<CarveRun>;
 
@@ -19,6 +27,12 @@ using Runs = std::vector<CarveRun>;
 constexpr u64 CeilDiv(u64 bytes, u64 cb)
 {
     return bytes / cb + (bytes % cb != 0 ? 1 : 0);
+}
+
+// Clusters past the junction a candidate is screened on.
+constexpr u64 ScreenWindow(u64 cb)
+{
+    return std::max(kScreenClusters, CeilDiv(kScreenBytes, cb) + 1);
 }
 
 u64 ClusterCount(const Runs& runs)
@@ -93,9 +107,10 @@ class Search
 {
 public:
     Search(const ContentValidator& validate, ICarveSpace& space, const GapLimits& limits,
-           u64 limitBytes)
+           u64 limitBytes, const ContinuationFilter& mayContinue)
         : m_validate(validate), m_space(space), m_limits(limits), m_cb(space.ClusterBytes()),
-          m_limitBytes(limitBytes), m_maxClusters(CeilDiv(limitBytes, m_cb))
+          m_limitBytes(limitBytes), m_maxClusters(CeilDiv(limitBytes, m_cb)),
+          m_mayContinue(mayContinue)
     {
     }
 
@@ -153,6 +168,8 @@ public:
             return false;
         if (MatchHeader(m_scratch) != CarveType::kNone)
             return false;
+        if (m_mayContinue && !m_mayContinue(m_scratch))
+            return false;
         return std::any_of(m_scratch.begin(), m_scratch.end(), [](u8 c) { return c != 0; });
     }
 
@@ -198,6 +215,7 @@ private:
     u64 m_cb;
     u64 m_limitBytes;
     u64 m_maxClusters;
+    const ContinuationFilter& m_mayContinue;
     u32 m_tries = 0;
     std::vector<u8> m_scratch;
 };
@@ -231,7 +249,8 @@ std::vector<Continuation> ScreenJunction(Search& search, const Tried& current, u
     const u64 total = ClusterCount(runs);
     const u64 lastKept = ClusterAt(runs, kept - 1);
     const u64 end = std::min(search.EndCluster(), lastKept + search.Limits().maxGap + 2);
-    const u64 fullBytes = (kScreenClusters - 1) * cb;
+    const u64 window = ScreenWindow(cb);
+    const u64 fullBytes = (window - 1) * cb;
     std::vector<Continuation> found;
     std::size_t full = 0;
     for (u64 c = lastKept + 1; c < end && full < kFullChecks && !search.Exhausted(); ++c)
@@ -240,15 +259,14 @@ std::vector<Continuation> ScreenJunction(Search& search, const Tried& current, u
         if ((kept < total && c == ClusterAt(runs, kept)) || !search.MayContinue(c))
             continue;
         Continuation next{c, 0, 0, 0};
-        next.progress = Screen(search, prefix, next, kScreenClusters, floor);
+        next.progress = Screen(search, prefix, next, window, floor);
         const u64 piece = next.progress / cb;
         if (next.progress < fullBytes && piece >= 1 && c > lastKept + 1 && !search.Exhausted())
         {
             // Whole clusters fit and then the file broke again: files written side by side,
             // a piece of each in turn. Try the pieces and gaps repeated.
             Continuation stride{c, piece, c - lastKept - 1, 0};
-            stride.progress =
-                Screen(search, prefix, stride, std::max(kScreenClusters, 3 * piece), floor);
+            stride.progress = Screen(search, prefix, stride, std::max(window, 3 * piece), floor);
             if (stride.progress > next.progress)
                 next = stride;
         }
@@ -261,8 +279,15 @@ std::vector<Continuation> ScreenJunction(Search& search, const Tried& current, u
     std::stable_sort(found.begin(), found.end(),
                      [](const Continuation& a, const Continuation& b)
                      { return a.progress > b.progress; });
-    if (found.size() > kFullChecks)
-        found.resize(kFullChecks);
+    // Every candidate that went as far as the best is validated in full: a validator that
+    // vouches for its bytes only up to a margin before where it stopped cannot rank
+    // continuations that all held to the end of the screening (a photo's data and another
+    // photo's, decoded in step for a while).
+    std::size_t keep = kFullChecks;
+    while (keep < found.size() && keep < kMostTies && found[keep].progress == found[0].progress)
+        ++keep;
+    if (found.size() > keep)
+        found.resize(keep);
     return found;
 }
 
@@ -281,9 +306,46 @@ u64 Validate(Search& search, const Runs& runs, u64 kept, const Continuation& nex
     return validated;
 }
 
-// One more gap in current's layout where its validation broke: the junction at the cluster
-// holding the break (or, when no continuation holds there, a cluster or two before it, as a
-// validator may notice a break late), the best continuations validated in full.
+// The junctions tried for a break in cluster broken of a layout of total clusters: the
+// cluster holding the break, then those after it the file may still own (a validator places a
+// break at or before where the file stopped holding), then a cluster or two before it (one
+// that notices a break late).
+std::vector<u64> Junctions(u64 broken, u64 total, u64 cb, u64 reach)
+{
+    std::vector<u64> out{broken};
+    const u64 forward = std::min(CeilDiv(reach, cb), kForwardClusters);
+    for (u64 k = broken + 1; k <= total && k <= broken + forward; ++k)
+        out.push_back(k);
+    for (u64 k = broken - 1; k >= 1 && k + kBackoff >= broken; --k)
+        out.push_back(k);
+    return out;
+}
+
+// Validates the continuations found at junction kept in full, and the same pieces and gaps
+// repeated where one broke again after whole clusters. True when best is valid.
+bool TryJunction(Search& search, const Tried& current, u64 kept,
+                 const std::vector<Continuation>& found, Tried& best)
+{
+    for (const Continuation& next : found)
+    {
+        const u64 validated = Validate(search, current.runs, kept, next, best);
+        if (best.check.verdict == FindContent::kValid)
+            return true;
+        const u64 lastKept = ClusterAt(current.runs, kept - 1);
+        const u64 junction = kept * search.ClusterBytes();
+        const u64 piece = validated > junction ? (validated - junction) / search.ClusterBytes() : 0;
+        if (next.piece != 0 || piece == 0 || next.first == lastKept + 1)
+            continue;
+        const Continuation stride{next.first, piece, next.first - lastKept - 1, 0};
+        Validate(search, current.runs, kept, stride, best);
+        if (best.check.verdict == FindContent::kValid)
+            return true;
+    }
+    return false;
+}
+
+// One more gap in current's layout where its validation broke: each junction the break
+// allows, the best continuations there validated in full.
 Tried BridgeGap(Search& search, const Tried& current)
 {
     const u64 total = ClusterCount(current.runs);
@@ -291,30 +353,35 @@ Tried BridgeGap(Search& search, const Tried& current)
     if (broken == total && total >= search.MaxClusters())
         return current; // it broke where its cap stops it: nothing may follow
     Tried best = current;
-    for (u64 kept = broken; kept >= 1 && kept + kBackoff >= broken && !search.Exhausted(); --kept)
+    const u64 reach = current.check.breakReach;
+    std::vector<u64> junctions = Junctions(broken, total, search.ClusterBytes(), reach);
+    // The first cluster of the layout from the break on that cannot be the file's (another
+    // file's header, bytes the type never holds) bounds the junction, and is where it most
+    // likely lies: it is tried first, and none after it.
+    const u64 last = std::min(
+        total, broken + 1 + std::min(CeilDiv(reach, search.ClusterBytes()), kForwardClusters));
+    for (u64 k = broken; k < last; ++k)
     {
+        if (search.MayContinue(ClusterAt(current.runs, k)))
+            continue;
+        std::erase_if(junctions, [k](u64 kept) { return kept >= k; });
+        junctions.insert(junctions.begin(), k);
+        break;
+    }
+    for (const u64 kept : junctions)
+    {
+        if (search.Exhausted())
+            break;
         const std::vector<Continuation> found = ScreenJunction(search, current, kept);
-        for (const Continuation& next : found)
-        {
-            const u64 validated = Validate(search, current.runs, kept, next, best);
-            if (best.check.verdict == FindContent::kValid)
-                return best;
-            // It broke again after whole clusters: the same pieces and gaps may go on.
-            const u64 lastKept = ClusterAt(current.runs, kept - 1);
-            const u64 junction = kept * search.ClusterBytes();
-            const u64 piece =
-                validated > junction ? (validated - junction) / search.ClusterBytes() : 0;
-            if (next.piece != 0 || piece == 0 || next.first == lastKept + 1)
-                continue;
-            const Continuation stride{next.first, piece, next.first - lastKept - 1, 0};
-            Validate(search, current.runs, kept, stride, best);
-            if (best.check.verdict == FindContent::kValid)
-                return best;
-        }
-        // A continuation that held over the whole screening ends the search for the junction.
+        if (TryJunction(search, current, kept, found, best))
+            return best;
+        // A continuation that held over the whole screening ends the search for the junction;
+        // one that only went a little further may be another file's data the decoder took in
+        // step for a while, and the junctions after are tried too.
+        const u64 cb = search.ClusterBytes();
         if (std::any_of(found.begin(), found.end(),
-                        [&search](const Continuation& next)
-                        { return next.progress >= (kScreenClusters - 1) * search.ClusterBytes(); }))
+                        [cb](const Continuation& next)
+                        { return next.progress >= (ScreenWindow(cb) - 1) * cb; }))
             break;
     }
     return best;
@@ -344,7 +411,8 @@ CarveLayout Finish(Search& search, const Tried& best, u64 knownSize)
 } // namespace
 
 CarveLayout LayOutWith(const ContentValidator& validate, u64 first, ICarveSpace& space,
-                       const GapLimits& limits, u64 knownSize, u64 cap)
+                       const GapLimits& limits, u64 knownSize, u64 cap,
+                       const ContinuationFilter& mayContinue)
 {
     const u64 cb = space.ClusterBytes();
     if (cb == 0 || first < space.FirstCluster() || first >= space.EndCluster() ||
@@ -356,7 +424,7 @@ CarveLayout LayOutWith(const ContentValidator& validate, u64 first, ICarveSpace&
         limitBytes = std::min(limitBytes, knownSize);
     else if (cap != 0)
         limitBytes = std::min(limitBytes, cap);
-    Search search(validate, space, limits, limitBytes);
+    Search search(validate, space, limits, limitBytes, mayContinue);
     Tried best;
     search.Extend(best.runs, first, search.MaxClusters());
     best.check = search.Check(best.runs);
@@ -378,5 +446,30 @@ CarveLayout LayOutCarved(CarveType type, u64 first, ICarveSpace& space, const Ga
 {
     const ContentValidator validate = [type](IContentSource& source)
     { return ValidateContent(type, source); };
-    return LayOutWith(validate, first, space, limits, knownSize, CarveCap(type));
+    const ContinuationFilter filter = [type](std::span<const u8> cluster)
+    { return MayContinueAs(type, cluster); };
+    return LayOutWith(validate, first, space, limits, knownSize, CarveCap(type), filter);
+}
+
+bool MayContinueAs(CarveType type, std::span<const u8> cluster)
+{
+    if (type == CarveType::kText)
+        return IsTextCluster(cluster);
+    if (IsTextCluster(cluster))
+        return false;
+    if (CarveFamily(type) != CarveType::kJpeg)
+        return true;
+    // Entropy-coded data holds 0xFF only stuffed (FF 00), as a restart marker, or as fill
+    // bytes before a marker; the end of image may come, and after it the cluster's slack.
+    for (std::size_t i = 0; i + 1 < cluster.size(); ++i)
+    {
+        if (cluster[i] != 0xFF)
+            continue;
+        const u8 next = cluster[i + 1];
+        if (next == 0xD9)
+            return true;
+        if (next != 0x00 && next != 0xFF && (next < 0xD0 || next > 0xD7))
+            return false;
+    }
+    return true;
 }

@@ -69,6 +69,13 @@ private:
 
 // A validator of one format: what ValidateContent says of a source for one type.
 using ContentValidator = std::function<ContentCheck(IContentSource&)>;
+// Whether the bytes of one whole cluster may continue a file of the type searched; null: any
+// cluster that is not all zeros and where no header begins may.
+using ContinuationFilter = std::function<bool(std::span<const u8> cluster)>;
+
+// Whether cluster may continue a file of type: never text for a binary type, and for JPEG no
+// marker but restarts and fill bytes before the end of image.
+[[nodiscard]] bool MayContinueAs(CarveType type, std::span<const u8> cluster);
 
 // Lays out the file of type whose first cluster is first. knownSize 0: the size is the
 // structure's end, or (a type whose structure gives none) where the free clusters or the
@@ -85,4 +92,5 @@ using ContentValidator = std::function<ContentCheck(IContentSource&)>;
 // one gap.
 [[nodiscard]] CarveLayout LayOutWith(const ContentValidator& validate, u64 first,
                                      ICarveSpace& space, const GapLimits& limits = {},
-                                     u64 knownSize = 0, u64 cap = 0);
+                                     u64 knownSize = 0, u64 cap = 0,
+                                     const ContinuationFilter& mayContinue = nullptr);

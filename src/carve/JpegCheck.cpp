@@ -81,6 +81,8 @@ std::size_t FirstJump(const std::vector<float>& jumps, JumpTest test)
 // its flat areas may encode as zero bytes.
 bool ForeignInStep(const JpegWalk& walk, const JpegDecode& decode)
 {
+    if (decode.textSector < walk.end)
+        return true;
     if (UsualJump(decode.rowJump, false) < kFlatPicture)
         return false;
     return decode.zeroSector < walk.end ||
@@ -99,7 +101,7 @@ u64 LocateBreak(const JpegWalk& walk, const JpegDecode& decode)
     u64 best = Before(seen, kMargin);
     if (walk.scanStarts.empty() || walk.scanStarts.front() >= seen)
         return RoundDown(best);
-    best = std::min(best, decode.zeroSector);
+    best = std::min({best, decode.zeroSector, decode.textSector});
     if (decode.multiScan)
     {
         // A scan of a progressive file may take foreign data in step to its end.
@@ -152,5 +154,10 @@ ContentCheck CheckJpeg(IContentSource& source)
         return check;
     }
     check.validBytes = LocateBreak(walk, decode);
+    // The break lies somewhere up to where the decode or the walk stopped.
+    u64 seen = decode.stoppedAt;
+    if (!walk.reachedEoi)
+        seen = std::min(seen, walk.brokeAt);
+    check.breakReach = seen > check.validBytes ? seen - check.validBytes : 0;
     return check;
 }

@@ -3,6 +3,8 @@
 // across setjmp; libjpeg's own memory is released with jpeg_destroy_decompress.
 #include "carve/JpegDecode.h"
 
+#include "carve/HeaderSearch.h"
+
 #include <algorithm>
 #include <array>
 #include <csetjmp>
@@ -59,6 +61,7 @@ struct DecodeState
     u64 handed = 0; // bytes handed to libjpeg so far
     u64 dataStart = 0;
     u64 zeroSector = kNoZeroSector;
+    u64 textSector = kNoZeroSector;
     u64 work = 0;
     u64 workLimit = 0;
     u64 blocksPerIMcuRow = 0;
@@ -121,22 +124,23 @@ void TermSource(j_decompress_ptr)
 {
 }
 
-// Notes the first whole sector of zeros of the block just read that lies in the entropy-coded
-// data.
+// Notes the first whole sector of zeros, and the first of text, of the block just read that
+// lies in the entropy-coded data.
 void NoteZeroSectors(DecodeState& state)
 {
     static constexpr std::array<u8, kSector> kZeros{};
-    if (state.zeroSector != kNoZeroSector)
+    if (state.zeroSector != kNoZeroSector && state.textSector != kNoZeroSector)
         return;
     const u64 from = std::max(state.blockBase, state.dataStart);
     for (u64 at = (from + kSector - 1) / kSector * kSector;
          at + kSector <= state.blockBase + state.blockCount; at += kSector)
     {
-        if (std::memcmp(state.block.data() + (at - state.blockBase), kZeros.data(), kSector) == 0)
-        {
+        const u8* sector = state.block.data() + (at - state.blockBase);
+        if (state.zeroSector == kNoZeroSector && std::memcmp(sector, kZeros.data(), kSector) == 0)
             state.zeroSector = at;
-            return;
-        }
+        if (state.textSector == kNoZeroSector &&
+            IsTextCluster(std::span<const u8>(sector, kSector)))
+            state.textSector = at;
     }
 }
 
@@ -292,5 +296,6 @@ JpegDecode DecodeJpeg(IContentSource& source, u64 dataStart)
     JpegDecode out;
     Run(*state, out);
     out.zeroSector = state->zeroSector;
+    out.textSector = state->textSector;
     return out;
 }

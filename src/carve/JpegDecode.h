@@ -36,6 +36,9 @@ struct JpegDecode
     // dataStart among the bytes read: a run of zero bits that long is no encoder's output for a
     // photo, but it is what a never-written cluster holds.
     u64 zeroSector = kNoZeroSector;
+    // The first whole sector of text inside the entropy-coded data: coded data is never text
+    // (it has bytes of every value), so a sector of it is another file's.
+    u64 textSector = kNoZeroSector;
 };
 
 // Decodes source, whose entropy-coded data begins at dataStart (the first SOS marker); never

@@ -153,5 +153,11 @@ ContentCheck CheckMp3(IContentSource& file)
     if (media::Fits(at, kId3v1, size) && media::ReadExact(source, at, tag) && tag[0] == 'T' &&
         tag[1] == 'A' && tag[2] == 'G')
         return media::Valid(CarveType::kMp3, at + kId3v1);
-    return media::Damaged(CarveType::kMp3, last);
+    // A frame header the bytes cannot hold: the file was cut short.
+    std::array<u8, 4> next{};
+    if (!media::ReadExact(source, at, next) || DecodeFrame(next.data()).rate != 0)
+        return media::Damaged(CarveType::kMp3, last);
+    // The chain ends in other data: a stream gives no length, and the last frame is its end
+    // (a carved file stops there; a find whose size goes on is judged by that).
+    return media::Valid(CarveType::kMp3, at);
 }

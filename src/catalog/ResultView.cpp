@@ -95,7 +95,8 @@ void CResultView::ShowFolder(const std::vector<VolumeEntry>& volumes, const Volu
         const FoundItem& item = volume.items[i];
         if (item.path != m_curPath)
         {
-            if (matched && volume.engine != nullptr && volume.engine->FoldersContiguous())
+            if (matched && !volume.foldersScattered && volume.engine != nullptr &&
+                volume.engine->FoldersContiguous())
                 break;
             continue;
         }

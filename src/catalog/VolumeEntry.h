@@ -86,6 +86,9 @@ struct VolumeEntry
     std::unique_ptr<VolumeState> state;    // the engine's own state; null for none
     FoundItems items;                      // every found item, in the order added
     bool contiguousRead = false; // recovery: every find as one stretch from its first cluster
+    // The deep search or carving appended finds after the search's own: a folder's items may
+    // then stand in more than one run, whatever the engine's FoldersContiguous says.
+    bool foldersScattered = false;
     // The recycled finds listed under the made-up Recycle Bin folder: the full path each was
     // found at, by its index in items.
     std::unordered_map<std::size_t, std::string> recycledFrom;

@@ -186,7 +186,13 @@ FindContent Judge(const FoundItem& item, IContentSource& source, const ContentCh
     *type = TypeToCheck(item.name.view(), std::span<const u8>(head.data(), got), with);
     if (*type == CarveType::kNone)
         return FindContent::kNone;
-    return with.validate(*type, source).verdict;
+    const ContentCheck check = with.validate(*type, source);
+    // An MP3's frames give no length: one that ends before the file does holds other data
+    // after its last frame.
+    if (check.verdict == FindContent::kValid && CarveFamily(check.type) == CarveType::kMp3 &&
+        check.end != 0 && check.end < source.Size())
+        return FindContent::kDamaged;
+    return check.verdict;
 }
 
 // The content of item's bytes as the engine describes them into *stream.

@@ -155,6 +155,7 @@ void CSearchControl::Search()
         VolumeEntry& volume = volumes[i];
         m_catalog.Post(WM_SCAN_NOTIFY, kScanVolumeStart, kFindingText, 0);
         (void)volume.engine->Search(m_catalog, volume);
+        const std::size_t searched = volume.items.size();
         std::optional<CarveScan> carveScan;
         if (m_catalog.m_deepSearch && g_bRunning != 0)
             carveScan = DeepSearch(m_catalog, volume);
@@ -167,6 +168,7 @@ void CSearchControl::Search()
         // The files whose metadata is gone, by their contents, over the clusters left free.
         if (carveScan)
             CarveVolume(m_catalog, volume, clusters, *carveScan);
+        volume.foldersScattered = volume.items.size() != searched;
         // The recycled files under the names they had, read from the records beside them.
         ListRecycledFinds(volume);
         volume.engine->EndSearch(volume);

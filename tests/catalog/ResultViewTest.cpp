@@ -116,8 +116,8 @@ TEST_F(CCatalogResultView, FolderListsUpRowThenFoldersNewestFirstThenFilesInFoun
     catalog.m_volumes[0].items[5].SetContent(FindContent::kValid);
     catalog.m_curPath = "C:\\docs";
     catalog.ShowFolder(catalog.m_volumes[0], &rows);
-    ASSERT_EQ(Names(rows), (std::vector<std::string>{"..", "New", "Old", "a.txt", "b.xyz",
-                                                     "README", "c.jpg"}));
+    ASSERT_EQ(Names(rows),
+              (std::vector<std::string>{"..", "New", "Old", "a.txt", "b.xyz", "README", "c.jpg"}));
     EXPECT_EQ(rows[0].image, kImageNone);
     EXPECT_EQ(rows[1].description, "Directory");
     EXPECT_EQ(rows[1].image, kImageFolder);
@@ -153,6 +153,10 @@ TEST_F(CCatalogResultView, FatShowsOnlyTheRunNearestTheEndNtfsShowsAll)
     catalog.ShowFolder(catalog.m_volumes[1], &rows);
     EXPECT_EQ(Names(rows), (std::vector<std::string>{"x", "early.txt", "late.txt"}));
     EXPECT_EQ(catalog.m_fileCount, 2u);
+    // After a deep search appended its finds (the Carved folder in the root), FAT shows all.
+    catalog.m_volumes[0].foldersScattered = true;
+    catalog.ShowFolder(catalog.m_volumes[0], &rows);
+    EXPECT_EQ(Names(rows), (std::vector<std::string>{"x", "early.txt", "late.txt"}));
 }
 
 TEST_F(CCatalogResultView, LevelsWithoutAnItemGetAFolderRowWithTheirNewestTime)

@@ -100,10 +100,14 @@ TEST(ExfatDeepCliTest, FormattedVolumeComesBackWithItsNames)
     // Every line is a deep, deleted find; nothing but the written tree is listed: the files and
     // 100CAM01 and SUB (DCIM and DOCS, named in the cleared root, are lost folders, listed as
     // no finds of their own).
+    // Carving lists what no entry set names (a text of the cleared root) under Carved.
     std::istringstream lines(scan.out);
     std::size_t count = 0;
-    for (std::string line; std::getline(lines, line); ++count)
+    for (std::string line; std::getline(lines, line);)
     {
+        if (line.find("\"found_by\":\"carved\"") != std::string::npos)
+            continue;
+        ++count;
         EXPECT_NE(line.find("\"deleted\":1,"), std::string::npos) << line;
         EXPECT_NE(line.find("\"deep\":1,\"found_by\":\"deep\","), std::string::npos) << line;
     }
@@ -112,7 +116,8 @@ TEST(ExfatDeepCliTest, FormattedVolumeComesBackWithItsNames)
 
     const std::string dest = ScratchDir("exfat-deep-recover");
     CliResult run = RunCli({"recover", "--deep", "--to", dest, "C:=" + image});
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    // The photos hold text, not JPEG data: copied whole, and counted as damaged.
+    EXPECT_EQ(run.status, 3) << run.out << run.err;
     for (const Written& w : kWritten)
     {
         std::string folder = w.listedIn + 3; // past "C:\"
