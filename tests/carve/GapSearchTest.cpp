@@ -78,7 +78,7 @@ void PutFile(FakeSpace& space, u32 id, const std::vector<u64>& clusters)
 
 // The toy format's validator; late: bytes past the break it reports as valid (a validator
 // that notices a break late).
-ContentCheck CheckToy(IContentSource& source, u64 late = 0)
+ContentCheck CheckToy(IContentSource& source, u64 late = 0, u64 early = 0)
 {
     ContentCheck check;
     std::array<u8, kCb> block{};
@@ -102,6 +102,9 @@ ContentCheck CheckToy(IContentSource& source, u64 late = 0)
     }
     check.verdict = FindContent::kDamaged;
     check.validBytes = std::min(i * kCb + late, source.Size());
+    // A validator that vouches conservatively places the break before it, and says how far.
+    check.breakReach = std::min(early, check.validBytes);
+    check.validBytes -= check.breakReach;
     return check;
 }
 
@@ -152,6 +155,7 @@ struct FragmentCase
     u64 volumeClusters;
     std::vector<u64> file; // the clusters of the file's blocks, in order
     u64 late;              // how late the validator notices a break
+    u64 early = 0;         // how far before the break the validator places it
 };
 
 TEST(GapSearchTest, FragmentedFilesComeBackWhole)
@@ -170,14 +174,17 @@ TEST(GapSearchTest, FragmentedFilesComeBackWhole)
         {"one-cluster pieces", 40,
          Join({Span(kFirst, 1), Span(kFirst + 2, 1), Span(kFirst + 9, 6)}), 0},
         {"break noticed late", 60, Join({Span(kFirst, 8), Span(kFirst + 20, 8)}), 768},
+        {"break placed early", 60, Join({Span(kFirst, 8), Span(kFirst + 20, 8)}), 0, 1536},
+        {"break placed early, twice", 90,
+         Join({Span(kFirst, 8), Span(kFirst + 20, 8), Span(kFirst + 50, 8)}), 0, 2000},
     };
     for (const FragmentCase& c : cases)
     {
         SCOPED_TRACE(c.name);
         FakeSpace space(c.volumeClusters);
         PutFile(space, 1, c.file);
-        const u64 late = c.late;
-        const ContentValidator validate = [late](IContentSource& s) { return CheckToy(s, late); };
+        const ContentValidator validate = [&c](IContentSource& s)
+        { return CheckToy(s, c.late, c.early); };
         const CarveLayout layout = LayOutWith(validate, c.file.front(), space);
         EXPECT_EQ(layout.check.verdict, FindContent::kValid);
         EXPECT_EQ(layout.size, c.file.size() * kCb);
