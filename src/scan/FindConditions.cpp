@@ -189,6 +189,23 @@ std::vector<FindJudgement> JudgeFinds(const AllocationMap& map, std::span<const 
     return out;
 }
 
+namespace
+{
+// Hands the allocation state, the engine's geometry and the clusters the finds claim to *keep
+// (nothing when the engine offers no geometry).
+void KeepClusters(VolumeEntry& entry, std::span<const FindClusters> finds, AllocationMap& map,
+                  VolumeClusters* keep)
+{
+    if (!entry.engine->Geometry(entry, &keep->geometry) || keep->geometry.clusterBytes == 0)
+        return;
+    for (const FindClusters& find : finds)
+        for (const ClaimedRun& run : find.runs)
+            keep->Claim(run.lcn, run.length);
+    keep->allocation = std::move(map);
+    keep->known = true;
+}
+} // namespace
+
 void AssessConditions(VolumeEntry& entry, VolumeClusters* keep)
 {
     if (entry.engine == nullptr)
@@ -253,12 +270,6 @@ void AssessConditions(VolumeEntry& entry, VolumeClusters* keep)
     }
     if (!Running())
         return;
-    if (keep != nullptr && known && engine.Geometry(entry, &keep->geometry))
-    {
-        for (const FindClusters& find : finds)
-            for (const ClaimedRun& run : find.runs)
-                keep->Claim(run.lcn, run.length);
-    }
     const std::vector<FindJudgement> results = JudgeFinds(map, finds, scratch.Resource());
     for (std::size_t k = 0; k < judged.size(); ++k)
     {
@@ -271,9 +282,6 @@ void AssessConditions(VolumeEntry& entry, VolumeClusters* keep)
         if (item.condition == FindCondition::kGood && item.inferred != 0)
             item.condition = FindCondition::kInferred;
     }
-    if (keep != nullptr && keep->geometry.clusterBytes != 0)
-    {
-        keep->allocation = std::move(map);
-        keep->known = true;
-    }
+    if (keep != nullptr && known)
+        KeepClusters(entry, finds, map, keep);
 }
