@@ -338,11 +338,11 @@ TEST(MediaCheck, ExifDateTaken)
     for (const DateCase& c : cases)
     {
         SCOPED_TRACE(std::string(c.dateTime) + " / " + c.dateOriginal);
-        TiffSpec spec;
-        spec.bigEndian = c.bigEndian;
-        spec.dateTime = c.dateTime;
-        spec.dateOriginal = c.dateOriginal;
-        const Bytes tiff = MakeTiff(spec);
+        TiffFields fields;
+        fields.bigEndian = c.bigEndian;
+        fields.dateTime = c.dateTime;
+        fields.dateOriginal = c.dateOriginal;
+        const Bytes tiff = MakeTiff(fields);
         EXPECT_EQ(ExifDateTaken(tiff), c.expected);
         MemorySource source(tiff);
         EXPECT_EQ(CheckTiff(source).taken, c.expected);

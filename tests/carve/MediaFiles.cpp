@@ -59,7 +59,7 @@ Bytes Cat(std::initializer_list<Bytes> parts)
 // A raw's first IFD: its maker, and a CR2's header or a DNG's version tag.
 Bytes MakeRaw(bool bigEndian, const std::string& make, bool cr2, bool dng)
 {
-    TiffSpec s;
+    TiffFields s;
     s.bigEndian = bigEndian;
     s.make = make;
     s.cr2 = cr2;
@@ -67,7 +67,7 @@ Bytes MakeRaw(bool bigEndian, const std::string& make, bool cr2, bool dng)
     return MakeTiff(s);
 }
 
-Bytes MakeTiff(const TiffSpec& s)
+Bytes MakeTiff(const TiffFields& s)
 {
     const bool be = s.bigEndian;
     const u64 header = s.cr2 ? 16 : 8;

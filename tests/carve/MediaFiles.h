@@ -17,7 +17,7 @@ Bytes Cat(std::initializer_list<Bytes> parts);
 Bytes Patched(Bytes b, std::size_t at, std::initializer_list<u8> bytes);
 Bytes FromEnd(const Bytes& b, std::size_t back);
 
-struct TiffSpec
+struct TiffFields
 {
     bool bigEndian = false;
     bool cr2 = false;         // "CR" after the header, as Canon's raws have
@@ -30,7 +30,7 @@ struct TiffSpec
 
 // An 8-bit 64-pixel-wide TIFF: IFD0, its values, the EXIF IFD when a date original is given,
 // then one strip of noise.
-Bytes MakeTiff(const TiffSpec& s);
+Bytes MakeTiff(const TiffFields& s);
 // A raw's first IFD: its maker, and a CR2's header or a DNG's version tag.
 Bytes MakeRaw(bool bigEndian, const std::string& make, bool cr2, bool dng);
 
