@@ -25,6 +25,9 @@ struct ContentCheck
     // On a damaged file: how many bytes past validBytes the break may still lie (a validator
     // that places it conservatively, before where it stopped holding); 0 when it is exact.
     u64 breakReach = 0;
+    // On a damaged file: nothing in the bytes read broke; the source ended before the
+    // structure did (a file cut short, or the first part of a layout tried).
+    bool ranOut = false;
     // The file's length as its structure gives it (JPEG's EOI, PNG's IEND, ZIP's end of
     // central directory, box and chunk sizes, SQLite's page count), when it was reached; 0
     // when the format gives none (text, a stream without a length) or it was not reached.

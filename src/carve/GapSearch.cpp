@@ -93,6 +93,9 @@ bool Better(const Tried& a, const Tried& b)
     return !aValid && a.check.validBytes > b.check.validBytes;
 }
 
+// The progress of a continuation that validates: more than any that does not.
+constexpr u64 kValidProgress = ~u64{0} >> 1;
+
 // A continuation tried at a junction: clusters from first on (piece 0), or pieces of piece
 // clusters with gap clusters between them.
 struct Continuation
@@ -100,8 +103,30 @@ struct Continuation
     u64 first = 0;
     u64 piece = 0;
     u64 gap = 0;
-    u64 progress = 0; // bytes validated past the junction on the screening
+    u64 progress = 0;  // bytes validated past the junction on the screening
+    bool held = false; // it held to the end of the screening, as far as the validator tells
 };
+
+// A continuation that validates screens better than one that held to the end of the
+// screening, which screens better than one that broke; among those that broke, the one that
+// went further is better. Those that held are equals: where a validator places a break inside
+// its margin says nothing of which continuation is the file's.
+int Rank(const Continuation& next)
+{
+    return next.held ? (next.progress == kValidProgress ? 2 : 1) : 0;
+}
+
+bool ScreensBetter(const Continuation& a, const Continuation& b)
+{
+    if (Rank(a) != Rank(b))
+        return Rank(a) > Rank(b);
+    return Rank(a) == 0 && a.progress > b.progress;
+}
+
+bool ScreensAsWell(const Continuation& a, const Continuation& b)
+{
+    return !ScreensBetter(b, a);
+}
 
 class Search
 {
@@ -220,22 +245,26 @@ private:
     std::vector<u8> m_scratch;
 };
 
-// The progress of a continuation that validates: more than any that does not.
-constexpr u64 kValidProgress = ~u64{0} >> 1;
-
-// Screens next on a layout cut window clusters past the junction; returns the bytes it
-// validated past the junction, 0 when it validated no further than floor (the layout before).
-u64 Screen(Search& search, const Runs& prefix, const Continuation& next, u64 window, u64 floor)
+// Screens next on a layout cut window clusters past the junction: sets its progress, the bytes
+// it validated past the junction (0 when no further than floor, the layout before), and
+// whether it held to the end of the screening (the break, if any, may lie in its last cluster).
+void Screen(Search& search, const Runs& prefix, Continuation& next, u64 window, u64 floor)
 {
     Runs screen = prefix;
     const u64 kept = ClusterCount(prefix);
     search.Continue(screen, next, std::min(kept + window, search.MaxClusters()));
     const ContentCheck check = search.Check(screen);
     if (check.verdict == FindContent::kValid)
-        return kValidProgress;
+    {
+        next.progress = kValidProgress;
+        next.held = true;
+        return;
+    }
     const u64 junction = kept * search.ClusterBytes();
-    return check.validBytes > floor && check.validBytes > junction ? check.validBytes - junction
-                                                                   : 0;
+    next.progress =
+        check.validBytes > floor && check.validBytes > junction ? check.validBytes - junction : 0;
+    next.held = next.progress != 0 &&
+                (check.ranOut || check.validBytes + search.ClusterBytes() >= search.Bytes(screen));
 }
 
 // The continuations of the file after its first kept clusters that carry its validation past
@@ -250,7 +279,6 @@ std::vector<Continuation> ScreenJunction(Search& search, const Tried& current, u
     const u64 lastKept = ClusterAt(runs, kept - 1);
     const u64 end = std::min(search.EndCluster(), lastKept + search.Limits().maxGap + 2);
     const u64 window = ScreenWindow(cb);
-    const u64 fullBytes = (window - 1) * cb;
     std::vector<Continuation> found;
     std::size_t full = 0;
     for (u64 c = lastKept + 1; c < end && full < kFullChecks && !search.Exhausted(); ++c)
@@ -258,33 +286,31 @@ std::vector<Continuation> ScreenJunction(Search& search, const Tried& current, u
         // The layout as it was continues at ClusterAt(runs, kept): tried already.
         if ((kept < total && c == ClusterAt(runs, kept)) || !search.MayContinue(c))
             continue;
-        Continuation next{c, 0, 0, 0};
-        next.progress = Screen(search, prefix, next, window, floor);
+        Continuation next{c, 0, 0, 0, false};
+        Screen(search, prefix, next, window, floor);
         const u64 piece = next.progress / cb;
-        if (next.progress < fullBytes && piece >= 1 && c > lastKept + 1 && !search.Exhausted())
+        if (!next.held && piece >= 1 && c > lastKept + 1 && !search.Exhausted())
         {
             // Whole clusters fit and then the file broke again: files written side by side,
             // a piece of each in turn. Try the pieces and gaps repeated.
-            Continuation stride{c, piece, c - lastKept - 1, 0};
-            stride.progress = Screen(search, prefix, stride, std::max(window, 3 * piece), floor);
-            if (stride.progress > next.progress)
+            Continuation stride{c, piece, c - lastKept - 1, 0, false};
+            Screen(search, prefix, stride, std::max(window, 3 * piece), floor);
+            if (ScreensBetter(stride, next))
                 next = stride;
         }
         if (next.progress == 0)
             continue;
-        if (next.progress >= fullBytes)
+        if (next.held)
             ++full;
         found.push_back(next);
     }
-    std::stable_sort(found.begin(), found.end(),
-                     [](const Continuation& a, const Continuation& b)
-                     { return a.progress > b.progress; });
-    // Every candidate that went as far as the best is validated in full: a validator that
-    // vouches for its bytes only up to a margin before where it stopped cannot rank
-    // continuations that all held to the end of the screening (a photo's data and another
-    // photo's, decoded in step for a while).
+    std::stable_sort(found.begin(), found.end(), ScreensBetter);
+    // Every candidate that screened as well as the best is validated in full: a validator
+    // that vouches for its bytes only up to a margin before where it stopped cannot rank
+    // continuations that went about as far (a photo's data and another photo's, decoded in
+    // step for a while).
     std::size_t keep = kFullChecks;
-    while (keep < found.size() && keep < kMostTies && found[keep].progress == found[0].progress)
+    while (keep < found.size() && keep < kMostTies && ScreensAsWell(found[keep], found[0]))
         ++keep;
     if (found.size() > keep)
         found.resize(keep);
@@ -378,10 +404,8 @@ Tried BridgeGap(Search& search, const Tried& current)
         // A continuation that held over the whole screening ends the search for the junction;
         // one that only went a little further may be another file's data the decoder took in
         // step for a while, and the junctions after are tried too.
-        const u64 cb = search.ClusterBytes();
         if (std::any_of(found.begin(), found.end(),
-                        [cb](const Continuation& next)
-                        { return next.progress >= (ScreenWindow(cb) - 1) * cb; }))
+                        [](const Continuation& next) { return next.held; }))
             break;
     }
     return best;

@@ -92,8 +92,9 @@ bool ForeignInStep(const JpegWalk& walk, const JpegDecode& decode)
 // Where a damaged file's bytes stop being their own, at or before the point its decode or walk
 // stopped: a margin before that point; with several scans, the start of the scan it stopped
 // in; with one scan, the start of a row of MCUs whose DC values jump away from the rows
-// above; or a sector of zeros inside the entropy-coded data.
-u64 LocateBreak(const JpegWalk& walk, const JpegDecode& decode)
+// above; or a sector of zeros inside the entropy-coded data. foreign: set when such a row or
+// sector was seen.
+u64 LocateBreak(const JpegWalk& walk, const JpegDecode& decode, bool& foreign)
 {
     u64 seen = decode.stoppedAt;
     if (!walk.reachedEoi)
@@ -101,6 +102,7 @@ u64 LocateBreak(const JpegWalk& walk, const JpegDecode& decode)
     u64 best = Before(seen, kMargin);
     if (walk.scanStarts.empty() || walk.scanStarts.front() >= seen)
         return RoundDown(best);
+    foreign = std::min(decode.zeroSector, decode.textSector) < seen;
     best = std::min({best, decode.zeroSector, decode.textSector});
     if (decode.multiScan)
     {
@@ -115,6 +117,7 @@ u64 LocateBreak(const JpegWalk& walk, const JpegDecode& decode)
     const std::size_t jump = FirstJump(decode.rowJump, kAfterBreak);
     if (jump < decode.rowJump.size())
     {
+        foreign = true;
         // The foreign data may begin partway through the row above the first that jumps,
         // diluting that row's difference: the break is placed at that row's start.
         const std::size_t iMcuRow = (jump - 1) / decode.outputRowsPerIMcuRow;
@@ -153,7 +156,10 @@ ContentCheck CheckJpeg(IContentSource& source)
         check.validBytes = walk.frame.arithmetic ? 0 : walk.end;
         return check;
     }
-    check.validBytes = LocateBreak(walk, decode);
+    bool foreign = false;
+    check.validBytes = LocateBreak(walk, decode, foreign);
+    check.ranOut =
+        decode.sourceEnded && !walk.reachedEoi && walk.brokeAt >= source.Size() && !foreign;
     // The break lies somewhere up to where the decode or the walk stopped.
     u64 seen = decode.stoppedAt;
     if (!walk.reachedEoi)

@@ -192,6 +192,59 @@ TEST(GapSearchTest, FragmentedFilesComeBackWhole)
     }
 }
 
+// A validator that, like a photo's decoder, keeps in step with later blocks of its own file (a
+// continuation that skips some) and tells the skip only at the file's end; where the bytes run
+// out it places the break a margin before, nearer or further by the block it ran out at.
+ContentCheck CheckResyncing(IContentSource& source)
+{
+    ContentCheck check;
+    check.verdict = FindContent::kDamaged;
+    std::array<u8, kCb> block{};
+    u32 id = 0;
+    u64 expected = 0;
+    bool skipped = false;
+    u64 i = 0;
+    for (; (i + 1) * kCb <= source.Size() && source.Read(i * kCb, block) == kCb; ++i)
+    {
+        if (i == 0)
+            id = LoadLe32(block.data());
+        const u32 index = LoadLe32(block.data() + 4);
+        if (LoadLe32(block.data()) != id || index < expected ||
+            LoadLe32(block.data() + kCb - 4) != Fnv(block.data(), kCb - 4))
+        {
+            check.validBytes = i * kCb;
+            return check;
+        }
+        skipped = skipped || index > expected;
+        expected = index + 1;
+        if (LoadLe32(block.data() + 8) == 1)
+        {
+            check.verdict = skipped ? FindContent::kDamaged : FindContent::kValid;
+            check.validBytes = skipped ? i * kCb : (i + 1) * kCb;
+            check.end = skipped ? 0 : check.validBytes;
+            return check;
+        }
+    }
+    const u64 margin = 2048 + (expected % 2 == 0 ? 256 : 0);
+    check.validBytes = i * kCb > margin ? i * kCb - margin : 0;
+    check.breakReach = i * kCb - check.validBytes;
+    check.ranOut = true;
+    return check;
+}
+
+// Continuations that held to the end of their screening are equals, however near its end
+// each one's break was placed: the file's own continuation is validated in full even where
+// those skipping a few of its clusters screened a little further.
+TEST(GapSearchTest, ContinuationsThatHeldAreRankedAlike)
+{
+    FakeSpace space(300);
+    const std::vector<u64> file = Join({Span(kFirst, 9), Span(kFirst + 15, 150)});
+    PutFile(space, 1, file);
+    const CarveLayout layout = LayOutWith(CheckResyncing, kFirst, space);
+    EXPECT_EQ(layout.check.verdict, FindContent::kValid);
+    ExpectRuns(layout, file);
+}
+
 // Two files written a cluster at a time each, side by side: both come back, the second from
 // the clusters the first did not take.
 TEST(GapSearchTest, InterleavedFilesBothComeBack)

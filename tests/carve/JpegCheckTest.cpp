@@ -94,6 +94,7 @@ void ExpectBreakAt(const std::vector<u8>& bytes, u64 splice, const std::string& 
     const ContentCheck check = Check(bytes);
     EXPECT_EQ(check.verdict, FindContent::kDamaged) << what;
     EXPECT_LE(check.validBytes, splice) << what;
+    EXPECT_FALSE(check.ranOut) << what; // the bytes go on past the break: they broke
     if (near)
     {
         EXPECT_GE(check.validBytes + 2 * kCluster, splice) << what;
