@@ -176,15 +176,6 @@ std::string JsonLineStart(const VolumeEntry& volume)
 // found_by and content words among them), three numbers of 20 digits at most and two times.
 constexpr std::size_t kJsonLineFixedMost = 256 + 3 * 20 + 2 * kTimeTextMost;
 
-// How item was found: "carved" by its contents, "deep" by metadata the volume no longer links,
-// "search" by the volume's own.
-const char* FoundByText(const FoundItem& item)
-{
-    if (item.carved != 0)
-        return "carved";
-    return item.deep != 0 ? "deep" : "search";
-}
-
 // The path the find at index of volume's items was found at when it is listed under the
 // made-up Recycle Bin folder; null for every other find.
 const std::string* RecycledFrom(const VolumeEntry& volume, std::size_t index)

@@ -50,7 +50,8 @@ void AppendBodyLine(std::string& out, const FoundItem& item, const FindTimes& ti
 }
 
 const char* const kCsvHeader = "volume,fs,path,name,dir,deleted,size,first,created,accessed,"
-                               "condition,overwritten_pct,recycled_from\r\n";
+                               "condition,overwritten_pct,deep,found_by,content,"
+                               "recycled_from\r\n";
 
 void AppendCsvField(std::string& out, std::string_view field)
 {
@@ -99,6 +100,10 @@ void AppendCsvRow(std::string& out, const VolumeEntry& volume, const FoundItem& 
     out += ConditionText(item.condition);
     out += ',';
     AppendDecimal(out, item.overwrittenPct);
+    out += item.deep != 0 ? ",1," : ",0,";
+    out += FoundByText(item);
+    out += ',';
+    out += ContentText(item.Content());
     out += ',';
     if (recycledFrom != nullptr)
         AppendCsvField(out, *recycledFrom);

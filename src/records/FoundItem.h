@@ -171,3 +171,12 @@ public:
 };
 // A search keeps one per find: the payload's kind lies in the flag byte, not beside it.
 static_assert(sizeof(void*) != 8 || sizeof(FoundItem) <= 112, "FoundItem grew");
+
+// How a find was found, in the listings: "carved" by its contents, "deep" by metadata the
+// volume no longer links, "search" by the volume's own.
+[[nodiscard]] inline const char* FoundByText(const FoundItem& item)
+{
+    if (item.carved != 0)
+        return "carved";
+    return item.deep != 0 ? "deep" : "search";
+}

@@ -234,17 +234,18 @@ TEST_F(TimelineCliTest, MactimeListsEveryDeletedFind)
 }
 
 // The CSV listing, read by Python's csv module, holds the JSON listing's values row by row,
-// names with commas and quotes and recycled finds included.
+// names with commas and quotes, recycled, deep and carved finds included.
 TEST_F(TimelineCliTest, CsvHoldsTheJsonColumns)
 {
-    for (const char* name : {"fat32", "timeline-ntfs", "recycle-ntfs"})
+    for (const char* name : {"fat32", "timeline-ntfs", "recycle-ntfs", "carve_fat32"})
     {
         SCOPED_TRACE(name);
         const std::string image = Image(name);
         ASSERT_FALSE(image.empty());
         const std::string dir = ScratchDir("csv");
-        std::ofstream(dir + "/listing.csv", std::ios::binary) << Scan({"--csv"}, image);
-        std::ofstream(dir + "/listing.jsonl", std::ios::binary) << Scan({"--json"}, image);
+        std::ofstream(dir + "/listing.csv", std::ios::binary) << Scan({"--csv", "--deep"}, image);
+        std::ofstream(dir + "/listing.jsonl", std::ios::binary)
+            << Scan({"--json", "--deep"}, image);
         std::string out;
         EXPECT_EQ(RunCommand("python3 '" ORL_SOURCE_DIR "/tests/e2e/csv_vs_json.py' '" + dir +
                                  "/listing.csv' '" + dir + "/listing.jsonl' 2>&1",

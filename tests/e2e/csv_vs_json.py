@@ -9,7 +9,7 @@ import json
 import sys
 
 KEYS = ["volume", "fs", "path", "name", "dir", "deleted", "size", "first", "created",
-        "accessed", "condition", "overwritten_pct", "recycled_from"]
+        "accessed", "condition", "overwritten_pct", "deep", "found_by", "content", "recycled_from"]
 
 
 def text(value):
