@@ -267,56 +267,6 @@ void Screen(Search& search, const Runs& prefix, Continuation& next, u64 window, 
                 (check.ranOut || check.validBytes + search.ClusterBytes() >= search.Bytes(screen));
 }
 
-// The continuations of the file after its first kept clusters that carry its validation past
-// the junction, best first (the nearest first among equals), at most kFullChecks.
-std::vector<Continuation> ScreenJunction(Search& search, const Tried& current, u64 kept)
-{
-    const Runs& runs = current.runs;
-    const u64 floor = current.check.validBytes;
-    const Runs prefix = Prefix(runs, kept);
-    const u64 cb = search.ClusterBytes();
-    const u64 total = ClusterCount(runs);
-    const u64 lastKept = ClusterAt(runs, kept - 1);
-    const u64 end = std::min(search.EndCluster(), lastKept + search.Limits().maxGap + 2);
-    const u64 window = ScreenWindow(cb);
-    std::vector<Continuation> found;
-    std::size_t full = 0;
-    for (u64 c = lastKept + 1; c < end && full < kFullChecks && !search.Exhausted(); ++c)
-    {
-        // The layout as it was continues at ClusterAt(runs, kept): tried already.
-        if ((kept < total && c == ClusterAt(runs, kept)) || !search.MayContinue(c))
-            continue;
-        Continuation next{c, 0, 0, 0, false};
-        Screen(search, prefix, next, window, floor);
-        const u64 piece = next.progress / cb;
-        if (!next.held && piece >= 1 && c > lastKept + 1 && !search.Exhausted())
-        {
-            // Whole clusters fit and then the file broke again: files written side by side,
-            // a piece of each in turn. Try the pieces and gaps repeated.
-            Continuation stride{c, piece, c - lastKept - 1, 0, false};
-            Screen(search, prefix, stride, std::max(window, 3 * piece), floor);
-            if (ScreensBetter(stride, next))
-                next = stride;
-        }
-        if (next.progress == 0)
-            continue;
-        if (next.held)
-            ++full;
-        found.push_back(next);
-    }
-    std::stable_sort(found.begin(), found.end(), ScreensBetter);
-    // Every candidate that screened as well as the best is validated in full: a validator
-    // that vouches for its bytes only up to a margin before where it stopped cannot rank
-    // continuations that went about as far (a photo's data and another photo's, decoded in
-    // step for a while).
-    std::size_t keep = kFullChecks;
-    while (keep < found.size() && keep < kMostTies && ScreensAsWell(found[keep], found[0]))
-        ++keep;
-    if (found.size() > keep)
-        found.resize(keep);
-    return found;
-}
-
 // Validates the first kept clusters of runs followed by next in full; keeps the layout in best
 // when it is better. Returns the bytes it validated (0 when no try was left).
 u64 Validate(Search& search, const Runs& runs, u64 kept, const Continuation& next, Tried& best)
@@ -330,21 +280,6 @@ u64 Validate(Search& search, const Runs& runs, u64 kept, const Continuation& nex
     if (Better(tried, best))
         best = std::move(tried);
     return validated;
-}
-
-// The junctions tried for a break in cluster broken of a layout of total clusters: the
-// cluster holding the break, then those after it the file may still own (a validator places a
-// break at or before where the file stopped holding), then a cluster or two before it (one
-// that notices a break late).
-std::vector<u64> Junctions(u64 broken, u64 total, u64 cb, u64 reach)
-{
-    std::vector<u64> out{broken};
-    const u64 forward = std::min(CeilDiv(reach, cb), kForwardClusters);
-    for (u64 k = broken + 1; k <= total && k <= broken + forward; ++k)
-        out.push_back(k);
-    for (u64 k = broken - 1; k >= 1 && k + kBackoff >= broken; --k)
-        out.push_back(k);
-    return out;
 }
 
 // Validates the continuations found at junction kept in full, and the same pieces and gaps
@@ -370,6 +305,79 @@ bool TryJunction(Search& search, const Tried& current, u64 kept,
     return false;
 }
 
+// The continuations of the file after its first kept clusters, nearest first. One that held
+// to the end of its screening is validated in full at once: the nearest that validates is the
+// file's, and the search for it ends there (true; best is then valid). The others that carried
+// the validation past the junction are left in found, best first, at most kFullChecks (and
+// the ties of the best), to be validated in full after; held tells whether any held.
+bool ScreenJunction(Search& search, const Tried& current, u64 kept, Tried& best,
+                    std::vector<Continuation>& found, bool& held)
+{
+    const Runs& runs = current.runs;
+    const u64 floor = current.check.validBytes;
+    const Runs prefix = Prefix(runs, kept);
+    const u64 cb = search.ClusterBytes();
+    const u64 total = ClusterCount(runs);
+    const u64 lastKept = ClusterAt(runs, kept - 1);
+    const u64 end = std::min(search.EndCluster(), lastKept + search.Limits().maxGap + 2);
+    const u64 window = ScreenWindow(cb);
+    std::size_t full = 0;
+    for (u64 c = lastKept + 1; c < end && full < kFullChecks && !search.Exhausted(); ++c)
+    {
+        // The layout as it was continues at ClusterAt(runs, kept): tried already.
+        if ((kept < total && c == ClusterAt(runs, kept)) || !search.MayContinue(c))
+            continue;
+        Continuation next{c, 0, 0, 0, false};
+        Screen(search, prefix, next, window, floor);
+        const u64 piece = next.progress / cb;
+        if (!next.held && piece >= 1 && c > lastKept + 1 && !search.Exhausted())
+        {
+            // Whole clusters fit and then the file broke again: files written side by side,
+            // a piece of each in turn. Try the pieces and gaps repeated.
+            Continuation stride{c, piece, c - lastKept - 1, 0, false};
+            Screen(search, prefix, stride, std::max(window, 3 * piece), floor);
+            if (ScreensBetter(stride, next))
+                next = stride;
+        }
+        if (next.held)
+        {
+            // Continuations that held are equals, however near the screening's end each one's
+            // break was placed: a validator that vouches for its bytes only up to a margin
+            // before where it stopped cannot rank them (a photo's data and another photo's,
+            // decoded in step for a while).
+            held = true;
+            ++full;
+            if (TryJunction(search, current, kept, {next}, best))
+                return true;
+        }
+        else if (next.progress != 0)
+            found.push_back(next);
+    }
+    std::stable_sort(found.begin(), found.end(), ScreensBetter);
+    // Every one that went as far as the best is validated in full as well.
+    std::size_t keep = kFullChecks;
+    while (keep < found.size() && keep < kMostTies && ScreensAsWell(found[keep], found[0]))
+        ++keep;
+    if (found.size() > keep)
+        found.resize(keep);
+    return false;
+}
+
+// The junctions tried for a break in cluster broken of a layout of total clusters: the
+// cluster holding the break, then those after it the file may still own (a validator places a
+// break at or before where the file stopped holding), then a cluster or two before it (one
+// that notices a break late).
+std::vector<u64> Junctions(u64 broken, u64 total, u64 cb, u64 reach)
+{
+    std::vector<u64> out{broken};
+    const u64 forward = std::min(CeilDiv(reach, cb), kForwardClusters);
+    for (u64 k = broken + 1; k <= total && k <= broken + forward; ++k)
+        out.push_back(k);
+    for (u64 k = broken - 1; k >= 1 && k + kBackoff >= broken; --k)
+        out.push_back(k);
+    return out;
+}
+
 // One more gap in current's layout where its validation broke: each junction the break
 // allows, the best continuations there validated in full.
 Tried BridgeGap(Search& search, const Tried& current)
@@ -382,13 +390,15 @@ Tried BridgeGap(Search& search, const Tried& current)
     const u64 reach = current.check.breakReach;
     std::vector<u64> junctions = Junctions(broken, total, search.ClusterBytes(), reach);
     // The first cluster of the layout from the break on that cannot be the file's (another
-    // file's header, bytes the type never holds) bounds the junction, and is where it most
-    // likely lies: it is tried first, and none after it.
+    // file's header, bytes the type never holds), or the layout's end where a cluster no
+    // longer free ended it, bounds the junction, and is where it most likely lies: it is tried
+    // first, and none after it.
     const u64 last = std::min(
         total, broken + 1 + std::min(CeilDiv(reach, search.ClusterBytes()), kForwardClusters));
-    for (u64 k = broken; k < last; ++k)
+    for (u64 k = broken; k <= last; ++k)
     {
-        if (search.MayContinue(ClusterAt(current.runs, k)))
+        if (k == total ? total >= search.MaxClusters()
+                       : k == last || search.MayContinue(ClusterAt(current.runs, k)))
             continue;
         std::erase_if(junctions, [k](u64 kept) { return kept >= k; });
         junctions.insert(junctions.begin(), k);
@@ -398,14 +408,15 @@ Tried BridgeGap(Search& search, const Tried& current)
     {
         if (search.Exhausted())
             break;
-        const std::vector<Continuation> found = ScreenJunction(search, current, kept);
-        if (TryJunction(search, current, kept, found, best))
+        std::vector<Continuation> found;
+        bool held = false;
+        if (ScreenJunction(search, current, kept, best, found, held) ||
+            TryJunction(search, current, kept, found, best))
             return best;
         // A continuation that held over the whole screening ends the search for the junction;
         // one that only went a little further may be another file's data the decoder took in
         // step for a while, and the junctions after are tried too.
-        if (std::any_of(found.begin(), found.end(),
-                        [](const Continuation& next) { return next.held; }))
+        if (held)
             break;
     }
     return best;
