@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <span>
 
+#include "StrictSource.h"
 #include "carve/ContentCheck.h"
 #include "carve/DocRead.h"
 
@@ -14,23 +15,6 @@ void Check(bool ok)
     if (!ok)
         std::abort();
 }
-
-// A memory source that fails the run when a validator reads from past its end.
-class StrictSource final : public IContentSource
-{
-public:
-    explicit StrictSource(std::span<const u8> bytes) : m_mem(bytes), m_size(bytes.size()) {}
-    [[nodiscard]] u64 Size() const override { return m_size; }
-    [[nodiscard]] std::size_t Read(u64 offset, std::span<u8> out) override
-    {
-        Check(offset <= m_size);
-        return m_mem.Read(offset, out);
-    }
-
-private:
-    MemorySource m_mem;
-    u64 m_size;
-};
 
 bool CleanUtf8(const std::string& text)
 {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <span>
 
+#include "StrictSource.h"
 #include "carve/ContentCheck.h"
 #include "carve/ExifDate.h"
 
@@ -15,23 +16,6 @@ void Check(bool ok)
     if (!ok)
         std::abort();
 }
-
-// A source that aborts on a read outside the bytes it was given.
-class StrictSource final : public IContentSource
-{
-public:
-    explicit StrictSource(std::span<const u8> bytes) : m_inner(bytes), m_size(bytes.size()) {}
-    [[nodiscard]] u64 Size() const override { return m_size; }
-    [[nodiscard]] std::size_t Read(u64 offset, std::span<u8> out) override
-    {
-        Check(offset <= m_size && out.size() <= m_size - offset);
-        return m_inner.Read(offset, out);
-    }
-
-private:
-    MemorySource m_inner;
-    u64 m_size;
-};
 
 void CheckTime(const FoundTime& t)
 {
@@ -50,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, std::size_t size)
                                                       CheckBmff, CheckRiff, CheckMp3};
     for (const Validator validate : kValidators)
     {
-        StrictSource source(bytes);
+        StrictSource source(bytes, true);
         const ContentCheck check = validate(source);
         Check(check.verdict != FindContent::kNone && check.validBytes <= size);
         Check(check.verdict == FindContent::kValid ? check.end == check.validBytes && check.end != 0

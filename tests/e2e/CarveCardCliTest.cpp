@@ -20,16 +20,6 @@
 
 namespace
 {
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty())
-            lines.push_back(line);
-    return lines;
-}
-
 // The value of key in a JSON line of ours: a string unescaped, any other value as it stands;
 // empty when the line has no such key.
 std::string Field(const std::string& line, std::string_view key)

@@ -34,15 +34,6 @@ void PrintTo(const CarveCase& c, std::ostream* out)
     *out << c.image;
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 std::string Bytes(const fs::path& path)
 {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(path.string());

@@ -31,5 +31,8 @@ struct CliOptions
 // then it is killed and the calling test fails).
 CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options = {});
 
+// The lines of text, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+
 // The test data lines of a fat.sh content tag, exactly as the image recipe wrote them.
 std::string FatContent(const std::string& tag, unsigned size);

@@ -42,15 +42,6 @@ const TreeFile kTree[] = {
     {"DOCS/MANY/Last One.txt", "Folder_2_\\MANY", "Last One.txt", 700},
 };
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // The JSON of a path under the volume root ("": the root), backslashes escaped.
 std::string JsonPath(const std::string& path)
 {

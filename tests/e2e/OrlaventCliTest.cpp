@@ -39,15 +39,6 @@ std::string ReadWritten(const fs::path& path)
     return ReadText(path);
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // The bytes The Sleuth Kit's icat reads for a metadata address.
 std::string Icat(const std::string& image, const std::string& address)
 {

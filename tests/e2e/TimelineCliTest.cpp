@@ -19,15 +19,6 @@ namespace
 {
 const std::map<std::string, std::string> kUtc = {{"TZ", "UTC"}};
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 std::vector<std::string> Split(const std::string& line, char separator)
 {
     std::vector<std::string> fields;
