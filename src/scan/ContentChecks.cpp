@@ -296,24 +296,39 @@ CarveType TypeToCheck(std::string_view name, std::span<const u8> head, const Con
     return byName;
 }
 
-void CheckContents(VolumeEntry& entry, VolumeClusters& clusters, const ContentCheckers& with)
+void CheckContents(VolumeEntry& entry, VolumeClusters& clusters, const ContentCheckers& with,
+                   const ContentProgress& progress)
 {
     if (entry.engine == nullptr)
         return;
     ClusterVolumeState* state = ClusterVolumeOf(entry);
     const bool relayable =
         state != nullptr && clusters.known && clusters.geometry.clusterBytes != 0;
+    // The name alone rules out most finds before their data is described.
+    const auto judged = [&with](const FoundItem& item)
+    { return Checked(item) && TypeToCheck(item.name.view(), {}, with) != CarveType::kNone; };
+    const auto total =
+        static_cast<std::size_t>(std::count_if(entry.items.begin(), entry.items.end(), judged));
+    std::size_t done = 0;
+    u64 shown = 0;
+    if (progress && total != 0)
+        progress(0, total);
     DataStream stream;
     for (FoundItem& item : entry.items)
     {
         if (!Running())
             return;
-        // The name alone rules out most finds before their data is described.
-        if (!Checked(item) || TypeToCheck(item.name.view(), {}, with) == CarveType::kNone)
+        if (!judged(item))
             continue;
         CarveType type = CarveType::kNone;
         item.SetContent(CheckFind(entry, item, with, &stream, &type));
         if (relayable && item.inferred != 0 && item.Content() == FindContent::kDamaged)
             (void)RetryLayout(entry, *state, clusters, item, type, stream, with);
+        const u64 permille = u64{++done} * 1000 / total;
+        if (progress && permille != shown)
+        {
+            shown = permille;
+            progress(done, total);
+        }
     }
 }

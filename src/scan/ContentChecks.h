@@ -46,5 +46,9 @@ inline constexpr u64 kCheckedCompressedBytes = u64{64} << 20;
 // not): a layout that validates, read back through the engine, replaces the guess (its
 // clusters claimed, the content valid, the condition inferred); otherwise the find keeps its
 // layout. clusters is what AssessConditions kept; without its allocation state and geometry
-// nothing is laid out again. Stops at once when the run flag is cleared.
-void CheckContents(VolumeEntry& entry, VolumeClusters& clusters, const ContentCheckers& with = {});
+// nothing is laid out again. Stops at once when the run flag is cleared. progress (may be
+// null) hears how many of the finds to judge are judged when there are any: at the start, and
+// as the share judged grows by a thousandth.
+using ContentProgress = std::function<void(std::size_t done, std::size_t total)>;
+void CheckContents(VolumeEntry& entry, VolumeClusters& clusters, const ContentCheckers& with = {},
+                   const ContentProgress& progress = nullptr);

@@ -15,6 +15,7 @@
 #include "platform/DriveDiscovery.h"
 #include "platform/DriveTable.h"
 #include "platform/EventSink.h"
+#include "platform/Format.h"
 #include "platform/ScratchArena.h"
 #include "platform/Status.h"
 #include "platform/VolumeProbe.h"
@@ -164,7 +165,13 @@ void CSearchControl::Search()
         // their formats' validators (a wrong layout laid out again claims its new clusters).
         VolumeClusters clusters;
         AssessConditions(volume, &clusters);
-        CheckContents(volume, clusters);
+        CheckContents(volume, clusters, {},
+                      [this](std::size_t done, std::size_t total)
+                      {
+                          m_catalog.Post(WM_SCAN_NOTIFY, kScanDeepProgress,
+                                         Format("Checking contents: %zu of %zu", done, total),
+                                         static_cast<u32>(done * 1000 / total));
+                      });
         // The files whose metadata is gone, by their contents, over the clusters left free.
         if (carveScan)
             CarveVolume(m_catalog, volume, clusters, *carveScan);

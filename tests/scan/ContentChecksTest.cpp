@@ -285,7 +285,10 @@ TEST_F(ContentChecksTest, JudgesDeletedFindsOfKnownTypesAndLaysOutWrongGuessesAg
 
     AssessConditions(entry, &clusters);
     ASSERT_TRUE(clusters.known);
-    CheckContents(entry, clusters, Doubles());
+    std::vector<std::pair<std::size_t, std::size_t>> heard;
+    CheckContents(entry, clusters, Doubles(),
+                  [&heard](std::size_t done, std::size_t total)
+                  { heard.emplace_back(done, total); });
 
     for (std::size_t i = 0; i < finds.size(); ++i)
     {
@@ -293,6 +296,11 @@ TEST_F(ContentChecksTest, JudgesDeletedFindsOfKnownTypesAndLaysOutWrongGuessesAg
         EXPECT_EQ(item.Content(), finds[i].content) << finds[i].name;
         EXPECT_EQ(RunsOf(item), finds[i].after) << finds[i].name;
     }
+    // Progress counts the finds judged: from none to all of those a validator may read.
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front(), std::make_pair(std::size_t{0}, std::size_t{10}));
+    EXPECT_EQ(heard.back(), std::make_pair(std::size_t{10}, std::size_t{10}));
+    EXPECT_TRUE(std::is_sorted(heard.begin(), heard.end()));
     // Laid out again: the damaged guesses alone.
     EXPECT_EQ(seen.firsts, (std::vector<u64>{20, 50, 55}));
     // Its own clusters were free for it, other finds' and live files' not.

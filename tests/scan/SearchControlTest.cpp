@@ -163,7 +163,8 @@ TEST_F(SearchControlTest, SearchesLastSelectedFirstAndFinishesOnce)
     EXPECT_EQ(FatStateOf(m_catalog.m_volumes[0])->bytesPerSector, 512u);
     EXPECT_NE(NtfsOf(m_catalog.m_volumes[1]), nullptr);
 
-    // Volume start, D:'s finds, volume start, C:'s finds, then one finished notice.
+    // Volume start, D:'s finds, volume start, C:'s finds, then one finished notice; after a
+    // volume's finds, the progress of their content check.
     std::vector<WaitingSink::Event> events = m_sink.Events();
     ASSERT_GE(events.size(), 3u);
     EXPECT_EQ(CountCode(events, 0), 2u);
@@ -179,6 +180,11 @@ TEST_F(SearchControlTest, SearchesLastSelectedFirstAndFinishesOnce)
         {
             EXPECT_EQ(events[i].text, "Finding deleted File(s)...");
             prefix = "C:\\";
+            continue;
+        }
+        if (events[i].code == kScanDeepProgress)
+        {
+            EXPECT_EQ(events[i].text.rfind("Checking contents: ", 0), 0u) << events[i].text;
             continue;
         }
         ASSERT_EQ(events[i].code, 1u);
