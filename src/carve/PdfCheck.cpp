@@ -35,6 +35,56 @@ void Bad(Pdf& pdf, u64 at)
     pdf.badAt = std::min(pdf.badAt, at);
 }
 
+// The offset "startxref N" before the %%EOF at eof gives; kPdfNone when there is none.
+u64 StartXref(IContentSource& src, u64 eof)
+{
+    const u64 from = eof > 64 ? eof - 64 : 0;
+    const std::string text = PdfBytesAt(src, from, static_cast<std::size_t>(eof - from));
+    const std::size_t k = text.rfind("startxref");
+    if (k == std::string::npos)
+        return kPdfNone;
+    std::size_t i = k + 9;
+    u64 n = 0;
+    if (!PdfNumber(text, &i, &n))
+        return kPdfNone;
+    while (i < text.size() && PdfIsSpace(text[i]))
+        ++i;
+    return i == text.size() ? n : kPdfNone;
+}
+
+// Offset past the end of line after the %%EOF at eof.
+u64 PastEof(IContentSource& src, u64 eof)
+{
+    const std::string eol = PdfBytesAt(src, eof + 5, 2);
+    u64 end = eof + 5;
+    if (!eol.empty() && eol[0] == '\r')
+        ++end;
+    if (end - eof - 5 < eol.size() && eol[static_cast<std::size_t>(end - eof - 5)] == '\n')
+        ++end;
+    return end;
+}
+
+// True when the %%EOF at eof ends the file: a startxref stands before it, and what follows it
+// (past blanks) cannot begin a revision, which starts with an object, a cross-reference
+// section or a comment. The search for markers stops there: a carved file's source runs on
+// over free clusters (zeros, other files' bytes) as far as its cap.
+bool EndsFile(IContentSource& src, u64 eof)
+{
+    if (StartXref(src, eof) == kPdfNone)
+        return false;
+    const u64 from = PastEof(src, eof);
+    if (from >= src.Size())
+        return false;
+    const std::string next = PdfBytesAt(src, from, 64);
+    std::size_t i = 0;
+    while (i < next.size() && next[i] != '\0' && PdfIsSpace(static_cast<unsigned char>(next[i])))
+        ++i;
+    if (i == next.size())
+        return false; // blanks only, as far as seen: a revision may still follow
+    const char c = next[i];
+    return !((c >= '0' && c <= '9') || c == '%' || c == 'x');
+}
+
 // Offsets of the "%%EOF" markers within Size(), the last kMaxEofs of them, in one pass.
 std::deque<u64> FindEofs(IContentSource& src)
 {
@@ -53,29 +103,14 @@ std::deque<u64> FindEofs(IContentSource& src)
             if (eofs.size() == kMaxEofs)
                 eofs.pop_front();
             eofs.push_back(p + hit);
+            if (EndsFile(src, p + hit))
+                return eofs;
         }
         if (buf.size() <= 4 || p + buf.size() >= size)
             break;
         p += buf.size() - 4;
     }
     return eofs;
-}
-
-// The offset "startxref N" before the %%EOF at eof gives; kPdfNone when there is none.
-u64 StartXref(IContentSource& src, u64 eof)
-{
-    const u64 from = eof > 64 ? eof - 64 : 0;
-    const std::string text = PdfBytesAt(src, from, static_cast<std::size_t>(eof - from));
-    const std::size_t k = text.rfind("startxref");
-    if (k == std::string::npos)
-        return kPdfNone;
-    std::size_t i = k + 9;
-    u64 n = 0;
-    if (!PdfNumber(text, &i, &n))
-        return kPdfNone;
-    while (i < text.size() && PdfIsSpace(text[i]))
-        ++i;
-    return i == text.size() ? n : kPdfNone;
 }
 
 // Checks that the object an in-use entry places at off is there.
@@ -254,17 +289,6 @@ void CheckBodies(Pdf& pdf, u64 end)
     }
 }
 
-// Offset past the end of line after the %%EOF at eof.
-u64 PastEof(IContentSource& src, u64 eof)
-{
-    const std::string eol = PdfBytesAt(src, eof + 5, 2);
-    u64 end = eof + 5;
-    if (!eol.empty() && eol[0] == '\r')
-        ++end;
-    if (end - eof - 5 < eol.size() && eol[static_cast<std::size_t>(end - eof - 5)] == '\n')
-        ++end;
-    return end;
-}
 } // namespace
 
 ContentCheck CheckPdf(IContentSource& source)

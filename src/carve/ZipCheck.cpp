@@ -228,6 +228,8 @@ ContentCheck CheckZip(IContentSource& source)
         return check;
     u64 eocd = ZipFindEocdForward(source, &w.budget);
     if (eocd == kZipNoEocd)
+        eocd = ZipFindEocdScan(source);
+    if (eocd == kZipNoEocd)
         eocd = ZipFindEocdBackward(source);
     bool whole = eocd != kZipNoEocd && ReadEocd(w, eocd, &cdOff, &cdSize, &count, &end);
     whole = whole && WalkCentral(w, cdOff, cdSize, count);

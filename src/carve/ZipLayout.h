@@ -86,6 +86,10 @@ struct ZipTraits
 // The last end record in the last 64 KiB of Size() whose central directory ends where it
 // starts; kZipNoEocd when there is none.
 [[nodiscard]] u64 ZipFindEocdBackward(IContentSource& source);
+// The first end record from the start on that fits, as ZipFindEocdBackward takes them: for a
+// file whose local entries cannot be stepped over (stored entries of unknown length, ZIP64
+// sizes) and that other bytes follow (a carved file's source runs on past its end).
+[[nodiscard]] u64 ZipFindEocdScan(IContentSource& source);
 // Bytes from the start whose local entries hold (sizes in their headers, CRC-32 checked), for
 // a file whose central directory cannot be reached.
 [[nodiscard]] u64 ZipForwardVouched(IContentSource& source, InflateBudget* budget);

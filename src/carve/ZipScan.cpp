@@ -61,6 +61,21 @@ u32 SigAt(IContentSource& src, u64 off)
     std::array<u8, 4> sig{};
     return ReadExact(src, off, sig) ? LoadLe32(sig.data()) : 0;
 }
+
+// Whether the end record rec (kEocdSize bytes) at off fits a file of src: its comment ends
+// within Size(), and its central directory ends where it starts, or a ZIP64 locator stands
+// before it (or its fields say ZIP64).
+bool EocdFits(IContentSource& src, u64 off, const u8* rec)
+{
+    if (LoadLe32(rec) != kEocdSig)
+        return false;
+    const u64 cdSize = LoadLe32(rec + 12);
+    const u64 cdOff = LoadLe32(rec + 16);
+    const bool zip64 = cdOff == 0xFFFFFFFF || cdSize == 0xFFFFFFFF;
+    return off + kEocdSize + LoadLe16(rec + kEocdCommentLen) <= src.Size() &&
+           (zip64 || cdOff + cdSize == off ||
+            (off >= kZip64LocatorSize && SigAt(src, off - kZip64LocatorSize) == kZip64LocatorSig));
+}
 } // namespace
 
 u64 ZipFindEocdForward(IContentSource& source, InflateBudget* budget)
@@ -106,18 +121,27 @@ u64 ZipFindEocdBackward(IContentSource& source)
     if (!ReadExact(source, base, tail))
         return kZipNoEocd;
     for (std::size_t i = tail.size() - kEocdSize + 1; i-- > 0;)
+        if (EocdFits(source, base + i, tail.data() + i))
+            return base + i;
+    return kZipNoEocd;
+}
+
+u64 ZipFindEocdScan(IContentSource& source)
+{
+    constexpr std::size_t kChunk = std::size_t{64} << 10;
+    std::vector<u8> buf(kChunk);
+    const u64 size = source.Size();
+    // Chunks overlap by a record less one byte, so that a record across two is seen once.
+    for (u64 base = 0; base + kEocdSize <= size; base += kChunk - (kEocdSize - 1))
     {
-        if (LoadLe32(tail.data() + i) != kEocdSig)
-            continue;
-        const u64 off = base + i;
-        const u64 cdSize = LoadLe32(tail.data() + i + 12);
-        const u64 cdOff = LoadLe32(tail.data() + i + 16);
-        const bool zip64 = cdOff == 0xFFFFFFFF || cdSize == 0xFFFFFFFF;
-        if (off + kEocdSize + LoadLe16(tail.data() + i + kEocdCommentLen) <= size &&
-            (zip64 || cdOff + cdSize == off ||
-             (off >= kZip64LocatorSize &&
-              SigAt(source, off - kZip64LocatorSize) == kZip64LocatorSig)))
-            return off;
+        const auto want = static_cast<std::size_t>(std::min<u64>(kChunk, size - base));
+        if (source.Read(base, std::span<u8>(buf.data(), want)) != want)
+            return kZipNoEocd;
+        for (std::size_t i = 0; i + kEocdSize <= want; ++i)
+            if (buf[i] == 0x50 && EocdFits(source, base + i, buf.data() + i))
+                return base + i;
+        if (want < kChunk)
+            break;
     }
     return kZipNoEocd;
 }
