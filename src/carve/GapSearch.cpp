@@ -16,7 +16,10 @@ constexpr u64 kScreenClusters = 4; // clusters past the junction a candidate is 
 constexpr u64 kScreenBytes = 16u << 10;
 constexpr std::size_t kFullChecks = 4; // candidates validated in full after the screening
 constexpr std::size_t kMostTies = 64;  // and at most this many that screened as well as the best
-constexpr u64 kBackoff = 2;            // clusters before the break the junction may lie at
+// Clusters past a continuation that held but did not validate in full that the others at
+// its junction are looked for in.
+constexpr u64 kAfterHeld = 64;
+constexpr u64 kBackoff = 2; // clusters before the break the junction may lie at
 // Clusters past the cluster holding the break a junction is tried at, at most: as far as the
 // validator says the break may reach (ContentCheck::breakReach).
 constexpr u64 kForwardClusters = 64;
@@ -319,7 +322,7 @@ bool ScreenJunction(Search& search, const Tried& current, u64 kept, Tried& best,
     const u64 cb = search.ClusterBytes();
     const u64 total = ClusterCount(runs);
     const u64 lastKept = ClusterAt(runs, kept - 1);
-    const u64 end = std::min(search.EndCluster(), lastKept + search.Limits().maxGap + 2);
+    u64 end = std::min(search.EndCluster(), lastKept + search.Limits().maxGap + 2);
     const u64 window = ScreenWindow(cb);
     std::size_t full = 0;
     for (u64 c = lastKept + 1; c < end && full < kFullChecks && !search.Exhausted(); ++c)
@@ -349,6 +352,9 @@ bool ScreenJunction(Search& search, const Tried& current, u64 kept, Tried& best,
             ++full;
             if (TryJunction(search, current, kept, {next}, best))
                 return true;
+            // The file's own continuation lies near the first that held, if that one is not it
+            // (a photo's data decoded in step for a while): the search goes no further.
+            end = std::min(end, c + kAfterHeld + 1);
         }
         else if (next.progress != 0)
             found.push_back(next);
