@@ -214,6 +214,25 @@ struct ParsedSource
 
 namespace
 {
+// The volume of a partition (number 0: the whole source) that the probe found to hold no FAT,
+// exFAT or NTFS volume, read as it is by the deep search.
+SourceVolume RawVolume(u64 offset, u64 length, u32 partition, const VolumeInfo& probed)
+{
+    SourceVolume volume{offset, length, partition, probed};
+    volume.raw = true;
+    volume.info.fileSystem = kRawFileSystem;
+    volume.info.note = probed.type.empty() ? "no file system: carved by contents"
+                                           : "holds " + probed.type + ": carved by contents";
+    return volume;
+}
+
+// With deep, a source that lists no volume at all is listed raw whole, when it holds a sector.
+void ListRawWhole(bool deep, const VolumeInfo& probed, SourceLayout* layout)
+{
+    if (deep && layout->volumes.empty() && layout->size >= 512)
+        layout->volumes.push_back(RawVolume(0, layout->size, 0, probed));
+}
+
 // Lists the FAT and NTFS volumes of a source of layout->size bytes that read and probe reach:
 // the whole source, or the partitions of its table (with deep, and its lost volumes). Returns 0
 // or 5 (first sector unreadable).
@@ -231,7 +250,10 @@ u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSi
         return kOk;
     }
     if (!splitPartitions)
+    {
+        ListRawWhole(deep, whole, layout);
         return kOk;
+    }
 
     PartitionTable table;
     u32 rc = ReadPartitionTable(read, layout->size, sectorSize, &table);
@@ -244,6 +266,7 @@ u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSi
     {
         if (deep)
             ListLostVolumes(read, probe, nullptr, layout);
+        ListRawWhole(deep, whole, layout);
         return kOk;
     }
     layout->scheme = table.scheme;
@@ -254,9 +277,12 @@ u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSi
         VolumeInfo info;
         if (probe(e.offset, e.length, &info) == kOk && !info.fileSystem.empty())
             layout->volumes.push_back(SourceVolume{e.offset, e.length, e.number, info});
+        else if (deep && e.length != 0)
+            layout->volumes.push_back(RawVolume(e.offset, e.length, e.number, info));
     }
     if (deep)
         ListLostVolumes(read, probe, &table, layout);
+    ListRawWhole(deep, whole, layout);
     return kOk;
 }
 
@@ -565,7 +591,7 @@ std::vector<std::string> DiscoverBlockDevices(const std::string& sysRoot,
         for (const SourceVolume& v : layout.volumes)
         {
             SourceId id;
-            if (IdentifyPath(path, v.offset, &id) && !known.insert(id).second)
+            if (v.raw || (IdentifyPath(path, v.offset, &id) && !known.insert(id).second))
                 continue;
             char letter = NextFreeLetter(taken, kFirstAutoLetter);
             if (letter == 0)

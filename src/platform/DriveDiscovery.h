@@ -19,6 +19,9 @@ struct SourceVolume
     u32 partition = 0; // partition number, 0 when the volume is the whole source
     VolumeInfo info;
     bool lost = false; // found by the search for lost volumes (partition is 0)
+    // Holds no FAT, exFAT or NTFS volume (info.fileSystem is kRawFileSystem): listed only for the
+    // deep search, which carves it sector by sector.
+    bool raw = false;
 };
 
 // What an image file or block device holds.
@@ -30,7 +33,7 @@ struct SourceLayout
     PartitionScheme scheme = PartitionScheme::None; // table the volumes were found through
     u32 partitionCount = 0;                         // partitions the table lists
     bool damaged = false;                           // the partition table is partly unusable
-    std::vector<SourceVolume> volumes;              // FAT, exFAT and NTFS volumes only
+    std::vector<SourceVolume> volumes;              // FAT, exFAT and NTFS volumes; raw ones
     bool lostSearchCut = false;                     // the search for lost volumes stopped at a cap
     u64 lostSearchStop = 0;                         // where it stopped: a byte offset
 };
@@ -44,7 +47,9 @@ struct SourceLayout
 // cannot be read); on failure *errorNumber holds the system error number, kErrNotImageOrDevice or
 // kErrBadEwfImage (SourceErrorText words each). With deep (and splitPartitions), a source that is
 // not one volume itself is also searched for lost volumes (platform/LostVolumes.h) in the space
-// its partition table leaves free; each one the probe confirms follows the table's volumes.
+// its partition table leaves free; each one the probe confirms follows the table's volumes. With
+// deep, each partition that holds none of the three is listed raw in its place in the table, and
+// a source that then lists nothing at all is listed raw whole (space no partition covers is not).
 [[nodiscard]] u32 ReadSourceLayout(const std::string& path, bool splitPartitions,
                                    SourceLayout* layout, int* errorNumber, bool deep = false);
 
@@ -75,9 +80,9 @@ struct DeniedDevice
 // letters, in device-name order: partitions the kernel knows, whole disks without such
 // partitions (split through their own partition table), attached loop devices. Devices of size
 // 0, devices that cannot be opened, and sources already in the table are left out of the
-// table; when denied is given and the process is not root, the devices refused for lack of
-// permission (EACCES, EPERM) are appended to it, so that the caller can tell the user why the
-// list is short.
+// table, and so are those listed raw (only sources named on the command line are carved whole);
+// when denied is given and the process is not root, the devices refused for lack of permission
+// (EACCES, EPERM) are appended to it, so that the caller can tell the user why the list is short.
 // sysRoot and devRoot replace /sys and /dev (tests point them at a made-up tree). With deep,
 // whole disks without partitions the kernel knows are also searched for lost volumes.
 // Returns the drive texts registered, in order.
