@@ -29,3 +29,24 @@ image_rawcarve_ext4()
     image_carve_fat32 "$img"
     mkfs.ext4 -F -q -E nodiscard,lazy_itable_init=1 -O ^has_journal -L ORLEXT4 "$img" >/dev/null
 }
+
+# rawcarve_parts: MBR. p1 ext4 "ORLEXT4" (4 MiB), p2 FAT16 "PARTFAT16" (8 MiB), p3 holding no
+# file system (2 MiB); the last MiB no partition covers.
+image_rawcarve_parts()
+{
+    local img=$1 start size part
+    truncate -s 16M "$img"
+    sfdisk -q "$img" >/dev/null <<'SFDISK'
+label: dos
+,4MiB,83
+,8MiB,6
+,2MiB,83
+SFDISK
+    read -r start size < <(_disk_part "$img" 1)
+    part="$img.part1"
+    truncate -s $((size * 512)) "$part"
+    mkfs.ext4 -F -q -E nodiscard -O ^has_journal -L ORLEXT4 "$part" >/dev/null
+    dd if="$part" of="$img" bs=512 seek="$start" conv=notrunc,sparse status=none
+    rm -f "$part"
+    _disk_fill "$img" 2 fat16 PARTFAT16
+}

@@ -1,0 +1,145 @@
+// Registration of sources that hold no FAT, exFAT or NTFS volume: with the deep search each such
+// source, or each such partition of its table, becomes a drive of file system "raw"; without it
+// nothing changes. Images from tests/images/recipes/disks.sh and rawcarve.sh.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/DriveDiscovery.h"
+#include "platform/DriveTable.h"
+#include "support/TestImages.h"
+
+namespace fs = std::filesystem;
+
+namespace
+{
+// One drive as the test expects it; display is the source's path plus this suffix.
+struct RawDrive
+{
+    std::string drive;
+    std::string fileSystem;
+    u64 offset = 0;
+    u64 length = 0;
+    std::string displaySuffix;
+    std::string note;
+};
+
+struct RawSourceCase
+{
+    const char* name;
+    std::string source; // an image of a recipe, or "@zeros", "@tiny", "@empty"
+    bool deep = true;
+    std::vector<RawDrive> drives;
+    std::string message; // the one message expected ("" when none); "@" stands for the path
+};
+
+void PrintTo(const RawSourceCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+const std::string kNoFs = "no file system: carved by contents";
+constexpr u64 kMiB = 1 << 20;
+
+class RawDriveTest : public testing::TestWithParam<RawSourceCase>
+{
+protected:
+    void SetUp() override { g_DriveTable.Clear(); }
+    void TearDown() override { g_DriveTable.Clear(); }
+};
+
+std::string SourcePath(const std::string& source)
+{
+    if (source[0] != '@')
+        return TestImage(source);
+    const std::string path = ScratchDir("rawdrive") + "/" + source.substr(1) + ".img";
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (source == "@tiny")
+        out << "shorter than one sector";
+    out.close();
+    if (source == "@zeros")
+        fs::resize_file(path, kMiB);
+    return path;
+}
+
+TEST_P(RawDriveTest, DeepSearchRegistersWhatHoldsNoVolumeRaw)
+{
+    const RawSourceCase& c = GetParam();
+    const std::string path = SourcePath(c.source);
+    ASSERT_FALSE(path.empty());
+    std::vector<std::string> errors;
+    std::vector<std::string> expected;
+    for (const RawDrive& d : c.drives)
+        expected.push_back(d.drive);
+    EXPECT_EQ(AddCommandLineSources({path}, &errors, c.deep), expected);
+    std::string message = c.message;
+    if (const std::size_t at = message.find('@'); at != std::string::npos)
+        message.replace(at, 1, path);
+    EXPECT_EQ(errors,
+              message.empty() ? std::vector<std::string>{} : std::vector<std::string>{message});
+    for (const RawDrive& d : c.drives)
+    {
+        SCOPED_TRACE(d.drive);
+        const std::optional<DriveSource> source = g_DriveTable.Find(d.drive);
+        ASSERT_TRUE(source.has_value());
+        EXPECT_EQ(source->fileSystem, d.fileSystem);
+        EXPECT_EQ(source->offset, d.offset);
+        EXPECT_EQ(source->length, d.length);
+        EXPECT_EQ(source->display, path + d.displaySuffix);
+        EXPECT_EQ(source->note, d.note);
+    }
+}
+
+const std::vector<RawDrive> kParts = {
+    {"C:", "raw", 2048 * 512, 4 * kMiB, " (partition 1)", "holds ext4: carved by contents"},
+    {"D:", "FAT16", 10240 * 512, 8 * kMiB, " (partition 2)", ""},
+    {"E:", "raw", 26624 * 512, 2 * kMiB, " (partition 3)", kNoFs},
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, RawDriveTest,
+    testing::Values(
+        RawSourceCase{
+            "ZerosAreOneRawDrive", "@zeros", true, {{"C:", "raw", 0, kMiB, "", kNoFs}}, ""},
+        RawSourceCase{"ZerosWithoutDeepAreRefused",
+                      "@zeros",
+                      false,
+                      {},
+                      "'@' holds no FAT, exFAT or NTFS volume"},
+        RawSourceCase{"LessThanASectorIsRefused",
+                      "@tiny",
+                      true,
+                      {},
+                      "'@' holds no FAT, exFAT or NTFS volume"},
+        RawSourceCase{
+            "EmptyIsRefused", "@empty", true, {}, "'@' holds no FAT, exFAT or NTFS volume"},
+        RawSourceCase{"PartitionWithoutFileSystemIsRaw",
+                      "disk_nofs",
+                      true,
+                      {{"C:", "raw", 2048 * 512, 4 * kMiB, " (partition 1)", kNoFs}},
+                      ""},
+        RawSourceCase{"EachPartitionOfAnotherFileSystemIsRaw", "rawcarve_parts", true, kParts, ""},
+        RawSourceCase{"WithoutDeepOnlyTheFatPartition",
+                      "rawcarve_parts",
+                      false,
+                      {{"C:", "FAT16", 10240 * 512, 8 * kMiB, " (partition 2)", ""}},
+                      ""},
+        RawSourceCase{"RecognisedPartitionsStayAsTheyAre",
+                      "disk_mbr",
+                      true,
+                      {{"C:", "FAT16", 2048 * 512, 8 * kMiB, " (partition 1)", ""},
+                       {"D:", "FAT32", 20480 * 512, 36 * kMiB, " (partition 5)", ""},
+                       {"E:", "NTFS", 96256 * 512, 8 * kMiB, " (partition 6)", ""}},
+                      ""},
+        RawSourceCase{"ExtFourSourceIsOneRawDrive",
+                      "rawcarve_ext4",
+                      true,
+                      {{"C:", "raw", 0, 36 * kMiB, "", "holds ext4: carved by contents"}},
+                      ""}),
+    [](const testing::TestParamInfo<RawSourceCase>& param)
+    { return std::string(param.param.name); });
+} // namespace
