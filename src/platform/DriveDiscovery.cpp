@@ -277,8 +277,11 @@ u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSi
         VolumeInfo info;
         if (probe(e.offset, e.length, &info) == kOk && !info.fileSystem.empty())
             layout->volumes.push_back(SourceVolume{e.offset, e.length, e.number, info});
-        else if (deep && e.length != 0)
-            layout->volumes.push_back(RawVolume(e.offset, e.length, e.number, info));
+        else if (deep && e.offset < layout->size && layout->size - e.offset >= 512 &&
+                 e.length >= 512)
+            // Read as far as the source reaches: a table may claim more than an image holds.
+            layout->volumes.push_back(
+                RawVolume(e.offset, std::min(e.length, layout->size - e.offset), e.number, info));
     }
     if (deep)
         ListLostVolumes(read, probe, &table, layout);

@@ -31,7 +31,7 @@ struct RawDrive
 struct RawSourceCase
 {
     const char* name;
-    std::string source; // an image of a recipe, or "@zeros", "@tiny", "@empty"
+    std::string source; // an image of a recipe, or one SourcePath makes ("@zeros", ...)
     bool deep = true;
     std::vector<RawDrive> drives;
     std::string message; // the one message expected ("" when none); "@" stands for the path
@@ -52,11 +52,20 @@ protected:
     void TearDown() override { g_DriveTable.Clear(); }
 };
 
+// The image of a recipe, or one made here: "@zeros" (1 MiB of zeros), "@tiny" (less than a
+// sector), "@empty", "@cut" (see below).
 std::string SourcePath(const std::string& source)
 {
     if (source[0] != '@')
         return TestImage(source);
     const std::string path = ScratchDir("rawdrive") + "/" + source.substr(1) + ".img";
+    if (source == "@cut")
+    {
+        // The table of disk_nofs, its partition cut short by the end of the image.
+        fs::copy_file(TestImage("disk_nofs"), path, fs::copy_options::overwrite_existing);
+        fs::resize_file(path, 3 * kMiB);
+        return path;
+    }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (source == "@tiny")
         out << "shorter than one sector";
@@ -121,6 +130,11 @@ INSTANTIATE_TEST_SUITE_P(
                       "disk_nofs",
                       true,
                       {{"C:", "raw", 2048 * 512, 4 * kMiB, " (partition 1)", kNoFs}},
+                      ""},
+        RawSourceCase{"PartitionEndsWithTheImage",
+                      "@cut",
+                      true,
+                      {{"C:", "raw", 2048 * 512, 2 * kMiB, " (partition 1)", kNoFs}},
                       ""},
         RawSourceCase{"EachPartitionOfAnotherFileSystemIsRaw", "rawcarve_parts", true, kParts, ""},
         RawSourceCase{"WithoutDeepOnlyTheFatPartition",
