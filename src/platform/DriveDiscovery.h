@@ -48,10 +48,12 @@ struct SourceLayout
 // kErrBadEwfImage (SourceErrorText words each). With deep (and splitPartitions), a source that is
 // not one volume itself is also searched for lost volumes (platform/LostVolumes.h) in the space
 // its partition table leaves free; each one the probe confirms follows the table's volumes. With
-// deep, each partition that holds none of the three is listed raw in its place in the table, and
-// a source that then lists nothing at all is listed raw whole (space no partition covers is not).
+// deep and raw, each partition that holds none of the three is listed raw in its place in the
+// table (cut to the source), and a source that then lists nothing at all is listed raw whole
+// (space no partition covers is not).
 [[nodiscard]] u32 ReadSourceLayout(const std::string& path, bool splitPartitions,
-                                   SourceLayout* layout, int* errorNumber, bool deep = false);
+                                   SourceLayout* layout, int* errorNumber, bool deep = false,
+                                   bool raw = false);
 
 // Probes the volume a drive-table entry names, through libewf for an Expert Witness image.
 // Returns as ProbeVolume; 5 also when the source cannot be opened.
@@ -62,7 +64,8 @@ struct SourceLayout
 // further volumes of a partitioned source take the next free letters after its first one.
 // Returns the drive texts registered, in order. Every source that yields no drive, and every
 // partition table read only in part, adds a message naming the path to *errors. With deep, whole
-// disks are also searched for lost volumes, which take letters after the partitions' ones.
+// disks are also searched for lost volumes, which take letters after the partitions' ones, and a
+// source, or a partition of it, that holds no FAT, exFAT or NTFS volume becomes a raw drive.
 std::vector<std::string> AddCommandLineSources(const std::vector<std::string>& args,
                                                std::vector<std::string>* errors, bool deep = false);
 
@@ -80,9 +83,9 @@ struct DeniedDevice
 // letters, in device-name order: partitions the kernel knows, whole disks without such
 // partitions (split through their own partition table), attached loop devices. Devices of size
 // 0, devices that cannot be opened, and sources already in the table are left out of the
-// table, and so are those listed raw (only sources named on the command line are carved whole);
-// when denied is given and the process is not root, the devices refused for lack of permission
-// (EACCES, EPERM) are appended to it, so that the caller can tell the user why the list is short.
+// table; when denied is given and the process is not root, the devices refused for lack of
+// permission (EACCES, EPERM) are appended to it, so that the caller can tell the user why the
+// list is short.
 // sysRoot and devRoot replace /sys and /dev (tests point them at a made-up tree). With deep,
 // whole disks without partitions the kernel knows are also searched for lost volumes.
 // Returns the drive texts registered, in order.
