@@ -11,6 +11,7 @@
 
 #include "platform/DriveDiscovery.h"
 #include "platform/DriveTable.h"
+#include "platform/LostVolumeDrives.h"
 #include "support/TestImages.h"
 
 namespace fs = std::filesystem;
@@ -101,6 +102,31 @@ TEST_P(RawDriveTest, DeepSearchRegistersWhatHoldsNoVolumeRaw)
         EXPECT_EQ(source->display, path + d.displaySuffix);
         EXPECT_EQ(source->note, d.note);
     }
+}
+
+// The wizard registers its sources without the deep search; choosing it adds what only the deep
+// search reads, once, beside what was there.
+TEST(RawDriveWizardTest, DeepSearchChoiceAddsTheRawDrivesOnce)
+{
+    g_DriveTable.Clear();
+    const std::string parts = TestImage("rawcarve_parts");
+    const std::string zeros = SourcePath("@zeros");
+    const std::string noDisks = ScratchDir("rawdrive-nodisks"); // no sysfs: no machine disk
+    std::vector<std::string> errors;
+    EXPECT_EQ(AddCommandLineSources({parts, zeros}, &errors), std::vector<std::string>{"C:"});
+    errors.clear();
+    EXPECT_EQ(AddLostVolumeDrives({parts, zeros}, &errors, noDisks, noDisks),
+              (std::vector<std::string>{"D:", "E:", "F:"}));
+    EXPECT_TRUE(errors.empty());
+    std::vector<std::string> listed;
+    for (const DriveSource& s : g_DriveTable.All())
+        listed.push_back(s.drive + " " + s.fileSystem + " " + s.display);
+    EXPECT_EQ(listed,
+              (std::vector<std::string>{"C: FAT16 " + parts + " (partition 2)",
+                                        "D: raw " + parts + " (partition 1)",
+                                        "E: raw " + parts + " (partition 3)", "F: raw " + zeros}));
+    EXPECT_TRUE(AddLostVolumeDrives({parts, zeros}, &errors, noDisks, noDisks).empty());
+    g_DriveTable.Clear();
 }
 
 const std::vector<RawDrive> kParts = {
