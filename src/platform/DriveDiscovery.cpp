@@ -235,8 +235,7 @@ void ListRawWhole(bool raw, const VolumeInfo& probed, SourceLayout* layout)
 
 // Lists the FAT and NTFS volumes of a source of layout->size bytes that read and probe reach:
 // the whole source, or the partitions of its table (with deep, and its lost volumes; with raw,
-// what holds none of them, raw). Returns 0
-// or 5 (first sector unreadable).
+// what holds none of them, raw). Returns 0 or 5 (first sector unreadable).
 u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSize,
                 bool splitPartitions, bool deep, bool raw, SourceLayout* layout, int* errorNumber)
 {
