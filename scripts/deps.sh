@@ -13,7 +13,7 @@
 #           ewfacquire for the Expert Witness images; python3: record bytes the recipes write;
 #           imagemagick and sqlite3: pictures and databases the carving tests write;
 #           libjpeg-turbo-progs: cjpeg and jpegtran, JPEGs with restart markers for the
-#           carving tests)
+#           carving tests; e2fsprogs: mkfs.ext4, a card reformatted with another file system)
 #   test    the rest of the test suite: sanitizer and fuzzer runtimes for clang, Google
 #           Benchmark, libntfs-3g headers
 #   gui     wxWidgets, GIO (file types from the shared MIME database), the icon theme, rsvg-convert
@@ -28,7 +28,7 @@
 ORL_DEPS_BUILD=(build-essential cmake ninja-build g++ clang clang-format clang-tidy pkg-config
     libblkid-dev libewf-dev libgtest-dev googletest libjpeg62-turbo-dev zlib1g-dev)
 ORL_DEPS_IMAGES=(dosfstools mtools ntfs-3g sleuthkit xxd fdisk util-linux time exfatprogs
-    exfat-fuse ewf-tools python3 imagemagick sqlite3 libjpeg-turbo-progs)
+    exfat-fuse ewf-tools python3 imagemagick sqlite3 libjpeg-turbo-progs e2fsprogs)
 ORL_DEPS_TEST=(libclang-rt-14-dev libbenchmark-dev ntfs-3g-dev)
 ORL_DEPS_GUI=(libwxgtk3.2-dev libglib2.0-dev libx11-dev shared-mime-info adwaita-icon-theme
     librsvg2-bin xvfb xauth)

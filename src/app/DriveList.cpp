@@ -13,6 +13,8 @@ namespace
 {
 constexpr int kSmallIcon = 16;
 constexpr int kLargeIcon = 32;
+// CCatalog::DetectFileSystem's code of a drive of no file system, carved by the deep search.
+constexpr u32 kDetectedRaw = 8;
 
 // Icons by drive type, in image-list order.
 const char* const kDriveArt[] = {"drive-harddisk", "drive-removable-media", "drive-optical",
@@ -93,10 +95,11 @@ bool CDriveList::Accepts(const DriveSource& source, u32 driveTypeMask, u32 fsMas
     if (!source.fromCommandLine && (driveTypeMask & typeBit) == 0)
         return false;
     const u32 detected = CCatalog::DetectFileSystem(source.drive);
-    const u32 fsBit = detected == 0          ? kFsBitFat
-                      : detected == kFsNtfs  ? kFsBitNtfs
-                      : detected == kFsExfat ? kFsBitExfat
-                                             : 0;
+    const u32 fsBit = detected == 0              ? kFsBitFat
+                      : detected == kFsNtfs      ? kFsBitNtfs
+                      : detected == kFsExfat     ? kFsBitExfat
+                      : detected == kDetectedRaw ? kFsBitRaw
+                                                 : 0;
     return (fsMask & fsBit) != 0;
 }
 

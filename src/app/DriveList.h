@@ -21,6 +21,7 @@ inline constexpr u32 kDriveRamDisk = 0x10;
 inline constexpr u32 kFsBitFat = 0x01;
 inline constexpr u32 kFsBitNtfs = 0x02;
 inline constexpr u32 kFsBitExfat = 0x04;
+inline constexpr u32 kFsBitRaw = 0x08; // a source of no file system, carved by the deep search
 
 // View styles (the list-view type bits) and alignments of SetViewStyle and SetAlignStyle.
 inline constexpr u32 kViewIcon = 0x0000;

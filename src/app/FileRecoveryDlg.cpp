@@ -252,8 +252,10 @@ void CFileRecoveryDlg::ShowDriveChoice()
     ShowFilterBar(false);
     m_driveList->DeleteAllColumns();
     m_driveList->ShowVirtualRows(nullptr, 0);
-    m_driveList->FillDrives(kDriveFixed, kFsBitFat | kFsBitNtfs | kFsBitExfat, true, kAlignTop,
-                            kViewIcon);
+    // Sources of no file system are offered only for the deep search, the one that carves them.
+    const u32 raw = m_deepChoice->GetValue() ? kFsBitRaw : 0;
+    m_driveList->FillDrives(kDriveFixed, kFsBitFat | kFsBitNtfs | kFsBitExfat | raw, true,
+                            kAlignTop, kViewIcon);
     m_deepChoice->Show();
     if (!m_driveNotice.empty())
         SetMessage(m_driveNotice);
@@ -261,8 +263,18 @@ void CFileRecoveryDlg::ShowDriveChoice()
 
 void CFileRecoveryDlg::OfferLostVolumes()
 {
-    if (!m_deepChoice->GetValue() || m_lostVolumesAdded)
+    // Unchosen again: the drives only the deep search can read leave the list.
+    if (!m_deepChoice->GetValue())
+    {
+        if (m_lostVolumesAdded)
+            ShowDriveChoice();
         return;
+    }
+    if (m_lostVolumesAdded)
+    {
+        ShowDriveChoice();
+        return;
+    }
     m_lostVolumesAdded = true;
     wxBusyCursor busy;
     std::vector<std::string> errors;

@@ -71,7 +71,8 @@ public:
     // not reach its next poll.
     void StopWorkers(bool showResults);
     // File system of a drive of the drive table: 0 for a FAT name ("FAT", "FAT12", ...), 4 for
-    // "NTFS", 5 for "exFAT", 7 for anything else, an empty text, or a drive not in the table.
+    // "NTFS", 5 for "exFAT", 8 for a drive of no file system that is carved sector by sector,
+    // 7 for anything else, an empty text, or a drive not in the table.
     [[nodiscard]] static u32 DetectFileSystem(const std::string& drive);
 
     // Recovery. The wizard's start: the request of g_Selection in the folder m_curPath, with the

@@ -19,10 +19,13 @@ const char* const kDrivesHelp =
     "Options:\n"
     "  --deep      also search whole disks for lost volumes: FAT, exFAT and NTFS boot sectors\n"
     "              (or their backups) where no partition of the disk's table lies, listed as\n"
-    "              \"lost volume at sector N\"\n"
+    "              \"lost volume at sector N\"; a SOURCE, or a partition of it, that holds no\n"
+    "              FAT, exFAT or NTFS volume (and no lost one) is listed with file system\n"
+    "              \"raw\": the deep search carves it sector by sector\n"
     "  -h, --help  show this help\n"
     "\n"
-    "Exit status: 0, 1 when a SOURCE holds no FAT, exFAT or NTFS volume, 2 for a usage error.\n";
+    "Exit status: 0, 1 when a SOURCE holds no FAT, exFAT or NTFS volume (without --deep),\n"
+    "2 for a usage error.\n";
 
 const char* DriveTypeText(DriveType type)
 {

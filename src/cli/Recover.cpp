@@ -64,6 +64,7 @@ const char* const kRecoverHelp =
     "               With a filter, the files that pass it among those chosen are recovered,\n"
     "               below the same folders as without it\n"
     "  --deep       search deeply first, as 'scan --deep' does, and recover its finds too\n"
+    "               (a SOURCE that holds no FAT, exFAT or NTFS volume is then carved too)\n"
     "               (carved files into Carved/TYPE in DIR)\n"
     "  -h, --help   show this help\n"
     "\n"

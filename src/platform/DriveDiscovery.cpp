@@ -214,11 +214,30 @@ struct ParsedSource
 
 namespace
 {
+// The volume of a partition (number 0: the whole source) that the probe found to hold no FAT,
+// exFAT or NTFS volume, read as it is by the deep search.
+SourceVolume RawVolume(u64 offset, u64 length, u32 partition, const VolumeInfo& probed)
+{
+    SourceVolume volume{offset, length, partition, probed};
+    volume.raw = true;
+    volume.info.fileSystem = kRawFileSystem;
+    volume.info.note = probed.type.empty() ? "no file system: carved by contents"
+                                           : "holds " + probed.type + ": carved by contents";
+    return volume;
+}
+
+// With raw, a source that lists no volume at all is listed raw whole, when it holds a sector.
+void ListRawWhole(bool raw, const VolumeInfo& probed, SourceLayout* layout)
+{
+    if (raw && layout->volumes.empty() && layout->size >= 512)
+        layout->volumes.push_back(RawVolume(0, layout->size, 0, probed));
+}
+
 // Lists the FAT and NTFS volumes of a source of layout->size bytes that read and probe reach:
-// the whole source, or the partitions of its table (with deep, and its lost volumes). Returns 0
-// or 5 (first sector unreadable).
+// the whole source, or the partitions of its table (with deep, and its lost volumes; with raw,
+// what holds none of them, raw). Returns 0 or 5 (first sector unreadable).
 u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSize,
-                bool splitPartitions, bool deep, SourceLayout* layout, int* errorNumber)
+                bool splitPartitions, bool deep, bool raw, SourceLayout* layout, int* errorNumber)
 {
     if (layout->size == 0)
         return kOk;
@@ -231,7 +250,10 @@ u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSi
         return kOk;
     }
     if (!splitPartitions)
+    {
+        ListRawWhole(raw, whole, layout);
         return kOk;
+    }
 
     PartitionTable table;
     u32 rc = ReadPartitionTable(read, layout->size, sectorSize, &table);
@@ -244,6 +266,7 @@ u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSi
     {
         if (deep)
             ListLostVolumes(read, probe, nullptr, layout);
+        ListRawWhole(raw, whole, layout);
         return kOk;
     }
     layout->scheme = table.scheme;
@@ -254,9 +277,15 @@ u32 ListVolumes(const DiskReadFn& read, const VolumeProbeFn& probe, u32 sectorSi
         VolumeInfo info;
         if (probe(e.offset, e.length, &info) == kOk && !info.fileSystem.empty())
             layout->volumes.push_back(SourceVolume{e.offset, e.length, e.number, info});
+        else if (raw && e.offset < layout->size && layout->size - e.offset >= 512 &&
+                 e.length >= 512)
+            // Read as far as the source reaches: a table may claim more than an image holds.
+            layout->volumes.push_back(
+                RawVolume(e.offset, std::min(e.length, layout->size - e.offset), e.number, info));
     }
     if (deep)
         ListLostVolumes(read, probe, &table, layout);
+    ListRawWhole(raw, whole, layout);
     return kOk;
 }
 
@@ -271,8 +300,8 @@ DiskReadFn EwfReader(EwfImage& image)
 }
 
 // The layout of an Expert Witness image: its media, decoded by libewf, is read like a disk.
-u32 ReadEwfLayout(const std::string& path, bool splitPartitions, bool deep, SourceLayout* layout,
-                  int* errorNumber)
+u32 ReadEwfLayout(const std::string& path, bool splitPartitions, bool deep, bool raw,
+                  SourceLayout* layout, int* errorNumber)
 {
     layout->format = SourceFormat::Ewf;
     EwfImage image;
@@ -288,15 +317,16 @@ u32 ReadEwfLayout(const std::string& path, bool splitPartitions, bool deep, Sour
     VolumeProbeFn probe = [&read, layout](u64 offset, u64 length, VolumeInfo* info) {
         return ProbeVolumeThrough(read, offset, length != 0 ? length : layout->size - offset, info);
     };
-    return ListVolumes(read, probe, sectorSize, splitPartitions, deep, layout, errorNumber);
+    return ListVolumes(read, probe, sectorSize, splitPartitions, deep, raw, layout, errorNumber);
 }
 } // namespace
 
 u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout* layout,
-                     int* errorNumber, bool deep)
+                     int* errorNumber, bool deep, bool raw)
 {
     *layout = SourceLayout{};
     *errorNumber = 0;
+    raw = raw && deep;
     // Only an image file or a block device is opened, so a named pipe cannot hold us up.
     FdHolder fd(OpenSource(path, errorNumber));
     if (fd.Get() < 0)
@@ -312,7 +342,7 @@ u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout
     {
         // An Expert Witness image is known by its signature, whatever its name.
         if (IsEwfFile(fd.Get()))
-            return ReadEwfLayout(path, splitPartitions, deep, layout, errorNumber);
+            return ReadEwfLayout(path, splitPartitions, deep, raw, layout, errorNumber);
         layout->size = static_cast<u64>(st.st_size);
     }
     else // a block device: OpenSource lets nothing else through
@@ -335,7 +365,7 @@ u32 ReadSourceLayout(const std::string& path, bool splitPartitions, SourceLayout
     { return ReadFully(device, offset, buffer, length); };
     VolumeProbeFn probe = [device](u64 offset, u64 length, VolumeInfo* info)
     { return ProbeVolume(device, offset, length, info); };
-    return ListVolumes(read, probe, sectorSize, splitPartitions, deep, layout, errorNumber);
+    return ListVolumes(read, probe, sectorSize, splitPartitions, deep, raw, layout, errorNumber);
 }
 
 u32 ProbeSourceVolume(const DriveSource& source, VolumeInfo* info)
@@ -401,7 +431,7 @@ void RegisterCommandLineSource(const ParsedSource& s, std::set<char>* taken,
 
     SourceLayout layout;
     int err = 0;
-    u32 rc = ReadSourceLayout(s.path, !kernelPartition, &layout, &err, s.deep);
+    u32 rc = ReadSourceLayout(s.path, !kernelPartition, &layout, &err, s.deep, s.deep);
     if (rc != kOk)
     {
         messages->push_back((rc == kErrOpenFailed ? "cannot open '" : "cannot read '") + s.path +

@@ -19,6 +19,9 @@ struct SourceVolume
     u32 partition = 0; // partition number, 0 when the volume is the whole source
     VolumeInfo info;
     bool lost = false; // found by the search for lost volumes (partition is 0)
+    // Holds no FAT, exFAT or NTFS volume (info.fileSystem is kRawFileSystem): listed only for the
+    // deep search, which carves it sector by sector.
+    bool raw = false;
 };
 
 // What an image file or block device holds.
@@ -30,7 +33,7 @@ struct SourceLayout
     PartitionScheme scheme = PartitionScheme::None; // table the volumes were found through
     u32 partitionCount = 0;                         // partitions the table lists
     bool damaged = false;                           // the partition table is partly unusable
-    std::vector<SourceVolume> volumes;              // FAT, exFAT and NTFS volumes only
+    std::vector<SourceVolume> volumes;              // FAT, exFAT and NTFS volumes; raw ones
     bool lostSearchCut = false;                     // the search for lost volumes stopped at a cap
     u64 lostSearchStop = 0;                         // where it stopped: a byte offset
 };
@@ -44,9 +47,13 @@ struct SourceLayout
 // cannot be read); on failure *errorNumber holds the system error number, kErrNotImageOrDevice or
 // kErrBadEwfImage (SourceErrorText words each). With deep (and splitPartitions), a source that is
 // not one volume itself is also searched for lost volumes (platform/LostVolumes.h) in the space
-// its partition table leaves free; each one the probe confirms follows the table's volumes.
+// its partition table leaves free; each one the probe confirms follows the table's volumes. With
+// deep and raw, each partition that holds none of the three is listed raw in its place in the
+// table (cut to the source), and a source that then lists nothing at all is listed raw whole
+// (space no partition covers is not).
 [[nodiscard]] u32 ReadSourceLayout(const std::string& path, bool splitPartitions,
-                                   SourceLayout* layout, int* errorNumber, bool deep = false);
+                                   SourceLayout* layout, int* errorNumber, bool deep = false,
+                                   bool raw = false);
 
 // Probes the volume a drive-table entry names, through libewf for an Expert Witness image.
 // Returns as ProbeVolume; 5 also when the source cannot be opened.
@@ -57,7 +64,8 @@ struct SourceLayout
 // further volumes of a partitioned source take the next free letters after its first one.
 // Returns the drive texts registered, in order. Every source that yields no drive, and every
 // partition table read only in part, adds a message naming the path to *errors. With deep, whole
-// disks are also searched for lost volumes, which take letters after the partitions' ones.
+// disks are also searched for lost volumes, which take letters after the partitions' ones, and a
+// source, or a partition of it, that holds no FAT, exFAT or NTFS volume becomes a raw drive.
 std::vector<std::string> AddCommandLineSources(const std::vector<std::string>& args,
                                                std::vector<std::string>* errors, bool deep = false);
 

@@ -29,6 +29,10 @@ enum class SourceFormat : u32
     Ewf = 1,
 };
 
+// The file-system name (DriveSource::fileSystem) of a drive that holds no FAT, exFAT or NTFS
+// volume and is carved by its contents, sector by sector (registered only for the deep search).
+inline constexpr const char* kRawFileSystem = "raw";
+
 struct DriveSource
 {
     std::string drive; // "C:"

@@ -39,6 +39,16 @@ bool IsKernelPartition(const std::string& path, const std::string& sysRoot)
     return fs::exists(dev / "partition", ec);
 }
 
+// How the drive list shows a volume of path that was not registered before.
+std::string Display(const std::string& path, const SourceVolume& volume)
+{
+    if (volume.lost)
+        return path + " (" + LostVolumeText(volume.offset) + ")";
+    if (volume.partition != 0)
+        return path + " (partition " + std::to_string(volume.partition) + ")";
+    return path;
+}
+
 bool InTable(const std::string& path, u64 offset)
 {
     for (const DriveSource& s : g_DriveTable.All())
@@ -79,21 +89,22 @@ std::vector<std::string> AddLostVolumeDrives(const std::vector<std::string>& sou
         const std::string path = SourcePath(arg);
         SourceLayout layout;
         int err = 0;
-        if (path.empty() || IsKernelPartition(path, sysRoot) ||
-            ReadSourceLayout(path, true, &layout, &err, true) != kOk)
+        // A partition the kernel split off has no lost volume to look for; it is listed raw
+        // when it holds none of the file systems.
+        if (path.empty() || ReadSourceLayout(path, !IsKernelPartition(path, sysRoot), &layout, &err,
+                                             true, true) != kOk)
             continue; // what keeps a source from being read was said when it was registered
         if (layout.lostSearchCut && errors != nullptr)
             errors->push_back(LostSearchCutText(path, layout.lostSearchStop));
         for (const SourceVolume& v : layout.volumes)
         {
-            if (!v.lost || InTable(path, v.offset))
+            if (!(v.lost || v.raw) || InTable(path, v.offset))
                 continue;
             const char letter = FreeLetter();
             if (letter == 0)
             {
                 if (errors != nullptr)
-                    errors->push_back("no drive letter left for '" + path + " (" +
-                                      LostVolumeText(v.offset) + ")'");
+                    errors->push_back("no drive letter left for '" + Display(path, v) + "'");
                 return added;
             }
             DriveSource source;
@@ -105,7 +116,7 @@ std::vector<std::string> AddLostVolumeDrives(const std::vector<std::string>& sou
             source.fileSystem = v.info.fileSystem;
             source.label = v.info.label;
             source.note = v.info.note;
-            source.display = path + " (" + LostVolumeText(v.offset) + ")";
+            source.display = Display(path, v);
             g_DriveTable.Register(source);
             added.push_back(source.drive);
         }

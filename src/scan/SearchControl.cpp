@@ -27,6 +27,7 @@
 #include "scan/exfat/ExfatEngine.h"
 #include "scan/fat/FatEngine.h"
 #include "scan/ntfs/NtfsEngine.h"
+#include "scan/raw/RawEngine.h"
 
 namespace
 {
@@ -35,6 +36,7 @@ constexpr u32 kDetectFat = 0;
 constexpr u32 kDetectNtfs = 4;
 constexpr u32 kDetectExfat = 5;
 constexpr u32 kDetectOther = 7;
+constexpr u32 kDetectRaw = 8;
 
 const char kFindingText[] = "Finding deleted File(s)...";
 
@@ -57,6 +59,8 @@ const IVolumeEngine* EngineFor(u32 detected)
         return &NtfsEngine();
     case kDetectExfat:
         return &ExfatEngine();
+    case kDetectRaw:
+        return &RawEngine();
     default:
         return nullptr;
     }
@@ -105,6 +109,8 @@ u32 CSearchControl::DetectFileSystem(const std::string& drive)
         return kDetectNtfs;
     if (name == "exFAT")
         return kDetectExfat;
+    if (name == kRawFileSystem)
+        return kDetectRaw;
     return kDetectOther;
 }
 

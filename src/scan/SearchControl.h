@@ -27,7 +27,8 @@ public:
     // view then names entry 0. Called on a worker's own thread it only clears the flag.
     void Stop(bool showResults);
     // File system of a drive of the drive table: 0 for a FAT name ("FAT", "FAT12", ...), 4 for
-    // "NTFS", 5 for "exFAT", 7 for anything else, an empty text, or a drive not in the table.
+    // "NTFS", 5 for "exFAT", 8 for a drive of no file system that is carved sector by sector
+    // (kRawFileSystem), 7 for anything else, an empty text, or a drive not in the table.
     [[nodiscard]] static u32 DetectFileSystem(const std::string& drive);
 
 private:

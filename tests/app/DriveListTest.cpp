@@ -42,6 +42,9 @@ TEST(CDriveList, AcceptsFixedFatExfatAndNtfsAndEverySourceNamedOnTheCommandLine)
         {Source("C:", DriveType::Removable, "FAT32", true), 0x03, true},
         {Source("C:", DriveType::Unknown, "FAT32", true), 0x03, false},
         {Source("C:", DriveType::Fixed, "", false), 0x03, false}, // probe cannot open it
+        // A source of no file system: only where the deep search is chosen.
+        {Source("C:", DriveType::Fixed, "raw", true), 0x07, false},
+        {Source("C:", DriveType::Fixed, "raw", true), 0x08, true},
     };
     for (const Case& c : cases)
     {

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
@@ -588,4 +589,42 @@ TEST_F(CFileRecoveryDlgTest, OffersTheDeepSearchWhenNothingIsFound)
     ASSERT_NO_FATAL_FAILURE(SearchDrive('C', ""));
     EXPECT_TRUE(dialog->Catalog().m_deepSearch);
     EXPECT_FALSE(dialog->DeepSearchOffer()->IsShown());
+}
+
+namespace
+{
+// Ticks or unticks the deep search's box as a click does.
+void SetDeepChoice(CFileRecoveryDlg& dialog, bool chosen)
+{
+    wxCheckBox* box = dialog.DeepSearchChoice();
+    box->SetValue(chosen);
+    wxCommandEvent event(wxEVT_CHECKBOX, box->GetId());
+    event.SetEventObject(box);
+    event.SetInt(chosen ? 1 : 0);
+    box->GetEventHandler()->ProcessEvent(event);
+}
+} // namespace
+
+TEST_F(CFileRecoveryDlgTest, DeepSearchChoiceOffersASourceOfNoFileSystem)
+{
+    const std::string zeros = ScratchDir("gui-raw") + "/zeros.img";
+    std::ofstream(zeros).close();
+    fs::resize_file(zeros, 1 << 20);
+    dialog->SetSources({fat, ntfs, zeros});
+    // The row of the source of zeros, once the deep search's choice registered it.
+    const auto rawRowShown = [this, &zeros]
+    {
+        const std::vector<std::string> rows = RowNames(*dialog);
+        for (const DriveSource& source : g_DriveTable.All())
+            if (source.path == zeros)
+                return source.fileSystem == kRawFileSystem &&
+                       std::find(rows.begin(), rows.end(), ShellDisplayName(source)) != rows.end();
+        return false;
+    };
+    EXPECT_FALSE(rawRowShown());
+    for (const bool chosen : {true, false, true})
+    {
+        SetDeepChoice(*dialog, chosen);
+        EXPECT_EQ(rawRowShown(), chosen) << (chosen ? "ticked" : "unticked");
+    }
 }

@@ -249,6 +249,25 @@ TEST_F(SearchControlTest, UnusableDrivesAreLeftOutOfTheJobList)
     EXPECT_EQ(m_catalog.m_curPath, "D:");
 }
 
+TEST_F(SearchControlTest, RawDriveIsSearchedAsOneVolumeOfNoFileSystem)
+{
+    // Registered without a length: the engine takes the image's size. Zeros hold nothing to
+    // carve; the normal search of such a drive finds nothing either.
+    Register("R:", BlankImage(), "raw");
+    for (const bool deep : {false, true})
+    {
+        SCOPED_TRACE(deep ? "deep" : "normal");
+        m_catalog.m_deepSearch = deep;
+        SearchToEnd("R:");
+        ASSERT_EQ(m_catalog.m_volumes.size(), 1u);
+        EXPECT_EQ(m_catalog.m_volumes[0].fsType, kFsNone);
+        EXPECT_TRUE(m_catalog.m_volumes[0].items.empty());
+    }
+    // A raw drive whose source cannot be opened is left out like any other.
+    Register("S:", ScratchDir("raw") + "/missing.img", "raw");
+    EXPECT_EQ(m_catalog.StartSearch("S:"), kErrTransfer);
+}
+
 struct DetectCase
 {
     const char* fileSystem;
@@ -277,6 +296,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DetectCase{"FAT32", "fat32", 0}, DetectCase{"FAT", "fat32", 0},
                       DetectCase{"NTFS", "ntfs", 4}, DetectCase{"exFAT", "fat32", 5},
                       DetectCase{"fat32", "fat32", 7}, DetectCase{"ext4", "blank", 7},
+                      // A drive of no file system, carved sector by sector by the deep search.
+                      DetectCase{"raw", "blank", 8},
                       // Registered without a name: the volume itself is probed.
                       DetectCase{"", "fat32", 0}, DetectCase{"", "ntfs", 4},
                       DetectCase{"", "blank", 7}));
