@@ -34,12 +34,6 @@ void PrintTo(const CarveCase& c, std::ostream* out)
     *out << c.image;
 }
 
-std::string Bytes(const fs::path& path)
-{
-    const std::vector<std::uint8_t> bytes = ReadWholeFile(path.string());
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // The name carving gives a file whose first cluster holds the start of original: by the sector
 // it begins at on the volume.
 std::string CarvedName(const std::string& volume, const std::string& original,
@@ -63,7 +57,7 @@ TEST_P(CarveCli, FormattedVolumeGivesItsFilesBackByContent)
     const std::string image = TestImage(c.image);
     ASSERT_FALSE(image.empty());
     const fs::path originals = image + ".d";
-    const std::string volume = Bytes(image);
+    const std::string volume = ReadText(image);
 
     // Without the deep search nothing is carved.
     CliResult plain = RunCli({"scan", "--json", "C:=" + image});
@@ -86,7 +80,7 @@ TEST_P(CarveCli, FormattedVolumeGivesItsFilesBackByContent)
     {
         const std::string ext = fs::path(name).extension().string().substr(1);
         const std::string key = "\"path\":\"C:\\\\Carved\\\\" + ext + "\",\"name\":\"" +
-                                CarvedName(volume, Bytes(originals / name), ext) + "\",";
+                                CarvedName(volume, ReadText(originals / name), ext) + "\",";
         EXPECT_NE(scan.out.find(key), std::string::npos) << name << ": " << key;
     }
 
@@ -104,25 +98,25 @@ TEST_P(CarveCli, FormattedVolumeGivesItsFilesBackByContent)
         const std::string relative = fs::relative(entry.path(), dest).generic_string();
         const bool underCarved = relative.rfind("Carved/", 0) == 0;
         carvedFiles += underCarved;
-        (underCarved ? carved : other)[Bytes(entry.path())].push_back(relative);
+        (underCarved ? carved : other)[ReadText(entry.path())].push_back(relative);
     }
     EXPECT_EQ(carvedFiles, carvedLines);
     std::map<std::string, std::string> known; // original bytes -> name
     for (const auto& entry : fs::directory_iterator(originals))
-        known[Bytes(entry.path())] = entry.path().filename().string();
+        known[ReadText(entry.path())] = entry.path().filename().string();
     for (const std::string& name : c.carved)
     {
         const std::string ext = fs::path(name).extension().string().substr(1);
         const std::string path =
-            "Carved/" + ext + "/" + CarvedName(volume, Bytes(originals / name), ext);
-        const std::string back = Bytes(fs::path(dest) / path);
-        const std::string written = Bytes(originals / name);
+            "Carved/" + ext + "/" + CarvedName(volume, ReadText(originals / name), ext);
+        const std::string back = ReadText(fs::path(dest) / path);
+        const std::string written = ReadText(originals / name);
         EXPECT_TRUE(back == written)
             << name << " as " << path << ": " << back.size() << " bytes of " << written.size();
     }
     for (const std::string& name : c.once)
     {
-        const std::string bytes = Bytes(originals / name);
+        const std::string bytes = ReadText(originals / name);
         EXPECT_EQ(carved[bytes].size() + other[bytes].size(), 1u) << name;
     }
     // Every carved file is a file written, and none is a deep find's as well.

@@ -29,12 +29,6 @@ void PrintTo(const RawCase& c, std::ostream* out)
     *out << c.image;
 }
 
-std::string Bytes(const fs::path& path)
-{
-    const std::vector<std::uint8_t> bytes = ReadWholeFile(path.string());
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // Where carving lists a file whose first sector holds the start of original: "<ext>/f%07u.<ext>"
 // by that sector of the source.
 std::string CarvedPlace(const std::string& source, const std::string& original,
@@ -58,7 +52,7 @@ TEST_P(RawCarveCli, SourceWithoutFileSystemIsCarvedOnlyInTheDeepSearch)
     const std::string image = TestImage(c.image);
     ASSERT_FALSE(image.empty());
     const fs::path originals = image + ".d";
-    const std::string source = Bytes(image);
+    const std::string source = ReadText(image);
 
     // The normal search refuses the source as before.
     CliResult plain = RunCli({"scan", "--json", "C:=" + image});
@@ -82,7 +76,7 @@ TEST_P(RawCarveCli, SourceWithoutFileSystemIsCarvedOnlyInTheDeepSearch)
         if (name.filename() == "random.bin")
             continue;
         const std::string ext = name.extension().string().substr(1);
-        wanted[CarvedPlace(source, Bytes(name), ext)] = Bytes(name);
+        wanted[CarvedPlace(source, ReadText(name), ext)] = ReadText(name);
     }
     ASSERT_EQ(wanted.size(), 9u);
     CliResult scan = RunCli({"scan", "--deep", "--json", "C:=" + image});
@@ -114,7 +108,7 @@ TEST_P(RawCarveCli, SourceWithoutFileSystemIsCarvedOnlyInTheDeepSearch)
         const auto known = wanted.find(relative.substr(relative.find('/') + 1));
         ASSERT_TRUE(relative.rfind("Carved/", 0) == 0 && known != wanted.end())
             << "not a file written: " << relative;
-        EXPECT_TRUE(Bytes(entry.path()) == known->second) << relative;
+        EXPECT_TRUE(ReadText(entry.path()) == known->second) << relative;
     }
     EXPECT_EQ(files, wanted.size());
 }

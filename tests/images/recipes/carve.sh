@@ -129,13 +129,7 @@ image_carve_ntfs()
     rm -rf "$d"
     _carve_contents "$d"
     _ntfs_format "$img" 16 -c 4096
-    (
-        set -euo pipefail
-        mnt=$(mktemp -d)
-        trap 'umount "$mnt" 2>/dev/null || true; rmdir "$mnt"' EXIT
-        ntfs-3g "$img" "$mnt"
-        _carve_copy_common "$mnt" "$d"
-    )
+    _ntfs_with "$img" _carve_copy_common "$d"
     mkntfs -F -f -q -L orlavent -c 4096 "$img" >/dev/null 2>&1
     _carve_place "$img" ntfs "$d"
 }

@@ -74,12 +74,6 @@ image_content_ntfs()
     rm -rf "$d"
     _content_fs_make "$d"
     _ntfs_format "$img" 16 -c 4096
-    (
-        set -euo pipefail
-        mnt=$(mktemp -d)
-        trap 'umount "$mnt" 2>/dev/null || true; rmdir "$mnt"' EXIT
-        ntfs-3g "$img" "$mnt"
-        _content_fs_ops "$mnt" "$d"
-    )
+    _ntfs_with "$img" _content_fs_ops "$d"
     _content_fs_spoil "$img" "$d"
 }

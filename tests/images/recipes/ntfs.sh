@@ -16,6 +16,20 @@ _ntfs_fixture() {
     printf '%s\n' "$bin"
 }
 
+# _ntfs_with IMAGE FUNCTION ARGS...: mounts IMAGE through ntfs-3g, runs FUNCTION MOUNTPOINT
+# ARGS... and unmounts again, also when anything fails on the way.
+_ntfs_with() {
+    local img=$1 fn=$2
+    shift 2
+    (
+        set -euo pipefail
+        mnt=$(mktemp -d)
+        trap 'umount "$mnt" 2>/dev/null || true; rmdir "$mnt"' EXIT
+        ntfs-3g "$img" "$mnt"
+        "$fn" "$mnt" "$@"
+    )
+}
+
 # _ntfs_format OUT SIZE_MIB [mkntfs options...]
 _ntfs_format() {
     local out=$1 size=$2
