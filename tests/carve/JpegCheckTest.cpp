@@ -55,6 +55,8 @@ const std::vector<Photo>& Photos()
         {"arith", "convert rose: ppm:- | cjpeg -arithmetic > \"$OUT\""},
         {"camprog", "convert -seed 15 -size 1024x768 plasma: -quality 90 -interlace JPEG "
                     "\"$OUT\""},
+        {"small1", "convert -seed 16 -size 200x150 plasma: -quality 90 \"$OUT\""},
+        {"small2", "convert -seed 17 -size 200x150 plasma: -quality 90 \"$OUT\""},
     };
     return photos;
 }
@@ -221,6 +223,67 @@ TEST(JpegCheckTest, InterleavedPairIsDamagedAtEachOnesFirstForeignCluster)
         ExpectBreakAt(laid, kCluster, std::string(first) + " interleaved", distances);
         const std::vector<u8> fromSecond(laid.begin() + kCluster, laid.end());
         ExpectBreakAt(fromSecond, kCluster, std::string(second) + " interleaved", distances);
+    }
+}
+
+// The layouts the cluster assignment infers in its tables (tests/scan/ClusterAssignmentTest.cpp
+// and the fragment recipe, tests/images/recipes/frag.sh): each wrong for a photo that lies on
+// the plain read from its first cluster instead, and the plain read wrong for one that lies on
+// the layout inferred. The clusters a layout takes that are not the photo's hold a photo of the
+// same camera, as where two files were written side by side: the wrong layout is damaged.
+TEST(JpegCheckTest, WrongLayoutsOfTheAssignmentTablesAreDamaged)
+{
+    const std::vector<std::vector<u64>> inferred = {
+        {17, 20},        {4, 5, 8},       {2, 4, 6},
+        {3, 5, 7},       {2, 3, 6, 7},    {16, 18},
+        {100, 102, 104}, {110, 112, 113}, {120, 123, 124, 125},
+        {130, 133, 134}, {151, 153, 154}};
+    for (const auto& [name, other] : {std::pair{"cam1", "cam2"}, std::pair{"camrst1", "camrst2"},
+                                      std::pair{"small1", "small2"}})
+    {
+        const std::vector<u8>& photo = PhotoBytes(name);
+        const std::vector<u8>& filler = PhotoBytes(other);
+        for (const std::vector<u64>& layout : inferred)
+        {
+            const u64 n = layout.size();
+            std::vector<u64> plain;
+            for (u64 k = 0; k < n; ++k)
+                plain.push_back(layout[0] + k);
+            const u64 cb = (photo.size() / n + 1 + 511) / 512 * 512;
+            for (const auto& [truth, guess] : {std::pair{plain, layout}, std::pair{layout, plain}})
+            {
+                // Every cluster either layout takes holds the other photo's bytes there, but
+                // for the photo's own.
+                std::map<u64, std::vector<u8>> volume;
+                for (const std::vector<u64>* side : {&truth, &guess})
+                    for (const u64 c : *side)
+                    {
+                        const u64 from = c * cb % (filler.size() - cb);
+                        volume[c].assign(filler.begin() + static_cast<long>(from),
+                                         filler.begin() + static_cast<long>(from + cb));
+                    }
+                for (u64 k = 0; k < n; ++k)
+                {
+                    const u64 from = std::min<u64>(k * cb, photo.size());
+                    const u64 to = std::min<u64>(from + cb, photo.size());
+                    std::fill(volume[truth[k]].begin(), volume[truth[k]].end(), 0);
+                    std::copy(photo.begin() + static_cast<long>(from),
+                              photo.begin() + static_cast<long>(to), volume[truth[k]].begin());
+                }
+                for (const std::vector<u64>* side : {&truth, &guess})
+                {
+                    std::vector<u8> read;
+                    for (const u64 c : *side)
+                        read.insert(read.end(), volume[c].begin(), volume[c].end());
+                    read.resize(photo.size());
+                    const bool right = side == &truth;
+                    EXPECT_EQ(Check(read).verdict,
+                              right ? FindContent::kValid : FindContent::kDamaged)
+                        << name << " on " << (right ? "its clusters" : "a wrong layout") << " from "
+                        << layout[0] << ", " << n << " clusters of " << cb;
+                }
+            }
+        }
     }
 }
 
