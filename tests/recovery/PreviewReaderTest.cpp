@@ -10,46 +10,30 @@
 #include "catalog/VolumeEngine.h"
 #include "disk/Faulty_RW.h"
 #include "platform/Status.h"
+#include "support/WholeStreamReader.h"
 
 namespace
 {
 constexpr u64 kCluster = 512;
 
-// Hands out a coded stream's stored clusters with each byte flipped, holes as zeros, in one
-// piece of the stream's size.
-class Flipped final : public IStreamReader
+// A coded stream's stored clusters with each byte flipped, holes as zeros, in one piece of the
+// stream's size.
+std::unique_ptr<IStreamReader> Flipped(CDirectRW* from, const DataStream& s)
 {
-public:
-    Flipped(CDirectRW* from, const DataStream& s) : m_bytes(s.size)
-    {
-        for (const StreamExtent& e : s.extents)
-            for (u64 c = 0; c < e.length && !e.hole && (e.vcn + c) * kCluster < s.size; ++c)
-            {
-                std::vector<u8> cluster(kCluster);
-                u32 done = 0;
-                (void)from->ReadBytes(cluster.data(), kCluster, &done,
-                                      static_cast<s64>((e.lcn + c) * kCluster));
-                const u64 at = (e.vcn + c) * kCluster;
-                for (u64 i = 0; i < kCluster && at + i < s.size; ++i)
-                    m_bytes[at + i] = static_cast<u8>(~cluster[i]);
-            }
-    }
-    StreamPiece Next(u8*, u64) override
-    {
-        StreamPiece piece;
-        if (m_done)
-            return piece;
-        m_done = true;
-        piece.data = m_bytes.data();
-        piece.bytes = piece.ready = m_bytes.size();
-        return piece;
-    }
-    bool AtEnd() const override { return m_done; }
-
-private:
-    std::vector<u8> m_bytes;
-    bool m_done = false;
-};
+    std::vector<u8> bytes(s.size);
+    for (const StreamExtent& e : s.extents)
+        for (u64 c = 0; c < e.length && !e.hole && (e.vcn + c) * kCluster < s.size; ++c)
+        {
+            std::vector<u8> cluster(kCluster);
+            u32 done = 0;
+            (void)from->ReadBytes(cluster.data(), kCluster, &done,
+                                  static_cast<s64>((e.lcn + c) * kCluster));
+            const u64 at = (e.vcn + c) * kCluster;
+            for (u64 i = 0; i < kCluster && at + i < s.size; ++i)
+                bytes[at + i] = static_cast<u8>(~cluster[i]);
+        }
+    return std::make_unique<WholeStreamReader>(std::move(bytes));
+}
 
 // An engine that describes one stream and reads a volume of 16 clusters, cluster c filled with
 // the byte c; it hands out a coded stream with each stored byte flipped.
@@ -74,7 +58,7 @@ public:
     {
         if (s.compressionUnit == 0)
             return IVolumeEngine::OpenStream(from, s, chunkBytes);
-        return std::make_unique<Flipped>(from, s);
+        return Flipped(from, s);
     }
     u32 ClusterInUse(VolumeEntry&, u64, bool*) const override { return kErrUnsupported; }
     bool FoldersContiguous() const override { return true; }

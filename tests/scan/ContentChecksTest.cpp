@@ -20,6 +20,7 @@
 #include "scan/ClusterVolume.h"
 #include "scan/FindConditions.h"
 #include "scan/VolumeClusters.h"
+#include "support/WholeStreamReader.h"
 
 namespace
 {
@@ -31,26 +32,12 @@ constexpr u64 kCompressedRecord = 2;  // stored coded at its clusters; decoded: 
 constexpr u64 kHalfWrittenRecord = 3; // only its first cluster was written
 
 // The decoded bytes of a compressed stream: a cluster of 70, then one of 71, in one piece.
-class Decoded final : public IStreamReader
+std::unique_ptr<IStreamReader> Decoded(u64 size)
 {
-public:
-    explicit Decoded(u64 size) : m_bytes(size, 70)
-    {
-        std::fill(m_bytes.begin() + std::min<u64>(size, kCluster), m_bytes.end(), 71);
-    }
-    StreamPiece Next(u8*, u64) override
-    {
-        if (m_done)
-            return {};
-        m_done = true;
-        return StreamPiece{m_bytes.data(), m_bytes.size(), m_bytes.size(), 0, 0, false};
-    }
-    bool AtEnd() const override { return m_done; }
-
-private:
-    std::vector<u8> m_bytes;
-    bool m_done = false;
-};
+    std::vector<u8> bytes(size, 70);
+    std::fill(bytes.begin() + static_cast<long>(std::min<u64>(size, kCluster)), bytes.end(), 71);
+    return std::make_unique<WholeStreamReader>(std::move(bytes));
+}
 
 // Cluster c lies at (c - 2) * 512; the search's layouts are the cluster state's assigned runs,
 // read as the FAT engine reads them. Clusters 13 and 45 are held by live files.
@@ -109,7 +96,7 @@ public:
     {
         if (stream.compressionUnit == 0)
             return IVolumeEngine::OpenStream(reader, stream, chunkBytes);
-        return std::make_unique<Decoded>(stream.size);
+        return Decoded(stream.size);
     }
     u32 ClusterInUse(VolumeEntry&, u64, bool*) const override { return kErrUnsupported; }
     bool FoldersContiguous() const override { return true; }
